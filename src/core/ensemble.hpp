@@ -1,0 +1,50 @@
+// Seeded Monte Carlo ensembles of one request, and the context kept for later analysis.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "core/failure.hpp"
+#include "core/network.hpp"
+#include "core/request.hpp"
+
+namespace vorn {
+
+// Hop keys ("A->B") with their summed attempt counts, in route order.
+using Heatmap = std::vector<std::pair<std::string, std::uint64_t>>;
+
+struct MonteCarloContext {
+    std::optional<std::uint64_t> seed;
+    std::vector<std::pair<std::string, double>> nodes;
+    std::vector<std::tuple<std::string, std::string, double, double, double>> links;
+    std::string from_node;
+    std::string to_node;
+    double fidelity_target = 0.0;
+    double max_latency_ms = 0.0;
+    double total_time_cutoff_ms = 0.0;
+    double step_resolution_ms = 0.0;
+    double baseline_purify_factor = 0.0;
+    std::optional<StrategyType> strategy;
+};
+
+struct MonteCarloStats {
+    std::uint64_t total_runs = 0;
+    double empirical_success_rate = 0.0;
+    double mean_latency_ms = 0.0;
+    double mean_fidelity = 0.0;
+    std::uint64_t aggregate_congestion_drops = 0;
+    Heatmap link_utilization_heatmap;
+    std::optional<MonteCarloContext> context;
+};
+
+// Runs trials 0..runs-1 with generators keyed from seed + i. `interruption` (may be null) is
+// polled every few milliseconds; when it asks to stop, Interrupted is thrown.
+MonteCarloStats execute_ensemble(const QuantumNetwork& network, const SimulationConfig& config,
+                                 const EntanglementRequest& request, std::uint64_t runs, std::uint64_t seed,
+                                 Interruption* interruption = nullptr);
+
+}  // namespace vorn
