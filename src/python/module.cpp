@@ -1,0 +1,54 @@
+// The module's init function and its one ordered registration list. Classes and functions of
+// features still to come take their numbered places here as they land.
+#include "python/classes.hpp"
+#include "python/toolkit/registration.hpp"
+
+namespace vorn::py {
+
+namespace {
+
+const std::vector<Registration>& registrations() {
+    static const std::vector<Registration> list = {
+        register_class<Engine>(),                  // 1
+        register_class<PhysicalConfig>(),          // 2
+        register_class<LinkDefinition>(),          // 3
+        register_class<SatelliteConditions>(),     // 4
+        register_class<EntanglementRequest>(),     // 5
+        register_class<MonteCarloStats>(),         // 6
+        register_class<LinkType>(),                // 9
+        register_class<StrategyType>(),            // 10
+        register_class<SimulationConfig>(),        // 11
+        register_class<NodeDefinition>(),          // 12
+        register_class<NetworkTopologyPayload>(),  // 13
+    };
+    return list;
+}
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT, "vorn_core", "The top-level Python module registration.",
+    0,  // not -1: a repeated import must reach the init function so that it can refuse
+    nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+bool initialised = false;
+
+}  // namespace
+
+}  // namespace vorn::py
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_vorn_core() {
+    using namespace vorn::py;
+    if (initialised) {
+        PyErr_SetString(PyExc_ImportError, "vorn_core may only be initialized once per interpreter process");
+        return nullptr;
+    }
+    Ref module = Ref::steal(PyModule_Create(&definition));
+    if (!module) return nullptr;
+    // Reachable by name for `except vorn_core.PanicException`, though not part of __all__.
+    PyObject* panic = panic_exception_type();
+    if (!panic || PyModule_AddObject(module.get(), "PanicException", Ref::borrow(panic).release()) < 0)
+        return nullptr;
+    if (!register_all(module.get(), registrations())) return nullptr;
+    initialised = true;
+    return module.release();
+}

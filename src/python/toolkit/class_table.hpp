@@ -1,0 +1,252 @@
+// A Python class described as a table: name, constructor, fields, methods, repr, equality and,
+// for enumerations, members. The table builds the heap type once and lives for the process.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "python/toolkit/arguments.hpp"
+#include "python/toolkit/callables.hpp"
+
+namespace vorn::py {
+
+// Reads and writes one field of the record held by an instance.
+struct FieldAccess {
+    virtual ~FieldAccess() = default;
+    virtual PyObject* get(PyObject* self) noexcept = 0;
+    virtual int set(PyObject* self, PyObject* value) noexcept = 0;
+};
+
+template <class Pointer>
+struct MemberOf;
+template <class T, class M>
+struct MemberOf<M T::*> {
+    using Type = M;
+};
+
+template <class T, class Pointer>
+struct MemberField final : FieldAccess {
+    using M = typename MemberOf<Pointer>::Type;
+    explicit MemberField(Pointer member) : member(member) {}
+    Pointer member;
+
+    PyObject* get(PyObject* self) noexcept override {
+        return guarded(
+            [&] {
+                SharedHold hold(object_of<T>(self)->borrow);
+                return Convert<M>::to(object_of<T>(self)->value.*member);
+            },
+            static_cast<PyObject*>(nullptr));
+    }
+    int set(PyObject* self, PyObject* value) noexcept override {
+        if (!value) {
+            PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
+            return -1;
+        }
+        return guarded(
+            [&] {
+                M converted{};
+                if (!Convert<M>::from(value, converted)) return -1;
+                ExclusiveHold hold(object_of<T>(self)->borrow);
+                object_of<T>(self)->value.*member = std::move(converted);
+                return 0;
+            },
+            -1);
+    }
+};
+
+template <class F>
+struct SetterTraits;
+template <class T, class V>
+struct SetterTraits<void (*)(T&, V)> {
+    using Value = std::decay_t<V>;
+};
+
+// A field whose Python form differs from the stored one: `Get` is R(*)(const T&) and `Set`
+// is void(*)(T&, V), each converting through the traits of R and V.
+template <class T, auto Get, auto Set>
+struct PropertyField final : FieldAccess {
+    PyObject* get(PyObject* self) noexcept override {
+        return guarded(
+            [&] {
+                SharedHold hold(object_of<T>(self)->borrow);
+                return to_python(Get(object_of<T>(self)->value));
+            },
+            static_cast<PyObject*>(nullptr));
+    }
+    int set(PyObject* self, PyObject* value) noexcept override {
+        if (!value) {
+            PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
+            return -1;
+        }
+        return guarded(
+            [&] {
+                typename SetterTraits<decltype(Set)>::Value converted{};
+                if (!Convert<decltype(converted)>::from(value, converted)) return -1;
+                ExclusiveHold hold(object_of<T>(self)->borrow);
+                Set(object_of<T>(self)->value, std::move(converted));
+                return 0;
+            },
+            -1);
+    }
+};
+
+PyObject* field_getter(PyObject* self, void* closure) noexcept;
+int field_setter(PyObject* self, PyObject* value, void* closure) noexcept;
+PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) noexcept;
+
+template <class T>
+class ClassTable {
+public:
+    explicit ClassTable(const char* name) : name_(name), qualified_(std::string("vorn_core.") + name) {}
+
+    // `Make` is T(*)(Args...); the Python parameters are `names`, optional where Args is std::optional.
+    // With `signature` false the class reports no text signature.
+    template <auto Make>
+    ClassTable& constructor(std::vector<const char*> names, bool signature = true) {
+        using Call = Constructor<T, Make>;
+        Call::signature() = make_signature<typename Call::Values>(std::string(name_) + ".__new__()", names);
+        if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n" + doc_;
+        new_ = &Call::call;
+        return *this;
+    }
+
+    template <class Pointer>
+    ClassTable& field(const char* name, Pointer member, const char* doc = nullptr) {
+        accessors_.push_back(std::make_unique<MemberField<T, Pointer>>(member));
+        getset_.push_back({name, field_getter, field_setter, doc, accessors_.back().get()});
+        return *this;
+    }
+
+    template <auto Get, auto Set>
+    ClassTable& property(const char* name, const char* doc = nullptr) {
+        accessors_.push_back(std::make_unique<PropertyField<T, Get, Set>>());
+        getset_.push_back({name, field_getter, field_setter, doc, accessors_.back().get()});
+        return *this;
+    }
+
+    // `Fn` is R(*)(const T&, Args...) (holds the instance shared) or R(*)(T&, Args...) (exclusive).
+    template <auto Fn>
+    ClassTable& method(const char* name, std::vector<const char*> names, const char* doc = nullptr) {
+        using Call = Method<T, Fn>;
+        Call::signature() = make_signature<typename Call::Values>(name_ + "." + name + "()", names);
+        std::string text = name + Call::signature().text(true) + "\n--\n\n" + (doc ? doc : "");
+        methods_.push_back({name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Call::call)),
+                            METH_VARARGS | METH_KEYWORDS, keep(std::move(text))});
+        return *this;
+    }
+
+    template <auto Fn>
+    ClassTable& repr() {
+        repr_ = &Repr<T, Fn>::call;
+        return *this;
+    }
+
+    // Value equality for == and !=; other comparisons and other types give NotImplemented.
+    template <auto Equal>
+    ClassTable& equality() {
+        compare_ = &Compare<T, Equal>::call;
+        return *this;
+    }
+
+    ClassTable& doc(const char* text) {
+        doc_ += text;
+        return *this;
+    }
+
+    // An enumeration member: a class attribute created once, when the type is built.
+    ClassTable& member(const char* name, T value) {
+        members_.emplace_back(name, value);
+        EnumRepr<T>::names().emplace_back(value, name_ + "." + name);
+        repr_ = &EnumRepr<T>::call;
+        return *this;
+    }
+
+    const std::string& name() const { return name_; }
+
+    // Builds the type; nullptr with the Python error set on failure.
+    PyTypeObject* build() noexcept {
+        getset_.push_back({});
+        methods_.push_back({});
+        std::vector<PyType_Slot> slots = {
+            {Py_tp_new, reinterpret_cast<void*>(new_ ? new_ : refuse_construction)},
+            {Py_tp_dealloc, reinterpret_cast<void*>(&Dealloc<T>::call)},
+            {Py_tp_getset, getset_.data()},
+            {Py_tp_methods, methods_.data()},
+            {Py_tp_doc, const_cast<char*>(doc_.c_str())},
+        };
+        if (repr_) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(repr_)});
+        if (compare_) slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(compare_)});
+        slots.push_back({0, nullptr});
+        PyType_Spec spec{qualified_.c_str(), static_cast<int>(sizeof(Object<T>)), 0, Py_TPFLAGS_DEFAULT,
+                         slots.data()};
+        Ref type = Ref::steal(PyType_FromSpec(&spec));
+        if (!type || !add_members(reinterpret_cast<PyTypeObject*>(type.get()))) return nullptr;
+        return reinterpret_cast<PyTypeObject*>(type.release());
+    }
+
+private:
+    bool add_members(PyTypeObject* type) noexcept {
+        for (auto& [name, value] : members_) {
+            Ref member = Ref::steal(make_instance(type, value));
+            if (!member || PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), name, member.get()) < 0)
+                return false;
+        }
+        return true;
+    }
+    const char* keep(std::string text) {
+        texts_.push_back(std::move(text));
+        return texts_.back().c_str();
+    }
+
+    std::string name_;
+    std::string qualified_;
+    std::string doc_;
+    newfunc new_ = nullptr;
+    reprfunc repr_ = nullptr;
+    richcmpfunc compare_ = nullptr;
+    std::vector<std::unique_ptr<FieldAccess>> accessors_;
+    std::vector<PyGetSetDef> getset_;
+    std::vector<PyMethodDef> methods_;
+    std::vector<std::pair<const char*, T>> members_;
+    std::deque<std::string> texts_;
+};
+
+// The one type object of T, described into its table on first use and kept for the process.
+// On failure returns nullptr with the error set, and tries again next time.
+template <class T, class Describe>
+PyTypeObject* lazy_type(Describe describe) noexcept {
+    static ClassTable<T>* table = nullptr;
+    static PyTypeObject* type = nullptr;
+    if (type) return type;
+    if (!table) {
+        table = guarded(
+            [&] {
+                auto fresh = std::make_unique<ClassTable<T>>(Bound<T>::name);
+                describe(*fresh);
+                return fresh.release();
+            },
+            static_cast<ClassTable<T>*>(nullptr));
+        if (!table) return nullptr;
+    }
+    type = table->build();
+    if (!type) {
+        EnumRepr<T>::names().clear();
+        delete table;
+        table = nullptr;
+    }
+    return type;
+}
+
+// Declares the class of a C++ type; its table is defined beside the other classes of its area.
+#define VORN_PYTHON_CLASS(Type, PythonName)                        \
+    template <>                                                    \
+    struct Bound<Type> {                                           \
+        static constexpr const char* name = PythonName;            \
+        static PyTypeObject* type() noexcept;                      \
+    }
+
+}  // namespace vorn::py
