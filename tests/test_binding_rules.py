@@ -1,0 +1,199 @@
+"""The rules every class and function follows: argument binding, conversion, attributes, enums."""
+import pytest
+
+import vorn_core as vc
+from conftest import result_class
+
+N = vc.NodeDefinition
+
+
+def node():
+    return N("A", 1.0)
+
+
+def link():
+    return vc.LinkDefinition("A", "B", 10.0, 0.9, 1000.0)
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: N(), TypeError,
+         "NodeDefinition.__new__() missing 2 required positional arguments: 'id' and 'memory_lifetime_t2'"),
+        (lambda: N("a"), TypeError,
+         "NodeDefinition.__new__() missing 1 required positional argument: 'memory_lifetime_t2'"),
+        (lambda: vc.LinkDefinition("a"), TypeError,
+         "LinkDefinition.__new__() missing 4 required positional arguments: "
+         "'to', 'distance_km', 'base_fidelity', and 'generation_rate_hz'"),
+        (lambda: N("a", 1.0, 2), TypeError,
+         "NodeDefinition.__new__() takes 2 positional arguments but 3 were given"),
+        (lambda: vc.PhysicalConfig(1.0, 2.0), TypeError,
+         "PhysicalConfig.__new__() takes from 0 to 1 positional arguments but 2 were given"),
+        (lambda: vc.LinkType.Fiber.__class__, None, None),
+        (lambda: N("a", 1.0, colour="red"), TypeError,
+         "NodeDefinition.__new__() got an unexpected keyword argument 'colour'"),
+        (lambda: N("a", 1.0, id="b"), TypeError,
+         "NodeDefinition.__new__() got multiple values for argument 'id'"),
+        (lambda: vc.StrategyType.LowestLatency.to_u8(1), TypeError,
+         "StrategyType.to_u8() takes 0 positional arguments but 1 was given"),
+        (lambda: vc.SatelliteConditions().effective_rate(), TypeError,
+         "SatelliteConditions.effective_rate() missing 1 required positional argument: 'base_rate'"),
+        (lambda: vc.VornEngine().define_network([], [], []), TypeError,
+         "VornEngine.define_network() takes 2 positional arguments but 3 were given"),
+        (lambda: vc.LinkType(), TypeError, "No constructor defined"),
+        (lambda: vc.StrategyType(), TypeError, "No constructor defined"),
+    ],
+)
+def test_binding_messages(call, error, message):
+    if error is None:
+        call()
+        return
+    with pytest.raises(error) as raised:
+        call()
+    assert str(raised.value) == message
+
+
+@pytest.mark.parametrize(
+    "call, argument, message",
+    [
+        (lambda: N(1, 1.0), "id", "'int' object cannot be converted to 'PyString'"),
+        (lambda: N("a", "x"), "memory_lifetime_t2", "must be real number, not str"),
+        (lambda: N("a", None), "memory_lifetime_t2", "must be real number, not NoneType"),
+        (lambda: result_class()(1, 0.0, 0.0, []), "success", "'int' object cannot be converted to 'PyBool'"),
+        (lambda: vc.NetworkTopologyPayload("ab", []), "nodes", "Can't extract `str` to `Vec`"),
+        (lambda: vc.NetworkTopologyPayload(5, []), "nodes", "'int' object cannot be converted to 'Sequence'"),
+        (lambda: vc.NetworkTopologyPayload([link()], []), "nodes",
+         "'LinkDefinition' object cannot be converted to 'NodeDefinition'"),
+        (lambda: vc.LinkDefinition("a", "b", 1.0, 1.0, 1.0, link_type=0), "link_type",
+         "'int' object cannot be converted to 'LinkType'"),
+        (lambda: vc.VornEngine(config=vc.PhysicalConfig()), "config",
+         "'PhysicalConfig' object cannot be converted to 'SimulationConfig'"),
+        (lambda: vc.VornEngine().simulate("a", "b", 0.8, 10.0, 2.5), "runs",
+         "'float' object cannot be interpreted as an integer"),
+    ],
+)
+def test_conversion_errors_name_the_argument(call, argument, message):
+    with pytest.raises(TypeError) as raised:
+        call()
+    assert str(raised.value) == f"argument '{argument}': {message}"
+    assert isinstance(raised.value.__cause__, TypeError)
+    assert str(raised.value.__cause__) == message
+
+
+@pytest.mark.parametrize(
+    "value, message",
+    [(-1, "can't convert negative int to unsigned"), (2**64, "int too big to convert")],
+)
+def test_counts_out_of_range_overflow(value, message):
+    engine = vc.VornEngine()
+    engine.define_network([node()], [])
+    with pytest.raises(OverflowError, match=message):
+        engine.simulate("A", "A", 0.5, 10.0, value)
+    with pytest.raises(OverflowError, match=message):
+        engine.simulate("A", "A", 0.5, 10.0, 1, seed=value)
+
+
+def test_float_arguments_accept_anything_with_a_float_conversion():
+    class Half:
+        def __float__(self):
+            return 0.5
+
+    assert N("a", 3).memory_lifetime_t2 == 3.0
+    assert N("a", Half()).memory_lifetime_t2 == 0.5
+    assert N("a", True).memory_lifetime_t2 == 1.0
+
+
+def test_sequences_of_any_kind_are_accepted():
+    payload = vc.NetworkTopologyPayload((node(),), [])
+    assert [n.id for n in payload.nodes] == ["A"]
+    result = result_class()(True, 1.0, 0.9, ("A", "B"))
+    assert result.execution_path == ["A", "B"]
+
+
+def test_fixed_tuple_length_is_checked():
+    stats = vc.MonteCarloStats(0, 0.0, 0.0, 0.0, 0, {})
+    engine = vc.VornEngine()
+    engine.define_network([node()], [])
+    context = engine.simulate("A", "A", 0.5, 1.0, 0, seed=1)._context
+    with pytest.raises(ValueError, match="^expected tuple of length 2, but got tuple of length 3$"):
+        context.nodes = [("A", 1.0, 2.0)]
+    with pytest.raises(TypeError, match="^'list' object cannot be converted to 'PyTuple'$"):
+        context.nodes = [["A", 1.0]]
+    assert stats._context is None
+
+
+class TestAttributes:
+    def test_reads_are_copies(self):
+        payload = vc.NetworkTopologyPayload([node()], [link()])
+        first, second = payload.links, payload.links
+        assert first is not second
+        assert [l.to for l in first] == [l.to for l in second]
+        first.append(link())
+        first[0].to = "Z"
+        assert len(payload.links) == 1 and payload.links[0].to == "B"
+
+    def test_nested_record_changes_only_by_assignment(self):
+        config = vc.SimulationConfig()
+        physical = config.physical
+        physical.baseline_purify_factor = 0.5
+        assert config.physical.baseline_purify_factor == 0.022
+        config.physical = physical
+        assert config.physical.baseline_purify_factor == 0.5
+
+    @pytest.mark.parametrize(
+        "make, name",
+        [(node, "id"), (link, "satellite_conditions"), (vc.SimulationConfig, "physical"),
+         (lambda: vc.EntanglementRequest("a", "b", 0.5, 1.0), "strategy")],
+    )
+    def test_delete_is_refused(self, make, name):
+        with pytest.raises(AttributeError, match="^can't delete attribute$"):
+            delattr(make(), name)
+
+    def test_no_instance_dict(self):
+        with pytest.raises(AttributeError):
+            node().colour = "red"
+        assert not hasattr(node(), "__dict__")
+
+    def test_writes_convert(self):
+        n = node()
+        n.memory_lifetime_t2 = 7
+        assert n.memory_lifetime_t2 == 7.0 and type(n.memory_lifetime_t2) is float
+        with pytest.raises(TypeError, match="^must be real number, not NoneType$"):
+            n.memory_lifetime_t2 = None
+        l = link()
+        l.satellite_conditions = vc.SatelliteConditions(0.5)
+        assert l.satellite_conditions.visibility == 0.5
+        l.satellite_conditions = None
+        assert l.satellite_conditions is None
+        with pytest.raises(TypeError, match="^'NoneType' object cannot be converted to 'LinkType'$"):
+            l.link_type = None
+
+    def test_text_signatures(self):
+        assert vc.LinkDefinition.__text_signature__ == (
+            "(from_node, to, distance_km, base_fidelity, generation_rate_hz, link_type=None, satellite_conditions=None)"
+        )
+        assert vc.VornEngine.request_entanglement.__text_signature__ == (
+            "($self, from_node, to, fidelity_target, max_latency_ms, strategy=None)"
+        )
+        assert vc.StrategyType.to_u8.__text_signature__ == "($self)"
+
+
+class TestEnumerations:
+    def test_members_are_created_once(self):
+        assert vc.LinkType.Satellite is vc.LinkType.Satellite
+
+    def test_member_read_from_a_record_is_a_new_object(self):
+        read = vc.LinkDefinition("a", "b", 1.0, 1.0, 1.0, vc.LinkType.Satellite).link_type
+        assert repr(read) == "LinkType.Satellite"
+        assert read is not vc.LinkType.Satellite
+        assert read != vc.LinkType.Satellite
+
+    @pytest.mark.parametrize(
+        "member, text, value",
+        [(vc.StrategyType.LowestLatency, "StrategyType.LowestLatency", 0),
+         (vc.StrategyType.HighestFidelity, "StrategyType.HighestFidelity", 1),
+         (vc.StrategyType.HighestSuccess, "StrategyType.HighestSuccess", 2)],
+    )
+    def test_strategy_repr_and_value(self, member, text, value):
+        assert repr(member) == text
+        assert member.to_u8() == value

@@ -1,0 +1,58 @@
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import vorn_core
+
+REGISTERED_SO_FAR = [
+    "VornEngine",
+    "PhysicalConfig",
+    "LinkDefinition",
+    "SatelliteConditions",
+    "EntanglementRequest",
+    "MonteCarloStats",
+    "LinkType",
+    "StrategyType",
+    "SimulationConfig",
+    "NodeDefinition",
+    "NetworkTopologyPayload",
+]
+
+
+def test_all_lists_registered_names_in_order():
+    assert [name for name in vorn_core.__all__ if name in REGISTERED_SO_FAR] == REGISTERED_SO_FAR
+    for name in vorn_core.__all__:
+        assert hasattr(vorn_core, name)
+
+
+def test_module_identity():
+    assert vorn_core.__name__ == "vorn_core"
+    assert vorn_core.__doc__ == "The top-level Python module registration."
+
+
+@pytest.mark.parametrize("hidden", ["SimulationResult", "PyMonteCarloContext"])
+def test_unregistered_classes_are_not_attributes(hidden):
+    assert not hasattr(vorn_core, hidden)
+
+
+def test_second_initialisation_is_refused():
+    script = textwrap.dedent(
+        """
+        import sys, vorn_core
+        del sys.modules["vorn_core"]
+        try:
+            import vorn_core
+        except ImportError as error:
+            print("refused:", error)
+        """
+    )
+    out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
+    assert out.strip() == "refused: vorn_core may only be initialized once per interpreter process"
+
+
+def test_panic_exception_is_not_an_exception():
+    assert issubclass(vorn_core.PanicException, BaseException)
+    assert not issubclass(vorn_core.PanicException, Exception)
+    assert "PanicException" not in vorn_core.__all__

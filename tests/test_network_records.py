@@ -1,0 +1,61 @@
+"""The network records as a caller builds and reads them."""
+import pytest
+
+import vorn_core as vc
+from conftest import result_class
+
+
+def test_link_defaults():
+    link = vc.LinkDefinition("A", "B", 10.0, 0.9, 1000.0)
+    assert repr(link.link_type) == "LinkType.Fiber"
+    assert link.satellite_conditions is None
+    assert (link.from_node, link.to, link.distance_km, link.base_fidelity, link.generation_rate_hz) == (
+        "A", "B", 10.0, 0.9, 1000.0)
+
+
+@pytest.mark.parametrize(
+    "args, expected",
+    [((), 100.0), ((0.5, 0.8), 40.0), ((None, 0.5), 50.0), ((2.0, -1.0), -200.0)],
+)
+def test_effective_rate(args, expected):
+    assert vc.SatelliteConditions(*args).effective_rate(100.0) == expected
+
+
+def test_physical_config_from_loss():
+    default = vc.PhysicalConfig()
+    assert (default.baseline_purify_factor, default.speed_of_light_in_fiber_km_ms) == (0.022, 200.0)
+    assert vc.PhysicalConfig(0.2).baseline_purify_factor == 0.2 / 10.0
+    assert vc.PhysicalConfig(alpha_loss_db_km=None).baseline_purify_factor == 0.022
+    assert not hasattr(default, "alpha_loss_db_km")
+
+
+def test_simulation_config_defaults_and_arguments():
+    config = vc.SimulationConfig()
+    assert (config.total_time_cutoff_ms, config.step_resolution_ms) == (5000.0, 0.1)
+    assert (config.physical.baseline_purify_factor, config.physical.speed_of_light_in_fiber_km_ms) == (0.022, 200.0)
+    config = vc.SimulationConfig(100.0, 0.5, 0.3)
+    assert (config.total_time_cutoff_ms, config.step_resolution_ms) == (100.0, 0.5)
+    assert config.physical.baseline_purify_factor == 0.3 / 10.0
+
+
+def test_request_and_result_records():
+    request = vc.EntanglementRequest("A", "B", 0.8, 10.0)
+    assert request.strategy is None
+    request.strategy = vc.StrategyType.HighestSuccess
+    assert request.strategy.to_u8() == 2
+    request.strategy = None
+    assert request.strategy is None
+    result = result_class()(False, 2.5, 0.0, ["A"])
+    assert (result.success, result.latency_ms, result.final_fidelity, result.execution_path) == (False, 2.5, 0.0, ["A"])
+
+
+def test_monte_carlo_stats_built_by_hand():
+    stats = vc.MonteCarloStats(10, 0.5, 1.0, 0.9, 3, {"A->B": 4})
+    assert stats._context is None
+    heatmap = stats.link_utilization_heatmap
+    heatmap["A->B"] = 99
+    assert stats.link_utilization_heatmap == {"A->B": 4}
+    with pytest.raises(TypeError, match="^argument 'link_utilization_heatmap'"):
+        vc.MonteCarloStats(10, 0.5, 1.0, 0.9, 3, {"A->B": "x"})
+    with pytest.raises(OverflowError):
+        vc.MonteCarloStats(10, 0.5, 1.0, 0.9, 3, {"A->B": -1})
