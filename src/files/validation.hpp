@@ -1,0 +1,70 @@
+// Semantic checks of a parsed .vorn file: every rule runs over the whole file and all findings
+// are returned together.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "files/vorn_file.hpp"
+
+namespace vorn::files {
+
+enum class ValidationErrorKind : std::uint8_t {
+    DuplicateNodeId,
+    UnknownNodeReference,
+    SelfLoop,
+    InvalidDistance,
+    InvalidFidelity,
+    InvalidGenerationRate,
+    GraphDisconnected,
+};
+
+// One finding. Which data fields are meaningful depends on the kind:
+//   DuplicateNodeId        node_id
+//   UnknownNodeReference   node_id, link_id (absent for a link without id)
+//   SelfLoop               link_name
+//   InvalidDistance, InvalidFidelity, InvalidGenerationRate   link_name, value
+//   GraphDisconnected      components
+// link_name is the link's id, or "unknown" for a link without one.
+struct ValidationError {
+    ValidationErrorKind kind = ValidationErrorKind::DuplicateNodeId;
+    std::string node_id;
+    std::optional<std::string> link_id;
+    std::string link_name;
+    double value = 0.0;
+    std::size_t components = 0;
+    std::optional<std::string> path;  // never set by validate_all
+
+    // "Duplicate node ID: A", "Graph is disconnected with 2 components", ...
+    std::string message() const;
+    // "DuplicateNodeId: A", "GraphDisconnected: 2 components", ...
+    std::string type_text() const;
+};
+
+struct ValidationWarning {
+    std::string message;
+    std::optional<std::string> path;
+};
+
+struct ValidationResult {
+    std::vector<ValidationError> errors;
+    std::vector<ValidationWarning> warnings;
+    bool valid = true;
+
+    void add_error(ValidationError error) {
+        errors.push_back(std::move(error));
+        valid = false;
+    }
+    void add_warning(ValidationWarning warning) { warnings.push_back(std::move(warning)); }
+};
+
+// Runs the rules in order: duplicate ids, then the link checks link by link (self-loop, unknown
+// from, unknown to, distance, fidelity, rate), then connectivity. Linear in the size of the file.
+ValidationResult validate_all(const VornFile& file);
+
+// "Validation passed.\n" or "Validation failed.\n", then the "Errors:" and "Warnings:" sections.
+std::string validation_report(const ValidationResult& result);
+
+}  // namespace vorn::files
