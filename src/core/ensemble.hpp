@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "core/failure.hpp"
+#include "core/heatmap.hpp"
+#include "core/loss_generator.hpp"
 #include "core/network.hpp"
 #include "core/request.hpp"
 
 namespace vorn {
-
-// Hop keys ("A->B") with their summed attempt counts, in route order.
-using Heatmap = std::vector<std::pair<std::string, std::uint64_t>>;
 
 struct MonteCarloContext {
     std::optional<std::uint64_t> seed;
@@ -42,9 +41,10 @@ struct MonteCarloStats {
 };
 
 // Runs trials 0..runs-1 with generators keyed from seed + i. `interruption` (may be null) is
-// polled every few milliseconds; when it asks to stop, Interrupted is thrown.
+// polled every few milliseconds; when it asks to stop, Interrupted is thrown. Loss draws come from
+// `losses`, or this thread's loss generator when null. The result has no context.
 MonteCarloStats execute_ensemble(const QuantumNetwork& network, const SimulationConfig& config,
                                  const EntanglementRequest& request, std::uint64_t runs, std::uint64_t seed,
-                                 Interruption* interruption = nullptr);
+                                 Interruption* interruption = nullptr, LossGenerator* losses = nullptr);
 
 }  // namespace vorn

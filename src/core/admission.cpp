@@ -1,0 +1,54 @@
+#include "core/admission.hpp"
+
+#include "core/link_physics.hpp"
+#include "core/routing.hpp"
+
+namespace vorn {
+namespace {
+
+std::optional<RouteInfo> choose_route(const QuantumNetwork& network, const EntanglementRequest& request,
+                                      Interruption* interruption) {
+    const StrategyType strategy = request.strategy.value_or(StrategyType::HighestFidelity);
+    auto route = find_route(network, request.from_node, request.to, strategy, interruption);
+    if (route && strategy == StrategyType::HighestFidelity && route->fidelity < request.fidelity_target)
+        route = find_route(network, request.from_node, request.to, StrategyType::LowestLatency, interruption);
+    return route;
+}
+
+SimulationResult refused(const std::vector<std::string>& path, double latency_ms) {
+    return {false, latency_ms, 0.0, path};
+}
+
+}  // namespace
+
+Admission admit(const QuantumNetwork& network, const EntanglementRequest& request, const TimelineSettings& settings,
+                Interruption* interruption) {
+    Admission admission;
+    auto route = choose_route(network, request, interruption);
+    if (!route) {
+        admission.refusal = SimulationResult{};
+        return admission;
+    }
+    admission.path = std::move(route->path);
+    admission.fidelity = route->fidelity;
+    for (std::size_t link : route->hop_links)
+        admission.hops.push_back({network.links()[link].distance_km, network.links()[link].base_fidelity});
+
+    const double target = request.fidelity_target;
+    const double fidelity = admission.fidelity;
+    if (fidelity < target && purify(fidelity, settings.baseline_purify_factor) < target) {
+        admission.refusal = refused(admission.path, 0.0);
+        return admission;
+    }
+    double propagation_ms = 0.0;
+    for (const RouteHop& hop : admission.hops) propagation_ms += hop.distance_km / settings.speed_of_light_in_fiber_km_ms;
+    if (propagation_ms > request.max_latency_ms) {
+        admission.refusal = refused(admission.path, propagation_ms);
+        return admission;
+    }
+    if (!(request.max_latency_ms > 0.0) || !(settings.total_time_cutoff_ms > 0.0))
+        admission.refusal = refused(admission.path, 0.0);
+    return admission;
+}
+
+}  // namespace vorn

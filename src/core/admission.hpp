@@ -1,0 +1,47 @@
+// Everything a request settles before its clock starts: the route, and whether it may run at all.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/failure.hpp"
+#include "core/network.hpp"
+#include "core/request.hpp"
+
+namespace vorn {
+
+// The four configuration values a timeline runs with.
+struct TimelineSettings {
+    double baseline_purify_factor = 0.12;
+    double speed_of_light_in_fiber_km_ms = 200.0;
+    double total_time_cutoff_ms = 5000.0;
+    double step_resolution_ms = 0.1;  // carried along; nothing uses it
+
+    static TimelineSettings from_config(const SimulationConfig& config) {
+        return {config.physical.baseline_purify_factor, config.physical.speed_of_light_in_fiber_km_ms,
+                config.total_time_cutoff_ms, config.step_resolution_ms};
+    }
+};
+
+// A hop of the admitted route, with the figures of its joining link.
+struct RouteHop {
+    double distance_km = 0.0;
+    double base_fidelity = 0.0;
+};
+
+struct Admission {
+    // Set when the request ends before any cycle: no route, fidelity out of reach, propagation
+    // delay above the bound, or a bound that is not positive.
+    std::optional<SimulationResult> refusal;
+    std::vector<std::string> path;
+    std::vector<RouteHop> hops;
+    double fidelity = 0.0;  // the route's fidelity, which the cycles start from
+};
+
+// HighestFidelity stands in for an absent strategy; a HighestFidelity route below the target gives
+// way to the LowestLatency route.
+Admission admit(const QuantumNetwork& network, const EntanglementRequest& request, const TimelineSettings& settings,
+                Interruption* interruption = nullptr);
+
+}  // namespace vorn

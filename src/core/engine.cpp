@@ -1,0 +1,49 @@
+#include "core/engine.hpp"
+
+#include <chrono>
+
+#include "core/timeline.hpp"
+
+namespace vorn {
+
+void Engine::define_network(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links) {
+    network_ = QuantumNetwork::from_definitions(nodes, links);
+}
+
+SimulationResult Engine::request_entanglement(const EntanglementRequest& request, Interruption* interruption) const {
+    if (!network_) throw Panic("Network topology must be explicitly defined prior to run processing.");
+    NetworkOrchestratorPolicy policy(config_);
+    SimulationRuntime runtime;
+    return policy.coordinate_timeline(*network_, runtime, request, nullptr, interruption);
+}
+
+MonteCarloStats Engine::simulate(const EntanglementRequest& request, std::uint64_t runs,
+                                 std::optional<std::uint64_t> seed_argument, Interruption* interruption) const {
+    if (!network_) throw Panic("simulate needs a network; the caller checks for one first.");
+    const std::uint64_t seed = seed_argument ? *seed_argument : clock_seed();
+    MonteCarloStats stats = execute_ensemble(*network_, config_, request, runs, seed, interruption);
+
+    MonteCarloContext context;
+    context.seed = seed_argument;
+    for (const auto& node : network_->nodes()) context.nodes.emplace_back(node.id, node.memory_lifetime_t2);
+    for (const auto& link : network_->links())
+        context.links.emplace_back(link.from, link.to, link.distance_km, link.base_fidelity, link.generation_rate_hz);
+    context.from_node = request.from_node;
+    context.to_node = request.to;
+    context.fidelity_target = request.fidelity_target;
+    context.max_latency_ms = request.max_latency_ms;
+    context.total_time_cutoff_ms = config_.total_time_cutoff_ms;
+    context.step_resolution_ms = config_.step_resolution_ms;
+    context.baseline_purify_factor = config_.physical.baseline_purify_factor;
+    context.strategy = request.strategy;
+    stats.context = std::move(context);
+    return stats;
+}
+
+std::uint64_t clock_seed() {
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count();
+    return nanoseconds < 0 ? 0 : static_cast<std::uint64_t>(nanoseconds);
+}
+
+}  // namespace vorn
