@@ -1,5 +1,6 @@
 // Python classes of the engine and of Monte Carlo statistics.
 #include "python/classes.hpp"
+#include "python/files.hpp"
 #include "python/interruption.hpp"
 
 namespace vorn::py {
@@ -55,7 +56,9 @@ PyTypeObject* Bound<Engine>::type() noexcept {
             .template method<&request_entanglement>(
                 "request_entanglement", {"from_node", "to", "fidelity_target", "max_latency_ms", "strategy"})
             .template method<&simulate>("simulate", {"from_node", "to", "fidelity_target", "max_latency_ms", "runs",
-                                                     "strategy", "seed"});
+                                                     "strategy", "seed"})
+            .template method<&define_network_from_vorn>("define_network_from_vorn", {"qf"},
+                                                        define_network_from_vorn_doc);
     });
 }
 

@@ -1,11 +1,20 @@
 // The module's init function and its one ordered registration list. Classes and functions of
 // features still to come take their numbered places here as they land.
 #include "python/classes.hpp"
+#include "python/files.hpp"
 #include "python/toolkit/registration.hpp"
 
 namespace vorn::py {
 
 namespace {
+
+Registration function(PyMethodDef (*describe)()) {
+    // The interpreter keeps a pointer to the definition for the life of the function object.
+    auto* definition = new PyMethodDef(describe());
+    return {definition->ml_name, nullptr, definition};
+}
+
+Registration alias(const char* name, const char* original) { return {name, nullptr, nullptr, original}; }
 
 const std::vector<Registration>& registrations() {
     static const std::vector<Registration> list = {
@@ -20,6 +29,22 @@ const std::vector<Registration>& registrations() {
         register_class<SimulationConfig>(),        // 11
         register_class<NodeDefinition>(),          // 12
         register_class<NetworkTopologyPayload>(),  // 13
+        register_class<VornFileValue>(),           // 14
+        register_class<files::VornNode>(),         // 15
+        register_class<files::VornLink>(),         // 16
+        register_class<files::VornConfig>(),       // 17
+        register_class<files::VornConstraints>(),  // 18
+        register_class<files::VornMetadata>(),     // 19
+        register_class<files::VornNodeType>(),     // 20
+        register_class<files::VornLinkType>(),     // 21
+        register_class<files::VornSatelliteExtension>(),  // 22
+        function(validate_function),               // 41
+        function(load_vorn_file_function),         // 42
+        function(diff_function),                   // 43
+        function(from_vorn_file_function),         // 45
+        alias("load", "load_vorn_file"),           // 46
+        function(save_vorn_file_wrapper_function), // 47
+        alias("save", "save_vorn_file_wrapper"),   // 48
     };
     return list;
 }

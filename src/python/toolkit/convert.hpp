@@ -94,9 +94,8 @@ struct Convert<T> {
             },
             false);
     }
-    static PyObject* to(const T& value) noexcept {
-        return make_instance<T>(value);
-    }
+    static PyObject* to(const T& value) noexcept { return make_instance<T>(value); }
+    static PyObject* to(T&& value) noexcept { return make_instance<T>(std::move(value)); }
 };
 
 // Opens a sequence for element-wise conversion, refusing str as Python users expect.

@@ -1,0 +1,137 @@
+"""Engine benchmarks: ensemble trials/s, single requests/s, route search paths/s.
+
+Prints medians of several runs measured in this one process, and, when valgrind is present,
+instructions per trial from callgrind (stable on a noisy machine).
+
+    python bench/bench_engine.py [--quick] [--no-callgrind]
+"""
+import argparse
+import math
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+import vorn_core as vc
+
+
+def chain_engine():
+    engine = vc.VornEngine()
+    engine.define_network(
+        [vc.NodeDefinition(f"N{i}", 150.0) for i in range(4)],
+        [vc.LinkDefinition(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0) for i in range(3)],
+    )
+    return engine
+
+
+def complete_engine(n):
+    engine = vc.VornEngine()
+    nodes = [vc.NodeDefinition(f"K{i}", 1.0) for i in range(n)]
+    links = [vc.LinkDefinition(f"K{i}", f"K{j}", 10.0 + i + j, 0.99, 1000.0)
+             for i in range(n) for j in range(i + 1, n)]
+    engine.define_network(nodes, links)
+    return engine
+
+
+def simple_paths_between_two_nodes(n):
+    inner = n - 2
+    return sum(math.factorial(inner) // math.factorial(inner - k) for k in range(inner + 1))
+
+
+def median_time(call, repeats):
+    times = []
+    for _ in range(repeats):
+        start = time.perf_counter()
+        call()
+        times.append(time.perf_counter() - start)
+    return statistics.median(times)
+
+
+def peak_rss_mib():
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1]) / 1024
+    return float("nan")
+
+
+def bench_simulate(runs, repeats):
+    engine = chain_engine()
+    seconds = median_time(lambda: engine.simulate("N0", "N3", 0.8, 100.0, runs, seed=7), repeats)
+    print(f"simulate, repeater chain, {runs:,} runs: median {seconds * 1e3:.1f} ms "
+          f"= {runs / seconds / 1e6:.2f} M trials/s (target >= 5)")
+
+
+def bench_requests(calls, repeats):
+    engine = chain_engine()
+
+    def loop():
+        request = engine.request_entanglement
+        for _ in range(calls):
+            request("N0", "N3", 0.8, 100.0)
+
+    seconds = median_time(loop, repeats)
+    print(f"request_entanglement, repeater chain: {calls / seconds / 1e3:.0f} k calls/s (target >= 500)")
+
+
+def bench_routes(sizes, repeats):
+    for n in sizes:
+        engine = complete_engine(n)
+        paths = simple_paths_between_two_nodes(n)
+        before = peak_rss_mib()
+        # A zero latency bound ends the request right after the route is chosen.
+        seconds = median_time(lambda: engine.request_entanglement("K0", f"K{n - 1}", 0.5, 0.0), repeats)
+        print(f"route search K{n}: {paths:,} candidate paths in {seconds * 1e3:.1f} ms "
+              f"= {paths / seconds / 1e6:.1f} M paths/s (target >= 30); "
+              f"peak RSS {before:.1f} -> {peak_rss_mib():.1f} MiB")
+
+
+CALLGRIND_SCRIPT = """
+import sys, vorn_core as vc
+engine = vc.VornEngine()
+engine.define_network([vc.NodeDefinition(f"N{i}", 150.0) for i in range(4)],
+    [vc.LinkDefinition(f"N{i}", f"N{i+1}", 100.0, 0.92, 800.0) for i in range(3)])
+engine.simulate("N0", "N3", 0.8, 100.0, int(sys.argv[1]), seed=7)
+"""
+
+
+def instructions(runs):
+    with tempfile.TemporaryDirectory() as folder:
+        out = os.path.join(folder, "callgrind.out")
+        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", sys.executable, "-c",
+                        CALLGRIND_SCRIPT, str(runs)], check=True, capture_output=True)
+        with open(out) as profile:
+            for line in profile:
+                if line.startswith(("summary:", "totals:")):
+                    return int(line.split()[1])
+    raise RuntimeError("no totals in callgrind output")
+
+
+def bench_callgrind():
+    if not shutil.which("valgrind"):
+        print("callgrind: valgrind not found, skipped")
+        return
+    low, high = 10_000, 110_000
+    per_trial = (instructions(high) - instructions(low)) / (high - low)
+    print(f"callgrind: {per_trial:.0f} instructions per trial (simulate, repeater chain)")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true", help="smaller workloads")
+    parser.add_argument("--no-callgrind", action="store_true")
+    args = parser.parse_args()
+    repeats = 3 if args.quick else 5
+    print(f"vorn_core from {vc.__file__}")
+    bench_simulate(200_000 if args.quick else 1_000_000, repeats)
+    bench_requests(50_000 if args.quick else 200_000, repeats)
+    bench_routes([8, 9, 10] if args.quick else [8, 9, 10, 11], repeats)
+    if not args.no_callgrind:
+        bench_callgrind()
+
+
+if __name__ == "__main__":
+    main()

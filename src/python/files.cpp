@@ -1,0 +1,369 @@
+// Python classes of the .vorn file records, and the module functions over files.
+#include "python/files.hpp"
+
+#include "files/number_text.hpp"
+#include "files/validation.hpp"
+#include "files/vorn_bridge.hpp"
+#include "files/vorn_diff.hpp"
+#include "files/vorn_io.hpp"
+#include "python/toolkit/dict_builder.hpp"
+
+namespace vorn::py {
+
+using namespace vorn::files;
+
+namespace {
+
+// ---- conversions between the Python form and the file record -------------------------------
+
+VornFileValue from_record(VornFile&& file) {
+    VornFileValue value{std::move(file.version), std::move(file.metadata), std::move(file.nodes),
+                        std::move(file.links), std::move(file.config), std::move(file.constraints),
+                        Ref::borrow(Py_None)};
+    for (auto& link : value.links) link.id = link.id.value_or("");
+    return value;
+}
+
+VornFile to_record(const VornFileValue& value) {
+    VornFile file{value.version, value.metadata, value.nodes, value.links, value.config, value.constraints, {}};
+    for (auto& link : file.links) link.id = link.id.value_or("");
+    return file;
+}
+
+VornFile load_or_raise(const std::string& path) {
+    auto loaded = load_vorn_file(path);
+    if (!loaded) throw RuntimeFailure("Failed to load " + path + ": " + loaded.error().text());
+    return std::move(loaded).value();
+}
+
+void save_or_raise(const VornFileValue& file, const std::string& path) {
+    auto saved = save_vorn_file(path, to_record(file));
+    if (!saved) throw RuntimeFailure(saved.error().text());
+}
+
+// ---- repr pieces ---------------------------------------------------------------------------
+
+// A string as a debug listing shows it: double quotes, with escapes for quotes, backslashes and
+// control characters.
+std::string quoted(const std::string& text) {
+    static const char* hex = "0123456789abcdef";
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            case '\0': out += "\\0"; break;
+            default:
+                if (c < 0x20 || c == 0x7f) {
+                    out += "\\u{";
+                    if (c >= 0x10) out += hex[c >> 4];
+                    out += hex[c & 0xf];
+                    out += "}";
+                } else {
+                    out += static_cast<char>(c);
+                }
+        }
+    }
+    return out + "\"";
+}
+
+template <class T, class Show>
+std::string optional_text(const std::optional<T>& value, Show show) {
+    return value ? "Some(" + show(*value) + ")" : "None";
+}
+
+std::string node_type_name(VornNodeType type) {
+    switch (type) {
+        case VornNodeType::Ground: return "Ground";
+        case VornNodeType::Satellite: return "Satellite";
+        case VornNodeType::Repeater: return "Repeater";
+    }
+    return "?";
+}
+
+std::string count_text(std::uint32_t count) { return std::to_string(count); }
+
+std::string file_repr(const VornFileValue& file) {
+    return "VornFile(version='" + file.version + "', metadata={name:'" + file.metadata.name +
+           "'}, nodes=" + std::to_string(file.nodes.size()) + ", links=" + std::to_string(file.links.size()) + ")";
+}
+
+std::string node_repr(const VornNode& node) {
+    return "VornNode(id='" + node.id + "', memory=" + optional_debug_text(node.memory_lifetime_ms) +
+           ", capacity=" + optional_text(node.memory_capacity, count_text) + ", type=" +
+           optional_text(node.node_type, [](VornNodeType t) { return "PyVornNodeType(" + node_type_name(t) + ")"; }) +
+           ")";
+}
+
+std::string link_repr(const VornLink& link) {
+    return "VornLink(id=" + quoted(link.id.value_or("")) + ", src='" + link.from + "', to='" + link.to +
+           "', dist=" + plain_number_text(link.distance_km) + "km, fid=" + fixed2_number_text(link.base_fidelity) +
+           ", rate=" + plain_number_text(link.generation_rate_hz) + "Hz)";
+}
+
+std::string config_repr(const VornConfig& config) {
+    return "VornConfig(alpha_loss=" + optional_debug_text(config.alpha_loss) +
+           ", beta_fidelity_decay=" + optional_debug_text(config.beta_fidelity_decay) +
+           ", gamma_swapping=" + optional_debug_text(config.gamma_swapping) +
+           ", max_attempts=" + optional_text(config.max_attempts, count_text) + ")";
+}
+
+std::string constraints_repr(const VornConstraints& constraints) {
+    return "VornConstraints(fidelity_target=" + optional_debug_text(constraints.fidelity_target) +
+           ", max_latency_ms=" + optional_debug_text(constraints.max_latency_ms) + ")";
+}
+
+std::string metadata_repr(const VornMetadata& metadata) {
+    return "VornMetadata(name='" + metadata.name + "', description=" + optional_text(metadata.description, quoted) +
+           ", author=" + optional_text(metadata.author, quoted) + ")";
+}
+
+bool constraints_equal(const VornConstraints& a, const VornConstraints& b) { return a == b; }
+
+// ---- constructors and methods --------------------------------------------------------------
+
+VornFileValue make_file(std::string name) { return from_record(VornFile::named(std::move(name))); }
+
+void add_node(VornFileValue& file, std::string id, std::optional<double> memory_lifetime_ms,
+              std::optional<std::uint32_t> memory_capacity, std::optional<VornNodeType> node_type) {
+    file.nodes.push_back({std::move(id), memory_lifetime_ms, memory_capacity, node_type});
+}
+
+VornLink make_link(std::string id, std::string src, std::string to, double distance_km, double base_fidelity,
+                   double generation_rate_hz, std::optional<VornLinkType> link_type,
+                   std::optional<VornSatelliteExtension> satellite) {
+    return {std::move(id), std::move(src), std::move(to), distance_km, base_fidelity, generation_rate_hz,
+            link_type, satellite};
+}
+
+void add_link(VornFileValue& file, std::string id, std::string src, std::string to, double distance_km,
+              double base_fidelity, double generation_rate_hz, std::optional<VornLinkType> link_type,
+              std::optional<VornSatelliteExtension> satellite) {
+    file.links.push_back(make_link(std::move(id), std::move(src), std::move(to), distance_km, base_fidelity,
+                                   generation_rate_hz, link_type, satellite));
+}
+
+void save(const VornFileValue& file, std::string filepath) { save_or_raise(file, filepath); }
+
+VornNode make_node(std::string id, std::optional<double> memory_lifetime_ms,
+                   std::optional<std::uint32_t> memory_capacity, std::optional<VornNodeType> node_type) {
+    return {std::move(id), memory_lifetime_ms, memory_capacity, node_type};
+}
+
+std::string link_id(const VornLink& link) { return link.id.value_or(""); }
+void set_link_id(VornLink& link, std::string id) { link.id = std::move(id); }
+
+VornConfig make_config(std::optional<double> alpha_loss, std::optional<double> beta_fidelity_decay,
+                       std::optional<double> gamma_swapping, std::optional<std::uint32_t> max_attempts) {
+    return {alpha_loss, beta_fidelity_decay, gamma_swapping, max_attempts};
+}
+
+VornConstraints make_constraints(std::optional<double> fidelity_target, std::optional<double> max_latency_ms) {
+    return {fidelity_target, max_latency_ms};
+}
+
+VornMetadata make_metadata(std::string name, std::optional<std::string> description,
+                           std::optional<std::string> author, std::optional<std::string> created_at) {
+    return {std::move(name), std::move(description), std::move(author), std::move(created_at)};
+}
+
+VornSatelliteExtension make_satellite(std::optional<double> visibility, std::optional<double> weather_factor) {
+    return {visibility.value_or(1.0), weather_factor.value_or(1.0)};
+}
+
+double satellite_rate(const VornSatelliteExtension& satellite, double base_rate) {
+    return satellite.effective_rate(base_rate);
+}
+
+// ---- module functions ----------------------------------------------------------------------
+
+VornFileValue load_function(std::string filepath) { return from_record(load_or_raise(filepath)); }
+
+Ref validate(std::string filepath) {
+    ValidationResult result = validate_all(load_or_raise(filepath));
+    std::vector<Ref> errors, warnings;
+    for (const auto& error : result.errors) {
+        DictBuilder entry;
+        entry.set("type", error.type_text()).set("message", error.message());
+        if (error.path) entry.set("path", *error.path);
+        errors.push_back(entry.take());
+    }
+    for (const auto& warning : result.warnings) {
+        DictBuilder entry;
+        entry.set("message", warning.message);
+        if (warning.path) entry.set("path", *warning.path);
+        warnings.push_back(entry.take());
+    }
+    return DictBuilder()
+        .set("valid", result.valid)
+        .set("filepath", filepath)
+        .set("errors", errors)
+        .set("warnings", warnings)
+        .take();
+}
+
+Ref diff(std::string file1, std::string file2) {
+    auto first = load_vorn_file(file1);
+    if (!first) return DictBuilder().set("error", "Failed to load " + file1 + ": " + first.error().text()).take();
+    auto second = load_vorn_file(file2);
+    if (!second) return DictBuilder().set("error", "Failed to load " + file2 + ": " + second.error().text()).take();
+    VornDiff report = diff_vorn_files(file1, file2, first.value(), second.value());
+    return DictBuilder()
+        .set("summary", report.summary)
+        .set("nodes_added", report.nodes_added)
+        .set("nodes_removed", report.nodes_removed)
+        .set("nodes_modified", report.nodes_modified)
+        .set("links_added", report.links_added)
+        .set("links_removed", report.links_removed)
+        .set("links_modified", report.links_modified)
+        .take();
+}
+
+Engine from_vorn_file(std::string filepath) {
+    VornFile file = load_or_raise(filepath);
+    Engine engine(simulation_config_from_vorn(file));
+    NetworkTopologyPayload payload = network_definitions_from_vorn(file);
+    engine.define_network(payload.nodes, payload.links);
+    return engine;
+}
+
+void save_wrapper(VornFileValue qf, std::string filepath) { save_or_raise(qf, filepath); }
+
+}  // namespace
+
+void define_network_from_vorn(Engine& engine, VornFileValue file) {
+    NetworkTopologyPayload payload = network_definitions_from_vorn(to_record(file));
+    engine.define_network(payload.nodes, payload.links);
+}
+
+PyMethodDef validate_function() { return module_function<&validate>("validate", {"filepath"}); }
+
+PyMethodDef load_vorn_file_function() {
+    return module_function<&load_function>(
+        "load_vorn_file", {"filepath"},
+        "Load a .vorn file from disk and return it as a VornFile object.\n\n"
+        "Validates version (must be \"1.0\") and graph connectivity before returning.\n"
+        "Raises RuntimeError on IO errors, parse errors, or validation failures.");
+}
+
+PyMethodDef diff_function() { return module_function<&diff>("diff", {"file1", "file2"}); }
+
+PyMethodDef from_vorn_file_function() { return module_function<&from_vorn_file>("from_vorn_file", {"filepath"}); }
+
+PyMethodDef save_vorn_file_wrapper_function() {
+    return module_function<&save_wrapper>("save_vorn_file_wrapper", {"qf", "filepath"},
+                                          "Save a PyVornFile to disk (module-level save alias for PyVornFile.save())");
+}
+
+PyTypeObject* Bound<VornFileValue>::type() noexcept {
+    return lazy_type<VornFileValue>([](auto& table) {
+        table.template constructor<&make_file>({"name"})
+            .field("version", &VornFileValue::version)
+            .field("metadata", &VornFileValue::metadata)
+            .field("nodes", &VornFileValue::nodes)
+            .field("links", &VornFileValue::links)
+            .field("config", &VornFileValue::config)
+            .field("constraints", &VornFileValue::constraints)
+            .field("extensions", &VornFileValue::extensions)
+            .template method<&add_node>("add_node", {"id", "memory_lifetime_ms", "memory_capacity", "node_type"},
+                                        "Add a node with optional fields.\n\nNo checks are made; "
+                                        "validation happens when the file is loaded.")
+            .template method<&add_link>("add_link",
+                                        {"id", "src", "to", "distance_km", "base_fidelity", "generation_rate_hz",
+                                         "link_type", "satellite"},
+                                        "Add a link with optional fields.\n\nNo checks are made; "
+                                        "validation happens when the file is loaded.")
+            .template method<&save>("save", {"filepath"}, "Save this .vorn file to disk as pretty-printed JSON.")
+            .template repr<&file_repr>();
+    });
+}
+
+PyTypeObject* Bound<VornNode>::type() noexcept {
+    return lazy_type<VornNode>([](auto& table) {
+        table.template constructor<&make_node>({"id", "memory_lifetime_ms", "memory_capacity", "node_type"})
+            .field("id", &VornNode::id)
+            .field("memory_lifetime_ms", &VornNode::memory_lifetime_ms)
+            .field("memory_capacity", &VornNode::memory_capacity)
+            .field("node_type", &VornNode::node_type)
+            .template repr<&node_repr>();
+    });
+}
+
+PyTypeObject* Bound<VornLink>::type() noexcept {
+    return lazy_type<VornLink>([](auto& table) {
+        table
+            .template constructor<&make_link>({"id", "src", "to", "distance_km", "base_fidelity",
+                                               "generation_rate_hz", "link_type", "satellite"})
+            .template property<&link_id, &set_link_id>("id")
+            .field("src", &VornLink::from,
+                   "Link source node (Python kwarg is \"src\" to avoid Python keyword conflict with \"from\")")
+            .field("to", &VornLink::to)
+            .field("distance_km", &VornLink::distance_km)
+            .field("base_fidelity", &VornLink::base_fidelity)
+            .field("generation_rate_hz", &VornLink::generation_rate_hz)
+            .field("link_type", &VornLink::link_type)
+            .field("satellite", &VornLink::satellite)
+            .template repr<&link_repr>();
+    });
+}
+
+PyTypeObject* Bound<VornConfig>::type() noexcept {
+    return lazy_type<VornConfig>([](auto& table) {
+        table.template constructor<&make_config>({"alpha_loss", "beta_fidelity_decay", "gamma_swapping", "max_attempts"})
+            .field("alpha_loss", &VornConfig::alpha_loss)
+            .field("beta_fidelity_decay", &VornConfig::beta_fidelity_decay)
+            .field("gamma_swapping", &VornConfig::gamma_swapping)
+            .field("max_attempts", &VornConfig::max_attempts)
+            .template repr<&config_repr>();
+    });
+}
+
+PyTypeObject* Bound<VornConstraints>::type() noexcept {
+    return lazy_type<VornConstraints>([](auto& table) {
+        table.template constructor<&make_constraints>({"fidelity_target", "max_latency_ms"})
+            .field("fidelity_target", &VornConstraints::fidelity_target)
+            .field("max_latency_ms", &VornConstraints::max_latency_ms)
+            .template repr<&constraints_repr>()
+            .template equality<&constraints_equal>();
+    });
+}
+
+PyTypeObject* Bound<VornMetadata>::type() noexcept {
+    return lazy_type<VornMetadata>([](auto& table) {
+        table.template constructor<&make_metadata>({"name", "description", "author", "created_at"})
+            .field("name", &VornMetadata::name)
+            .field("description", &VornMetadata::description)
+            .field("author", &VornMetadata::author)
+            .field("created_at", &VornMetadata::created_at)
+            .template repr<&metadata_repr>();
+    });
+}
+
+PyTypeObject* Bound<VornNodeType>::type() noexcept {
+    return lazy_type<VornNodeType>([](auto& table) {
+        table.member("Ground", VornNodeType::Ground)
+            .member("Satellite", VornNodeType::Satellite)
+            .member("Repeater", VornNodeType::Repeater);
+    });
+}
+
+PyTypeObject* Bound<VornLinkType>::type() noexcept {
+    return lazy_type<VornLinkType>([](auto& table) {
+        table.member("Fiber", VornLinkType::Fiber).member("Satellite", VornLinkType::Satellite);
+    });
+}
+
+PyTypeObject* Bound<VornSatelliteExtension>::type() noexcept {
+    return lazy_type<VornSatelliteExtension>([](auto& table) {
+        table.template constructor<&make_satellite>({"visibility", "weather_factor"}, false)
+            .field("visibility", &VornSatelliteExtension::visibility)
+            .field("weather_factor", &VornSatelliteExtension::weather_factor)
+            .template method<&satellite_rate>("effective_rate", {"base_rate"},
+                                              "Calculate effective generation rate based on conditions");
+    });
+}
+
+}  // namespace vorn::py
