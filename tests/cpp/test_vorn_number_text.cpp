@@ -1,0 +1,100 @@
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+
+#include "check.hpp"
+#include "files/number_text.hpp"
+
+using namespace vorn::files;
+
+namespace {
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+}  // namespace
+
+TEST_CASE("each text form of a double") {
+    struct Row {
+        double value;
+        const char* json;
+        const char* debug;
+        const char* plain;
+        const char* fixed2;
+    };
+    const Row rows[] = {
+        {0.0, "0.0", "0.0", "0", "0.00"},
+        {-0.0, "-0.0", "-0.0", "-0", "-0.00"},
+        {10.0, "10.0", "10.0", "10", "10.00"},
+        {-5.0, "-5.0", "-5.0", "-5", "-5.00"},
+        {0.2, "0.2", "0.2", "0.2", "0.20"},
+        {1.25, "1.25", "1.25", "1.25", "1.25"},
+        {1000.0000001, "1000.0000001", "1000.0000001", "1000.0000001", "1000.00"},
+        {1e-4, "0.0001", "0.0001", "0.0001", "0.00"},
+        {1e-5, "0.00001", "1e-5", "0.00001", "0.00"},
+        {1.5e-6, "1.5e-6", "1.5e-6", "0.0000015", "0.00"},
+        {1e-7, "1e-7", "1e-7", "0.0000001", "0.00"},
+        {1e15, "1000000000000000.0", "1000000000000000.0", "1000000000000000", "1000000000000000.00"},
+        {1e16, "1e16", "1e16", "10000000000000000", "10000000000000000.00"},
+        {1e20, "1e20", "1e20", "100000000000000000000", "100000000000000000000.00"},
+        {-2.5e300, "-2.5e300", "-2.5e300", nullptr, nullptr},
+        {5e-324, "5e-324", "5e-324", nullptr, "0.00"},
+        // Ties on the decimal text are decided by the exact binary value, as printf does.
+        {0.125, "0.125", "0.125", "0.125", "0.12"},
+        {0.375, "0.375", "0.375", "0.375", "0.38"},
+        {1.005, "1.005", "1.005", "1.005", "1.00"},
+        {0.995, "0.995", "0.995", "0.995", "0.99"},
+        {kNaN, "null", "NaN", "NaN", "NaN"},
+        {kInf, "null", "inf", "inf", "inf"},
+        {-kInf, "null", "-inf", "-inf", "-inf"},
+    };
+    for (const Row& row : rows) {
+        CHECK_EQ(json_number_text(row.value), std::string(row.json));
+        CHECK_EQ(debug_number_text(row.value), std::string(row.debug));
+        if (row.plain) CHECK_EQ(plain_number_text(row.value), std::string(row.plain));
+        if (row.fixed2) CHECK_EQ(fixed2_number_text(row.value), std::string(row.fixed2));
+    }
+    CHECK_EQ(optional_debug_text(std::nullopt), std::string("None"));
+    CHECK_EQ(optional_debug_text(1.0), std::string("Some(1.0)"));
+    CHECK_EQ(optional_debug_text(0.2), std::string("Some(0.2)"));
+}
+
+TEST_CASE("number texts are correctly rounded, underflow included") {
+    struct Row {
+        const char* text;
+        std::optional<double> value;
+    };
+    const Row rows[] = {
+        {"1e-400", 0.0},
+        {"-1e-400", -0.0},
+        {"4.9e-324", 5e-324},
+        {"2.4703282292062328e-324", 5e-324},  // just above half the smallest subnormal
+        {"2.2250738585072011e-308", 2.225073858507201e-308},
+        {"1.7976931348623157e308", std::numeric_limits<double>::max()},
+        {"1.8e308", std::nullopt},
+        {"0.30000000000000004", 0.30000000000000004},
+        {"10", 10.0},
+        {"-0", -0.0},
+    };
+    for (const Row& row : rows) {
+        const std::optional<double> parsed = parse_json_double(row.text);
+        CHECK_EQ(parsed.has_value(), row.value.has_value());
+        if (parsed && row.value) CHECK(check::same_double(*parsed, *row.value));
+    }
+}
+
+TEST_CASE("every digit-showing form reads back to the same double") {
+    std::mt19937_64 random(20240611);
+    int mismatches = 0;
+    for (int i = 0; i < 200000; ++i) {
+        const double value = std::bit_cast<double>(random());
+        if (!std::isfinite(value)) continue;
+        for (const std::string& text : {json_number_text(value), debug_number_text(value), plain_number_text(value)}) {
+            const std::optional<double> back = parse_json_double(text);
+            if (!back || !check::same_double(*back, value)) ++mismatches;
+        }
+    }
+    CHECK_EQ(mismatches, 0);
+}
+
+CHECK_MAIN()
