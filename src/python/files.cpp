@@ -268,6 +268,7 @@ PyTypeObject* Bound<VornFileValue>::type() noexcept {
             .field("config", &VornFileValue::config)
             .field("constraints", &VornFileValue::constraints)
             .field("extensions", &VornFileValue::extensions)
+            .template holds_object<&VornFileValue::extensions>()
             .template method<&add_node>("add_node", {"id", "memory_lifetime_ms", "memory_capacity", "node_type"},
                                         "Add a node with optional fields.\n\nNo checks are made; "
                                         "validation happens when the file is loaded.")

@@ -14,7 +14,23 @@ namespace vorn::py {
 
 template <class T>
 struct Dealloc {
-    static void call(PyObject* self) noexcept { destroy_instance<T>(self); }
+    static void call(PyObject* self) noexcept {
+        if (PyType_GetFlags(Py_TYPE(self)) & Py_TPFLAGS_HAVE_GC) PyObject_GC_UnTrack(self);
+        destroy_instance<T>(self);
+    }
+};
+
+template <class T, auto Member>
+struct HeldObject {
+    static int traverse(PyObject* self, visitproc visit, void* arg) noexcept {
+        Py_VISIT(reinterpret_cast<PyObject*>(Py_TYPE(self)));
+        Py_VISIT((object_of<T>(self)->value.*Member).get());
+        return 0;
+    }
+    static int clear(PyObject* self) noexcept {
+        Ref dropped = std::move(object_of<T>(self)->value.*Member);
+        return 0;
+    }
 };
 
 template <class T, auto Make>

@@ -152,6 +152,14 @@ public:
         return *this;
     }
 
+    // For records holding a Python object (a `Ref` member): lets the cycle collector see it.
+    template <auto Member>
+    ClassTable& holds_object() {
+        traverse_ = &HeldObject<T, Member>::traverse;
+        clear_ = &HeldObject<T, Member>::clear;
+        return *this;
+    }
+
     ClassTable& doc(const char* text) {
         doc_ += text;
         return *this;
@@ -180,9 +188,13 @@ public:
         };
         if (repr_) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(repr_)});
         if (compare_) slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(compare_)});
+        if (traverse_) {
+            slots.push_back({Py_tp_traverse, reinterpret_cast<void*>(traverse_)});
+            slots.push_back({Py_tp_clear, reinterpret_cast<void*>(clear_)});
+        }
         slots.push_back({0, nullptr});
-        PyType_Spec spec{qualified_.c_str(), static_cast<int>(sizeof(Object<T>)), 0, Py_TPFLAGS_DEFAULT,
-                         slots.data()};
+        unsigned int flags = Py_TPFLAGS_DEFAULT | (traverse_ ? Py_TPFLAGS_HAVE_GC : 0);
+        PyType_Spec spec{qualified_.c_str(), static_cast<int>(sizeof(Object<T>)), 0, flags, slots.data()};
         Ref type = Ref::steal(PyType_FromSpec(&spec));
         if (!type || !add_members(reinterpret_cast<PyTypeObject*>(type.get()))) return nullptr;
         return reinterpret_cast<PyTypeObject*>(type.release());
@@ -208,6 +220,8 @@ private:
     newfunc new_ = nullptr;
     reprfunc repr_ = nullptr;
     richcmpfunc compare_ = nullptr;
+    traverseproc traverse_ = nullptr;
+    inquiry clear_ = nullptr;
     std::vector<std::unique_ptr<FieldAccess>> accessors_;
     std::vector<PyGetSetDef> getset_;
     std::vector<PyMethodDef> methods_;
