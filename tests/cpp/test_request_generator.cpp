@@ -1,0 +1,179 @@
+// The request generator against the published ChaCha12 vectors, and its fast paths against its plain ones.
+#include <rapidjson/document.h>
+
+#include <bit>
+#include <cinttypes>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "check.hpp"
+#include "core/chacha12_block.hpp"
+#include "core/request_generator.hpp"
+
+using vorn::RequestGenerator;
+namespace chacha12 = vorn::chacha12;
+
+namespace {
+
+rapidjson::Document load_vectors() {
+    std::ifstream in(std::string(VORN_TEST_DATA) + "/chacha12.json");
+    std::stringstream text;
+    text << in.rdbuf();
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseFullPrecisionFlag>(text.str().c_str());
+    CHECK(!document.HasParseError());
+    return document;
+}
+
+std::uint64_t decimal(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 10); }
+std::uint64_t hex(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 16); }
+
+std::string hex_of(const RequestGenerator::Key& key) {
+    std::string text;
+    char byte[3];
+    for (auto b : key) {
+        std::snprintf(byte, sizeof byte, "%02x", b);
+        text += byte;
+    }
+    return text;
+}
+
+// A fresh generator for a vector: keyed from its seed, or all-zero when it has none.
+RequestGenerator fresh(const rapidjson::Value& vector) {
+    return vector["seed"].IsNull() ? RequestGenerator() : RequestGenerator::from_seed(decimal(vector["seed"]));
+}
+
+// The same generator obtained through the batched constructor, as lane `lane` of eight.
+RequestGenerator batched(std::uint64_t seed, int lane) {
+    std::array<RequestGenerator, 8> generators;
+    RequestGenerator::from_consecutive_seeds(seed - static_cast<std::uint64_t>(lane), generators);
+    return generators[lane];
+}
+
+void check_stream(RequestGenerator generator, const rapidjson::Value& vector) {
+    for (const auto& word : vector["next_u32"].GetArray()) CHECK_EQ(generator.next_u32(), word.GetUint());
+}
+
+}  // namespace
+
+TEST_CASE("every vector: key bytes, 32-bit words, 64-bit draws and uniform draws") {
+    const auto document = load_vectors();
+    int vectors = 0;
+    for (const auto& vector : document["vectors"].GetArray()) {
+        ++vectors;
+        const RequestGenerator::Key key =
+            vector["seed"].IsNull() ? RequestGenerator::Key{} : RequestGenerator::key_from_seed(decimal(vector["seed"]));
+        CHECK_EQ(hex_of(key), std::string(vector["key_hex"].GetString()));
+
+        check_stream(fresh(vector), vector);
+        RequestGenerator u64 = fresh(vector);
+        for (const auto& value : vector["next_u64_dec"].GetArray()) CHECK_EQ(u64.next_u64(), decimal(value));
+        RequestGenerator uniform = fresh(vector);
+        const auto& reprs = vector["uniform_repr"].GetArray();
+        for (rapidjson::SizeType i = 0; i < reprs.Size(); ++i) {
+            const double u = uniform.next_uniform();
+            CHECK_EQ(std::bit_cast<std::uint64_t>(u), hex(vector["uniform_bits_hex"][i]));
+            CHECK(check::same_double(u, reprs[i].GetDouble()));
+        }
+    }
+    CHECK_EQ(vectors, 10);
+}
+
+TEST_CASE("batched generators equal single ones in every lane, across the 2^64 wrap") {
+    const auto document = load_vectors();
+    for (const auto& vector : document["vectors"].GetArray()) {
+        if (vector["seed"].IsNull()) continue;
+        const std::uint64_t seed = decimal(vector["seed"]);
+        for (int lane : {0, 3, 7}) check_stream(batched(seed, lane), vector);
+    }
+}
+
+TEST_CASE("draws straddling a word pair read the next two words in order") {
+    const auto document = load_vectors();
+    for (const auto& straddle : document["straddle"].GetArray()) {
+        RequestGenerator u64 = RequestGenerator::from_seed(decimal(straddle["seed"]));
+        RequestGenerator uniform = u64;
+        for (unsigned i = 0; i < straddle["skip_u32"].GetUint(); ++i) u64.next_u32(), uniform.next_u32();
+        for (const auto& value : straddle["next_u64_dec"].GetArray()) CHECK_EQ(u64.next_u64(), decimal(value));
+        for (const auto& bits : straddle["uniform_bits_hex"].GetArray())
+            CHECK_EQ(std::bit_cast<std::uint64_t>(uniform.next_uniform()), hex(bits));
+    }
+}
+
+TEST_CASE("every kernel this CPU runs matches the scalar one") {
+    std::mt19937_64 random(7);
+    for (auto kernel : {chacha12::Kernel::Sse2, chacha12::Kernel::Avx2}) {
+        if (!chacha12::kernel_available(kernel)) {
+            std::printf("     (kernel %s not available here)\n", chacha12::kernel_name(kernel));
+            continue;
+        }
+        for (int round = 0; round < 50; ++round) {
+            chacha12::LaneStates states;
+            for (auto& word : states)
+                for (auto& lane : word) lane = static_cast<std::uint32_t>(random());
+            std::uint32_t expected[128], actual[128];
+            chacha12::blocks_with(chacha12::Kernel::Scalar, states, expected);
+            chacha12::blocks_with(kernel, states, actual);
+            CHECK(std::equal(expected, expected + 128, actual));
+        }
+    }
+}
+
+TEST_CASE("a long stream is the blocks of counters 0, 1, 2, ... in order") {
+    for (const RequestGenerator::Key& key : {RequestGenerator::Key{}, RequestGenerator::key_from_seed(99)}) {
+        RequestGenerator generator(key);
+        for (std::uint64_t block = 0; block < 20; ++block) {
+            chacha12::LaneStates states{};
+            for (int w = 0; w < 4; ++w) states[w][0] = chacha12::kSigma[w];
+            for (int w = 0; w < 8; ++w)
+                for (int b = 0; b < 4; ++b) states[4 + w][0] |= std::uint32_t{key[4 * w + b]} << (8 * b);
+            states[12][0] = static_cast<std::uint32_t>(block);
+            std::uint32_t words[128];
+            chacha12::blocks_with(chacha12::Kernel::Scalar, states, words);
+            for (int w = 0; w < 16; ++w) CHECK_EQ(generator.next_u32(), words[w]);
+        }
+    }
+}
+
+TEST_CASE("below_count splits the fractions exactly where the uniform value reaches p") {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct { double p; std::uint64_t expected; } cases[] = {
+        {-1.0, 0}, {0.0, 0}, {nan, 0}, {0x1p-60, 1}, {0.5, std::uint64_t{1} << 51},
+        {1.0, (std::uint64_t{1} << 52) - 1},  // the largest fraction scales up to exactly 1.0
+        {1.0000000000000002, std::uint64_t{1} << 52}, {inf, std::uint64_t{1} << 52},
+    };
+    for (const auto& c : cases) CHECK_EQ(RequestGenerator::below_count(c.p), c.expected);
+
+    std::mt19937_64 random(11);
+    for (double p : {0.95, 0.8875, 0.98, 0.5081, 0.1, 1e-9, 0.9999999999999999}) {
+        const std::uint64_t below = RequestGenerator::below_count(p);
+        CHECK(RequestGenerator::uniform_from_bits((below - 1) << 12) < p);
+        CHECK(!(RequestGenerator::uniform_from_bits(below << 12) < p));
+        for (int i = 0; i < 10000; ++i) {
+            const std::uint64_t x = i < 8 ? ((below - 4 + i) << 12) | random() % 4096 : random();
+            CHECK_EQ((x >> 12) < below, RequestGenerator::uniform_from_bits(x) < p);
+        }
+    }
+}
+
+TEST_CASE("count_at_or_above counts the same draws as one-by-one comparison, and leaves the stream aligned") {
+    const std::uint64_t thresholds[] = {RequestGenerator::below_count(0.95), RequestGenerator::below_count(0.5),
+                                        RequestGenerator::below_count(0.8875)};
+    for (std::uint64_t rounds : {0, 1, 21, 43, 1000}) {
+        RequestGenerator fast = RequestGenerator::from_seed(rounds);
+        fast.next_u32();  // start off a word pair
+        RequestGenerator plain = fast;
+        std::uint64_t expected = 0;
+        for (std::uint64_t r = 0; r < rounds; ++r)
+            for (auto threshold : thresholds) expected += (plain.next_u64() >> 12) >= threshold;
+        CHECK_EQ(fast.count_at_or_above(thresholds, rounds), expected);
+        CHECK_EQ(fast.next_u64(), plain.next_u64());
+    }
+}
+
+CHECK_MAIN()
