@@ -1,0 +1,210 @@
+// Timeline outcomes R1..R7 on small routes whose draws are chosen by picking seeds.
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "check.hpp"
+#include "core/engine.hpp"
+#include "core/link_physics.hpp"
+#include "core/timeline.hpp"
+
+using namespace vorn;
+
+namespace {
+
+const double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+struct Hop {
+    const char* from;
+    const char* to;
+    double km, fidelity;
+};
+
+QuantumNetwork network_of(const std::vector<Hop>& hops) {
+    QuantumNetwork network;
+    for (const auto& hop : hops) network.add_node(hop.from, 1.0), network.add_node(hop.to, 1.0);
+    for (const auto& hop : hops) network.add_link(hop.from, hop.to, LinkType::Fiber, hop.km, hop.fidelity, 1000.0);
+    return network;
+}
+
+SimulationConfig config_with(double purify_factor, double cutoff_ms = 5000.0) {
+    SimulationConfig config = SimulationConfig::engine_default();
+    config.physical.baseline_purify_factor = purify_factor;
+    config.total_time_cutoff_ms = cutoff_ms;
+    return config;
+}
+
+// The first seed whose first draws succeed (true) or fail against the given probabilities, in order.
+std::uint64_t seed_with_attempts(const std::vector<double>& probability, const std::vector<bool>& succeed) {
+    for (std::uint64_t seed = 0;; ++seed) {
+        RequestGenerator generator = RequestGenerator::from_seed(seed);
+        bool matches = true;
+        for (std::size_t i = 0; i < succeed.size() && matches; ++i)
+            matches = (generator.next_uniform() < probability[i % probability.size()]) == succeed[i];
+        if (matches) return seed;
+    }
+}
+
+// A loss generator whose first draws lose (true) or deliver a pair, in order.
+LossGenerator losses_with(const std::vector<bool>& lost) {
+    for (std::uint64_t seed = 0;; ++seed) {
+        LossGenerator probe(seed);
+        bool matches = true;
+        for (bool l : lost) matches = matches && ((probe.next() < kLossProbability) == l);
+        if (matches) return LossGenerator(seed);
+    }
+}
+
+std::uint64_t failures(std::uint64_t seed, const std::vector<double>& probability, std::uint64_t cycles) {
+    RequestGenerator generator = RequestGenerator::from_seed(seed);
+    std::uint64_t failed = 0;
+    for (std::uint64_t c = 0; c < cycles; ++c)
+        for (double p : probability) failed += !(generator.next_uniform() < p);
+    return failed;
+}
+
+const std::vector<Hop> kWorked = {{"A", "M", 50, 0.9}, {"M", "Z", 50, 0.9}};
+const std::vector<Hop> kNameClash = {{"a", "b->c", 0, 0.99}, {"b->c", "a->b", 0, 0.99}, {"a->b", "c", 0, 0.99}};
+const std::vector<Hop> kFallback = {{"A", "B", 100, 0.6}, {"A", "C", 1, 0.7}, {"C", "B", 1, 0.7}};
+
+}  // namespace
+
+TEST_CASE("outcomes of single requests") {
+    const double worked_f = 1.0 * 0.9 * 0.9;
+    const double sum_10_05 = 0.0 + 0.85 + 2.5 + 0.85 + 2.5 + 0.85 + 2.5;
+    const struct {
+        const char* name;
+        std::vector<Hop> hops;
+        EntanglementRequest request;
+        SimulationConfig config;
+        std::vector<bool> attempts;  // the first draws: success or failure
+        std::vector<bool> lost;      // the first loss draws
+        SimulationResult expected;
+        Heatmap utilisation;
+        std::optional<std::uint64_t> drops;  // absent: every failure among the cycles' draws
+    } cases[] = {
+        {"worked example, both pairs arrive", kWorked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, true},
+         {false, false}, {true, 0.0, purify(worked_f, 0.12), {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}, 0},
+        {"worked example, one pair lost", kWorked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, true},
+         {false, true}, {true, 0.0, worked_f, {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}, 0},
+        {"worked example, an attempt fails", kWorked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, false},
+         {}, {false, 10.0, 0.0, {"A", "M", "Z"}}, {{"A->M", 4}, {"M->Z", 4}}, {}},
+        {"first failure ends at the next multiple of 2.5 past the bound", kWorked,
+         {"A", "Z", 0.8, 7.0, StrategyType::LowestLatency}, config_with(0.12), {false}, {},
+         {false, 7.5, 0.0, {"A", "M", "Z"}}, {{"A->M", 3}, {"M->Z", 3}}, {}},
+        {"... or past the cut-off", kWorked, {"A", "Z", 0.8, 100.0, {}}, config_with(0.12, 6.0), {false}, {},
+         {false, 7.5, 0.0, {"A", "M", "Z"}}, {{"A->M", 3}, {"M->Z", 3}}, {}},
+        {"to itself", {{"A", "B", 1, 0.9}}, {"A", "A", 1.0, 1.0, {}}, config_with(0.12), {}, {},
+         {true, 0.0, 1.0, {"A"}}, {}, 0},
+        {"to itself above 1 is refused", {{"A", "B", 1, 0.9}}, {"A", "A", 1.01, 1.0, {}}, config_with(0.12), {}, {},
+         {false, 0.0, 0.0, {"A"}}, {}, 0},
+        {"one link, purified once, losses ignored", {{"A", "B", 10, 0.7}}, {"A", "B", 0.8, 10.0, {}}, config_with(0.12),
+         {true}, {true}, {true, 0.85, purify(0.7, 0.12), {"A", "B"}}, {{"A->B", 1}}, 0},
+        {"one link at 0.5 is never purified", {{"A", "B", 10, 0.5}}, {"A", "B", 0.7, 10.0, {}}, config_with(0.12),
+         {true}, {}, {false, 10.0, 0.0, {"A", "B"}}, {{"A->B", 4}}, {}},
+        {"fidelity route below target falls back to the latency route", kFallback,
+         {"A", "B", 0.9, 100.0, StrategyType::HighestFidelity}, config_with(0.12), {}, {},
+         {false, 0.0, 0.0, {"A", "C", "B"}}, {}, 0},
+        {"absent strategy falls back too", kFallback, {"A", "B", 0.9, 100.0, {}}, config_with(0.12), {}, {},
+         {false, 0.0, 0.0, {"A", "C", "B"}}, {}, 0},
+        {"propagation delay above the bound", {{"A", "M", 100, 0.9}, {"M", "Z", 100, 0.9}}, {"A", "Z", 0.8, 0.5, {}},
+         config_with(0.12), {}, {}, {false, 1.0, 0.0, {"A", "M", "Z"}}, {}, 0},
+        {"zero bound", {{"A", "B", 0, 0.9}}, {"A", "B", 0.8, 0.0, {}}, config_with(0.12), {}, {},
+         {false, 0.0, 0.0, {"A", "B"}}, {}, 0},
+        {"NaN bound", {{"A", "B", 0, 0.9}}, {"A", "B", 0.8, kNaN, {}}, config_with(0.12), {}, {},
+         {false, 0.0, 0.0, {"A", "B"}}, {}, 0},
+        {"zero cut-off", {{"A", "B", 0, 0.9}}, {"A", "B", 0.8, 10.0, {}}, config_with(0.12, 0.0), {}, {},
+         {false, 0.0, 0.0, {"A", "B"}}, {}, 0},
+        {"no route", {{"A", "B", 0, 0.9}, {"C", "D", 0, 0.9}}, {"A", "D", 0.8, 10.0, {}}, config_with(0.12), {}, {},
+         {false, 0.0, 0.0, {}}, {}, 0},
+        {"negative factor: purification time accumulates until the bound", {{"A", "M", 0, 0.95}, {"M", "Z", 0, 0.95}},
+         {"A", "Z", 0.9, 10.0, {}}, config_with(-0.1), {true, true, true, true, true, true}, {false, false, false, true, false, false},
+         {false, sum_10_05, 0.0, {"A", "M", "Z"}}, {{"A->M", 3}, {"M->Z", 3}}, 0},
+        {"negative factor: target missed at the bound", {{"A", "M", 0, 0.95}, {"M", "Z", 0, 0.95}},
+         {"A", "Z", 0.9, 4.0, {}}, config_with(-0.1), {true, true, true, true}, {false, false, false, false},
+         {false, 0.0 + 0.85 + 2.5 + 0.85, 0.0, {"A", "M", "Z"}}, {{"A->M", 2}, {"M->Z", 2}}, 0},
+        {"hop keys that read alike are counted together", kNameClash, {"a", "c", 0.9, 10.0, {}}, config_with(0.12),
+         {false}, {}, {false, 10.0, 0.0, {"a", "b->c", "a->b", "c"}}, {{"a->b->c", 8}, {"b->c->a->b", 4}}, {}},
+        {"unreachable bounds end at the cycle cap", kWorked, {"A", "Z", 0.8, kInf, {}}, config_with(0.12, kInf),
+         {false}, {}, {false, 2.5 * kMaxCyclesPerRequest, 0.0, {"A", "M", "Z"}},
+         {{"A->M", kMaxCyclesPerRequest}, {"M->Z", kMaxCyclesPerRequest}}, {}},
+    };
+    for (const auto& c : cases) {
+        const QuantumNetwork network = network_of(c.hops);
+        std::vector<double> probability;
+        for (const auto& hop : c.hops)
+            probability.push_back(attempt_success_probability(hop.km, hop.fidelity, c.request.fidelity_target));
+        const std::uint64_t seed = seed_with_attempts(probability, c.attempts);
+        const RequestGenerator generator = RequestGenerator::from_seed(seed);
+        LossGenerator losses = losses_with(c.lost);
+        NetworkOrchestratorPolicy policy(c.config);
+        SimulationRuntime runtime;
+        const SimulationResult r = policy.coordinate_timeline(network, runtime, c.request, &generator, nullptr, &losses);
+        const std::string name = c.name;
+        auto expect = [&](bool ok, const char* what) {
+            if (!ok) check::fail(__FILE__, __LINE__, name + ": " + what);
+        };
+        expect(r.success == c.expected.success, "success");
+        expect(check::same_double(r.latency_ms, c.expected.latency_ms), "latency");
+        expect(check::same_double(r.final_fidelity, c.expected.final_fidelity), "fidelity");
+        expect(r.execution_path == c.expected.execution_path, "path");
+        expect(policy.link_utilization == c.utilisation, "utilisation");
+        const std::uint64_t cycles = c.utilisation.empty() ? 0 : c.utilisation.back().second;
+        const std::uint64_t drops = c.drops ? *c.drops : failures(seed, probability, cycles);
+        expect(runtime.congestion_drops == drops, "congestion drops");
+    }
+}
+
+TEST_CASE("attempt probabilities and purification of the documented examples") {
+    const struct { double km, fidelity, target, expected, tolerance; } attempts[] = {
+        {50, 0.9, 0.8, 0.95, 1e-15}, {100, 0.7, 0.8, 0.8575, 1e-15}, {0, 0.9, 0.9, 0.98, 0}, {1000, 0.5, 0.9, 0.5081, 1e-4},
+        {kNaN, 0.9, 0.8, 0.5, 0}, {1e9, 0.0, 1.0, 0.5, 0},
+    };
+    for (const auto& a : attempts)
+        CHECK(std::fabs(attempt_success_probability(a.km, a.fidelity, a.target) - a.expected) <= a.tolerance);
+    const struct { double fidelity, factor, expected, tolerance; } purifications[] = {
+        {0.81, 0.12, 0.9855, 1e-4}, {0.9, 0.0, 0.9311, 1e-4}, {0.5, 0.12, 0.745, 1e-3}, {1.0, 0.12, 0.999, 0},
+        {0.0, 0.12, 0.999, 0}, {-0.5, 0.12, 0.5, 0}, {kNaN, 0.12, 0.5, 0}, {0.9, kNaN, 0.999, 0},
+    };
+    for (const auto& p : purifications) CHECK(std::fabs(purify(p.fidelity, p.factor) - p.expected) <= p.tolerance);
+}
+
+TEST_CASE("the caller's generator is copied; without one the all-zero key is used") {
+    const QuantumNetwork network = network_of({{"A", "B", 300, 0.9}});
+    const EntanglementRequest request{"A", "B", 0.8, 50.0, {}};
+    const SimulationConfig config = config_with(0.12);
+    auto run = [&](const RequestGenerator* generator) {
+        NetworkOrchestratorPolicy policy(config);
+        SimulationRuntime runtime;
+        const auto result = policy.coordinate_timeline(network, runtime, request, generator);
+        return std::make_pair(result.latency_ms, runtime.congestion_drops);
+    };
+    const RequestGenerator zero;
+    CHECK(run(nullptr) == run(&zero));
+    RequestGenerator seeded = RequestGenerator::from_seed(5);
+    const RequestGenerator untouched = seeded;
+    run(&seeded);
+    CHECK_EQ(RequestGenerator(seeded).next_u64(), RequestGenerator(untouched).next_u64());
+}
+
+TEST_CASE("the engine refuses requests without a network and runs them with one") {
+    Engine engine;
+    bool panicked = false;
+    try {
+        engine.request_entanglement({"A", "B", 0.8, 10.0, {}});
+    } catch (const Panic& panic) {
+        panicked = std::string(panic.what()) == "Network topology must be explicitly defined prior to run processing.";
+    }
+    CHECK(panicked);
+    engine.define_network({{"A", 1.0}, {"B", 1.0}}, {{"A", "B", 10.0, 0.95, 1000.0, LinkType::Fiber, {}}});
+    const SimulationResult result = engine.request_entanglement({"A", "B", 0.8, 10.0, {}});
+    CHECK(result.execution_path == (std::vector<std::string>{"A", "B"}));
+    engine.define_network({{"C", 1.0}}, {});
+    CHECK_EQ(engine.network()->nodes().size(), 1u);
+    CHECK(engine.request_entanglement({"A", "B", 0.8, 10.0, {}}).execution_path.empty());
+}
+
+CHECK_MAIN()
