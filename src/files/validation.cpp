@@ -3,7 +3,6 @@
 #include <numeric>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "files/number_text.hpp"
 
@@ -103,29 +102,36 @@ std::string ValidationError::type_text() const {
 ValidationResult validate_all(const VornFile& file) {
     ValidationResult result;
 
-    std::unordered_set<std::string_view> ids;
-    ids.reserve(file.nodes.size());
-    for (const VornNode& node : file.nodes) {
-        if (!ids.insert(node.id).second) {
-            ValidationError error = make_error(ValidationErrorKind::DuplicateNodeId);
-            error.node_id = node.id;
-            result.add_error(std::move(error));
-        }
+    // One vertex per node entry; a repeated id maps to its last entry, which leaves the earlier
+    // entries without edges. The same map answers whether a link end names a node.
+    std::unordered_map<std::string_view, std::size_t> vertex_of;
+    vertex_of.reserve(file.nodes.size());
+    for (std::size_t i = 0; i < file.nodes.size(); ++i) {
+        const auto [at, inserted] = vertex_of.try_emplace(file.nodes[i].id, i);
+        if (inserted) continue;
+        at->second = i;
+        ValidationError error = make_error(ValidationErrorKind::DuplicateNodeId);
+        error.node_id = file.nodes[i].id;
+        result.add_error(std::move(error));
     }
 
+    DisjointSets components(file.nodes.size());
     for (const VornLink& link : file.links) {
         if (link.from == link.to) {
             ValidationError error = make_error(ValidationErrorKind::SelfLoop);
             error.link_name = link_name(link);
             result.add_error(std::move(error));
         }
-        for (const std::string* end : {&link.from, &link.to}) {
-            if (ids.contains(*end)) continue;
+        const auto from = vertex_of.find(link.from);
+        const auto to = vertex_of.find(link.to);
+        for (const auto& [end, found] : {std::pair{&link.from, from}, std::pair{&link.to, to}}) {
+            if (found != vertex_of.end()) continue;
             ValidationError error = make_error(ValidationErrorKind::UnknownNodeReference);
             error.node_id = *end;
             error.link_id = link.id;
             result.add_error(std::move(error));
         }
+        if (from != vertex_of.end() && to != vertex_of.end()) components.unite(from->second, to->second);
         // Comparisons are written so that NaN passes the distance and rate checks and fails fidelity.
         if (link.distance_km <= 0.0) {
             ValidationError error = make_error(ValidationErrorKind::InvalidDistance);
@@ -147,19 +153,6 @@ ValidationResult validate_all(const VornFile& file) {
         }
     }
 
-    // One vertex per node entry; a repeated id maps to its last entry, leaving the earlier ones
-    // without edges.
-    std::unordered_map<std::string_view, std::size_t> vertex_of;
-    vertex_of.reserve(file.nodes.size());
-    for (std::size_t i = 0; i < file.nodes.size(); ++i) vertex_of[file.nodes[i].id] = i;
-    DisjointSets components(file.nodes.size());
-    for (const VornLink& link : file.links) {
-        const auto from = vertex_of.find(link.from);
-        if (from == vertex_of.end()) continue;
-        const auto to = vertex_of.find(link.to);
-        if (to == vertex_of.end()) continue;
-        components.unite(from->second, to->second);
-    }
     if (components.roots() > 1) {
         ValidationError error = make_error(ValidationErrorKind::GraphDisconnected);
         error.components = components.roots();
