@@ -1,5 +1,6 @@
 #include "core/request_generator.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -36,6 +37,17 @@ void set_lane(chacha12::LaneStates& states, int lane, const std::array<std::uint
     states[13][lane] = static_cast<std::uint32_t>(counter >> 32);
     states[14][lane] = 0;
     states[15][lane] = 0;
+}
+
+// Two consecutive keystream words, the first as the low half.
+inline std::uint64_t load_draw(const std::uint32_t* words) {
+    if constexpr (std::endian::native == std::endian::little) {
+        std::uint64_t draw;
+        std::memcpy(&draw, words, sizeof draw);
+        return draw;
+    } else {
+        return std::uint64_t{words[0]} | std::uint64_t{words[1]} << 32;
+    }
 }
 
 }  // namespace
@@ -79,10 +91,23 @@ void RequestGenerator::refill() {
 }
 
 std::uint64_t RequestGenerator::count_at_or_above(std::span<const std::uint64_t> thresholds, std::uint64_t rounds) {
-    std::uint64_t count = 0;
     const std::size_t size = thresholds.size();
-    for (std::uint64_t round = 0; round < rounds; ++round)
-        for (std::size_t i = 0; i < size; ++i) count += (next_u64() >> 12) >= thresholds[i];
+    std::uint64_t count = 0;
+    while (rounds > 0) {
+        // Whole rounds straight from the buffer; a round split across a refill goes draw by draw.
+        const std::uint64_t whole = size == 0 ? rounds : std::min<std::uint64_t>(rounds, (len_ - pos_) / (2 * size));
+        if (whole == 0) {
+            for (std::uint64_t threshold : thresholds) count += (next_u64() >> 12) >= threshold;
+            --rounds;
+            continue;
+        }
+        const std::uint32_t* words = buffer_ + pos_;
+        for (std::uint64_t round = 0; round < whole; ++round, words += 2 * size)
+            for (std::size_t i = 0; i < size; ++i)
+                count += (load_draw(words + 2 * i) >> 12) >= thresholds[i];
+        pos_ += static_cast<std::uint32_t>(2 * size * whole);
+        rounds -= whole;
+    }
     return count;
 }
 
