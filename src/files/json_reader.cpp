@@ -36,14 +36,14 @@ enum Field : std::uint8_t {
     FieldCount,
 };
 
-struct FieldSpec {
+struct KnownField {
     std::string_view key;
     Type type;
     bool required;
     Frame child;  // for Object and Array fields
 };
 
-constexpr std::array<FieldSpec, FieldCount> kFields{{
+constexpr std::array<KnownField, FieldCount> kFields{{
     {"version", Type::Text, true, Frame::Root},
     {"metadata", Type::Object, true, Frame::Metadata},
     {"nodes", Type::Array, true, Frame::Nodes},
@@ -340,9 +340,9 @@ private:
         }
         const RecordShape& shape = kRecords[static_cast<std::size_t>(top.frame)];
         for (std::uint8_t i = 0; i < shape.count; ++i) {
-            const FieldSpec& spec = kFields[shape.first + i];
-            if (spec.required && !(top.seen & (1u << i)))
-                return fail_at_token("Missing required key " + quoted(spec.key) + " in " + std::string(shape.what));
+            const KnownField& known = kFields[shape.first + i];
+            if (known.required && !(top.seen & (1u << i)))
+                return fail_at_token("Missing required key " + quoted(known.key) + " in " + std::string(shape.what));
         }
         return true;
     }
@@ -352,8 +352,8 @@ private:
                              std::string(event_name(event)));
     }
 
-    bool type_error(const FieldSpec& spec, Event event) {
-        return fail_at_token("Invalid type for " + quoted(spec.key) + ": expected " + std::string(expected_name(spec.type)) +
+    bool type_error(const KnownField& known, Event event) {
+        return fail_at_token("Invalid type for " + quoted(known.key) + ": expected " + std::string(expected_name(known.type)) +
                              ", found " + std::string(event_name(event)));
     }
 
@@ -364,36 +364,36 @@ private:
             if (event == Event::Object || event == Event::Array) skip_depth_ = 1;
             return true;
         }
-        const FieldSpec& spec = kFields[field];
+        const KnownField& known = kFields[field];
         if (event == Event::Null) {
-            if (spec.required) return fail_at_token("Null is not allowed for required key " + quoted(spec.key));
+            if (known.required) return fail_at_token("Null is not allowed for required key " + quoted(known.key));
             return true;  // the same as absent
         }
-        switch (spec.type) {
+        switch (known.type) {
             case Type::Text:
-                if (event != Event::String) return type_error(spec, event);
+                if (event != Event::String) return type_error(known, event);
                 set_text(field, text);
                 return true;
             case Type::Float: {
-                if (event != Event::Number) return type_error(spec, event);
+                if (event != Event::Number) return type_error(known, event);
                 const std::optional<double> value = parse_json_double(text);
                 if (!value)
-                    return fail_at_token("Number out of range for " + quoted(spec.key) + ": " + std::string(text));
+                    return fail_at_token("Number out of range for " + quoted(known.key) + ": " + std::string(text));
                 set_float(field, *value);
                 return true;
             }
             case Type::U32: {
-                if (event != Event::Number) return type_error(spec, event);
+                if (event != Event::Number) return type_error(known, event);
                 const std::optional<std::uint32_t> value = parse_u32(text);
                 if (!value)
-                    return fail_at_token("Invalid value for " + quoted(spec.key) + ": expected an integer from 0 to "
+                    return fail_at_token("Invalid value for " + quoted(known.key) + ": expected an integer from 0 to "
                                          "4294967295 without fraction or exponent, found " + std::string(text));
                 if (field == FCapacity) current_node().memory_capacity = *value;
                 else file_.config->max_attempts = *value;
                 return true;
             }
             case Type::NodeType: {
-                if (event != Event::String) return type_error(spec, event);
+                if (event != Event::String) return type_error(known, event);
                 const std::optional<VornNodeType> type = node_type_from_spelling(text);
                 if (!type)
                     return fail_at_token("Unknown node_type " + quoted(text) +
@@ -402,7 +402,7 @@ private:
                 return true;
             }
             case Type::LinkType: {
-                if (event != Event::String) return type_error(spec, event);
+                if (event != Event::String) return type_error(known, event);
                 const std::optional<VornLinkType> type = link_type_from_spelling(text);
                 if (!type)
                     return fail_at_token("Unknown link_type " + quoted(text) + ", expected one of \"fiber\", \"satellite\"");
@@ -411,9 +411,9 @@ private:
             }
             case Type::Object:
             case Type::Array:
-                if (event != (spec.type == Type::Object ? Event::Object : Event::Array)) return type_error(spec, event);
+                if (event != (known.type == Type::Object ? Event::Object : Event::Array)) return type_error(known, event);
                 start_record(field);
-                stack_.push_back({spec.child});
+                stack_.push_back({known.child});
                 return true;
             case Type::Any:
                 if (!file_.extensions->custom) file_.extensions->custom.emplace();
