@@ -54,7 +54,7 @@ RequestGenerator batched(std::uint64_t seed, int lane) {
     return generators[lane];
 }
 
-void check_stream(RequestGenerator generator, const rapidjson::Value& vector) {
+void check_stream(RequestGenerator&& generator, const rapidjson::Value& vector) {
     for (const auto& word : vector["next_u32"].GetArray()) CHECK_EQ(generator.next_u32(), word.GetUint());
 }
 
