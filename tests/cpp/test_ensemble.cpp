@@ -154,21 +154,6 @@ TEST_CASE("statistics of degenerate ensembles") {
     CHECK(doomed.link_utilization_heatmap[0].first == "N0->N1");
 }
 
-TEST_CASE("trial i of seed s is trial 0 of seed s + i") {
-    const auto network = chain(2, 200, 0.8);
-    const EntanglementRequest request{"N0", "N1", 0.85, 20.0, {}};
-    const auto config = SimulationConfig::engine_default();
-    const MonteCarloStats whole = execute_ensemble(network, config, request, 11, 1000);
-    std::uint64_t drops = 0, cycles = 0;
-    for (std::uint64_t i = 0; i < 11; ++i) {
-        const MonteCarloStats one = execute_ensemble(network, config, request, 1, 1000 + i);
-        drops += one.aggregate_congestion_drops;
-        cycles += one.link_utilization_heatmap.at(0).second;
-    }
-    CHECK_EQ(whole.aggregate_congestion_drops, drops);
-    CHECK_EQ(whole.link_utilization_heatmap.at(0).second, cycles);
-}
-
 TEST_CASE("an interruption ends a long ensemble") {
     struct Stop : Interruption {
         bool requested() override { return true; }
