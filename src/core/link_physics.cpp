@@ -4,7 +4,7 @@
 
 namespace vorn {
 
-// Operations are written in the order of the published formulas: seeded results are compared bit
+// Operations keep the order in which the formulas are written: seeded results are compared bit
 // for bit, and a reordered sum or product can differ in the last place.
 
 double purify(double fidelity, double purify_factor) {

@@ -56,7 +56,7 @@ private:
     std::uint64_t counter_ = 0;  // next block to generate
     std::uint32_t pos_ = 0;
     std::uint32_t len_ = 0;
-    alignas(32) std::uint32_t buffer_[kBufferBlocks * 16];
+    alignas(32) std::uint32_t buffer_[kBufferBlocks * 16] = {};
 };
 
 }  // namespace vorn

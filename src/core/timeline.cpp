@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::uint64_t kDrawsPerClockCheck = 1u << 16;
 
-// The cycles of one admitted request, step by step as the timeline is described: attempts, the
+// The cycles of one admitted request, one step at a time: attempts, the
 // event queue, delivery with losses, and the completion check.
 class CycleRun {
 public:

@@ -40,7 +40,7 @@ SimulationConfig config_with(double purify_factor, double cutoff_ms = 5000.0) {
     return config;
 }
 
-// The ensemble as described: one fresh policy, runtime and seeded generator per trial, and the
+// The ensemble the plain way: one fresh policy, runtime and seeded generator per trial, and the
 // results summed trial after trial.
 MonteCarloStats trial_by_trial(const Scenario& s, LossGenerator& losses) {
     std::uint64_t successes = 0;

@@ -1,4 +1,4 @@
-// The request generator against the published ChaCha12 vectors, and its fast paths against its plain ones.
+// The request generator against the reference ChaCha12 vectors, and its fast paths against its plain ones.
 #include <rapidjson/document.h>
 
 #include <bit>

@@ -30,7 +30,7 @@ QuantumNetwork network_of(const std::vector<std::string>& nodes, const std::vect
     return network;
 }
 
-// The enumeration as literally described: a stack of (node, path) entries, every candidate
+// The enumeration in its plain form: a stack of (node, path) entries, every candidate
 // materialised, joining links found by scanning the list, scores recomputed for each comparison.
 struct Reference {
     std::optional<RouteInfo> route;
