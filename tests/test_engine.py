@@ -1,0 +1,241 @@
+"""The engine from Python: requests, seeded ensembles, their statistics and context."""
+import json
+import math
+import pathlib
+import signal
+import struct
+
+import pytest
+
+import vorn_core as vc
+
+VECTORS = json.loads((pathlib.Path(__file__).parent / "data" / "chacha12.json").read_text())["vectors"]
+SEEDED = [v for v in VECTORS if v["seed"] is not None]
+ZERO_KEY = next(v for v in VECTORS if v["seed"] is None)
+
+
+def uniforms(vector):
+    return [struct.unpack(">d", bytes.fromhex(bits))[0] for bits in vector["uniform_bits_hex"]]
+
+
+def attempt_probability(distance_km, fidelity, target):
+    x = distance_km / 100
+    r = x / (x + 1)
+    penalty = 0.3 * (target - fidelity) if fidelity < target else 0.0
+    return min(max(1 - 0.45 * r * r - penalty, 0.5), 0.98)
+
+
+def one_link_engine(distance_km, fidelity=0.9):
+    engine = vc.VornEngine()
+    engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
+                          [vc.LinkDefinition("A", "B", distance_km, fidelity, 1000.0)])
+    return engine
+
+
+# On one link with the fidelity at the target, a trial succeeds at once when its first draw is
+# below the attempt probability; otherwise it fails and every further cycle draws once more, so
+# the failed attempts count exactly the draws at or above that probability.
+DISTANCES = [0.0, 50.0, 100.0, 250.0, 600.0, 1000.0, 4000.0]
+BOUND_MS = 25.0  # ten cycles
+CYCLES = 10
+
+
+def expected_drops(draws, p):
+    return 0 if draws[0] < p else sum(u >= p for u in draws[:CYCLES])
+
+
+@pytest.mark.parametrize("vector", SEEDED, ids=lambda v: v["label"])
+@pytest.mark.parametrize("distance", DISTANCES)
+def test_seeded_trials_follow_the_reference_stream(vector, distance):
+    draws = uniforms(vector)
+    p = attempt_probability(distance, 0.9, 0.9)
+    stats = one_link_engine(distance).simulate("A", "B", 0.9, BOUND_MS, 1, seed=int(vector["seed"]))
+    assert stats.empirical_success_rate == (1.0 if draws[0] < p else 0.0)
+    assert stats.aggregate_congestion_drops == expected_drops(draws, p)
+    assert stats.link_utilization_heatmap == {"A->B": 1 if draws[0] < p else CYCLES}
+    assert stats.mean_latency_ms == (0.0 if draws[0] < p else BOUND_MS)
+
+
+@pytest.mark.parametrize("distance", DISTANCES)
+def test_unseeded_request_uses_the_zero_key(distance):
+    draws = uniforms(ZERO_KEY)
+    p = attempt_probability(distance, 0.9, 0.9)
+    result = one_link_engine(distance).request_entanglement("A", "B", 0.9, BOUND_MS)
+    assert (result.success, result.latency_ms) == ((True, 0.0) if draws[0] < p else (False, BOUND_MS))
+    assert result.final_fidelity == (0.9 if draws[0] < p else 0.0)
+    assert result.execution_path == ["A", "B"]
+
+
+def test_trial_i_uses_seed_plus_i_wrapping():
+    engine = one_link_engine(1000.0)
+    top = 2**64 - 1
+    together = engine.simulate("A", "B", 0.9, BOUND_MS, 3, seed=top)
+    apart = [engine.simulate("A", "B", 0.9, BOUND_MS, 1, seed=s) for s in (top, 0, 1)]
+    assert together.aggregate_congestion_drops == sum(s.aggregate_congestion_drops for s in apart)
+    assert together.empirical_success_rate == sum(s.empirical_success_rate for s in apart) / 3
+
+
+def test_same_seed_same_statistics_on_a_lossless_route(chain_engine):
+    # Two-node routes ignore losses, so seeded ensembles on them repeat exactly.
+    engine = one_link_engine(300.0)
+    first = engine.simulate("A", "B", 0.9, 50.0, 5000, seed=11)
+    second = engine.simulate("A", "B", 0.9, 50.0, 5000, seed=11)
+    assert (first.empirical_success_rate, first.mean_latency_ms, first.aggregate_congestion_drops,
+            first.link_utilization_heatmap) == (second.empirical_success_rate, second.mean_latency_ms,
+                                                second.aggregate_congestion_drops, second.link_utilization_heatmap)
+
+
+class TestEngine:
+    def test_fresh_engine_has_no_network(self):
+        engine = vc.VornEngine()
+        with pytest.raises(RuntimeError, match=r"^No network defined\. Call define_network\(\) first\.$"):
+            engine.simulate("A", "B", 0.8, 10.0, 10)
+        with pytest.raises(vc.PanicException) as raised:
+            try:
+                engine.request_entanglement("A", "B", 0.8, 10.0)
+            except Exception:  # must not be caught here
+                pytest.fail("PanicException was caught as an Exception")
+        assert str(raised.value) == "Network topology must be explicitly defined prior to run processing."
+
+    def test_no_route(self):
+        engine = vc.VornEngine()
+        engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)], [])
+        result = engine.request_entanglement("A", "B", 0.8, 10.0)
+        assert (result.success, result.latency_ms, result.final_fidelity, result.execution_path) == (
+            False, 0.0, 0.0, [])
+        stats = engine.simulate("A", "B", 0.8, 10.0, 100, seed=1)
+        assert (stats.empirical_success_rate, stats.mean_latency_ms, stats.mean_fidelity,
+                stats.aggregate_congestion_drops, stats.link_utilization_heatmap) == (0.0, 0.0, 0.0, 0, {})
+
+    def test_redefinition_replaces_the_network(self, chain_engine):
+        chain_engine.define_network([vc.NodeDefinition("N0", 1.0)], [])
+        assert chain_engine.request_entanglement("N0", "N3", 0.8, 100.0).execution_path == []
+        assert chain_engine.simulate("N0", "N0", 0.8, 100.0, 0, seed=0)._context.nodes == [("N0", 1.0)]
+
+    def test_default_engine_purifies_more_than_default_config(self):
+        # 0.78 purifies to about 0.86 with 0.022 and 0.96 with 0.12: only the latter reaches 0.95.
+        nodes = [vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)]
+        links = [vc.LinkDefinition("A", "B", 0.0, 0.78, 1000.0)]
+        outcomes = []
+        for engine in (vc.VornEngine(), vc.VornEngine(vc.SimulationConfig())):
+            engine.define_network(nodes, links)
+            outcomes.append(engine.request_entanglement("A", "B", 0.95, 10.0).execution_path)
+        assert outcomes == [["A", "B"], ["A", "B"]]
+        stats = []
+        for engine in (vc.VornEngine(), vc.VornEngine(vc.SimulationConfig())):
+            engine.define_network(nodes, links)
+            stats.append(engine.simulate("A", "B", 0.95, 10.0, 200, seed=3).empirical_success_rate)
+        assert stats[0] > 0.9 and stats[1] == 0.0
+
+    def test_configuration_is_copied(self):
+        config = vc.SimulationConfig(total_time_cutoff_ms=5.0)
+        engine = vc.VornEngine(config)
+        config.total_time_cutoff_ms = 5000.0
+        engine.define_network([vc.NodeDefinition("A", 1.0)], [])
+        assert engine.simulate("A", "A", 0.5, 10.0, 0, seed=0)._context.total_time_cutoff_ms == 5.0
+
+    def test_self_request(self):
+        engine = one_link_engine(10.0)
+        result = engine.request_entanglement("A", "A", 1.0, 10.0)
+        assert (result.success, result.latency_ms, result.final_fidelity, result.execution_path) == (
+            True, 0.0, 1.0, ["A"])
+        assert not engine.request_entanglement("A", "A", 1.01, 10.0).success
+
+
+class TestStatistics:
+    def test_zero_runs(self, chain_engine):
+        stats = chain_engine.simulate("N0", "N3", 0.8, 100.0, 0, seed=1)
+        assert stats.total_runs == 0
+        assert math.isnan(stats.empirical_success_rate) and math.isnan(stats.mean_latency_ms)
+        assert (stats.mean_fidelity, stats.aggregate_congestion_drops, stats.link_utilization_heatmap) == (0.0, 0, {})
+
+    def test_heatmap_counts_cycles_in_path_direction(self):
+        engine = one_link_engine(1000.0)
+        stats = engine.simulate("B", "A", 0.9, BOUND_MS, 500, seed=5)
+        (key, attempts), = stats.link_utilization_heatmap.items()
+        assert key == "B->A"
+        # A success takes one cycle, a failure all ten.
+        successes = round(stats.empirical_success_rate * 500)
+        assert attempts == successes + CYCLES * (500 - successes)
+        assert stats.mean_latency_ms == BOUND_MS * (500 - successes) / 500
+
+    def test_context_records_the_call(self):
+        engine = vc.VornEngine()
+        engine.define_network(
+            [vc.NodeDefinition("B", 2.0), vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 3.0)],
+            [vc.LinkDefinition("A", "B", 10.0, 0.9, 100.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.5))],
+        )
+        context = engine.simulate("A", "B", 0.8, 20.0, 5, vc.StrategyType.HighestSuccess, seed=9)._context
+        assert context.nodes == [("B", 3.0), ("A", 1.0)]
+        assert context.links == [("A", "B", 10.0, 0.9, 100.0)]
+        assert (context.from_node, context.to_node, context.fidelity_target, context.max_latency_ms) == (
+            "A", "B", 0.8, 20.0)
+        assert (context.total_time_cutoff_ms, context.step_resolution_ms, context.baseline_purify_factor) == (
+            5000.0, 0.1, 0.12)
+        assert (context.seed, repr(context.strategy)) == (9, "StrategyType.HighestSuccess")
+        unseeded = engine.simulate("A", "B", 0.8, 20.0, 5)._context
+        assert (unseeded.seed, unseeded.strategy) == (None, None)
+
+    def test_context_is_a_copy(self, chain_engine):
+        stats = chain_engine.simulate("N0", "N3", 0.8, 100.0, 1, seed=1)
+        context = stats._context
+        context.seed = 77
+        assert stats._context.seed == 1
+        stats._context = context
+        assert stats._context.seed == 77
+        stats._context = None
+        assert stats._context is None
+        with pytest.raises(TypeError, match="No constructor defined"):
+            type(context)()
+
+
+class TestBounds:
+    def test_infinite_bounds_end(self):
+        engine = one_link_engine(4000.0)
+        inf = math.inf
+        engine_inf = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=inf))
+        engine_inf.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
+                                  [vc.LinkDefinition("A", "B", 4000.0, 0.9, 1000.0)])
+        stats = engine_inf.simulate("A", "B", 0.9, inf, 20, seed=4)
+        assert stats.total_runs == 20
+        assert math.isfinite(stats.mean_latency_ms)
+        assert engine.request_entanglement("A", "B", 0.9, inf).execution_path == ["A", "B"]
+
+    @pytest.mark.parametrize("bound", [math.nan, 0.0, -1.0])
+    def test_degenerate_bounds_fail_without_cycles(self, bound):
+        stats = one_link_engine(100.0).simulate("A", "B", 0.9, bound, 10, seed=1)
+        assert stats.empirical_success_rate == 0.0
+        assert stats.link_utilization_heatmap == {}
+
+    def test_ctrl_c_stops_a_long_ensemble(self, chain_engine):
+        def interrupt(signum, frame):
+            raise KeyboardInterrupt
+
+        previous = signal.signal(signal.SIGALRM, interrupt)
+        signal.setitimer(signal.ITIMER_REAL, 0.2)
+        try:
+            with pytest.raises(KeyboardInterrupt):
+                chain_engine.simulate("N0", "N3", 0.8, 100.0, 10**15, seed=1)
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, previous)
+        assert chain_engine.simulate("N0", "N3", 0.8, 100.0, 10, seed=1).total_runs == 10
+
+    def test_ctrl_c_stops_a_long_route_search(self):
+        engine = vc.VornEngine()
+        n = 16
+        engine.define_network([vc.NodeDefinition(f"K{i}", 1.0) for i in range(n)],
+                              [vc.LinkDefinition(f"K{i}", f"K{j}", 1.0, 0.99, 1.0)
+                               for i in range(n) for j in range(i + 1, n)])
+
+        def interrupt(signum, frame):
+            raise KeyboardInterrupt
+
+        previous = signal.signal(signal.SIGALRM, interrupt)
+        signal.setitimer(signal.ITIMER_REAL, 0.2)
+        try:
+            with pytest.raises(KeyboardInterrupt):
+                engine.request_entanglement("K0", "K15", 0.5, 10.0)
+        finally:
+            signal.setitimer(signal.ITIMER_REAL, 0)
+            signal.signal(signal.SIGALRM, previous)
