@@ -79,7 +79,7 @@ MonteCarloStats execute_ensemble(const QuantumNetwork& network, const Simulation
         add_refusals(totals, *admission.refusal, runs, poll);
     } else {
         LossGenerator& loss_source = losses ? *losses : LossGenerator::for_this_thread();
-        add_trials(totals, TrialPlan::build(admission, request, settings), runs, seed, loss_source, poll);
+        add_trials(totals, TrialPlan::build(admission, request, settings, poll), runs, seed, loss_source, poll);
     }
     return statistics(totals, runs, admission.path);
 }

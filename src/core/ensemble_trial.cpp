@@ -38,7 +38,7 @@ std::uint64_t tail_failures(const TrialPlan& plan, std::uint64_t cycles, Request
 }  // namespace
 
 TrialPlan TrialPlan::build(const Admission& admission, const EntanglementRequest& request,
-                           const TimelineSettings& settings) {
+                           const TimelineSettings& settings, InterruptionPoll& poll) {
     TrialPlan plan;
     for (const RouteHop& hop : admission.hops)
         plan.success_below.push_back(RequestGenerator::below_count(
@@ -47,23 +47,25 @@ TrialPlan TrialPlan::build(const Admission& admission, const EntanglementRequest
     plan.fidelity_target = request.fidelity_target;
     plan.max_latency_ms = request.max_latency_ms;
     plan.cutoff_ms = settings.total_time_cutoff_ms;
+    plan.cycle_limit = vorn::cycle_limit(plan.max_latency_ms, plan.cutoff_ms);
     plan.purify_factor = settings.baseline_purify_factor;
     plan.admitted_fidelity = admission.fidelity;
     double swapped = 1.0;
     for (const RouteHop& hop : admission.hops) swapped *= hop.base_fidelity;
     for (std::size_t i = 0; i + 2 < admission.path.size(); ++i) swapped = purify(swapped, plan.purify_factor);
     plan.swapped_fidelity = swapped;
-    plan.tail_after_first_cycle = plan.tail(0.0, 1);
+    plan.tail_after_first_cycle = plan.tail(0.0, 1, poll);
     return plan;
 }
 
-TrialTail TrialPlan::tail(double clock_ms, std::uint64_t cycles) const {
+TrialTail TrialPlan::tail(double clock_ms, std::uint64_t cycles, InterruptionPoll& poll) const {
     TrialTail tail;
     for (;;) {
         clock_ms += kCycleMs;
-        if (!(clock_ms < max_latency_ms && clock_ms < cutoff_ms && cycles < kMaxCyclesPerRequest)) break;
+        if (!(clock_ms < max_latency_ms && clock_ms < cutoff_ms && cycles < cycle_limit)) break;
         ++cycles;
         ++tail.cycles;
+        poll.advance();
     }
     tail.clock_ms = clock_ms;
     return tail;
@@ -86,10 +88,10 @@ TrialOutcome run_trial(const TrialPlan& plan, RequestGenerator& draws, LossGener
         if (fidelity >= plan.fidelity_target) return {true, clock, fidelity, 0, outcome.cycles};
         if (clock >= plan.max_latency_ms) return {false, clock, 0.0, 0, outcome.cycles};
         clock += kCycleMs;
-        if (!(clock < plan.max_latency_ms && clock < plan.cutoff_ms && outcome.cycles < kMaxCyclesPerRequest))
+        if (!(clock < plan.max_latency_ms && clock < plan.cutoff_ms && outcome.cycles < plan.cycle_limit))
             return {false, clock, 0.0, 0, outcome.cycles};
     }
-    const TrialTail tail = outcome.cycles == 1 ? plan.tail_after_first_cycle : plan.tail(clock, outcome.cycles);
+    const TrialTail tail = outcome.cycles == 1 ? plan.tail_after_first_cycle : plan.tail(clock, outcome.cycles, poll);
     outcome.congestion_drops += tail_failures(plan, tail.cycles, draws, poll);
     outcome.cycles += tail.cycles;
     outcome.latency_ms = tail.clock_ms;

@@ -25,6 +25,7 @@ struct TrialPlan {
     double fidelity_target = 0.0;
     double max_latency_ms = 0.0;
     double cutoff_ms = 0.0;
+    std::uint64_t cycle_limit = 0;
     double purify_factor = 0.0;
     double admitted_fidelity = 0.0;
     double swapped_fidelity = 0.0;  // after a cycle in which every pair arrived
@@ -32,9 +33,10 @@ struct TrialPlan {
 
     // `admission` must have admitted the request (no refusal).
     static TrialPlan build(const Admission& admission, const EntanglementRequest& request,
-                           const TimelineSettings& settings);
-    // Stepping the clock from `clock_ms` after cycle number `cycles` failed.
-    TrialTail tail(double clock_ms, std::uint64_t cycles) const;
+                           const TimelineSettings& settings, InterruptionPoll& poll);
+    // Stepping the clock from `clock_ms` after cycle number `cycles` failed. Far bounds make this
+    // long, so it polls too.
+    TrialTail tail(double clock_ms, std::uint64_t cycles, InterruptionPoll& poll) const;
 };
 
 struct TrialOutcome {

@@ -92,8 +92,7 @@ private:
 
     bool advance(double ms) {
         clock_ += ms;
-        return clock_ < request_.max_latency_ms && clock_ < settings_.total_time_cutoff_ms &&
-               cycles_ < kMaxCyclesPerRequest;
+        return clock_ < request_.max_latency_ms && clock_ < settings_.total_time_cutoff_ms && cycles_ < cycle_limit_;
     }
 
     SimulationResult ended(bool success) const {
@@ -111,6 +110,7 @@ private:
     double clock_ = 0.0;
     double fidelity_;
     std::uint64_t cycles_ = 0;
+    std::uint64_t cycle_limit_ = cycle_limit(request_.max_latency_ms, settings_.total_time_cutoff_ms);
     std::vector<double> recorded_;
     std::vector<char> delivered_;
 };

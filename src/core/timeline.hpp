@@ -1,6 +1,7 @@
 // The orchestrated timeline: one request admitted, then simulated in cycles on a simulated clock.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <queue>
@@ -22,10 +23,17 @@ inline constexpr double kLossProbability = 0.1;
 
 // Cycles end when the clock reaches the latency bound or the cut-off. A request that can no longer
 // succeed (one failed attempt is enough) would otherwise cycle forever when neither bound can be
-// reached: both infinite, or so large that 2.5 ms no longer moves the clock. After this many
-// cycles — 2,621.44 s of simulated clock, over 500 times the default cut-off — a request ends as
-// if a bound had been reached. Bounds below 2,621.44 s are never affected.
+// reached: both infinite, or so large (beyond 2^52 ms, some 140,000 years) that 2.5 ms steps stop
+// moving the clock. Only then is the number of cycles capped, at 2^20 — 2,621.44 s of simulated
+// clock, over 500 times the default cut-off — and the request ends as if a bound had been reached.
+// Any reachable bound is honoured however many cycles it takes.
 inline constexpr std::uint64_t kMaxCyclesPerRequest = std::uint64_t{1} << 20;
+inline constexpr double kUnreachableBoundMs = 4503599627370496.0;  // 2^52
+
+inline std::uint64_t cycle_limit(double max_latency_ms, double cutoff_ms) {
+    // A NaN bound ends the first cycle by itself; fmin looks past it to the other bound.
+    return std::fmin(max_latency_ms, cutoff_ms) < kUnreachableBoundMs ? UINT64_MAX : kMaxCyclesPerRequest;
+}
 
 // A generated pair in flight on hop `hop` (index into the route's hops).
 struct EventWrapper {
