@@ -1,4 +1,5 @@
 """The engine from Python: requests, seeded ensembles, their statistics and context."""
+import contextlib
 import json
 import math
 import pathlib
@@ -189,6 +190,21 @@ class TestStatistics:
             type(context)()
 
 
+@contextlib.contextmanager
+def ctrl_c_after(seconds):
+    """Raises KeyboardInterrupt from a signal handler, as Ctrl-C does, while the body runs."""
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    signal.setitimer(signal.ITIMER_REAL, seconds)
+    try:
+        yield
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+
+
 class TestBounds:
     @pytest.mark.parametrize(
         "bound, cycles",
@@ -213,17 +229,8 @@ class TestBounds:
         assert stats.link_utilization_heatmap == {}
 
     def test_ctrl_c_stops_a_long_ensemble(self, chain_engine):
-        def interrupt(signum, frame):
-            raise KeyboardInterrupt
-
-        previous = signal.signal(signal.SIGALRM, interrupt)
-        signal.setitimer(signal.ITIMER_REAL, 0.2)
-        try:
-            with pytest.raises(KeyboardInterrupt):
-                chain_engine.simulate("N0", "N3", 0.8, 100.0, 10**15, seed=1)
-        finally:
-            signal.setitimer(signal.ITIMER_REAL, 0)
-            signal.signal(signal.SIGALRM, previous)
+        with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
+            chain_engine.simulate("N0", "N3", 0.8, 100.0, 10**15, seed=1)
         assert chain_engine.simulate("N0", "N3", 0.8, 100.0, 10, seed=1).total_runs == 10
 
     def test_ctrl_c_stops_a_long_route_search(self):
@@ -232,15 +239,5 @@ class TestBounds:
         engine.define_network([vc.NodeDefinition(f"K{i}", 1.0) for i in range(n)],
                               [vc.LinkDefinition(f"K{i}", f"K{j}", 1.0, 0.99, 1.0)
                                for i in range(n) for j in range(i + 1, n)])
-
-        def interrupt(signum, frame):
-            raise KeyboardInterrupt
-
-        previous = signal.signal(signal.SIGALRM, interrupt)
-        signal.setitimer(signal.ITIMER_REAL, 0.2)
-        try:
-            with pytest.raises(KeyboardInterrupt):
-                engine.request_entanglement("K0", "K15", 0.5, 10.0)
-        finally:
-            signal.setitimer(signal.ITIMER_REAL, 0)
-            signal.signal(signal.SIGALRM, previous)
+        with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
+            engine.request_entanglement("K0", "K15", 0.5, 10.0)

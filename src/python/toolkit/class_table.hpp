@@ -20,6 +20,35 @@ struct FieldAccess {
     virtual int set(PyObject* self, PyObject* value) noexcept = 0;
 };
 
+// Reading converts a copy under a shared hold; writing converts first, then replaces the field
+// under an exclusive hold, so a failed conversion leaves the record as it was.
+template <class T, class Read>
+PyObject* read_field(PyObject* self, Read read) noexcept {
+    return guarded(
+        [&] {
+            SharedHold hold(object_of<T>(self)->borrow);
+            return to_python(read(object_of<T>(self)->value));
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+template <class T, class V, class Write>
+int write_field(PyObject* self, PyObject* value, Write write) noexcept {
+    if (!value) {
+        PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
+        return -1;
+    }
+    return guarded(
+        [&] {
+            V converted{};
+            if (!Convert<V>::from(value, converted)) return -1;
+            ExclusiveHold hold(object_of<T>(self)->borrow);
+            write(object_of<T>(self)->value, std::move(converted));
+            return 0;
+        },
+        -1);
+}
+
 template <class Pointer>
 struct MemberOf;
 template <class T, class M>
@@ -34,27 +63,10 @@ struct MemberField final : FieldAccess {
     Pointer member;
 
     PyObject* get(PyObject* self) noexcept override {
-        return guarded(
-            [&] {
-                SharedHold hold(object_of<T>(self)->borrow);
-                return Convert<M>::to(object_of<T>(self)->value.*member);
-            },
-            static_cast<PyObject*>(nullptr));
+        return read_field<T>(self, [this](const T& record) -> const M& { return record.*member; });
     }
     int set(PyObject* self, PyObject* value) noexcept override {
-        if (!value) {
-            PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
-            return -1;
-        }
-        return guarded(
-            [&] {
-                M converted{};
-                if (!Convert<M>::from(value, converted)) return -1;
-                ExclusiveHold hold(object_of<T>(self)->borrow);
-                object_of<T>(self)->value.*member = std::move(converted);
-                return 0;
-            },
-            -1);
+        return write_field<T, M>(self, value, [this](T& record, M&& converted) { record.*member = std::move(converted); });
     }
 };
 
@@ -69,28 +81,11 @@ struct SetterTraits<void (*)(T&, V)> {
 // is void(*)(T&, V), each converting through the traits of R and V.
 template <class T, auto Get, auto Set>
 struct PropertyField final : FieldAccess {
-    PyObject* get(PyObject* self) noexcept override {
-        return guarded(
-            [&] {
-                SharedHold hold(object_of<T>(self)->borrow);
-                return to_python(Get(object_of<T>(self)->value));
-            },
-            static_cast<PyObject*>(nullptr));
-    }
+    using V = typename SetterTraits<decltype(Set)>::Value;
+
+    PyObject* get(PyObject* self) noexcept override { return read_field<T>(self, Get); }
     int set(PyObject* self, PyObject* value) noexcept override {
-        if (!value) {
-            PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
-            return -1;
-        }
-        return guarded(
-            [&] {
-                typename SetterTraits<decltype(Set)>::Value converted{};
-                if (!Convert<decltype(converted)>::from(value, converted)) return -1;
-                ExclusiveHold hold(object_of<T>(self)->borrow);
-                Set(object_of<T>(self)->value, std::move(converted));
-                return 0;
-            },
-            -1);
+        return write_field<T, V>(self, value, [](T& record, V&& converted) { Set(record, std::move(converted)); });
     }
 };
 
