@@ -95,6 +95,8 @@ std::error_code sync_directory(const std::string& directory) {
 }  // namespace
 
 std::error_code write_file_atomically(const std::string& path, std::string_view content) {
+    // The system would stop reading the name at a NUL and write some other file.
+    if (path.find('\0') != std::string::npos) return {EINVAL, std::generic_category()};
     const std::string target = resolve_target(path);
     struct stat existing {};
     const bool replacing = ::stat(target.c_str(), &existing) == 0;

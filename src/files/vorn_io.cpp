@@ -63,6 +63,8 @@ std::optional<std::size_t> first_invalid_utf8(std::string_view text) noexcept {
 }
 
 Result<std::string> read_text_file(const std::string& path) {
+    // The system would stop reading the name at a NUL and open some other file.
+    if (path.find('\0') != std::string::npos) return system_error(EINVAL);
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return system_error(errno);
     struct Closer {
