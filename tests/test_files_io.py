@@ -86,15 +86,17 @@ class TestLoadFailures:
 
 
 class TestPathsWithNulCharacters:
+    """The system would stop reading a name at a NUL character and use another file."""
+
     def test_load_refuses(self, tmp_path):
-        good = write_json(tmp_path / "good.vorn", VALID)
-        with pytest.raises(RuntimeError, match="^Failed to load .*: IO error: Invalid argument$"):
-            vc.load_vorn_file(good + "\0.bak")
+        path = write_json(tmp_path / "good.vorn", VALID) + "\0.bak"
+        assert load_failure(path) == f"Failed to load {path}: IO error: Invalid argument"
+        assert vc.diff(path, path) == {"error": f"Failed to load {path}: IO error: Invalid argument"}
 
     def test_save_refuses_and_writes_nothing(self, tmp_path):
-        target = tmp_path / "out.vorn"
-        with pytest.raises(RuntimeError, match="^IO error: Invalid argument$"):
-            vc.VornFile("net").save(str(target) + "\0.bak")
+        with pytest.raises(RuntimeError) as raised:
+            vc.VornFile("net").save(str(tmp_path / "out.vorn") + "\0.bak")
+        assert str(raised.value) == "IO error: Invalid argument"
         assert os.listdir(tmp_path) == []
 
 
