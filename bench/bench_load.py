@@ -1,0 +1,255 @@
+"""Loading a large .vorn file: load_vorn_file against the standard json module plus the same checks in Python.
+
+Both sides read the file, parse it, check structure and types, the version, unique node ids, link ends,
+self-loops, value ranges and connectivity (union-find), and end with Python-visible objects: a VornFile on
+one side, plain dicts on the other. Medians of several runs in this one process; the 1/4 and 1/2 sizes show
+whether the time per MB stays flat.
+
+    python bench/bench_load.py [--nodes 100000] [--links 300000] [--repeats 5] [--quick]
+"""
+import argparse
+import gc
+import json
+import os
+import random
+import statistics
+import tempfile
+import time
+
+import vorn_core as vc
+
+NODE_TYPES = ("ground", "satellite", "repeater")
+LINK_TYPES = ("fiber", "satellite")
+
+
+# ---- the file ---------------------------------------------------------------------------------
+
+def write_network(path, n_nodes, n_links, seed=2024):
+    """A connected, valid network: a random spanning tree plus random extra links, no self-loops."""
+    rng = random.Random(seed)
+    ids = [f"node-{i:06d}" for i in range(n_nodes)]
+    with open(path, "w", encoding="utf-8") as out:
+        out.write('{\n  "version": "1.0",\n  "metadata": {"name": "bench", "author": "bench_load"},\n  "nodes": [\n')
+        for i, node_id in enumerate(ids):
+            node = {"id": node_id}
+            if i % 2 == 0:
+                node["memory_lifetime_ms"] = round(rng.uniform(10.0, 5000.0), 3)
+            if i % 3 == 0:
+                node["memory_capacity"] = rng.randrange(1, 64)
+            if i % 5 == 0:
+                node["node_type"] = NODE_TYPES[i % 3]
+            out.write("    " + json.dumps(node, ensure_ascii=False) + (",\n" if i + 1 < n_nodes else "\n"))
+        out.write('  ],\n  "links": [\n')
+        for k in range(n_links):
+            if k < n_nodes - 1:
+                a, b = rng.randrange(k + 1), k + 1
+            else:
+                a = rng.randrange(n_nodes)
+                b = rng.randrange(n_nodes - 1)
+                b += b >= a
+            link = {"id": f"L{k}", "from": ids[a], "to": ids[b], "distance_km": round(rng.uniform(0.5, 900.0), 4),
+                    "base_fidelity": round(rng.uniform(0.8, 1.0), 6), "generation_rate_hz": rng.choice([1e3, 2.5e4, 1e6])}
+            if k % 4 == 0:
+                link["link_type"] = LINK_TYPES[k % 8 == 0]
+                if k % 8 == 0:
+                    link["satellite"] = {"visibility": 0.5, "weather_factor": 0.9}
+            out.write("    " + json.dumps(link) + (",\n" if k + 1 < n_links else "\n"))
+        out.write('  ],\n  "config": {"alpha_loss": 0.2, "max_attempts": 40},\n'
+                  '  "constraints": {"fidelity_target": 0.85}\n}')
+
+
+# ---- the same work in Python ------------------------------------------------------------------
+
+class Invalid(Exception):
+    pass
+
+
+def is_number(value):
+    return type(value) is float or type(value) is int
+
+
+def take(record, key, check, required, what):
+    value = record.get(key)
+    if value is None:
+        if required:
+            raise Invalid(f'Missing required key "{key}" in {what}')
+        return None
+    if not check(value):
+        raise Invalid(f'Invalid value for "{key}" in {what}')
+    return value
+
+
+def is_text(value):
+    return type(value) is str
+
+
+def is_u32(value):
+    return type(value) is int and 0 <= value <= 0xFFFFFFFF
+
+
+def is_object(value):
+    return type(value) is dict
+
+
+def refuse_constant(constant):
+    raise Invalid(f"Invalid value {constant}")
+
+
+def python_load(path):
+    with open(path, "rb") as handle:
+        data = handle.read()
+    doc = json.loads(data.decode("utf-8"), parse_constant=refuse_constant)
+    if type(doc) is not dict:
+        raise Invalid("the document is not an object")
+    version = take(doc, "version", is_text, True, "the document")
+    metadata = take(doc, "metadata", is_object, True, "the document")
+    raw_nodes = take(doc, "nodes", lambda v: type(v) is list, True, "the document")
+    raw_links = take(doc, "links", lambda v: type(v) is list, True, "the document")
+    meta = {"name": take(metadata, "name", is_text, True, "metadata")}
+    for key in ("description", "author", "created_at"):
+        meta[key] = take(metadata, key, is_text, False, "metadata")
+
+    nodes = []
+    for raw in raw_nodes:
+        if type(raw) is not dict:
+            raise Invalid("a node is not an object")
+        lifetime = take(raw, "memory_lifetime_ms", is_number, False, "a node")
+        node_type = take(raw, "node_type", lambda v: v in NODE_TYPES, False, "a node")
+        nodes.append({"id": take(raw, "id", is_text, True, "a node"),
+                      "memory_lifetime_ms": None if lifetime is None else float(lifetime),
+                      "memory_capacity": take(raw, "memory_capacity", is_u32, False, "a node"),
+                      "node_type": node_type})
+    links = []
+    for raw in raw_links:
+        if type(raw) is not dict:
+            raise Invalid("a link is not an object")
+        satellite = take(raw, "satellite", is_object, False, "a link")
+        if satellite is not None:
+            satellite = {"visibility": float(take(satellite, "visibility", is_number, True, "satellite")),
+                         "weather_factor": float(take(satellite, "weather_factor", is_number, True, "satellite"))}
+        links.append({"id": take(raw, "id", is_text, False, "a link") or "",
+                      "from": take(raw, "from", is_text, True, "a link"),
+                      "to": take(raw, "to", is_text, True, "a link"),
+                      "distance_km": float(take(raw, "distance_km", is_number, True, "a link")),
+                      "base_fidelity": float(take(raw, "base_fidelity", is_number, True, "a link")),
+                      "generation_rate_hz": float(take(raw, "generation_rate_hz", is_number, True, "a link")),
+                      "link_type": take(raw, "link_type", lambda v: v in LINK_TYPES, False, "a link"),
+                      "satellite": satellite})
+    sections = {}
+    for name, fields in (("config", {"alpha_loss": is_number, "beta_fidelity_decay": is_number,
+                                     "gamma_swapping": is_number, "max_attempts": is_u32}),
+                         ("constraints", {"fidelity_target": is_number, "max_latency_ms": is_number})):
+        section = take(doc, name, is_object, False, "the document")
+        if section is not None:
+            sections[name] = {key: take(section, key, check, False, name) for key, check in fields.items()}
+
+    if version != "1.0":
+        raise Invalid(f"Unsupported vorn version: {version}")
+    errors = validate(nodes, links)
+    if errors:
+        raise Invalid("Validation failed:\n" + "\n".join(errors))
+    return {"version": version, "metadata": meta, "nodes": nodes, "links": links, **sections}
+
+
+def validate(nodes, links):
+    errors = []
+    seen = set()
+    for node in nodes:
+        if node["id"] in seen:
+            errors.append(f"Duplicate node ID: {node['id']}")
+        seen.add(node["id"])
+    for link in links:
+        name = link["id"] or "unknown"
+        a, b = link["from"], link["to"]
+        if a == b:
+            errors.append(f"Self-loop detected in link '{name}'")
+        for end in (a, b):
+            if end not in seen:
+                errors.append(f"Unknown node reference '{end}'")
+        if link["distance_km"] <= 0:
+            errors.append("Invalid distance")
+        if not 0 < link["base_fidelity"] <= 1:
+            errors.append("Invalid fidelity")
+        if link["generation_rate_hz"] <= 0:
+            errors.append("Invalid generation rate")
+    vertex = {node["id"]: i for i, node in enumerate(nodes)}
+    parent = list(range(len(nodes)))
+    components = len(nodes)
+    for link in links:
+        a, b = vertex.get(link["from"]), vertex.get(link["to"])
+        if a is None or b is None:
+            continue
+        while parent[a] != a:
+            parent[a] = parent[parent[a]]
+            a = parent[a]
+        while parent[b] != b:
+            parent[b] = parent[parent[b]]
+            b = parent[b]
+        if a != b:
+            parent[b] = a
+            components -= 1
+    if components > 1:
+        errors.append(f"Graph is disconnected with {components} components")
+    return errors
+
+
+# ---- measurement ------------------------------------------------------------------------------
+
+def median_seconds(call, repeats):
+    times = []
+    for _ in range(repeats):
+        gc.collect()
+        start = time.perf_counter()
+        result = call()
+        times.append(time.perf_counter() - start)
+        del result
+    return statistics.median(times)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--nodes", type=int, default=100_000)
+    parser.add_argument("--links", type=int, default=300_000)
+    parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--quick", action="store_true", help="a tenth of the size, three repeats")
+    args = parser.parse_args()
+    if args.quick:
+        args.nodes, args.links, args.repeats = args.nodes // 10, args.links // 10, 3
+    print(f"vorn_core from {vc.__file__}")
+
+    with tempfile.TemporaryDirectory(prefix="vorn-bench-") as folder:
+        rows = []
+        for fraction in (4, 2, 1):
+            path = os.path.join(folder, f"net-{fraction}.vorn")
+            n_nodes, n_links = args.nodes // fraction, args.links // fraction
+            write_network(path, n_nodes, n_links)
+            megabytes = os.path.getsize(path) / 1e6
+
+            # Both sides accept the file and see the same network.
+            loaded, reference = vc.load_vorn_file(path), python_load(path)
+            assert len(loaded.nodes) == len(reference["nodes"]) == n_nodes
+            assert len(loaded.links) == len(reference["links"]) == n_links
+            assert loaded.links[-1].distance_km == reference["links"][-1]["distance_km"]
+            del loaded, reference
+
+            native = median_seconds(lambda: vc.load_vorn_file(path), args.repeats)
+            with_reads = median_seconds(lambda: (lambda f: (f.nodes, f.links))(vc.load_vorn_file(path)), args.repeats)
+            python = median_seconds(lambda: python_load(path), max(3, args.repeats // 2))
+            rows.append((fraction, n_nodes, n_links, megabytes, native, with_reads, python))
+
+        print(f"{'size':>5} {'nodes':>8} {'links':>8} {'MB':>6} | {'load_vorn_file':>23} | "
+              f"{'+ read nodes/links':>23} | {'json + Python checks':>23} | ratio")
+        for fraction, n_nodes, n_links, megabytes, native, with_reads, python in rows:
+            def cell(seconds):
+                return f"{megabytes / seconds:6.1f} MB/s {seconds * 1e3 / megabytes:5.2f} ms/MB"
+
+            print(f"  1/{fraction} {n_nodes:8,} {n_links:8,} {megabytes:6.1f} | {cell(native):>23} | "
+                  f"{cell(with_reads):>23} | {cell(python):>23} | {python / native:4.1f}x")
+        *_, megabytes, native, with_reads, python = rows[-1]
+        print(f"full size: load_vorn_file {native * 1e3:.0f} ms, Python {python * 1e3:.0f} ms: "
+              f"{python / native:.1f}x faster (target >= 5x); "
+              f"with every node and link read as a Python object {python / with_reads:.1f}x")
+
+
+if __name__ == "__main__":
+    main()
