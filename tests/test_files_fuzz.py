@@ -1,7 +1,7 @@
 """Generated .vorn documents: damaged ones load or fail cleanly, valid ones survive load and save unchanged.
 
 Hypothesis drives the generation; the example counts are kept small because the suite also runs under the
-address sanitizer.
+address sanitizer. VORN_FUZZ_EXAMPLES=5000 makes a longer hunt.
 """
 import json
 import math
@@ -15,7 +15,8 @@ from hypothesis import strategies as st
 
 import vorn_core as vc
 
-FUZZ = settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+EXAMPLES = int(os.environ.get("VORN_FUZZ_EXAMPLES", "200"))
+FUZZ = settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 
 FAILURE_KINDS = ("IO error: ", "JSON parse error: ", "Unsupported vorn version: ", "Validation failed:\n")
 POSITION = re.compile(r" at line (\d+) column (\d+)$")
@@ -232,7 +233,7 @@ def test_loose_documents_load_or_fail_cleanly(folder, data):
     check_outcome(write(folder, text), text)
 
 
-@settings(max_examples=100, deadline=None)
+@settings(max_examples=EXAMPLES // 2, deadline=None)
 @given(data=st.one_of(st.binary(max_size=64), st.text(characters, max_size=64).map(lambda t: t.encode("utf-8"))))
 def test_arbitrary_bytes_load_or_fail_cleanly(folder, data):
     check_outcome(write(folder, data), data)

@@ -332,3 +332,38 @@ class TestEngineBridge:
         f.add_node("A")
         f.add_link("", "A", "Z", -1.0, 2.0, 0.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0, 0))
         assert vc.VornEngine().define_network_from_vorn(f) is None
+
+
+def test_calls_keep_reference_counts(tmp_path):
+    good = write_json(tmp_path / "good.vorn", VALID)
+    bad = write_json(tmp_path / "bad.vorn", dict(VALID, links=[]))
+    missing = str(tmp_path / "missing.vorn")
+    out = str(tmp_path / "out.vorn")
+    blocked = str(tmp_path / "good.vorn" / "x.vorn")
+    held = object()
+    f = vc.load_vorn_file(good)
+    f.extensions = held
+    engine = vc.VornEngine()
+
+    def churn():
+        vc.load_vorn_file(good).nodes
+        vc.validate(good)
+        vc.diff(good, good)
+        vc.diff(good, bad)
+        f.save(out)
+        vc.save_vorn_file_wrapper(f, out)
+        engine.define_network_from_vorn(f)
+        f.extensions
+        for call in (lambda: vc.load_vorn_file(missing), lambda: vc.validate(bad), lambda: f.save(blocked),
+                     lambda: vc.save_vorn_file_wrapper(f, blocked), lambda: vc.from_vorn_file(bad),
+                     lambda: vc.save_vorn_file_wrapper(held, out), lambda: engine.define_network_from_vorn(held)):
+            try:
+                call()
+            except (RuntimeError, TypeError):
+                pass
+
+    churn()
+    before = [sys.getrefcount(x) for x in (good, bad, blocked, held, f, engine)]
+    for _ in range(300):
+        churn()
+    assert [sys.getrefcount(x) for x in (good, bad, blocked, held, f, engine)] == before
