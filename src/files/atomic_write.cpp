@@ -63,7 +63,8 @@ std::string resolve_target(const std::string& path) {
 std::string temporary_name(const std::string& target) {
     static std::atomic<unsigned> counter{0};
     const std::size_t slash = target.find_last_of('/');
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    // A short stem keeps the temporary within the file system's name limit whatever the target's length.
+    const std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 32);
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
     return directory_of(target) + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
            std::to_string(counter.fetch_add(1)) + "-" + std::to_string(static_cast<unsigned long long>(ticks) % 1000003);
@@ -101,6 +102,8 @@ std::error_code write_file_atomically(const std::string& path, std::string_view 
     struct stat existing {};
     const bool replacing = ::stat(target.c_str(), &existing) == 0;
     if (replacing && S_ISDIR(existing.st_mode)) return {EISDIR, std::generic_category()};
+    // Renaming over a device or a pipe would replace it with a regular file.
+    if (replacing && !S_ISREG(existing.st_mode)) return {ENOTSUP, std::generic_category()};
 
     std::string temporary;
     FileDescriptor fd;

@@ -30,22 +30,15 @@ VornFile to_record(const VornFileValue& value) {
     return file;
 }
 
-// The texts carry node ids, versions and paths from the caller, which may hold NUL characters; an
-// exception's what() would cut them there, so the Python error is set from the whole string.
-[[noreturn]] void raise_runtime_error(const std::string& text) {
-    set_error(PyExc_RuntimeError, text);
-    throw ErrorAlreadySet{};
-}
-
 VornFile load_or_raise(const std::string& path) {
     auto loaded = load_vorn_file(path);
-    if (!loaded) raise_runtime_error("Failed to load " + path + ": " + loaded.error().text());
+    if (!loaded) throw RuntimeFailure("Failed to load " + path + ": " + loaded.error().text());
     return std::move(loaded).value();
 }
 
 void save_or_raise(const VornFileValue& file, const std::string& path) {
     auto saved = save_vorn_file(path, to_record(file));
-    if (!saved) raise_runtime_error(saved.error().text());
+    if (!saved) throw RuntimeFailure(saved.error().text());
 }
 
 // ---- repr pieces ---------------------------------------------------------------------------

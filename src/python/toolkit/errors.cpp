@@ -31,9 +31,9 @@ void translate_current_exception() noexcept {
         // The signal handler that asked for the stop has set its exception already.
         if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     } catch (const RuntimeFailure& failure) {
-        set_error(PyExc_RuntimeError, failure.what());
+        set_error(PyExc_RuntimeError, failure.message());
     } catch (const ValueFailure& failure) {
-        set_error(PyExc_ValueError, failure.what());
+        set_error(PyExc_ValueError, failure.message());
     } catch (const Panic& panic) {
         raise_panic(panic.what());
     } catch (const std::bad_alloc&) {

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "python/toolkit/python.hpp"
 
@@ -12,14 +13,24 @@ namespace vorn::py {
 // A Python error is already set; unwind to the entry point and return NULL.
 struct ErrorAlreadySet {};
 
-// Failures raised by bindings with a fixed Python type.
-class RuntimeFailure : public std::runtime_error {
+// Failures raised by bindings with a fixed Python type. The message is kept whole: texts carry
+// ids and paths from the caller, which may hold NUL characters that what() would cut short.
+class Failure : public std::exception {
 public:
-    using std::runtime_error::runtime_error;
+    explicit Failure(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& message() const noexcept { return message_; }
+
+private:
+    std::string message_;
 };
-class ValueFailure : public std::runtime_error {
+class RuntimeFailure : public Failure {
 public:
-    using std::runtime_error::runtime_error;
+    using Failure::Failure;
+};
+class ValueFailure : public Failure {
+public:
+    using Failure::Failure;
 };
 
 // Derived from BaseException, so `except Exception` does not swallow it.
