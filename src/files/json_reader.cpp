@@ -562,9 +562,10 @@ VornError json_error(std::string_view text, std::string message, std::size_t off
 
 }  // namespace
 
-Result<VornFile> read_vorn_json(std::string_view text) {
-    constexpr unsigned kFlags =
-        rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
+namespace {
+
+template <unsigned kFlags>
+Result<VornFile> parse_document(std::string_view text) {
     try {
         rapidjson::MemoryStream stream(text.data(), text.size());
         VornHandler handler(text, stream);
@@ -582,5 +583,15 @@ Result<VornFile> read_vorn_json(std::string_view text) {
         return VornError::json(failure.what(), 0, 0);
     }
 }
+
+constexpr unsigned kReadFlags = rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
+
+}  // namespace
+
+Result<VornFile> read_vorn_json(std::string_view text) {
+    return parse_document<kReadFlags | rapidjson::kParseValidateEncodingFlag>(text);
+}
+
+Result<VornFile> read_vorn_json_utf8(std::string_view text) { return parse_document<kReadFlags>(text); }
 
 }  // namespace vorn::files

@@ -18,5 +18,8 @@ inline constexpr std::size_t kMaxJsonNesting = 128;
 // concerned and ends with "at line L column C" (1-based, columns counted in characters).
 // Unknown keys are skipped with their values at every level; the values are still checked as JSON.
 Result<VornFile> read_vorn_json(std::string_view text);
+// The same for text already known to be valid UTF-8 (as the file reader ensures): the encoding
+// is not checked a second time.
+Result<VornFile> read_vorn_json_utf8(std::string_view text);
 
 }  // namespace vorn::files

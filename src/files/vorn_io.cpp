@@ -99,7 +99,7 @@ Result<std::string> read_text_file(const std::string& path) {
 Result<VornFile> load_vorn_file(const std::string& path) {
     Result<std::string> text = read_text_file(path);
     if (!text) return text.error();
-    Result<VornFile> parsed = read_vorn_json(text.value());
+    Result<VornFile> parsed = read_vorn_json_utf8(text.value());
     if (!parsed) return parsed;
     VornFile& file = parsed.value();
     if (file.version != "1.0") return VornError::unsupported_version(file.version);
