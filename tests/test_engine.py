@@ -241,3 +241,27 @@ class TestBounds:
                                for i in range(n) for j in range(i + 1, n)])
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
             engine.request_entanglement("K0", "K15", 0.5, 10.0)
+
+
+class TestReentrantUse:
+    """A conversion that calls back into the engine it is converting for meets the engine's hold."""
+
+    @staticmethod
+    def calling_back(action):
+        class Nodes(list):
+            def __iter__(self):
+                action()
+                return super().__iter__()
+
+        return Nodes([vc.NodeDefinition("A", 1.0)])
+
+    def test_redefining_during_a_definition(self, chain_engine):
+        nodes = self.calling_back(lambda: chain_engine.define_network([], []))
+        with pytest.raises(RuntimeError, match="^Already borrowed$"):
+            chain_engine.define_network(nodes, [])
+        assert chain_engine.request_entanglement("N0", "N3", 0.8, 100.0).execution_path == ["N0", "N1", "N2", "N3"]
+
+    def test_requesting_during_a_definition(self, chain_engine):
+        nodes = self.calling_back(lambda: chain_engine.request_entanglement("N0", "N3", 0.8, 100.0))
+        with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+            chain_engine.define_network(nodes, [])
