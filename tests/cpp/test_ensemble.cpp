@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "check.hpp"
+#include "fixtures.hpp"
 #include "core/engine.hpp"
 #include "core/ensemble.hpp"
 #include "core/timeline.hpp"
@@ -33,12 +34,7 @@ QuantumNetwork chain(int nodes, double km, double fidelity) {
     return network;
 }
 
-SimulationConfig config_with(double purify_factor, double cutoff_ms = 5000.0) {
-    SimulationConfig config = SimulationConfig::engine_default();
-    config.physical.baseline_purify_factor = purify_factor;
-    config.total_time_cutoff_ms = cutoff_ms;
-    return config;
-}
+using fixtures::config_with;
 
 // The ensemble the plain way: one fresh policy, runtime and seeded generator per trial, and the
 // results summed trial after trial.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "check.hpp"
+#include "fixtures.hpp"
 #include "core/engine.hpp"
 #include "core/link_physics.hpp"
 #include "core/timeline.hpp"
@@ -30,12 +31,7 @@ QuantumNetwork network_of(const std::vector<Hop>& hops) {
     return network;
 }
 
-SimulationConfig config_with(double purify_factor, double cutoff_ms = 5000.0) {
-    SimulationConfig config = SimulationConfig::engine_default();
-    config.physical.baseline_purify_factor = purify_factor;
-    config.total_time_cutoff_ms = cutoff_ms;
-    return config;
-}
+using fixtures::config_with;
 
 // The first seed whose first draws succeed (true) or fail against the given probabilities, in order.
 std::uint64_t seed_with_attempts(const std::vector<double>& probability, const std::vector<bool>& succeed) {
