@@ -25,9 +25,8 @@ MonteCarloStats Engine::simulate(const EntanglementRequest& request, std::uint64
 
     MonteCarloContext context;
     context.seed = seed_argument;
-    for (const auto& node : network_->nodes()) context.nodes.emplace_back(node.id, node.memory_lifetime_t2);
-    for (const auto& link : network_->links())
-        context.links.emplace_back(link.from, link.to, link.distance_km, link.base_fidelity, link.generation_rate_hz);
+    context.nodes = network_->nodes();
+    context.links.assign(network_->links().begin(), network_->links().end());
     context.from_node = request.from_node;
     context.to_node = request.to;
     context.fidelity_target = request.fidelity_target;

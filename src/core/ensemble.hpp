@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <tuple>
-#include <utility>
 #include <vector>
 
 #include "core/failure.hpp"
@@ -18,8 +16,8 @@ namespace vorn {
 
 struct MonteCarloContext {
     std::optional<std::uint64_t> seed;
-    std::vector<std::pair<std::string, double>> nodes;
-    std::vector<std::tuple<std::string, std::string, double, double, double>> links;
+    std::vector<NodeDefinition> nodes;
+    std::vector<LinkFigures> links;
     std::string from_node;
     std::string to_node;
     double fidelity_target = 0.0;

@@ -7,10 +7,7 @@ QuantumNetwork QuantumNetwork::from_definitions(const std::vector<NodeDefinition
     QuantumNetwork network;
     network.nodes_.reserve(nodes.size());
     for (const auto& node : nodes) network.add_node(node.id, node.memory_lifetime_t2);
-    network.links_.reserve(links.size());
-    for (const auto& link : links)
-        network.add_link(link.from_node, link.to, link.link_type, link.distance_km, link.base_fidelity,
-                         link.generation_rate_hz);
+    network.links_.assign(links.begin(), links.end());  // each definition less its satellite conditions
     return network;
 }
 
@@ -25,7 +22,7 @@ void QuantumNetwork::add_node(std::string id, double memory_lifetime_t2) {
 
 void QuantumNetwork::add_link(std::string from, std::string to, LinkType link_type, double distance_km,
                               double base_fidelity, double generation_rate_hz) {
-    links_.push_back({std::move(from), std::move(to), distance_km, base_fidelity, generation_rate_hz, link_type});
+    links_.push_back({{std::move(from), std::move(to), distance_km, base_fidelity, generation_rate_hz}, link_type});
 }
 
 bool QuantumNetwork::has_node(std::string_view id) const { return index_.find(id) != index_.end(); }

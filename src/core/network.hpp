@@ -17,20 +17,34 @@ struct SatelliteConditions {
     double weather_factor = 1.0;
 
     double effective_rate(double base_rate) const { return base_rate * visibility * weather_factor; }
+    friend bool operator==(const SatelliteConditions&, const SatelliteConditions&) = default;
 };
 
 struct NodeDefinition {
     std::string id;
     double memory_lifetime_t2 = 0.0;  // seconds
+
+    friend bool operator==(const NodeDefinition&, const NodeDefinition&) = default;
 };
 
-struct LinkDefinition {
-    std::string from_node;
+// The two ends and the three figures that every record of a link carries, wherever it is kept.
+struct LinkFigures {
+    std::string from;
     std::string to;
     double distance_km = 0.0;
     double base_fidelity = 0.0;
     double generation_rate_hz = 0.0;
+
+    friend bool operator==(const LinkFigures&, const LinkFigures&) = default;
+};
+
+// A link as the network keeps it.
+struct InternalLink : LinkFigures {
     LinkType link_type = LinkType::Fiber;
+};
+
+// A link as a caller defines it: the network drops the satellite conditions when it takes the link.
+struct LinkDefinition : InternalLink {
     std::optional<SatelliteConditions> satellite_conditions;
 };
 
@@ -62,15 +76,6 @@ struct SimulationConfig {
 struct NetworkTopologyPayload {
     std::vector<NodeDefinition> nodes;
     std::vector<LinkDefinition> links;
-};
-
-struct InternalLink {
-    std::string from;
-    std::string to;
-    double distance_km = 0.0;
-    double base_fidelity = 0.0;
-    double generation_rate_hz = 0.0;
-    LinkType link_type = LinkType::Fiber;
 };
 
 // Nodes are kept in the order their ids were first defined, so that everything listing them

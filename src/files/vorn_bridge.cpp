@@ -9,16 +9,10 @@ NetworkTopologyPayload network_definitions_from_vorn(const VornFile& file) {
         payload.nodes.push_back({node.id, node.memory_lifetime_ms ? *node.memory_lifetime_ms / 1000.0 : 1.0});
     payload.links.reserve(file.links.size());
     for (const VornLink& link : file.links) {
-        LinkDefinition definition;
-        definition.from_node = link.from;
-        definition.to = link.to;
-        definition.distance_km = link.distance_km;
-        definition.base_fidelity = link.base_fidelity;
-        definition.generation_rate_hz = link.generation_rate_hz;
-        definition.link_type = link.link_type == VornLinkType::Satellite ? LinkType::Satellite : LinkType::Fiber;
-        if (link.satellite) definition.satellite_conditions = SatelliteConditions{link.satellite->visibility,
-                                                                                  link.satellite->weather_factor};
-        payload.links.push_back(std::move(definition));
+        const LinkType type = link.link_type == VornLinkType::Satellite ? LinkType::Satellite : LinkType::Fiber;
+        std::optional<SatelliteConditions> conditions;
+        if (link.satellite) conditions = *link.satellite;
+        payload.links.push_back({{link, type}, conditions});
     }
     return payload;
 }

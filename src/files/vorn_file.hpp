@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/network.hpp"
 #include "files/json_value.hpp"
 
 namespace vorn::files {
@@ -38,21 +39,13 @@ struct VornNode {
     friend bool operator==(const VornNode&, const VornNode&) = default;
 };
 
-struct VornSatelliteExtension {
-    double visibility = 1.0;
-    double weather_factor = 1.0;
-
-    double effective_rate(double base_rate) const noexcept { return base_rate * visibility * weather_factor; }
+// A link's satellite section: the same conditions a link definition carries, as the file names them.
+struct VornSatelliteExtension : SatelliteConditions {
     friend bool operator==(const VornSatelliteExtension&, const VornSatelliteExtension&) = default;
 };
 
-struct VornLink {
+struct VornLink : LinkFigures {
     std::optional<std::string> id;
-    std::string from;
-    std::string to;
-    double distance_km = 0.0;
-    double base_fidelity = 0.0;
-    double generation_rate_hz = 0.0;
     std::optional<VornLinkType> link_type;
     std::optional<VornSatelliteExtension> satellite;
 

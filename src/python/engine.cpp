@@ -42,6 +42,38 @@ MonteCarloStats make_stats(std::uint64_t total_runs, double empirical_success_ra
             std::move(context)};
 }
 
+// The context lists its nodes and links as plain tuples.
+using NodeTuple = std::tuple<std::string, double>;
+using LinkTuple = std::tuple<std::string, std::string, double, double, double>;
+
+std::vector<NodeTuple> context_nodes(const MonteCarloContext& context) {
+    std::vector<NodeTuple> nodes;
+    nodes.reserve(context.nodes.size());
+    for (const NodeDefinition& node : context.nodes) nodes.emplace_back(node.id, node.memory_lifetime_t2);
+    return nodes;
+}
+void set_context_nodes(MonteCarloContext& context, std::vector<NodeTuple> nodes) {
+    std::vector<NodeDefinition> records;
+    records.reserve(nodes.size());
+    for (auto& [id, lifetime] : nodes) records.push_back({std::move(id), lifetime});
+    context.nodes = std::move(records);
+}
+
+std::vector<LinkTuple> context_links(const MonteCarloContext& context) {
+    std::vector<LinkTuple> links;
+    links.reserve(context.links.size());
+    for (const LinkFigures& link : context.links)
+        links.emplace_back(link.from, link.to, link.distance_km, link.base_fidelity, link.generation_rate_hz);
+    return links;
+}
+void set_context_links(MonteCarloContext& context, std::vector<LinkTuple> links) {
+    std::vector<LinkFigures> records;
+    records.reserve(links.size());
+    for (auto& [from, to, distance_km, base_fidelity, generation_rate_hz] : links)
+        records.push_back({std::move(from), std::move(to), distance_km, base_fidelity, generation_rate_hz});
+    context.links = std::move(records);
+}
+
 Entries<std::uint64_t> heatmap(const MonteCarloStats& stats) { return {stats.link_utilization_heatmap}; }
 void set_heatmap(MonteCarloStats& stats, Entries<std::uint64_t> entries) {
     stats.link_utilization_heatmap = std::move(entries.items);
@@ -82,8 +114,8 @@ PyTypeObject* Bound<MonteCarloStats>::type() noexcept {
 PyTypeObject* Bound<MonteCarloContext>::type() noexcept {
     return lazy_type<MonteCarloContext>([](auto& table) {
         table.field("seed", &MonteCarloContext::seed)
-            .field("nodes", &MonteCarloContext::nodes)
-            .field("links", &MonteCarloContext::links)
+            .template property<&context_nodes, &set_context_nodes>("nodes")
+            .template property<&context_links, &set_context_links>("links")
             .field("from_node", &MonteCarloContext::from_node)
             .field("to_node", &MonteCarloContext::to_node)
             .field("fidelity_target", &MonteCarloContext::fidelity_target)

@@ -135,8 +135,8 @@ void add_node(VornFileValue& file, std::string id, std::optional<double> memory_
 VornLink make_link(std::string id, std::string src, std::string to, double distance_km, double base_fidelity,
                    double generation_rate_hz, std::optional<VornLinkType> link_type,
                    std::optional<VornSatelliteExtension> satellite) {
-    return {std::move(id), std::move(src), std::move(to), distance_km, base_fidelity, generation_rate_hz,
-            link_type, satellite};
+    return {{std::move(src), std::move(to), distance_km, base_fidelity, generation_rate_hz}, std::move(id), link_type,
+            satellite};
 }
 
 void add_link(VornFileValue& file, std::string id, std::string src, std::string to, double distance_km,
@@ -171,7 +171,7 @@ VornMetadata make_metadata(std::string name, std::optional<std::string> descript
 }
 
 VornSatelliteExtension make_satellite(std::optional<double> visibility, std::optional<double> weather_factor) {
-    return {visibility.value_or(1.0), weather_factor.value_or(1.0)};
+    return {{visibility.value_or(1.0), weather_factor.value_or(1.0)}};
 }
 
 double satellite_rate(const VornSatelliteExtension& satellite, double base_rate) {

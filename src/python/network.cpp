@@ -17,8 +17,9 @@ double effective_rate(const SatelliteConditions& conditions, double base_rate) {
 LinkDefinition make_link(std::string from_node, std::string to, double distance_km, double base_fidelity,
                          double generation_rate_hz, std::optional<LinkType> link_type,
                          std::optional<SatelliteConditions> satellite_conditions) {
-    return {std::move(from_node), std::move(to), distance_km, base_fidelity, generation_rate_hz,
-            link_type.value_or(LinkType::Fiber), satellite_conditions};
+    return {{{std::move(from_node), std::move(to), distance_km, base_fidelity, generation_rate_hz},
+             link_type.value_or(LinkType::Fiber)},
+            satellite_conditions};
 }
 
 PhysicalConfig make_physical(std::optional<double> alpha_loss_db_km) {
@@ -81,7 +82,7 @@ PyTypeObject* Bound<LinkDefinition>::type() noexcept {
         table
             .template constructor<&make_link>({"from_node", "to", "distance_km", "base_fidelity",
                                                "generation_rate_hz", "link_type", "satellite_conditions"})
-            .field("from_node", &LinkDefinition::from_node)
+            .field("from_node", &LinkDefinition::from)
             .field("to", &LinkDefinition::to)
             .field("distance_km", &LinkDefinition::distance_km)
             .field("base_fidelity", &LinkDefinition::base_fidelity)

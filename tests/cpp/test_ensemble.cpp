@@ -174,8 +174,8 @@ TEST_CASE("simulate records its context and repeats under a seed") {
     CHECK(identical(seeded, engine.simulate(request, 300, 42)));
     const MonteCarloContext& context = *seeded.context;
     CHECK(context.seed == std::optional<std::uint64_t>(42));
-    CHECK(context.nodes == (std::vector<std::pair<std::string, double>>{{"B", 3.0}, {"A", 1.0}}));
-    CHECK(context.links.size() == 1 && context.links[0] == std::make_tuple(std::string("A"), std::string("B"), 50.0, 0.9, 800.0));
+    CHECK(context.nodes == (std::vector<NodeDefinition>{{"B", 3.0}, {"A", 1.0}}));
+    CHECK(context.links == (std::vector<LinkFigures>{{"A", "B", 50.0, 0.9, 800.0}}));
     CHECK(context.from_node == "A" && context.to_node == "B" && context.fidelity_target == 0.85);
     CHECK(context.max_latency_ms == 25.0 && context.strategy == StrategyType::HighestSuccess);
     CHECK(context.total_time_cutoff_ms == 5000.0 && context.step_resolution_ms == 0.1);

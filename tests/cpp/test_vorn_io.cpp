@@ -68,13 +68,13 @@ TEST_CASE("a file as engine records") {
     VornFile file = VornFile::named("n");
     file.nodes.push_back({"A", 1500.0, 3u, VornNodeType::Satellite});
     file.nodes.push_back({"B", {}, {}, {}});
-    file.links.push_back({"L1", "A", "B", 10.0, 0.9, 1000.0, {}, {}});
-    file.links.push_back({{}, "B", "A", 500.0, 0.8, 10.0, VornLinkType::Satellite, VornSatelliteExtension{0.5, 0.25}});
-    file.links.push_back({{}, "A", "B", 1.0, 1.0, 1.0, VornLinkType::Fiber, VornSatelliteExtension{}});
+    file.links.push_back({{"A", "B", 10.0, 0.9, 1000.0}, "L1", {}, {}});
+    file.links.push_back({{"B", "A", 500.0, 0.8, 10.0}, {}, VornLinkType::Satellite, VornSatelliteExtension{{0.5, 0.25}}});
+    file.links.push_back({{"A", "B", 1.0, 1.0, 1.0}, {}, VornLinkType::Fiber, VornSatelliteExtension{}});
     const vorn::NetworkTopologyPayload payload = network_definitions_from_vorn(file);
     CHECK(payload.nodes.size() == 2 && payload.nodes[0].memory_lifetime_t2 == 1.5 &&
           payload.nodes[1].memory_lifetime_t2 == 1.0);
-    CHECK(payload.links.size() == 3 && payload.links[1].from_node == "B" && payload.links[1].distance_km == 500.0);
+    CHECK(payload.links.size() == 3 && payload.links[1].from == "B" && payload.links[1].distance_km == 500.0);
     CHECK(payload.links[0].link_type == vorn::LinkType::Fiber && !payload.links[0].satellite_conditions);
     CHECK(payload.links[1].link_type == vorn::LinkType::Satellite && payload.links[1].satellite_conditions &&
           payload.links[1].satellite_conditions->weather_factor == 0.25);

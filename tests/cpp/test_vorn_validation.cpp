@@ -19,7 +19,7 @@ VornFile network(std::vector<std::string> ids, std::vector<VornLink> links) {
 
 VornLink link(std::optional<std::string> id, std::string from, std::string to, double distance = 10.0,
               double fidelity = 0.9, double rate = 100.0) {
-    return {std::move(id), std::move(from), std::move(to), distance, fidelity, rate, {}, {}};
+    return {{std::move(from), std::move(to), distance, fidelity, rate}, std::move(id), {}, {}};
 }
 
 }  // namespace
