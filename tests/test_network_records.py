@@ -24,7 +24,7 @@ def test_effective_rate(args, expected):
 def test_physical_config_from_loss():
     default = vc.PhysicalConfig()
     assert (default.baseline_purify_factor, default.speed_of_light_in_fiber_km_ms) == (0.022, 200.0)
-    assert vc.PhysicalConfig(0.2).baseline_purify_factor == 0.2 / 10.0
+    assert vc.PhysicalConfig(0.2).baseline_purify_factor == 0.02
     assert vc.PhysicalConfig(alpha_loss_db_km=None).baseline_purify_factor == 0.022
     assert not hasattr(default, "alpha_loss_db_km")
 
@@ -35,7 +35,7 @@ def test_simulation_config_defaults_and_arguments():
     assert (config.physical.baseline_purify_factor, config.physical.speed_of_light_in_fiber_km_ms) == (0.022, 200.0)
     config = vc.SimulationConfig(100.0, 0.5, 0.3)
     assert (config.total_time_cutoff_ms, config.step_resolution_ms) == (100.0, 0.5)
-    assert config.physical.baseline_purify_factor == 0.3 / 10.0
+    assert config.physical.baseline_purify_factor == 0.03
 
 
 def test_request_and_result_records():
