@@ -73,6 +73,10 @@ bool bind_keyword(const Signature& signature, PyObject* name, PyObject* value, s
 }
 
 bool check_missing(const Signature& signature, PyObject** slots) {
+    bool complete = true;
+    for (std::size_t i = 0; i < signature.parameters.size() && complete; ++i)
+        complete = slots[i] || !signature.parameters[i].required;
+    if (complete) return true;
     std::vector<const char*> missing;
     for (std::size_t i = 0; i < signature.parameters.size(); ++i)
         if (!slots[i] && signature.parameters[i].required) missing.push_back(signature.parameters[i].name);
