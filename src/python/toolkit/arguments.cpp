@@ -80,7 +80,6 @@ bool check_missing(const Signature& signature, PyObject** slots) {
     std::vector<const char*> missing;
     for (std::size_t i = 0; i < signature.parameters.size(); ++i)
         if (!slots[i] && signature.parameters[i].required) missing.push_back(signature.parameters[i].name);
-    if (missing.empty()) return true;
     return fail(signature.callable + " missing " + std::to_string(missing.size()) + " required positional " +
                 (missing.size() == 1 ? "argument" : "arguments") + ": " + quoted_list(missing));
 }

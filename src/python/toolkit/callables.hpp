@@ -80,8 +80,8 @@ struct Method {
     }
 };
 
-// A module function or a static method (METH_FASTCALL | METH_KEYWORDS).
-template <auto Fn>
+// A module function (Owner void) or a static method of class Owner (METH_FASTCALL | METH_KEYWORDS).
+template <auto Fn, class Owner = void>
 struct Function {
     using Params = typename FunctionTraits<decltype(Fn)>::Params;
     static Signature& signature() {

@@ -104,7 +104,7 @@ public:
     ClassTable& constructor(std::vector<const char*> names, bool signature = true) {
         using Call = Constructor<T, Make>;
         Call::signature() = Call::Params::signature(name_ + ".__new__()", names);
-        if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n" + doc_;
+        if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n";
         new_ = &Call::call;
         return *this;
     }
@@ -137,7 +137,7 @@ public:
     // `Fn` is R(*)(Args...), called on the class (or an instance) without the instance.
     template <auto Fn>
     ClassTable& static_method(const char* name, std::vector<const char*> names, const char* doc = nullptr) {
-        using Call = Function<Fn>;
+        using Call = Function<Fn, T>;
         Call::signature() = Call::Params::signature(name_ + "." + name + "()", names);
         std::string text = name + Call::signature().text(false) + "\n--\n\n" + (doc ? doc : "");
         methods_.push_back({name, fastcall_entry<Call>(), fastcall_flags | METH_STATIC, keep(std::move(text))});
@@ -165,11 +165,6 @@ public:
         return *this;
     }
 
-    ClassTable& doc(const char* text) {
-        doc_ += text;
-        return *this;
-    }
-
     // An enumeration member: a class attribute created once, when the type is built.
     ClassTable& member(const char* name, T value) {
         members_.emplace_back(name, value);
@@ -177,8 +172,6 @@ public:
         repr_ = &EnumRepr<T>::call;
         return *this;
     }
-
-    const std::string& name() const { return name_; }
 
     // Builds the type; nullptr with the Python error set on failure.
     PyTypeObject* build() noexcept {
