@@ -27,6 +27,12 @@ def test_all_lists_registered_names_in_order():
         assert hasattr(vorn_core, name)
 
 
+def test_engine_methods_in_table_order():
+    # The engine's class is composed from the pieces of several areas; the order stays the table's.
+    methods = [name for name, value in vars(vorn_core.VornEngine).items() if callable(value) and name[0] != "_"]
+    assert methods[:4] == ["define_network", "request_entanglement", "simulate", "define_network_from_vorn"]
+
+
 def test_module_identity():
     assert vorn_core.__name__ == "vorn_core"
     assert vorn_core.__doc__ == "The top-level Python module registration."

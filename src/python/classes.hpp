@@ -23,4 +23,9 @@ VORN_PYTHON_CLASS(vorn::MonteCarloStats, "MonteCarloStats");
 VORN_PYTHON_CLASS(vorn::MonteCarloContext, "PyMonteCarloContext");
 VORN_PYTHON_CLASS(vorn::Engine, "VornEngine");
 
+// The engine's class is composed by the module from the pieces of each area, in the order of its
+// method table; this first piece gives the constructor, define_network, request_entanglement
+// and simulate.
+void describe_engine(ClassTable<Engine>& table);
+
 }  // namespace vorn::py

@@ -1,6 +1,5 @@
 // Python classes of the engine and of Monte Carlo statistics.
 #include "python/classes.hpp"
-#include "python/files.hpp"
 #include "python/interruption.hpp"
 
 namespace vorn::py {
@@ -81,17 +80,13 @@ void set_heatmap(MonteCarloStats& stats, Entries<std::uint64_t> entries) {
 
 }  // namespace
 
-PyTypeObject* Bound<Engine>::type() noexcept {
-    return lazy_type<Engine>([](auto& table) {
-        table.template constructor<&make_engine>({"config"})
-            .template method<&define_network>("define_network", {"nodes", "links"})
-            .template method<&request_entanglement>(
-                "request_entanglement", {"from_node", "to", "fidelity_target", "max_latency_ms", "strategy"})
-            .template method<&simulate>("simulate", {"from_node", "to", "fidelity_target", "max_latency_ms", "runs",
-                                                     "strategy", "seed"})
-            .template method<&define_network_from_vorn>("define_network_from_vorn", {"qf"},
-                                                        define_network_from_vorn_doc);
-    });
+void describe_engine(ClassTable<Engine>& table) {
+    table.constructor<&make_engine>({"config"})
+        .method<&define_network>("define_network", {"nodes", "links"})
+        .method<&request_entanglement>("request_entanglement",
+                                       {"from_node", "to", "fidelity_target", "max_latency_ms", "strategy"})
+        .method<&simulate>("simulate",
+                           {"from_node", "to", "fidelity_target", "max_latency_ms", "runs", "strategy", "seed"});
 }
 
 PyTypeObject* Bound<MonteCarloStats>::type() noexcept {

@@ -232,11 +232,17 @@ Engine from_vorn_file(std::string filepath) {
 
 void save_wrapper(VornFileValue qf, std::string filepath) { save_or_raise(qf, filepath); }
 
-}  // namespace
-
-void define_network_from_vorn(Engine& engine, VornFileValue file) {
+void define_network_from_vorn(Engine& engine, const VornFileValue& file) {
     NetworkTopologyPayload payload = network_definitions_from_vorn(to_record(file));
     engine.define_network(payload.nodes, payload.links);
+}
+
+}  // namespace
+
+void describe_engine_file_methods(ClassTable<Engine>& table) {
+    table.method<&define_network_from_vorn>("define_network_from_vorn", {"qf"},
+                                            "Load a topology from a loaded .vorn file directly into the engine.\n\n"
+                                            "Nodes and links are taken in file order; the file's config is not used.");
 }
 
 PyMethodDef validate_function() { return module_function<&validate>("validate", {"filepath"}); }

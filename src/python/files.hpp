@@ -28,11 +28,8 @@ VORN_PYTHON_CLASS(files::VornNodeType, "VornNodeType");
 VORN_PYTHON_CLASS(files::VornLinkType, "VornLinkType");
 VORN_PYTHON_CLASS(files::VornSatelliteExtension, "VornSatelliteExtension");
 
-// The engine method that defines its network from a loaded file.
-void define_network_from_vorn(Engine& engine, VornFileValue file);
-inline constexpr const char* define_network_from_vorn_doc =
-    "Load a topology from a loaded .vorn file directly into the engine.\n\n"
-    "Nodes and links are taken in file order; the file's config is not used.";
+// The files' piece of the engine's class: define_network_from_vorn.
+void describe_engine_file_methods(ClassTable<Engine>& table);
 
 // Module functions, in the order they are registered.
 PyMethodDef validate_function();

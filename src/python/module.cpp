@@ -1,12 +1,39 @@
 // The module's init function and its one ordered registration list. Classes and functions of
 // features still to come take their numbered places here as they land.
+#include "core/failure.hpp"
 #include "python/classes.hpp"
 #include "python/files.hpp"
 #include "python/toolkit/registration.hpp"
 
 namespace vorn::py {
 
+// The engine's class, composed from the pieces of each area in the order of its method table.
+// Later areas add theirs after the files' piece: the protocols' run_qkd, execute_teleportation and
+// run_distributed_computation, then the snapshots' methods.
+PyTypeObject* Bound<Engine>::type() noexcept {
+    return lazy_type<Engine>([](ClassTable<Engine>& table) {
+        describe_engine(table);
+        describe_engine_file_methods(table);
+    });
+}
+
 namespace {
+
+// Core's two ways out of a call other than by returning a value.
+bool translate_core_failure() noexcept {
+    try {
+        throw;
+    } catch (const Interrupted&) {
+        // The signal handler that asked for the stop has set its exception already.
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+        return true;
+    } catch (const Panic& panic) {
+        raise_panic(panic.what());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
 
 Registration function(PyMethodDef (*describe)()) {
     // The interpreter keeps a pointer to the definition for the life of the function object.
@@ -71,9 +98,14 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit_vorn_core() {
     if (!module) return nullptr;
     // Reachable by name for `except vorn_core.PanicException`, though not part of __all__.
     PyObject* panic = panic_exception_type();
-    if (!panic || PyModule_AddObject(module.get(), "PanicException", Ref::borrow(panic).release()) < 0)
-        return nullptr;
-    if (!register_all(module.get(), registrations())) return nullptr;
+    if (!panic || PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) return nullptr;
+    bool registered = guarded(
+        [&] {
+            add_translator(&translate_core_failure);
+            return register_all(module.get(), registrations());
+        },
+        false);
+    if (!registered) return nullptr;
     initialised = true;
     return module.release();
 }

@@ -1,7 +1,5 @@
 #include "python/toolkit/arguments.hpp"
 
-#include <cstring>
-
 namespace vorn::py {
 
 std::string Signature::text(bool method) const {
@@ -18,7 +16,7 @@ std::string Signature::text(bool method) const {
 
 namespace {
 
-bool fail(const std::string& message) noexcept {
+bool fail(const std::string& message) {
     PyErr_SetString(PyExc_TypeError, message.c_str());
     return false;
 }
@@ -32,53 +30,91 @@ std::string quoted_list(const std::vector<const char*>& names) {
     return out;
 }
 
-bool too_many_positional(const Signature& signature, std::size_t given) {
+bool check_positional(const Signature& signature, std::size_t given) {
+    std::size_t total = signature.parameters.size();
+    if (given <= total) return true;
     std::size_t required = 0;
     for (const auto& parameter : signature.parameters) required += parameter.required;
-    std::size_t total = signature.parameters.size();
     std::string takes = required == total ? std::to_string(total)
                                           : "from " + std::to_string(required) + " to " + std::to_string(total);
     return fail(signature.callable + " takes " + takes + " positional arguments but " + std::to_string(given) +
                 (given == 1 ? " was" : " were") + " given");
 }
 
-bool bind_keywords(const Signature& signature, PyObject* kwargs, std::size_t positional, PyObject** slots) {
-    Py_ssize_t position = 0;
-    PyObject *key = nullptr, *value = nullptr;
-    while (PyDict_Next(kwargs, &position, &key, &value)) {
-        Py_ssize_t size = 0;
-        const char* name = PyUnicode_AsUTF8AndSize(key, &size);
-        if (!name) return false;
-        std::size_t index = 0;
-        while (index < signature.parameters.size() && std::strcmp(signature.parameters[index].name, name) != 0)
-            ++index;
-        if (index == signature.parameters.size())
-            return fail(signature.callable + " got an unexpected keyword argument '" + name + "'");
-        if (index < positional || slots[index])
-            return fail(signature.callable + " got multiple values for argument '" + name + "'");
-        slots[index] = value;
+// Names are compared as Python strings (interned names match by identity), never as C strings:
+// a keyword holding a NUL or a lone surrogate matches no parameter and is reported whole.
+std::size_t find_parameter(const Signature& signature, PyObject* name) {
+    const auto& parameters = signature.parameters;
+    for (std::size_t i = 0; i < parameters.size(); ++i)
+        if (parameters[i].key.get() == name) return i;
+    for (std::size_t i = 0; i < parameters.size(); ++i)
+        if (PyUnicode_Compare(name, parameters[i].key.get()) == 0) return i;
+    return parameters.size();
+}
+
+bool bind_keyword(const Signature& signature, PyObject* name, PyObject* value, std::size_t positional,
+                  PyObject** slots) {
+    if (!PyUnicode_Check(name)) {
+        PyErr_SetString(PyExc_TypeError, "keywords must be strings");
+        return false;
     }
+    std::size_t index = find_parameter(signature, name);
+    if (index == signature.parameters.size()) {
+        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", signature.callable.c_str(), name);
+        return false;
+    }
+    if (index < positional || slots[index]) {
+        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", signature.callable.c_str(),
+                     signature.parameters[index].name);
+        return false;
+    }
+    slots[index] = value;
     return true;
+}
+
+bool check_missing(const Signature& signature, PyObject** slots) {
+    bool complete = true;
+    for (std::size_t i = 0; i < signature.parameters.size() && complete; ++i)
+        complete = slots[i] || !signature.parameters[i].required;
+    if (complete) return true;
+    std::vector<const char*> missing;
+    for (std::size_t i = 0; i < signature.parameters.size(); ++i)
+        if (!slots[i] && signature.parameters[i].required) missing.push_back(signature.parameters[i].name);
+    return fail(signature.callable + " missing " + std::to_string(missing.size()) + " required positional " +
+                (missing.size() == 1 ? "argument" : "arguments") + ": " + quoted_list(missing));
 }
 
 }  // namespace
 
-bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** slots) noexcept {
-    try {
-        std::size_t given = args ? static_cast<std::size_t>(PyTuple_Size(args)) : 0;
-        if (given > signature.parameters.size()) return too_many_positional(signature, given);
-        for (std::size_t i = 0; i < given; ++i) slots[i] = PyTuple_GetItem(args, static_cast<Py_ssize_t>(i));
-        if (kwargs && !bind_keywords(signature, kwargs, given, slots)) return false;
-        std::vector<const char*> missing;
-        for (std::size_t i = 0; i < signature.parameters.size(); ++i)
-            if (!slots[i] && signature.parameters[i].required) missing.push_back(signature.parameters[i].name);
-        if (missing.empty()) return true;
-        return fail(signature.callable + " missing " + std::to_string(missing.size()) + " required positional " +
-                    (missing.size() == 1 ? "argument" : "arguments") + ": " + quoted_list(missing));
-    } catch (...) {
-        translate_current_exception();
-        return false;
-    }
+bool bind_fastcall(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   PyObject** slots) noexcept {
+    return guarded(
+        [&] {
+            auto given = static_cast<std::size_t>(nargs);
+            if (!check_positional(signature, given)) return false;
+            for (std::size_t i = 0; i < given; ++i) slots[i] = args[i];
+            Py_ssize_t keywords = kwnames ? PyTuple_Size(kwnames) : 0;
+            for (Py_ssize_t k = 0; k < keywords; ++k)
+                if (!bind_keyword(signature, PyTuple_GetItem(kwnames, k), args[nargs + k], given, slots)) return false;
+            return check_missing(signature, slots);
+        },
+        false);
+}
+
+bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** slots) noexcept {
+    return guarded(
+        [&] {
+            Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
+            auto given = static_cast<std::size_t>(nargs);
+            if (!check_positional(signature, given)) return false;
+            for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = PyTuple_GetItem(args, i);
+            Py_ssize_t position = 0;
+            PyObject *name = nullptr, *value = nullptr;
+            while (kwargs && PyDict_Next(kwargs, &position, &name, &value))
+                if (!bind_keyword(signature, name, value, given, slots)) return false;
+            return check_missing(signature, slots);
+        },
+        false);
 }
 
 }  // namespace vorn::py

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -15,6 +16,7 @@ namespace vorn::py {
 struct Parameter {
     const char* name;
     bool required;
+    KeptRef key;  // the name as an interned str, compared with keyword names as Python strings
 };
 
 struct Signature {
@@ -25,60 +27,145 @@ struct Signature {
     std::string text(bool method) const;
 };
 
-// Puts each argument (borrowed, nullptr when absent) into `slots`, in parameter order; on a
-// binding error sets TypeError and returns false.
-bool bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** slots) noexcept;
+// Put each argument (borrowed, nullptr when absent) into `slots`, in parameter order; on a
+// binding error they set TypeError and return false. One binder, two calling conventions:
+// a vector call (positionals, then the values of the keywords named in `kwnames`) ...
+bool bind_fastcall(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   PyObject** slots) noexcept;
+// ... and a tuple with a dict (constructors).
+bool bind_tuple(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** slots) noexcept;
 
 template <class T>
 inline constexpr bool is_optional_v = false;
 template <class T>
 inline constexpr bool is_optional_v<std::optional<T>> = true;
 
-// A callable's C++ parameters, read off a function pointer.
+// The argument's own instance of a bound class, held shared or exclusively from its conversion
+// to the end of the call.
+template <BoundClass T, bool Exclusive>
+class HeldArgument {
+public:
+    bool take(PyObject* object) noexcept {
+        PyTypeObject* type = class_type<T>();
+        if (!type) return false;
+        if (!PyObject_TypeCheck(object, type)) return cannot_convert(object, type);
+        if (!hold_.acquire(object_of<T>(object)->borrow)) return false;
+        object_ = Ref::borrow(object);
+        return true;
+    }
+    std::conditional_t<Exclusive, T, const T>& get() const noexcept { return object_of<T>(object_.get())->value; }
+
+private:
+    Ref object_;
+    Hold<Exclusive> hold_;  // declared last, so released before the reference
+};
+
+// How a C++ parameter of type A receives its argument:
+//   V or const V&   a converted copy (records passed as values included);
+//   const T&        the argument's own instance of bound class T, held shared for the call;
+//   T&              the argument's own instance of bound class T, held exclusively for the call.
+template <class A>
+struct Argument {
+    static_assert(!std::is_lvalue_reference_v<A> || std::is_const_v<std::remove_reference_t<A>>,
+                  "a non-const reference parameter must name a bound class");
+    using Storage = std::decay_t<A>;
+    static constexpr bool required = !is_optional_v<Storage>;
+    static bool from(PyObject* object, Storage& out) noexcept { return Convert<Storage>::from(object, out); }
+    static Storage&& pass(Storage& stored) noexcept { return std::move(stored); }
+};
+
+template <BoundClass T>
+struct Argument<const T&> {
+    using Storage = HeldArgument<T, false>;
+    static constexpr bool required = true;
+    static bool from(PyObject* object, Storage& out) noexcept { return out.take(object); }
+    static const T& pass(Storage& stored) noexcept { return stored.get(); }
+};
+
+template <BoundClass T>
+struct Argument<T&> {
+    using Storage = HeldArgument<T, true>;
+    static constexpr bool required = true;
+    static bool from(PyObject* object, Storage& out) noexcept { return out.take(object); }
+    static T& pass(Storage& stored) noexcept { return stored.get(); }
+};
+
+// The Python parameters of a callable taking C++ parameters A...; `Values` holds the converted
+// arguments (and the holds) for the length of one call.
+template <class... A>
+struct Parameters {
+    using Values = std::tuple<typename Argument<A>::Storage...>;
+    static constexpr std::size_t count = sizeof...(A);
+
+    static Signature signature(std::string callable, const std::vector<const char*>& names) {
+        if (names.size() != count) throw std::logic_error(callable + " is described with a wrong number of names");
+        Signature result{std::move(callable), {}};
+        bool required[] = {Argument<A>::required..., false};
+        for (std::size_t i = 0; i < count; ++i) {
+            Ref key = Ref::steal(PyUnicode_InternFromString(names[i]));
+            if (!key) throw ErrorAlreadySet{};
+            result.parameters.push_back({names[i], required[i], KeptRef(std::move(key))});
+        }
+        return result;
+    }
+
+    // Converts bound arguments in order; a TypeError is re-raised naming the parameter. Throws
+    // ErrorAlreadySet on failure, so that callers stay inside one guard.
+    static void convert(const Signature& signature, PyObject* const* slots, Values& values) {
+        if (!convert_each(signature, slots, values, std::index_sequence_for<A...>{})) throw ErrorAlreadySet{};
+    }
+
+    // Calls `fn` with `leading` (the instance of a method), then the converted arguments.
+    template <class F, class... Leading>
+    static decltype(auto) invoke(F fn, Values& values, Leading&... leading) {
+        return invoke_each(fn, values, std::index_sequence_for<A...>{}, leading...);
+    }
+
+private:
+    template <std::size_t... I>
+    static bool convert_each(const Signature& signature, PyObject* const* slots, Values& values,
+                             std::index_sequence<I...>) noexcept {
+        auto one = [&](auto index) {
+            constexpr std::size_t i = decltype(index)::value;
+            if (!slots[i]) return true;
+            if (Argument<std::tuple_element_t<i, std::tuple<A...>>>::from(slots[i], std::get<i>(values))) return true;
+            prefix_argument_error(signature.parameters[i].name);
+            return false;
+        };
+        (void)one;
+        return (one(std::integral_constant<std::size_t, I>{}) && ...);
+    }
+    template <class F, std::size_t... I, class... Leading>
+    static decltype(auto) invoke_each(F fn, Values& values, std::index_sequence<I...>, Leading&... leading) {
+        return fn(leading..., Argument<A>::pass(std::get<I>(values))...);
+    }
+};
+
+// A callable's parameters, read off a function pointer.
 template <class F>
 struct FunctionTraits;
 template <class R, class... A>
 struct FunctionTraits<R (*)(A...)> {
-    using Result = R;
-    using Values = std::tuple<std::decay_t<A>...>;
-    static constexpr std::size_t arity = sizeof...(A);
+    using Params = Parameters<A...>;
 };
 
-// A parameter is optional ("=None") exactly when its C++ type is std::optional.
-template <class Values, std::size_t... I>
-std::vector<Parameter> parameters_of(const std::vector<const char*>& names, std::index_sequence<I...>) {
-    return {Parameter{names.at(I), !is_optional_v<std::tuple_element_t<I, Values>>}...};
-}
+// A method's: the first C++ parameter is the instance, `const T&` (held shared) or `T&` (held
+// exclusively); the rest are the Python parameters.
+template <class F>
+struct MethodTraits;
+template <class R, class Self, class... A>
+struct MethodTraits<R (*)(Self&, A...)> {
+    using Instance = std::remove_const_t<Self>;
+    static constexpr bool exclusive = !std::is_const_v<Self>;
+    using Params = Parameters<A...>;
+};
 
-template <class Values>
-Signature make_signature(std::string callable, const std::vector<const char*>& names) {
-    return {std::move(callable),
-            parameters_of<Values>(names, std::make_index_sequence<std::tuple_size_v<Values>>{})};
-}
-
-// Converts bound arguments in order; a TypeError is re-raised naming the parameter.
-template <class Values, std::size_t... I>
-bool convert_arguments(const Signature& signature, PyObject** slots, Values& values, std::index_sequence<I...>) noexcept {
-    auto one = [&](auto index) {
-        constexpr std::size_t i = decltype(index)::value;
-        if (!slots[i]) return true;
-        if (Convert<std::tuple_element_t<i, Values>>::from(slots[i], std::get<i>(values))) return true;
-        prefix_argument_error(signature.parameters[i].name);
-        return false;
-    };
-    (void)one;
-    return (one(std::integral_constant<std::size_t, I>{}) && ...);
-}
-
-// Binds and converts; throws ErrorAlreadySet on failure so callers stay inside one guard.
-template <class Values>
-Values bind_and_convert(const Signature& signature, PyObject* args, PyObject* kwargs) {
-    constexpr std::size_t count = std::tuple_size_v<Values>;
-    PyObject* slots[count == 0 ? 1 : count] = {};
-    if (!bind_arguments(signature, args, kwargs, slots)) throw ErrorAlreadySet{};
-    Values values{};
-    if (!convert_arguments(signature, slots, values, std::make_index_sequence<count>{})) throw ErrorAlreadySet{};
-    return values;
+// Binds with `bind` (one of the two binders, given the slots) and converts into `values`.
+template <class Params, class Bind>
+void bind_and_convert(const Signature& signature, typename Params::Values& values, Bind bind) {
+    PyObject* slots[Params::count == 0 ? 1 : Params::count] = {};
+    if (!bind(slots)) throw ErrorAlreadySet{};
+    Params::convert(signature, slots, values);
 }
 
 // Converts a call's C++ result; void becomes None.

@@ -14,10 +14,7 @@ namespace vorn::py {
 
 template <class T>
 struct Dealloc {
-    static void call(PyObject* self) noexcept {
-        if (PyType_GetFlags(Py_TYPE(self)) & Py_TPFLAGS_HAVE_GC) PyObject_GC_UnTrack(self);
-        destroy_instance<T>(self);
-    }
+    static void call(PyObject* self) noexcept { destroy_instance<T>(self); }
 };
 
 template <class T, auto Member>
@@ -33,9 +30,10 @@ struct HeldObject {
     }
 };
 
+// tp_new: the one entry point that takes a tuple and a dict.
 template <class T, auto Make>
 struct Constructor {
-    using Values = typename FunctionTraits<decltype(Make)>::Values;
+    using Params = typename FunctionTraits<decltype(Make)>::Params;
     static Signature& signature() {
         static Signature instance;
         return instance;
@@ -43,8 +41,11 @@ struct Constructor {
     static PyObject* call(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
         return guarded(
             [&] {
-                auto values = bind_and_convert<Values>(signature(), args, kwargs);
-                PyObject* self = make_instance<T>(type, std::apply(Make, std::move(values)));
+                typename Params::Values values{};
+                bind_and_convert<Params>(signature(), values, [&](PyObject** slots) {
+                    return bind_tuple(signature(), args, kwargs, slots);
+                });
+                PyObject* self = make_instance<T>(type, Params::invoke(Make, values));
                 if (!self) throw ErrorAlreadySet{};
                 return self;
             },
@@ -52,63 +53,67 @@ struct Constructor {
     }
 };
 
-template <class F>
-struct MethodTraits;
-template <class R, class Self, class... A>
-struct MethodTraits<R (*)(Self&, A...)> {
-    static constexpr bool exclusive = !std::is_const_v<Self>;
-    using Values = std::tuple<std::decay_t<A>...>;
-};
-
+// A method (METH_FASTCALL | METH_KEYWORDS): the instance is held before the arguments are bound,
+// so that a conversion calling back into it meets the hold; argument holds end first.
 template <class T, auto Fn>
 struct Method {
     using Traits = MethodTraits<decltype(Fn)>;
-    using Values = typename Traits::Values;
+    using Params = typename Traits::Params;
     using Hold = std::conditional_t<Traits::exclusive, ExclusiveHold, SharedHold>;
+    static_assert(std::is_same_v<typename Traits::Instance, T>, "a method's first parameter is its instance");
     static Signature& signature() {
         static Signature instance;
         return instance;
     }
-    static PyObject* call(PyObject* self, PyObject* args, PyObject* kwargs) noexcept {
+    static PyObject* call(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
         return guarded(
             [&] {
                 auto* object = object_of<T>(self);
                 Hold hold(object->borrow);
-                auto values = bind_and_convert<Values>(signature(), args, kwargs);
-                return result_of([&]() -> decltype(auto) {
-                    return std::apply([&](auto&&... a) -> decltype(auto) { return Fn(object->value, std::move(a)...); },
-                                      values);
+                typename Params::Values values{};
+                bind_and_convert<Params>(signature(), values, [&](PyObject** slots) {
+                    return bind_fastcall(signature(), args, nargs, kwnames, slots);
                 });
+                return result_of([&]() -> decltype(auto) { return Params::invoke(Fn, values, object->value); });
             },
             static_cast<PyObject*>(nullptr));
     }
 };
 
-template <auto Fn>
+// A module function (Owner void) or a static method of class Owner (METH_FASTCALL | METH_KEYWORDS).
+template <auto Fn, class Owner = void>
 struct Function {
-    using Values = typename FunctionTraits<decltype(Fn)>::Values;
+    using Params = typename FunctionTraits<decltype(Fn)>::Params;
     static Signature& signature() {
         static Signature instance;
         return instance;
     }
-    static PyObject* call(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+    static PyObject* call(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
         return guarded(
             [&] {
-                auto values = bind_and_convert<Values>(signature(), args, kwargs);
-                return result_of([&]() -> decltype(auto) { return std::apply(Fn, std::move(values)); });
+                typename Params::Values values{};
+                bind_and_convert<Params>(signature(), values, [&](PyObject** slots) {
+                    return bind_fastcall(signature(), args, nargs, kwnames, slots);
+                });
+                return result_of([&]() -> decltype(auto) { return Params::invoke(Fn, values); });
             },
             static_cast<PyObject*>(nullptr));
     }
 };
+
+template <class Call>
+PyCFunction fastcall_entry() {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Call::call));
+}
+inline constexpr int fastcall_flags = METH_FASTCALL | METH_KEYWORDS;
 
 // The method table entry of a module function; its docstring carries the text signature.
 template <auto Fn>
 PyMethodDef module_function(const char* name, std::vector<const char*> names, const char* doc = nullptr) {
     using Call = Function<Fn>;
-    Call::signature() = make_signature<typename Call::Values>(std::string(name) + "()", names);
+    Call::signature() = Call::Params::signature(std::string(name) + "()", names);
     static const std::string text = name + Call::signature().text(false) + "\n--\n\n" + (doc ? doc : "");
-    return {name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Call::call)),
-            METH_VARARGS | METH_KEYWORDS, text.c_str()};
+    return {name, fastcall_entry<Call>(), fastcall_flags, text.c_str()};
 }
 
 template <class T, auto Fn>

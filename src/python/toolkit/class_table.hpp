@@ -103,8 +103,8 @@ public:
     template <auto Make>
     ClassTable& constructor(std::vector<const char*> names, bool signature = true) {
         using Call = Constructor<T, Make>;
-        Call::signature() = make_signature<typename Call::Values>(std::string(name_) + ".__new__()", names);
-        if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n" + doc_;
+        Call::signature() = Call::Params::signature(name_ + ".__new__()", names);
+        if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n";
         new_ = &Call::call;
         return *this;
     }
@@ -123,14 +123,24 @@ public:
         return *this;
     }
 
-    // `Fn` is R(*)(const T&, Args...) (holds the instance shared) or R(*)(T&, Args...) (exclusive).
+    // `Fn` is R(*)(const T&, Args...) (holds the instance shared) or R(*)(T&, Args...) (exclusive);
+    // the Python parameters are `names`, received as Argument<Args> says.
     template <auto Fn>
     ClassTable& method(const char* name, std::vector<const char*> names, const char* doc = nullptr) {
         using Call = Method<T, Fn>;
-        Call::signature() = make_signature<typename Call::Values>(name_ + "." + name + "()", names);
+        Call::signature() = Call::Params::signature(name_ + "." + name + "()", names);
         std::string text = name + Call::signature().text(true) + "\n--\n\n" + (doc ? doc : "");
-        methods_.push_back({name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Call::call)),
-                            METH_VARARGS | METH_KEYWORDS, keep(std::move(text))});
+        methods_.push_back({name, fastcall_entry<Call>(), fastcall_flags, keep(std::move(text))});
+        return *this;
+    }
+
+    // `Fn` is R(*)(Args...), called on the class (or an instance) without the instance.
+    template <auto Fn>
+    ClassTable& static_method(const char* name, std::vector<const char*> names, const char* doc = nullptr) {
+        using Call = Function<Fn, T>;
+        Call::signature() = Call::Params::signature(name_ + "." + name + "()", names);
+        std::string text = name + Call::signature().text(false) + "\n--\n\n" + (doc ? doc : "");
+        methods_.push_back({name, fastcall_entry<Call>(), fastcall_flags | METH_STATIC, keep(std::move(text))});
         return *this;
     }
 
@@ -155,11 +165,6 @@ public:
         return *this;
     }
 
-    ClassTable& doc(const char* text) {
-        doc_ += text;
-        return *this;
-    }
-
     // An enumeration member: a class attribute created once, when the type is built.
     ClassTable& member(const char* name, T value) {
         members_.emplace_back(name, value);
@@ -167,8 +172,6 @@ public:
         repr_ = &EnumRepr<T>::call;
         return *this;
     }
-
-    const std::string& name() const { return name_; }
 
     // Builds the type; nullptr with the Python error set on failure.
     PyTypeObject* build() noexcept {

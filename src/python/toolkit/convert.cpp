@@ -1,13 +1,22 @@
 #include "python/toolkit/convert.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace vorn::py {
 
 bool cannot_convert(PyObject* object, const char* target) noexcept {
-    std::string source = type_name(Py_TYPE(object));
-    PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'", source.c_str(), target);
-    return false;
+    return guarded(
+        [&] {
+            std::string source = type_name(Py_TYPE(object));
+            PyErr_Format(PyExc_TypeError, "'%s' object cannot be converted to '%s'", source.c_str(), target);
+            return false;
+        },
+        false);
+}
+
+bool cannot_convert(PyObject* object, PyTypeObject* target) noexcept {
+    return guarded([&] { return cannot_convert(object, type_name(target).c_str()); }, false);
 }
 
 bool Convert<std::string>::from(PyObject* object, std::string& out) noexcept {
@@ -43,12 +52,14 @@ bool Convert<std::uint64_t>::from(PyObject* object, std::uint64_t& out) noexcept
     return true;
 }
 
+// One text for every value out of range, however far out.
 bool Convert<std::uint32_t>::from(PyObject* object, std::uint32_t& out) noexcept {
     Ref index = Ref::steal(PyNumber_Index(object));
     if (!index) return false;
-    long long value = PyLong_AsLongLong(index.get());
+    int overflow = 0;
+    long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
     if (value == -1 && PyErr_Occurred()) return false;
-    if (value < 0 || value > 0xFFFFFFFFLL) {
+    if (overflow != 0 || value < 0 || value > 0xFFFFFFFFLL) {
         PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
         return false;
     }
@@ -62,7 +73,7 @@ bool Convert<bool>::from(PyObject* object, bool& out) noexcept {
     return true;
 }
 
-Ref open_sequence(PyObject* object, Py_ssize_t& size_hint) noexcept {
+Ref open_sequence(PyObject* object, std::size_t& size_hint) noexcept {
     if (PyUnicode_Check(object)) {
         PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
         return {};
@@ -71,11 +82,10 @@ Ref open_sequence(PyObject* object, Py_ssize_t& size_hint) noexcept {
         cannot_convert(object, "Sequence");
         return {};
     }
-    size_hint = PySequence_Size(object);
-    if (size_hint < 0) {
-        PyErr_Clear();
-        size_hint = 0;
-    }
+    constexpr Py_ssize_t most_reserved = 4096;  // beyond it the vector grows as items arrive
+    Py_ssize_t claimed = PySequence_Size(object);
+    if (claimed < 0) PyErr_Clear();
+    size_hint = static_cast<std::size_t>(std::clamp<Py_ssize_t>(claimed, 0, most_reserved));
     return Ref::steal(PyObject_GetIter(object));
 }
 

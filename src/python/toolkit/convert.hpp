@@ -21,6 +21,8 @@ struct Convert;
 
 // "'int' object cannot be converted to 'PyString'"
 bool cannot_convert(PyObject* object, const char* target) noexcept;
+// The same, naming a bound class by its __qualname__.
+bool cannot_convert(PyObject* object, PyTypeObject* target) noexcept;
 
 template <>
 struct Convert<std::string> {
@@ -79,16 +81,17 @@ struct Convert<std::optional<T>> {
     }
 };
 
-// Instances of bound classes (subclasses included) convert by copy.
+// Instances of bound classes (subclasses included) convert by copy, taken under a shared hold.
 template <BoundClass T>
 struct Convert<T> {
     static bool from(PyObject* object, T& out) noexcept {
         PyTypeObject* type = class_type<T>();
         if (!type) return false;
-        if (!PyObject_TypeCheck(object, type)) return cannot_convert(object, type_name(type).c_str());
+        if (!PyObject_TypeCheck(object, type)) return cannot_convert(object, type);
+        SharedHold hold;
+        if (!hold.acquire(object_of<T>(object)->borrow)) return false;
         return guarded(
             [&] {
-                SharedHold hold(object_of<T>(object)->borrow);
                 out = object_of<T>(object)->value;
                 return true;
             },
@@ -98,19 +101,21 @@ struct Convert<T> {
     static PyObject* to(T&& value) noexcept { return make_instance<T>(std::move(value)); }
 };
 
-// Opens a sequence for element-wise conversion, refusing str as Python users expect.
-Ref open_sequence(PyObject* object, Py_ssize_t& size_hint) noexcept;
+// Opens a sequence for element-wise conversion, refusing str as Python users expect. The size
+// hint is what the sequence's __len__ claims, capped: a sequence may lie about its length, and only
+// the items it yields are converted.
+Ref open_sequence(PyObject* object, std::size_t& size_hint) noexcept;
 
 template <class T>
 struct Convert<std::vector<T>> {
     static bool from(PyObject* object, std::vector<T>& out) noexcept {
-        Py_ssize_t size_hint = 0;
+        std::size_t size_hint = 0;
         Ref iterator = open_sequence(object, size_hint);
         if (!iterator) return false;
         return guarded(
             [&] {
                 std::vector<T> items;
-                items.reserve(static_cast<std::size_t>(size_hint));
+                items.reserve(size_hint);
                 while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
                     T value{};
                     if (!Convert<T>::from(item.get(), value)) return false;

@@ -1,41 +1,56 @@
 #include "python/toolkit/errors.hpp"
 
 #include <new>
+#include <vector>
 
-#include "core/failure.hpp"
 #include "python/toolkit/handle.hpp"
 
 namespace vorn::py {
 
-PyObject* panic_exception_type() noexcept {
-    static PyObject* type = PyErr_NewExceptionWithDoc(
-        "vorn_core.PanicException", "An internal failure: a broken invariant of the library.",
-        PyExc_BaseException, nullptr);
-    return type;
-}
+namespace {
 
 void set_error(PyObject* type, const std::string& message) noexcept {
     Ref text = Ref::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
     if (text) PyErr_SetObject(type, text.get());
 }
 
+std::vector<Translator>& translators() {
+    static std::vector<Translator> list;
+    return list;
+}
+
+}  // namespace
+
+PyObject* panic_exception_type() noexcept {
+    // Kept for the life of the process, like the type objects; built again if it failed.
+    static KeptRef type;
+    if (!type.get())
+        type = KeptRef(Ref::steal(PyErr_NewExceptionWithDoc(
+            "vorn_core.PanicException", "An internal failure: a broken invariant of the library.",
+            PyExc_BaseException, nullptr)));
+    return type.get();
+}
+
 void raise_panic(const std::string& message) noexcept {
     if (PyObject* type = panic_exception_type()) set_error(type, message);
 }
+
+void add_translator(Translator translator) { translators().push_back(translator); }
 
 void translate_current_exception() noexcept {
     try {
         throw;
     } catch (const ErrorAlreadySet&) {
-    } catch (const Interrupted&) {
-        // The signal handler that asked for the stop has set its exception already.
-        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-    } catch (const RuntimeFailure& failure) {
-        set_error(PyExc_RuntimeError, failure.message());
-    } catch (const ValueFailure& failure) {
-        set_error(PyExc_ValueError, failure.message());
-    } catch (const Panic& panic) {
-        raise_panic(panic.what());
+        return;
+    } catch (const Failure& failure) {
+        set_error(failure.type(), failure.message());
+        return;
+    } catch (...) {
+    }
+    for (Translator translate : translators())
+        if (translate()) return;
+    try {
+        throw;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& other) {

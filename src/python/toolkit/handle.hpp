@@ -39,4 +39,17 @@ private:
     PyObject* object_ = nullptr;
 };
 
+// Owns one reference for the life of the process and never releases it: for objects built once
+// with a class or function (like the type objects themselves), whose static holders are
+// destroyed only after the interpreter has gone.
+class KeptRef {
+public:
+    KeptRef() noexcept = default;
+    explicit KeptRef(Ref ref) noexcept : object_(ref.release()) {}
+    PyObject* get() const noexcept { return object_; }
+
+private:
+    PyObject* object_ = nullptr;
+};
+
 }  // namespace vorn::py

@@ -1,6 +1,7 @@
 // The layout of an instance of a bound class: the Python header, a borrow flag, the C++ value.
 #pragma once
 
+#include <cstddef>
 #include <new>
 #include <string>
 #include <utility>
@@ -18,14 +19,19 @@ struct Bound;
 template <class T>
 concept BoundClass = requires { Bound<T>::type(); };
 
-// Shared holds are counted; an exclusive hold is -1. Only re-entrant calls can collide, since
-// the interpreter lock is never released.
+// Shared holds are counted; an exclusive hold is -1.
 struct BorrowFlag {
     long holds = 0;
 };
 
+// What the interpreter's object allocators guarantee on every platform it supports: 16 bytes on
+// 64-bit builds (the small-object allocator's unit and the collector's header), 8 on 32-bit ones.
+inline constexpr std::size_t instance_alignment = 2 * sizeof(void*);
+
 template <class T>
 struct Object {
+    static_assert(alignof(T) <= instance_alignment,
+                  "an over-aligned type cannot live inside a Python instance; hold it through a pointer");
     PyObject_HEAD
     BorrowFlag borrow;
     T value;
@@ -36,46 +42,71 @@ Object<T>* object_of(PyObject* self) noexcept {
     return reinterpret_cast<Object<T>*>(self);
 }
 
-class SharedHold {
+// Holds one instance shared or exclusively for the length of one call. Only re-entrant calls can
+// collide, since the interpreter lock is never released.
+template <bool Exclusive>
+class Hold {
 public:
-    explicit SharedHold(BorrowFlag& flag) : flag_(flag) {
-        if (flag_.holds < 0) throw RuntimeFailure("Already mutably borrowed");
-        ++flag_.holds;
+    Hold() noexcept = default;
+    // Takes the hold, or throws ErrorAlreadySet with the collision's RuntimeError set.
+    explicit Hold(BorrowFlag& flag) {
+        if (!acquire(flag)) throw ErrorAlreadySet{};
     }
-    ~SharedHold() { --flag_.holds; }
-    SharedHold(const SharedHold&) = delete;
-    SharedHold& operator=(const SharedHold&) = delete;
+    ~Hold() { release(); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+
+    // Takes the hold; on a collision sets RuntimeError "Already borrowed" (an exclusive hold was
+    // wanted) or "Already mutably borrowed" (a shared one was) and returns false.
+    bool acquire(BorrowFlag& flag) noexcept {
+        if constexpr (Exclusive) {
+            if (flag.holds != 0) return collide("Already borrowed");
+            flag.holds = -1;
+        } else {
+            if (flag.holds < 0) return collide("Already mutably borrowed");
+            ++flag.holds;
+        }
+        flag_ = &flag;
+        return true;
+    }
 
 private:
-    BorrowFlag& flag_;
-};
-
-class ExclusiveHold {
-public:
-    explicit ExclusiveHold(BorrowFlag& flag) : flag_(flag) {
-        if (flag_.holds != 0) throw RuntimeFailure("Already borrowed");
-        flag_.holds = -1;
+    void release() noexcept {
+        if (!flag_) return;
+        if constexpr (Exclusive) flag_->holds = 0;
+        else --flag_->holds;
     }
-    ~ExclusiveHold() { flag_.holds = 0; }
-    ExclusiveHold(const ExclusiveHold&) = delete;
-    ExclusiveHold& operator=(const ExclusiveHold&) = delete;
-
-private:
-    BorrowFlag& flag_;
+    static bool collide(const char* text) noexcept {
+        PyErr_SetString(PyExc_RuntimeError, text);
+        return false;
+    }
+    BorrowFlag* flag_ = nullptr;
 };
+using SharedHold = Hold<false>;
+using ExclusiveHold = Hold<true>;
+
+// Gives back the memory of an instance whose value is gone (or was never built).
+inline void free_instance(PyObject* self) noexcept {
+    PyTypeObject* type = Py_TYPE(self);
+    if (PyType_GetFlags(type) & Py_TPFLAGS_HAVE_GC) PyObject_GC_UnTrack(self);
+    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_slot(self);
+    Py_DECREF(type);
+}
 
 // A new instance of `type` holding `value`; nullptr with an error set on failure.
 template <class T>
 PyObject* make_instance(PyTypeObject* type, T value) noexcept {
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* self = alloc(type, 0);
+    if (!self) return nullptr;
     try {
-        auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-        PyObject* self = alloc(type, 0);
-        if (!self) return nullptr;
         auto* object = object_of<T>(self);
         object->borrow = BorrowFlag{};
         new (&object->value) T(std::move(value));
         return self;
     } catch (...) {
+        free_instance(self);
         translate_current_exception();
         return nullptr;
     }
@@ -99,13 +130,13 @@ PyObject* make_instance(T value) noexcept {
     return type ? make_instance<T>(type, std::move(value)) : nullptr;
 }
 
+// The instance's end: untracked from the collector first, so that nothing released by ~T can
+// reach a half-destroyed object.
 template <class T>
 void destroy_instance(PyObject* self) noexcept {
-    PyTypeObject* type = Py_TYPE(self);
+    if (PyType_GetFlags(Py_TYPE(self)) & Py_TPFLAGS_HAVE_GC) PyObject_GC_UnTrack(self);
     object_of<T>(self)->value.~T();
-    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_slot(self);
-    Py_DECREF(type);
+    free_instance(self);
 }
 
 }  // namespace vorn::py
