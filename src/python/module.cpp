@@ -2,6 +2,7 @@
 // features still to come take their numbered places here as they land.
 #include "python/classes.hpp"
 #include "python/files.hpp"
+#include "python/topology.hpp"
 #include "python/toolkit/registration.hpp"
 
 namespace vorn::py {
@@ -24,6 +25,8 @@ const std::vector<Registration>& registrations() {
         register_class<SatelliteConditions>(),     // 4
         register_class<EntanglementRequest>(),     // 5
         register_class<MonteCarloStats>(),         // 6
+        register_class<TopologyComparisonResult>(),  // 7
+        register_class<TopologyComparisonReport>(),  // 8
         register_class<LinkType>(),                // 9
         register_class<StrategyType>(),            // 10
         register_class<SimulationConfig>(),        // 11
@@ -38,6 +41,9 @@ const std::vector<Registration>& registrations() {
         register_class<files::VornNodeType>(),     // 20
         register_class<files::VornLinkType>(),     // 21
         register_class<files::VornSatelliteExtension>(),  // 22
+        register_class<TopologyEndpoints>(),       // 23
+        function(generate_topology_function),      // 37
+        function(compare_topologies_function),     // 38
         function(validate_function),               // 41
         function(load_vorn_file_function),         // 42
         function(diff_function),                   // 43

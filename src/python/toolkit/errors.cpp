@@ -34,6 +34,8 @@ void translate_current_exception() noexcept {
         set_error(PyExc_RuntimeError, failure.message());
     } catch (const ValueFailure& failure) {
         set_error(PyExc_ValueError, failure.message());
+    } catch (const InvalidValue& refusal) {
+        set_error(PyExc_ValueError, refusal.message());
     } catch (const Panic& panic) {
         raise_panic(panic.what());
     } catch (const std::bad_alloc&) {
