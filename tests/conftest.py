@@ -1,4 +1,6 @@
+import contextlib
 import os
+import signal
 
 import pytest
 
@@ -30,3 +32,18 @@ def result_class():
     engine = vorn_core.VornEngine()
     engine.define_network([vorn_core.NodeDefinition("A", 1.0)], [])
     return type(engine.request_entanglement("A", "A", 0.5, 1.0))
+
+
+@contextlib.contextmanager
+def ctrl_c_after(seconds):
+    """Raises KeyboardInterrupt from a signal handler, as Ctrl-C does, while the body runs."""
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    signal.setitimer(signal.ITIMER_REAL, seconds)
+    try:
+        yield
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)

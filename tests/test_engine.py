@@ -1,14 +1,13 @@
 """The engine from Python: requests, seeded ensembles, their statistics and context."""
-import contextlib
 import json
 import math
 import pathlib
-import signal
 import struct
 
 import pytest
 
 import vorn_core as vc
+from conftest import ctrl_c_after
 
 VECTORS = json.loads((pathlib.Path(__file__).parent / "data" / "chacha12.json").read_text())["vectors"]
 SEEDED = [v for v in VECTORS if v["seed"] is not None]
@@ -188,21 +187,6 @@ class TestStatistics:
         assert stats._context is None
         with pytest.raises(TypeError, match="No constructor defined"):
             type(context)()
-
-
-@contextlib.contextmanager
-def ctrl_c_after(seconds):
-    """Raises KeyboardInterrupt from a signal handler, as Ctrl-C does, while the body runs."""
-    def interrupt(signum, frame):
-        raise KeyboardInterrupt
-
-    previous = signal.signal(signal.SIGALRM, interrupt)
-    signal.setitimer(signal.ITIMER_REAL, seconds)
-    try:
-        yield
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, previous)
 
 
 class TestBounds:

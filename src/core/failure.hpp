@@ -1,7 +1,9 @@
-// The two ways core code leaves a call other than by returning a value.
+// The ways core code leaves a call other than by returning a value.
 #pragma once
 
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace vorn {
 
@@ -9,6 +11,18 @@ namespace vorn {
 class Panic : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
+};
+
+// A value of the right type that an operation refuses, such as an unknown name. The message is
+// kept whole: it quotes the caller's text, which may hold NUL characters.
+class InvalidValue : public std::exception {
+public:
+    explicit InvalidValue(std::string message) : message_(std::move(message)) {}
+    const char* what() const noexcept override { return message_.c_str(); }
+    const std::string& message() const noexcept { return message_; }
+
+private:
+    std::string message_;
 };
 
 // Long loops poll this every few milliseconds; a true answer ends the call with Interrupted.

@@ -3,6 +3,7 @@
 #include "core/failure.hpp"
 #include "python/classes.hpp"
 #include "python/files.hpp"
+#include "python/topology.hpp"
 #include "python/toolkit/registration.hpp"
 
 namespace vorn::py {
@@ -19,13 +20,16 @@ PyTypeObject* Bound<Engine>::type() noexcept {
 
 namespace {
 
-// Core's two ways out of a call other than by returning a value.
+// Core's ways out of a call other than by returning a value.
 bool translate_core_failure() noexcept {
     try {
         throw;
     } catch (const Interrupted&) {
         // The signal handler that asked for the stop has set its exception already.
         if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
+        return true;
+    } catch (const InvalidValue& refusal) {
+        set_error(PyExc_ValueError, refusal.message());
         return true;
     } catch (const Panic& panic) {
         raise_panic(panic.what());
@@ -51,6 +55,8 @@ const std::vector<Registration>& registrations() {
         register_class<SatelliteConditions>(),     // 4
         register_class<EntanglementRequest>(),     // 5
         register_class<MonteCarloStats>(),         // 6
+        register_class<TopologyComparisonResult>(),  // 7
+        register_class<TopologyComparisonReport>(),  // 8
         register_class<LinkType>(),                // 9
         register_class<StrategyType>(),            // 10
         register_class<SimulationConfig>(),        // 11
@@ -65,6 +71,9 @@ const std::vector<Registration>& registrations() {
         register_class<files::VornNodeType>(),     // 20
         register_class<files::VornLinkType>(),     // 21
         register_class<files::VornSatelliteExtension>(),  // 22
+        register_class<TopologyEndpoints>(),       // 23
+        function(generate_topology_function),      // 37
+        function(compare_topologies_function),     // 38
         function(validate_function),               // 41
         function(load_vorn_file_function),         // 42
         function(diff_function),                   // 43

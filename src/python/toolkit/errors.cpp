@@ -9,11 +9,6 @@ namespace vorn::py {
 
 namespace {
 
-void set_error(PyObject* type, const std::string& message) noexcept {
-    Ref text = Ref::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
-    if (text) PyErr_SetObject(type, text.get());
-}
-
 std::vector<Translator>& translators() {
     static std::vector<Translator> list;
     return list;
@@ -29,6 +24,11 @@ PyObject* panic_exception_type() noexcept {
             "vorn_core.PanicException", "An internal failure: a broken invariant of the library.",
             PyExc_BaseException, nullptr)));
     return type.get();
+}
+
+void set_error(PyObject* type, const std::string& message) noexcept {
+    Ref text = Ref::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (text) PyErr_SetObject(type, text.get());
 }
 
 void raise_panic(const std::string& message) noexcept {

@@ -42,6 +42,8 @@ public:
 PyObject* panic_exception_type() noexcept;
 
 void raise_panic(const std::string& message) noexcept;
+// Sets a Python error of `type` with the whole message, NUL characters included.
+void set_error(PyObject* type, const std::string& message) noexcept;
 
 // Called inside a catch block: rethrows the exception in flight (`throw;`), sets the Python error
 // for the types it knows and returns true; returns false for any other.

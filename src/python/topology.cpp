@@ -1,0 +1,104 @@
+// Python classes of the reference topologies and their comparison.
+#include "python/topology.hpp"
+
+#include "core/topology/catalog.hpp"
+#include "python/interruption.hpp"
+
+namespace vorn::py {
+
+namespace {
+
+TopologyEndpoints make_endpoints(std::string topology_name, std::string from_node, std::string to_node) {
+    return {std::move(topology_name), std::move(from_node), std::move(to_node)};
+}
+
+Entries<std::uint64_t> link_utilization(const TopologyComparisonResult& result) { return {result.link_utilization}; }
+void set_link_utilization(TopologyComparisonResult& result, Entries<std::uint64_t> entries) {
+    result.link_utilization = std::move(entries.items);
+}
+
+NetworkTopologyPayload generate(std::string name) { return generate_topology(name); }
+
+TopologyComparisonReport compare(std::vector<TopologyEndpoints> endpoints, double fidelity_target,
+                                 double max_latency_ms, std::uint64_t runs, std::optional<StrategyType> strategy) {
+    SignalCheck signals;
+    return compare_topologies(endpoints, fidelity_target, max_latency_ms, runs, strategy, &signals);
+}
+
+constexpr const char* kCompareDoc =
+    "Compare multiple network topologies for the same entanglement request\n"
+    "\n"
+    "This function runs simulations across different topologies and returns\n"
+    "a comprehensive comparison report.\n"
+    "\n"
+    "# Arguments\n"
+    "\n"
+    "* `endpoints` - List of (topology_name, from_node, to_node) tuples, one per topology.\n"
+    "  Each entry maps a generated topology name to the source and target nodes within that\n"
+    "  topology, e.g. (\"telecom_backbone\", \"A\", \"C\") or (\"hybrid_satellite_fiber\", \"Toronto\", \"London\").\n"
+    "* `fidelity_target` - Required fidelity threshold for all simulations\n"
+    "* `max_latency_ms` - Maximum allowed latency for all simulations\n"
+    "* `runs` - Number of Monte Carlo runs per topology\n"
+    "* `strategy` - Optional routing strategy (None for default)\n"
+    "\n"
+    "# Example\n"
+    "\n"
+    "```python\n"
+    "from vorn_core import VornEngine, StrategyType\n"
+    "\n"
+    "report = compare_topologies(\n"
+    "    [\n"
+    "        TopologyEndpoints(\"telecom_backbone\", \"A\", \"C\"),\n"
+    "        TopologyEndpoints(\"hybrid_satellite_fiber\", \"Toronto\", \"London\"),\n"
+    "    ],\n"
+    "    fidelity_target=0.75,\n"
+    "    max_latency_ms=5000.0,\n"
+    "    runs=1000,\n"
+    "    strategy=StrategyType.HighestFidelity,\n"
+    ")\n"
+    "print(\"Recommended: \" + report.recommended_topology)\n"
+    "```";
+
+}  // namespace
+
+PyTypeObject* Bound<TopologyEndpoints>::type() noexcept {
+    return lazy_type<TopologyEndpoints>([](auto& table) {
+        table.template constructor<&make_endpoints>({"topology_name", "from_node", "to_node"})
+            .field("topology_name", &TopologyEndpoints::topology_name)
+            .field("from_node", &TopologyEndpoints::from_node)
+            .field("to_node", &TopologyEndpoints::to_node);
+    });
+}
+
+PyTypeObject* Bound<TopologyComparisonResult>::type() noexcept {
+    return lazy_type<TopologyComparisonResult>([](auto& table) {
+        table.field("topology_name", &TopologyComparisonResult::topology_name)
+            .field("success_rate", &TopologyComparisonResult::success_rate)
+            .field("mean_latency_ms", &TopologyComparisonResult::mean_latency_ms)
+            .field("mean_fidelity", &TopologyComparisonResult::mean_fidelity)
+            .template property<&link_utilization, &set_link_utilization>("link_utilization");
+    });
+}
+
+PyTypeObject* Bound<TopologyComparisonReport>::type() noexcept {
+    return lazy_type<TopologyComparisonReport>([](auto& table) {
+        table.field("source_node", &TopologyComparisonReport::source_node)
+            .field("target_node", &TopologyComparisonReport::target_node)
+            .field("results", &TopologyComparisonReport::results)
+            .field("recommended_topology", &TopologyComparisonReport::recommended_topology)
+            .field("summary", &TopologyComparisonReport::summary)
+            .field("fidelity_target", &TopologyComparisonReport::fidelity_target)
+            .field("max_latency_ms", &TopologyComparisonReport::max_latency_ms)
+            .field("runs", &TopologyComparisonReport::runs);
+    });
+}
+
+PyMethodDef generate_topology_function() { return module_function<&generate>("generate_topology", {"name"}); }
+
+PyMethodDef compare_topologies_function() {
+    return module_function<&compare>("compare_topologies",
+                                     {"endpoints", "fidelity_target", "max_latency_ms", "runs", "strategy"},
+                                     kCompareDoc);
+}
+
+}  // namespace vorn::py

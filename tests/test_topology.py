@@ -1,0 +1,145 @@
+"""The reference topologies and the comparison of one request across them."""
+import pytest
+
+import vorn_core as vc
+from conftest import ctrl_c_after
+
+CANONICAL_REFUSAL = "Invalid topology name. Use: 'telecom_backbone', 'repeater_chain', or 'hybrid_satellite_fiber'"
+SUPPORTED = "Supported: fiber_only, telecom_backbone, repeater_chain, hybrid_satellite_fiber, hybrid"
+
+
+def links_of(payload):
+    return [(l.from_node, l.to, l.distance_km, l.base_fidelity, l.generation_rate_hz, repr(l.link_type),
+             None if l.satellite_conditions is None
+             else (l.satellite_conditions.visibility, l.satellite_conditions.weather_factor))
+            for l in payload.links]
+
+
+class TestGenerateTopology:
+    def test_telecom_backbone(self):
+        payload = vc.generate_topology("telecom_backbone")
+        assert [(n.id, n.memory_lifetime_t2) for n in payload.nodes] == [
+            ("A", 120.0), ("B", 150.0), ("C", 200.0), ("D", 200.0), ("E", 250.0), ("F", 180.0)]
+        fibre = "LinkType.Fiber"
+        assert links_of(payload) == [
+            ("A", "B", 5.0, 0.97, 2000.0, fibre, None), ("B", "C", 80.0, 0.93, 1200.0, fibre, None),
+            ("C", "D", 600.0, 0.88, 600.0, fibre, None), ("D", "E", 5500.0, 0.75, 150.0, fibre, None),
+            ("C", "F", 900.0, 0.91, 500.0, fibre, None), ("F", "E", 4800.0, 0.8, 200.0, fibre, None),
+            ("B", "F", 1200.0, 0.85, 400.0, fibre, None)]
+
+    def test_repeater_chain(self):
+        payload = vc.generate_topology("repeater_chain")
+        assert [(n.id, n.memory_lifetime_t2) for n in payload.nodes] == [(f"N{i}", 150.0) for i in range(4)]
+        assert links_of(payload) == [(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0, "LinkType.Fiber", None)
+                                     for i in range(3)]
+
+    def test_hybrid_satellite_fiber(self):
+        payload = vc.generate_topology("hybrid_satellite_fiber")
+        assert [(n.id, n.memory_lifetime_t2) for n in payload.nodes] == [
+            ("Toronto", 150.0), ("Montreal", 180.0), ("London", 220.0), ("SAT-1", 300.0)]
+        assert links_of(payload) == [
+            ("Toronto", "Montreal", 500.0, 0.9, 1000.0, "LinkType.Fiber", None),
+            ("Montreal", "London", 5500.0, 0.75, 200.0, "LinkType.Fiber", None),
+            ("Toronto", "SAT-1", 1000.0, 0.98, 50.0, "LinkType.Satellite", (0.95, 0.98)),
+            ("SAT-1", "London", 6000.0, 0.97, 50.0, "LinkType.Satellite", (0.85, 0.9))]
+
+    def test_each_call_builds_a_fresh_payload(self):
+        first = vc.generate_topology("repeater_chain")
+        first.nodes = []
+        assert len(vc.generate_topology("repeater_chain").nodes) == 4
+
+    @pytest.mark.parametrize("name", ["hybrid", "fiber_only", "Telecom_backbone", "REPEATER_CHAIN", "",
+                                      " repeater_chain", "repeater_chain\x00"])
+    def test_unknown_names(self, name):
+        with pytest.raises(ValueError) as raised:
+            vc.generate_topology(name)
+        assert str(raised.value) == CANONICAL_REFUSAL
+
+    @pytest.mark.parametrize("name", [None, 1, b"repeater_chain"])
+    def test_name_must_be_a_str(self, name):
+        with pytest.raises(TypeError, match="^argument 'name': "):
+            vc.generate_topology(name)
+
+
+def endpoints(*triples):
+    return [vc.TopologyEndpoints(*triple) for triple in triples]
+
+
+class TestCompareTopologies:
+    def test_report_fields(self):
+        report = vc.compare_topologies(endpoints(("telecom_backbone", "A", "C"), ("hybrid", "Toronto", "London")),
+                                       0.75, 5000.0, 200, vc.StrategyType.HighestFidelity)
+        assert (report.source_node, report.target_node) == ("A", "C")
+        assert (report.fidelity_target, report.max_latency_ms, report.runs) == (0.75, 5000.0, 200)
+        assert [r.topology_name for r in report.results] == ["telecom_backbone", "hybrid"]
+        assert set(report.results[0].link_utilization) == {"A->B", "B->C"}
+        assert report.summary.startswith("Evaluated 2 topologies. Recommended: " + report.recommended_topology)
+
+    def test_aliases_evaluate_the_same_network_under_their_own_names(self):
+        report = vc.compare_topologies(endpoints(("telecom_backbone", "A", "C"), ("fiber_only", "A", "C")),
+                                       0.75, 5000.0, 10)
+        assert [r.topology_name for r in report.results] == ["telecom_backbone", "fiber_only"]
+        assert report.results[0].link_utilization.keys() == report.results[1].link_utilization.keys()
+
+    def test_ties_go_to_the_later_success_and_the_earlier_latency(self):
+        # A target above 1 is out of reach on every route: each trial is refused before its first cycle.
+        report = vc.compare_topologies(endpoints(("repeater_chain", "N0", "N3"), ("hybrid", "Toronto", "London")),
+                                       1.5, 100.0, 10)
+        assert report.recommended_topology == "hybrid"
+        assert report.summary == ("Evaluated 2 topologies. Recommended: hybrid. Best success rate: 0 (hybrid), "
+                                  "Best latency: 0.00ms (repeater_chain). Average fidelity: 0.0000.")
+
+    def test_no_runs_ranks_the_first_result_best(self):
+        report = vc.compare_topologies(endpoints(("hybrid", "Toronto", "London"), ("repeater_chain", "N0", "N3")),
+                                       0.8, 100.0, 0)
+        assert report.recommended_topology == "hybrid"
+        assert report.summary == ("Evaluated 2 topologies. Recommended: hybrid. Best success rate: 0 (hybrid), "
+                                  "Best latency: NaNms (hybrid). Average fidelity: 0.0000.")
+
+    def test_single_endpoint(self):
+        report = vc.compare_topologies(endpoints(("repeater_chain", "N0", "N1")), 0.8, 100.0, 50)
+        assert report.summary.startswith("Evaluated 1 topologies. Recommended: repeater_chain. Best success rate: ")
+        assert "(repeater_chain), Best latency: " in report.summary and "ms (repeater_chain)." in report.summary
+
+    def test_no_endpoints(self):
+        report = vc.compare_topologies([], 0.8, 100.0, 50)
+        assert (report.source_node, report.target_node, report.results) == ("", "", [])
+        assert (report.recommended_topology, report.summary) == ("unknown", "No topologies evaluated")
+
+    def test_names_are_checked_before_any_endpoint(self):
+        # The first endpoint's missing node would be reported first if its network were built.
+        with pytest.raises(ValueError) as raised:
+            vc.compare_topologies(endpoints(("repeater_chain", "X", "Y"), ("Hybrid", "A", "B")), 0.8, 100.0, 10)
+        assert str(raised.value) == "Unknown topology in endpoints: 'Hybrid'. " + SUPPORTED
+
+    @pytest.mark.parametrize("ends, message", [
+        (("N0", "N9"), "Target node 'N9' not found in topology 'repeater_chain'. "
+                       'Available nodes: ["N0", "N1", "N2", "N3"]'),
+        (("X", "N9"), "Source node 'X' not found in topology 'repeater_chain'. "
+                      'Available nodes: ["N0", "N1", "N2", "N3"]'),
+    ])
+    def test_unknown_end_nodes(self, ends, message):
+        with pytest.raises(ValueError) as raised:
+            vc.compare_topologies(endpoints(("repeater_chain", *ends)), 0.8, 100.0, 10)
+        assert str(raised.value) == message
+
+    def test_endpoints_must_be_endpoint_objects(self):
+        with pytest.raises(TypeError) as raised:
+            vc.compare_topologies([("repeater_chain", "N0", "N3")], 0.8, 100.0, 10)
+        assert str(raised.value) == "argument 'endpoints': 'tuple' object cannot be converted to 'TopologyEndpoints'"
+
+    def test_results_and_report_have_no_constructor(self):
+        for cls in (vc.TopologyComparisonResult, vc.TopologyComparisonReport):
+            with pytest.raises(TypeError, match="^No constructor defined$"):
+                cls()
+
+    def test_results_read_as_copies(self):
+        report = vc.compare_topologies(endpoints(("repeater_chain", "N0", "N1")), 0.8, 100.0, 5)
+        report.results[0].topology_name = "changed"
+        assert report.results[0].topology_name == "repeater_chain"
+        report.results = []
+        assert report.results == []
+
+    def test_ctrl_c_stops_a_long_comparison(self):
+        with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
+            vc.compare_topologies(endpoints(("repeater_chain", "N0", "N3")), 0.8, 100.0, 10**15)
