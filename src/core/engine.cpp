@@ -2,19 +2,23 @@
 
 #include <chrono>
 
-#include "core/timeline.hpp"
-
 namespace vorn {
 
 void Engine::define_network(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links) {
     network_ = QuantumNetwork::from_definitions(nodes, links);
 }
 
+// A request on its own is a prepared request run once: the same cycles as the timeline's, without
+// the policy's utilisation counts, which nobody would read.
 SimulationResult Engine::request_entanglement(const EntanglementRequest& request, Interruption* interruption) const {
+    const PreparedRequest prepared = prepare_request(request, interruption);
+    InterruptionPoll poll(interruption, PreparedRequest::kWorkPerClockCheck);
+    return prepared.run(request.max_latency_ms, LossGenerator::for_this_thread(), poll);
+}
+
+PreparedRequest Engine::prepare_request(const EntanglementRequest& request, Interruption* interruption) const {
     if (!network_) throw Panic("Network topology must be explicitly defined prior to run processing.");
-    NetworkOrchestratorPolicy policy(config_);
-    SimulationRuntime runtime;
-    return policy.coordinate_timeline(*network_, runtime, request, nullptr, interruption);
+    return PreparedRequest(*network_, TimelineSettings::from_config(config_), request, interruption);
 }
 
 MonteCarloStats Engine::simulate(const EntanglementRequest& request, std::uint64_t runs,

@@ -3,18 +3,19 @@
 #include "core/failure.hpp"
 #include "python/classes.hpp"
 #include "python/files.hpp"
+#include "python/protocols.hpp"
 #include "python/topology.hpp"
 #include "python/toolkit/registration.hpp"
 
 namespace vorn::py {
 
 // The engine's class, composed from the pieces of each area in the order of its method table.
-// Later areas add theirs after the files' piece: the protocols' run_qkd, execute_teleportation and
-// run_distributed_computation, then the snapshots' methods.
+// Later areas add theirs after the protocols' piece: the snapshots' methods.
 PyTypeObject* Bound<Engine>::type() noexcept {
     return lazy_type<Engine>([](ClassTable<Engine>& table) {
         describe_engine(table);
         describe_engine_file_methods(table);
+        describe_engine_protocol_methods(table);
     });
 }
 
@@ -72,6 +73,19 @@ const std::vector<Registration>& registrations() {
         register_class<files::VornLinkType>(),     // 21
         register_class<files::VornSatelliteExtension>(),  // 22
         register_class<TopologyEndpoints>(),       // 23
+        register_class<QKDParameters>(),           // 24
+        register_class<QKDResult>(),               // 25
+        register_class<QKDStats>(),                // 26
+        register_class<TeleportationParameters>(),  // 27
+        register_class<TeleportationOutcome>(),    // 28
+        register_class<TeleportationStats>(),      // 29
+        register_class<BasisType>(),               // 30
+        register_class<CoordinationTopology>(),    // 31
+        register_class<MeasurementBasis>(),        // 32
+        register_class<DistributedComputingParameters>(),  // 33
+        register_class<PartyOutcome>(),            // 34
+        register_class<DistributedComputingResult>(),  // 35
+        register_class<DistributedComputingStats>(),   // 36
         function(generate_topology_function),      // 37
         function(compare_topologies_function),     // 38
         function(validate_function),               // 41
@@ -81,6 +95,9 @@ const std::vector<Registration>& registrations() {
         alias("load", "load_vorn_file"),           // 46
         function(save_vorn_file_wrapper_function), // 47
         alias("save", "save_vorn_file_wrapper"),   // 48
+        function(qkd_function),                    // 49
+        function(teleportation_function),          // 50
+        function(distributed_computation_function),  // 51
     };
     return list;
 }
