@@ -5,15 +5,15 @@
 namespace vorn {
 
 void Engine::define_network(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links) {
-    network_ = QuantumNetwork::from_definitions(nodes, links);
+    replace_network(QuantumNetwork::from_definitions(nodes, links));
 }
 
 // A request on its own is a prepared request run once: the same cycles as the timeline's, without
 // the policy's utilisation counts, which nobody would read.
 SimulationResult Engine::request_entanglement(const EntanglementRequest& request, Interruption* interruption) const {
-    const PreparedRequest prepared = prepare_request(request, interruption);
+    if (!last_request_ || !last_request_->serves(request)) last_request_ = prepare_request(request, interruption);
     InterruptionPoll poll(interruption, PreparedRequest::kWorkPerClockCheck);
-    return prepared.run(request.max_latency_ms, LossGenerator::for_this_thread(), poll);
+    return last_request_->run(request.max_latency_ms, LossGenerator::for_this_thread(), poll);
 }
 
 PreparedRequest Engine::prepare_request(const EntanglementRequest& request, Interruption* interruption) const {

@@ -20,7 +20,10 @@ public:
     const std::optional<QuantumNetwork>& network() const { return network_; }
 
     void define_network(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links);
-    void replace_network(QuantumNetwork network) { network_ = std::move(network); }
+    void replace_network(QuantumNetwork network) {
+        network_ = std::move(network);
+        last_request_.reset();
+    }
 
     // Throws Panic without a network.
     SimulationResult request_entanglement(const EntanglementRequest& request,
@@ -37,6 +40,10 @@ public:
 private:
     SimulationConfig config_;
     std::optional<QuantumNetwork> network_;
+    // The last request prepared for request_entanglement, kept for callers that repeat it: the
+    // network only changes as a whole, and then this goes with it. Nothing else reads it, so a
+    // request still leaves the engine as it found it.
+    mutable std::optional<PreparedRequest> last_request_;
 };
 
 // Nanoseconds since the Unix epoch, truncated to 64 bits; 0 before it.

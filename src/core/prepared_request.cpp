@@ -1,5 +1,7 @@
 #include "core/prepared_request.hpp"
 
+#include <bit>
+
 #include "core/link_physics.hpp"
 #include "core/request_generator.hpp"
 #include "core/timeline.hpp"
@@ -8,7 +10,9 @@ namespace vorn {
 
 PreparedRequest::PreparedRequest(const QuantumNetwork& network, const TimelineSettings& settings,
                                  const EntanglementRequest& request, Interruption* interruption)
-    : admission_(admit_route(network, request, settings, interruption)), settings_(settings),
+    : from_node_(request.from_node), to_node_(request.to),
+      strategy_(request.strategy.value_or(StrategyType::HighestFidelity)),
+      admission_(admit_route(network, request, settings, interruption)), settings_(settings),
       fidelity_target_(request.fidelity_target) {
     if (admission_.refusal) return;
     propagation_ms_ = propagation_ms(admission_, settings_);
@@ -36,6 +40,12 @@ PreparedRequest::PreparedRequest(const QuantumNetwork& network, const TimelineSe
             return;
         }
     }
+}
+
+bool PreparedRequest::serves(const EntanglementRequest& request) const {
+    return std::bit_cast<std::uint64_t>(request.fidelity_target) == std::bit_cast<std::uint64_t>(fidelity_target_) &&
+           request.strategy.value_or(StrategyType::HighestFidelity) == strategy_ && request.from_node == from_node_ &&
+           request.to == to_node_;
 }
 
 // The timeline's cycles, step for step, up to success, a bound, or the first failed attempt.

@@ -41,6 +41,10 @@ public:
     // The route's node ids, source first; empty when there is none.
     const std::vector<std::string>& path() const { return admission_.path; }
 
+    // Whether this serves `request` under any bound: the same end nodes, target (bit for bit) and
+    // strategy (an absent one being HighestFidelity), on the network it was prepared from.
+    bool serves(const EntanglementRequest& request) const;
+
     // Work units (cycles and draws) between two clock checks of a poll, as the timeline counts them.
     static constexpr std::uint64_t kWorkPerClockCheck = std::uint64_t{1} << 16;
 
@@ -55,6 +59,9 @@ private:
     CycleEnd cycles(double max_latency_ms, std::uint64_t cycle_limit, LossGenerator& losses,
                     InterruptionPoll& poll) const;
 
+    std::string from_node_;
+    std::string to_node_;
+    StrategyType strategy_;
     Admission admission_;
     TimelineSettings settings_;
     double fidelity_target_ = 0.0;
