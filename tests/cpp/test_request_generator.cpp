@@ -152,12 +152,18 @@ TEST_CASE("below_count splits the fractions exactly where the uniform value reac
     std::mt19937_64 random(11);
     for (double p : {0.95, 0.8875, 0.98, 0.5081, 0.1, 1e-9, 0.9999999999999999}) {
         const std::uint64_t below = RequestGenerator::below_count(p);
-        CHECK(RequestGenerator::uniform_from_bits((below - 1) << 12) < p);
-        CHECK(!(RequestGenerator::uniform_from_bits(below << 12) < p));
         for (int i = 0; i < 10000; ++i) {
             const std::uint64_t x = i < 8 ? ((below - 4 + i) << 12) | random() % 4096 : random();
             CHECK_EQ((x >> 12) < below, RequestGenerator::uniform_from_bits(x) < p);
         }
+    }
+    // Any p, and p hitting a uniform value exactly: the split lies between two neighbouring fractions.
+    for (int i = 0; i < 100000; ++i) {
+        const double p = i % 2 ? std::uniform_real_distribution<double>(0.0, 1.0)(random)
+                               : RequestGenerator::uniform_from_bits(random());
+        const std::uint64_t below = RequestGenerator::below_count(p);
+        if (below > 0 && !(RequestGenerator::uniform_from_bits((below - 1) << 12) < p)) CHECK(!"split too high");
+        if (below < (std::uint64_t{1} << 52) && RequestGenerator::uniform_from_bits(below << 12) < p) CHECK(!"split too low");
     }
 }
 
