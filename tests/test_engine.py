@@ -228,6 +228,32 @@ class TestBounds:
         assert stats.empirical_success_rate == 0.0
         assert stats.link_utilization_heatmap == {}
 
+    @pytest.mark.parametrize("source, target, runs", [("A", "B", 0), ("A", "A", 1000)],
+                             ids=["no trials", "trials that succeed at once"])
+    def test_far_bounds_cost_only_the_trials_that_reach_them(self, source, target, runs):
+        # Stepping the clock towards 1e13 ms would take hours.
+        engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=1e13))
+        engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
+                              [vc.LinkDefinition("A", "B", 0.0, 0.9, 1000.0)])
+        try:
+            with ctrl_c_after(10.0):
+                stats = engine.simulate(source, target, 0.8, 1e13, runs, seed=1)
+        except KeyboardInterrupt:
+            pytest.fail("the ensemble worked towards the bound before any trial needed it")
+        assert (stats.total_runs, stats.link_utilization_heatmap) == (runs, {})
+        assert runs == 0 or (stats.empirical_success_rate, stats.mean_latency_ms) == (1.0, 0.0)
+
+    @pytest.mark.parametrize("call", [
+        lambda engine: engine.request_entanglement("A", "A", math.nan, 1e15),
+        lambda engine: engine.simulate("A", "A", math.nan, 1e15, 1, seed=1),
+    ], ids=["request", "simulate"])
+    def test_ctrl_c_stops_the_cycles_of_a_route_without_hops(self, call):
+        # A NaN target is never met, the bounds lie some 4e14 cycles away, and no cycle draws.
+        engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=1e15))
+        engine.define_network([vc.NodeDefinition("A", 1.0)], [])
+        with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
+            call(engine)
+
     def test_ctrl_c_stops_a_long_ensemble(self, chain_engine):
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
             chain_engine.simulate("N0", "N3", 0.8, 100.0, 10**15, seed=1)
