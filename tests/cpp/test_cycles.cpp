@@ -80,7 +80,7 @@ ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationC
             count(run.utilisation, keys[i]);
             const InternalLink* link = joining_link(network, path[i], path[i + 1]);
             const double p = link ? attempt_success_probability(link->distance_km, link->base_fidelity, target) : 0.0;
-            if (draws.next_uniform() < p) queue.push({path[i], path[i + 1], link ? link->base_fidelity : 0.0, t});
+            if (fixtures::next_uniform(draws) < p) queue.push({path[i], path[i + 1], link ? link->base_fidelity : 0.0, t});
             else ++run.congestion_drops;
         }
         while (!queue.empty() && queue.top().time_ms <= t) {
@@ -157,7 +157,7 @@ void check_against_reference(const Scenario& s) {
     double fidelity_sum = 0.0, latency_sum = 0.0;
     MonteCarloStats summed;
     for (std::uint64_t i = 0; i < s.runs; ++i) {
-        const RequestGenerator generator = RequestGenerator::from_seed(s.seed + i);
+        const RequestGenerator generator = fixtures::seeded(s.seed + i);
         const ReferenceRun reference = reference_timeline(s.network, s.config, s.request, generator, reference_losses);
         NetworkOrchestratorPolicy policy(s.config);
         SimulationRuntime runtime;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "check.hpp"
+#include "fixtures.hpp"
 #include "core/chacha12_block.hpp"
 #include "core/request_generator.hpp"
 
@@ -44,7 +45,7 @@ std::string hex_of(const RequestGenerator::Key& key) {
 
 // A fresh generator for a vector: keyed from its seed, or all-zero when it has none.
 RequestGenerator fresh(const rapidjson::Value& vector) {
-    return vector["seed"].IsNull() ? RequestGenerator() : RequestGenerator::from_seed(decimal(vector["seed"]));
+    return vector["seed"].IsNull() ? RequestGenerator() : fixtures::seeded(decimal(vector["seed"]));
 }
 
 // The same generator obtained through the batched constructor, as lane `lane` of eight.
@@ -75,7 +76,7 @@ TEST_CASE("every vector: key bytes, 32-bit words, 64-bit draws and uniform draws
         RequestGenerator uniform = fresh(vector);
         const auto& reprs = vector["uniform_repr"].GetArray();
         for (rapidjson::SizeType i = 0; i < reprs.Size(); ++i) {
-            const double u = uniform.next_uniform();
+            const double u = fixtures::next_uniform(uniform);
             CHECK_EQ(std::bit_cast<std::uint64_t>(u), hex(vector["uniform_bits_hex"][i]));
             CHECK(check::same_double(u, reprs[i].GetDouble()));
         }
@@ -95,12 +96,12 @@ TEST_CASE("batched generators equal single ones in every lane, across the 2^64 w
 TEST_CASE("draws straddling a word pair read the next two words in order") {
     const auto document = load_vectors();
     for (const auto& straddle : document["straddle"].GetArray()) {
-        RequestGenerator u64 = RequestGenerator::from_seed(decimal(straddle["seed"]));
+        RequestGenerator u64 = fixtures::seeded(decimal(straddle["seed"]));
         RequestGenerator uniform = u64;
         for (unsigned i = 0; i < straddle["skip_u32"].GetUint(); ++i) u64.next_u32(), uniform.next_u32();
         for (const auto& value : straddle["next_u64_dec"].GetArray()) CHECK_EQ(u64.next_u64(), decimal(value));
         for (const auto& bits : straddle["uniform_bits_hex"].GetArray())
-            CHECK_EQ(std::bit_cast<std::uint64_t>(uniform.next_uniform()), hex(bits));
+            CHECK_EQ(std::bit_cast<std::uint64_t>(fixtures::next_uniform(uniform)), hex(bits));
     }
 }
 
@@ -171,7 +172,7 @@ TEST_CASE("count_at_or_above counts the same draws as one-by-one comparison, and
     const std::uint64_t thresholds[] = {RequestGenerator::below_count(0.95), RequestGenerator::below_count(0.5),
                                         RequestGenerator::below_count(0.8875)};
     for (std::uint64_t rounds : {0, 1, 21, 43, 1000}) {
-        RequestGenerator fast = RequestGenerator::from_seed(rounds);
+        RequestGenerator fast = fixtures::seeded(rounds);
         fast.next_u32();  // start off a word pair
         RequestGenerator plain = fast;
         std::uint64_t expected = 0;

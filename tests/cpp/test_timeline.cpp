@@ -35,10 +35,10 @@ using fixtures::config_with;
 // The first seed whose first draws succeed (true) or fail against the given probabilities, in order.
 std::uint64_t seed_with_attempts(const std::vector<double>& probability, const std::vector<bool>& succeed) {
     for (std::uint64_t seed = 0;; ++seed) {
-        RequestGenerator generator = RequestGenerator::from_seed(seed);
+        RequestGenerator generator = fixtures::seeded(seed);
         bool matches = true;
         for (std::size_t i = 0; i < succeed.size() && matches; ++i)
-            matches = (generator.next_uniform() < probability[i % probability.size()]) == succeed[i];
+            matches = (fixtures::next_uniform(generator) < probability[i % probability.size()]) == succeed[i];
         if (matches) return seed;
     }
 }
@@ -54,10 +54,10 @@ LossGenerator losses_with(const std::vector<bool>& lost) {
 }
 
 std::uint64_t failures(std::uint64_t seed, const std::vector<double>& probability, std::uint64_t cycles) {
-    RequestGenerator generator = RequestGenerator::from_seed(seed);
+    RequestGenerator generator = fixtures::seeded(seed);
     std::uint64_t failed = 0;
     for (std::uint64_t c = 0; c < cycles; ++c)
-        for (double p : probability) failed += !(generator.next_uniform() < p);
+        for (double p : probability) failed += !(fixtures::next_uniform(generator) < p);
     return failed;
 }
 
@@ -133,7 +133,7 @@ TEST_CASE("outcomes of single requests") {
         for (const auto& hop : c.hops)
             probability.push_back(attempt_success_probability(hop.km, hop.fidelity, c.request.fidelity_target));
         const std::uint64_t seed = seed_with_attempts(probability, c.attempts);
-        const RequestGenerator generator = RequestGenerator::from_seed(seed);
+        const RequestGenerator generator = fixtures::seeded(seed);
         LossGenerator::for_this_thread() = losses_with(c.lost);
         NetworkOrchestratorPolicy policy(c.config);
         SimulationRuntime runtime;
