@@ -11,6 +11,7 @@ namespace {
 // arrive into the established pairs.
 class RuntimeRecord {
 public:
+    // A cycle has at most one pair per hop in flight: room for them up front, not on the way.
     RuntimeRecord(SimulationRuntime& runtime, std::span<const RouteHop> hops) : runtime_(runtime), hops_(hops) {
         std::vector<EventWrapper> storage;
         storage.reserve(hops.size());

@@ -186,12 +186,27 @@ void check_against_reference(const Scenario& s) {
     if (!same_next_draw(after_ensemble, reference_losses)) fail("the ensemble took other loss draws");
 }
 
-QuantumNetwork chain(int nodes, double km, double fidelity) {
+QuantumNetwork chain_of(const std::vector<std::string>& nodes, double km, double fidelity) {
     QuantumNetwork network;
-    for (int i = 0; i < nodes; ++i) network.add_node("N" + std::to_string(i), 1.0);
-    for (int i = 0; i + 1 < nodes; ++i)
-        network.add_link("N" + std::to_string(i), "N" + std::to_string(i + 1), LinkType::Fiber, km, fidelity, 800.0);
+    for (const auto& node : nodes) network.add_node(node, 1.0);
+    for (std::size_t i = 0; i + 1 < nodes.size(); ++i)
+        network.add_link(nodes[i], nodes[i + 1], LinkType::Fiber, km, fidelity, 800.0);
     return network;
+}
+
+std::vector<std::string> numbered(int nodes) {
+    std::vector<std::string> names;
+    for (int i = 0; i < nodes; ++i) names.push_back("N" + std::to_string(i));
+    return names;
+}
+
+QuantumNetwork chain(int nodes, double km, double fidelity) { return chain_of(numbered(nodes), km, fidelity); }
+
+// Forty hops, the last three with keys that read alike (a->b->c twice).
+QuantumNetwork long_chain_with_alike_keys() {
+    std::vector<std::string> names = numbered(37);
+    names.insert(names.end(), {"a", "b->c", "a->b", "c"});
+    return chain_of(names, 5, 0.99);
 }
 
 QuantumNetwork with_links(std::vector<std::tuple<const char*, const char*, double, double>> links) {
@@ -219,6 +234,7 @@ TEST_CASE("timeline and ensemble trials follow the rules stepped literally, bit 
         {"negative purify factor", chain(3, 0, 0.95), {"N0", "N2", 0.9, 20.0, {}}, config_with(-0.1), 300, 8},
         {"cut-off below the bound", chain(5, 60, 0.97), {"N0", "N4", 0.85, 100.0, {}}, config_with(0.12, 12.0), 300, 4},
         {"seeds wrap past 2^64", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine, 19, ~std::uint64_t{0} - 4},
+        {"forty hops, keys that read alike", long_chain_with_alike_keys(), {"N0", "c", 0.6, 20.0, {}}, engine, 50, 12},
         {"hop keys that read alike", with_links({{"a", "b->c", 5, 0.99}, {"b->c", "a->b", 5, 0.99}, {"a->b", "c", 5, 0.99}}),
          {"a", "c", 0.9, 10.0, {}}, engine, 200, 9},
         {"parallel links: the first joins", with_links({{"A", "B", 10, 0.9}, {"B", "A", 900, 0.6}, {"B", "C", 10, 0.9}}),
