@@ -19,7 +19,6 @@ public:
     const std::optional<QuantumNetwork>& network() const { return network_; }
 
     void define_network(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links);
-    void replace_network(QuantumNetwork network) { network_ = std::move(network); }
 
     // Throws Panic without a network.
     SimulationResult request_entanglement(const EntanglementRequest& request,
