@@ -82,9 +82,9 @@ def bench_routes(sizes, repeats):
         engine = complete_engine(n)
         paths = simple_paths_between_two_nodes(n)
         before = peak_rss_mib()
-        # A zero latency bound ends the request right after the route is chosen. HighestSuccess has
-        # no score bound, so its search still scores every path (bench/cpp/bench_routes.cpp measures
-        # the bounded strategies).
+        # A zero latency bound ends the request right after the route is chosen. With equal figures
+        # on every link all longest paths tie, so no bound cuts anything: HighestSuccess still scores
+        # every path (bench/cpp/bench_routes.cpp measures the bounded searches).
         seconds = median_time(lambda: engine.request_entanglement("K0", f"K{n - 1}", 0.5, 0.0,
                                                                   vc.StrategyType.HighestSuccess), repeats)
         print(f"route search K{n}: {paths:,} candidate paths in {seconds * 1e3:.1f} ms "

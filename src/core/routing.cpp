@@ -160,58 +160,41 @@ double tree_path_score(const Tree& tree, std::uint32_t source, std::uint32_t tar
 }
 
 struct NoCut {
-    static constexpr bool skips(double, std::uint32_t) { return false; }
+    static constexpr bool skips(double, std::uint32_t, std::size_t) { return false; }
     static constexpr void met(double) {}
 };
 
-// LowestLatency with every reachable distance finite and >= 0, so that no comparison meets a NaN
-// and the winner is the first candidate of least score. `remaining[v]` is the computed shortest
-// distance from v to the target, `seed` the score of a candidate met later or earlier, `best` that
-// of the current winner. A prefix with rounded running sum g at node v is skipped when no completion
-// can score below `best` (ties keep the earlier) nor at or below `seed` (the winner scores at most
-// that). Why that holds, with u = 2^-53 and N >= any hop count:
-// - appending d >= 0 never lowers a rounded sum (rounding is monotone), so a completion scores >= g;
-// - exact mode (every distance a multiple of 2^e, all distances together below 2^(53+e)): every
-//   sum the search and the sweep form is exact, so a completion scores >= g + remaining[v];
-// - otherwise a completion of exact length r scores >= (1-u)^N (g + r); the sweep's value along a
-//   shortest path is at most (1+u)^N times its length, so r >= (1-u)^N remaining[v]; with the
-//   rounding of the sum and of the product by `shrink` = 1 - (2N+3) 2^-52, a completion scores
-//   >= fl(fl(g + remaining[v]) * shrink). Distances are kept within [2^-960, 2^960] (or 0) so that
-//   no product is subnormal and nothing overflows.
+// Each cut below skips a prefix (running score g at node v, path P) only when no completion of it
+// can become the winner, where a completion's score is g extended hop by hop in path order with
+// rounding to nearest. Every cut requires figures that rule out NaN, so that the winner is the
+// first candidate of least score (LowestLatency) or the last of greatest score (the others):
+// candidates that lose to the winner (or tie it, for LowestLatency) are never missed. u = 2^-53,
+// N = the number of reachable nodes, at least the hop count of any path.
+
+// LowestLatency, every reachable distance finite and >= 0. `remaining[v]` is the shortest distance
+// from v to the target as the sweep computes it, `seed` the score of the sweep tree's path (a
+// candidate, so the winner scores at most that), `best` the current winner's. A prefix goes when
+// every completion scores >= best or > seed:
+// - a rounded sum never decreases as terms >= 0 are appended, so a completion scores >= g;
+// - exact case (every distance a multiple of 2^e, and the sum of all below 2^(53+e)): every sum the
+//   search and the sweep form is exact, so a completion scores >= g + remaining[v];
+// - otherwise a completion of exact length r scores >= (1-u)^N (g + r), the sweep's value is at most
+//   (1+u)^N times the true shortest distance, so r >= (1-u)^N remaining[v], and a completion scores
+//   >= (1-u)^(2N+1) fl(g + remaining[v]) >= fl(fl(g + remaining[v]) * shrink) with
+//   shrink = 1 - (2N+3) 2^-52. Distances are 0 or within [2^-960, 2^960]: nothing is subnormal
+//   or overflows, so these relative error bounds hold.
 struct LatencyCut {
     const double* remaining;
     double shrink;
     double seed;
     double best = kInfinity;
 
-    bool skips(double score, std::uint32_t node) const {
+    bool skips(double score, std::uint32_t node, std::size_t) const {
         if (score >= best) return true;
         const double bound = (score + remaining[node]) * shrink;
         return bound >= best || bound > seed;
     }
     void met(double score) { best = score; }
-};
-
-// HighestFidelity with every reachable fidelity in [0, 1]: no NaN, and the winner is the last
-// candidate of greatest score, so only prefixes whose every completion scores strictly below
-// `level` (the greatest of the seed and the current winner's score) may go. `reach[v]` bounds the
-// exact product of every walk from v to the target from above (the sweep rounds each product up).
-// - multiplying by a fidelity in [0, 1] never raises a rounded product, so a completion scores <= p;
-// - a completion of k <= N hops scores <= (1+u)^N (p * reach[v] + N eta), eta = 2^-1075 covering
-//   underflow; with A = fl(p * reach[v]) and c = (N+2) 2^-52 that is <= (1+c)(A + 2^-1000), which is
-//   below `level` whenever A < fl(level * (1-2c)) and level >= 2^-900.
-struct FidelityCut {
-    const double* reach;
-    double factor;
-    double level;
-    double threshold = 0.0;
-
-    bool skips(double score, std::uint32_t node) const { return score < level || score * reach[node] < threshold; }
-    void met(double score) {
-        if (score <= level) return;
-        level = score;
-        threshold = level >= 0x1p-900 ? level * factor : 0.0;
-    }
 };
 
 // The smallest power-of-two exponent e such that d is a multiple of 2^e (d > 0, finite).
@@ -222,16 +205,9 @@ int lowest_bit_exponent(double d) {
     return exponent - 53 + std::countr_zero(bits);
 }
 
-struct Bounds {
-    Tree tree;
-    double seed = 0.0;
-    double margin = 0.0;  // shrink (latency) or 1 - 2c (fidelity)
-};
-
-std::optional<Bounds> latency_bounds(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach,
-                                     std::uint32_t source, std::uint32_t target) {
-    double total = 0.0;
-    double smallest = kInfinity;
+std::optional<LatencyCut> latency_cut(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach,
+                                      std::uint32_t source, std::uint32_t target, Tree& tree) {
+    double total = 0.0, smallest = kInfinity;
     int exponent = std::numeric_limits<int>::max();
     for (std::uint32_t node = 0; node < graph.node_count(); ++node) {
         if (!reach.in[node] || node == target) continue;
@@ -244,34 +220,101 @@ std::optional<Bounds> latency_bounds(const RouteGraph& graph, std::span<const Sc
             exponent = std::min(exponent, lowest_bit_exponent(d));
         }
     }
+    // The arcs' total bounds every sum formed: a prefix plus a sweep path uses each link at most twice.
     if (!(total <= 0x1p960)) return std::nullopt;
     const bool exact = total == 0.0 || total < std::ldexp(1.0, 53 + exponent);
     if (!exact && smallest < 0x1p-960) return std::nullopt;
-
-    Bounds bounds;
-    bounds.tree = sweep_from_target(graph, arcs, reach, target, kInfinity, 0.0, std::less<double>(),
-                                    [](double value, double term) { return value + term; });
-    bounds.seed = tree_path_score<LatencyRule>(bounds.tree, source, target);
-    bounds.margin = exact ? 1.0 : 1.0 - (2.0 * reach.count + 3.0) * 0x1p-52;
-    return bounds;
+    tree = sweep_from_target(graph, arcs, reach, target, kInfinity, 0.0, std::less<double>(),
+                             [](double value, double term) { return value + term; });
+    const double shrink = exact ? 1.0 : 1.0 - (2.0 * reach.count + 3.0) * 0x1p-52;
+    return LatencyCut{tree.bound.data(), shrink, tree_path_score<LatencyRule>(tree, source, target)};
 }
 
-std::optional<Bounds> fidelity_bounds(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach,
-                                      std::uint32_t source, std::uint32_t target) {
+// HighestFidelity, every reachable fidelity in [0, 1]. `bound[v]` is at least the exact product of
+// any walk from v to the target (the sweep rounds every product up); `level` is the greater of the
+// seed (the sweep tree's path) and the current winner's score. A prefix goes when every completion
+// scores < level (ties go to the later candidate, so they must stay):
+// - multiplying by a factor in [0, 1] never raises a rounded product, so a completion scores <= g;
+// - a completion of k hops scores <= (1+u)^k (g * bound[v] + k eta), eta = 2^-1075 covering
+//   underflow; with A = fl(g * bound[v]) and c = (N+2) 2^-52 that is <= (1+c)(A + 2^-1000), which
+//   is < level whenever A < fl(level * (1-2c)) and level >= 2^-900.
+struct FidelityCut {
+    const double* bound;
+    double factor;
+    double level = -1.0;
+    double threshold = 0.0;
+
+    bool skips(double score, std::uint32_t node, std::size_t) const {
+        return score < level || score * bound[node] < threshold;
+    }
+    void met(double score) {
+        if (score <= level) return;
+        level = score;
+        threshold = level >= 0x1p-900 ? level * factor : 0.0;
+    }
+};
+
+std::optional<FidelityCut> fidelity_cut(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach,
+                                        std::uint32_t source, std::uint32_t target, Tree& tree) {
     for (std::uint32_t node = 0; node < graph.node_count(); ++node) {
         if (!reach.in[node] || node == target) continue;
         for (std::uint32_t a = graph.first_arc[node]; a < graph.first_arc[node + 1]; ++a)
             if (!(arcs[a].term >= 0.0 && arcs[a].term <= 1.0)) return std::nullopt;
     }
-    Bounds bounds;
-    // Rounded up, and never above the value it extends (the factor is at most 1).
-    bounds.tree = sweep_from_target(graph, arcs, reach, target, -1.0, 1.0, std::greater<double>(),
-                                    [](double value, double term) {
-                                        return std::min(value, std::nextafter(value * term, kInfinity));
-                                    });
-    bounds.seed = tree_path_score<FidelityRule>(bounds.tree, source, target);
-    bounds.margin = 1.0 - (2.0 * reach.count + 4.0) * 0x1p-52;
-    return bounds;
+    // Rounded up, and never above the value extended (the factor is at most 1).
+    tree = sweep_from_target(graph, arcs, reach, target, -1.0, 1.0, std::greater<double>(),
+                             [](double value, double term) {
+                                 return std::min(value, std::nextafter(value * term, kInfinity));
+                             });
+    FidelityCut cut{tree.bound.data(), 1.0 - (2.0 * reach.count + 4.0) * 0x1p-52};
+    cut.met(tree_path_score<FidelityRule>(tree, source, target));
+    return cut;
+}
+
+// HighestSuccess, every reachable term (fidelity x rate) finite, >= 0 and 0 or within
+// [2^-960, 2^960]. A completion enters distinct nodes off the path, each over one of its own links,
+// so its exact remainder is at most the sum, over the reachable nodes off the path, of each node's
+// best link term. `room[depth]` keeps that sum for the current path by subtraction; it lies at most
+// `slack` = (4N+4) u total below the exact value (N roundings of the first summation, N of the
+// subtractions, each at most u total). A prefix goes when every completion scores < best (ties go
+// to the later candidate): a completion scores <= (1+u)^N (g + left + slack), which is < best
+// whenever fl(g + left) < fl(fl(best * shrink) - 2 slack) with shrink = 1 - (2N+6) u.
+struct SuccessCut {
+    const double* entering;
+    double* room;
+    double slack;
+    double shrink;
+    double limit = -kInfinity;
+
+    bool skips(double score, std::uint32_t node, std::size_t depth) const {
+        const double left = std::max(0.0, room[depth] - entering[node]);
+        if (score + left < limit) return true;
+        room[depth + 1] = left;
+        return false;
+    }
+    void met(double score) { limit = score * shrink - 2.0 * slack; }
+};
+
+// `storage` receives each node's best link term, then the room by depth.
+std::optional<SuccessCut> success_cut(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach,
+                                      std::uint32_t source, std::vector<double>& storage) {
+    const std::size_t nodes = graph.node_count();
+    storage.assign(2 * nodes + 1, 0.0);
+    double total = 0.0;
+    for (std::uint32_t node = 0; node < nodes; ++node) {
+        if (!reach.in[node]) continue;
+        double& best = storage[node];
+        for (std::uint32_t a = graph.first_arc[node]; a < graph.first_arc[node + 1]; ++a) {
+            if (!reach.in[arcs[a].neighbour]) continue;  // beyond the target
+            const double term = arcs[a].term;
+            if (!(term >= 0.0 && term <= 0x1p960) || (term > 0.0 && term < 0x1p-960)) return std::nullopt;
+            best = std::max(best, term);
+        }
+        if (node != source) total += best;
+    }
+    storage[nodes] = total;
+    return SuccessCut{storage.data(), storage.data() + nodes, (4.0 * reach.count + 4.0) * 0x1p-53 * total,
+                      1.0 - (2.0 * reach.count + 6.0) * 0x1p-53};
 }
 
 // One path and its on-path marks, extended and retracted in place; each frame remembers where
@@ -306,7 +349,7 @@ void depth_first(const RouteGraph& graph, std::span<const ScoredArc> arcs, std::
                 cut.met(score);
             continue;
         }
-        if (cut.skips(score, arc.neighbour)) continue;
+        if (cut.skips(score, arc.neighbour, depth)) continue;
         frames[++depth] = {arc.neighbour, first[arc.neighbour], first[arc.neighbour + 1], arc.joining, score};
         on_path[arc.neighbour] = 1;
     }
@@ -325,19 +368,27 @@ bool search(const RouteGraph& graph, std::span<const ScoredArc> arcs, std::uint3
     if (cuts == RouteCuts::Bounds) {
         const Reach reach = reach_of(graph, arcs, source, target);
         if (!reach.in[target]) return false;  // the enumeration would find no candidate
-        if (strategy == StrategyType::LowestLatency) {
-            if (auto bounds = latency_bounds(graph, arcs, reach, source, target)) {
-                LatencyCut cut{bounds->tree.bound.data(), bounds->margin, bounds->seed};
-                depth_first<LatencyRule>(graph, arcs, source, target, cut, winner, poll);
-                return true;
-            }
-        } else if (strategy == StrategyType::HighestFidelity) {
-            if (auto bounds = fidelity_bounds(graph, arcs, reach, source, target)) {
-                FidelityCut cut{bounds->tree.bound.data(), bounds->margin, -1.0};
-                cut.met(bounds->seed);
-                depth_first<FidelityRule>(graph, arcs, source, target, cut, winner, poll);
-                return true;
-            }
+        Tree tree;
+        std::vector<double> storage;
+        switch (strategy) {
+            case StrategyType::LowestLatency:
+                if (auto cut = latency_cut(graph, arcs, reach, source, target, tree)) {
+                    depth_first<LatencyRule>(graph, arcs, source, target, *cut, winner, poll);
+                    return true;
+                }
+                break;
+            case StrategyType::HighestFidelity:
+                if (auto cut = fidelity_cut(graph, arcs, reach, source, target, tree)) {
+                    depth_first<FidelityRule>(graph, arcs, source, target, *cut, winner, poll);
+                    return true;
+                }
+                break;
+            case StrategyType::HighestSuccess:
+                if (auto cut = success_cut(graph, arcs, reach, source, storage)) {
+                    depth_first<SuccessRule>(graph, arcs, source, target, *cut, winner, poll);
+                    return true;
+                }
+                break;
         }
     }
     switch (strategy) {

@@ -300,40 +300,44 @@ private:
     }
 
     // Chains from n0 to n1 whose figures are orderings of the same few values (equal in exact
-    // arithmetic, not always once rounded hop by hop), and direct links equal to one chain's rounded
-    // score or one step beside it; links in random order.
+    // arithmetic, not always once rounded hop by hop), and a direct link whose scores equal the first
+    // chain's rounded scores or lie one step beside them; links in random order.
     Generated duel() {
         const int length = 2 + static_cast<int>(random_() % 4), chains = 2 + static_cast<int>(random_() % 3);
         Generated g = nodes(2 + chains * (length - 1));
-        std::vector<double> km(length), fidelity(length);
+        std::vector<double> km(length), fidelity(length), rate(length);
         for (int i = 0; i < length; ++i) {
             km[i] = random_() % 3 ? uniform(0, 10) : pick(palette_->km, 5, 6000);
             fidelity[i] = random_() % 3 ? uniform(0.3, 1) : pick(palette_->fidelity, 0.75, 0.98);
+            rate[i] = random_() % 3 ? uniform(0, 2000) : pick(palette_->rate, 50, 2000);
         }
         struct Planned {
             int a, b;
-            double km, fidelity;
+            double km, fidelity, rate;
         };
         std::vector<Planned> planned;
         std::vector<int> order(length);
         for (int i = 0; i < length; ++i) order[i] = i;
-        double sum = 0.0, product = 1.0;
+        double sum = 0.0, product = 1.0, success = 0.0;
         for (int chain = 0; chain < chains; ++chain) {
             std::shuffle(order.begin(), order.end(), random_);
             int previous = 0;
             for (int hop = 0; hop < length; ++hop) {
                 const int next = hop + 1 == length ? 1 : 2 + chain * (length - 1) + hop;
-                planned.push_back({previous, next, km[order[hop]], fidelity[order[hop]]});
-                if (chain == 0) sum += km[order[hop]], product *= fidelity[order[hop]];
+                const int i = order[hop];
+                planned.push_back({previous, next, km[i], fidelity[i], rate[i]});
+                if (chain == 0) sum += km[i], product *= fidelity[i], success += fidelity[i] * rate[i];
                 previous = next;
             }
         }
         const double inf = std::numeric_limits<double>::infinity();
-        for (double step : {0.0, inf, -inf})
-            if (random_() % 2) planned.push_back({0, 1, std::nextafter(sum, step ? step : sum), std::nextafter(product, step ? step : product)});
+        const double toward[] = {0.0, inf, -inf};
+        const double step = toward[random_() % 3];
+        auto beside = [step](double x) { return step == 0.0 ? x : std::nextafter(x, step); };
+        if (random_() % 3) planned.push_back({0, 1, beside(sum), beside(product), rate[0]});
+        else planned.push_back({0, 1, beside(sum), 1.0, beside(success)});
         std::shuffle(planned.begin(), planned.end(), random_);
-        for (const auto& p : planned)
-            g.network.add_link(g.names[p.a], g.names[p.b], LinkType::Fiber, p.km, p.fidelity, pick(palette_->rate, 50, 2000));
+        for (const auto& p : planned) g.network.add_link(g.names[p.a], g.names[p.b], LinkType::Fiber, p.km, p.fidelity, p.rate);
         return g;
     }
 
@@ -392,12 +396,18 @@ TEST_CASE("a path thousands of nodes long needs no deep call stack") {
 }
 
 TEST_CASE("searches that still enumerate stop when asked") {
+    // Equal figures everywhere: every longest path ties, so no bound can cut anything.
+    QuantumNetwork even;
+    for (int i = 0; i < 11; ++i) even.add_node("N" + std::to_string(i), 1.0);
+    for (int i = 0; i < 11; ++i)
+        for (int j = i + 1; j < 11; ++j)
+            even.add_link("N" + std::to_string(i), "N" + std::to_string(j), LinkType::Fiber, 10.0, 0.99, 1000.0);
     auto with_nan = complete_graph(11);
     with_nan.add_link("N3", "X", LinkType::Fiber, std::numeric_limits<double>::quiet_NaN(), 0.9, 1000.0);
     const struct {
         const QuantumNetwork& network;
         StrategyType strategy;
-    } cases[] = {{complete_graph(11), kSuccess}, {with_nan, kLatency}};
+    } cases[] = {{even, kSuccess}, {with_nan, kLatency}};
     for (const auto& c : cases) {
         AlwaysStop stop;
         bool interrupted = false;
