@@ -182,7 +182,7 @@ void route_figures(const Bench& bench, double cap_seconds) {
         }
         std::printf("  %s ", kStrategyNames[s]);
         if (searches.empty()) {
-            std::printf("enumeration stopped after %.0f s\n", cap_seconds);
+            std::printf("search stopped after %.0f s\n", cap_seconds);
             continue;
         }
         std::sort(searches.begin(), searches.end());
