@@ -240,13 +240,14 @@ class TestBounds:
         assert chain_engine.simulate("N0", "N3", 0.8, 100.0, 10, seed=1).total_runs == 10
 
     def test_ctrl_c_stops_a_long_route_search(self):
+        # Equal figures on a full mesh: every longest path ties, so HighestSuccess scores them all.
         engine = vc.VornEngine()
         n = 16
         engine.define_network([vc.NodeDefinition(f"K{i}", 1.0) for i in range(n)],
                               [vc.LinkDefinition(f"K{i}", f"K{j}", 1.0, 0.99, 1.0)
                                for i in range(n) for j in range(i + 1, n)])
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
-            engine.request_entanglement("K0", "K15", 0.5, 10.0)
+            engine.request_entanglement("K0", "K15", 0.5, 10.0, vc.StrategyType.HighestSuccess)
 
 
 class TestReentrantUse:
