@@ -18,13 +18,6 @@ def uniforms(vector):
     return [struct.unpack(">d", bytes.fromhex(bits))[0] for bits in vector["uniform_bits_hex"]]
 
 
-def attempt_probability(distance_km, fidelity, target):
-    x = distance_km / 100
-    r = x / (x + 1)
-    penalty = 0.3 * (target - fidelity) if fidelity < target else 0.0
-    return min(max(1 - 0.45 * r * r - penalty, 0.5), 0.98)
-
-
 def one_link_engine(distance_km, fidelity=0.9):
     engine = vc.VornEngine()
     engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
@@ -35,7 +28,11 @@ def one_link_engine(distance_km, fidelity=0.9):
 # On one link with the fidelity at the target, a trial succeeds at once when its first draw is
 # below the attempt probability; otherwise it fails and every further cycle draws once more, so
 # the failed attempts count exactly the draws at or above that probability.
-DISTANCES = [0.0, 50.0, 100.0, 250.0, 600.0, 1000.0, 4000.0]
+ATTEMPT_PROBABILITY = {  # by link length in km, for a link whose fidelity meets the target
+    0.0: 0.98, 50.0: 0.95, 100.0: 0.8875, 200.0: 0.8, 300.0: 0.746875, 400.0: 0.712, 900.0: 0.6355,
+    1900.0: 0.593875,
+}
+DISTANCES = list(ATTEMPT_PROBABILITY)
 BOUND_MS = 25.0  # ten cycles
 CYCLES = 10
 
@@ -48,7 +45,7 @@ def expected_drops(draws, p):
 @pytest.mark.parametrize("distance", DISTANCES)
 def test_seeded_trials_follow_the_reference_stream(vector, distance):
     draws = uniforms(vector)
-    p = attempt_probability(distance, 0.9, 0.9)
+    p = ATTEMPT_PROBABILITY[distance]
     stats = one_link_engine(distance).simulate("A", "B", 0.9, BOUND_MS, 1, seed=int(vector["seed"]))
     assert stats.empirical_success_rate == (1.0 if draws[0] < p else 0.0)
     assert stats.aggregate_congestion_drops == expected_drops(draws, p)
@@ -59,7 +56,7 @@ def test_seeded_trials_follow_the_reference_stream(vector, distance):
 @pytest.mark.parametrize("distance", DISTANCES)
 def test_unseeded_request_uses_the_zero_key(distance):
     draws = uniforms(ZERO_KEY)
-    p = attempt_probability(distance, 0.9, 0.9)
+    p = ATTEMPT_PROBABILITY[distance]
     result = one_link_engine(distance).request_entanglement("A", "B", 0.9, BOUND_MS)
     assert (result.success, result.latency_ms) == ((True, 0.0) if draws[0] < p else (False, BOUND_MS))
     assert result.final_fidelity == (0.9 if draws[0] < p else 0.0)
@@ -196,11 +193,10 @@ class TestBounds:
          (3_000_000.0, 1_200_000)],  # a far but reachable bound is honoured past the cap
     )
     def test_far_bounds(self, bound, cycles):
-        p = attempt_probability(4000.0, 0.9, 0.9)
-        vector = next(v for v in SEEDED if uniforms(v)[0] >= p)
+        vector = next(v for v in SEEDED if uniforms(v)[0] >= ATTEMPT_PROBABILITY[1900.0])
         engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=math.inf))
         engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
-                              [vc.LinkDefinition("A", "B", 4000.0, 0.9, 1000.0)])
+                              [vc.LinkDefinition("A", "B", 1900.0, 0.9, 1000.0)])
         stats = engine.simulate("A", "B", 0.9, bound, 1, seed=int(vector["seed"]))
         assert stats.empirical_success_rate == 0.0
         assert stats.mean_latency_ms == 2.5 * cycles
@@ -212,19 +208,46 @@ class TestBounds:
         assert stats.empirical_success_rate == 0.0
         assert stats.link_utilization_heatmap == {}
 
+    @pytest.mark.parametrize("source, target, runs", [("A", "B", 0), ("A", "A", 1000)],
+                             ids=["no trials", "trials that succeed at once"])
+    def test_far_bounds_cost_only_the_trials_that_reach_them(self, source, target, runs):
+        # Stepping the clock towards 1e13 ms would take hours.
+        engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=1e13))
+        engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
+                              [vc.LinkDefinition("A", "B", 0.0, 0.9, 1000.0)])
+        try:
+            with ctrl_c_after(10.0):
+                stats = engine.simulate(source, target, 0.8, 1e13, runs, seed=1)
+        except KeyboardInterrupt:
+            pytest.fail("the ensemble worked towards the bound before any trial needed it")
+        assert (stats.total_runs, stats.link_utilization_heatmap) == (runs, {})
+        assert runs == 0 or (stats.empirical_success_rate, stats.mean_latency_ms) == (1.0, 0.0)
+
+    @pytest.mark.parametrize("call", [
+        lambda engine: engine.request_entanglement("A", "A", math.nan, 1e15),
+        lambda engine: engine.simulate("A", "A", math.nan, 1e15, 1, seed=1),
+    ], ids=["request", "simulate"])
+    def test_ctrl_c_stops_the_cycles_of_a_route_without_hops(self, call):
+        # A NaN target is never met, the bounds lie some 4e14 cycles away, and no cycle draws.
+        engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=1e15))
+        engine.define_network([vc.NodeDefinition("A", 1.0)], [])
+        with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
+            call(engine)
+
     def test_ctrl_c_stops_a_long_ensemble(self, chain_engine):
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
             chain_engine.simulate("N0", "N3", 0.8, 100.0, 10**15, seed=1)
         assert chain_engine.simulate("N0", "N3", 0.8, 100.0, 10, seed=1).total_runs == 10
 
     def test_ctrl_c_stops_a_long_route_search(self):
+        # Equal figures on a full mesh: every longest path ties, so HighestSuccess scores them all.
         engine = vc.VornEngine()
         n = 16
         engine.define_network([vc.NodeDefinition(f"K{i}", 1.0) for i in range(n)],
                               [vc.LinkDefinition(f"K{i}", f"K{j}", 1.0, 0.99, 1.0)
                                for i in range(n) for j in range(i + 1, n)])
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
-            engine.request_entanglement("K0", "K15", 0.5, 10.0)
+            engine.request_entanglement("K0", "K15", 0.5, 10.0, vc.StrategyType.HighestSuccess)
 
 
 class TestReentrantUse:

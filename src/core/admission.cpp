@@ -9,9 +9,10 @@ namespace {
 std::optional<RouteInfo> choose_route(const QuantumNetwork& network, const EntanglementRequest& request,
                                       Interruption* interruption) {
     const StrategyType strategy = request.strategy.value_or(StrategyType::HighestFidelity);
-    auto route = find_route(network, request.from_node, request.to, strategy, interruption);
+    const RouteGraph graph = build_route_graph(network);
+    auto route = find_route(network, graph, request.from_node, request.to, strategy, interruption);
     if (route && strategy == StrategyType::HighestFidelity && route->fidelity < request.fidelity_target)
-        route = find_route(network, request.from_node, request.to, StrategyType::LowestLatency, interruption);
+        route = find_route(network, graph, request.from_node, request.to, StrategyType::LowestLatency, interruption);
     return route;
 }
 

@@ -11,16 +11,15 @@
 
 namespace vorn {
 
-// The four configuration values a timeline runs with.
+// The configuration values a timeline runs with.
 struct TimelineSettings {
     double baseline_purify_factor = 0.12;
     double speed_of_light_in_fiber_km_ms = 200.0;
     double total_time_cutoff_ms = 5000.0;
-    double step_resolution_ms = 0.1;  // carried along; nothing uses it
 
     static TimelineSettings from_config(const SimulationConfig& config) {
         return {config.physical.baseline_purify_factor, config.physical.speed_of_light_in_fiber_km_ms,
-                config.total_time_cutoff_ms, config.step_resolution_ms};
+                config.total_time_cutoff_ms};
     }
 };
 

@@ -44,12 +44,13 @@ Kernel detect() {
 #endif
 }
 
-}  // namespace
-
+// The fastest kernel this CPU runs (decided once).
 Kernel best_kernel() {
     static const Kernel kernel = detect();
     return kernel;
 }
+
+}  // namespace
 
 bool kernel_available(Kernel kernel) {
     switch (kernel) {
@@ -58,15 +59,6 @@ bool kernel_available(Kernel kernel) {
         case Kernel::Avx2: return best_kernel() == Kernel::Avx2;
     }
     return false;
-}
-
-const char* kernel_name(Kernel kernel) {
-    switch (kernel) {
-        case Kernel::Scalar: return "scalar";
-        case Kernel::Sse2: return "sse2";
-        case Kernel::Avx2: return "avx2";
-    }
-    return "?";
 }
 
 void blocks_with(Kernel kernel, const LaneStates& states, std::uint32_t* out) {

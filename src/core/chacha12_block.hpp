@@ -10,17 +10,14 @@ inline constexpr int kBlockWords = 16;
 
 // Initial states of eight blocks, word-major: states[w][lane] is word w of block `lane`.
 using LaneStates = std::uint32_t[kBlockWords][kLanes];
-// Keystream output: 128 words, block-major (word w of block `lane` at lane * 16 + w).
 
 enum class Kernel { Scalar, Sse2, Avx2 };
 
-// The fastest kernel this CPU runs (decided once).
-Kernel best_kernel();
 bool kernel_available(Kernel kernel);
-const char* kernel_name(Kernel kernel);
 
-// Twelve rounds over each lane's state, added back to that state. Every kernel gives the same
-// output; `blocks` uses the best one.
+// Twelve rounds over each lane's state, added back to that state, written to `out` as 128 words,
+// block after block (word w of block `lane` at lane * 16 + w). Every kernel gives the same output;
+// `blocks` uses the best one.
 void blocks(const LaneStates& states, std::uint32_t* out);
 void blocks_with(Kernel kernel, const LaneStates& states, std::uint32_t* out);
 

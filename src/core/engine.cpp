@@ -5,7 +5,8 @@
 namespace vorn {
 
 void Engine::define_network(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links) {
-    replace_network(QuantumNetwork::from_definitions(nodes, links));
+    network_ = QuantumNetwork::from_definitions(nodes, links);
+    last_request_.reset();
 }
 
 // A request on its own is a prepared request run once: the same cycles as the timeline's, without

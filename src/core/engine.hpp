@@ -20,10 +20,6 @@ public:
     const std::optional<QuantumNetwork>& network() const { return network_; }
 
     void define_network(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links);
-    void replace_network(QuantumNetwork network) {
-        network_ = std::move(network);
-        last_request_.reset();
-    }
 
     // Throws Panic without a network.
     SimulationResult request_entanglement(const EntanglementRequest& request,

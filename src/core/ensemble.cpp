@@ -4,14 +4,25 @@
 #include <array>
 
 #include "core/admission.hpp"
-#include "core/ensemble_trial.hpp"
+#include "core/cycles.hpp"
 #include "core/interruption_poll.hpp"
 #include "core/request_generator.hpp"
 
 namespace vorn {
 namespace {
 
-constexpr std::uint64_t kDrawsPerClockCheck = 1u << 16;
+// A trial keeps nothing of its pairs: it only needs to know how many arrived.
+class PairCount {
+public:
+    void generated(std::size_t, double) {}
+
+    std::size_t deliver(double, std::size_t pairs, LossGenerator* losses) {
+        std::size_t arrived = pairs;
+        if (losses)
+            for (std::size_t i = 0; i < pairs; ++i) arrived -= pair_lost(*losses);
+        return arrived;
+    }
+};
 
 // Sums in trial order, as one trial after another would add them.
 struct Totals {
@@ -21,7 +32,7 @@ struct Totals {
     std::uint64_t congestion_drops = 0;
     std::uint64_t cycles = 0;
 
-    void add(const TrialOutcome& outcome) {
+    void add(const CycleOutcome& outcome) {
         if (outcome.success) {
             ++successes;
             fidelity_sum += outcome.fidelity;
@@ -40,15 +51,15 @@ void add_refusals(Totals& totals, const SimulationResult& refusal, std::uint64_t
     }
 }
 
-void add_trials(Totals& totals, const TrialPlan& plan, std::uint64_t runs, std::uint64_t seed, LossGenerator& losses,
-                InterruptionPoll& poll) {
+void add_trials(Totals& totals, const CyclePlan& plan, std::uint64_t runs, std::uint64_t seed, InterruptionPoll& poll) {
+    LossGenerator& losses = LossGenerator::for_this_thread();
     std::array<RequestGenerator, 8> generators;
     for (std::uint64_t first = 0; first < runs; first += generators.size()) {
         RequestGenerator::from_consecutive_seeds(seed + first, generators);
         const std::uint64_t batch = std::min<std::uint64_t>(generators.size(), runs - first);
         for (std::uint64_t k = 0; k < batch; ++k) {
-            totals.add(run_trial(plan, generators[k], losses, poll));
-            poll.advance();
+            PairCount pairs;
+            totals.add(run_cycles(plan, generators[k], losses, poll, pairs));
         }
     }
 }
@@ -60,7 +71,7 @@ MonteCarloStats statistics(const Totals& totals, std::uint64_t runs, const std::
     stats.mean_latency_ms = totals.latency_sum / static_cast<double>(runs);
     stats.mean_fidelity = totals.successes > 0 ? totals.fidelity_sum / static_cast<double>(totals.successes) : 0.0;
     stats.aggregate_congestion_drops = totals.congestion_drops;
-    add_hop_counts(stats.link_utilization_heatmap, hop_keys(path), totals.cycles);
+    add_path_counts(stats.link_utilization_heatmap, path, totals.cycles);
     return stats;
 }
 
@@ -70,17 +81,13 @@ MonteCarloStats statistics(const Totals& totals, std::uint64_t runs, const std::
 // is worked out once instead of once per trial.
 MonteCarloStats execute_ensemble(const QuantumNetwork& network, const SimulationConfig& config,
                                  const EntanglementRequest& request, std::uint64_t runs, std::uint64_t seed,
-                                 Interruption* interruption, LossGenerator* losses) {
+                                 Interruption* interruption) {
     const TimelineSettings settings = TimelineSettings::from_config(config);
     const Admission admission = admit(network, request, settings, interruption);
-    InterruptionPoll poll(interruption, kDrawsPerClockCheck);
+    InterruptionPoll poll(interruption, kWorkPerClockCheck);
     Totals totals;
-    if (admission.refusal) {
-        add_refusals(totals, *admission.refusal, runs, poll);
-    } else {
-        LossGenerator& loss_source = losses ? *losses : LossGenerator::for_this_thread();
-        add_trials(totals, TrialPlan::build(admission, request, settings, poll), runs, seed, loss_source, poll);
-    }
+    if (admission.refusal) add_refusals(totals, *admission.refusal, runs, poll);
+    else add_trials(totals, CyclePlan(admission, request, settings), runs, seed, poll);
     return statistics(totals, runs, admission.path);
 }
 

@@ -8,7 +8,6 @@
 
 #include "core/failure.hpp"
 #include "core/heatmap.hpp"
-#include "core/loss_generator.hpp"
 #include "core/network.hpp"
 #include "core/request.hpp"
 
@@ -38,11 +37,12 @@ struct MonteCarloStats {
     std::optional<MonteCarloContext> context;
 };
 
-// Runs trials 0..runs-1 with generators keyed from seed + i. `interruption` (may be null) is
-// polled every few milliseconds; when it asks to stop, Interrupted is thrown. Loss draws come from
-// `losses`, or this thread's loss generator when null. The result has no context.
+// Runs trials 0..runs-1 with generators keyed from seed + i, each with the outcome of the timeline
+// given that generator; loss draws come from this thread's loss generator. `interruption` (may be
+// null) is polled every few milliseconds; when it asks to stop, Interrupted is thrown. The result
+// has no context.
 MonteCarloStats execute_ensemble(const QuantumNetwork& network, const SimulationConfig& config,
                                  const EntanglementRequest& request, std::uint64_t runs, std::uint64_t seed,
-                                 Interruption* interruption = nullptr, LossGenerator* losses = nullptr);
+                                 Interruption* interruption = nullptr);
 
 }  // namespace vorn

@@ -13,8 +13,7 @@ class InterruptionPoll {
 public:
     // `units_per_clock_check` should be a few hundred microseconds of the caller's work.
     InterruptionPoll(Interruption* interruption, std::uint64_t units_per_clock_check)
-        : interruption_(interruption), units_per_check_(units_per_clock_check),
-          last_ask_(std::chrono::steady_clock::now()) {}
+        : interruption_(interruption), units_per_check_(units_per_clock_check) {}
 
     void advance(std::uint64_t units = 1) {
         pending_ += units;
@@ -35,7 +34,7 @@ private:
     Interruption* interruption_;
     std::uint64_t units_per_check_;
     std::uint64_t pending_ = 0;
-    std::chrono::steady_clock::time_point last_ask_;
+    std::chrono::steady_clock::time_point last_ask_{};  // the first check asks: no clock read for short calls
 };
 
 }  // namespace vorn

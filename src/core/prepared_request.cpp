@@ -4,7 +4,7 @@
 
 #include "core/link_physics.hpp"
 #include "core/request_generator.hpp"
-#include "core/timeline.hpp"
+#include "core/cycles.hpp"
 
 namespace vorn {
 

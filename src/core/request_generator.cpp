@@ -118,14 +118,16 @@ double RequestGenerator::uniform_from_bits(std::uint64_t x) {
 }
 
 std::uint64_t RequestGenerator::below_count(double p) {
-    // uniform_from_bits is monotone in the fraction, so "below p" holds for a prefix of fractions.
-    std::uint64_t low = 0, high = std::uint64_t{1} << 52;
-    while (low < high) {
-        std::uint64_t mid = low + (high - low) / 2;
-        if (uniform_from_bits(mid << 12) < p) low = mid + 1;
-        else high = mid;
-    }
-    return low;
+    // uniform_from_bits is monotone in the fraction m, so "below p" holds for a prefix of fractions.
+    // Its value is m / 2^52 raised by at most two units in the last place, so the end of that prefix
+    // lies within a few fractions of p · 2^52: start there and step to it.
+    constexpr std::uint64_t kFractions = std::uint64_t{1} << 52;
+    if (!(p > 0.0)) return 0;
+    if (p > 1.0) return kFractions;
+    auto m = static_cast<std::uint64_t>(p * 0x1p52);
+    while (m > 0 && !(uniform_from_bits((m - 1) << 12) < p)) --m;
+    while (m < kFractions && uniform_from_bits(m << 12) < p) ++m;
+    return m;
 }
 
 }  // namespace vorn

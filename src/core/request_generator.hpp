@@ -1,4 +1,5 @@
-// The request generator: ChaCha12 keystream as a source of seeded 32-bit, 64-bit and uniform draws.
+// The request generator: ChaCha12 keystream as a source of seeded 32-bit and 64-bit draws, and the
+// uniform value in [0, 1] that a 64-bit draw stands for.
 #pragma once
 
 #include <array>
@@ -18,7 +19,6 @@ public:
 
     // The key of seed s: eight PCG32 outputs of the states s·M + I, (s·M + I)·M + I, ...
     static Key key_from_seed(std::uint64_t seed);
-    static RequestGenerator from_seed(std::uint64_t seed) { return RequestGenerator(key_from_seed(seed)); }
     // Generators for seeds first, first+1, ... (wrapping), their first blocks computed together.
     static void from_consecutive_seeds(std::uint64_t first, std::span<RequestGenerator, 8> out);
 
@@ -36,7 +36,6 @@ public:
         std::uint64_t low = next_u32();
         return low | (std::uint64_t{next_u32()} << 32);
     }
-    double next_uniform() { return uniform_from_bits(next_u64()); }
 
     // Draws rounds × thresholds.size() 64-bit values; draw j is compared with
     // thresholds[j % size] and counted when its top 52 bits are at or above it.

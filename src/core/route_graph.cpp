@@ -1,24 +1,7 @@
 #include "core/route_graph.hpp"
 
-#include <unordered_map>
-
 namespace vorn {
 namespace {
-
-class NodeNumbers {
-public:
-    explicit NodeNumbers(std::vector<std::string_view>& names) : names_(names) {}
-
-    std::uint32_t of(std::string_view id) {
-        auto [found, inserted] = index_.emplace(id, static_cast<std::uint32_t>(names_.size()));
-        if (inserted) names_.push_back(id);
-        return found->second;
-    }
-
-private:
-    std::vector<std::string_view>& names_;
-    std::unordered_map<std::string_view, std::uint32_t> index_;
-};
 
 std::uint64_t pair_key(std::uint32_t a, std::uint32_t b) {
     return a < b ? (std::uint64_t{a} << 32 | b) : (std::uint64_t{b} << 32 | a);
@@ -26,19 +9,21 @@ std::uint64_t pair_key(std::uint32_t a, std::uint32_t b) {
 
 }  // namespace
 
-RouteGraph build_route_graph(const QuantumNetwork& network, std::string_view from_node, std::string_view to_node) {
+RouteGraph build_route_graph(const QuantumNetwork& network) {
     RouteGraph graph;
     const auto& links = network.links();
-    NodeNumbers numbers(graph.names);
-    graph.source = numbers.of(from_node);
-    graph.target = numbers.of(to_node);
+    auto number = [&graph](std::string_view id) {
+        auto [found, inserted] = graph.numbers.emplace(id, static_cast<std::uint32_t>(graph.names.size()));
+        if (inserted) graph.names.push_back(id);
+        return found->second;
+    };
 
     std::vector<std::uint32_t> ends(2 * links.size());
     std::vector<std::uint32_t> joining(links.size());
     std::unordered_map<std::uint64_t, std::uint32_t> first_join;
     for (std::size_t l = 0; l < links.size(); ++l) {
-        ends[2 * l] = numbers.of(links[l].from);
-        ends[2 * l + 1] = numbers.of(links[l].to);
+        ends[2 * l] = number(links[l].from);
+        ends[2 * l + 1] = number(links[l].to);
         joining[l] = first_join.emplace(pair_key(ends[2 * l], ends[2 * l + 1]), static_cast<std::uint32_t>(l))
                          .first->second;
     }

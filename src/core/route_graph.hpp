@@ -1,9 +1,12 @@
 // The link list recast for searching: dense node numbers, each node's incident links, and the
-// joining link of every linked pair.
+// joining link of every linked pair. It depends on the network only, not on a request, so one
+// graph serves every search on the same network.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/network.hpp"
@@ -16,16 +19,23 @@ struct RouteGraph {
         std::uint32_t joining;  // first link in list order that joins the same two nodes
     };
 
-    std::vector<std::string_view> names;  // views into the network's link ends and the two end ids
+    // Views into the network's link ends: the network must stay in place while the graph lives.
+    std::vector<std::string_view> names;
+    std::unordered_map<std::string_view, std::uint32_t> numbers;
     // Node n's arcs are arcs[first_arc[n] .. first_arc[n + 1]), in reverse link-list order, so that
     // visiting them in order replays a last-in-first-out stack fed in list order. Self-loops are left out.
     std::vector<std::uint32_t> first_arc;
     std::vector<Arc> arcs;
-    std::uint32_t source = 0;
-    std::uint32_t target = 0;
+
+    // Nodes that no link names have no number.
+    std::optional<std::uint32_t> number_of(std::string_view id) const {
+        const auto found = numbers.find(id);
+        if (found == numbers.end()) return std::nullopt;
+        return found->second;
+    }
+    std::size_t node_count() const { return names.size(); }
 };
 
-// `from_node` and `to_node` must outlive the graph, as must the network.
-RouteGraph build_route_graph(const QuantumNetwork& network, std::string_view from_node, std::string_view to_node);
+RouteGraph build_route_graph(const QuantumNetwork& network);
 
 }  // namespace vorn

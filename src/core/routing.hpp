@@ -1,4 +1,5 @@
-// Route finding: the best simple path between two nodes under a strategy, found by exhaustive search.
+// Route finding: the best simple path between two nodes under a strategy. The result is that of the
+// exhaustive enumeration; score bounds only skip subtrees that cannot hold the winner.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +12,7 @@
 #include "core/failure.hpp"
 #include "core/network.hpp"
 #include "core/request.hpp"
+#include "core/route_graph.hpp"
 
 namespace vorn {
 
@@ -25,6 +27,14 @@ struct RouteInfo {
 struct RouteSearch {
     std::optional<RouteInfo> route;
     std::uint64_t candidates = 0;  // complete paths scored, parallel links counting separately
+    // Whether score bounds skipped subtrees. When false, `candidates` counts every simple path
+    // between the two nodes, as the bare enumeration does.
+    bool bounded = false;
+};
+
+enum class RouteCuts : std::uint8_t {
+    Bounds,  // skip subtrees whose scores provably cannot win, where the figures allow a sound bound
+    None,    // score every candidate (for comparisons)
 };
 
 // Both end nodes must be in the node table; intermediate nodes are whatever the links name.
@@ -32,8 +42,19 @@ struct RouteSearch {
 // (so parallel links repeat a path). LowestLatency keeps the earlier of equal scores, the other
 // strategies take the later; a NaN comparison does the same. `interruption` (may be null) is
 // polled every few milliseconds and ends the search with Interrupted.
+// `graph` must have been built from `network`; it can serve any number of searches.
+RouteSearch search_routes(const QuantumNetwork& network, const RouteGraph& graph, std::string_view from_node,
+                          std::string_view to_node, StrategyType strategy, Interruption* interruption = nullptr,
+                          RouteCuts cuts = RouteCuts::Bounds);
+
 RouteSearch search_routes(const QuantumNetwork& network, std::string_view from_node, std::string_view to_node,
                           StrategyType strategy, Interruption* interruption = nullptr);
+
+inline std::optional<RouteInfo> find_route(const QuantumNetwork& network, const RouteGraph& graph,
+                                           std::string_view from_node, std::string_view to_node,
+                                           StrategyType strategy, Interruption* interruption = nullptr) {
+    return search_routes(network, graph, from_node, to_node, strategy, interruption).route;
+}
 
 inline std::optional<RouteInfo> find_route(const QuantumNetwork& network, std::string_view from_node,
                                            std::string_view to_node, StrategyType strategy,

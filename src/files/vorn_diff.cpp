@@ -1,5 +1,7 @@
 #include "files/vorn_diff.hpp"
 
+#include "core/heatmap.hpp"
+
 #include <unordered_map>
 
 #include "files/number_text.hpp"
@@ -143,7 +145,7 @@ VornDiff diff_vorn_files(std::string_view path1, std::string_view path2, const V
 
     compare_items(first.nodes, second.nodes, [](const VornNode& node) { return node.id; }, diff.nodes_added,
                   diff.nodes_removed, diff.nodes_modified);
-    compare_items(first.links, second.links, [](const VornLink& link) { return link.from + "->" + link.to; },
+    compare_items(first.links, second.links, [](const VornLink& link) { return hop_key(link.from, link.to); },
                   diff.links_added, diff.links_removed, diff.links_modified);
 
     diff.config = compare_sections<VornConfig, ConfigChange>(

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "check.hpp"
+#include "fixtures.hpp"
 #include "core/chacha12_block.hpp"
 #include "core/request_generator.hpp"
 
@@ -44,7 +45,7 @@ std::string hex_of(const RequestGenerator::Key& key) {
 
 // A fresh generator for a vector: keyed from its seed, or all-zero when it has none.
 RequestGenerator fresh(const rapidjson::Value& vector) {
-    return vector["seed"].IsNull() ? RequestGenerator() : RequestGenerator::from_seed(decimal(vector["seed"]));
+    return vector["seed"].IsNull() ? RequestGenerator() : fixtures::seeded(decimal(vector["seed"]));
 }
 
 // The same generator obtained through the batched constructor, as lane `lane` of eight.
@@ -75,7 +76,7 @@ TEST_CASE("every vector: key bytes, 32-bit words, 64-bit draws and uniform draws
         RequestGenerator uniform = fresh(vector);
         const auto& reprs = vector["uniform_repr"].GetArray();
         for (rapidjson::SizeType i = 0; i < reprs.Size(); ++i) {
-            const double u = uniform.next_uniform();
+            const double u = fixtures::next_uniform(uniform);
             CHECK_EQ(std::bit_cast<std::uint64_t>(u), hex(vector["uniform_bits_hex"][i]));
             CHECK(check::same_double(u, reprs[i].GetDouble()));
         }
@@ -95,20 +96,20 @@ TEST_CASE("batched generators equal single ones in every lane, across the 2^64 w
 TEST_CASE("draws straddling a word pair read the next two words in order") {
     const auto document = load_vectors();
     for (const auto& straddle : document["straddle"].GetArray()) {
-        RequestGenerator u64 = RequestGenerator::from_seed(decimal(straddle["seed"]));
+        RequestGenerator u64 = fixtures::seeded(decimal(straddle["seed"]));
         RequestGenerator uniform = u64;
         for (unsigned i = 0; i < straddle["skip_u32"].GetUint(); ++i) u64.next_u32(), uniform.next_u32();
         for (const auto& value : straddle["next_u64_dec"].GetArray()) CHECK_EQ(u64.next_u64(), decimal(value));
         for (const auto& bits : straddle["uniform_bits_hex"].GetArray())
-            CHECK_EQ(std::bit_cast<std::uint64_t>(uniform.next_uniform()), hex(bits));
+            CHECK_EQ(std::bit_cast<std::uint64_t>(fixtures::next_uniform(uniform)), hex(bits));
     }
 }
 
 TEST_CASE("every kernel this CPU runs matches the scalar one") {
     std::mt19937_64 random(7);
-    for (auto kernel : {chacha12::Kernel::Sse2, chacha12::Kernel::Avx2}) {
+    for (auto [kernel, name] : {std::pair{chacha12::Kernel::Sse2, "sse2"}, std::pair{chacha12::Kernel::Avx2, "avx2"}}) {
         if (!chacha12::kernel_available(kernel)) {
-            std::printf("     (kernel %s not available here)\n", chacha12::kernel_name(kernel));
+            std::printf("     (kernel %s not available here)\n", name);
             continue;
         }
         for (int round = 0; round < 50; ++round) {
@@ -152,12 +153,18 @@ TEST_CASE("below_count splits the fractions exactly where the uniform value reac
     std::mt19937_64 random(11);
     for (double p : {0.95, 0.8875, 0.98, 0.5081, 0.1, 1e-9, 0.9999999999999999}) {
         const std::uint64_t below = RequestGenerator::below_count(p);
-        CHECK(RequestGenerator::uniform_from_bits((below - 1) << 12) < p);
-        CHECK(!(RequestGenerator::uniform_from_bits(below << 12) < p));
         for (int i = 0; i < 10000; ++i) {
             const std::uint64_t x = i < 8 ? ((below - 4 + i) << 12) | random() % 4096 : random();
             CHECK_EQ((x >> 12) < below, RequestGenerator::uniform_from_bits(x) < p);
         }
+    }
+    // Any p, and p hitting a uniform value exactly: the split lies between two neighbouring fractions.
+    for (int i = 0; i < 100000; ++i) {
+        const double p = i % 2 ? std::uniform_real_distribution<double>(0.0, 1.0)(random)
+                               : RequestGenerator::uniform_from_bits(random());
+        const std::uint64_t below = RequestGenerator::below_count(p);
+        if (below > 0 && !(RequestGenerator::uniform_from_bits((below - 1) << 12) < p)) CHECK(!"split too high");
+        if (below < (std::uint64_t{1} << 52) && RequestGenerator::uniform_from_bits(below << 12) < p) CHECK(!"split too low");
     }
 }
 
@@ -165,7 +172,7 @@ TEST_CASE("count_at_or_above counts the same draws as one-by-one comparison, and
     const std::uint64_t thresholds[] = {RequestGenerator::below_count(0.95), RequestGenerator::below_count(0.5),
                                         RequestGenerator::below_count(0.8875)};
     for (std::uint64_t rounds : {0, 1, 21, 43, 1000}) {
-        RequestGenerator fast = RequestGenerator::from_seed(rounds);
+        RequestGenerator fast = fixtures::seeded(rounds);
         fast.next_u32();  // start off a word pair
         RequestGenerator plain = fast;
         std::uint64_t expected = 0;

@@ -1,5 +1,8 @@
 // Route choice: the documented cases, and the depth-first search against the literal stack enumeration.
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <optional>
 #include <random>
@@ -165,37 +168,219 @@ TEST_CASE("documented route choices") {
     }
 }
 
-TEST_CASE("same winner, figures and candidate count as the literal enumeration on random multigraphs") {
-    std::mt19937 random(2024);
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double figures[] = {0.5, 0.9, 0.9, 1.0, 10.0, 20.0, 0.0, nan};
-    int routes_found = 0;
-    for (int round = 0; round < 3000; ++round) {
-        const int n = 2 + static_cast<int>(random() % 6);
-        const int m = static_cast<int>(random() % 13);
-        std::vector<std::string> names;
-        for (int i = 0; i < n; ++i) names.push_back(std::string(1, static_cast<char>('A' + i)));
-        QuantumNetwork network;
-        for (int i = 0; i < n; ++i)
-            if (i < 2 || random() % 4 != 0) network.add_node(names[i], 1.0);
-        for (int l = 0; l < m; ++l) {
-            auto pick = [&] { return figures[random() % (round % 2 ? 7 : 8)]; };
-            network.add_link(names[random() % n], names[random() % n], LinkType::Fiber, pick(), pick(), pick());
-        }
-        const std::string from = names[random() % 2], to = names[random() % n];
-        for (auto strategy : {kLatency, kFidelity, kSuccess}) {
-            const RouteSearch fast = search_routes(network, from, to, strategy);
-            const Reference slow = literal_search(network, from, to, strategy);
-            CHECK_EQ(fast.candidates, slow.candidates);
-            CHECK_EQ(fast.route.has_value(), slow.route.has_value());
-            if (!fast.route || !slow.route) continue;
-            ++routes_found;
-            CHECK(fast.route->path == slow.route->path);
-            CHECK(fast.route->hop_links == slow.route->hop_links);
-            CHECK(check::same_double(fast.route->fidelity, slow.route->fidelity));
+// Figures drawn from palettes that provoke what the bounds must survive: exact ties, sums whose
+// rounding depends on the order (0.1 + 0.2 > 0.3), products that underflow, zeros, and figures that
+// must switch the bounds off (NaN, negative, infinite, fidelities above 1).
+struct Palette {
+    std::vector<double> km, fidelity, rate;
+};
+
+const std::vector<Palette>& palettes() {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    static const std::vector<Palette> all = {
+        {{1, 2, 2, 0}, {0.5, 1, 1, 0.25}, {1, 2}},
+        {{0.1, 0.2, 0.3, 0.7, 1.1, 0.6}, {0.9, 0.95, 0.7, 0.3, 0.99, 0.665}, {100, 0.5}},
+        {{0, 1e-300, 1e16, 1, 3e5, 1e300, 5e-324}, {0, 1, 1e-200, 1e-160, 0.5}, {0, 1e300}},
+        {{}, {}, {}},  // uniform over the reference topologies' ranges
+        {{0.5, 0.9, 1.0, 10.0, 20.0, 0.0, -0.0, nan, -1.0, inf}, {0.5, 0.9, 1.0, 0.0, nan, 1.5, -0.5}, {1, nan, -1}},
+    };
+    return all;
+}
+
+struct Generated {
+    QuantumNetwork network;
+    std::vector<std::string> names;
+};
+
+class Generator {
+public:
+    explicit Generator(unsigned seed) : random_(seed) {}
+
+    Generated next(int round) {
+        palette_ = &palettes()[round % palettes().size()];
+        switch (round / static_cast<int>(palettes().size()) % 6) {
+            case 0: return multigraph();
+            case 1: return complete();
+            case 2: return grid();
+            case 3: return ring();
+            case 4: return geometric();
+            default: return duel();
         }
     }
-    CHECK(routes_found > 3000);
+
+    std::mt19937& random() { return random_; }
+
+private:
+    double uniform(double low, double high) { return std::uniform_real_distribution<double>(low, high)(random_); }
+    double pick(const std::vector<double>& values, double low, double high) {
+        return values.empty() ? uniform(low, high) : values[random_() % values.size()];
+    }
+
+    void link(Generated& g, int a, int b, std::optional<double> km = std::nullopt) {
+        g.network.add_link(g.names[a], g.names[b], LinkType::Fiber, km ? *km : pick(palette_->km, 5, 6000),
+                           pick(palette_->fidelity, 0.75, 0.98), pick(palette_->rate, 50, 2000));
+    }
+
+    // Every node in the node table but, now and then, one intermediate node.
+    Generated nodes(int n) {
+        Generated g;
+        for (int i = 0; i < n; ++i) g.names.push_back("n" + std::to_string(i));
+        for (int i = 0; i < n; ++i)
+            if (i < 2 || random_() % 8 != 0) g.network.add_node(g.names[i], 1.0);
+        return g;
+    }
+
+    // Parallel links and self-loops sprinkled over any topology.
+    void extras(Generated& g, int n) {
+        const int count = static_cast<int>(random_() % 3);
+        for (int k = 0; k < count; ++k) {
+            const int a = static_cast<int>(random_() % n);
+            const auto& existing = g.network.links();
+            if (random_() % 2 && !existing.empty()) {
+                const auto& twin = existing[random_() % existing.size()];
+                g.network.add_link(twin.to, twin.from, LinkType::Fiber, pick(palette_->km, 5, 6000),
+                                   pick(palette_->fidelity, 0.75, 0.98), pick(palette_->rate, 50, 2000));
+            } else {
+                link(g, a, a);
+            }
+        }
+    }
+
+    Generated multigraph() {
+        const int n = 2 + static_cast<int>(random_() % 6);
+        Generated g = nodes(n);
+        const int m = static_cast<int>(random_() % 13);
+        for (int l = 0; l < m; ++l) link(g, static_cast<int>(random_() % n), static_cast<int>(random_() % n));
+        return g;
+    }
+
+    Generated complete() {
+        const int n = 3 + static_cast<int>(random_() % 5);
+        Generated g = nodes(n);
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j) random_() % 2 ? link(g, i, j) : link(g, j, i);
+        extras(g, n);
+        return g;
+    }
+
+    Generated grid() {
+        const int rows = 2 + static_cast<int>(random_() % 3), columns = 2 + static_cast<int>(random_() % 3);
+        Generated g = nodes(rows * columns);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < columns; ++c) {
+                if (c + 1 < columns) link(g, r * columns + c, r * columns + c + 1);
+                if (r + 1 < rows) link(g, r * columns + c, (r + 1) * columns + c);
+            }
+        extras(g, rows * columns);
+        return g;
+    }
+
+    Generated ring() {
+        const int n = 3 + static_cast<int>(random_() % 40);
+        Generated g = nodes(n);
+        for (int i = 0; i < n; ++i) link(g, i, (i + 1) % n);
+        if (random_() % 2) link(g, 0, n / 2);
+        extras(g, n);
+        return g;
+    }
+
+    // Points in a square, linked within a radius; fibre lengths from the coordinates.
+    Generated geometric() {
+        const int n = 4 + static_cast<int>(random_() % 6);
+        Generated g = nodes(n);
+        std::vector<std::pair<double, double>> at;
+        for (int i = 0; i < n; ++i) at.push_back({uniform(0, 1000), uniform(0, 1000)});
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j) {
+                const double km = std::hypot(at[i].first - at[j].first, at[i].second - at[j].second);
+                if (km < 600) link(g, i, j, palette_->km.empty() ? km : pick(palette_->km, 0, 0));
+            }
+        extras(g, n);
+        return g;
+    }
+
+    // Chains from n0 to n1 whose figures are orderings of the same few values (equal in exact
+    // arithmetic, not always once rounded hop by hop), and a direct link whose scores equal the first
+    // chain's rounded scores or lie one step beside them; links in random order.
+    Generated duel() {
+        const int length = 2 + static_cast<int>(random_() % 4), chains = 2 + static_cast<int>(random_() % 3);
+        Generated g = nodes(2 + chains * (length - 1));
+        std::vector<double> km(length), fidelity(length), rate(length);
+        for (int i = 0; i < length; ++i) {
+            km[i] = random_() % 3 ? uniform(0, 10) : pick(palette_->km, 5, 6000);
+            fidelity[i] = random_() % 3 ? uniform(0.3, 1) : pick(palette_->fidelity, 0.75, 0.98);
+            rate[i] = random_() % 3 ? uniform(0, 2000) : pick(palette_->rate, 50, 2000);
+        }
+        struct Planned {
+            int a, b;
+            double km, fidelity, rate;
+        };
+        std::vector<Planned> planned;
+        std::vector<int> order(length);
+        for (int i = 0; i < length; ++i) order[i] = i;
+        double sum = 0.0, product = 1.0, success = 0.0;
+        for (int chain = 0; chain < chains; ++chain) {
+            std::shuffle(order.begin(), order.end(), random_);
+            int previous = 0;
+            for (int hop = 0; hop < length; ++hop) {
+                const int next = hop + 1 == length ? 1 : 2 + chain * (length - 1) + hop;
+                const int i = order[hop];
+                planned.push_back({previous, next, km[i], fidelity[i], rate[i]});
+                if (chain == 0) sum += km[i], product *= fidelity[i], success += fidelity[i] * rate[i];
+                previous = next;
+            }
+        }
+        const double inf = std::numeric_limits<double>::infinity();
+        const double toward[] = {0.0, inf, -inf};
+        const double step = toward[random_() % 3];
+        auto beside = [step](double x) { return step == 0.0 ? x : std::nextafter(x, step); };
+        if (random_() % 3) planned.push_back({0, 1, beside(sum), beside(product), rate[0]});
+        else planned.push_back({0, 1, beside(sum), 1.0, beside(success)});
+        std::shuffle(planned.begin(), planned.end(), random_);
+        for (const auto& p : planned) g.network.add_link(g.names[p.a], g.names[p.b], LinkType::Fiber, p.km, p.fidelity, p.rate);
+        return g;
+    }
+
+    std::mt19937 random_;
+    const Palette* palette_ = nullptr;
+};
+
+// ASan and UBSan slow the search several times over; the sanitized run checks a fifth of the cases.
+int differential_rounds() {
+    return std::getenv("VORN_SANITIZED") ? 300 : 1500;
+}
+
+TEST_CASE("the bounded search returns the literal enumeration's route, bit for bit") {
+    Generator generator(2024);
+    const int rounds = differential_rounds();
+    int searches = 0, bounded = 0, routes = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const Generated g = generator.next(round);
+        const RouteGraph graph = build_route_graph(g.network);
+        for (int pair = 0; pair < 3; ++pair) {
+            const std::string& from = pair == 0 ? g.names[0] : g.names[generator.random()() % g.names.size()];
+            const std::string& to = pair == 0 ? g.names[1] : g.names[generator.random()() % g.names.size()];
+            for (auto strategy : {kLatency, kFidelity, kSuccess}) {
+                const RouteSearch fast = search_routes(g.network, graph, from, to, strategy);
+                const Reference slow = literal_search(g.network, from, to, strategy);
+                ++searches;
+                bounded += fast.bounded;
+                if (fast.bounded) CHECK(fast.candidates <= slow.candidates);
+                else CHECK_EQ(fast.candidates, slow.candidates);
+                CHECK_EQ(fast.route.has_value(), slow.route.has_value());
+                if (!fast.route || !slow.route) continue;
+                ++routes;
+                if (fast.route->path != slow.route->path || fast.route->hop_links != slow.route->hop_links ||
+                    !check::same_double(fast.route->fidelity, slow.route->fidelity))
+                    check::fail(__FILE__, __LINE__, "round " + std::to_string(round) + ", " + from + " to " + to +
+                                                        ", strategy " + std::to_string(static_cast<int>(strategy)));
+            }
+        }
+    }
+    std::printf("     %d searches, %d bounded, %d with a route\n", searches, bounded, routes);
+    CHECK(searches >= rounds * 9);
+    CHECK(bounded > searches / 4);
+    CHECK(routes > searches / 2);
 }
 
 TEST_CASE("a path thousands of nodes long needs no deep call stack") {
@@ -210,17 +395,80 @@ TEST_CASE("a path thousands of nodes long needs no deep call stack") {
     CHECK(route && route->hop_links.size() == static_cast<std::size_t>(n - 1));
 }
 
-TEST_CASE("an interruption that asks to stop ends a long search") {
-    const auto network = complete_graph(11);
-    AlwaysStop stop;
-    bool interrupted = false;
-    try {
-        search_routes(network, "N0", "N10", kFidelity, &stop);
-    } catch (const Interrupted&) {
-        interrupted = true;
+TEST_CASE("searches that still enumerate stop when asked") {
+    // Equal figures everywhere: every longest path ties, so no bound can cut anything.
+    QuantumNetwork even;
+    for (int i = 0; i < 11; ++i) even.add_node("N" + std::to_string(i), 1.0);
+    for (int i = 0; i < 11; ++i)
+        for (int j = i + 1; j < 11; ++j)
+            even.add_link("N" + std::to_string(i), "N" + std::to_string(j), LinkType::Fiber, 10.0, 0.99, 1000.0);
+    auto with_nan = complete_graph(11);
+    with_nan.add_link("N3", "X", LinkType::Fiber, std::numeric_limits<double>::quiet_NaN(), 0.9, 1000.0);
+    const struct {
+        const QuantumNetwork& network;
+        StrategyType strategy;
+    } cases[] = {{even, kSuccess}, {with_nan, kLatency}};
+    for (const auto& c : cases) {
+        AlwaysStop stop;
+        bool interrupted = false;
+        try {
+            search_routes(c.network, "N0", "N10", c.strategy, &stop);
+        } catch (const Interrupted&) {
+            interrupted = true;
+        }
+        CHECK(interrupted);
+        CHECK(stop.asked > 0);
     }
-    CHECK(interrupted);
-    CHECK(stop.asked > 0);
+}
+
+TEST_CASE("bounds leave a handful of candidates in meshes the enumeration cannot finish") {
+    // 20 x 20 grid of equal 50 km links: ~10^10 shortest paths tie, and the earliest wins at once.
+    QuantumNetwork grid;
+    auto at = [](int r, int c) { return "g" + std::to_string(r) + "_" + std::to_string(c); };
+    for (int r = 0; r < 20; ++r)
+        for (int c = 0; c < 20; ++c) grid.add_node(at(r, c), 1.0);
+    for (int r = 0; r < 20; ++r)
+        for (int c = 0; c < 20; ++c) {
+            if (c + 1 < 20) grid.add_link(at(r, c), at(r, c + 1), LinkType::Fiber, 50.0, 0.9 + 0.001 * ((r * c) % 7), 100);
+            if (r + 1 < 20) grid.add_link(at(r, c), at(r + 1, c), LinkType::Fiber, 50.0, 0.9 + 0.001 * ((r + c) % 5), 100);
+        }
+    // 24 fully meshed nodes with distinct real figures.
+    QuantumNetwork mesh;
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> km(5, 6000), fidelity(0.75, 0.98);
+    for (int i = 0; i < 24; ++i) mesh.add_node("K" + std::to_string(i), 1.0);
+    for (int i = 0; i < 24; ++i)
+        for (int j = i + 1; j < 24; ++j)
+            mesh.add_link("K" + std::to_string(i), "K" + std::to_string(j), LinkType::Fiber, km(random), fidelity(random), 100);
+
+    const struct {
+        const QuantumNetwork& network;
+        const char *from, *to;
+        StrategyType strategy;
+        std::size_t hops;
+    } cases[] = {
+        {grid, "g0_0", "g19_19", kLatency, 38},
+        {grid, "g0_0", "g19_19", kFidelity, 0},
+        {mesh, "K0", "K23", kLatency, 0},
+        {mesh, "K0", "K23", kFidelity, 0},
+    };
+    for (const auto& c : cases) {
+        const RouteSearch search = search_routes(c.network, c.from, c.to, c.strategy);
+        CHECK(search.bounded);
+        CHECK(search.candidates <= 50);
+        CHECK(search.route.has_value());
+        if (c.hops && search.route) CHECK_EQ(search.route->hop_links.size(), c.hops);
+    }
+}
+
+TEST_CASE("no path: the search ends without enumerating the start's side") {
+    auto network = complete_graph(16);
+    network.add_node("alone", 1.0);
+    for (auto strategy : {kLatency, kFidelity, kSuccess}) {
+        const RouteSearch search = search_routes(network, "N0", "alone", strategy);
+        CHECK(!search.route);
+        CHECK_EQ(search.candidates, 0u);
+    }
 }
 
 CHECK_MAIN()

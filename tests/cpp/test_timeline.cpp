@@ -7,8 +7,7 @@
 
 #include "check.hpp"
 #include "fixtures.hpp"
-#include "core/engine.hpp"
-#include "core/link_physics.hpp"
+#include "core/cycles.hpp"
 #include "core/timeline.hpp"
 
 using namespace vorn;
@@ -36,10 +35,10 @@ using fixtures::config_with;
 // The first seed whose first draws succeed (true) or fail against the given probabilities, in order.
 std::uint64_t seed_with_attempts(const std::vector<double>& probability, const std::vector<bool>& succeed) {
     for (std::uint64_t seed = 0;; ++seed) {
-        RequestGenerator generator = RequestGenerator::from_seed(seed);
+        RequestGenerator generator = fixtures::seeded(seed);
         bool matches = true;
         for (std::size_t i = 0; i < succeed.size() && matches; ++i)
-            matches = (generator.next_uniform() < probability[i % probability.size()]) == succeed[i];
+            matches = (fixtures::next_uniform(generator) < probability[i % probability.size()]) == succeed[i];
         if (matches) return seed;
     }
 }
@@ -55,10 +54,10 @@ LossGenerator losses_with(const std::vector<bool>& lost) {
 }
 
 std::uint64_t failures(std::uint64_t seed, const std::vector<double>& probability, std::uint64_t cycles) {
-    RequestGenerator generator = RequestGenerator::from_seed(seed);
+    RequestGenerator generator = fixtures::seeded(seed);
     std::uint64_t failed = 0;
     for (std::uint64_t c = 0; c < cycles; ++c)
-        for (double p : probability) failed += !(generator.next_uniform() < p);
+        for (double p : probability) failed += !(fixtures::next_uniform(generator) < p);
     return failed;
 }
 
@@ -134,11 +133,11 @@ TEST_CASE("outcomes of single requests") {
         for (const auto& hop : c.hops)
             probability.push_back(attempt_success_probability(hop.km, hop.fidelity, c.request.fidelity_target));
         const std::uint64_t seed = seed_with_attempts(probability, c.attempts);
-        const RequestGenerator generator = RequestGenerator::from_seed(seed);
-        LossGenerator losses = losses_with(c.lost);
+        const RequestGenerator generator = fixtures::seeded(seed);
+        LossGenerator::for_this_thread() = losses_with(c.lost);
         NetworkOrchestratorPolicy policy(c.config);
         SimulationRuntime runtime;
-        const SimulationResult r = policy.coordinate_timeline(network, runtime, c.request, &generator, nullptr, &losses);
+        const SimulationResult r = policy.coordinate_timeline(network, runtime, c.request, &generator);
         const std::string name = c.name;
         auto expect = [&](bool ok, const char* what) {
             if (!ok) check::fail(__FILE__, __LINE__, name + ": " + what);
@@ -166,35 +165,6 @@ TEST_CASE("attempt probabilities and purification of the documented examples") {
         {0.0, 0.12, 0.999, 0}, {-0.5, 0.12, 0.5, 0}, {kNaN, 0.12, 0.5, 0}, {0.9, kNaN, 0.999, 0},
     };
     for (const auto& p : purifications) CHECK(std::fabs(purify(p.fidelity, p.factor) - p.expected) <= p.tolerance);
-}
-
-TEST_CASE("without a generator the all-zero key is used") {
-    const QuantumNetwork network = network_of({{"A", "B", 300, 0.9}});
-    auto drops = [&](const RequestGenerator* generator) {
-        NetworkOrchestratorPolicy policy(config_with(0.12));
-        SimulationRuntime runtime;
-        policy.coordinate_timeline(network, runtime, {"A", "B", 0.8, 50.0, {}}, generator);
-        return runtime.congestion_drops;
-    };
-    const RequestGenerator zero;
-    CHECK_EQ(drops(nullptr), drops(&zero));
-}
-
-TEST_CASE("the engine refuses requests without a network and runs them with one") {
-    Engine engine;
-    bool panicked = false;
-    try {
-        engine.request_entanglement({"A", "B", 0.8, 10.0, {}});
-    } catch (const Panic& panic) {
-        panicked = std::string(panic.what()) == "Network topology must be explicitly defined prior to run processing.";
-    }
-    CHECK(panicked);
-    engine.define_network({{"A", 1.0}, {"B", 1.0}}, {{"A", "B", 10.0, 0.95, 1000.0, LinkType::Fiber, {}}});
-    const SimulationResult result = engine.request_entanglement({"A", "B", 0.8, 10.0, {}});
-    CHECK(result.execution_path == (std::vector<std::string>{"A", "B"}));
-    engine.define_network({{"C", 1.0}}, {});
-    CHECK_EQ(engine.network()->nodes().size(), 1u);
-    CHECK(engine.request_entanglement({"A", "B", 0.8, 10.0, {}}).execution_path.empty());
 }
 
 CHECK_MAIN()

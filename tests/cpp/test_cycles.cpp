@@ -1,0 +1,267 @@
+// The cycles of the timeline and of every ensemble trial against the rules stepped through literally:
+// uniform draws, pairs named by their nodes in a time-ordered queue, the delivered pairs as a set of
+// unordered node pairs, bit for bit and draw for draw.
+#include <algorithm>
+#include <map>
+#include <queue>
+#include <random>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "check.hpp"
+#include "fixtures.hpp"
+#include "core/cycles.hpp"
+#include "core/ensemble.hpp"
+#include "core/timeline.hpp"
+
+using namespace vorn;
+
+namespace {
+
+const double kInf = std::numeric_limits<double>::infinity();
+
+struct ReferenceRun {
+    SimulationResult result;
+    std::uint64_t congestion_drops = 0;
+    Heatmap utilisation;
+};
+
+const InternalLink* joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
+    for (const InternalLink& link : network.links())
+        if ((link.from == a && link.to == b) || (link.from == b && link.to == a)) return &link;
+    return nullptr;
+}
+
+void count(Heatmap& heatmap, const std::string& key) {
+    auto found = std::find_if(heatmap.begin(), heatmap.end(), [&](const auto& entry) { return entry.first == key; });
+    if (found == heatmap.end()) found = heatmap.insert(found, {key, 0});
+    ++found->second;
+}
+
+// One request as the rules put it. Loss draws that cannot change the outcome are skipped, as the
+// implementation does, so that both take the same loss draws.
+ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationConfig& config,
+                                const EntanglementRequest& request, RequestGenerator draws, LossGenerator& losses) {
+    ReferenceRun run;
+    const TimelineSettings settings = TimelineSettings::from_config(config);
+    const Admission admission = admit(network, request, settings);
+    if (admission.refusal) {
+        run.result = *admission.refusal;
+        return run;
+    }
+    const std::vector<std::string>& path = admission.path;
+    const double target = request.fidelity_target, k = settings.baseline_purify_factor;
+    struct Event {
+        std::string first, second;
+        double fidelity, time_ms;
+    };
+    auto later = [](const Event& a, const Event& b) { return a.time_ms > b.time_ms; };
+    std::priority_queue<Event, std::vector<Event>, decltype(later)> queue(later);
+    std::vector<std::tuple<std::string, std::string, double>> established;
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i + 1 < path.size(); ++i) keys.push_back(path[i] + "->" + path[i + 1]);
+
+    double t = 0.0, fidelity = admission.fidelity;
+    std::uint64_t cycles = 0;
+    const std::uint64_t limit = cycle_limit(request.max_latency_ms, settings.total_time_cutoff_ms);
+    auto next_cycle = [&] {
+        t += kCycleMs;
+        return t < request.max_latency_ms && t < settings.total_time_cutoff_ms && cycles < limit;
+    };
+    auto end = [&](bool success) {
+        run.result = {success, t, success ? fidelity : 0.0, path};
+        return run;
+    };
+    for (;;) {
+        ++cycles;
+        for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+            count(run.utilisation, keys[i]);
+            const InternalLink* link = joining_link(network, path[i], path[i + 1]);
+            const double p = link ? attempt_success_probability(link->distance_km, link->base_fidelity, target) : 0.0;
+            if (fixtures::next_uniform(draws) < p) queue.push({path[i], path[i + 1], link ? link->base_fidelity : 0.0, t});
+            else ++run.congestion_drops;
+        }
+        while (!queue.empty() && queue.top().time_ms <= t) {
+            const Event event = queue.top();
+            queue.pop();
+            if (path.size() >= 3 && run.congestion_drops == 0 && losses.next() < kLossProbability) continue;
+            established.emplace_back(event.first, event.second, event.fidelity);
+        }
+        if (run.congestion_drops > 0) {
+            established.clear();
+            if (next_cycle()) continue;
+            return end(false);
+        }
+        std::map<std::pair<std::string, std::string>, double> delivered;
+        for (const auto& [a, b, f] : established) delivered[std::minmax(a, b)] = f;
+        bool every_hop = path.size() >= 3 && !delivered.empty();
+        for (std::size_t i = 0; i + 1 < path.size(); ++i) every_hop = every_hop && delivered.count(std::minmax(path[i], path[i + 1]));
+        if (every_hop) {
+            fidelity = 1.0;
+            for (std::size_t i = 0; i + 1 < path.size(); ++i) fidelity *= delivered[std::minmax(path[i], path[i + 1])];
+            for (std::size_t i = 0; i + 2 < path.size(); ++i) fidelity = purify(fidelity, k);
+        }
+        established.clear();
+        if (fidelity < target && fidelity > 0.5) {
+            t += kPurificationMs;
+            fidelity = purify(fidelity, k);
+        }
+        if (fidelity >= target) return end(true);
+        if (t >= request.max_latency_ms) return end(false);
+        run.congestion_drops = 0;
+        if (!next_cycle()) return end(false);
+    }
+}
+
+struct Scenario {
+    std::string name;
+    QuantumNetwork network;
+    EntanglementRequest request;
+    SimulationConfig config;
+    std::uint64_t runs;
+    std::uint64_t seed;
+};
+
+bool identical(const MonteCarloStats& a, const MonteCarloStats& b) {
+    return a.total_runs == b.total_runs && check::same_double(a.empirical_success_rate, b.empirical_success_rate) &&
+           check::same_double(a.mean_latency_ms, b.mean_latency_ms) &&
+           check::same_double(a.mean_fidelity, b.mean_fidelity) &&
+           a.aggregate_congestion_drops == b.aggregate_congestion_drops &&
+           a.link_utilization_heatmap == b.link_utilization_heatmap;
+}
+
+bool identical(const SimulationResult& a, const SimulationResult& b) {
+    return a.success == b.success && check::same_double(a.latency_ms, b.latency_ms) &&
+           check::same_double(a.final_fidelity, b.final_fidelity) && a.execution_path == b.execution_path;
+}
+
+bool same_next_draw(LossGenerator a, LossGenerator b) { return a.next() == b.next(); }
+
+// Trial i with the generator of seed + i, three ways: stepped literally, through the timeline, and
+// as part of the ensemble, whose statistics are summed from the literal trials as the ensemble's
+// rules say. All three start from the same loss generator.
+void check_against_reference(const Scenario& s) {
+    auto fail = [&](const std::string& what) { check::fail(__FILE__, __LINE__, s.name + ": " + what); };
+    LossGenerator& thread_losses = LossGenerator::for_this_thread();
+    const LossGenerator start(s.seed ^ 0x5eed);
+
+    thread_losses = start;
+    const MonteCarloStats ensemble = execute_ensemble(s.network, s.config, s.request, s.runs, s.seed);
+    const LossGenerator after_ensemble = thread_losses;
+
+    thread_losses = start;
+    LossGenerator reference_losses = start;
+    std::uint64_t successes = 0;
+    double fidelity_sum = 0.0, latency_sum = 0.0;
+    MonteCarloStats summed;
+    for (std::uint64_t i = 0; i < s.runs; ++i) {
+        const RequestGenerator generator = fixtures::seeded(s.seed + i);
+        const ReferenceRun reference = reference_timeline(s.network, s.config, s.request, generator, reference_losses);
+        NetworkOrchestratorPolicy policy(s.config);
+        SimulationRuntime runtime;
+        const SimulationResult result = policy.coordinate_timeline(s.network, runtime, s.request, &generator);
+        if (!identical(result, reference.result) || runtime.congestion_drops != reference.congestion_drops ||
+            policy.link_utilization != reference.utilisation)
+            return fail("timeline differs in trial " + std::to_string(i));
+
+        if (reference.result.success) ++successes, fidelity_sum += reference.result.final_fidelity;
+        latency_sum += reference.result.latency_ms;
+        summed.aggregate_congestion_drops += reference.congestion_drops;
+        for (const auto& [key, n] : reference.utilisation) {
+            auto found = std::find_if(summed.link_utilization_heatmap.begin(), summed.link_utilization_heatmap.end(),
+                                      [&](const auto& entry) { return entry.first == key; });
+            if (found == summed.link_utilization_heatmap.end())
+                found = summed.link_utilization_heatmap.insert(found, {key, 0});
+            found->second += n;
+        }
+    }
+    summed.total_runs = s.runs;
+    summed.empirical_success_rate = static_cast<double>(successes) / static_cast<double>(s.runs);
+    summed.mean_latency_ms = latency_sum / static_cast<double>(s.runs);
+    summed.mean_fidelity = successes ? fidelity_sum / static_cast<double>(successes) : 0.0;
+    if (!identical(ensemble, summed)) fail("ensemble differs from the trials summed");
+    if (!same_next_draw(thread_losses, reference_losses)) fail("the timeline took other loss draws");
+    if (!same_next_draw(after_ensemble, reference_losses)) fail("the ensemble took other loss draws");
+}
+
+QuantumNetwork chain_of(const std::vector<std::string>& nodes, double km, double fidelity) {
+    QuantumNetwork network;
+    for (const auto& node : nodes) network.add_node(node, 1.0);
+    for (std::size_t i = 0; i + 1 < nodes.size(); ++i)
+        network.add_link(nodes[i], nodes[i + 1], LinkType::Fiber, km, fidelity, 800.0);
+    return network;
+}
+
+std::vector<std::string> numbered(int nodes) {
+    std::vector<std::string> names;
+    for (int i = 0; i < nodes; ++i) names.push_back("N" + std::to_string(i));
+    return names;
+}
+
+QuantumNetwork chain(int nodes, double km, double fidelity) { return chain_of(numbered(nodes), km, fidelity); }
+
+// Forty hops, the last three with keys that read alike (a->b->c twice).
+QuantumNetwork long_chain_with_alike_keys() {
+    std::vector<std::string> names = numbered(37);
+    names.insert(names.end(), {"a", "b->c", "a->b", "c"});
+    return chain_of(names, 5, 0.99);
+}
+
+QuantumNetwork with_links(std::vector<std::tuple<const char*, const char*, double, double>> links) {
+    QuantumNetwork network;
+    for (auto& [a, b, km, f] : links) network.add_node(a, 1.0), network.add_node(b, 1.0);
+    for (auto& [a, b, km, f] : links) network.add_link(a, b, LinkType::Fiber, km, f, 800.0);
+    return network;
+}
+
+using fixtures::config_with;
+
+}  // namespace
+
+TEST_CASE("timeline and ensemble trials follow the rules stepped literally, bit for bit") {
+    const auto engine = SimulationConfig::engine_default();
+    const Scenario scenarios[] = {
+        {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine, 3000, 12345},
+        {"two nodes", chain(2, 250, 0.7), {"N0", "N1", 0.8, 30.0, {}}, engine, 500, 1},
+        {"two nodes at 0.5, never purified", chain(2, 10, 0.5), {"N0", "N1", 0.7, 20.0, {}}, engine, 100, 2},
+        {"to itself", chain(2, 1, 0.9), {"N1", "N1", 1.0, 5.0, {}}, engine, 20, 3},
+        {"no route", chain(2, 1, 0.9), {"N0", "X", 0.8, 5.0, {}}, engine, 20, 3},
+        {"refused: fidelity", chain(2, 1, 0.3), {"N0", "N1", 0.9, 5.0, {}}, engine, 20, 3},
+        {"refused: propagation", chain(3, 300, 0.9), {"N0", "N2", 0.8, 1.0, {}}, engine, 20, 3},
+        {"refused: zero bound", chain(3, 0, 0.9), {"N0", "N2", 0.8, 0.0, {}}, engine, 20, 3},
+        {"negative purify factor", chain(3, 0, 0.95), {"N0", "N2", 0.9, 20.0, {}}, config_with(-0.1), 300, 8},
+        {"cut-off below the bound", chain(5, 60, 0.97), {"N0", "N4", 0.85, 100.0, {}}, config_with(0.12, 12.0), 300, 4},
+        {"seeds wrap past 2^64", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine, 19, ~std::uint64_t{0} - 4},
+        {"forty hops, keys that read alike", long_chain_with_alike_keys(), {"N0", "c", 0.6, 20.0, {}}, engine, 50, 12},
+        {"hop keys that read alike", with_links({{"a", "b->c", 5, 0.99}, {"b->c", "a->b", 5, 0.99}, {"a->b", "c", 5, 0.99}}),
+         {"a", "c", 0.9, 10.0, {}}, engine, 200, 9},
+        {"parallel links: the first joins", with_links({{"A", "B", 10, 0.9}, {"B", "A", 900, 0.6}, {"B", "C", 10, 0.9}}),
+         {"A", "C", 0.8, 50.0, StrategyType::LowestLatency}, engine, 200, 11},
+        {"fallback route", with_links({{"A", "B", 100, 0.6}, {"A", "C", 1, 0.8}, {"C", "B", 1, 0.8}}),
+         {"A", "B", 0.7, 50.0, StrategyType::HighestFidelity}, engine, 200, 10},
+        {"unreachable bounds", chain(3, 100, 0.92), {"N0", "N2", 0.8, kInf, {}}, config_with(0.12, kInf), 2, 77},
+        {"zero runs", chain(3, 100, 0.92), {"N0", "N2", 0.8, 10.0, {}}, engine, 0, 0},
+    };
+    for (const auto& s : scenarios) check_against_reference(s);
+
+    std::mt19937_64 random(99);
+    auto uniform = [&](double low, double high) { return std::uniform_real_distribution<double>(low, high)(random); };
+    const double factors[] = {-0.1, 0.0, 0.022, 0.12};
+    const double bounds[] = {1.0, 4.0, 10.0, 40.0};
+    for (int i = 0; i < 150; ++i) {
+        const int nodes = 1 + static_cast<int>(random() % 6);
+        QuantumNetwork network;
+        for (int n = 0; n < nodes; ++n) network.add_node("N" + std::to_string(n), 1.0);
+        for (int n = 0; n + 1 < nodes; ++n)
+            network.add_link("N" + std::to_string(n), "N" + std::to_string(n + 1), LinkType::Fiber, uniform(0, 300),
+                             uniform(0.5, 1.0), 800.0);
+        const EntanglementRequest request{"N0", "N" + std::to_string(nodes - 1), uniform(0.5, 1.0), bounds[random() % 4],
+                                          StrategyType::LowestLatency};
+        check_against_reference({"random " + std::to_string(i), network, request,
+                                 config_with(factors[random() % 4], random() % 3 ? 5000.0 : 6.0), 40, random()});
+    }
+}
+
+CHECK_MAIN()
