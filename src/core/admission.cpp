@@ -9,7 +9,7 @@ namespace {
 std::optional<RouteInfo> choose_route(const QuantumNetwork& network, const EntanglementRequest& request,
                                       Interruption* interruption) {
     const StrategyType strategy = request.strategy.value_or(StrategyType::HighestFidelity);
-    const RouteGraph graph = build_route_graph(network);
+    const RouteGraph& graph = network.route_graph();
     auto route = find_route(network, graph, request.from_node, request.to, strategy, interruption);
     if (route && strategy == StrategyType::HighestFidelity && route->fidelity < request.fidelity_target)
         route = find_route(network, graph, request.from_node, request.to, StrategyType::LowestLatency, interruption);

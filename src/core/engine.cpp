@@ -13,7 +13,7 @@ void Engine::define_network(const std::vector<NodeDefinition>& nodes, const std:
 // the policy's utilisation counts, which nobody would read.
 SimulationResult Engine::request_entanglement(const EntanglementRequest& request, Interruption* interruption) const {
     if (!last_request_ || !last_request_->serves(request)) last_request_ = prepare_request(request, interruption);
-    InterruptionPoll poll(interruption, PreparedRequest::kWorkPerClockCheck);
+    InterruptionPoll poll(interruption, kWorkPerClockCheck);
     return last_request_->run(request.max_latency_ms, LossGenerator::for_this_thread(), poll);
 }
 

@@ -1,8 +1,7 @@
 // A request made ready once and then run any number of times under different latency bounds, as the
 // rounds of a protocol do. Everything that depends on the network, the end nodes, the target and the
-// strategy is settled when it is prepared: the route, its admission, each hop's attempt threshold,
-// and even the generation draws, which every request without a generator takes from the same
-// all-zero key. A run then costs only its cycles and their loss draws.
+// strategy is settled when it is prepared: the route, the admission as far as no bound enters it, and
+// the cycle plan with each hop's attempt threshold. A run then costs only its cycles.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +10,13 @@
 #include <vector>
 
 #include "core/admission.hpp"
+#include "core/cycles.hpp"
 #include "core/failure.hpp"
 #include "core/interruption_poll.hpp"
 #include "core/loss_generator.hpp"
 #include "core/network.hpp"
 #include "core/request.hpp"
+#include "core/request_generator.hpp"
 
 namespace vorn {
 
@@ -25,8 +26,8 @@ public:
     PreparedRequest(const QuantumNetwork& network, const TimelineSettings& settings,
                     const EntanglementRequest& request, Interruption* interruption = nullptr);
 
-    // Exactly what the timeline returns for this request under `max_latency_ms` without a generator,
-    // loss draws included (they come from `losses`).
+    // Exactly what the timeline returns for this request under `max_latency_ms` without a generator:
+    // the same generation draws from the all-zero key, the same loss draws from `losses`.
     SimulationResult run(double max_latency_ms, LossGenerator& losses, InterruptionPoll& poll) const;
 
     // The same run, for callers that need only whether it succeeds, and then when and how well: a run
@@ -45,32 +46,15 @@ public:
     // strategy (an absent one being HighestFidelity), on the network it was prepared from.
     bool serves(const EntanglementRequest& request) const;
 
-    // Work units (cycles and draws) between two clock checks of a poll, as the timeline counts them.
-    static constexpr std::uint64_t kWorkPerClockCheck = std::uint64_t{1} << 16;
-
 private:
-    struct CycleEnd {
-        bool success = false;
-        bool failed_attempt = false;  // the clock then runs on to a bound before the request ends
-        double clock_ms = 0.0;
-        double fidelity = 0.0;
-        std::uint64_t cycles = 0;
-    };
-    CycleEnd cycles(double max_latency_ms, std::uint64_t cycle_limit, LossGenerator& losses,
-                    InterruptionPoll& poll) const;
-
     std::string from_node_;
     std::string to_node_;
     StrategyType strategy_;
-    Admission admission_;
-    TimelineSettings settings_;
     double fidelity_target_ = 0.0;
+    TimelineSettings settings_;
+    Admission admission_;
     double propagation_ms_ = 0.0;
-    double swapped_fidelity_ = 0.0;  // after a cycle in which every pair arrived
-    bool swaps_ = false;             // three or more nodes: only then can a lost pair matter
-    // The first cycle in which an attempt fails under the all-zero key's draws; every cycle before
-    // it generates a pair on every hop. Never, on a route without hops.
-    std::uint64_t first_failing_cycle_ = UINT64_MAX;
+    std::optional<CyclePlan> plan_;  // when the route is admitted
 };
 
 }  // namespace vorn

@@ -51,7 +51,7 @@ void check_against_timeline(const Case& c) {
         const LossGenerator after_timeline = thread_losses;
 
         thread_losses = start;
-        InterruptionPoll poll(nullptr, PreparedRequest::kWorkPerClockCheck);
+        InterruptionPoll poll(nullptr, kWorkPerClockCheck);
         const SimulationResult got = prepared.run(bound, thread_losses, poll);
         const LossGenerator after_run = thread_losses;
         thread_losses = start;
@@ -134,7 +134,7 @@ TEST_CASE("an interruption ends a prepared request that runs to a far bound") {
     // A route without hops never fails an attempt; a NaN target is never met.
     const PreparedRequest prepared(chain(1, 0, 0.9), TimelineSettings::from_config(config_with(0.12, kInf)),
                                    {"N0", "N0", kNaN, 0.0, {}});
-    InterruptionPoll poll(&stop, PreparedRequest::kWorkPerClockCheck);
+    InterruptionPoll poll(&stop, kWorkPerClockCheck);
     bool interrupted = false;
     try {
         prepared.run(1e15, LossGenerator::for_this_thread(), poll);
@@ -163,6 +163,24 @@ TEST_CASE("an engine reuses a prepared request only for the same request on the 
     engine.define_network({{"A", 1.0}, {"C", 1.0}}, {{"C", "A", 0.0, 0.5, 1000.0, LinkType::Fiber, {}}});
     CHECK_EQ(outcome({"A", "C", 0.9, 10.0, StrategyType::LowestLatency}), "0 0.000000 0.000000 C");  // out of reach
     CHECK_EQ(outcome({"A", "B", 0.8, 10.0, {}}), "0 0.000000 0.000000 -");
+}
+
+TEST_CASE("a network's route graph follows its links, and copies build their own") {
+    const TimelineSettings settings = TimelineSettings::from_config(SimulationConfig::engine_default());
+    const auto path = [&](const QuantumNetwork& network) {
+        return PreparedRequest(network, settings, {"A", "C", 0.5, 0.0, {}}).path();
+    };
+    QuantumNetwork network;
+    for (const char* id : {"A", "B", "C"}) network.add_node(id, 1.0);
+    network.add_link("A", "B", LinkType::Fiber, 1.0, 0.9, 800.0);
+    CHECK(path(network).empty());
+    network.add_link("B", "C", LinkType::Fiber, 1.0, 0.9, 800.0);
+    CHECK(path(network) == (std::vector<std::string>{"A", "B", "C"}));
+    std::optional<QuantumNetwork> original(network);
+    CHECK(path(*original).size() == 3);      // builds the original's graph, which views its strings
+    const QuantumNetwork copy = *original;
+    original.reset();
+    CHECK(path(copy) == (std::vector<std::string>{"A", "B", "C"}));
 }
 
 TEST_CASE("key lengths saturate") {

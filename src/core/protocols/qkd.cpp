@@ -8,7 +8,6 @@ namespace vorn {
 namespace {
 
 constexpr double kFailedRoundMs = 2.5;
-constexpr std::uint64_t kWorkPerClockCheck = 1u << 12;
 
 }  // namespace
 
