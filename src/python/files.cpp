@@ -1,11 +1,12 @@
 // Python classes of the .vorn file records, and the module functions over files.
 #include "python/files.hpp"
 
-#include "files/number_text.hpp"
+#include "core/number_text.hpp"
 #include "files/validation.hpp"
 #include "files/vorn_bridge.hpp"
 #include "files/vorn_diff.hpp"
 #include "files/vorn_io.hpp"
+#include "python/interruption.hpp"
 #include "python/toolkit/dict_builder.hpp"
 
 namespace vorn::py {
@@ -30,15 +31,19 @@ VornFile to_record(const VornFileValue& value) {
     return file;
 }
 
-VornFile load_or_raise(const std::string& path) {
-    auto loaded = load_vorn_file(path);
-    if (!loaded) throw RuntimeFailure("Failed to load " + path + ": " + loaded.error().text());
-    return std::move(loaded).value();
+Result<VornFile> load(const std::string& path) {
+    SignalCheck signals;
+    return load_vorn_file(path, &signals);
 }
 
-void save_or_raise(const VornFileValue& file, const std::string& path) {
-    auto saved = save_vorn_file(path, to_record(file));
-    if (!saved) throw RuntimeFailure(saved.error().text());
+std::string load_failure(const std::string& path, const VornError& error) {
+    return "Failed to load " + path + ": " + error.text();
+}
+
+VornFile load_or_raise(const std::string& path) {
+    Result<VornFile> loaded = load(path);
+    if (!loaded) throw RuntimeFailure(load_failure(path, loaded.error()));
+    return std::move(loaded).value();
 }
 
 // ---- repr pieces ---------------------------------------------------------------------------
@@ -146,7 +151,12 @@ void add_link(VornFileValue& file, std::string id, std::string src, std::string 
                                    generation_rate_hz, link_type, satellite));
 }
 
-void save(const VornFileValue& file, std::string filepath) { save_or_raise(file, filepath); }
+// VornFile.save, and the module's save_vorn_file_wrapper (alias save).
+void save(const VornFileValue& file, std::string filepath) {
+    SignalCheck signals;
+    Result<void> saved = save_vorn_file(filepath, to_record(file), &signals);
+    if (!saved) throw RuntimeFailure(saved.error().text());
+}
 
 VornNode make_node(std::string id, std::optional<double> memory_lifetime_ms,
                    std::optional<std::uint32_t> memory_capacity, std::optional<VornNodeType> node_type) {
@@ -206,10 +216,10 @@ Ref validate(std::string filepath) {
 }
 
 Ref diff(std::string file1, std::string file2) {
-    auto first = load_vorn_file(file1);
-    if (!first) return DictBuilder().set("error", "Failed to load " + file1 + ": " + first.error().text()).take();
-    auto second = load_vorn_file(file2);
-    if (!second) return DictBuilder().set("error", "Failed to load " + file2 + ": " + second.error().text()).take();
+    Result<VornFile> first = load(file1);
+    if (!first) return DictBuilder().set("error", load_failure(file1, first.error())).take();
+    Result<VornFile> second = load(file2);
+    if (!second) return DictBuilder().set("error", load_failure(file2, second.error())).take();
     VornDiff report = diff_vorn_files(file1, file2, first.value(), second.value());
     return DictBuilder()
         .set("summary", report.summary)
@@ -229,8 +239,6 @@ Engine from_vorn_file(std::string filepath) {
     engine.define_network(payload.nodes, payload.links);
     return engine;
 }
-
-void save_wrapper(VornFileValue qf, std::string filepath) { save_or_raise(qf, filepath); }
 
 }  // namespace
 
@@ -254,7 +262,7 @@ PyMethodDef diff_function() { return module_function<&diff>("diff", {"file1", "f
 PyMethodDef from_vorn_file_function() { return module_function<&from_vorn_file>("from_vorn_file", {"filepath"}); }
 
 PyMethodDef save_vorn_file_wrapper_function() {
-    return module_function<&save_wrapper>("save_vorn_file_wrapper", {"qf", "filepath"},
+    return module_function<&save>("save_vorn_file_wrapper", {"qf", "filepath"},
                                           "Save a PyVornFile to disk (module-level save alias for PyVornFile.save())");
 }
 

@@ -1,15 +1,11 @@
-#include "files/number_text.hpp"
+#include "core/number_text.hpp"
 
-#include <cerrno>
+#include <algorithm>
 #include <charconv>
-#include <clocale>
 #include <cmath>
-#include <cstdlib>
-#include <locale.h>
-#include <string>
-#include <system_error>
+#include <string_view>
 
-namespace vorn::files {
+namespace vorn {
 namespace {
 
 // value = 0.d1d2d3... x 10^point, with the digits of the shortest round-trip representation.
@@ -86,16 +82,17 @@ std::string non_finite_text(double value) {
 
 }  // namespace
 
-std::string json_number_text(double value) {
-    if (!std::isfinite(value)) return "null";
-    const Decimal d = shortest_decimal(value);
-    return exponent_within(d, -5, 15) ? fixed_layout(d, true) : scientific_layout(d);
-}
-
-std::string debug_number_text(double value) {
+std::string shortest_number_text(double value, int plain_from, int plain_to) {
     if (!std::isfinite(value)) return non_finite_text(value);
     const Decimal d = shortest_decimal(value);
-    return exponent_within(d, -4, 15) ? fixed_layout(d, true) : scientific_layout(d);
+    return exponent_within(d, plain_from, plain_to) ? fixed_layout(d, true) : scientific_layout(d);
+}
+
+std::string debug_number_text(double value) { return shortest_number_text(value, -4, 15); }
+
+std::string optional_debug_text(const std::optional<double>& value) {
+    if (!value) return "None";
+    return "Some(" + debug_number_text(*value) + ")";
 }
 
 std::string plain_number_text(double value) {
@@ -103,31 +100,14 @@ std::string plain_number_text(double value) {
     return fixed_layout(shortest_decimal(value), false);
 }
 
-std::string fixed2_number_text(double value) {
+std::string fixed_number_text(double value, int decimals) {
     if (!std::isfinite(value)) return non_finite_text(value);
-    char buffer[400];  // DBL_MAX has 309 integer digits
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
-    return std::string(buffer, result.ptr);
+    decimals = std::max(decimals, 0);
+    // DBL_MAX has 309 integer digits; the sign, the point and the decimals come on top.
+    std::string out(312 + static_cast<std::size_t>(decimals), '\0');
+    const auto result = std::to_chars(out.data(), out.data() + out.size(), value, std::chars_format::fixed, decimals);
+    out.resize(static_cast<std::size_t>(result.ptr - out.data()));
+    return out;
 }
 
-std::string optional_debug_text(const std::optional<double>& value) {
-    if (!value) return "None";
-    return "Some(" + debug_number_text(*value) + ")";
-}
-
-std::optional<double> parse_json_double(std::string_view text) {
-    double value = 0.0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (result.ec == std::errc() && result.ptr == text.data() + text.size()) return value;
-    // from_chars leaves the value untouched on underflow; strtod under the C locale rounds it
-    // correctly to a subnormal or zero.
-    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    if (c_locale == locale_t{}) return std::nullopt;
-    const std::string terminated(text);
-    errno = 0;
-    value = strtod_l(terminated.c_str(), nullptr, c_locale);
-    if (std::isinf(value)) return std::nullopt;
-    return value;
-}
-
-}  // namespace vorn::files
+}  // namespace vorn
