@@ -120,7 +120,6 @@ struct JsonField {
     // Record: makes the member present and returns it; RecordList: appends an element and returns
     // it; Any: makes the member present and returns the JsonValue.
     void* (*open)(void* record) = nullptr;
-    bool (*present)(const void* record) = nullptr;
     void (*write)(JsonEmitter& out, const JsonFormat& format, const JsonField& field, const void* record) = nullptr;
 };
 
@@ -224,12 +223,16 @@ struct Access {
         else return &slot;
     }
 
-    static bool present(const void* record) {
-        if constexpr (kOptional) return (static_cast<const Record*>(record)->*Member).has_value();
-        else return true;
-    }
-
+    // The key and the value; for an absent optional member, nothing or null as the format says.
     static void write(JsonEmitter& out, const JsonFormat& format, const JsonField& field, const void* record) {
+        if constexpr (kOptional) {
+            if (!(static_cast<const Record*>(record)->*Member)) {
+                if (format.absent == AbsentField::Omitted) return;
+                out.key(field.key);
+                return out.null();
+            }
+        }
+        out.key(field.key);
         const Value& v = value(record);
         if constexpr (kKind == JsonKind::Text) {
             out.string(v);
@@ -262,7 +265,6 @@ struct Access {
         if constexpr (kKind == JsonKind::RecordList) f.inner = type_tag<typename ListOf<Value>::element>();
         f.store = &store;
         f.open = &open;
-        f.present = &present;
         f.write = &write;
         return f;
     }
