@@ -11,34 +11,35 @@ namespace {
 // value = 0.d1d2d3... x 10^point, with the digits of the shortest round-trip representation.
 struct Decimal {
     bool negative = false;
-    std::string digits;  // no leading or trailing zeros, except the single "0" of zero
-    int point = 0;       // digits before the decimal point; may be <= 0 or > digits.size()
+    char buffer[32];         // what to_chars wrote; digits point into it
+    std::string_view digits;  // no leading or trailing zeros, except the single "0" of zero
+    int point = 0;            // digits before the decimal point; may be <= 0 or > digits.size()
 };
 
-Decimal shortest_decimal(double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
-    // Shape: [-]d[.ddd]e(+|-)xx
-    const std::string_view text(buffer, static_cast<std::size_t>(result.ptr - buffer));
-    Decimal decimal;
-    std::size_t i = 0;
-    if (text[i] == '-') {
-        decimal.negative = true;
-        ++i;
+// Reads the shape [-]d[.ddd]e(+|-)dd[d] that to_chars writes, and moves the digits together.
+void shortest_decimal(double value, Decimal& d) {
+    char* const end = std::to_chars(d.buffer, d.buffer + sizeof d.buffer, value, std::chars_format::scientific).ptr;
+    char* p = d.buffer;
+    d.negative = *p == '-';
+    if (d.negative) ++p;
+    char* const first = p;
+    char* out = p + 1;
+    p += 1;
+    if (*p == '.') {
+        for (++p; *p != 'e'; ++p) *out++ = *p;
     }
-    const std::size_t e = text.find('e');
-    for (; i < e; ++i)
-        if (text[i] != '.') decimal.digits.push_back(text[i]);
+    d.digits = std::string_view(first, static_cast<std::size_t>(out - first));
+    const bool negative_exponent = p[1] == '-';
     int exponent = 0;
-    std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(), exponent);
-    decimal.point = exponent + 1;
-    return decimal;
+    for (p += 2; p < end; ++p) exponent = exponent * 10 + (*p - '0');
+    d.point = (negative_exponent ? -exponent : exponent) + 1;
 }
 
 std::string fixed_layout(const Decimal& d, bool keep_fraction) {
     std::string out;
-    if (d.negative) out.push_back('-');
     const int n = static_cast<int>(d.digits.size());
+    out.reserve(static_cast<std::size_t>(std::max(n, d.point) + std::max(-d.point, 0)) + 4);
+    if (d.negative) out.push_back('-');
     if (d.point <= 0) {
         out += "0.";
         out.append(static_cast<std::size_t>(-d.point), '0');
@@ -48,9 +49,9 @@ std::string fixed_layout(const Decimal& d, bool keep_fraction) {
         out.append(static_cast<std::size_t>(d.point - n), '0');
         if (keep_fraction) out += ".0";
     } else {
-        out.append(d.digits, 0, static_cast<std::size_t>(d.point));
+        out += d.digits.substr(0, static_cast<std::size_t>(d.point));
         out.push_back('.');
-        out.append(d.digits, static_cast<std::size_t>(d.point));
+        out += d.digits.substr(static_cast<std::size_t>(d.point));
     }
     return out;
 }
@@ -61,7 +62,7 @@ std::string scientific_layout(const Decimal& d) {
     out.push_back(d.digits[0]);
     if (d.digits.size() > 1) {
         out.push_back('.');
-        out.append(d.digits, 1);
+        out += d.digits.substr(1);
     }
     out.push_back('e');
     out += std::to_string(d.point - 1);
@@ -84,7 +85,8 @@ std::string non_finite_text(double value) {
 
 std::string shortest_number_text(double value, int plain_from, int plain_to) {
     if (!std::isfinite(value)) return non_finite_text(value);
-    const Decimal d = shortest_decimal(value);
+    Decimal d;
+    shortest_decimal(value, d);
     return exponent_within(d, plain_from, plain_to) ? fixed_layout(d, true) : scientific_layout(d);
 }
 
@@ -97,7 +99,9 @@ std::string optional_debug_text(const std::optional<double>& value) {
 
 std::string plain_number_text(double value) {
     if (!std::isfinite(value)) return non_finite_text(value);
-    return fixed_layout(shortest_decimal(value), false);
+    Decimal d;
+    shortest_decimal(value, d);
+    return fixed_layout(d, false);
 }
 
 std::string fixed_number_text(double value, int decimals) {
