@@ -240,6 +240,15 @@ class TestSaveWhereRenamingCannot:
         assert (folder / "net.vorn").read_text() == EMPTY_NET and (folder / "net.vorn").stat().st_ino != inode
         assert listing(folder) == ["net.vorn"]
 
+    def test_a_file_this_user_may_not_write_is_refused_not_replaced(self, folder):
+        path = folder / "net.vorn"
+        if os.geteuid() == 0:
+            os.chown(path, 0, 0)  # root's, for nobody
+        path.chmod(0o444)
+        folder.chmod(0o777)
+        assert as_another_user(folder, lambda: vc.VornFile("net").save("net.vorn")) == "IO error: Permission denied"
+        assert path.read_text() == "old" and listing(folder) == ["net.vorn"]
+
     @pytest.mark.skipif(os.geteuid() != 0, reason="a file of another user needs root to make")
     def test_a_writable_file_of_another_user(self, folder):
         path = folder / "net.vorn"

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
@@ -64,6 +65,51 @@ std::string directory_of(const std::string& path) {
 
 // -- reading
 
+// The offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
+// forms, surrogates and code points above U+10FFFF included), or nullopt for valid text.
+std::optional<std::size_t> first_invalid_utf8(std::string_view text) noexcept {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::size_t i = 0;
+    while (i < size) {
+        // Runs of ASCII go eight bytes at a time.
+        while (i + 8 <= size) {
+            std::uint64_t block;
+            std::memcpy(&block, bytes + i, 8);
+            if (block & 0x8080808080808080ull) break;
+            i += 8;
+        }
+        if (i >= size) break;
+        const unsigned char lead = bytes[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length = 0;
+        unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) low = 0xA0;        // overlong
+            else if (lead == 0xED) high = 0x9F;  // surrogates
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) low = 0x90;        // overlong
+            else if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+        } else {
+            return i;
+        }
+        if (i + length > size) return i;
+        if (bytes[i + 1] < low || bytes[i + 1] > high) return i;
+        for (std::size_t k = 2; k < length; ++k)
+            if ((bytes[i + k] & 0xC0) != 0x80) return i;
+        i += length;
+    }
+    return std::nullopt;
+}
+
+
 constexpr std::size_t kReadChunk = std::size_t{8} << 20;
 
 // -- writing
@@ -93,6 +139,7 @@ std::error_code resolve(const std::string& path, Target& target) {
         std::string link(static_cast<std::size_t>(PATH_MAX), '\0');
         const ssize_t length = ::readlink(current.c_str(), link.data(), link.size());
         if (length < 0) return last_error();
+        if (static_cast<std::size_t>(length) == link.size()) return error_of(ENAMETOOLONG);
         link.resize(static_cast<std::size_t>(length));
         current = (link.front() == '/') ? link : directory_of(current) + "/" + link;
     }
@@ -196,48 +243,6 @@ std::error_code replace_by_rename(const std::string& path, std::string_view cont
 
 }  // namespace
 
-std::optional<std::size_t> first_invalid_utf8(std::string_view text) noexcept {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    const std::size_t size = text.size();
-    std::size_t i = 0;
-    while (i < size) {
-        // Runs of ASCII go eight bytes at a time.
-        while (i + 8 <= size) {
-            std::uint64_t block;
-            std::memcpy(&block, bytes + i, 8);
-            if (block & 0x8080808080808080ull) break;
-            i += 8;
-        }
-        if (i >= size) break;
-        const unsigned char lead = bytes[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0) low = 0xA0;        // overlong
-            else if (lead == 0xED) high = 0x9F;  // surrogates
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0) low = 0x90;        // overlong
-            else if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-        } else {
-            return i;
-        }
-        if (i + length > size) return i;
-        if (bytes[i + 1] < low || bytes[i + 1] > high) return i;
-        for (std::size_t k = 2; k < length; ++k)
-            if ((bytes[i + k] & 0xC0) != 0x80) return i;
-        i += length;
-    }
-    return std::nullopt;
-}
-
 std::variant<std::string, ReadFailure> read_text_file(const std::string& path, Interruption* interruption) {
     const auto failure = [](int code) { return ReadFailure{error_of(code).message()}; };
     // The system would stop reading the name at a NUL and open some other file.
@@ -283,6 +288,8 @@ std::error_code write_text_file(const std::string& path, std::string_view conten
     if (S_ISDIR(existing.st_mode)) return error_of(EISDIR);
     if (target.through_proc || !S_ISREG(existing.st_mode) || existing.st_nlink > 1)
         return write_in_place(target.path, content, interruption);
+    // A file this process may not write is not replaced either.
+    if (::faccessat(AT_FDCWD, target.path.c_str(), W_OK, AT_EACCESS) != 0) return last_error();
     Outcome outcome;
     const std::error_code error = replace_by_rename(target.path, content, &existing, interruption, outcome);
     if (outcome == Outcome::InPlace) return write_in_place(target.path, content, interruption);

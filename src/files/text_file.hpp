@@ -1,8 +1,6 @@
 // Reading and writing whole text files, for both file formats.
 #pragma once
 
-#include <cstddef>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -11,10 +9,6 @@
 #include "core/failure.hpp"
 
 namespace vorn::files {
-
-// The offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
-// forms, surrogates and code points above U+10FFFF included), or nullopt for valid text.
-std::optional<std::size_t> first_invalid_utf8(std::string_view text) noexcept;
 
 // Why a file could not be read: the system's error text ("No such file or directory", "Is a
 // directory"), "not a regular file", or "file is not valid UTF-8 (byte offset N)".
