@@ -112,7 +112,7 @@ struct About : JsonProblem {
 
 bool is_plain_integer(std::string_view text) { return text.find_first_of(".eE") == std::string_view::npos; }
 
-// Bytes of work between two looks at the clock (see InterruptionPoll): some hundred microseconds.
+// Events between two looks at the clock (see InterruptionPoll): some hundred microseconds of parsing.
 constexpr std::uint64_t kEventsPerClockCheck = 4096;
 
 class SchemaHandler {

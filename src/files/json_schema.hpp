@@ -7,6 +7,7 @@
 //         json_field<&Point::name>("name", kRequired),
 //         json_field<&Point::weight>("weight", kOptional),     // std::optional<double>
 //         json_field<&Point::kind>("kind", kOptional, kKinds), // an enum, spelt as kKinds says
+//         json_field<&Point::tags>("tags", kRequired, kTag),   // std::vector<Tag>, kTag its table
 //     };
 //     constexpr JsonRecord kPoint = json_record<Point>("a point", kPointFields);
 //     constexpr JsonFormat kPointFormat{kPoint};
@@ -19,7 +20,8 @@
 //     a record R                     an object, read and written by R's own table
 //     std::vector<R>                 an array of objects
 //     JsonValue                      any JSON value, kept as data
-// each also wrapped in std::optional, which is absent until the key is read. Keys are written in
+// each but the list also wrapped in std::optional, which is absent until the key is read (and
+// leaves a default-initialised member as it is when the key is missing). Keys are written in
 // table order. A record may have at most 64 fields. The tables are checked when they are compiled:
 // a field whose member belongs to another record, or whose sub-table describes another type, does
 // not compile.
