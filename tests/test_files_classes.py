@@ -4,7 +4,6 @@ Rules every class shares (copies on read, conversions, deleting, enum members) a
 """
 import gc
 import math
-import pathlib
 import weakref
 
 import pytest
@@ -68,14 +67,14 @@ def test_reprs(value, text):
 
 
 @pytest.mark.parametrize(
-    "args, kwargs, visibility, weather",
-    [((), {}, 1.0, 1.0), ((None, 0.25), {}, 1.0, 0.25), ((1,), {"weather_factor": 2}, 1.0, 2.0)],
+    "args, kwargs, visibility, weather, rate",
+    [((), {}, 1.0, 1.0, 1000.0), ((None, 0.25), {}, 1.0, 0.25, 250.0), ((0.5,), {"weather_factor": 2}, 0.5, 2.0, 1000.0)],
 )
-def test_satellite_extension(args, kwargs, visibility, weather):
+def test_satellite_extension(args, kwargs, visibility, weather, rate):
     satellite = vc.VornSatelliteExtension(*args, **kwargs)
     assert (satellite.visibility, satellite.weather_factor) == (visibility, weather)
     assert type(satellite.visibility) is float
-    assert satellite.effective_rate(1000) == 1000 * visibility * weather
+    assert satellite.effective_rate(1000) == rate
     assert repr(satellite).startswith("<vorn_core.VornSatelliteExtension object at 0x")
 
 
@@ -109,16 +108,12 @@ def test_other_file_classes_compare_by_identity():
 @pytest.mark.parametrize(
     "target, name, value, error, message",
     [
-        (link(), "link_type", NodeType.Satellite, TypeError,
-         "'VornNodeType' object cannot be converted to 'VornLinkType'"),
-        (vc.VornFile("n"), "config", vc.VornConstraints(), TypeError,
-         "'VornConstraints' object cannot be converted to 'VornConfig'"),
         (vc.VornNode("A"), "memory_capacity", 4.0, TypeError, "'float' object cannot be interpreted as an integer"),
         (vc.VornNode("A"), "memory_capacity", -1, OverflowError, "out of range integral type conversion attempted"),
         (vc.VornConfig(), "max_attempts", 2**32, OverflowError, "out of range integral type conversion attempted"),
     ],
 )
-def test_writes_refuse_wrong_types(target, name, value, error, message):
+def test_u32_fields_refuse_what_does_not_fit(target, name, value, error, message):
     with pytest.raises(error) as raised:
         setattr(target, name, value)
     assert str(raised.value) == message
@@ -146,21 +141,15 @@ def test_extensions_hold_any_object_and_a_cycle_through_them_is_collected():
 
 
 @pytest.mark.parametrize(
-    "call, error, message",
+    "call, message",
     [
-        (lambda: vc.VornFile(), TypeError, "VornFile.__new__() missing 1 required positional argument: 'name'"),
-        (lambda: vc.VornFile("n").add_link("L", "A", "B", 1, 1, 1, satellite=vc.SatelliteConditions()), TypeError,
-         "argument 'satellite': 'SatelliteConditions' object cannot be converted to 'VornSatelliteExtension'"),
-        (lambda: vc.VornFile("n").save(pathlib.Path("x.vorn")), TypeError,
-         "argument 'filepath': 'PosixPath' object cannot be converted to 'PyString'"),
-        (lambda: vc.save(vc.VornNode("A"), "x.vorn"), TypeError,
-         "argument 'qf': 'VornNode' object cannot be converted to 'VornFile'"),
-        (lambda: vc.VornSatelliteExtension(1, 2, 3), TypeError,
+        (lambda: vc.save(vc.VornNode("A"), "x.vorn"), "argument 'qf': 'VornNode' object cannot be converted to 'VornFile'"),
+        (lambda: vc.VornSatelliteExtension(1, 2, 3),
          "VornSatelliteExtension.__new__() takes from 0 to 2 positional arguments but 3 were given"),
     ],
 )
-def test_argument_errors(call, error, message):
-    with pytest.raises(error) as raised:
+def test_argument_errors(call, message):
+    with pytest.raises(TypeError) as raised:
         call()
     assert str(raised.value) == message
 

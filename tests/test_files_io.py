@@ -1,7 +1,9 @@
 """Loading and saving .vorn files: read failures, version check, atomic replacement, and the engine bridge."""
 import json
 import os
+import signal
 import stat
+import subprocess
 import sys
 
 import pytest
@@ -31,6 +33,11 @@ def listing(directory):
     return sorted(os.listdir(directory))
 
 
+def make_fifo(path):
+    os.mkfifo(path)
+    return str(path)
+
+
 def invalid_and_versioned(version):
     return dict(VALID, version=version, nodes=[{"id": "A"}, {"id": "A"}])  # the version is checked first
 
@@ -40,8 +47,11 @@ def invalid_and_versioned(version):
     [
         pytest.param(lambda tmp: str(tmp / "ñ.vorn"), "IO error: No such file or directory", id="missing"),
         pytest.param(lambda tmp: str(tmp), "IO error: Is a directory", id="directory"),
-        pytest.param(lambda tmp: "/dev/null", "JSON parse error: The document is empty at line 1 column 1",
-                     id="no size, no content"),
+        pytest.param(lambda tmp: make_fifo(tmp / "pipe.vorn"), "IO error: not a regular file",
+                     id="a FIFO without a writer is not waited for"),
+        pytest.param(lambda tmp: "/dev/zero", "IO error: not a regular file", id="an endless device"),
+        pytest.param(lambda tmp: write_text(tmp / "empty.vorn", ""),
+                     "JSON parse error: The document is empty at line 1 column 1", id="empty"),
         pytest.param(lambda tmp: write_json(tmp / "v.vorn", invalid_and_versioned("1.00")),
                      "Unsupported vorn version: 1.00", id="version compared as text"),
         pytest.param(lambda tmp: write_json(tmp / "v.vorn", invalid_and_versioned("1.0 ")),
@@ -127,6 +137,132 @@ class TestSave:
         assert listing(tmp_path) == [name]
         assert vc.load_vorn_file(name).metadata.name == "net"
 
+    def test_a_file_with_two_names_is_written_in_place(self, tmp_path):
+        first, second = tmp_path / "a.vorn", tmp_path / "b.vorn"
+        first.write_text("old")
+        os.link(first, second)
+        vc.VornFile("net").save(str(first))
+        assert second.read_text() == EMPTY_NET and os.path.samefile(first, second)
+        assert listing(tmp_path) == ["a.vorn", "b.vorn"]
+
+    def test_devices_and_pipes_are_written_in_place(self, tmp_path):
+        vc.VornFile("net").save("/dev/null")
+        fifo = tmp_path / "pipe.vorn"
+        os.mkfifo(fifo)
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        try:
+            vc.VornFile("net").save(str(fifo))
+            assert os.read(reader, 1000).decode() == EMPTY_NET
+        finally:
+            os.close(reader)
+        assert stat.S_ISFIFO(os.stat(fifo).st_mode) and listing(tmp_path) == ["pipe.vorn"]
+
+    def test_standard_output_redirected_to_a_file_stays_that_file(self, tmp_path):
+        out = tmp_path / "out.txt"
+        with open(out, "w") as stdout:
+            stdout.write("x" * 1000)
+            stdout.flush()
+            subprocess.run([sys.executable, "-c", "import vorn_core; vorn_core.VornFile('net').save('/dev/stdout')"],
+                           stdout=stdout, check=True)
+            assert os.fstat(stdout.fileno()).st_ino == out.stat().st_ino
+        assert out.read_text() == EMPTY_NET and listing(tmp_path) == ["out.txt"]
+
+    @pytest.mark.skipif(os.geteuid() != 0, reason="giving a file to another user needs root")
+    def test_owner_and_group_are_kept(self, tmp_path):
+        path = tmp_path / "net.vorn"
+        path.write_text("old")
+        os.chown(path, 1234, 5678)
+        path.chmod(0o4640)
+        vc.VornFile("net").save(str(path))
+        info = path.stat()
+        assert (info.st_uid, info.st_gid, stat.S_IMODE(info.st_mode)) == (1234, 5678, 0o4640)
+        assert path.read_text() == EMPTY_NET
+
+
+def as_another_user(tmp_path, action):
+    """Runs action() with the directory tmp_path as working directory, under the user nobody when this process is
+    root (whose writes no permission bit refuses), in a child process. Returns the text of what it raised, or None."""
+    if os.geteuid() != 0:
+        previous = os.getcwd()
+        os.chdir(tmp_path)
+        try:
+            action()
+        except Exception as error:
+            return str(error)
+        finally:
+            os.chdir(previous)
+        return None
+    read_end, write_end = os.pipe()
+    child = os.fork()
+    if child == 0:
+        try:
+            os.close(read_end)
+            os.chdir(tmp_path)
+            os.setgid(65534)
+            os.setuid(65534)
+            action()
+            message = b"ok"
+        except BaseException as error:
+            message = str(error).encode()
+        os.write(write_end, message)
+        os._exit(0)
+    os.close(write_end)
+    with os.fdopen(read_end, "rb") as pipe:
+        message = pipe.read().decode()
+    os.waitpid(child, 0)
+    return None if message == "ok" else message
+
+
+NOBODY = 65534 if os.geteuid() == 0 else os.geteuid()
+
+
+class TestSaveWhereRenamingCannot:
+    """Each case is one that a write through a temporary file and a rename would refuse or get wrong."""
+
+    @pytest.fixture
+    def folder(self, tmp_path):
+        folder = tmp_path / "folder"
+        folder.mkdir()
+        (folder / "net.vorn").write_text("old")
+        os.chown(folder / "net.vorn", NOBODY, NOBODY)
+        yield folder
+        folder.chmod(0o755)
+
+    def test_a_writable_file_in_a_directory_that_takes_no_new_file(self, folder):
+        inode = (folder / "net.vorn").stat().st_ino
+        folder.chmod(0o555)
+        assert as_another_user(folder, lambda: vc.VornFile("net").save("net.vorn")) is None
+        assert (folder / "net.vorn").read_text() == EMPTY_NET and (folder / "net.vorn").stat().st_ino == inode
+        assert listing(folder) == ["net.vorn"]
+
+    def test_a_directory_that_cannot_be_synced_after_the_rename(self, folder):
+        inode = (folder / "net.vorn").stat().st_ino
+        folder.chmod(0o333)  # no reading: it cannot be opened to sync it
+        assert as_another_user(folder, lambda: vc.VornFile("net").save("net.vorn")) is None
+        folder.chmod(0o755)
+        assert (folder / "net.vorn").read_text() == EMPTY_NET and (folder / "net.vorn").stat().st_ino != inode
+        assert listing(folder) == ["net.vorn"]
+
+    def test_a_file_this_user_may_not_write_is_refused_not_replaced(self, folder):
+        path = folder / "net.vorn"
+        if os.geteuid() == 0:
+            os.chown(path, 0, 0)  # root's, for nobody
+        path.chmod(0o444)
+        folder.chmod(0o777)
+        assert as_another_user(folder, lambda: vc.VornFile("net").save("net.vorn")) == "IO error: Permission denied"
+        assert path.read_text() == "old" and listing(folder) == ["net.vorn"]
+
+    @pytest.mark.skipif(os.geteuid() != 0, reason="a file of another user needs root to make")
+    def test_a_writable_file_of_another_user(self, folder):
+        path = folder / "net.vorn"
+        os.chown(path, 0, 0)
+        path.chmod(0o666)
+        folder.chmod(0o777)
+        inode = path.stat().st_ino
+        assert as_another_user(folder, lambda: vc.VornFile("net").save("net.vorn")) is None
+        assert path.read_text() == EMPTY_NET and path.stat().st_ino == inode and path.stat().st_uid == 0
+        assert listing(folder) == ["net.vorn"]
+
 
 class TestFailedSave:
     @pytest.fixture
@@ -134,10 +270,14 @@ class TestFailedSave:
         (tmp_path / "dir").mkdir()
         (tmp_path / "dir" / "inside.txt").write_text("keep")
         (tmp_path / "to-dir").symlink_to(tmp_path / "dir")
+        (tmp_path / "loop-a").symlink_to("loop-b")
+        (tmp_path / "loop-b").symlink_to("loop-a")
+        os.mkfifo(tmp_path / "pipe")
         return tmp_path
 
     def snapshot(self, root):
-        return sorted(str(p.relative_to(root)) for p in root.rglob("*")), (root / "dir" / "inside.txt").read_text()
+        entries = sorted((str(p.relative_to(root)), p.is_symlink()) for p in root.rglob("*"))
+        return entries, (root / "dir" / "inside.txt").read_text()
 
     @pytest.mark.parametrize(
         "target, message",
@@ -145,7 +285,9 @@ class TestFailedSave:
             ("dir", "IO error: Is a directory"),
             ("to-dir", "IO error: Is a directory"),
             ("missing/net.vorn", "IO error: No such file or directory"),
-            pytest.param("n" * 251 + ".vorn", "IO error: File name too long", id="fails at the rename, after writing"),
+            ("n" * 251 + ".vorn", "IO error: File name too long"),
+            ("loop-a", "IO error: Too many levels of symbolic links"),
+            pytest.param("pipe", "IO error: No such device or address", id="a FIFO without a reader"),
         ],
     )
     def test_nothing_changes(self, tree, target, message):
@@ -155,30 +297,74 @@ class TestFailedSave:
         assert str(raised.value) == message
         assert self.snapshot(tree) == before
 
-    def test_a_fifo_is_refused_not_replaced(self, tmp_path):
-        path = tmp_path / "pipe.vorn"
-        os.mkfifo(path)
-        reader = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
-        try:
-            with pytest.raises(RuntimeError, match="^IO error: Operation not supported$"):
-                vc.VornFile("net").save(str(path))
-            assert stat.S_ISFIFO(os.stat(path).st_mode)
-            assert listing(tmp_path) == ["pipe.vorn"]
-        finally:
-            os.close(reader)
+
+class Alarm:
+    """Raises KeyboardInterrupt from a signal handler once the given time has passed, as Ctrl-C would."""
+
+    def __init__(self, seconds):
+        self.seconds = seconds
+
+    def __enter__(self):
+        def interrupt(signum, frame):
+            raise KeyboardInterrupt
+
+        self.previous = signal.signal(signal.SIGALRM, interrupt)
+        signal.setitimer(signal.ITIMER_REAL, self.seconds)
+
+    def __exit__(self, *exc):
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, self.previous)
+
+
+def test_ctrl_c_stops_a_long_load(tmp_path):
+    path = write_text(tmp_path / "long.vorn", doc_with_filler(8_000_000))
+    done = []
+    with pytest.raises(KeyboardInterrupt), Alarm(0.002):
+        vc.load_vorn_file(path)
+        done.append(True)
+    assert done == []
+
+
+def doc_with_filler(count):
+    """A valid file whose unknown key holds count zeros, which the reader checks and skips."""
+    return json.dumps(VALID)[:-1] + ', "filler": [' + "0," * (count - 1) + "0]}"
+
+
+def test_ctrl_c_stops_a_save_into_a_full_pipe(tmp_path):
+    fifo = tmp_path / "pipe.vorn"
+    os.mkfifo(fifo)
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # and never reads
+    f = vc.VornFile("net")
+    for i in range(20_000):
+        f.add_node(f"node-{i}")
+    try:
+        with pytest.raises(KeyboardInterrupt), Alarm(0.05):
+            f.save(str(fifo))
+    finally:
+        os.close(reader)
 
 
 def test_engine_bridge(tmp_path):
     path = write_json(tmp_path / "net.vorn", dict(VALID, config={}))
-    assert type(vc.from_vorn_file(path)) is vc.VornEngine
+
+    def network(engine):
+        context = engine.simulate("A", "B", 0.5, 100.0, 1, seed=1)._context
+        return context.nodes, context.links
+
+    expected = ([("A", 1.5), ("B", 1.0)], [("A", "B", 10.0, 0.9, 100.0)])
+    assert network(vc.from_vorn_file(path)) == expected
     engine = vc.VornEngine()
     assert engine.define_network_from_vorn(vc.load_vorn_file(path)) is None
+    assert network(engine) == expected
     # Defining a network from a file in memory does not validate it.
     f = vc.VornFile("net")
+    f.add_node("A", 2000.0)
     f.add_node("A")
-    f.add_node("A")
+    f.add_node("B")
     f.add_link("", "A", "Z", -1.0, 2.0, 0.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0, 0))
-    assert engine.define_network_from_vorn(qf=f) is None
+    f.add_link("L", "B", "A", 5.0, 0.5, 7.0)
+    engine.define_network_from_vorn(qf=f)
+    assert network(engine) == ([("A", 1.0), ("B", 1.0)], [("A", "Z", -1.0, 2.0, 0.0), ("B", "A", 5.0, 0.5, 7.0)])
 
 
 def test_calls_keep_reference_counts(tmp_path):

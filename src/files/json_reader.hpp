@@ -1,25 +1,48 @@
-// Reading the JSON text of a .vorn file into its records. Structure and types only: the version
-// value and the semantic rules are checked by the loader and the validator.
+// Reading a JSON document into a record by the tables of its format (json_schema.hpp).
+//
+// Rules every format shares: members in any order; unknown keys skipped with their values at every
+// level (the values are still checked as JSON); a known key twice in one object refused; a required
+// key missing or null refused; an optional key given null the same as absent; numbers taken from
+// their raw text (u32 fields refuse fractions, exponents and out-of-range values); arrays and
+// objects nested deeper than kMaxJsonNesting refused without recursion; NUL bytes, lone surrogate
+// escapes and trailing text refused. The first problem ends reading.
 #pragma once
 
 #include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <string>
 #include <string_view>
+#include <variant>
 
-#include "files/vorn_error.hpp"
-#include "files/vorn_file.hpp"
+#include "core/failure.hpp"
+#include "files/json_schema.hpp"
 
 namespace vorn::files {
 
-// Arrays and objects may nest this many levels (the top-level object is level 1); one more is refused.
-inline constexpr std::size_t kMaxJsonNesting = 128;
+struct JsonReadError {
+    std::string message;     // the format's text for the problem (JsonFormat::message)
+    std::size_t line = 0;    // 1-based position of the problem
+    std::size_t column = 0;  // counted in characters
 
-// Parses a whole document. The text may hold any bytes (a NUL is refused where it appears). On
-// failure the error is of kind Json and its detail names the problem and the key or value
-// concerned and ends with "at line L column C" (1-based, columns counted in characters).
-// Unknown keys are skipped with their values at every level; the values are still checked as JSON.
-Result<VornFile> read_vorn_json(std::string_view text);
-// The same for text already known to be valid UTF-8 (as the file reader ensures): the encoding
-// is not checked a second time.
-Result<VornFile> read_vorn_json_utf8(std::string_view text);
+    // The message followed by " at line L column C".
+    std::string text() const { return message + " at line " + std::to_string(line) + " column " + std::to_string(column); }
+};
+
+// Reads a whole document into `record`, which must be a default-constructed object of the format's
+// root type; on failure it holds part of the document and should be dropped. The text must be valid
+// UTF-8 (the file reader checks it). Long reads ask `interruption` now and then; a stop throws
+// vorn::Interrupted. A broken expectation of the JSON library throws std::logic_error.
+std::optional<JsonReadError> read_json_into(const JsonFormat& format, std::string_view text, void* record,
+                                            Interruption* interruption = nullptr);
+
+template <class Root>
+std::variant<Root, JsonReadError> read_json(const JsonFormat& format, std::string_view text,
+                                            Interruption* interruption = nullptr) {
+    if (format.root.type != json_detail::type_tag<Root>()) throw std::logic_error("the format reads another type");
+    Root record{};
+    if (std::optional<JsonReadError> error = read_json_into(format, text, &record, interruption)) return *std::move(error);
+    return record;
+}
 
 }  // namespace vorn::files

@@ -1,20 +1,22 @@
-// Writing a .vorn file as pretty-printed JSON: two-space indentation, keys in record order, absent
-// optional fields left out, "[]" and "{}" for empty containers, no newline at the end.
+// Writing a record as a JSON document by the tables of its format (json_schema.hpp): keys in table
+// order, an absent optional member left out or written as null as the format says, in the layout
+// of JsonEmitter.
 #pragma once
 
+#include <stdexcept>
 #include <string>
 
-#include "files/json_value.hpp"
-#include "files/vorn_file.hpp"
+#include "files/json_schema.hpp"
 
 namespace vorn::files {
 
-// Cannot fail for any record. Floats use the shortest text that reads back to the same value and
-// keep ".0" when whole; non-finite floats are written as null. Strings are written as UTF-8 with
-// the standard escapes (control characters as \u00XX).
-std::string write_vorn_json(const VornFile& file);
-
-// One JSON value in the same layout, as it appears at the top level of a document.
-std::string write_json_value(const JsonValue& value);
+// Cannot fail for a well-formed record; an enumerator without a spelling throws std::logic_error.
+template <class Root>
+std::string write_json(const JsonFormat& format, const Root& record) {
+    if (format.root.type != json_detail::type_tag<Root>()) throw std::logic_error("the format writes another type");
+    JsonEmitter out;
+    write_json_record(out, format, format.root, &record);
+    return out.text();
+}
 
 }  // namespace vorn::files

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "files/number_text.hpp"
+#include "core/number_text.hpp"
 
 namespace vorn::files {
 namespace {

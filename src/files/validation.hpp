@@ -57,7 +57,6 @@ struct ValidationResult {
         errors.push_back(std::move(error));
         valid = false;
     }
-    void add_warning(ValidationWarning warning) { warnings.push_back(std::move(warning)); }
 };
 
 // Runs the rules in order: duplicate ids, then the link checks link by link (self-loop, unknown

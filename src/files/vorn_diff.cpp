@@ -1,55 +1,11 @@
 #include "files/vorn_diff.hpp"
 
 #include "core/heatmap.hpp"
-
-#include <unordered_map>
-
-#include "files/number_text.hpp"
+#include "core/number_text.hpp"
+#include "files/keyed_index.hpp"
 
 namespace vorn::files {
 namespace {
-
-// Items by key, in the order in which each key first appears; a later item with the same key
-// replaces the earlier one.
-template <class Item>
-class Index {
-public:
-    template <class KeyOf>
-    Index(const std::vector<Item>& items, KeyOf key_of) {
-        position_.reserve(items.size());
-        for (const Item& item : items) {
-            std::string key = key_of(item);
-            const auto [at, inserted] = position_.try_emplace(key, order_.size());
-            if (inserted) order_.push_back({std::move(key), &item});
-            else order_[at->second].second = &item;
-        }
-    }
-
-    const Item* find(const std::string& key) const {
-        const auto at = position_.find(key);
-        return at == position_.end() ? nullptr : order_[at->second].second;
-    }
-    const std::vector<std::pair<std::string, const Item*>>& entries() const { return order_; }
-
-private:
-    std::vector<std::pair<std::string, const Item*>> order_;
-    std::unordered_map<std::string, std::size_t> position_;
-};
-
-template <class Item, class KeyOf>
-void compare_items(const std::vector<Item>& first, const std::vector<Item>& second, KeyOf key_of,
-                   std::vector<std::string>& added, std::vector<std::string>& removed,
-                   std::vector<std::string>& modified) {
-    const Index<Item> old_index(first, key_of);
-    const Index<Item> new_index(second, key_of);
-    for (const auto& [key, item] : old_index.entries()) {
-        const Item* other = new_index.find(key);
-        if (!other) removed.push_back(key);
-        else if (!(*item == *other)) modified.push_back(key);
-    }
-    for (const auto& [key, item] : new_index.entries())
-        if (!old_index.find(key)) added.push_back(key);
-}
 
 template <class T>
 std::optional<FieldChange<T>> change_if_different(const T& old_value, const T& new_value) {
@@ -143,10 +99,16 @@ VornDiff diff_vorn_files(std::string_view path1, std::string_view path2, const V
         diff.metadata = std::move(change);
     }
 
-    compare_items(first.nodes, second.nodes, [](const VornNode& node) { return node.id; }, diff.nodes_added,
-                  diff.nodes_removed, diff.nodes_modified);
-    compare_items(first.links, second.links, [](const VornLink& link) { return hop_key(link.from, link.to); },
-                  diff.links_added, diff.links_removed, diff.links_modified);
+    const auto differ = [](const auto& a, const auto& b) { return !(a == b); };
+    KeyedChanges nodes = compare_keyed(first.nodes, second.nodes, [](const VornNode& node) { return node.id; }, differ);
+    KeyedChanges links = compare_keyed(
+        first.links, second.links, [](const VornLink& link) { return hop_key(link.from, link.to); }, differ);
+    diff.nodes_added = std::move(nodes.added);
+    diff.nodes_removed = std::move(nodes.removed);
+    diff.nodes_modified = std::move(nodes.modified);
+    diff.links_added = std::move(links.added);
+    diff.links_removed = std::move(links.removed);
+    diff.links_modified = std::move(links.modified);
 
     diff.config = compare_sections<VornConfig, ConfigChange>(
         first.config, second.config, [](ConfigChange& change, const VornConfig& a, const VornConfig& b, bool both) {

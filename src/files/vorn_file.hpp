@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "core/network.hpp"
@@ -14,12 +13,6 @@ namespace vorn::files {
 
 enum class VornNodeType : std::uint8_t { Ground = 0, Satellite = 1, Repeater = 2 };
 enum class VornLinkType : std::uint8_t { Fiber = 0, Satellite = 1 };
-
-// The lowercase spellings used in files: "ground", "satellite", "repeater"; "fiber", "satellite".
-std::string_view spelling(VornNodeType type) noexcept;
-std::string_view spelling(VornLinkType type) noexcept;
-std::optional<VornNodeType> node_type_from_spelling(std::string_view text) noexcept;
-std::optional<VornLinkType> link_type_from_spelling(std::string_view text) noexcept;
 
 struct VornMetadata {
     std::string name;

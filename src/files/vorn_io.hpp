@@ -1,30 +1,21 @@
 // Loading and saving .vorn files.
 #pragma once
 
-#include <cstddef>
-#include <optional>
 #include <string>
-#include <string_view>
 
+#include "core/failure.hpp"
 #include "files/vorn_error.hpp"
 #include "files/vorn_file.hpp"
 
 namespace vorn::files {
 
-// The offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
-// forms, surrogates and code points above U+10FFFF included), or nullopt for valid text.
-std::optional<std::size_t> first_invalid_utf8(std::string_view text) noexcept;
+// Reads (Io: see read_text_file), parses (Json), requires version exactly "1.0"
+// (UnsupportedVersion) and validates (Validation, carrying the whole result). Nothing is returned
+// unless every step passes. A stop asked for by `interruption` throws Interrupted.
+Result<VornFile> load_vorn_file(const std::string& path, Interruption* interruption = nullptr);
 
-// Reads a whole file that must be UTF-8 text. Every failure is an Io error: the system's error
-// text (a directory gives "Is a directory"), or "file is not valid UTF-8 (byte offset N)".
-Result<std::string> read_text_file(const std::string& path);
-
-// Reads, parses (Json), requires version exactly "1.0" (UnsupportedVersion) and validates
-// (Validation, carrying the whole result). Nothing is returned unless every step passes.
-Result<VornFile> load_vorn_file(const std::string& path);
-
-// Writes the pretty-printed text of the file without validating it. The target is replaced
-// atomically: after a failure (Io, with the system's error text) the old file is intact.
-Result<void> save_vorn_file(const std::string& path, const VornFile& file);
+// Writes the pretty-printed text of the file without validating it, as write_text_file does
+// (Io, with the system's error text). A stop asked for by `interruption` throws Interrupted.
+Result<void> save_vorn_file(const std::string& path, const VornFile& file, Interruption* interruption = nullptr);
 
 }  // namespace vorn::files

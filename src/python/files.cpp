@@ -1,11 +1,13 @@
 // Python classes of the .vorn file records, and the module functions over files.
 #include "python/files.hpp"
 
-#include "files/number_text.hpp"
+#include "core/debug_text.hpp"
+#include "core/number_text.hpp"
 #include "files/validation.hpp"
 #include "files/vorn_bridge.hpp"
 #include "files/vorn_diff.hpp"
 #include "files/vorn_io.hpp"
+#include "python/interruption.hpp"
 #include "python/toolkit/dict_builder.hpp"
 
 namespace vorn::py {
@@ -30,45 +32,22 @@ VornFile to_record(const VornFileValue& value) {
     return file;
 }
 
+Result<VornFile> load(const std::string& path) {
+    SignalCheck signals;
+    return load_vorn_file(path, &signals);
+}
+
+std::string load_failure(const std::string& path, const VornError& error) {
+    return "Failed to load " + path + ": " + error.text();
+}
+
 VornFile load_or_raise(const std::string& path) {
-    auto loaded = load_vorn_file(path);
-    if (!loaded) throw RuntimeFailure("Failed to load " + path + ": " + loaded.error().text());
+    Result<VornFile> loaded = load(path);
+    if (!loaded) throw RuntimeFailure(load_failure(path, loaded.error()));
     return std::move(loaded).value();
 }
 
-void save_or_raise(const VornFileValue& file, const std::string& path) {
-    auto saved = save_vorn_file(path, to_record(file));
-    if (!saved) throw RuntimeFailure(saved.error().text());
-}
-
 // ---- repr pieces ---------------------------------------------------------------------------
-
-// A string as a debug listing shows it: double quotes, with escapes for quotes, backslashes and
-// control characters.
-std::string quoted(const std::string& text) {
-    static const char* hex = "0123456789abcdef";
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\0': out += "\\0"; break;
-            default:
-                if (c < 0x20 || c == 0x7f) {
-                    out += "\\u{";
-                    if (c >= 0x10) out += hex[c >> 4];
-                    out += hex[c & 0xf];
-                    out += "}";
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-    }
-    return out + "\"";
-}
 
 template <class T, class Show>
 std::string optional_text(const std::optional<T>& value, Show show) {
@@ -99,7 +78,7 @@ std::string node_repr(const VornNode& node) {
 }
 
 std::string link_repr(const VornLink& link) {
-    return "VornLink(id=" + quoted(link.id.value_or("")) + ", src='" + link.from + "', to='" + link.to +
+    return "VornLink(id=" + debug_quoted(link.id.value_or("")) + ", src='" + link.from + "', to='" + link.to +
            "', dist=" + plain_number_text(link.distance_km) + "km, fid=" + fixed2_number_text(link.base_fidelity) +
            ", rate=" + plain_number_text(link.generation_rate_hz) + "Hz)";
 }
@@ -117,8 +96,8 @@ std::string constraints_repr(const VornConstraints& constraints) {
 }
 
 std::string metadata_repr(const VornMetadata& metadata) {
-    return "VornMetadata(name='" + metadata.name + "', description=" + optional_text(metadata.description, quoted) +
-           ", author=" + optional_text(metadata.author, quoted) + ")";
+    return "VornMetadata(name='" + metadata.name + "', description=" + optional_text(metadata.description, debug_quoted) +
+           ", author=" + optional_text(metadata.author, debug_quoted) + ")";
 }
 
 bool constraints_equal(const VornConstraints& a, const VornConstraints& b) { return a == b; }
@@ -146,7 +125,12 @@ void add_link(VornFileValue& file, std::string id, std::string src, std::string 
                                    generation_rate_hz, link_type, satellite));
 }
 
-void save(const VornFileValue& file, std::string filepath) { save_or_raise(file, filepath); }
+// VornFile.save, and the module's save_vorn_file_wrapper (alias save).
+void save(const VornFileValue& file, std::string filepath) {
+    SignalCheck signals;
+    Result<void> saved = save_vorn_file(filepath, to_record(file), &signals);
+    if (!saved) throw RuntimeFailure(saved.error().text());
+}
 
 VornNode make_node(std::string id, std::optional<double> memory_lifetime_ms,
                    std::optional<std::uint32_t> memory_capacity, std::optional<VornNodeType> node_type) {
@@ -206,10 +190,10 @@ Ref validate(std::string filepath) {
 }
 
 Ref diff(std::string file1, std::string file2) {
-    auto first = load_vorn_file(file1);
-    if (!first) return DictBuilder().set("error", "Failed to load " + file1 + ": " + first.error().text()).take();
-    auto second = load_vorn_file(file2);
-    if (!second) return DictBuilder().set("error", "Failed to load " + file2 + ": " + second.error().text()).take();
+    Result<VornFile> first = load(file1);
+    if (!first) return DictBuilder().set("error", load_failure(file1, first.error())).take();
+    Result<VornFile> second = load(file2);
+    if (!second) return DictBuilder().set("error", load_failure(file2, second.error())).take();
     VornDiff report = diff_vorn_files(file1, file2, first.value(), second.value());
     return DictBuilder()
         .set("summary", report.summary)
@@ -229,8 +213,6 @@ Engine from_vorn_file(std::string filepath) {
     engine.define_network(payload.nodes, payload.links);
     return engine;
 }
-
-void save_wrapper(VornFileValue qf, std::string filepath) { save_or_raise(qf, filepath); }
 
 void define_network_from_vorn(Engine& engine, const VornFileValue& file) {
     NetworkTopologyPayload payload = network_definitions_from_vorn(to_record(file));
@@ -260,8 +242,8 @@ PyMethodDef diff_function() { return module_function<&diff>("diff", {"file1", "f
 PyMethodDef from_vorn_file_function() { return module_function<&from_vorn_file>("from_vorn_file", {"filepath"}); }
 
 PyMethodDef save_vorn_file_wrapper_function() {
-    return module_function<&save_wrapper>("save_vorn_file_wrapper", {"qf", "filepath"},
-                                          "Save a PyVornFile to disk (module-level save alias for PyVornFile.save())");
+    return module_function<&save>("save_vorn_file_wrapper", {"qf", "filepath"},
+                                  "Save a PyVornFile to disk (module-level save alias for PyVornFile.save())");
 }
 
 PyTypeObject* Bound<VornFileValue>::type() noexcept {

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "check.hpp"
-#include "files/atomic_write.hpp"
+#include "files/text_file.hpp"
 #include "files/vorn_bridge.hpp"
 #include "files/vorn_io.hpp"
 
@@ -55,11 +55,11 @@ TEST_CASE("a write failing midway leaves the old file intact and no temporary fi
     CHECK_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
 }
 
-TEST_CASE("the atomic writer writes any bytes") {
+TEST_CASE("the file writer writes any bytes") {
     TempDir dir;
     const std::string path = dir / "data";
     for (const std::string& content : {std::string("a\0b", 3), std::string()}) {
-        CHECK(!write_file_atomically(path, content));
+        CHECK(!write_text_file(path, content));
         CHECK_EQ(read_raw(path), content);
     }
 }

@@ -56,8 +56,8 @@ TEST_CASE("the type texts of findings; a path is shown in messages only, and nev
 
 TEST_CASE("the report lists errors, then warnings with their paths") {
     ValidationResult result = validate_all(network({"A", "A"}, {}));
-    result.add_warning({"first", std::nullopt});
-    result.add_warning({"second", "nodes[1]"});
+    result.warnings.push_back({"first", std::nullopt});
+    result.warnings.push_back({"second", "nodes[1]"});
     CHECK_EQ(validation_report(result),
              std::string("Validation failed.\n\nErrors:\n   - Duplicate node ID: A\n"
                          "   - Graph is disconnected with 2 components\n\nWarnings:\n   - first [unknown]\n"

@@ -5,9 +5,12 @@
 #include <random>
 
 #include "check.hpp"
-#include "files/number_text.hpp"
+#include "core/number_text.hpp"
+#include "files/json_number.hpp"
 
-using namespace vorn::files;
+using namespace vorn;
+using vorn::files::json_number_text;
+using vorn::files::parse_json_double;
 
 namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -50,6 +53,22 @@ TEST_CASE("each text form of a double") {
         if (row.plain) CHECK_EQ(plain_number_text(row.value), std::string(row.plain));
         if (row.fixed2) CHECK_EQ(fixed2_number_text(row.value), std::string(row.fixed2));
     }
+}
+
+TEST_CASE("fixed decimals round the exact binary value") {
+    struct Row {
+        double value;
+        int decimals;
+        const char* text;
+    };
+    const Row rows[] = {
+        {2.5, 0, "2"},          {3.5, 0, "4"},        {-0.4, 0, "-0"},        {0.0005, 3, "0.001"},
+        {0.0015, 3, "0.002"},   {2.00025, 4, "2.0002"}, {0.12345, 4, "0.1235"}, {-1e-9, 4, "-0.0000"},
+        {1e21, 3, "1000000000000000000000.000"},         {kNaN, 3, "NaN"},        {-kInf, 4, "-inf"},
+    };
+    for (const Row& row : rows) CHECK_EQ(fixed_number_text(row.value, row.decimals), std::string(row.text));
+    CHECK_EQ(fixed_number_text(5e-324, 330).substr(0, 10), std::string("0.00000000"));
+    CHECK_EQ(fixed_number_text(-1.7976931348623157e308, 2).size(), std::size_t{313});
 }
 
 TEST_CASE("number texts are correctly rounded, underflow included") {

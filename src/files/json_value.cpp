@@ -1,32 +1,6 @@
-#include "files/vorn_file.hpp"
+#include "files/json_value.hpp"
 
 namespace vorn::files {
-
-std::string_view spelling(VornNodeType type) noexcept {
-    switch (type) {
-        case VornNodeType::Ground: return "ground";
-        case VornNodeType::Satellite: return "satellite";
-        case VornNodeType::Repeater: return "repeater";
-    }
-    return "ground";
-}
-
-std::string_view spelling(VornLinkType type) noexcept {
-    return type == VornLinkType::Satellite ? "satellite" : "fiber";
-}
-
-std::optional<VornNodeType> node_type_from_spelling(std::string_view text) noexcept {
-    if (text == "ground") return VornNodeType::Ground;
-    if (text == "satellite") return VornNodeType::Satellite;
-    if (text == "repeater") return VornNodeType::Repeater;
-    return std::nullopt;
-}
-
-std::optional<VornLinkType> link_type_from_spelling(std::string_view text) noexcept {
-    if (text == "fiber") return VornLinkType::Fiber;
-    if (text == "satellite") return VornLinkType::Satellite;
-    return std::nullopt;
-}
 
 bool operator==(const JsonValue& a, const JsonValue& b) {
     using Kind = JsonValue::Kind;
