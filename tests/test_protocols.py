@@ -63,6 +63,18 @@ class TestKeyDistribution:
         result = vc.qkd(engine_of(("A", "B", 0.3)), "A", "B", 0.9, budget, rounds)
         assert qkd_fields(result) == (False, 0, 0.0, 1.0, latency, [], 0, failed)
 
+    @pytest.mark.parametrize("rounds", [100_003, U64_MAX])
+    def test_rounds_taking_no_time_never_spend_the_budget(self, rounds):
+        # Every round succeeds at once, so only the round count ends the run; its sum is the one that
+        # adding 0.95 round by round gives (checked literally for the count that can be run).
+        result = vc.qkd(engine_of(("A", "B", 0.95)), "A", "B", 0.9, 10.0, rounds)
+        assert (result.rounds_completed, result.rounds_failed, result.latency_ms) == (rounds, 0, 0.0)
+        if rounds < U64_MAX:
+            assert result.qber == (1 - repeated_sum(0.95, rounds) / rounds) * 0.5
+        else:
+            # The sum stops growing at 2^53, where adding 0.95 rounds back to the same value.
+            assert result.qber == (1 - 2.0**53 / rounds) * 0.5 and result.secret_key_length_bits == 0
+
     def test_unknown_node_fails_every_round(self):
         assert qkd_fields(vc.qkd(engine_of(("A", "B", 0.95)), "A", "X", 0.9, 5.0, 10)) == (
             False, 0, 0.0, 1.0, 5.0, [], 0, 3)

@@ -39,6 +39,10 @@ public:
     };
     Outcome attempt(double max_latency_ms, LossGenerator& losses, InterruptionPoll& poll) const;
 
+    // Whether every run under the same bound ends the same way: a route of fewer than three nodes
+    // swaps nothing, so it takes no loss draws, and the generation draws always come from the zero key.
+    bool repeats_exactly() const { return admission_.path.size() < 3; }
+
     // The route's node ids, source first; empty when there is none.
     const std::vector<std::string>& path() const { return admission_.path; }
 

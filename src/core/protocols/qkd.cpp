@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "core/interruption_poll.hpp"
+#include "core/repeated_sum.hpp"
 
 namespace vorn {
 namespace {
@@ -40,6 +41,14 @@ QKDResult run_qkd(const Engine& engine, const QKDParameters& parameters, Interru
                 fidelity_sum += outcome.fidelity;
                 latency = outcome.latency_ms;
                 ++completed;
+                // A round that takes no time leaves the budget as it was, so a request that repeats
+                // exactly succeeds the same way in every round left: count them without running them.
+                if (latency == 0.0 && request.repeats_exactly()) {
+                    const std::uint64_t left = parameters.rounds - round - 1;
+                    fidelity_sum = add_repeatedly(fidelity_sum, outcome.fidelity, left);
+                    completed += left;
+                    break;
+                }
             } else {
                 ++failed;
             }
