@@ -24,7 +24,7 @@ def executor_workers(executor: Executor) -> int:
     client = getattr(executor, "_client", None)  # dask.distributed's ClientExecutor
     if client is not None:
         with contextlib.suppress(Exception):
-            return max(1, sum(client.nthreads().values()))
+            return max(1, int(sum(client.nthreads().values())))
     return local_workers()
 
 
@@ -52,21 +52,21 @@ def progress_bar(total: int, description: str, progress: Optional[bool]) -> Any:
     return tqdm(total=total, desc=description, unit="job", file=sys.stderr)
 
 
-def run_jobs(executor: Optional[Executor], function: Callable[..., Any], jobs: Sequence[tuple],
+def run_jobs(executor: Optional[Executor], function: Callable[..., Any], jobs: Sequence[tuple[Any, ...]],
              description: str, progress: Optional[bool]) -> list[Any]:
     """Results of ``function(*job)`` for every job, in job order. Without an executor the jobs run here,
     one after another. On any exception, Ctrl-C included, the jobs not yet started are cancelled."""
+    results: list[Any] = [None] * len(jobs)
     if executor is None:
         bar = progress_bar(len(jobs), description, progress)
         try:
-            results = []
-            for job in jobs:
-                results.append(function(*job))
+            for index, job in enumerate(jobs):
+                results[index] = function(*job)
                 bar.update(1)
             return results
         finally:
             bar.close()
-    futures: list[Future] = []
+    futures: list[Future[Any]] = []
     try:
         for job in jobs:
             futures.append(executor.submit(function, *job))
@@ -74,7 +74,6 @@ def run_jobs(executor: Optional[Executor], function: Callable[..., Any], jobs: S
         bar = progress_bar(len(jobs), description, progress)
         try:
             position = {future: index for index, future in enumerate(futures)}
-            results: list[Any] = [None] * len(futures)
             for future in as_completed(futures):
                 results[position[future]] = future.result()
                 bar.update(1)

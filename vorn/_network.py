@@ -41,6 +41,10 @@ class Request(NamedTuple):
     strategy: Optional[int] = None  # StrategyType.to_u8(), None for the engine's default
 
 
+# The fields of MonteCarloStats without its context, in constructor order.
+StatsFields = tuple[int, float, float, float, int, dict[str, int]]
+
+
 class Network(NamedTuple):
     nodes: tuple[Node, ...]
     links: tuple[Link, ...]
@@ -134,7 +138,7 @@ def from_context(context: Any) -> tuple[Network, Config]:
     return network, config
 
 
-def run(network: Network, config: Optional[Config], request: Request, runs: int, seed: int) -> tuple:
+def run(network: Network, config: Optional[Config], request: Request, runs: int, seed: int) -> StatsFields:
     """One ensemble on a freshly built engine, as the plain tuple of the MonteCarloStats fields (no context)."""
     stats = engine(network, config).simulate(request.from_node, request.to, request.fidelity_target,
                                              request.max_latency_ms, runs, strategy(request), seed)

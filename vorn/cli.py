@@ -39,6 +39,10 @@ class Failure(Exception):
     """An operation failed for a reason the user can act on: printed without a traceback."""
 
 
+class Usage(Exception):
+    """The command line asks for something impossible: printed with the command's usage."""
+
+
 def _validation_code(message: str) -> str:
     for prefix, code in VALIDATION_CODES:
         if message.startswith(prefix):
@@ -135,16 +139,16 @@ def command_simulate(args: argparse.Namespace) -> int:
     target = args.target if args.target is not None else getattr(constraints, "fidelity_target", None)
     bound = args.bound if args.bound is not None else getattr(constraints, "max_latency_ms", None)
     if target is None:
-        args.usage(f"--target is needed: {args.file} sets no fidelity_target in its constraints")
+        raise Usage(f"--target is needed: {args.file} sets no fidelity_target in its constraints")
     if bound is None:
-        args.usage(f"--bound is needed: {args.file} sets no max_latency_ms in its constraints")
+        raise Usage(f"--bound is needed: {args.file} sets no max_latency_ms in its constraints")
     strategy = STRATEGIES[args.strategy] if args.strategy else None
     # The engine's record of an empty ensemble is the network and configuration it simulates.
     context = engine.simulate(args.from_node, args.to, target, bound, 0, strategy, args.seed)._context
     ids = {node for node, _ in context.nodes}
     for node in (args.from_node, args.to):
         if node not in ids:
-            args.usage(f"{args.file} has no node {node!r} (nodes: {', '.join(sorted(ids))})")
+            raise Usage(f"{args.file} has no node {node!r} (nodes: {', '.join(sorted(ids))})")
     if args.workers == 1:
         stats = engine.simulate(args.from_node, args.to, target, bound, args.runs, strategy, args.seed)
     else:
@@ -168,7 +172,7 @@ def command_compare(args: argparse.Namespace) -> int:
     try:
         report = compare(endpoints, args.target, args.bound, args.runs, strategy)
     except ValueError as error:
-        args.usage(str(error))
+        raise Usage(str(error))
     width = max([len("topology")] + [len(result.topology_name) for result in report.results])
     print(f"{'topology':<{width}}  success rate  {args.confidence:.0%} interval      mean latency  mean fidelity")
     for result in report.results:
@@ -281,7 +285,11 @@ def build_parser() -> argparse.ArgumentParser:
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     try:
-        return args.run(args)
+        status: int = args.run(args)
+        return status
+    except Usage as usage:
+        args.usage(str(usage))  # exits with status 2
+        raise
     except Failure as failure:
         print(f"vorn {args.command}: {failure}", file=sys.stderr)
         return EXIT_FAILED

@@ -71,7 +71,7 @@ def to_networkx(nodes: Any, links: Any = None) -> Any:
     return graph
 
 
-def _figure(data: dict, name: str, default: Optional[float], where: str) -> float:
+def _figure(data: dict[str, Any], name: str, default: Optional[float], where: str) -> float:
     value = data.get(name, default)
     if value is None:
         raise ValueError(f"{where} has no {name}; pass {name}= to from_networkx for a default")

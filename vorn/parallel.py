@@ -48,12 +48,12 @@ def shard_ranges(runs: int, shards: int) -> list[tuple[int, int]]:
 
 def _count(value: Any, name: str) -> int:
     try:
-        value = operator.index(value)
+        count: int = operator.index(value)
     except TypeError as error:
         raise TypeError(f"argument '{name}': {error}") from None
-    if not 0 <= value < SEEDS:
-        raise OverflowError(f"argument '{name}': must be a non-negative integer below 2**64, got {value}")
-    return value
+    if not 0 <= count < SEEDS:
+        raise OverflowError(f"argument '{name}': must be a non-negative integer below 2**64, got {count}")
+    return count
 
 
 def simulate(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition], from_node: str, to: str,
@@ -85,7 +85,7 @@ def simulate(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefiniti
     request = _network.pack_request(from_node, to, fidelity_target, max_latency_ms, strategy)
     plain_config = _network.pack_config(config)
 
-    def run(pool: Executor) -> list[tuple]:
+    def run(pool: Executor) -> list[_network.StatsFields]:
         count = SHARDS_PER_WORKER * _jobs.executor_workers(pool) if shards is None else _count(shards, "shards")
         if count == 0:
             raise ValueError("argument 'shards': at least one shard is needed")

@@ -40,7 +40,7 @@ def link_utilisation(links: Iterable[Any], heatmap: Mapping[str, int]) -> list[i
     """Attempts per link from a utilisation heatmap ("A->B" keys in path direction): a hop runs over the
     first link joining its two nodes, either way round, so that link counts both directions and later
     parallel links count nothing."""
-    counted: set[frozenset] = set()
+    counted: set[frozenset[str]] = set()
     values = []
     for link in links:
         ends = frozenset((link.from_node, link.to))
@@ -86,10 +86,10 @@ def plot_network(nodes: Any, links: Any = None, utilisation: Any = None, ax: Any
         colours = [UNUSED_COLOUR] * len(link_list)
         labels = [f"{link.distance_km:g} km" for link in link_list]
 
-    parallel: dict[frozenset, list[int]] = {}
+    parallel: dict[frozenset[str], list[int]] = {}
     for index, link in enumerate(link_list):
         parallel.setdefault(frozenset((link.from_node, link.to)), []).append(index)
-    segments = [None] * len(link_list)
+    segments: list[list[tuple[float, float]]] = [[] for _ in link_list]
     for indices in parallel.values():
         for rank, index in enumerate(indices):
             (x0, y0), (x1, y1) = pos[link_list[index].from_node], pos[link_list[index].to]
@@ -107,7 +107,9 @@ def plot_network(nodes: Any, links: Any = None, utilisation: Any = None, ax: Any
     nx.draw_networkx_labels(graph, pos, ax=ax, font_size=9)
     if utilisation is not None:
         from matplotlib.cm import ScalarMappable
-        ax.figure.colorbar(ScalarMappable(norm=norm, cmap=cmap), ax=ax, label="generation attempts")
+        from matplotlib.ticker import StrMethodFormatter
+        ax.figure.colorbar(ScalarMappable(norm=norm, cmap=cmap), ax=ax, label="generation attempts",
+                           format=StrMethodFormatter("{x:,.0f}"))
     ax.set_axis_off()
     ax.autoscale_view()
     return ax
@@ -165,7 +167,7 @@ def plot_sweep(rows: Any, x: str, y: str = "success_rate", ax: Any = None, by: O
     per value of the column `by`."""
     ax = _axes(ax)
     records = rows.to_dict("records") if hasattr(rows, "to_dict") else list(rows)
-    groups: dict[Any, list[dict]] = {}
+    groups: dict[Any, list[dict[str, Any]]] = {}
     for record in records:
         groups.setdefault(record[by] if by else None, []).append(record)
     for value, group in groups.items():

@@ -43,7 +43,7 @@ def successes(stats: Any) -> int:
     """Number of successful trials behind statistics (0 for an ensemble without runs)."""
     if stats.total_runs == 0:
         return 0
-    return round(stats.empirical_success_rate * stats.total_runs)
+    return round(float(stats.empirical_success_rate) * int(stats.total_runs))
 
 
 def merge(stats_list: Iterable[Any]) -> vc.MonteCarloStats:

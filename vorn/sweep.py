@@ -55,8 +55,9 @@ def _apply(key: str, value: float, network: _network.Network, config: Optional[_
            request: _network.Request) -> tuple[_network.Network, Optional[_network.Config], _network.Request]:
     """The point of the grid where `key` (a key of `parameter_keys`) has `value`."""
     figure, _, target = key.partition(":")
+    changes: dict[str, Any] = {figure: value}
     if figure in REQUEST_FIGURES:
-        return network, config, request._replace(**{figure: value})
+        return network, config, request._replace(**changes)
     if figure in CONFIG_FIGURES:
         purify = vc.PhysicalConfig(value).baseline_purify_factor
         if config is None:  # VornEngine()'s configuration shares SimulationConfig's defaults but the loss
@@ -66,8 +67,8 @@ def _apply(key: str, value: float, network: _network.Network, config: Optional[_
         nodes = tuple(node._replace(memory_lifetime_t2=value) if not target or node.id == target else node
                       for node in network.nodes)
         return network._replace(nodes=nodes), config, request
-    links = tuple(link._replace(**{figure: value}) if not target or f"{link.from_node}->{link.to}" == target
-                  else link for link in network.links)
+    links = tuple(link._replace(**changes) if not target or f"{link.from_node}->{link.to}" == target else link
+                  for link in network.links)
     return network._replace(links=links), config, request
 
 
