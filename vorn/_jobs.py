@@ -2,6 +2,8 @@
 from __future__ import annotations
 
 import contextlib
+import multiprocessing
+import multiprocessing.context
 import os
 import sys
 from collections.abc import Callable, Iterator, Sequence
@@ -86,10 +88,19 @@ def run_jobs(executor: Optional[Executor], function: Callable[..., Any], jobs: S
         raise
 
 
+def _start_method() -> Optional[multiprocessing.context.BaseContext]:
+    # Forking a process that runs threads (a notebook kernel, a dask client, a progress bar) can deadlock
+    # the child: start workers from a clean fork server where there is one. Like the spawn start method,
+    # it imports a script that calls us as a module, so such a script needs its `if __name__ == "__main__"`.
+    if "forkserver" in multiprocessing.get_all_start_methods():
+        return multiprocessing.get_context("forkserver")
+    return None
+
+
 @contextlib.contextmanager
 def process_pool(workers: Optional[int]) -> Iterator[ProcessPoolExecutor]:
     """A local process pool that is torn down at once, running jobs included, when the block fails."""
-    pool = ProcessPoolExecutor(max_workers=workers or local_workers())
+    pool = ProcessPoolExecutor(max_workers=workers or local_workers(), mp_context=_start_method())
     try:
         yield pool
     except BaseException:

@@ -66,7 +66,9 @@ def simulate(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefiniti
 
     - `executor`: any `concurrent.futures.Executor` (for a dask.distributed cluster, ``client.get_executor()``);
       None runs a local process pool of `workers` processes (default: the CPUs this process may use), which
-      is shut down afterwards.
+      is shut down afterwards. Its workers come from a fork server where the platform has one (never a
+      fork of this possibly threaded process), so a script that calls this at the top level needs the
+      usual ``if __name__ == "__main__":`` guard.
     - `shards`: number of pieces (default: four per worker; never more than `runs`).
     - `seed`: as for the engine; None takes one from the clock for the whole ensemble.
     - `progress`: a tqdm bar over shards; None shows it when tqdm is installed and stderr is a terminal.
