@@ -10,15 +10,12 @@ from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 import pytest
 import vorn_core as vc
 
-from conftest import SANITIZED, two_node_network
+from conftest import two_node_network
 from vorn import parallel
-from vorn.stats import successes
 
 FIELDS = ("total_runs", "empirical_success_rate", "aggregate_congestion_drops", "link_utilization_heatmap")
 CONTEXT_FIELDS = ("seed", "links", "from_node", "to_node", "fidelity_target", "max_latency_ms",
                   "total_time_cutoff_ms", "step_resolution_ms", "baseline_purify_factor")
-no_processes_under_sanitizer = pytest.mark.skipif(
-    SANITIZED, reason="worker processes inherit the preloaded sanitizer runtimes, which fork and spawn badly")
 
 
 def one_ensemble(runs, seed, config=None, strategy=None):
@@ -59,7 +56,6 @@ def test_shards_on_any_executor_merge_into_one_ensemble_with_its_context():
     assert_same_context(merged, whole)
 
 
-@no_processes_under_sanitizer
 def test_local_process_pool_by_default():
     merged = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 2000, seed=11, workers=2)
     assert_same_ensemble(merged, one_ensemble(2000, 11))
@@ -104,7 +100,6 @@ def test_arguments_are_checked_before_any_shard_runs(change, error, text):
     assert text is None or str(raised.value) == text
 
 
-@no_processes_under_sanitizer
 def test_interrupt_ends_the_local_pool_at_once(tmp_path):
     script = textwrap.dedent("""
         import sys, vorn_core as vc
@@ -123,3 +118,27 @@ def test_interrupt_ends_the_local_pool_at_once(tmp_path):
     _, stderr = process.communicate(timeout=60)
     assert time.monotonic() - started < 10
     assert process.returncode != 0 and "KeyboardInterrupt" in stderr
+
+
+def test_a_failing_job_cancels_the_jobs_not_yet_started():
+    from vorn import _jobs
+    started = []
+
+    def job(index):
+        started.append(index)
+        if index == 0:
+            raise KeyboardInterrupt
+        time.sleep(0.2)
+
+    with ThreadPoolExecutor(1) as executor, pytest.raises(KeyboardInterrupt):
+        _jobs.run_jobs(executor, job, [(index,) for index in range(10)], "jobs", progress=False)
+    assert started[0] == 0 and len(started) <= 2
+
+
+def test_progress_bar_over_shards(capsys):
+    pytest.importorskip("tqdm")
+    with ThreadPoolExecutor(1) as executor:
+        parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 30, seed=1, executor=executor, shards=3,
+                          progress=True)
+    err = capsys.readouterr().err
+    assert "shards: 100%" in err and "3/3" in err
