@@ -82,6 +82,7 @@ def test_unseeded_and_empty_ensembles():
     ({"runs": -1}, OverflowError, "argument 'runs': must be a non-negative integer below 2**64, got -1"),
     ({"runs": 1.5}, TypeError, "argument 'runs': 'float' object cannot be interpreted as an integer"),
     ({"shards": 0}, ValueError, "argument 'shards': at least one shard is needed"),
+    ({"workers": 0}, ValueError, "argument 'workers': at least one worker is needed"),
     ({"seed": -1}, OverflowError, "can't convert negative int to unsigned"),
     ({"nodes": ["A"]}, TypeError, None),
 ])

@@ -100,7 +100,7 @@ def _start_method() -> Optional[multiprocessing.context.BaseContext]:
 @contextlib.contextmanager
 def process_pool(workers: Optional[int]) -> Iterator[ProcessPoolExecutor]:
     """A local process pool that is torn down at once, running jobs included, when the block fails."""
-    pool = ProcessPoolExecutor(max_workers=workers or local_workers(), mp_context=_start_method())
+    pool = ProcessPoolExecutor(max_workers=local_workers() if workers is None else workers, mp_context=_start_method())
     try:
         yield pool
     except BaseException:

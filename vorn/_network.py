@@ -5,10 +5,14 @@ the record fields and is rebuilt into records on the other side.
 """
 from __future__ import annotations
 
+import operator
 from collections.abc import Iterable
 from typing import Any, NamedTuple, Optional
 
 import vorn_core as vc
+
+SEEDS = 2**64
+LINK_FIGURES = ("distance_km", "base_fidelity", "generation_rate_hz")
 
 
 class Node(NamedTuple):
@@ -53,6 +57,17 @@ class Network(NamedTuple):
 LINK_TYPES = {"Fiber": vc.LinkType.Fiber, "Satellite": vc.LinkType.Satellite}
 STRATEGIES = {member.to_u8(): member for member in
               (vc.StrategyType.LowestLatency, vc.StrategyType.HighestFidelity, vc.StrategyType.HighestSuccess)}
+
+
+def count(value: Any, name: str) -> int:
+    """An unsigned 64-bit count argument, checked before any work starts."""
+    try:
+        number: int = operator.index(value)
+    except TypeError as error:
+        raise TypeError(f"argument '{name}': {error}") from None
+    if not 0 <= number < SEEDS:
+        raise OverflowError(f"argument '{name}': must be a non-negative integer below 2**64, got {number}")
+    return number
 
 
 def link_type_name(link_type: Any) -> str:

@@ -13,11 +13,9 @@ from typing import Any, Optional
 import vorn_core as vc
 
 from ._extras import require
-from ._network import LINK_TYPES, link_type_name
+from ._network import LINK_FIGURES, LINK_TYPES, link_type_name
 
 __all__ = ["to_networkx", "from_networkx"]
-
-LINK_FIGURES = ("distance_km", "base_fidelity", "generation_rate_hz")
 
 
 def _networkx() -> Any:

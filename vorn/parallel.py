@@ -16,7 +16,6 @@ them (loss draws come from each process's own unseeded generator, as in the engi
 """
 from __future__ import annotations
 
-import operator
 import time
 from collections.abc import Iterable
 from concurrent.futures import Executor
@@ -29,7 +28,6 @@ from .stats import merge
 
 __all__ = ["simulate", "shard_ranges"]
 
-SEEDS = 2**64
 SHARDS_PER_WORKER = 4  # a few shards per worker even out uneven workers and give the progress bar steps
 
 
@@ -44,16 +42,6 @@ def shard_ranges(runs: int, shards: int) -> list[tuple[int, int]]:
         ranges.append((start, count))
         start += count
     return ranges
-
-
-def _count(value: Any, name: str) -> int:
-    try:
-        count: int = operator.index(value)
-    except TypeError as error:
-        raise TypeError(f"argument '{name}': {error}") from None
-    if not 0 <= count < SEEDS:
-        raise OverflowError(f"argument '{name}': must be a non-negative integer below 2**64, got {count}")
-    return count
 
 
 def simulate(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition], from_node: str, to: str,
@@ -77,21 +65,25 @@ def simulate(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefiniti
     `sensitivity_analysis` works on it. Ctrl-C cancels the shards not yet started (and ends the local pool's
     running ones) and raises KeyboardInterrupt.
     """
-    runs = _count(runs, "runs")
+    runs = _network.count(runs, "runs")
+    if shards is not None:
+        shards = _network.count(shards, "shards")
+        if shards == 0:
+            raise ValueError("argument 'shards': at least one shard is needed")
+    if workers is not None and _network.count(workers, "workers") == 0:
+        raise ValueError("argument 'workers': at least one worker is needed")
     engine, network = _network.checked_engine(nodes, links, config)
     # An ensemble of zero runs checks the other arguments as the engine does and yields its context.
     empty = engine.simulate(from_node, to, fidelity_target, max_latency_ms, 0, strategy, seed)
     if runs == 0:
         return empty
-    base_seed = time.time_ns() % SEEDS if seed is None else seed
+    base_seed = time.time_ns() % _network.SEEDS if seed is None else seed
     request = _network.pack_request(from_node, to, fidelity_target, max_latency_ms, strategy)
     plain_config = _network.pack_config(config)
 
     def run(pool: Executor) -> list[_network.StatsFields]:
-        count = SHARDS_PER_WORKER * _jobs.executor_workers(pool) if shards is None else _count(shards, "shards")
-        if count == 0:
-            raise ValueError("argument 'shards': at least one shard is needed")
-        jobs = [(network, plain_config, request, size, (base_seed + start) % SEEDS)
+        count = SHARDS_PER_WORKER * _jobs.executor_workers(pool) if shards is None else shards
+        jobs = [(network, plain_config, request, size, (base_seed + start) % _network.SEEDS)
                 for start, size in shard_ranges(runs, count)]
         return _jobs.run_jobs(pool, _network.run, jobs, "shards", progress)
 

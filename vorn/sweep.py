@@ -28,12 +28,11 @@ from typing import Any, Optional, Union
 import vorn_core as vc
 
 from . import _jobs, _network
-from .parallel import SEEDS, _count
 from .stats import successes, wilson_interval
 
 __all__ = ["sweep", "parameter_keys"]
 
-LINK_FIGURES = ("distance_km", "base_fidelity", "generation_rate_hz")
+LINK_FIGURES = _network.LINK_FIGURES
 NODE_FIGURES = ("memory_lifetime_t2",)
 REQUEST_FIGURES = ("fidelity_target", "max_latency_ms")
 CONFIG_FIGURES = ("alpha_loss_db_km",)
@@ -90,10 +89,10 @@ def sweep(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition]
     a tqdm bar over points shows when `progress` is true (None: when tqdm is installed and stderr is a
     terminal). Unknown keys raise ValueError before anything runs; Ctrl-C stops the sweep.
     """
-    runs = _count(runs, "runs")
+    runs = _network.count(runs, "runs")
     engine, network = _network.checked_engine(nodes, links, config)
     engine.simulate(from_node, to, fidelity_target, max_latency_ms, 0, strategy, seed)  # checks the arguments
-    seed = time.time_ns() % SEEDS if seed is None else seed
+    seed = time.time_ns() % _network.SEEDS if seed is None else seed
     request = _network.pack_request(from_node, to, fidelity_target, max_latency_ms, strategy)
     plain_config = _network.pack_config(config)
 
