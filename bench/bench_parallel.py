@@ -2,15 +2,20 @@
 dask.distributed LocalCluster, against one engine.simulate in this process.
 
 Workload: the repeater chain N0-N3 (100 km links, fidelity 0.92, 800 Hz), request N0 -> N3, target 0.8,
-bound 100 ms, 10**7 trials. Prints the median of several runs of each and the ratios
+bound 100 ms, 10**7 trials. The variants take turns, round after round, so that a burst of other work on
+a shared machine hits them alike. Prints the median of each and the ratios
 (targets: two workers >= 1.8x one process; the cluster within 10 % of the two local workers). On a machine
 busy with other work no program gets 2x from two processes: the "ceiling" line, two plain interpreters
 running half the trials each, shows what the machine gives at the moment, and the last ratio how much of
 it vorn.parallel keeps.
 
     python bench/bench_parallel.py [--runs N] [--repeats R] [--no-dask]
+
+The pool per call includes starting its two workers (from the fork server, started once per process by
+the warm-up) and stopping them.
 """
 import argparse
+import contextlib
 import os
 import statistics
 import subprocess
@@ -30,21 +35,6 @@ def chain():
 
 
 REQUEST = ("N0", "N3", 0.8, 100.0)
-
-
-def median_seconds(call, repeats):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
-
-
-def report(name, runs, seconds, baseline=None):
-    ratio = "" if baseline is None else f"  = {baseline / seconds:.2f}x one process"
-    print(f"{name:<48} {seconds:7.3f} s  {runs / seconds / 1e6:6.2f} M trials/s{ratio}")
-    return seconds
 
 
 HALF = """
@@ -67,41 +57,59 @@ def two_independent_processes(runs):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=10**7)
-    parser.add_argument("--repeats", type=int, default=3)
+    parser.add_argument("--repeats", type=int, default=5)
     parser.add_argument("--no-dask", action="store_true")
     args = parser.parse_args()
     runs, repeats = args.runs, args.repeats
     nodes, links = chain()
-    print(f"vorn_core from {vc.__file__}; {len(os.sched_getaffinity(0))} CPUs; {runs:,} trials; "
-          f"median of {repeats}; load average {os.getloadavg()[0]:.2f} at start")
-
     engine = vc.VornEngine()
     engine.define_network(nodes, links)
-    single = report("engine.simulate, this process", runs,
-                    median_seconds(lambda: engine.simulate(*REQUEST, runs, seed=7), repeats))
-    ceiling = report("two independent processes, half each (ceiling)", runs,
-                     median_seconds(lambda: two_independent_processes(runs), repeats), single)
+    seeds = iter(range(100, 10**6))  # distinct seeds: dask would hand back the result of an identical task
 
-    local = report("parallel.simulate, 2 workers (pool per call)", runs, median_seconds(
-        lambda: parallel.simulate(nodes, links, *REQUEST, runs, seed=7, workers=2), repeats), single)
-    with ProcessPoolExecutor(2) as pool:
-        parallel.simulate(nodes, links, *REQUEST, 1000, seed=7, executor=pool)  # start the workers
-        report("parallel.simulate, 2 workers (warm pool)", runs, median_seconds(
-            lambda: parallel.simulate(nodes, links, *REQUEST, runs, seed=7, executor=pool), repeats), single)
+    with contextlib.ExitStack() as stack:
+        pool = stack.enter_context(ProcessPoolExecutor(2))
+        variants = {
+            "engine.simulate, this process": lambda: engine.simulate(*REQUEST, runs, seed=7),
+            "two plain processes, half each (ceiling)": lambda: two_independent_processes(runs),
+            "parallel.simulate, 2 workers (pool per call)":
+                lambda: parallel.simulate(nodes, links, *REQUEST, runs, seed=7, workers=2),
+            "parallel.simulate, 2 workers (warm pool)":
+                lambda: parallel.simulate(nodes, links, *REQUEST, runs, seed=7, executor=pool),
+        }
+        warm_up = [lambda: parallel.simulate(nodes, links, *REQUEST, 1000, seed=7, executor=pool),
+                   lambda: parallel.simulate(nodes, links, *REQUEST, 1000, seed=7, workers=2)]
+        if not args.no_dask:
+            from dask.distributed import Client, LocalCluster
+            cluster = stack.enter_context(LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None))
+            executor = stack.enter_context(Client(cluster)).get_executor()
+            variants["parallel.simulate, LocalCluster of 2 workers"] = lambda: parallel.simulate(
+                nodes, links, *REQUEST, runs, seed=next(seeds), executor=executor)
+            warm_up.append(lambda: parallel.simulate(nodes, links, *REQUEST, 1000, seed=next(seeds),
+                                                     executor=executor))
+        for call in warm_up:  # start the workers and the fork server, import vorn_core in them
+            call()
 
+        print(f"vorn_core from {vc.__file__}; {len(os.sched_getaffinity(0))} CPUs; {runs:,} trials; "
+              f"median of {repeats} rounds, the variants taking turns; load average {os.getloadavg()[0]:.2f}")
+        times: dict[str, list[float]] = {name: [] for name in variants}
+        for _ in range(repeats):
+            for name, call in variants.items():
+                start = time.perf_counter()
+                call()
+                times[name].append(time.perf_counter() - start)
+
+    seconds = {name: statistics.median(values) for name, values in times.items()}
+    single = seconds["engine.simulate, this process"]
+    for name, value in seconds.items():
+        ratio = "" if value == single else f"  = {single / value:.2f}x one process"
+        print(f"{name:<48} {value:7.3f} s  {runs / value / 1e6:6.2f} M trials/s{ratio}")
+    local = seconds["parallel.simulate, 2 workers (pool per call)"]
+    ceiling = seconds["two plain processes, half each (ceiling)"]
+    print(f"local pool per call / ceiling: {ceiling / local:.2f} of what two plain processes got")
     if not args.no_dask:
-        from dask.distributed import Client, LocalCluster
-        with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, \
-                Client(cluster) as client:
-            executor = client.get_executor()
-            parallel.simulate(nodes, links, *REQUEST, 1000, seed=8, executor=executor)  # import on the workers
-            # Distinct seeds: dask would hand back the result of an identical earlier task.
-            seeds = iter(range(100, 200))
-            cluster_seconds = report("parallel.simulate, LocalCluster of 2 workers", runs, median_seconds(
-                lambda: parallel.simulate(nodes, links, *REQUEST, runs, seed=next(seeds), executor=executor),
-                repeats), single)
+        cluster_seconds = seconds["parallel.simulate, LocalCluster of 2 workers"]
         print(f"LocalCluster / local pool per call: {local / cluster_seconds:.2f} of its rate (target >= 0.90)")
-    print(f"local pool per call / ceiling: {ceiling / local:.2f} of what two processes get on this machine now")
+    print(f"load average {os.getloadavg()[0]:.2f} at the end")
 
 
 if __name__ == "__main__":
