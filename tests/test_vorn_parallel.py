@@ -78,13 +78,17 @@ def test_unseeded_and_empty_ensembles():
     assert empty.total_runs == 0 and math.isnan(empty.empirical_success_rate) and empty._context.seed == 1
 
 
+ENGINE = "the engine's own message"
+
+
 @pytest.mark.parametrize("change, error, text", [
     ({"runs": -1}, OverflowError, "argument 'runs': must be a non-negative integer below 2**64, got -1"),
     ({"runs": 1.5}, TypeError, "argument 'runs': 'float' object cannot be interpreted as an integer"),
     ({"shards": 0}, ValueError, "argument 'shards': at least one shard is needed"),
     ({"workers": 0}, ValueError, "argument 'workers': at least one worker is needed"),
-    ({"seed": -1}, OverflowError, "can't convert negative int to unsigned"),
-    ({"nodes": ["A"]}, TypeError, None),
+    ({"seed": -1}, OverflowError, ENGINE),
+    ({"strategy": 1}, TypeError, ENGINE),
+    ({"nodes": ["A"]}, TypeError, ENGINE),
 ])
 def test_arguments_are_checked_before_any_shard_runs(change, error, text):
     nodes, links = two_node_network()
@@ -98,7 +102,13 @@ def test_arguments_are_checked_before_any_shard_runs(change, error, text):
 
     with Refusing(1) as executor, pytest.raises(error) as raised:
         parallel.simulate(executor=executor, **arguments)
-    assert text is None or str(raised.value) == text
+    if text is ENGINE:
+        with pytest.raises(error) as raised_by_engine:
+            engine = vc.VornEngine()
+            engine.define_network(arguments["nodes"], arguments["links"])
+            engine.simulate("A", "B", 0.9, 20.0, 10, arguments.get("strategy"), arguments["seed"])
+        text = str(raised_by_engine.value)
+    assert str(raised.value) == text
 
 
 def test_interrupt_ends_the_local_pool_at_once(tmp_path):
