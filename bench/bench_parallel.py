@@ -16,6 +16,7 @@ the warm-up) and stopping them.
 """
 import argparse
 import contextlib
+import multiprocessing
 import os
 import statistics
 import subprocess
@@ -109,7 +110,28 @@ def main():
     if not args.no_dask:
         cluster_seconds = seconds["parallel.simulate, LocalCluster of 2 workers"]
         print(f"LocalCluster / local pool per call: {local / cluster_seconds:.2f} of its rate (target >= 0.90)")
+    cpu_single, cpu_split = cpu_seconds(engine, nodes, links, runs, repeats)
+    print(f"CPU time, median of {repeats}: one process {cpu_single:.3f} s, two forked workers and their parent "
+          f"{cpu_split:.3f} s = {cpu_split / cpu_single - 1:+.1%} for splitting")
     print(f"load average {os.getloadavg()[0]:.2f} at the end")
+
+
+def cpu_seconds(engine, nodes, links, runs, repeats):
+    """CPU time of one process against that of the split ensemble: steadier than wall time on a busy
+    machine. The workers are forked here, so their time is counted when they are reaped at shutdown."""
+    def used(before, after):
+        return sum(after[i] - before[i] for i in range(4))  # user, system, children's user and system
+
+    single, split = [], []
+    for _ in range(repeats):
+        before = os.times()
+        engine.simulate(*REQUEST, runs, seed=7)
+        single.append(used(before, os.times()))
+        before = os.times()
+        with ProcessPoolExecutor(2, mp_context=multiprocessing.get_context("fork")) as pool:
+            parallel.simulate(nodes, links, *REQUEST, runs, seed=7, executor=pool)
+        split.append(used(before, os.times()))
+    return statistics.median(single), statistics.median(split)
 
 
 if __name__ == "__main__":
