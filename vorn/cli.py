@@ -107,11 +107,8 @@ def command_diff(args: argparse.Namespace) -> int:
     return EXIT_FAILED if changed or result["summary"].count("\n") > 1 else EXIT_OK
 
 
-def _load_engine(path: str) -> vc.VornEngine:
-    try:
-        return vc.from_vorn_file(path)
-    except RuntimeError as error:
-        raise Failure(str(error)) from None
+def _percent(fraction: float) -> str:
+    return f"{fraction * 100:g}%"
 
 
 def _print_stats(stats: Any, confidence: float) -> None:
@@ -119,7 +116,7 @@ def _print_stats(stats: Any, confidence: float) -> None:
     low, high = wilson_interval(won, stats.total_runs, confidence)
     print(f"runs               {stats.total_runs:,}")
     print(f"success rate       {stats.empirical_success_rate:.4f}  "
-          f"({confidence:.0%} interval {low:.4f} to {high:.4f}, {won:,} successes)")
+          f"({_percent(confidence)} interval {low:.4f} to {high:.4f}, {won:,} successes)")
     print(f"mean latency       {stats.mean_latency_ms:.3f} ms")
     print(f"mean fidelity      {stats.mean_fidelity:.4f} (successful trials)")
     print(f"failed attempts    {stats.aggregate_congestion_drops:,}")
@@ -134,8 +131,11 @@ def _print_stats(stats: Any, confidence: float) -> None:
 def command_simulate(args: argparse.Namespace) -> int:
     from . import _network, parallel
 
-    engine = _load_engine(args.file)
-    constraints = vc.load_vorn_file(args.file).constraints
+    try:
+        engine = vc.from_vorn_file(args.file)
+        constraints = vc.load_vorn_file(args.file).constraints
+    except RuntimeError as error:
+        raise Failure(str(error)) from None
     target = args.target if args.target is not None else getattr(constraints, "fidelity_target", None)
     bound = args.bound if args.bound is not None else getattr(constraints, "max_latency_ms", None)
     if target is None:
@@ -174,7 +174,8 @@ def command_compare(args: argparse.Namespace) -> int:
     except ValueError as error:
         raise Usage(str(error))
     width = max([len("topology")] + [len(result.topology_name) for result in report.results])
-    print(f"{'topology':<{width}}  success rate  {args.confidence:.0%} interval      mean latency  mean fidelity")
+    print(f"{'topology':<{width}}  success rate  {_percent(args.confidence) + ' interval':<16}  mean latency  "
+          "mean fidelity")
     for result in report.results:
         rate = result.success_rate
         interval = "-"
