@@ -37,14 +37,6 @@ def assert_same_context(merged, whole):
     assert repr(merged._context.strategy) == repr(whole._context.strategy)
 
 
-@pytest.mark.parametrize("runs, shards", [(1000, 7), (5, 50), (1, None)])
-def test_shards_cover_the_runs_in_consecutive_pieces(runs, shards):
-    ranges = parallel.shard_ranges(runs, shards or 1)
-    assert [start for start, _ in ranges] == [sum(size for _, size in ranges[:i]) for i in range(len(ranges))]
-    assert sum(size for _, size in ranges) == runs and min(size for _, size in ranges) >= 1
-    assert max(size for _, size in ranges) - min(size for _, size in ranges) <= 1
-
-
 def test_shards_on_any_executor_merge_into_one_ensemble_with_its_context():
     config = vc.SimulationConfig(1000.0, 0.5, 0.3)
     strategy = vc.StrategyType.LowestLatency
