@@ -97,6 +97,7 @@ constexpr const char* kSensitivityDoc =
 
 void describe_engine(ClassTable<Engine>& table) {
     table.constructor<&make_engine>({"config"})
+        .opaque()
         .method<&define_network>("define_network", {"nodes", "links"})
         .method<&request_entanglement>("request_entanglement",
                                        {"from_node", "to", "fidelity_target", "max_latency_ms", "strategy"})

@@ -115,6 +115,23 @@ struct Parameters {
         if (!convert_each(signature, slots, values, std::index_sequence_for<A...>{})) throw ErrorAlreadySet{};
     }
 
+    // Positional arguments that bind to any call, up to the last required parameter: the value-initialised
+    // value of each required parameter's type, None for an optional one. A new tuple, or nullptr with
+    // an error set.
+    static PyObject* neutral_arguments() noexcept {
+        Ref items[] = {neutral<A>()..., Ref::borrow(Py_None)};
+        bool required[] = {Argument<A>::required..., true};
+        std::size_t size = count;
+        while (size > 0 && !required[size - 1]) --size;
+        Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(size)));
+        if (!tuple) return nullptr;
+        for (std::size_t i = 0; i < size; ++i) {
+            if (!items[i]) return nullptr;
+            PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), items[i].release());  // steals
+        }
+        return tuple.release();
+    }
+
     // Calls `fn` with `leading` (the instance of a method), then the converted arguments.
     template <class F, class... Leading>
     static decltype(auto) invoke(F fn, Values& values, Leading&... leading) {
@@ -122,6 +139,16 @@ struct Parameters {
     }
 
 private:
+    template <class One>
+    static Ref neutral() noexcept {
+        using Storage = typename Argument<One>::Storage;
+        if constexpr (Argument<One>::required) {
+            return guarded([] { return Ref::steal(Convert<Storage>::to(Storage{})); }, Ref());
+        } else {
+            return Ref::borrow(Py_None);
+        }
+    }
+
     template <std::size_t... I>
     static bool convert_each(const Signature& signature, PyObject* const* slots, Values& values,
                              std::index_sequence<I...>) noexcept {

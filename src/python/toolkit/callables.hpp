@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "python/toolkit/arguments.hpp"
+#include "python/toolkit/fields.hpp"
 
 namespace vorn::py {
 
@@ -128,17 +129,69 @@ struct Repr {
     }
 };
 
+// The members of an enumeration class: value, name and repr ("LinkType.Fiber").
 template <class T>
-struct EnumRepr {
-    static std::vector<std::pair<T, std::string>>& names() {
-        static std::vector<std::pair<T, std::string>> instance;
+struct EnumMembers {
+    struct Member {
+        T value;
+        std::string name;
+        std::string text;
+    };
+    static std::vector<Member>& list() {
+        static std::vector<Member> instance;
         return instance;
     }
+    static const Member* find(T value) noexcept {
+        for (const Member& member : list())
+            if (member.value == value) return &member;
+        return nullptr;
+    }
+};
+
+template <class T>
+struct EnumRepr {
     static PyObject* call(PyObject* self) noexcept {
-        T value = object_of<T>(self)->value;
-        for (const auto& [member, text] : names())
-            if (member == value) return Convert<std::string>::to(text);
-        return Convert<std::string>::to("<unknown member>");
+        const auto* member = EnumMembers<T>::find(object_of<T>(self)->value);
+        return Convert<std::string>::to(member ? member->text : "<unknown member>");
+    }
+};
+
+// A member pickles and copies as the class attribute of its name, so it comes back as that very object.
+template <class T>
+struct EnumReduce {
+    static PyObject* call(PyObject* self, PyObject*) noexcept {
+        const auto* member = EnumMembers<T>::find(object_of<T>(self)->value);
+        if (!member) {
+            PyErr_SetString(PyExc_TypeError, "cannot pickle an unknown enumeration member");
+            return nullptr;
+        }
+        Ref builtins = Ref::steal(PyImport_ImportModule("builtins"));
+        Ref getattr = builtins ? Ref::steal(PyObject_GetAttrString(builtins.get(), "getattr")) : Ref();
+        Ref name = Ref::steal(Convert<std::string>::to(member->name));
+        if (!getattr || !name) return nullptr;
+        Ref arguments = Ref::steal(PyTuple_Pack(2, reinterpret_cast<PyObject*>(Py_TYPE(self)), name.get()));
+        return arguments ? PyTuple_Pack(2, getattr.get(), arguments.get()) : nullptr;
+    }
+};
+
+// A record pickles and copies as its class called with arguments that any call accepts, then its
+// state: every field, set by __setstate__. The record is its fields, so whatever the constructor
+// computes from its arguments is replaced exactly.
+template <class T, auto Make>
+struct Reduce {
+    static PyObject* call(PyObject* self, PyObject*) noexcept {
+        using Params = typename FunctionTraits<decltype(Make)>::Params;
+        Ref arguments = Ref::steal(Params::neutral_arguments());
+        Ref state = Ref::steal(state_of<T>(self));
+        if (!arguments || !state) return nullptr;
+        return PyTuple_Pack(3, reinterpret_cast<PyObject*>(Py_TYPE(self)), arguments.get(), state.get());
+    }
+};
+
+template <class T>
+struct SetState {
+    static PyObject* call(PyObject* self, PyObject* state) noexcept {
+        return restore_state<T>(self, state) ? Ref::borrow(Py_None).release() : nullptr;
     }
 };
 

@@ -10,88 +10,12 @@
 
 #include "python/toolkit/arguments.hpp"
 #include "python/toolkit/callables.hpp"
+#include "python/toolkit/fields.hpp"
 
 namespace vorn::py {
 
-// Reads and writes one field of the record held by an instance.
-struct FieldAccess {
-    virtual ~FieldAccess() = default;
-    virtual PyObject* get(PyObject* self) noexcept = 0;
-    virtual int set(PyObject* self, PyObject* value) noexcept = 0;
-};
-
-// Reading converts a copy under a shared hold; writing converts first, then replaces the field
-// under an exclusive hold, so a failed conversion leaves the record as it was.
-template <class T, class Read>
-PyObject* read_field(PyObject* self, Read read) noexcept {
-    return guarded(
-        [&] {
-            SharedHold hold(object_of<T>(self)->borrow);
-            return to_python(read(object_of<T>(self)->value));
-        },
-        static_cast<PyObject*>(nullptr));
-}
-
-template <class T, class V, class Write>
-int write_field(PyObject* self, PyObject* value, Write write) noexcept {
-    if (!value) {
-        PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
-        return -1;
-    }
-    return guarded(
-        [&] {
-            V converted{};
-            if (!Convert<V>::from(value, converted)) return -1;
-            ExclusiveHold hold(object_of<T>(self)->borrow);
-            write(object_of<T>(self)->value, std::move(converted));
-            return 0;
-        },
-        -1);
-}
-
-template <class Pointer>
-struct MemberOf;
-template <class T, class M>
-struct MemberOf<M T::*> {
-    using Type = M;
-};
-
-template <class T, class Pointer>
-struct MemberField final : FieldAccess {
-    using M = typename MemberOf<Pointer>::Type;
-    explicit MemberField(Pointer member) : member(member) {}
-    Pointer member;
-
-    PyObject* get(PyObject* self) noexcept override {
-        return read_field<T>(self, [this](const T& record) -> const M& { return record.*member; });
-    }
-    int set(PyObject* self, PyObject* value) noexcept override {
-        return write_field<T, M>(self, value, [this](T& record, M&& converted) { record.*member = std::move(converted); });
-    }
-};
-
-template <class F>
-struct SetterTraits;
-template <class T, class V>
-struct SetterTraits<void (*)(T&, V)> {
-    using Value = std::decay_t<V>;
-};
-
-// A field whose Python form differs from the stored one: `Get` is R(*)(const T&) and `Set`
-// is void(*)(T&, V), each converting through the traits of R and V.
-template <class T, auto Get, auto Set>
-struct PropertyField final : FieldAccess {
-    using V = typename SetterTraits<decltype(Set)>::Value;
-
-    PyObject* get(PyObject* self) noexcept override { return read_field<T>(self, Get); }
-    int set(PyObject* self, PyObject* value) noexcept override {
-        return write_field<T, V>(self, value, [](T& record, V&& converted) { Set(record, std::move(converted)); });
-    }
-};
-
 PyObject* field_getter(PyObject* self, void* closure) noexcept;
 int field_setter(PyObject* self, PyObject* value, void* closure) noexcept;
-PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) noexcept;
 
 template <class T>
 class ClassTable {
@@ -106,6 +30,14 @@ public:
         Call::signature() = Call::Params::signature(name_ + ".__new__()", names);
         if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n";
         new_ = &Call::call;
+        reduce_ = &Reduce<T, Make>::call;
+        return *this;
+    }
+
+    // For a class whose objects are more than their fields (the engine, which holds a network): it
+    // neither pickles nor copies. Other classes with a constructor do, as their fields.
+    ClassTable& opaque() {
+        opaque_ = true;
         return *this;
     }
 
@@ -168,13 +100,22 @@ public:
     // An enumeration member: a class attribute created once, when the type is built.
     ClassTable& member(const char* name, T value) {
         members_.emplace_back(name, value);
-        EnumRepr<T>::names().emplace_back(value, name_ + "." + name);
+        EnumMembers<T>::list().push_back({value, name, name_ + "." + name});
         repr_ = &EnumRepr<T>::call;
         return *this;
     }
 
     // Builds the type; nullptr with the Python error set on failure.
     PyTypeObject* build() noexcept {
+        if constexpr (std::is_enum_v<T>) {
+            methods_.push_back({"__reduce__", reinterpret_cast<PyCFunction>(&EnumReduce<T>::call), METH_NOARGS,
+                                "Pickle and copy as the class attribute of this member's name."});
+        } else if (reduce_ && !opaque_) {
+            methods_.push_back({"__reduce__", reduce_, METH_NOARGS, "Pickle and copy as the record's fields."});
+            methods_.push_back({"__setstate__", reinterpret_cast<PyCFunction>(&SetState<T>::call), METH_O,
+                                "Set the fields of a state that __reduce__ gave."});
+        }
+        if (!record_fields()) return nullptr;
         getset_.push_back({});
         methods_.push_back({});
         std::vector<PyType_Slot> slots = {
@@ -199,6 +140,16 @@ public:
     }
 
 private:
+    bool record_fields() noexcept {
+        auto& fields = RecordFields<T>::list();
+        fields.clear();
+        for (const PyGetSetDef& entry : getset_) {
+            Ref name = Ref::steal(PyUnicode_InternFromString(entry.name));
+            if (!name) return false;
+            fields.emplace_back(KeptRef(std::move(name)), static_cast<FieldAccess*>(entry.closure));
+        }
+        return true;
+    }
     bool add_members(PyTypeObject* type) noexcept {
         for (auto& [name, value] : members_) {
             Ref member = Ref::steal(make_instance(type, value));
@@ -216,6 +167,8 @@ private:
     std::string qualified_;
     std::string doc_;
     newfunc new_ = nullptr;
+    PyCFunction reduce_ = nullptr;
+    bool opaque_ = false;
     reprfunc repr_ = nullptr;
     richcmpfunc compare_ = nullptr;
     traverseproc traverse_ = nullptr;
@@ -246,7 +199,8 @@ PyTypeObject* lazy_type(Describe describe) noexcept {
     }
     type = table->build();
     if (!type) {
-        EnumRepr<T>::names().clear();
+        EnumMembers<T>::list().clear();
+        RecordFields<T>::list().clear();
         delete table;
         table = nullptr;
     }
