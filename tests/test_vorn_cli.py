@@ -1,5 +1,4 @@
 import json
-from types import SimpleNamespace
 
 import pytest
 import vorn_core as vc
@@ -104,31 +103,18 @@ def test_simulate_needs_a_target_when_the_file_sets_none(tmp_path, capsys):
     assert status == 1 and err.startswith(f"vorn simulate: Failed to load {tmp_path / 'none.vorn'}: IO error")
 
 
-def test_compare_reports_each_topology_or_says_it_is_missing(monkeypatch, capsys):
-    arguments = ["compare", "--endpoint", "telecom_backbone", "A", "C", "--runs", "100", "--target", "0.75",
-                 "--bound", "5000"]
-    monkeypatch.delattr(vc, "compare_topologies", raising=False)
-    status, out, err = run(capsys, *arguments)
-    assert (status, out) == (1, "") and "has no compare_topologies" in err
-
-    def compare(endpoints, fidelity_target, max_latency_ms, runs, strategy=None):
-        if endpoints[0].topology_name != "telecom_backbone":
-            raise ValueError(f"Unknown topology in endpoints: '{endpoints[0].topology_name}'")
-        result = SimpleNamespace(topology_name="telecom_backbone", success_rate=0.5, mean_latency_ms=12.345,
-                                 mean_fidelity=0.8, link_utilization={})
-        return SimpleNamespace(results=[result], recommended_topology="telecom_backbone", runs=runs,
-                               summary="Evaluated 1 topologies.")
-
-    monkeypatch.setattr(vc, "compare_topologies", compare, raising=False)
-    monkeypatch.setattr(vc, "TopologyEndpoints", lambda *fields: SimpleNamespace(topology_name=fields[0]),
-                        raising=False)
-    status, out, err = run(capsys, *arguments)
-    low, high = cli.wilson_interval(50, 100)
-    assert status == 0 and out.splitlines() == [
-        "topology          success rate  95% interval      mean latency  mean fidelity",
-        f"telecom_backbone        0.5000  {low:.4f} to {high:.4f}      12.35 ms         0.8000",
-        "recommended: telecom_backbone",
-        "Evaluated 1 topologies."]
+def test_compare_reports_each_topology_with_its_interval(capsys):
+    arguments = ["compare", "--endpoint", "telecom_backbone", "A", "C", "--endpoint", "repeater_chain", "N0", "N3",
+                 "--runs", "200", "--target", "0.75", "--bound", "5000"]
+    status, out, _ = run(capsys, *arguments)
+    lines = out.splitlines()
+    assert status == 0 and lines[0].split() == ["topology", "success", "rate", "95%", "interval", "mean", "latency",
+                                                "mean", "fidelity"]
+    assert [line.split()[0] for line in lines[1:3]] == ["telecom_backbone", "repeater_chain"]
+    rate = float(lines[1].split()[1])
+    low, high = cli.wilson_interval(round(rate * 200), 200)
+    assert f"{low:.4f} to {high:.4f}" in lines[1]
+    assert lines[3].startswith("recommended: ") and lines[4].startswith("Evaluated 2 topologies. Recommended: ")
     arguments[2] = "mesh"
     status, _, err = run(capsys, *arguments)
     assert status == 2 and "Unknown topology in endpoints: 'mesh'" in err

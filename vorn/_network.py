@@ -1,13 +1,13 @@
 """A network, a configuration and a request as plain Python data.
 
-vorn_core records do not pickle, so whatever crosses a process or machine boundary travels as tuples of
-the record fields and is rebuilt into records on the other side.
+What a job needs crosses a process or machine boundary as tuples of the record fields, which sweeps vary
+with ``_replace``, and is rebuilt into records on the other side.
 """
 from __future__ import annotations
 
 import operator
 from collections.abc import Iterable
-from typing import Any, NamedTuple, Optional
+from typing import NamedTuple, Optional, Union
 
 import vorn_core as vc
 
@@ -59,10 +59,10 @@ STRATEGIES = {member.to_u8(): member for member in
               (vc.StrategyType.LowestLatency, vc.StrategyType.HighestFidelity, vc.StrategyType.HighestSuccess)}
 
 
-def count(value: Any, name: str) -> int:
+def count(value: int, name: str) -> int:
     """An unsigned 64-bit count argument, checked before any work starts."""
     try:
-        number: int = operator.index(value)
+        number = operator.index(value)
     except TypeError as error:
         raise TypeError(f"argument '{name}': {error}") from None
     if not 0 <= number < SEEDS:
@@ -70,15 +70,16 @@ def count(value: Any, name: str) -> int:
     return number
 
 
-def link_type_name(link_type: Any) -> str:
+def link_type_name(link_type: Union[vc.LinkType, vc.VornLinkType]) -> str:
+    """"Fiber" or "Satellite", for a link's type or a file link's."""
     # Enumeration members compare by identity and a record hands out a new one on each read: the repr
     # ("LinkType.Fiber") names the member.
-    if type(link_type) is not vc.LinkType:
+    if type(link_type) not in (vc.LinkType, vc.VornLinkType):
         raise TypeError(f"not a LinkType: {link_type!r}")
     return repr(link_type).rpartition(".")[2]
 
 
-def pack_network(nodes: Iterable[Any], links: Iterable[Any]) -> Network:
+def pack_network(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition]) -> Network:
     """Plain data of node and link definitions (check them first: `checked_engine`)."""
     packed_nodes = tuple(Node(node.id, node.memory_lifetime_t2) for node in nodes)
     packed_links = []
@@ -102,7 +103,7 @@ def definitions(network: Network) -> tuple[list[vc.NodeDefinition], list[vc.Link
     return nodes, links
 
 
-def pack_config(config: Any) -> Optional[Config]:
+def pack_config(config: Optional[vc.SimulationConfig]) -> Optional[Config]:
     if config is None:
         return None
     physical = config.physical
@@ -123,7 +124,7 @@ def simulation_config(config: Optional[Config]) -> Optional[vc.SimulationConfig]
 
 
 def pack_request(from_node: str, to: str, fidelity_target: float, max_latency_ms: float,
-                 strategy: Any) -> Request:
+                 strategy: Optional[vc.StrategyType]) -> Request:
     return Request(from_node, to, fidelity_target, max_latency_ms, None if strategy is None else strategy.to_u8())
 
 
@@ -137,15 +138,16 @@ def engine(network: Network, config: Optional[Config]) -> vc.VornEngine:
     return built
 
 
-def checked_engine(nodes: Iterable[Any], links: Iterable[Any], config: Any) -> tuple[vc.VornEngine, Network]:
+def checked_engine(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition],
+                   config: Optional[vc.SimulationConfig]) -> tuple[vc.VornEngine, Network]:
     """An engine on the caller's records, so that bad arguments get the engine's own errors, and their plain data."""
-    nodes, links = list(nodes), list(links)
+    node_list, link_list = list(nodes), list(links)
     built = vc.VornEngine(config)
-    built.define_network(nodes, links)
-    return built, pack_network(nodes, links)
+    built.define_network(node_list, link_list)
+    return built, pack_network(node_list, link_list)
 
 
-def from_context(context: Any) -> tuple[Network, Config]:
+def from_context(context: vc.PyMonteCarloContext) -> tuple[Network, Config]:
     """The network and configuration that sensitivity trials rebuild from a Monte Carlo context."""
     network = Network(tuple(Node(*node) for node in context.nodes), tuple(Link(*link) for link in context.links))
     config = Config(context.total_time_cutoff_ms, context.step_resolution_ms, context.baseline_purify_factor,

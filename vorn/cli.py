@@ -10,7 +10,7 @@ import math
 import re
 import sys
 from collections.abc import Sequence
-from typing import Any, Optional
+from typing import Optional
 
 import vorn_core as vc
 
@@ -111,7 +111,7 @@ def _percent(fraction: float) -> str:
     return f"{fraction * 100:g}%"
 
 
-def _print_stats(stats: Any, confidence: float) -> None:
+def _print_stats(stats: vc.MonteCarloStats, confidence: float) -> None:
     won = successes(stats)
     low, high = wilson_interval(won, stats.total_runs, confidence)
     print(f"runs               {stats.total_runs:,}")
@@ -136,8 +136,11 @@ def command_simulate(args: argparse.Namespace) -> int:
         constraints = vc.load_vorn_file(args.file).constraints
     except RuntimeError as error:
         raise Failure(str(error)) from None
-    target = args.target if args.target is not None else getattr(constraints, "fidelity_target", None)
-    bound = args.bound if args.bound is not None else getattr(constraints, "max_latency_ms", None)
+    target: Optional[float] = args.target
+    bound: Optional[float] = args.bound
+    if constraints is not None:
+        target = constraints.fidelity_target if target is None else target
+        bound = constraints.max_latency_ms if bound is None else bound
     if target is None:
         raise Usage(f"--target is needed: {args.file} sets no fidelity_target in its constraints")
     if bound is None:
@@ -145,6 +148,7 @@ def command_simulate(args: argparse.Namespace) -> int:
     strategy = STRATEGIES[args.strategy] if args.strategy else None
     # The engine's record of an empty ensemble is the network and configuration it simulates.
     context = engine.simulate(args.from_node, args.to, target, bound, 0, strategy, args.seed)._context
+    assert context is not None  # simulate always records one
     ids = {node for node, _ in context.nodes}
     for node in (args.from_node, args.to):
         if node not in ids:
@@ -163,14 +167,10 @@ def command_simulate(args: argparse.Namespace) -> int:
 
 
 def command_compare(args: argparse.Namespace) -> int:
-    compare = getattr(vc, "compare_topologies", None)
-    if compare is None:
-        raise Failure(f"the installed vorn_core ({vc.__file__}) has no compare_topologies: "
-                      "install a vorn_core that provides it")
     endpoints = [vc.TopologyEndpoints(name, source, target) for name, source, target in args.endpoint]
     strategy = STRATEGIES[args.strategy] if args.strategy else None
     try:
-        report = compare(endpoints, args.target, args.bound, args.runs, strategy)
+        report = vc.compare_topologies(endpoints, args.target, args.bound, args.runs, strategy)
     except ValueError as error:
         raise Usage(str(error))
     width = max([len("topology")] + [len(result.topology_name) for result in report.results])

@@ -8,7 +8,8 @@ their position in the link list, so `from_networkx` gives the definitions back i
 """
 from __future__ import annotations
 
-from typing import Any, Optional
+from collections.abc import Iterable
+from typing import Any, Optional, Union, cast
 
 import vorn_core as vc
 
@@ -27,11 +28,13 @@ def _file_definitions(qf: vc.VornFile) -> tuple[list[vc.NodeDefinition], list[vc
     # The engine owns the conversion of file nodes (memory lifetime in ms, its default): ask it.
     engine = vc.VornEngine()
     engine.define_network_from_vorn(qf)
-    lifetimes = dict(engine.simulate("", "", 0.0, 0.0, 0, None, 0)._context.nodes)
+    context = engine.simulate("", "", 0.0, 0.0, 0, None, 0)._context
+    assert context is not None  # simulate always records one
+    lifetimes = dict(context.nodes)
     nodes = [vc.NodeDefinition(node.id, lifetimes[node.id]) for node in qf.nodes]
     links = []
     for link in qf.links:
-        kind = "Fiber" if link.link_type is None else repr(link.link_type).rpartition(".")[2]
+        kind = "Fiber" if link.link_type is None else link_type_name(link.link_type)
         satellite = link.satellite
         links.append(vc.LinkDefinition(
             link.src, link.to, link.distance_km, link.base_fidelity, link.generation_rate_hz, LINK_TYPES[kind],
@@ -39,10 +42,16 @@ def _file_definitions(qf: vc.VornFile) -> tuple[list[vc.NodeDefinition], list[vc
     return nodes, links
 
 
-def definitions_of(network: Any, links: Any = None) -> tuple[list[Any], list[Any]]:
+# What the functions over networks take: node definitions (with link definitions beside them), a
+# NetworkTopologyPayload or a VornFile.
+NetworkSource = Union[Iterable[vc.NodeDefinition], vc.NetworkTopologyPayload, vc.VornFile]
+
+
+def definitions_of(network: NetworkSource, links: Optional[Iterable[vc.LinkDefinition]] = None,
+                   ) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition]]:
     """Node and link definitions from (nodes, links), a NetworkTopologyPayload or a VornFile."""
     if links is not None:
-        return list(network), list(links)
+        return list(cast(Iterable[vc.NodeDefinition], network)), list(links)
     if isinstance(network, vc.VornFile):
         return _file_definitions(network)
     if isinstance(network, vc.NetworkTopologyPayload):
@@ -51,7 +60,7 @@ def definitions_of(network: Any, links: Any = None) -> tuple[list[Any], list[Any
                     f"got {type(network).__name__} without links")
 
 
-def to_networkx(nodes: Any, links: Any = None) -> Any:
+def to_networkx(nodes: NetworkSource, links: Optional[Iterable[vc.LinkDefinition]] = None) -> Any:
     """A networkx MultiGraph of node and link definitions, of a NetworkTopologyPayload or of a VornFile."""
     nx = _networkx()
     node_list, link_list = definitions_of(nodes, links)
@@ -111,6 +120,8 @@ def from_networkx(graph: Any, memory_lifetime_t2: Optional[float] = None, distan
         conditions = None
         if "satellite_visibility" in data or "satellite_weather_factor" in data:
             conditions = vc.SatelliteConditions(data.get("satellite_visibility"), data.get("satellite_weather_factor"))
-        links.append(vc.LinkDefinition(*ends, *(_figure(data, figure, defaults[figure], where) for figure in LINK_FIGURES),
-                                       LINK_TYPES[kind], conditions))
+        distance_km, base_fidelity, generation_rate_hz = (_figure(data, figure, defaults[figure], where)
+                                                          for figure in LINK_FIGURES)
+        links.append(vc.LinkDefinition(*ends, distance_km, base_fidelity, generation_rate_hz, LINK_TYPES[kind],
+                                       conditions))
     return nodes, links

@@ -19,7 +19,7 @@ from __future__ import annotations
 import time
 from collections.abc import Iterable
 from concurrent.futures import Executor
-from typing import Any, Optional
+from typing import Optional
 
 import vorn_core as vc
 

@@ -3,12 +3,18 @@ and returns that Axes."""
 from __future__ import annotations
 
 import math
-from collections.abc import Iterable, Mapping
-from typing import Any, Optional
+from collections.abc import Iterable, Mapping, Sequence
+from typing import TYPE_CHECKING, Any, Optional, Protocol, Union
+
+import vorn_core as vc
 
 from ._extras import require
-from .nx import definitions_of, to_networkx
+from .nx import NetworkSource, definitions_of, to_networkx
 from .stats import wilson_interval
+
+if TYPE_CHECKING:
+    import pandas
+    from matplotlib.axes import Axes
 
 __all__ = ["plot_network", "plot_sensitivity", "plot_comparison", "plot_sweep", "link_utilisation"]
 
@@ -30,13 +36,32 @@ def _pyplot() -> Any:
     return require("matplotlib.pyplot", "plot", FEATURE)
 
 
-def _axes(ax: Any) -> Any:
+def _axes(ax: Optional[Axes]) -> Axes:
     if ax is None:
         _, ax = _pyplot().subplots()
     return ax
 
 
-def link_utilisation(links: Iterable[Any], heatmap: Mapping[str, int]) -> list[int]:
+class ComparisonResult(Protocol):
+    @property
+    def topology_name(self) -> str: ...
+    @property
+    def success_rate(self) -> float: ...
+
+
+class ComparisonReport(Protocol):
+    """What `plot_comparison` reads: a TopologyComparisonReport, or a report of the same shape put together
+    from several (the library's reports have no constructor)."""
+
+    @property
+    def results(self) -> Sequence[ComparisonResult]: ...
+    @property
+    def recommended_topology(self) -> str: ...
+    @property
+    def runs(self) -> int: ...
+
+
+def link_utilisation(links: Iterable[vc.LinkDefinition], heatmap: Mapping[str, int]) -> list[int]:
     """Attempts per link from a utilisation heatmap ("A->B" keys in path direction): a hop runs over the
     first link joining its two nodes, either way round, so that link counts both directions and later
     parallel links count nothing."""
@@ -55,8 +80,9 @@ def link_utilisation(links: Iterable[Any], heatmap: Mapping[str, int]) -> list[i
     return values
 
 
-def plot_network(nodes: Any, links: Any = None, utilisation: Any = None, ax: Any = None,
-                 positions: Optional[Mapping[str, tuple[float, float]]] = None) -> Any:
+def plot_network(nodes: NetworkSource, links: Optional[Iterable[vc.LinkDefinition]] = None,
+                 utilisation: Union[Mapping[str, int], vc.MonteCarloStats, None] = None, ax: Optional[Axes] = None,
+                 positions: Optional[Mapping[str, tuple[float, float]]] = None) -> Axes:
     """Draw a network (definitions, a NetworkTopologyPayload or a VornFile) with networkx.
 
     With `utilisation` (a heatmap dict such as ``stats.link_utilization_heatmap``, or the statistics
@@ -76,7 +102,7 @@ def plot_network(nodes: Any, links: Any = None, utilisation: Any = None, ax: Any
     span = max((math.dist(a, b) for a in pos.values() for b in pos.values()), default=1.0) or 1.0
 
     if utilisation is not None:
-        heatmap = getattr(utilisation, "link_utilization_heatmap", utilisation)
+        heatmap = utilisation if isinstance(utilisation, Mapping) else utilisation.link_utilization_heatmap
         values = link_utilisation(link_list, heatmap)
         norm = Normalize(vmin=0, vmax=max(values, default=0) or 1)
         cmap = plt.get_cmap(UTILISATION_COLOURS)
@@ -115,7 +141,7 @@ def plot_network(nodes: Any, links: Any = None, utilisation: Any = None, ax: Any
     return ax
 
 
-def plot_sensitivity(ranking: Mapping[str, float], ax: Any = None, top: Optional[int] = None) -> Any:
+def plot_sensitivity(ranking: Mapping[str, float], ax: Optional[Axes] = None, top: Optional[int] = None) -> Axes:
     """Tornado chart of a ranking from ``MonteCarloStats.sensitivity_analysis``: one horizontal bar per
     parameter (the `top` first, or all), the most influential at the top, coloured by kind of parameter.
     A NaN impact (a ranking of statistics without runs) is drawn as an empty bar."""
@@ -135,7 +161,7 @@ def plot_sensitivity(ranking: Mapping[str, float], ax: Any = None, top: Optional
     return ax
 
 
-def plot_comparison(report: Any, ax: Any = None, confidence: float = 0.95) -> Any:
+def plot_comparison(report: ComparisonReport, ax: Optional[Axes] = None, confidence: float = 0.95) -> Axes:
     """Success rate of each topology of a TopologyComparisonReport as bars with their Wilson intervals
     (from the report's runs per topology), the recommended topology highlighted."""
     ax = _axes(ax)
@@ -161,7 +187,8 @@ def plot_comparison(report: Any, ax: Any = None, confidence: float = 0.95) -> An
     return ax
 
 
-def plot_sweep(rows: Any, x: str, y: str = "success_rate", ax: Any = None, by: Optional[str] = None) -> Any:
+def plot_sweep(rows: Union[pandas.DataFrame, Iterable[Mapping[str, Any]]], x: str, y: str = "success_rate",
+               ax: Optional[Axes] = None, by: Optional[str] = None) -> Axes:
     """A sweep (rows of `vorn.sweep.sweep`, DataFrame or list of dicts) as `y` against `x`, with the
     success rate's interval band (columns "ci_low" and "ci_high") when `y` is "success_rate"; one curve
     per value of the column `by`."""

@@ -8,8 +8,6 @@ from __future__ import annotations
 import math
 from collections.abc import Iterable
 from statistics import NormalDist
-from typing import Any
-
 import vorn_core as vc
 
 __all__ = ["wilson_interval", "successes", "merge"]
@@ -39,14 +37,14 @@ def wilson_interval(successes: int, runs: int, confidence: float = 0.95) -> tupl
     return low, high
 
 
-def successes(stats: Any) -> int:
+def successes(stats: vc.MonteCarloStats) -> int:
     """Number of successful trials behind statistics (0 for an ensemble without runs)."""
     if stats.total_runs == 0:
         return 0
     return round(float(stats.empirical_success_rate) * int(stats.total_runs))
 
 
-def merge(stats_list: Iterable[Any]) -> vc.MonteCarloStats:
+def merge(stats_list: Iterable[vc.MonteCarloStats]) -> vc.MonteCarloStats:
     """Statistics of one ensemble from ensembles run over consecutive seed ranges, given in seed order.
 
     Counts (runs, successes, congestion drops, utilisation per hop) add up exactly; the success rate is
@@ -80,5 +78,5 @@ def merge(stats_list: Iterable[Any]) -> vc.MonteCarloStats:
     rate = total_successes / total_runs if total_runs else nan
     latency = math.fsum(latency_sums) / total_runs if total_runs else nan
     fidelity = math.fsum(fidelity_sums) / total_successes if total_successes else 0.0
-    context = getattr(pieces[0], "_context", None) if pieces else None
+    context = pieces[0]._context if pieces else None
     return vc.MonteCarloStats(total_runs, rate, latency, fidelity, drops, heatmap, context)

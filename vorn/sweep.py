@@ -23,7 +23,7 @@ import itertools
 import time
 from collections.abc import Iterable, Mapping, Sequence
 from concurrent.futures import Executor
-from typing import Any, Optional, Union
+from typing import TYPE_CHECKING, Any, Optional, Protocol, Union
 
 import vorn_core as vc
 
@@ -39,8 +39,23 @@ CONFIG_FIGURES = ("alpha_loss_db_km",)
 
 Row = dict[str, Any]
 
+if TYPE_CHECKING:
+    import pandas
 
-def parameter_keys(nodes: Iterable[Any], links: Iterable[Any]) -> list[str]:
+
+class _Node(Protocol):  # a node definition, or its plain form
+    @property
+    def id(self) -> str: ...
+
+
+class _Link(Protocol):  # a link definition, or its plain form
+    @property
+    def from_node(self) -> str: ...
+    @property
+    def to(self) -> str: ...
+
+
+def parameter_keys(nodes: Iterable[_Node], links: Iterable[_Link]) -> list[str]:
     """Every key that `sweep` accepts for this network (node and link definitions)."""
     keys = list(NODE_FIGURES) + [f"{NODE_FIGURES[0]}:{node.id}" for node in nodes]
     keys += list(LINK_FIGURES)
@@ -76,7 +91,7 @@ def sweep(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition]
           strategy: Optional[vc.StrategyType] = None, seed: Optional[int] = None,
           config: Optional[vc.SimulationConfig] = None, executor: Optional[Executor] = None,
           confidence: float = 0.95, progress: Optional[bool] = None,
-          frame: Optional[bool] = None) -> Union[Any, list[Row]]:
+          frame: Optional[bool] = None) -> Union[pandas.DataFrame, list[Row]]:
     """Run the ensemble ``simulate(from_node, to, fidelity_target, max_latency_ms, runs, strategy, seed)``
     of ``VornEngine(config)`` at every point of `grid` (a mapping from parameter key to its values).
 
@@ -127,7 +142,7 @@ def sweep(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition]
     return _table(rows, [key for key, _ in axes], frame)
 
 
-def _table(rows: list[Row], keys: list[str], frame: Optional[bool]) -> Union[Any, list[Row]]:
+def _table(rows: list[Row], keys: list[str], frame: Optional[bool]) -> Union[pandas.DataFrame, list[Row]]:
     if frame is False:
         return rows
     try:
