@@ -5,7 +5,6 @@ topology highlighted. Writes examples/out/topology_comparison.png.
 """
 import argparse
 import os
-import sys
 
 import matplotlib
 
@@ -21,9 +20,6 @@ def main():
     parser.add_argument("--runs", type=int, default=5000, help="trials per topology")
     parser.add_argument("--output", default=os.path.join(os.path.dirname(__file__), "out", "topology_comparison.png"))
     args = parser.parse_args()
-    if not hasattr(vc, "compare_topologies"):
-        sys.exit(f"this example needs compare_topologies, which the vorn_core in {vc.__file__} lacks")
-
     endpoints = [vc.TopologyEndpoints("telecom_backbone", "A", "C"),
                  vc.TopologyEndpoints("hybrid_satellite_fiber", "Toronto", "London"),
                  vc.TopologyEndpoints("repeater_chain", "N0", "N3")]
