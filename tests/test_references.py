@@ -1,6 +1,7 @@
 """Repeated constructions, reads and failed conversions must not leak references or memory."""
 import gc
 import os
+import pickle
 import sys
 
 import pytest
@@ -44,7 +45,8 @@ def churn(node, link, engine, file):
                 lambda: file.add_node("B", Reentrant(lambda: engine.define_network_from_vorn(file))),
                 lambda: vc.qkd(engine, "A", "B", Reentrant(lambda: engine.define_network([node], [link])), 1.0),
                 lambda: engine.run_distributed_computation(["A"], "Star", "ghz"),
-                lambda: vc.CoordinationTopology.arbitrary([("A", 1)])):
+                lambda: vc.CoordinationTopology.arbitrary([("A", 1)]),
+                lambda: link.__setstate__({"to": "C", "distance_km": "far"}), lambda: pickle.dumps(engine)):
         try:
             bad()
         except (TypeError, OverflowError, RuntimeError, ValueError):
