@@ -12,8 +12,9 @@ Conventions that hold throughout:
   TypeError("No constructor defined"); their objects come from the library.
 - ``SimulationResult``, ``PyMonteCarloContext`` and the four ``Topology*`` snapshot classes are not module
   attributes: they are reachable only through returned values, so use them in annotations only.
-- Records with a constructor pickle and copy field by field; enumeration members unpickle to the class
-  attribute of the same name.
+- Records with a constructor pickle and copy field by field (``SimulationResult``, not being a module
+  attribute, copies but does not pickle); enumeration members unpickle to the class attribute of the same
+  name.
 """
 
 from collections.abc import Sequence
