@@ -30,6 +30,7 @@ def test_engine_methods_in_table_order():
     # The engine's class is composed from the pieces of several areas; the order stays the table's.
     methods = [name for name, value in vars(vorn_core.VornEngine).items() if callable(value) and name[0] != "_"]
     assert methods[:4] == ["define_network", "request_entanglement", "simulate", "define_network_from_vorn"]
+    assert methods[-1] == "snapshot"
 
 
 def test_module_identity():
@@ -37,7 +38,8 @@ def test_module_identity():
     assert vorn_core.__doc__ == "The top-level Python module registration."
 
 
-@pytest.mark.parametrize("hidden", ["SimulationResult", "PyMonteCarloContext"])
+@pytest.mark.parametrize("hidden", ["SimulationResult", "PyMonteCarloContext", "TopologySnapshot", "TopologyDiff",
+                                    "TopologyConfig", "TopologyMetadata"])
 def test_unregistered_classes_are_not_attributes(hidden):
     assert not hasattr(vorn_core, hidden)
 
