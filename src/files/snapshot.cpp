@@ -123,7 +123,7 @@ TopologyDiff diff_topologies(const TopologySnapshot& first, const TopologySnapsh
     TopologyDiff diff;
     diff.name = first.metadata.name + " vs " + second.metadata.name;
     KeyedChanges nodes = compare_keyed(
-        first.nodes, second.nodes, [](const NodeDefinition& node) { return node.id; },
+        first.nodes, second.nodes, [](const NodeDefinition& node) -> const std::string& { return node.id; },
         // Written so that a NaN on either side is no modification.
         [](const NodeDefinition& a, const NodeDefinition& b) {
             return std::fabs(a.memory_lifetime_t2 - b.memory_lifetime_t2) > 0.001;
