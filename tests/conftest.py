@@ -47,3 +47,19 @@ def ctrl_c_after(seconds):
     finally:
         signal.setitimer(signal.ITIMER_REAL, 0)
         signal.signal(signal.SIGALRM, previous)
+
+
+def two_node_network():
+    """A single 50 km link: every trial's outcome follows from its seeded generation draws alone."""
+    nodes = [vorn_core.NodeDefinition("A", 1.0), vorn_core.NodeDefinition("B", 2.0)]
+    links = [vorn_core.LinkDefinition("A", "B", 50.0, 0.95, 1000.0)]
+    return nodes, links
+
+
+@pytest.fixture(scope="session")
+def dask_client():
+    """One two-worker dask.distributed LocalCluster for the whole session."""
+    distributed = pytest.importorskip("distributed")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+        yield client

@@ -293,6 +293,9 @@ class TestObjectArguments:
     def test_an_engine_argument_is_held_shared_for_the_whole_run(self, chain_engine):
         with pytest.raises(RuntimeError, match="^Already borrowed$"):
             vc.qkd(chain_engine, "N0", "N3", calling_back(lambda: chain_engine.define_network([], [])), 100.0)
+        with pytest.raises(RuntimeError, match="^Already borrowed$"):
+            chain_engine.run_distributed_computation(["N0"], "ring", "ghz",
+                                                     calling_back(lambda: chain_engine.define_network([], [])))
         vc.qkd(chain_engine, "N0", "N3", calling_back(lambda: vc.qkd(chain_engine, "N0", "N3", 0.8, 100.0, 1), 0.8),
                100.0, 1)
         assert chain_engine.request_entanglement("N0", "N3", 0.8, 100.0).execution_path == ["N0", "N1", "N2", "N3"]

@@ -32,15 +32,22 @@ def churn(node, link, engine, file):
     engine.simulate("A", "B", 0.5, 10.0, 1, seed=1).link_utilization_heatmap
     engine.request_entanglement(from_node="A", to="B", fidelity_target=0.5, max_latency_ms=0.0)
     engine.define_network_from_vorn(file)
+    vc.qkd(engine, "A", "B", 0.5, 10.0, 3).execution_path
+    engine.execute_teleportation(vc.TeleportationParameters("A", "B")).path
+    vc.distributed_computation(engine, ["A", "B"], vc.CoordinationTopology.arbitrary([("A", "B")]),
+                               vc.MeasurementBasis()).party_results
     for bad in (lambda: vc.NodeDefinition("A", "x"), lambda: vc.NetworkTopologyPayload("ab", []),
                 lambda: vc.NetworkTopologyPayload([node, 3], []), lambda: engine.simulate("A", "B", 0.5, 1.0, -1),
                 lambda: vc.NodeDefinition("A", 1.0, 2), lambda: vc.NodeDefinition(id="A", colour=1),
                 lambda: engine.simulate("A", "B", 0.5, 1.0, 1, **{"seed\x00": 1}),
                 lambda: engine.define_network_from_vorn(engine),
-                lambda: file.add_node("B", Reentrant(lambda: engine.define_network_from_vorn(file)))):
+                lambda: file.add_node("B", Reentrant(lambda: engine.define_network_from_vorn(file))),
+                lambda: vc.qkd(engine, "A", "B", Reentrant(lambda: engine.define_network([node], [link])), 1.0),
+                lambda: engine.run_distributed_computation(["A"], "Star", "ghz"),
+                lambda: vc.CoordinationTopology.arbitrary([("A", 1)])):
         try:
             bad()
-        except (TypeError, OverflowError, RuntimeError):
+        except (TypeError, OverflowError, RuntimeError, ValueError):
             pass
 
 

@@ -43,4 +43,15 @@ struct Admission {
 Admission admit(const QuantumNetwork& network, const EntanglementRequest& request, const TimelineSettings& settings,
                 Interruption* interruption = nullptr);
 
+// Admission in two stages, for requests that differ only in their latency bound. The first chooses
+// the route and refuses what no bound can save (no route, a target out of reach); it does not read
+// the request's bound.
+Admission admit_route(const QuantumNetwork& network, const EntanglementRequest& request,
+                      const TimelineSettings& settings, Interruption* interruption = nullptr);
+// Time for a pair to cross every hop of the route.
+double propagation_ms(const Admission& admission, const TimelineSettings& settings);
+// The second stage: the latency that a refusal by the bound reports (the propagation delay when it
+// exceeds the bound, 0.0 for a bound or cut-off that is not positive), or nothing when the cycles run.
+std::optional<double> bound_refusal(double propagation_ms, double max_latency_ms, const TimelineSettings& settings);
+
 }  // namespace vorn

@@ -2,11 +2,9 @@
 
 namespace vorn {
 
-CyclePlan::CyclePlan(const Admission& admission, const EntanglementRequest& request, const TimelineSettings& settings)
-    : swaps(admission.path.size() >= 3), fidelity_target(request.fidelity_target),
-      max_latency_ms(request.max_latency_ms), cutoff_ms(settings.total_time_cutoff_ms),
-      cycle_limit(vorn::cycle_limit(max_latency_ms, cutoff_ms)), purify_factor(settings.baseline_purify_factor),
-      admitted_fidelity(admission.fidelity) {
+CyclePlan::CyclePlan(const Admission& admission, double fidelity_target, const TimelineSettings& settings)
+    : swaps(admission.path.size() >= 3), fidelity_target(fidelity_target),
+      purify_factor(settings.baseline_purify_factor), admitted_fidelity(admission.fidelity) {
     success_below.reserve(admission.hops.size());
     double swapped = 1.0;
     for (const RouteHop& hop : admission.hops) {
@@ -18,7 +16,7 @@ CyclePlan::CyclePlan(const Admission& admission, const EntanglementRequest& requ
     swapped_fidelity = swapped;
 }
 
-CycleTail CyclePlan::tail(double clock_ms, std::uint64_t cycles, InterruptionPoll& poll) const {
+CycleTail CycleBounds::tail(double clock_ms, std::uint64_t cycles, InterruptionPoll& poll) const {
     CycleTail tail;
     for (;;) {
         clock_ms += kCycleMs;
@@ -31,7 +29,7 @@ CycleTail CyclePlan::tail(double clock_ms, std::uint64_t cycles, InterruptionPol
     return tail;
 }
 
-const CycleTail& CyclePlan::tail_after_first_cycle(InterruptionPoll& poll) const {
+const CycleTail& CycleBounds::tail_after_first_cycle(InterruptionPoll& poll) const {
     if (!tail_after_first_cycle_) tail_after_first_cycle_ = tail(0.0, 1, poll);
     return *tail_after_first_cycle_;
 }

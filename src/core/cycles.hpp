@@ -47,14 +47,13 @@ struct CycleTail {
     double clock_ms = 0.0;
 };
 
-// Everything the cycles of an admitted request depend on, worked out once (for an ensemble, once
-// for all its trials).
-class CyclePlan {
+// Where the cycles of a request must stop: its latency bound and the configuration's cut-off.
+class CycleBounds {
 public:
-    // `admission` must have admitted the request (no refusal).
-    CyclePlan(const Admission& admission, const EntanglementRequest& request, const TimelineSettings& settings);
+    CycleBounds(double max_latency_ms, double cutoff_ms)
+        : max_latency_ms(max_latency_ms), cutoff_ms(cutoff_ms),
+          cycle_limit(vorn::cycle_limit(max_latency_ms, cutoff_ms)) {}
 
-    std::size_t hops() const { return success_below.size(); }
     // Whether the clock, just advanced to `clock_ms` after cycle number `cycles`, allows another cycle.
     bool continues(double clock_ms, std::uint64_t cycles) const {
         return clock_ms < max_latency_ms && clock_ms < cutoff_ms && cycles < cycle_limit;
@@ -66,20 +65,31 @@ public:
     // trial that needs it, then reused, so that only trials that run long pay for far bounds.
     const CycleTail& tail_after_first_cycle(InterruptionPoll& poll) const;
 
+    double max_latency_ms = 0.0;
+    double cutoff_ms = 0.0;
+    std::uint64_t cycle_limit = 0;
+
+private:
+    mutable std::optional<CycleTail> tail_after_first_cycle_;
+};
+
+// Everything else the cycles of an admitted request depend on, worked out once: for an ensemble,
+// once for all its trials; for a prepared request, once for all its runs under any bounds.
+class CyclePlan {
+public:
+    // `admission` must have admitted the request (no refusal).
+    CyclePlan(const Admission& admission, double fidelity_target, const TimelineSettings& settings);
+
+    std::size_t hops() const { return success_below.size(); }
+
     // Per hop: an attempt succeeds exactly when the top 52 bits of its 64-bit draw are below this
     // (the same decision as a uniform draw below the attempt probability).
     std::vector<std::uint64_t> success_below;
     bool swaps = false;  // three or more nodes; only a swap needs every pair, so only it feels a loss
     double fidelity_target = 0.0;
-    double max_latency_ms = 0.0;
-    double cutoff_ms = 0.0;
-    std::uint64_t cycle_limit = 0;
     double purify_factor = 0.0;
     double admitted_fidelity = 0.0;
     double swapped_fidelity = 0.0;  // after a cycle in which every pair arrived
-
-private:
-    mutable std::optional<CycleTail> tail_after_first_cycle_;
 };
 
 struct CycleOutcome {
@@ -88,6 +98,22 @@ struct CycleOutcome {
     double fidelity = 0.0;
     std::uint64_t congestion_drops = 0;
     std::uint64_t cycles = 0;  // every cycle attempts every hop once
+    // Set by run_cycles_until_failure when an attempt failed: the request can no longer succeed,
+    // `latency_ms` is the clock of that cycle and `congestion_drops` its failures; the tail is still to run.
+    bool failed_attempt = false;
+};
+
+// A record for callers that keep nothing of the pairs: it only counts how many arrived.
+class PairCount {
+public:
+    void generated(std::size_t, double) {}
+
+    std::size_t deliver(double, std::size_t pairs, LossGenerator* losses) {
+        std::size_t arrived = pairs;
+        if (losses)
+            for (std::size_t i = 0; i < pairs; ++i) arrived -= pair_lost(*losses);
+        return arrived;
+    }
 };
 
 // Draws made in the remaining cycles only count failures: nothing else depends on them.
@@ -104,23 +130,22 @@ inline std::uint64_t tail_failures(const CyclePlan& plan, std::uint64_t cycles, 
     return failed;
 }
 
-// Runs the cycles of an admitted request. `Record` keeps what its caller wants of the pairs of the
-// cycles that run one by one, up to the first failed attempt:
+// Runs the cycles of an admitted request one by one, up to success, a bound, or the first failed
+// attempt (see CycleOutcome::failed_attempt). `Record` keeps what its caller wants of their pairs:
 //   void generated(std::size_t hop, double clock_ms)
 //       an attempt on `hop` succeeded: a pair is on its way
 //   std::size_t deliver(double clock_ms, std::size_t pairs, LossGenerator* losses)
 //       the cycle's `pairs` pairs arrive, each lost when its draw from `losses` (if not null) says
 //       so (pair_lost); returns how many arrived
-// The cycles after the first failed attempt only step the clock and count failures, in bulk.
 template <class Record>
-CycleOutcome run_cycles(const CyclePlan& plan, RequestGenerator& draws, LossGenerator& losses, InterruptionPoll& poll,
-                        Record& record) {
+CycleOutcome run_cycles_until_failure(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws,
+                                      LossGenerator& losses, InterruptionPoll& poll, Record& record) {
     const std::size_t hops = plan.hops();
-    CycleOutcome outcome;
+    std::uint64_t cycles = 0;
     double clock = 0.0;
     double fidelity = plan.admitted_fidelity;
     for (;;) {
-        ++outcome.cycles;
+        ++cycles;
         poll.advance(hops + 1);  // the cycle counts too, so that a route without hops stays interruptible
         std::uint64_t failed = 0;
         for (std::size_t hop = 0; hop < hops; ++hop) {
@@ -132,25 +157,32 @@ CycleOutcome run_cycles(const CyclePlan& plan, RequestGenerator& draws, LossGene
         // can change the outcome: on a route that swaps, in a cycle without failed attempts.
         const bool losses_matter = failed == 0 && plan.swaps;
         const std::size_t arrived = record.deliver(clock, hops - failed, losses_matter ? &losses : nullptr);
-        if (failed > 0) {
-            outcome.congestion_drops = failed;
-            break;
-        }
+        if (failed > 0) return {false, clock, 0.0, failed, cycles, true};
         if (losses_matter && arrived == hops) fidelity = plan.swapped_fidelity;
         if (fidelity < plan.fidelity_target && fidelity > 0.5) {
             clock += kPurificationMs;
             fidelity = purify(fidelity, plan.purify_factor);
         }
-        if (fidelity >= plan.fidelity_target) return {true, clock, fidelity, 0, outcome.cycles};
-        if (clock >= plan.max_latency_ms) return {false, clock, 0.0, 0, outcome.cycles};
+        if (fidelity >= plan.fidelity_target) return {true, clock, fidelity, 0, cycles};
+        if (clock >= bounds.max_latency_ms) return {false, clock, 0.0, 0, cycles};
         clock += kCycleMs;
-        if (!plan.continues(clock, outcome.cycles)) return {false, clock, 0.0, 0, outcome.cycles};
+        if (!bounds.continues(clock, cycles)) return {false, clock, 0.0, 0, cycles};
     }
-    const CycleTail tail =
-        outcome.cycles == 1 ? plan.tail_after_first_cycle(poll) : plan.tail(clock, outcome.cycles, poll);
+}
+
+// The whole request: the cycles after the first failed attempt only step the clock and count
+// failures, in bulk.
+template <class Record>
+CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws, LossGenerator& losses,
+                        InterruptionPoll& poll, Record& record) {
+    CycleOutcome outcome = run_cycles_until_failure(plan, bounds, draws, losses, poll, record);
+    if (!outcome.failed_attempt) return outcome;
+    const CycleTail tail = outcome.cycles == 1 ? bounds.tail_after_first_cycle(poll)
+                                               : bounds.tail(outcome.latency_ms, outcome.cycles, poll);
     outcome.congestion_drops += tail_failures(plan, tail.cycles, draws, poll);
     outcome.cycles += tail.cycles;
     outcome.latency_ms = tail.clock_ms;
+    outcome.failed_attempt = false;
     return outcome;
 }
 

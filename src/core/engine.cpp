@@ -2,19 +2,24 @@
 
 #include <chrono>
 
-#include "core/timeline.hpp"
-
 namespace vorn {
 
 void Engine::define_network(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links) {
     network_ = QuantumNetwork::from_definitions(nodes, links);
+    last_request_.reset();
 }
 
+// A request on its own is a prepared request run once: the same cycles as the timeline's, without
+// the policy's utilisation counts, which nobody would read.
 SimulationResult Engine::request_entanglement(const EntanglementRequest& request, Interruption* interruption) const {
+    if (!last_request_ || !last_request_->serves(request)) last_request_ = prepare_request(request, interruption);
+    InterruptionPoll poll(interruption, kWorkPerClockCheck);
+    return last_request_->run(request.max_latency_ms, LossGenerator::for_this_thread(), poll);
+}
+
+PreparedRequest Engine::prepare_request(const EntanglementRequest& request, Interruption* interruption) const {
     if (!network_) throw Panic("Network topology must be explicitly defined prior to run processing.");
-    NetworkOrchestratorPolicy policy(config_);
-    SimulationRuntime runtime;
-    return policy.coordinate_timeline(*network_, runtime, request, nullptr, interruption);
+    return PreparedRequest(*network_, TimelineSettings::from_config(config_), request, interruption);
 }
 
 MonteCarloStats Engine::simulate(const EntanglementRequest& request, std::uint64_t runs,

@@ -11,19 +11,6 @@
 namespace vorn {
 namespace {
 
-// A trial keeps nothing of its pairs: it only needs to know how many arrived.
-class PairCount {
-public:
-    void generated(std::size_t, double) {}
-
-    std::size_t deliver(double, std::size_t pairs, LossGenerator* losses) {
-        std::size_t arrived = pairs;
-        if (losses)
-            for (std::size_t i = 0; i < pairs; ++i) arrived -= pair_lost(*losses);
-        return arrived;
-    }
-};
-
 // Sums in trial order, as one trial after another would add them.
 struct Totals {
     std::uint64_t successes = 0;
@@ -51,7 +38,8 @@ void add_refusals(Totals& totals, const SimulationResult& refusal, std::uint64_t
     }
 }
 
-void add_trials(Totals& totals, const CyclePlan& plan, std::uint64_t runs, std::uint64_t seed, InterruptionPoll& poll) {
+void add_trials(Totals& totals, const CyclePlan& plan, const CycleBounds& bounds, std::uint64_t runs, std::uint64_t seed,
+                InterruptionPoll& poll) {
     LossGenerator& losses = LossGenerator::for_this_thread();
     std::array<RequestGenerator, 8> generators;
     for (std::uint64_t first = 0; first < runs; first += generators.size()) {
@@ -59,7 +47,7 @@ void add_trials(Totals& totals, const CyclePlan& plan, std::uint64_t runs, std::
         const std::uint64_t batch = std::min<std::uint64_t>(generators.size(), runs - first);
         for (std::uint64_t k = 0; k < batch; ++k) {
             PairCount pairs;
-            totals.add(run_cycles(plan, generators[k], losses, poll, pairs));
+            totals.add(run_cycles(plan, bounds, generators[k], losses, poll, pairs));
         }
     }
 }
@@ -87,7 +75,9 @@ MonteCarloStats execute_ensemble(const QuantumNetwork& network, const Simulation
     InterruptionPoll poll(interruption, kWorkPerClockCheck);
     Totals totals;
     if (admission.refusal) add_refusals(totals, *admission.refusal, runs, poll);
-    else add_trials(totals, CyclePlan(admission, request, settings), runs, seed, poll);
+    else
+        add_trials(totals, CyclePlan(admission, request.fidelity_target, settings),
+                   CycleBounds(request.max_latency_ms, settings.total_time_cutoff_ms), runs, seed, poll);
     return statistics(totals, runs, admission.path);
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,6 +79,8 @@ struct NetworkTopologyPayload {
     std::vector<LinkDefinition> links;
 };
 
+struct RouteGraph;
+
 // Nodes are kept in the order their ids were first defined, so that everything listing them
 // is reproducible; a repeated id replaces the stored record in place.
 class QuantumNetwork {
@@ -94,7 +97,24 @@ public:
     const std::vector<NodeDefinition>& nodes() const { return nodes_; }
     const std::vector<InternalLink>& links() const { return links_; }
 
+    // The links recast for route search: built by the first search and kept until a link is added,
+    // so that every request on an unchanged network searches the same graph.
+    const RouteGraph& route_graph() const;
+
 private:
+    // The graph views the link ends of the network it was built from, so a copied or moved network
+    // starts without one and builds its own.
+    class RouteGraphCache {
+    public:
+        RouteGraphCache() = default;
+        RouteGraphCache(const RouteGraphCache&) noexcept {}
+        RouteGraphCache& operator=(const RouteGraphCache&) noexcept {
+            graph.reset();
+            return *this;
+        }
+        std::shared_ptr<const RouteGraph> graph;
+    };
+
     struct Hash {
         using is_transparent = void;
         std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
@@ -102,6 +122,7 @@ private:
     std::vector<NodeDefinition> nodes_;
     std::unordered_map<std::string, std::size_t, Hash, std::equal_to<>> index_;
     std::vector<InternalLink> links_;
+    mutable RouteGraphCache route_graph_;
 };
 
 }  // namespace vorn

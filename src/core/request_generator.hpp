@@ -37,6 +37,12 @@ public:
         return low | (std::uint64_t{next_u32()} << 32);
     }
 
+    // Computes the next blocks now if none are waiting, without drawing: copies made afterwards
+    // start with them, so a generator copied for many requests computes its first blocks once.
+    void prefetch() {
+        if (pos_ == len_) refill();
+    }
+
     // Draws rounds × thresholds.size() 64-bit values; draw j is compared with
     // thresholds[j % size] and counted when its top 52 bits are at or above it.
     std::uint64_t count_at_or_above(std::span<const std::uint64_t> thresholds, std::uint64_t rounds);

@@ -51,11 +51,12 @@ SimulationResult NetworkOrchestratorPolicy::coordinate_timeline(const QuantumNet
                                                                 Interruption* interruption) {
     Admission admission = admit(network, request, settings, interruption);
     if (admission.refusal) return std::move(*admission.refusal);
-    const CyclePlan plan(admission, request, settings);
+    const CyclePlan plan(admission, request.fidelity_target, settings);
+    const CycleBounds bounds(request.max_latency_ms, settings.total_time_cutoff_ms);
     RequestGenerator draws = generator ? *generator : RequestGenerator();
     InterruptionPoll poll(interruption, kWorkPerClockCheck);
     RuntimeRecord record(runtime, admission.hops);
-    const CycleOutcome outcome = run_cycles(plan, draws, LossGenerator::for_this_thread(), poll, record);
+    const CycleOutcome outcome = run_cycles(plan, bounds, draws, LossGenerator::for_this_thread(), poll, record);
     runtime.congestion_drops = outcome.congestion_drops;
     add_path_counts(link_utilization, admission.path, outcome.cycles);
     return {outcome.success, outcome.latency_ms, outcome.fidelity, std::move(admission.path)};

@@ -3,6 +3,7 @@
 #include "core/failure.hpp"
 #include "python/classes.hpp"
 #include "python/files.hpp"
+#include "python/protocols.hpp"
 #include "python/snapshots.hpp"
 #include "python/topology.hpp"
 #include "python/toolkit/registration.hpp"
@@ -10,12 +11,12 @@
 namespace vorn::py {
 
 // The engine's class, composed from the pieces of each area in the order of its method table.
-// The protocols' run_qkd, execute_teleportation and run_distributed_computation go between the
-// files' piece and the snapshots' piece, which ends the table.
+// The snapshots' piece ends the table.
 PyTypeObject* Bound<Engine>::type() noexcept {
     return lazy_type<Engine>([](ClassTable<Engine>& table) {
         describe_engine(table);
         describe_engine_file_methods(table);
+        describe_engine_protocol_methods(table);
         describe_engine_snapshot_methods(table);
     });
 }
@@ -74,6 +75,19 @@ const std::vector<Registration>& registrations() {
         register_class<files::VornLinkType>(),     // 21
         register_class<files::VornSatelliteExtension>(),  // 22
         register_class<TopologyEndpoints>(),       // 23
+        register_class<QKDParameters>(),           // 24
+        register_class<QKDResult>(),               // 25
+        register_class<QKDStats>(),                // 26
+        register_class<TeleportationParameters>(),  // 27
+        register_class<TeleportationOutcome>(),    // 28
+        register_class<TeleportationStats>(),      // 29
+        register_class<BasisType>(),               // 30
+        register_class<CoordinationTopology>(),    // 31
+        register_class<MeasurementBasis>(),        // 32
+        register_class<DistributedComputingParameters>(),  // 33
+        register_class<PartyOutcome>(),            // 34
+        register_class<DistributedComputingResult>(),  // 35
+        register_class<DistributedComputingStats>(),   // 36
         function(generate_topology_function),      // 37
         function(compare_topologies_function),     // 38
         function(save_topology_function),          // 39
@@ -86,6 +100,9 @@ const std::vector<Registration>& registrations() {
         alias("load", "load_vorn_file"),           // 46
         function(save_vorn_file_wrapper_function), // 47
         alias("save", "save_vorn_file_wrapper"),   // 48
+        function(qkd_function),                    // 49
+        function(teleportation_function),          // 50
+        function(distributed_computation_function),  // 51
     };
     return list;
 }

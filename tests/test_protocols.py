@@ -1,0 +1,318 @@
+"""Key distribution, teleportation and distributed computation from Python.
+
+Requests without a generator draw from the all-zero key, whose first draw (0.328) is below every
+attempt probability, and a two-node route takes no loss draws. So on one link of fidelity F and no
+length a request succeeds at once (latency 0.0, fidelity F) when the target is at most F, after one
+purification (latency 0.85) when that reaches the target, and is refused (latency 0.0) when nothing
+can: every round below is deterministic.
+"""
+import math
+
+import pytest
+
+import vorn_core as vc
+from conftest import ctrl_c_after
+
+U64_MAX = 2**64 - 1
+
+
+def engine_of(*links):
+    """An engine on the default configuration with links (a, b, fidelity) of no length."""
+    engine = vc.VornEngine()
+    names = dict.fromkeys(n for a, b, _ in links for n in (a, b))
+    engine.define_network([vc.NodeDefinition(n, 1.0) for n in names],
+                          [vc.LinkDefinition(a, b, 0.0, f, 1000.0) for a, b, f in links])
+    return engine
+
+
+def repeated_sum(value, times):
+    total = 0.0
+    for _ in range(times):
+        total += value
+    return total
+
+
+def qkd_fields(result):
+    return (result.success, result.secret_key_length_bits, result.efficiency_rate, result.qber, result.latency_ms,
+            result.execution_path, result.rounds_completed, result.rounds_failed)
+
+
+class TestKeyDistribution:
+    def test_worked_example(self):
+        result = vc.qkd(engine_of(("A", "B", 0.95)), "A", "B", 0.9, 1000.0, 100)
+        qber = (1 - repeated_sum(0.95, 100) / 100) * 0.5
+        assert qkd_fields(result) == (True, 40, 0.4, qber, 0.0, ["A", "B"], 100, 0)
+        assert repr(result) == "QKDResult(success=true, key_bits=40, qber=0.0250)"
+
+    def test_budget_running_out_part_way(self):
+        # Each round purifies once: success after 0.85 ms, even when less budget than that is left.
+        result = vc.qkd(engine_of(("A", "B", 0.85)), "A", "B", 0.9, 3.0, 100)
+        assert (result.rounds_completed, result.rounds_failed) == (4, 1)
+        assert result.latency_ms == repeated_sum(0.85, 4)
+        assert result.efficiency_rate == result.secret_key_length_bits / 100
+
+    @pytest.mark.parametrize("rounds, budget, failed, latency", [
+        (3, math.inf, 3, 7.5),       # every request refused: 2.5 ms per round, the result's 0.0 notwithstanding
+        (100, 10.0, 5, 10.0),        # four rounds, then the budget check fails
+        (U64_MAX, 10.0, 5, 10.0),    # ends on the budget, not after 2^64 rounds
+        (5, math.nan, 5, 12.5),      # a NaN budget never stops the run; every request is refused
+        (5, 0.0, 1, 0.0),            # the first check fails: no request at all
+        (5, -1.0, 1, 0.0),
+    ])
+    def test_failing_rounds(self, rounds, budget, failed, latency):
+        result = vc.qkd(engine_of(("A", "B", 0.3)), "A", "B", 0.9, budget, rounds)
+        assert qkd_fields(result) == (False, 0, 0.0, 1.0, latency, [], 0, failed)
+
+    @pytest.mark.parametrize("rounds", [100_003, U64_MAX])
+    def test_rounds_taking_no_time_never_spend_the_budget(self, rounds):
+        # Every round succeeds at once, so only the round count ends the run; its sum is the one that
+        # adding 0.95 round by round gives (checked literally for the count that can be run).
+        result = vc.qkd(engine_of(("A", "B", 0.95)), "A", "B", 0.9, 10.0, rounds)
+        assert (result.rounds_completed, result.rounds_failed, result.latency_ms) == (rounds, 0, 0.0)
+        if rounds < U64_MAX:
+            assert result.qber == (1 - repeated_sum(0.95, rounds) / rounds) * 0.5
+        else:
+            # The sum stops growing at 2^53, where adding 0.95 rounds back to the same value.
+            assert result.qber == (1 - 2.0**53 / rounds) * 0.5 and result.secret_key_length_bits == 0
+
+    def test_unknown_node_fails_every_round(self):
+        assert qkd_fields(vc.qkd(engine_of(("A", "B", 0.95)), "A", "X", 0.9, 5.0, 10)) == (
+            False, 0, 0.0, 1.0, 5.0, [], 0, 3)
+
+    @pytest.mark.parametrize("engine, rounds", [(vc.VornEngine(), 100), (engine_of(("A", "B", 0.95)), 0)],
+                             ids=["no network", "no rounds"])
+    def test_no_request(self, engine, rounds):
+        for result in (vc.qkd(engine, "A", "B", 0.9, 100.0, rounds),
+                       engine.run_qkd(vc.QKDParameters("A", "B", 0.9, 100.0, rounds))):
+            assert qkd_fields(result) == (False, 0, 0.0, 1.0, 0.0, [], 0, 0)
+
+    @pytest.mark.parametrize("sifting, privacy, tolerance, key", [
+        (0.5, 0.8, None, 8),              # the defaults: floor(floor(0.5 * 20) * 0.8)
+        (0.25, 0.5, None, 7),             # floor(15 * 0.5)
+        (1.5, 0.8, None, 0),              # a negative sifted count converts to 0
+        (0.5, math.inf, None, U64_MAX),   # saturates
+        (0.5, math.nan, None, 0),
+        (0.5, 0.8, "qber", 0),            # a tolerance equal to the QBER keeps no key
+    ])
+    def test_key_length(self, sifting, privacy, tolerance, key):
+        engine = engine_of(("A", "B", 0.95))
+        qber = (1 - repeated_sum(0.95, 20) / 20) * 0.5
+        params = vc.QKDParameters("A", "B", 0.9, 100.0, 20, qber if tolerance else None, sifting, privacy)
+        result = engine.run_qkd(params)
+        assert (result.success, result.secret_key_length_bits, result.qber) == (True, key, qber)
+        assert result.efficiency_rate == key / 20
+
+    def test_the_function_keeps_the_default_ratios(self):
+        assert vc.qkd(engine_of(("A", "B", 0.95)), "A", "B", 0.9, 100.0, 20).secret_key_length_bits == 8
+
+    def test_long_run_is_interruptible(self, chain_engine):
+        with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
+            vc.qkd(chain_engine, "N0", "N3", 0.8, math.inf, U64_MAX)
+
+    def test_chain_run_ends_on_its_budget(self, chain_engine):
+        result = vc.qkd(chain_engine, "N0", "N3", 0.8, 50.0, U64_MAX)
+        # Rounds end once less budget is left than the 1.5 ms a pair takes to cross the chain.
+        assert result.rounds_failed >= 1 and 50.0 <= result.latency_ms < 52.5
+        assert result.execution_path == ["N0", "N1", "N2", "N3"]
+        assert result.rounds_completed > 50 and 0 < result.qber < 0.11
+
+
+class TestTeleportation:
+    def test_worked_example_with_relays(self):
+        # The target is the state fidelity: 0.9 purifies once, to the cap.
+        params = vc.TeleportationParameters("A", "B")
+        params.relay_nodes = ["R1", "R2"]
+        outcome = engine_of(("A", "B", 0.9)).execute_teleportation(params)
+        assert (outcome.success, outcome.teleportation_fidelity, outcome.resource_entanglement_fidelity,
+                outcome.latency_ms, outcome.path, outcome.classical_bits_transferred) == (
+            True, 0.95 * 0.999, 0.999, 0.85 + 0.5, ["A", "R1", "R2", "B"], 2)
+        assert repr(outcome) == "TeleportationOutcome(success=true, fidelity=0.9490, latency=1.4ms)"
+
+    @pytest.mark.parametrize("link, state, success, teleported", [
+        (0.5, 0.5, False, 0.25),     # a resource of exactly 0.5 is not enough
+        (1.0, 1.0, True, 0.999),     # capped
+        (0.9, 0.0, True, 0.0),       # nothing to teleport, yet the pair is good
+        (0.3, 0.9, False, 0.0),      # refused request: no resource
+    ])
+    def test_outcomes(self, link, state, success, teleported):
+        outcome = vc.teleportation(engine_of(("A", "B", link)), "A", "B", state)
+        assert (outcome.success, outcome.teleportation_fidelity, outcome.latency_ms, outcome.path,
+                outcome.classical_bits_transferred) == (success, teleported, 0.0, ["A", "B"], 2)
+
+    def test_relay_delay(self):
+        params = vc.TeleportationParameters("A", "B", 0.9)
+        params.relay_nodes = ["X", "Y", "Z"]
+        assert engine_of(("A", "B", 0.95)).execute_teleportation(params).latency_ms == 0.75
+
+    def test_no_network(self):
+        params = vc.TeleportationParameters("A", "B")
+        params.relay_nodes = ["R"]
+        outcome = vc.VornEngine().execute_teleportation(params)
+        assert (outcome.success, outcome.teleportation_fidelity, outcome.resource_entanglement_fidelity,
+                outcome.latency_ms, outcome.path, outcome.classical_bits_transferred) == (
+            False, 0.0, 0.0, 0.0, ["A", "R"], 2)
+
+
+STAR_ENGINE = engine_of(("N2", "N1", 0.95), ("N3", "N1", 0.92))
+
+
+class TestDistributedComputation:
+    def test_worked_example(self):
+        result = vc.distributed_computation(STAR_ENGINE, ["N1", "N2", "N3"], vc.CoordinationTopology.star("N1"),
+                                            vc.MeasurementBasis())
+        locals_ = [(0.95 + 0.92) / 2 * 0.85, 0.95 * 0.85, 0.92 * 0.85]
+        assert [(p.node_id, p.successful_measurement, p.local_fidelity) for p in result.party_results] == [
+            ("N1", True, locals_[0]), ("N2", True, locals_[1]), ("N3", True, locals_[2])]
+        assert result.computation_fidelity == locals_[0] * locals_[1] * locals_[2]
+        assert (result.success, result.resource_links_used, result.total_latency_ms,
+                result.coordination_overhead_ms) == (True, ["N2->N1", "N3->N1"], 0.0, 10.0)
+        assert repr(result) == "DistributedComputingResult(success=true, fidelity=0.5019, parties=3)"
+        assert repr(result.party_results[0]) == "PartyOutcome(N1, success=true, fidelity=0.7948)"
+
+    @pytest.mark.parametrize("topology, participants, links", [
+        (vc.CoordinationTopology.ring(), ["N1"], ["N1->N1"]),
+        (vc.CoordinationTopology.ring(), ["N1", "N2"], ["N1->N2", "N2->N1"]),
+        (vc.CoordinationTopology.mesh(), ["N1", "N2", "N3"], ["N1->N2", "N1->N3", "N2->N3"]),
+        (vc.CoordinationTopology.star("N9"), ["N1", "N2"], ["N1->N9", "N2->N9"]),
+        (vc.CoordinationTopology("Star", "N1"), ["N1", "N2"], []),  # any other kind is an edge list
+        (vc.CoordinationTopology("star"), ["N1", ""], ["N1->"]),      # no center: the empty string
+    ])
+    def test_links(self, topology, participants, links):
+        result = vc.distributed_computation(STAR_ENGINE, participants, topology, vc.MeasurementBasis())
+        assert result.resource_links_used == links
+        assert result.coordination_overhead_ms == 5.0 * len(links)
+
+    @pytest.mark.parametrize("topology", [vc.CoordinationTopology.star("N1"), vc.CoordinationTopology.ring(),
+                                          vc.CoordinationTopology.mesh()])
+    def test_no_participants(self, topology):
+        result = vc.distributed_computation(STAR_ENGINE, [], topology, vc.MeasurementBasis())
+        assert (result.success, result.computation_fidelity, result.party_results, result.resource_links_used,
+                result.coordination_overhead_ms) == (False, 0.999, [], [], 0.0)
+
+    def test_edges_without_participants_are_requested(self):
+        edges = [("N2", "N1"), ("X", "N1"), ("N2", "N1")]
+        result = vc.distributed_computation(STAR_ENGINE, [], vc.CoordinationTopology.arbitrary(edges),
+                                            vc.MeasurementBasis(), 1.0)
+        assert (result.success, result.computation_fidelity, result.resource_links_used,
+                result.coordination_overhead_ms) == (False, 0.999, ["N2->N1", "X->N1", "N2->N1"], 3.0)
+
+    def test_failed_link_and_untouched_party(self):
+        # X is no node: its link fails, so both of its ends fail; N3 has no link and counts as successful.
+        topology = vc.CoordinationTopology.arbitrary([("N2", "N1"), ("X", "N1")])
+        result = vc.distributed_computation(STAR_ENGINE, ["N1", "N3", "N2"], topology, vc.MeasurementBasis(None, 1.2))
+        assert [(p.successful_measurement, p.local_fidelity) for p in result.party_results] == [
+            (False, 0.95 / 2 * 1.2), (True, 0.999), (True, 0.999)]
+        # The product takes the uncapped values.
+        assert result.computation_fidelity == 0.95 / 2 * 1.2 * 1.2 * (0.95 * 1.2)
+        assert not result.success
+
+    def test_engine_method(self):
+        result = STAR_ENGINE.run_distributed_computation(["N1", "N2", "N3"], "star", "cluster", 0.5, 1.0)
+        assert result.resource_links_used == ["N2->N1", "N3->N1"]  # centred on the first participant
+        assert result.coordination_overhead_ms == 2.0
+        assert result.party_results[1].local_fidelity == 0.95 * 0.5
+
+    @pytest.mark.parametrize("topology, basis, message", [
+        ("Star", "ghz", "coordination_topology must be one of: 'star', 'ring', 'mesh'"),
+        ("arbitrary", "ghz", "coordination_topology must be one of: 'star', 'ring', 'mesh'"),
+        ("ring", "GHZ", "basis_type must be one of: 'ghz', 'cluster', 'graph'"),
+        ("bad", "worse", "coordination_topology must be one of: 'star', 'ring', 'mesh'"),
+    ])
+    def test_engine_method_refuses_names_before_anything_else(self, topology, basis, message):
+        for engine in (vc.VornEngine(), STAR_ENGINE):
+            with pytest.raises(ValueError) as raised:
+                engine.run_distributed_computation(["N1"], topology, basis)
+            assert str(raised.value) == message
+
+    def test_no_network(self):
+        result = vc.VornEngine().run_distributed_computation(["A", "B"], "mesh", "ghz")
+        assert (result.success, result.computation_fidelity, result.party_results, result.resource_links_used,
+                result.total_latency_ms, result.coordination_overhead_ms) == (False, 0.0, [], [], 0.0, 0.0)
+
+
+class TestRecords:
+    @pytest.mark.parametrize("cls, signature", [
+        (vc.QKDParameters, "(from_node, to_node, fidelity_target, max_latency_ms, rounds=None, "
+                           "error_rate_tolerance=None, sifting_overhead_ratio=None, privacy_amplification_factor=None)"),
+        (vc.TeleportationParameters, "(source_node, target_node, state_fidelity=None, classical_bandwidth_ms=None)"),
+        (vc.CoordinationTopology, "(kind, center_node=None, edges=None)"),
+        (vc.MeasurementBasis, "(basis_type=None, correlation_strength=None)"),
+        (vc.DistributedComputingParameters, "(participants, coordination_topology, measurement_basis=None, "
+                                            "classical_relay_latency_ms=None)"),
+    ])
+    def test_signatures(self, cls, signature):
+        assert cls.__text_signature__ == signature
+
+    def test_callables(self):
+        docs = {
+            vc.qkd: "Run BB84-style quantum key distribution between two nodes.",
+            vc.VornEngine.run_qkd: "Run BB84-style quantum key distribution between two nodes.",
+            vc.teleportation: "Execute entanglement-based quantum state teleportation between two nodes.",
+            vc.VornEngine.execute_teleportation:
+                "Execute entanglement-based quantum state teleportation between two nodes.",
+            vc.distributed_computation: "Run a distributed quantum computing protocol across participating nodes.",
+            vc.VornEngine.run_distributed_computation:
+                "Run a distributed quantum computing protocol across participating nodes.",
+        }
+        assert {f: f.__doc__ for f in docs} == docs
+        assert vc.distributed_computation.__text_signature__ == (
+            "(engine, participants, coordination_topology, measurement_basis, classical_relay_latency_ms=None)")
+        methods = [n for n, v in vars(vc.VornEngine).items() if callable(v) and n[0] != "_"]
+        assert methods[4:] == ["run_qkd", "execute_teleportation", "run_distributed_computation"]
+
+    def test_defaults(self):
+        q = vc.QKDParameters("A", "B", 0.9, 10.0)
+        assert (q.rounds, q.error_rate_tolerance, q.sifting_overhead_ratio, q.privacy_amplification_factor) == (
+            100, 0.11, 0.5, 0.8)
+        t = vc.TeleportationParameters("A", "B")
+        assert (t.relay_nodes, t.state_fidelity, t.classical_bandwidth_ms) == ([], 0.95, 100.0)
+        d = vc.DistributedComputingParameters(["A"], vc.CoordinationTopology.ring())
+        assert (repr(d.measurement_basis.basis_type), d.measurement_basis.correlation_strength,
+                d.classical_relay_latency_ms) == ("BasisType.GHZ", 0.85, 5.0)
+        assert [repr(m) for m in (vc.BasisType.GHZ, vc.BasisType.Cluster, vc.BasisType.GraphGraph)] == [
+            "BasisType.GHZ", "BasisType.Cluster", "BasisType.GraphGraph"]
+
+    def test_fields_refuse_what_they_cannot_hold(self):
+        params = vc.TeleportationParameters("A", "B")
+        with pytest.raises(TypeError, match="^'int' object cannot be converted to 'PyString'$"):
+            params.relay_nodes = ["R", 1]
+        with pytest.raises(TypeError):
+            vc.QKDParameters("A", "B", 0.9, 10.0).rounds = None
+        assert params.relay_nodes == []
+
+    @pytest.mark.parametrize("record, text", [
+        (vc.QKDResult(False, 0, 0.0, math.nan, 0.0, (), 0, 1), "QKDResult(success=false, key_bits=0, qber=NaN)"),
+        (vc.QKDStats(3, 2 / 3, 12.25, 0.1, 0.02), "QKDStats(runs=3, success=67, mean_key_len=12.2)"),
+        (vc.TeleportationStats(4, 1.0, 0.9, 0.01234, 2.0), "TeleportationStats(runs=4, fidelity=0.9000\u00b10.0123)"),
+        (vc.DistributedComputingStats(2, 0.5, 0.25, 0.5), "DistributedComputingStats(runs=2, success=50, fidelity=0.2500)"),
+        (vc.PartyOutcome("N\u00e9", False, 1.0), "PartyOutcome(N\u00e9, success=false, fidelity=1.0000)"),
+    ])
+    def test_reprs(self, record, text):
+        assert repr(record) == text
+
+    @pytest.mark.parametrize("call, error, message", [
+        (lambda e: vc.qkd(1, "A", "B", 0.9, 1.0), TypeError,
+         "argument 'engine': 'int' object cannot be converted to 'VornEngine'"),
+        (lambda e: vc.qkd(e, None, "B", 0.9, 1.0), TypeError,
+         "argument 'from_node': 'NoneType' object cannot be converted to 'PyString'"),
+        (lambda e: vc.qkd(e, "A", "B", 0.9, 1.0, -1), OverflowError, "can't convert negative int to unsigned"),
+        (lambda e: vc.qkd(e, "A", "B", 0.9, 1.0, 2**64), OverflowError, "int too big to convert"),
+        (lambda e: e.run_qkd(vc.TeleportationParameters("A", "B")), TypeError,
+         "argument 'params': 'TeleportationParameters' object cannot be converted to 'QKDParameters'"),
+        (lambda e: vc.teleportation(e, "A", "B", "high"), TypeError,
+         "argument 'state_fidelity': must be real number, not str"),
+        (lambda e: vc.distributed_computation(e, ["A", 2], vc.CoordinationTopology.mesh(), vc.MeasurementBasis()),
+         TypeError, "argument 'participants': 'int' object cannot be converted to 'PyString'"),
+        (lambda e: vc.distributed_computation(e, "AB", vc.CoordinationTopology.mesh(), vc.MeasurementBasis()),
+         TypeError, "argument 'participants': Can't extract `str` to `Vec`"),
+        (lambda e: vc.distributed_computation(e, [], vc.CoordinationTopology.mesh(), None), TypeError,
+         "argument 'measurement_basis': 'NoneType' object cannot be converted to 'MeasurementBasis'"),
+        (lambda e: e.run_distributed_computation(["A"], None, "ghz"), TypeError,
+         "argument 'coordination_topology': 'NoneType' object cannot be converted to 'PyString'"),
+        (lambda e: vc.CoordinationTopology.arbitrary([("A",)]), ValueError,
+         "expected tuple of length 2, but got tuple of length 1"),
+    ])
+    def test_bad_arguments(self, call, error, message):
+        with pytest.raises(error) as raised:
+            call(engine_of(("A", "B", 0.9)))
+        assert str(raised.value) == message

@@ -1,0 +1,49 @@
+import os
+import shutil
+import subprocess
+import sys
+import sysconfig
+
+import pytest
+
+EXTRAS = ("matplotlib", "networkx", "dask", "distributed", "pandas", "tqdm", "numpy")
+
+
+def run_python(code):
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60,
+                          env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+
+
+def test_importing_vorn_and_its_modules_imports_no_extra():
+    code = ("import sys, vorn; import vorn.stats, vorn.parallel, vorn.sweep, vorn.nx, vorn.plot, vorn.cli; "
+            f"print(sorted(name for name in {EXTRAS!r} if name in sys.modules))")
+    result = run_python(code)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout == "[]\n"
+
+
+@pytest.mark.parametrize("module, call, text", [
+    ("networkx", lambda: __import__("vorn.nx").nx.to_networkx([], []),
+     "vorn.nx needs networkx: pip install 'vorn_core[plot]'"),
+    ("matplotlib.pyplot", lambda: __import__("vorn.plot").plot.plot_sensitivity({}),
+     "vorn.plot needs matplotlib: pip install 'vorn_core[plot]'"),
+])
+def test_a_missing_extra_names_what_to_install(monkeypatch, module, call, text):
+    monkeypatch.setitem(sys.modules, module, None)  # what an absent package looks like to an import
+    with pytest.raises(ImportError) as raised:
+        call()
+    assert str(raised.value) == text
+
+
+def console_script():
+    script = os.path.join(sysconfig.get_path("scripts"), "vorn")
+    return script if os.path.exists(script) else shutil.which("vorn")
+
+
+@pytest.mark.skipif(console_script() is None, reason="vorn_core is not installed with its scripts here")
+def test_console_script_and_module_entry():
+    result = subprocess.run([console_script(), "compare", "--help"], capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0 and result.stdout.startswith("usage: vorn compare")
+    result = subprocess.run([sys.executable, "-m", "vorn"], capture_output=True, text=True, timeout=60,
+                            env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    assert result.returncode == 2 and "the following arguments are required: COMMAND" in result.stderr

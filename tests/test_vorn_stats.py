@@ -1,0 +1,73 @@
+import math
+
+import pytest
+import vorn_core as vc
+
+from conftest import two_node_network
+from vorn.stats import merge, successes, wilson_interval
+
+
+@pytest.mark.parametrize("won, runs, low, high", [
+    # Newcombe (1998), Wilson score intervals at 95 %
+    (81, 263, 0.2553, 0.3662),
+    (15, 148, 0.0624, 0.1605),
+    (0, 20, 0.0, 0.1611),
+    (1, 29, 0.0061, 0.1718),
+    (5, 10, 0.2366, 0.7634),
+    (10, 10, 0.7225, 1.0),
+])
+def test_wilson_interval_known_values(won, runs, low, high):
+    result = wilson_interval(won, runs)
+    assert result == pytest.approx((low, high), abs=5e-5)
+    assert (result[0] == 0.0) == (won == 0) and (result[1] == 1.0) == (won == runs)
+
+
+def test_wilson_interval_widens_with_confidence_and_knows_nothing_without_runs():
+    assert wilson_interval(5, 10, 0.99)[0] < wilson_interval(5, 10, 0.9)[0]
+    assert wilson_interval(0, 0) == (0.0, 1.0)
+
+
+@pytest.mark.parametrize("won, runs, confidence", [(-1, 10, 0.95), (11, 10, 0.95), (1, 10, 0.0), (1, 10, 1.0)])
+def test_wilson_interval_refuses_impossible_counts(won, runs, confidence):
+    with pytest.raises(ValueError):
+        wilson_interval(won, runs, confidence)
+
+
+def stats(runs, rate, latency, fidelity, drops=0, heatmap=None):
+    return vc.MonteCarloStats(runs, rate, latency, fidelity, drops, heatmap or {})
+
+
+def test_merge_weights_latency_by_runs_and_fidelity_by_successes():
+    merged = merge([stats(10, 0.5, 2.0, 0.9, 3, {"B->C": 1}), stats(0, math.nan, math.nan, 0.0),
+                    stats(30, 0.1, 4.0, 0.6, 4, {"A->B": 2, "B->C": 3})])
+    assert (merged.total_runs, successes(merged), merged.aggregate_congestion_drops) == (40, 8, 7)
+    assert merged.empirical_success_rate == 8 / 40
+    assert merged.mean_latency_ms == pytest.approx((20.0 + 120.0) / 40)
+    assert merged.mean_fidelity == pytest.approx((4.5 + 1.8) / 8)
+    assert list(merged.link_utilization_heatmap.items()) == [("B->C", 4), ("A->B", 2)]
+    assert merged._context is None
+
+
+def test_merge_of_nothing_is_an_ensemble_of_zero_runs():
+    for merged in (merge([]), merge([stats(0, math.nan, math.nan, 0.0)])):
+        assert merged.total_runs == 0 and math.isnan(merged.empirical_success_rate)
+        assert math.isnan(merged.mean_latency_ms) and merged.mean_fidelity == 0.0
+
+
+@pytest.mark.parametrize("seed, sizes", [(7, [300, 0, 1, 699]), (2**64 - 2, [1, 1, 998])])
+def test_merge_of_consecutive_seed_ranges_is_one_ensemble(seed, sizes):
+    engine = vc.VornEngine()
+    engine.define_network(*two_node_network())
+    whole = engine.simulate("A", "B", 0.9, 20.0, sum(sizes), seed=seed)
+    pieces, start = [], 0
+    for size in sizes:
+        pieces.append(engine.simulate("A", "B", 0.9, 20.0, size, seed=(seed + start) % 2**64))
+        start += size
+    merged = merge(pieces)
+    assert (merged.total_runs, successes(merged), merged.aggregate_congestion_drops,
+            merged.link_utilization_heatmap) == (whole.total_runs, successes(whole), whole.aggregate_congestion_drops,
+                                                 whole.link_utilization_heatmap)
+    assert merged.empirical_success_rate == whole.empirical_success_rate
+    assert merged.mean_latency_ms == pytest.approx(whole.mean_latency_ms, rel=1e-12)
+    assert merged.mean_fidelity == pytest.approx(whole.mean_fidelity, rel=1e-12)
+    assert merged._context.seed == seed

@@ -1,0 +1,116 @@
+"""networkx graphs of vorn networks, both ways (needs the `plot` extra: networkx).
+
+`to_networkx` gives a MultiGraph: one node per node definition with its ``memory_lifetime_t2``, one edge
+per link with its figures (``distance_km``, ``base_fidelity``, ``generation_rate_hz``), its ends as defined
+(``from_node``, ``to``), its ``link_type`` ("Fiber" or "Satellite") and, when it has satellite conditions,
+``satellite_visibility`` and ``satellite_weather_factor``. Parallel links stay separate edges, keyed by
+their position in the link list, so `from_networkx` gives the definitions back in their order.
+"""
+from __future__ import annotations
+
+from typing import Any, Optional
+
+import vorn_core as vc
+
+from ._extras import require
+from ._network import LINK_FIGURES, LINK_TYPES, link_type_name
+
+__all__ = ["to_networkx", "from_networkx"]
+
+
+def _networkx() -> Any:
+    return require("networkx", "plot", "vorn.nx")
+
+
+def _file_definitions(qf: vc.VornFile) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition]]:
+    """The definitions that an engine makes of a .vorn file, in file order."""
+    # The engine owns the conversion of file nodes (memory lifetime in ms, its default): ask it.
+    engine = vc.VornEngine()
+    engine.define_network_from_vorn(qf)
+    lifetimes = dict(engine.simulate("", "", 0.0, 0.0, 0, None, 0)._context.nodes)
+    nodes = [vc.NodeDefinition(node.id, lifetimes[node.id]) for node in qf.nodes]
+    links = []
+    for link in qf.links:
+        kind = "Fiber" if link.link_type is None else repr(link.link_type).rpartition(".")[2]
+        satellite = link.satellite
+        links.append(vc.LinkDefinition(
+            link.src, link.to, link.distance_km, link.base_fidelity, link.generation_rate_hz, LINK_TYPES[kind],
+            None if satellite is None else vc.SatelliteConditions(satellite.visibility, satellite.weather_factor)))
+    return nodes, links
+
+
+def definitions_of(network: Any, links: Any = None) -> tuple[list[Any], list[Any]]:
+    """Node and link definitions from (nodes, links), a NetworkTopologyPayload or a VornFile."""
+    if links is not None:
+        return list(network), list(links)
+    if isinstance(network, vc.VornFile):
+        return _file_definitions(network)
+    if isinstance(network, vc.NetworkTopologyPayload):
+        return network.nodes, network.links
+    raise TypeError("expected node and link definitions, a NetworkTopologyPayload or a VornFile, "
+                    f"got {type(network).__name__} without links")
+
+
+def to_networkx(nodes: Any, links: Any = None) -> Any:
+    """A networkx MultiGraph of node and link definitions, of a NetworkTopologyPayload or of a VornFile."""
+    nx = _networkx()
+    node_list, link_list = definitions_of(nodes, links)
+    graph = nx.MultiGraph()
+    for node in node_list:
+        graph.add_node(node.id, memory_lifetime_t2=node.memory_lifetime_t2)
+    for index, link in enumerate(link_list):
+        figures = {figure: getattr(link, figure) for figure in LINK_FIGURES}
+        conditions = link.satellite_conditions
+        if conditions is not None:
+            figures.update(satellite_visibility=conditions.visibility,
+                           satellite_weather_factor=conditions.weather_factor)
+        graph.add_edge(link.from_node, link.to, key=index, from_node=link.from_node, to=link.to,
+                       link_type=link_type_name(link.link_type), **figures)
+    return graph
+
+
+def _figure(data: dict[str, Any], name: str, default: Optional[float], where: str) -> float:
+    value = data.get(name, default)
+    if value is None:
+        raise ValueError(f"{where} has no {name}; pass {name}= to from_networkx for a default")
+    return float(value)
+
+
+def from_networkx(graph: Any, memory_lifetime_t2: Optional[float] = None, distance_km: Optional[float] = None,
+                  base_fidelity: Optional[float] = None, generation_rate_hz: Optional[float] = None,
+                  ) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition]]:
+    """Node and link definitions from any networkx graph.
+
+    Figures come from the node and edge attributes named as in `to_networkx`; a missing one takes the
+    default given here, and without a default raises ValueError. Node names become ids with ``str``.
+    A link's ends are its ``from_node`` and ``to`` attributes when they name the edge's two nodes, else
+    the edge's ends as the graph lists them. Edges of a multigraph whose keys are distinct integers come
+    in key order (the order `to_networkx` recorded), other edges in the graph's order.
+    """
+    nodes = [vc.NodeDefinition(str(name), _figure(data, "memory_lifetime_t2", memory_lifetime_t2, f"node {name!r}"))
+             for name, data in graph.nodes(data=True)]
+    if graph.is_multigraph():
+        edges = list(graph.edges(keys=True, data=True))
+        keys = [key for _, _, key, _ in edges]
+        if all(isinstance(key, int) for key in keys) and len(set(keys)) == len(keys):
+            edges.sort(key=lambda edge: edge[2])
+        ends_and_data = [(u, v, data) for u, v, _, data in edges]
+    else:
+        ends_and_data = list(graph.edges(data=True))
+    defaults = {"distance_km": distance_km, "base_fidelity": base_fidelity, "generation_rate_hz": generation_rate_hz}
+    links = []
+    for u, v, data in ends_and_data:
+        ends = (str(u), str(v))
+        recorded = (data.get("from_node"), data.get("to"))
+        if sorted(map(str, recorded)) == sorted(ends) and None not in recorded:
+            ends = (str(recorded[0]), str(recorded[1]))
+        where = f"link {ends[0]}->{ends[1]}"
+        kind = data.get("link_type", "Fiber")
+        if kind not in LINK_TYPES:
+            raise ValueError(f"{where} has link_type {kind!r}; expected one of {', '.join(LINK_TYPES)}")
+        conditions = None
+        if "satellite_visibility" in data or "satellite_weather_factor" in data:
+            conditions = vc.SatelliteConditions(data.get("satellite_visibility"), data.get("satellite_weather_factor"))
+        links.append(vc.LinkDefinition(*ends, *(_figure(data, figure, defaults[figure], where) for figure in LINK_FIGURES),
+                                       LINK_TYPES[kind], conditions))
+    return nodes, links
