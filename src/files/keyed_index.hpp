@@ -58,7 +58,9 @@ public:
         }
     }
 
-    std::string_view key(const Entry& entry) const { return std::string_view(keys_).substr(entry.offset, entry.length); }
+    std::string_view key(const Entry& entry) const {
+        return std::string_view(keys_).substr(entry.offset, entry.length);
+    }
     const std::vector<Entry>& entries() const { return entries_; }
 
 private:
@@ -78,7 +80,8 @@ private:
 // list a later item with the same key replaces the earlier one. Removed and modified keys follow
 // the first list's order of first appearance, then added keys the second's.
 template <class Item, class KeyOf, class Differ>
-KeyedChanges compare_keyed(const std::vector<Item>& first, const std::vector<Item>& second, KeyOf key_of, Differ differ) {
+KeyedChanges compare_keyed(const std::vector<Item>& first, const std::vector<Item>& second, KeyOf key_of,
+                           Differ differ) {
     keyed_detail::KeyTable<Item> table(first.size() + second.size());
     for (const Item& item : first) table.at(key_of(item)).first = &item;
     for (const Item& item : second) table.at(key_of(item)).second = &item;

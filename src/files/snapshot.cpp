@@ -98,7 +98,8 @@ std::variant<TopologySnapshot, JsonReadError> read_snapshot_json(std::string_vie
     }
 }
 
-std::optional<SnapshotFailure> save_topology(const Engine& engine, const std::string& path, Interruption* interruption) {
+std::optional<SnapshotFailure> save_topology(const Engine& engine, const std::string& path,
+                                             Interruption* interruption) {
     std::variant<TopologySnapshot, SnapshotFailure> snapshot = take_snapshot(engine);
     if (auto* failure = std::get_if<SnapshotFailure>(&snapshot)) return std::move(*failure);
     const std::string text = write_snapshot_json(std::get<TopologySnapshot>(snapshot));
@@ -111,7 +112,8 @@ std::optional<SnapshotFailure> load_topology(Engine& engine, const std::string& 
     std::variant<std::string, ReadFailure> text = read_text_file(path, interruption);
     if (const auto* failure = std::get_if<ReadFailure>(&text))
         return SnapshotFailure{"Failed to read topology file: " + failure->text};
-    std::variant<TopologySnapshot, JsonReadError> parsed = read_snapshot_json(std::get<std::string>(text), interruption);
+    std::variant<TopologySnapshot, JsonReadError> parsed =
+        read_snapshot_json(std::get<std::string>(text), interruption);
     if (const auto* error = std::get_if<JsonReadError>(&parsed))
         return SnapshotFailure{"Failed to parse topology JSON: " + error->text()};
     const TopologySnapshot& snapshot = std::get<TopologySnapshot>(parsed);

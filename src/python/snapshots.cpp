@@ -48,9 +48,13 @@ void describe_engine_snapshot_methods(ClassTable<Engine>& table) {
                             "compared with diff_topologies. Raises RuntimeError without a network.");
 }
 
-PyMethodDef save_topology_function() { return module_function<&save_topology>("save_topology", {"engine", "filepath"}); }
+PyMethodDef save_topology_function() {
+    return module_function<&save_topology>("save_topology", {"engine", "filepath"});
+}
 
-PyMethodDef load_topology_function() { return module_function<&load_topology>("load_topology", {"engine", "filepath"}); }
+PyMethodDef load_topology_function() {
+    return module_function<&load_topology>("load_topology", {"engine", "filepath"});
+}
 
 PyMethodDef diff_topologies_function() {
     return module_function<&diff_topologies>("diff_topologies", {"snapshot1", "snapshot2"});
