@@ -108,7 +108,8 @@ std::optional<SnapshotFailure> save_topology(const Engine& engine, const std::st
     return std::nullopt;
 }
 
-std::optional<SnapshotFailure> load_topology(Engine& engine, const std::string& path, Interruption* interruption) {
+std::variant<TopologySnapshot, SnapshotFailure> read_snapshot_file(const std::string& path,
+                                                                   Interruption* interruption) {
     std::variant<std::string, ReadFailure> text = read_text_file(path, interruption);
     if (const auto* failure = std::get_if<ReadFailure>(&text))
         return SnapshotFailure{"Failed to read topology file: " + failure->text};
@@ -116,7 +117,14 @@ std::optional<SnapshotFailure> load_topology(Engine& engine, const std::string& 
         read_snapshot_json(std::get<std::string>(text), interruption);
     if (const auto* error = std::get_if<JsonReadError>(&parsed))
         return SnapshotFailure{"Failed to parse topology JSON: " + error->text()};
-    const TopologySnapshot& snapshot = std::get<TopologySnapshot>(parsed);
+    return std::get<TopologySnapshot>(std::move(parsed));
+}
+
+std::optional<SnapshotFailure> load_topology(Engine& engine, const std::string& path, Interruption* interruption) {
+    // The file's text is gone before the network is built.
+    std::variant<TopologySnapshot, SnapshotFailure> read = read_snapshot_file(path, interruption);
+    if (auto* failure = std::get_if<SnapshotFailure>(&read)) return std::move(*failure);
+    const TopologySnapshot& snapshot = std::get<TopologySnapshot>(read);
     engine.define_network(snapshot.nodes, snapshot.links);
     return std::nullopt;
 }

@@ -71,6 +71,10 @@ std::variant<TopologySnapshot, JsonReadError> read_snapshot_json(std::string_vie
 std::optional<SnapshotFailure> save_topology(const Engine& engine, const std::string& path,
                                              Interruption* interruption = nullptr);
 
+// Reads and parses a whole snapshot file.
+std::variant<TopologySnapshot, SnapshotFailure> read_snapshot_file(const std::string& path,
+                                                                   Interruption* interruption = nullptr);
+
 // Reads and parses the whole file, then replaces the engine's network in one step (nodes in file
 // order, a repeated id replacing the earlier node; then links); metadata and config are not used.
 // After a failure the engine is as it was.
