@@ -1,4 +1,5 @@
-"""Generated .vorn documents: damaged ones load or fail cleanly, valid ones survive load and save unchanged.
+"""Generated .vorn documents and engine snapshots: damaged ones load or fail cleanly, valid ones survive load and
+save unchanged.
 
 Hypothesis drives the generation; the example counts are kept small because the suite also runs under the
 address sanitizer. VORN_FUZZ_EXAMPLES=5000 makes a longer hunt.
@@ -116,12 +117,12 @@ def layouts(draw, doc):
 
 TOKENS = [b"null", b"true", b"1e400", b"-0", b"4294967296", b"4.0", b"-1", b'"\\ud800"', b'"\\udc00"', b",", b":", b"{",
           b"}", b"[", b"]", b'"', b"\\", b"\0", b"\xef\xbb\xbf", b"\xff", b"\xed\xa0\x80", b'"Ground"', b'"1.0"', b'"id"',
-          b"NaN", b"\n", b"\r\n", b"1" * 40, b"1e-400"]
+          b"NaN", b"\n", b"\r\n", b"1" * 40, b"1e-400", b'"fiber"', b'"Satellite"']
 
 
 @st.composite
-def damaged(draw):
-    data = bytearray(draw(layouts(draw(documents(draw(st.booleans()))))).encode("utf-8"))
+def damaged(draw, docs):
+    data = bytearray(draw(layouts(draw(docs))).encode("utf-8"))
     for _ in range(draw(st.integers(0, 3))):
         at = draw(st.integers(0, len(data)))
         kind = draw(st.sampled_from(["flip", "truncate", "insert", "token", "delete", "repeat", "nest"]))
@@ -149,8 +150,16 @@ def refuse(constant):
     raise ValueError(f"{constant} is not JSON")
 
 
+def check_position(detail, data):
+    found = POSITION.search(detail)
+    assert found, detail
+    line, column = int(found.group(1)), int(found.group(2))
+    lines = data.decode("utf-8").split("\n")
+    assert 1 <= line <= len(lines) and 1 <= column <= len(lines[line - 1]) + 1
+
+
 @FUZZ
-@given(data=st.one_of(damaged(), st.binary(max_size=64)))
+@given(data=st.one_of(damaged(st.booleans().flatmap(documents)), st.binary(max_size=64)))
 def test_documents_load_or_fail_cleanly(folder, data):
     path = write(folder, data)
     try:
@@ -162,11 +171,7 @@ def test_documents_load_or_fail_cleanly(folder, data):
         assert detail.startswith(FAILURE_KINDS), detail
         event(POSITION.sub("", detail)[:40])
         if detail.startswith("JSON parse error: "):
-            found = POSITION.search(detail)
-            assert found, detail
-            line, column = int(found.group(1)), int(found.group(2))
-            lines = data.decode("utf-8").split("\n")
-            assert 1 <= line <= len(lines) and 1 <= column <= len(lines[line - 1]) + 1
+            check_position(detail, data)
         return
     event("loaded")
     # Whatever loads is JSON, and the standard library reads the same values from it.
@@ -218,3 +223,66 @@ def test_valid_documents_survive_load_and_save(folder, data):
     assert list(json.loads(text)) == [k for k in ("version", "metadata", "nodes", "links", "config", "constraints")
                                       if k in doc]
     assert vc.validate(saved)["valid"] is True
+
+
+# ---- engine snapshots -----------------------------------------------------------------------
+
+def snapshot_documents():
+    conditions = record({"visibility": any_float, "weatherFactor": any_float}, {})
+    node = record({"id": ids, "memoryLifetimeT2": any_float}, {})
+    link = record({"fromNode": ids, "to": ids, "distanceKm": any_float, "baseFidelity": any_float,
+                   "generationRateHz": any_float},
+                  {"linkType": st.sampled_from(["Fiber", "Satellite"]), "satelliteConditions": conditions})
+    return record({"metadata": record({"name": texts, "version": texts}, {}), "nodes": st.lists(node, max_size=6),
+                   "links": st.lists(link, max_size=6),
+                   "config": record({"alphaLoss": any_float, "gammaSwapping": any_float}, {})}, {})
+
+
+def engine_network(engine):
+    snapshot = engine.snapshot()
+    return ([(n.id, n.memory_lifetime_t2) for n in snapshot.nodes],
+            [(l.from_node, l.to, l.distance_km, l.base_fidelity, l.generation_rate_hz, repr(l.link_type))
+             for l in snapshot.links])
+
+
+@FUZZ
+@given(data=st.one_of(damaged(snapshot_documents()), st.binary(max_size=64)))
+def test_snapshots_load_or_leave_the_engine_alone(folder, data):
+    path = write(folder, data, "snapshot.json")
+    engine = vc.VornEngine()
+    engine.define_network([vc.NodeDefinition("kept", 1.0)], [])
+    try:
+        vc.load_topology(engine, path)
+    except RuntimeError as error:
+        detail = str(error)
+        assert detail.startswith(("Failed to read topology file: ", "Failed to parse topology JSON: ")), detail
+        event(POSITION.sub("", detail)[:50])
+        if detail.startswith("Failed to parse"):
+            check_position(detail, data)
+        assert engine_network(engine) == ([("kept", 1.0)], [])
+        return
+    event("loaded")
+    doc = json.loads(data.decode("utf-8"), parse_constant=refuse)
+    nodes = {}
+    for node in doc["nodes"]:
+        nodes[node["id"]] = float(node["memoryLifetimeT2"])  # the first place, the last value
+    assert engine_network(engine) == (list(nodes.items()), [
+        (l["fromNode"], l["to"], float(l["distanceKm"]), float(l["baseFidelity"]), float(l["generationRateHz"]),
+         "LinkType." + (l.get("linkType") or "Fiber")) for l in doc["links"]])
+
+
+@FUZZ
+@given(st.data())
+def test_snapshots_survive_load_and_save(folder, data):
+    first, second = vc.VornEngine(), vc.VornEngine()
+    vc.load_topology(first, write(folder, data.draw(layouts(data.draw(snapshot_documents()))), "source.json"))
+    saved, again = os.path.join(folder, "saved.json"), os.path.join(folder, "again.json")
+    vc.save_topology(first, saved)
+    vc.load_topology(second, saved)
+    vc.save_topology(second, again)
+    with open(saved, "rb") as a, open(again, "rb") as b:
+        text = a.read()
+        assert b.read() == text
+    assert list(json.loads(text)) == ["metadata", "nodes", "links", "config"]
+    assert vc.diff_topologies(first.snapshot(), second.snapshot()).summary.endswith(
+        "0 nodes added, 0 nodes removed, 0 nodes modified. 0 links added, 0 links removed, 0 links modified.")

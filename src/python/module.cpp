@@ -4,18 +4,20 @@
 #include "python/classes.hpp"
 #include "python/files.hpp"
 #include "python/protocols.hpp"
+#include "python/snapshots.hpp"
 #include "python/topology.hpp"
 #include "python/toolkit/registration.hpp"
 
 namespace vorn::py {
 
 // The engine's class, composed from the pieces of each area in the order of its method table.
-// Later areas add theirs after the protocols' piece: the snapshots' methods.
+// The snapshots' piece ends the table.
 PyTypeObject* Bound<Engine>::type() noexcept {
     return lazy_type<Engine>([](ClassTable<Engine>& table) {
         describe_engine(table);
         describe_engine_file_methods(table);
         describe_engine_protocol_methods(table);
+        describe_engine_snapshot_methods(table);
     });
 }
 
@@ -88,9 +90,12 @@ const std::vector<Registration>& registrations() {
         register_class<DistributedComputingStats>(),   // 36
         function(generate_topology_function),      // 37
         function(compare_topologies_function),     // 38
+        function(save_topology_function),          // 39
+        function(load_topology_function),          // 40
         function(validate_function),               // 41
         function(load_vorn_file_function),         // 42
         function(diff_function),                   // 43
+        function(diff_topologies_function),        // 44
         function(from_vorn_file_function),         // 45
         alias("load", "load_vorn_file"),           // 46
         function(save_vorn_file_wrapper_function), // 47

@@ -1,0 +1,154 @@
+#include "files/snapshot.hpp"
+
+#include <cmath>
+#include <stdexcept>
+
+#include "core/heatmap.hpp"
+#include "files/json_writer.hpp"
+#include "files/keyed_index.hpp"
+#include "files/text_file.hpp"
+
+namespace vorn::files {
+namespace {
+
+constexpr std::array<std::string_view, 2> kLinkTypes{"Fiber", "Satellite"};
+
+constexpr std::array kMetadataFields{
+    json_field<&TopologyMetadata::name>("name", kRequired),
+    json_field<&TopologyMetadata::version>("version", kRequired),
+};
+constexpr JsonRecord kMetadata = json_record<TopologyMetadata>("metadata", kMetadataFields);
+
+constexpr std::array kNodeFields{
+    json_field<&NodeDefinition::id>("id", kRequired),
+    json_field<&NodeDefinition::memory_lifetime_t2>("memoryLifetimeT2", kRequired),
+};
+constexpr JsonRecord kNode = json_record<NodeDefinition>("a node", kNodeFields);
+
+constexpr std::array kConditionsFields{
+    json_field<&SatelliteConditions::visibility>("visibility", kRequired),
+    json_field<&SatelliteConditions::weather_factor>("weatherFactor", kRequired),
+};
+constexpr JsonRecord kConditions = json_record<SatelliteConditions>("satelliteConditions", kConditionsFields);
+
+constexpr std::array kLinkFields{
+    json_field<&LinkDefinition::from, LinkDefinition>("fromNode", kRequired),
+    json_field<&LinkDefinition::to, LinkDefinition>("to", kRequired),
+    json_field<&LinkDefinition::distance_km, LinkDefinition>("distanceKm", kRequired),
+    json_field<&LinkDefinition::base_fidelity, LinkDefinition>("baseFidelity", kRequired),
+    json_field<&LinkDefinition::generation_rate_hz, LinkDefinition>("generationRateHz", kRequired),
+    json_field<&LinkDefinition::link_type, LinkDefinition>("linkType", kOptional, kLinkTypes),
+    json_field<&LinkDefinition::satellite_conditions>("satelliteConditions", kOptional, kConditions),
+};
+constexpr JsonRecord kLink = json_record<LinkDefinition>("a link", kLinkFields);
+
+constexpr std::array kConfigFields{
+    json_field<&TopologyConfig::alpha_loss>("alphaLoss", kRequired),
+    json_field<&TopologyConfig::gamma_swapping>("gammaSwapping", kRequired),
+};
+constexpr JsonRecord kConfig = json_record<TopologyConfig>("config", kConfigFields);
+
+constexpr std::array kSnapshotFields{
+    json_field<&TopologySnapshot::metadata>("metadata", kRequired, kMetadata),
+    json_field<&TopologySnapshot::nodes>("nodes", kRequired, kNode),
+    json_field<&TopologySnapshot::links>("links", kRequired, kLink),
+    json_field<&TopologySnapshot::config>("config", kRequired, kConfig),
+};
+constexpr JsonRecord kSnapshot = json_record<TopologySnapshot>("the document", kSnapshotFields);
+
+// Every key is written: an absent satelliteConditions as null.
+constexpr JsonFormat kSnapshotFormat{kSnapshot, AbsentField::Null};
+
+bool links_equal(const LinkDefinition& a, const LinkDefinition& b) {
+    return static_cast<const LinkFigures&>(a) == static_cast<const LinkFigures&>(b) && a.link_type == b.link_type &&
+           a.satellite_conditions == b.satellite_conditions;
+}
+
+std::string summary_of(const TopologyDiff& diff) {
+    const auto count = [](const std::vector<std::string>& items) { return std::to_string(items.size()); };
+    return "Diff for '" + diff.name + "': " + count(diff.nodes_added) + " nodes added, " + count(diff.nodes_removed) +
+           " nodes removed, " + count(diff.nodes_modified) + " nodes modified. " + count(diff.links_added) +
+           " links added, " + count(diff.links_removed) + " links removed, " + count(diff.links_modified) +
+           " links modified.";
+}
+
+}  // namespace
+
+std::variant<TopologySnapshot, SnapshotFailure> take_snapshot(const Engine& engine, std::string name,
+                                                              std::string version) {
+    const std::optional<QuantumNetwork>& network = engine.network();
+    if (!network) return SnapshotFailure{"No network topology to save"};
+    TopologySnapshot snapshot;
+    snapshot.metadata = {std::move(name), std::move(version)};
+    snapshot.nodes = network->nodes();
+    snapshot.links.reserve(network->links().size());
+    for (const InternalLink& link : network->links()) snapshot.links.push_back({link, std::nullopt});
+    const double purify_factor = engine.config().physical.baseline_purify_factor;
+    snapshot.config = {10.0 * purify_factor, purify_factor};
+    return snapshot;
+}
+
+std::string write_snapshot_json(const TopologySnapshot& snapshot) { return write_json(kSnapshotFormat, snapshot); }
+
+std::variant<TopologySnapshot, JsonReadError> read_snapshot_json(std::string_view text, Interruption* interruption) {
+    try {
+        return read_json<TopologySnapshot>(kSnapshotFormat, text, interruption);
+    } catch (const std::logic_error& failure) {
+        return JsonReadError{failure.what(), 0, 0};
+    }
+}
+
+std::optional<SnapshotFailure> save_topology(const Engine& engine, const std::string& path,
+                                             Interruption* interruption) {
+    std::variant<TopologySnapshot, SnapshotFailure> snapshot = take_snapshot(engine);
+    if (auto* failure = std::get_if<SnapshotFailure>(&snapshot)) return std::move(*failure);
+    const std::string text = write_snapshot_json(std::get<TopologySnapshot>(snapshot));
+    if (const std::error_code error = write_text_file(path, text, interruption))
+        return SnapshotFailure{"Failed to write topology file: " + error.message()};
+    return std::nullopt;
+}
+
+std::variant<TopologySnapshot, SnapshotFailure> read_snapshot_file(const std::string& path,
+                                                                   Interruption* interruption) {
+    std::variant<std::string, ReadFailure> text = read_text_file(path, interruption);
+    if (const auto* failure = std::get_if<ReadFailure>(&text))
+        return SnapshotFailure{"Failed to read topology file: " + failure->text};
+    std::variant<TopologySnapshot, JsonReadError> parsed =
+        read_snapshot_json(std::get<std::string>(text), interruption);
+    if (const auto* error = std::get_if<JsonReadError>(&parsed))
+        return SnapshotFailure{"Failed to parse topology JSON: " + error->text()};
+    return std::get<TopologySnapshot>(std::move(parsed));
+}
+
+std::optional<SnapshotFailure> load_topology(Engine& engine, const std::string& path, Interruption* interruption) {
+    // The file's text is gone before the network is built.
+    std::variant<TopologySnapshot, SnapshotFailure> read = read_snapshot_file(path, interruption);
+    if (auto* failure = std::get_if<SnapshotFailure>(&read)) return std::move(*failure);
+    const TopologySnapshot& snapshot = std::get<TopologySnapshot>(read);
+    engine.define_network(snapshot.nodes, snapshot.links);
+    return std::nullopt;
+}
+
+TopologyDiff diff_topologies(const TopologySnapshot& first, const TopologySnapshot& second) {
+    TopologyDiff diff;
+    diff.name = first.metadata.name + " vs " + second.metadata.name;
+    KeyedChanges nodes = compare_keyed(
+        first.nodes, second.nodes, [](const NodeDefinition& node) -> const std::string& { return node.id; },
+        // Written so that a NaN on either side is no modification.
+        [](const NodeDefinition& a, const NodeDefinition& b) {
+            return std::fabs(a.memory_lifetime_t2 - b.memory_lifetime_t2) > 0.001;
+        });
+    KeyedChanges links = compare_keyed(
+        first.links, second.links, [](const LinkDefinition& link) { return hop_key(link.from, link.to); },
+        [](const LinkDefinition& a, const LinkDefinition& b) { return !links_equal(a, b); });
+    diff.nodes_added = std::move(nodes.added);
+    diff.nodes_removed = std::move(nodes.removed);
+    diff.nodes_modified = std::move(nodes.modified);
+    diff.links_added = std::move(links.added);
+    diff.links_removed = std::move(links.removed);
+    diff.links_modified = std::move(links.modified);
+    diff.summary = summary_of(diff);
+    return diff;
+}
+
+}  // namespace vorn::files

@@ -1,0 +1,89 @@
+// Snapshots of an engine's network: the records, their JSON format (camelCase keys, every key
+// written, "Fiber" and "Satellite" capitalised), saving, loading and comparing them.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "core/engine.hpp"
+#include "core/failure.hpp"
+#include "core/network.hpp"
+#include "files/json_reader.hpp"
+
+namespace vorn::files {
+
+struct TopologyMetadata {
+    std::string name;
+    std::string version;
+};
+
+// Not the engine's configuration: a summary written for readers of the file, ignored when loading.
+struct TopologyConfig {
+    double alpha_loss = 0.2;
+    double gamma_swapping = 0.85;
+};
+
+struct TopologySnapshot {
+    TopologyMetadata metadata;
+    std::vector<NodeDefinition> nodes;
+    std::vector<LinkDefinition> links;
+    TopologyConfig config;
+};
+
+struct TopologyDiff {
+    std::string name;  // "first vs second"
+    // Node ids and link keys ("from->to"), in the first snapshot's order of first appearance, then
+    // the second's.
+    std::vector<std::string> nodes_added;
+    std::vector<std::string> nodes_removed;
+    std::vector<std::string> nodes_modified;
+    std::vector<std::string> links_added;
+    std::vector<std::string> links_removed;
+    std::vector<std::string> links_modified;
+    std::string summary;  // one line of counts
+};
+
+// Why a snapshot operation failed, as the caller is told: "No network topology to save",
+// "Failed to write topology file: ...", "Failed to read topology file: ..." or
+// "Failed to parse topology JSON: ... at line L column C".
+struct SnapshotFailure {
+    std::string message;
+};
+
+// The engine's network as a snapshot: nodes in the network's order, each link with its own type
+// and without satellite conditions (the network keeps none), alphaLoss 10 x and gammaSwapping
+// 1 x the purify factor. Fails without a network.
+std::variant<TopologySnapshot, SnapshotFailure> take_snapshot(const Engine& engine,
+                                                              std::string name = "exported_topology",
+                                                              std::string version = "1.0");
+
+std::string write_snapshot_json(const TopologySnapshot& snapshot);
+
+// Structure and types only. The text must be valid UTF-8. A stop asked for by `interruption`
+// throws Interrupted.
+std::variant<TopologySnapshot, JsonReadError> read_snapshot_json(std::string_view text,
+                                                                 Interruption* interruption = nullptr);
+
+// Writes take_snapshot's snapshot as write_text_file does: atomically where it can. A stop asked
+// for by `interruption` throws Interrupted.
+std::optional<SnapshotFailure> save_topology(const Engine& engine, const std::string& path,
+                                             Interruption* interruption = nullptr);
+
+// Reads and parses a whole snapshot file.
+std::variant<TopologySnapshot, SnapshotFailure> read_snapshot_file(const std::string& path,
+                                                                   Interruption* interruption = nullptr);
+
+// Reads and parses the whole file, then replaces the engine's network in one step (nodes in file
+// order, a repeated id replacing the earlier node; then links); metadata and config are not used.
+// After a failure the engine is as it was.
+std::optional<SnapshotFailure> load_topology(Engine& engine, const std::string& path,
+                                             Interruption* interruption = nullptr);
+
+// Nodes differ when their T2 values are more than 0.001 apart (never when either is NaN); links
+// with the same key differ unless every field is exactly equal. Within one snapshot a later node
+// or link with the same id or key replaces the earlier one. Cannot fail.
+TopologyDiff diff_topologies(const TopologySnapshot& first, const TopologySnapshot& second);
+
+}  // namespace vorn::files

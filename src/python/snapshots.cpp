@@ -1,0 +1,97 @@
+// Python classes of engine snapshots, the snapshot method of the engine and the module functions.
+// None of the classes has a constructor: snapshots come from an engine, diffs from two snapshots.
+#include "python/snapshots.hpp"
+
+#include "python/interruption.hpp"
+
+namespace vorn::py {
+
+using files::SnapshotFailure;
+using files::TopologyConfig;
+using files::TopologyDiff;
+using files::TopologyMetadata;
+using files::TopologySnapshot;
+
+namespace {
+
+void raise_if(std::optional<SnapshotFailure> failure) {
+    if (failure) throw RuntimeFailure(std::move(failure->message));
+}
+
+void save_topology(const Engine& engine, std::string filepath) {
+    SignalCheck signals;
+    raise_if(files::save_topology(engine, filepath, &signals));
+}
+
+void load_topology(Engine& engine, std::string filepath) {
+    SignalCheck signals;
+    raise_if(files::load_topology(engine, filepath, &signals));
+}
+
+TopologyDiff diff_topologies(const TopologySnapshot& snapshot1, const TopologySnapshot& snapshot2) {
+    return files::diff_topologies(snapshot1, snapshot2);
+}
+
+TopologySnapshot snapshot(const Engine& engine, std::optional<std::string> name, std::optional<std::string> version) {
+    std::variant<TopologySnapshot, SnapshotFailure> taken =
+        files::take_snapshot(engine, std::move(name).value_or("exported_topology"), std::move(version).value_or("1.0"));
+    if (auto* failure = std::get_if<SnapshotFailure>(&taken)) throw RuntimeFailure(std::move(failure->message));
+    return std::get<TopologySnapshot>(std::move(taken));
+}
+
+}  // namespace
+
+void describe_engine_snapshot_methods(ClassTable<Engine>& table) {
+    table.method<&snapshot>("snapshot", {"name", "version"},
+                            "Return the snapshot of this engine's network that save_topology would write.\n\n"
+                            "name and version default to \"exported_topology\" and \"1.0\". Two snapshots can be\n"
+                            "compared with diff_topologies. Raises RuntimeError without a network.");
+}
+
+PyMethodDef save_topology_function() {
+    return module_function<&save_topology>("save_topology", {"engine", "filepath"});
+}
+
+PyMethodDef load_topology_function() {
+    return module_function<&load_topology>("load_topology", {"engine", "filepath"});
+}
+
+PyMethodDef diff_topologies_function() {
+    return module_function<&diff_topologies>("diff_topologies", {"snapshot1", "snapshot2"});
+}
+
+PyTypeObject* Bound<TopologySnapshot>::type() noexcept {
+    return lazy_type<TopologySnapshot>([](auto& table) {
+        table.field("nodes", &TopologySnapshot::nodes)
+            .field("links", &TopologySnapshot::links)
+            .field("config", &TopologySnapshot::config)
+            .field("metadata", &TopologySnapshot::metadata);
+    });
+}
+
+PyTypeObject* Bound<TopologyConfig>::type() noexcept {
+    return lazy_type<TopologyConfig>([](auto& table) {
+        table.field("alpha_loss", &TopologyConfig::alpha_loss).field("gamma_swapping", &TopologyConfig::gamma_swapping);
+    });
+}
+
+PyTypeObject* Bound<TopologyMetadata>::type() noexcept {
+    return lazy_type<TopologyMetadata>([](auto& table) {
+        table.field("name", &TopologyMetadata::name).field("version", &TopologyMetadata::version);
+    });
+}
+
+PyTypeObject* Bound<TopologyDiff>::type() noexcept {
+    return lazy_type<TopologyDiff>([](auto& table) {
+        table.field("name", &TopologyDiff::name)
+            .field("nodes_added", &TopologyDiff::nodes_added)
+            .field("nodes_removed", &TopologyDiff::nodes_removed)
+            .field("nodes_modified", &TopologyDiff::nodes_modified)
+            .field("links_added", &TopologyDiff::links_added)
+            .field("links_removed", &TopologyDiff::links_removed)
+            .field("links_modified", &TopologyDiff::links_modified)
+            .field("summary", &TopologyDiff::summary);
+    });
+}
+
+}  // namespace vorn::py

@@ -1,0 +1,236 @@
+"""Engine snapshots: the file they write, loading one back, refusals that leave the engine alone, and the diff."""
+import json
+import os
+import resource
+import signal
+import subprocess
+import sys
+
+import pytest
+
+import vorn_core as vc
+from conftest import ctrl_c_after
+from test_files_io import as_another_user
+
+
+def link(a, b, distance, kind, conditions=None):
+    return {"fromNode": a, "to": b, "distanceKm": distance, "baseFidelity": 0.5, "generationRateHz": 1000.0,
+            "linkType": kind, "satelliteConditions": conditions}
+
+
+# The layout is json.dumps's with an indent of two; B keeps its first place and its last T2; the satellite link
+# stays one, without the conditions the network does not keep; the purify factor 0.12 gives 1.2 and 0.12.
+SAVED = json.dumps({"metadata": {"name": "exported_topology", "version": "1.0"},
+                    "nodes": [{"id": "B", "memoryLifetimeT2": 3.0}, {"id": "A", "memoryLifetimeT2": 1.5}],
+                    "links": [link("A", "B", 10.0, "Satellite"), link("B", "Z", 0.5, "Fiber")],
+                    "config": {"alphaLoss": 1.2, "gammaSwapping": 0.12}}, indent=2, ensure_ascii=False)
+
+
+@pytest.fixture
+def engine():
+    engine = vc.VornEngine()
+    engine.define_network(
+        [vc.NodeDefinition("B", 2.0), vc.NodeDefinition("A", 1.5), vc.NodeDefinition("B", 3.0)],
+        [vc.LinkDefinition("A", "B", 10, 0.5, 1000, vc.LinkType.Satellite, vc.SatelliteConditions(0.5, 0.8)),
+         vc.LinkDefinition("B", "Z", 0.5, 0.5, 1000)])
+    return engine
+
+
+def network(engine):
+    s = engine.snapshot()
+    return ([(n.id, n.memory_lifetime_t2) for n in s.nodes],
+            [(l.from_node, l.to, l.distance_km, repr(l.link_type), l.satellite_conditions) for l in s.links])
+
+
+def test_save_and_load_keep_the_network(engine, tmp_path):
+    path = tmp_path / "net.json"
+    path.write_text("old")
+    assert vc.save_topology(engine, str(path)) is None
+    assert path.read_text() == SAVED
+    again = vc.VornEngine(vc.SimulationConfig(alpha_loss_db_km=0.5))
+    vc.load_topology(engine=again, filepath=str(path))
+    assert network(again) == network(engine)
+    assert (again.snapshot().config.alpha_loss, again.snapshot().config.gamma_swapping) == (0.5, 0.05)
+
+
+def document(**changes):
+    doc = {"metadata": {"name": "n", "version": "9"}, "nodes": [{"id": "A", "memoryLifetimeT2": 2}],
+           "links": [link("A", "B", 1, "Fiber", {"visibility": 1, "weatherFactor": 1})],
+           "config": {"alphaLoss": 7, "gammaSwapping": 8}}
+    for path, value in changes.items():
+        *parents, last = [int(k) if k.isdigit() else k for k in path.split("__")]
+        at = doc
+        for key in parents:
+            at = at[key]
+        if value is ...:
+            del at[last]
+        else:
+            at[last] = value
+    return json.dumps(doc)
+
+
+@pytest.mark.parametrize("changes, kept", [
+    ({"links__0__linkType": ..., "links__0__satelliteConditions": ...}, "LinkType.Fiber"),
+    ({"links__0__linkType": None, "links__0__satelliteConditions": None}, "LinkType.Fiber"),
+    ({}, "LinkType.Fiber"),
+    ({"links__0__linkType": "Satellite", "links__0__extra": [{}], "unknown": 1}, "LinkType.Satellite"),
+])
+def test_load_takes_nodes_and_links_only(tmp_path, changes, kept):
+    path = tmp_path / "s.json"
+    path.write_text(document(nodes=[{"id": "A", "memoryLifetimeT2": 2}, {"id": "A", "memoryLifetimeT2": 4}], **changes))
+    engine = vc.VornEngine()
+    vc.load_topology(engine, str(path))
+    assert network(engine) == ([("A", 4.0)], [("A", "B", 1.0, kept, None)])
+    assert engine.snapshot().config.alpha_loss == 1.2  # the file's config is not the engine's
+
+
+PARSE = "Failed to parse topology JSON: "
+FOUND = {list: "an array", dict: "an object", str: "a string", bool: "a boolean", int: "a number"}
+WRONG_TYPES = [  # a field, a value of another type, the type expected
+    ("metadata", [], "an object"), ("metadata__name", 1, "a string"), ("metadata__version", {}, "a string"),
+    ("nodes", {}, "an array"), ("nodes__0__id", True, "a string"), ("nodes__0__memoryLifetimeT2", "1", "a number"),
+    ("links", "x", "an array"), ("links__0__fromNode", [], "a string"), ("links__0__to", 0, "a string"),
+    ("links__0__distanceKm", [], "a number"), ("links__0__baseFidelity", {}, "a number"),
+    ("links__0__generationRateHz", False, "a number"), ("links__0__linkType", 1, "a string"),
+    ("links__0__satelliteConditions", [], "an object"),
+    ("links__0__satelliteConditions__weatherFactor", "1", "a number"),
+    ("config", 1, "an object"), ("config__alphaLoss", "0.2", "a number"), ("config__gammaSwapping", [], "a number"),
+]
+
+
+def refused(engine, path, message):
+    before = network(engine)
+    with pytest.raises(RuntimeError) as raised:
+        vc.load_topology(engine, path)
+    assert str(raised.value).startswith(message)
+    assert network(engine) == before
+
+
+@pytest.mark.parametrize("text, message", [
+    pytest.param(document(**{path: value}), f'{PARSE}Invalid type for "{path.split("__")[-1]}": expected {expected}, '
+                 f"found {FOUND[type(value)]} at line 1 column ", id=path) for path, value, expected in WRONG_TYPES
+] + [
+    (document(links__0__linkType="fiber"),
+     PARSE + 'Unknown linkType "fiber", expected one of "Fiber", "Satellite" at line 1 column 209'),
+    (document(config__gammaSwapping=...),
+     PARSE + 'Missing required key "gammaSwapping" in config at line 1 column 307'),
+    (document(links__0__satelliteConditions={"visibility": 1}),
+     PARSE + 'Missing required key "weatherFactor" in satelliteConditions at line 1 column 257'),
+    (document(nodes__0__memoryLifetimeT2=None), PARSE + 'Null is not allowed for required key "memoryLifetimeT2" at'),
+    (document().replace('"9"', '"9", "version": "9"'),
+     PARSE + 'Duplicate key "version" in metadata at line 1 column 44'),
+    (document() + " {}", PARSE + "The document root must not be followed by other values at line 1 column 330"),
+    (document()[:-20], PARSE + "Missing a name for object member at line 1 column 309"),
+    (document(extra="[]").replace('"[]"', "[" * 200 + "]" * 200),
+     PARSE + "Arrays and objects nest more than 128 levels at line 1 column 466"),
+    (document(config__alphaLoss=0).replace(": 0,", ": 1e400,"), PARSE + "Number too big to be stored in double at"),
+    ("", PARSE + "The document is empty at line 1 column 1"),
+    (b'{"metadata": "\xff"}', "Failed to read topology file: file is not valid UTF-8 (byte offset 14)"),
+])
+def test_a_refused_file_leaves_the_network_as_it_was(engine, tmp_path, text, message):
+    path = tmp_path / "s.json"
+    path.write_bytes(text if isinstance(text, bytes) else text.encode())
+    refused(engine, str(path), message)
+
+
+@pytest.mark.parametrize("path, message", [("missing.json", "No such file or directory"), (".", "Is a directory"),
+                                           ("fifo", "not a regular file"), ("s.json\0", "Invalid argument")])
+def test_an_unreadable_path_leaves_the_network_as_it_was(engine, tmp_path, monkeypatch, path, message):
+    monkeypatch.chdir(tmp_path)
+    os.mkfifo("fifo")
+    (tmp_path / "s.json").write_text(document())
+    refused(engine, path, "Failed to read topology file: " + message)
+
+
+def test_ctrl_c_during_a_long_load_leaves_the_network_as_it_was(engine, tmp_path):
+    path = tmp_path / "long.json"
+    path.write_text(document()[:-1] + ', "filler": [' + "0," * 8_000_000 + "0]}")
+    before = network(engine)
+    with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.002):
+        vc.load_topology(engine, str(path))
+    assert network(engine) == before
+
+
+@pytest.mark.parametrize("save, message", [
+    (lambda engine, tmp: vc.save_topology(vc.VornEngine(), str(tmp / "s.json")), "No network topology to save"),
+    (lambda engine, tmp: vc.VornEngine().snapshot(), "No network topology to save"),
+    (lambda engine, tmp: vc.save_topology(engine, "/dev/full"),
+     "Failed to write topology file: No space left on device"),
+    (lambda engine, tmp: vc.save_topology(engine, str(tmp)), "Failed to write topology file: Is a directory"),
+    (lambda engine, tmp: vc.save_topology(engine, str(tmp / "a" / "s.json")),
+     "Failed to write topology file: No such file or directory"),
+    (lambda engine, tmp: vc.save_topology(engine, str(tmp / "s.json\0")),
+     "Failed to write topology file: Invalid argument"),
+])
+def test_a_failed_save_writes_nothing(engine, tmp_path, save, message):
+    with pytest.raises(RuntimeError) as raised:
+        save(engine, tmp_path)
+    assert str(raised.value) == message
+    assert os.listdir(tmp_path) == []
+
+
+def test_a_failed_save_leaves_the_old_file_whole(engine, tmp_path):
+    """A child whose files cannot grow past 100 bytes runs out of room midway, as on a full disk."""
+    def limit():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
+
+    path = tmp_path / "s.json"
+    path.write_text("old" * 1000)
+    script = ("import sys, vorn_core as vc; e = vc.VornEngine(); e.define_network([vc.NodeDefinition('A', 1.0)], []);"
+              "vc.save_topology(e, sys.argv[1])")
+    run = subprocess.run([sys.executable, "-c", script, str(path)], preexec_fn=limit, capture_output=True, text=True)
+    assert run.stderr.endswith("RuntimeError: Failed to write topology file: File too large\n")
+    assert path.read_text() == "old" * 1000 and os.listdir(tmp_path) == ["s.json"]
+    tmp_path.chmod(0o555)
+    try:
+        assert as_another_user(tmp_path, lambda: vc.save_topology(engine, "new.json")) == \
+            "Failed to write topology file: Permission denied"
+    finally:
+        tmp_path.chmod(0o755)
+
+
+def snapshot_of(name, nodes, links):
+    snapshot = vc.VornEngine()
+    snapshot.define_network([], [])
+    snapshot = snapshot.snapshot(name)
+    snapshot.nodes = [vc.NodeDefinition(*n) for n in nodes]
+    snapshot.links = [vc.LinkDefinition(*l) for l in links]
+    return snapshot
+
+
+NAN, SAT = float("nan"), vc.LinkType.Satellite
+
+
+def test_diff_lists_in_order_with_the_tolerance_and_exact_links():
+    first = snapshot_of("a", [("n1", 1.0), ("n2", 1.0), ("n3", 1.0), ("gone", 1.0), ("n4", 0.0), ("nan", NAN),
+                              ("n2", 2.0)],
+                        [("A", "B", 1, 1, 1), ("B", "A", 1, 1, 1), ("A", "C", 1, 1, 1), ("A", "C", 2, 1, 1),
+                         ("X", "Y", NAN, 1, 1), ("S", "T", 1, 1, 1, SAT, vc.SatelliteConditions(0.5))])
+    second = snapshot_of("b", [("new", 1.0), ("n3", 1.002), ("n2", 2.0005), ("n1", 1.0), ("n4", 0.001), ("nan", 5.0)],
+                         [("S", "T", 1, 1, 1, SAT, vc.SatelliteConditions(0.5)), ("X", "Y", NAN, 1, 1),
+                          ("A", "C", 2, 1, 1), ("B", "A", 1, 1, 1, SAT), ("C", "A", 1, 1, 1)])
+    diff = vc.diff_topologies(first, second)
+    assert diff.name == "a vs b"
+    assert (diff.nodes_added, diff.nodes_removed, diff.nodes_modified) == (["new"], ["gone"], ["n3"])
+    assert (diff.links_added, diff.links_removed, diff.links_modified) == (["C->A"], ["A->B"], ["B->A", "X->Y"])
+    assert diff.summary == ("Diff for 'a vs b': 1 nodes added, 1 nodes removed, 1 nodes modified. "
+                            "1 links added, 1 links removed, 2 links modified.")
+    second.links = [vc.LinkDefinition("S", "T", 1, 1, 1, SAT, vc.SatelliteConditions(0.5, 0.9))]
+    assert vc.diff_topologies(first, second).links_modified == ["S->T"]
+
+
+def test_snapshots_and_diffs_are_values_without_constructors(engine):
+    snapshot = engine.snapshot("a", version="2")
+    assert (snapshot.metadata.name, snapshot.metadata.version) == ("a", "2")
+    snapshot.links.append(None)
+    assert len(snapshot.links) == 2
+    diff = vc.diff_topologies(snapshot2=snapshot, snapshot1=snapshot)
+    assert diff.summary == ("Diff for 'a vs a': 0 nodes added, 0 nodes removed, 0 nodes modified. "
+                            "0 links added, 0 links removed, 0 links modified.")
+    for value in (snapshot, snapshot.config, snapshot.metadata, diff):
+        with pytest.raises(TypeError, match="^No constructor defined$"):
+            type(value)()
+    with pytest.raises(TypeError, match="^argument 'snapshot2': 'VornEngine' object cannot be converted to "
+                                        "'TopologySnapshot'$"):
+        vc.diff_topologies(snapshot, engine)
