@@ -197,12 +197,23 @@ def comparison():
     return vc.compare_topologies([vc.TopologyEndpoints("repeater_chain", "N0", "N3")], 0.8, 100.0, 2)
 
 
+def snapshot():
+    engine = vc.VornEngine()
+    engine.define_network([vc.NodeDefinition("A", 1.0)], [])
+    return engine.snapshot()
+
+
 @pytest.mark.parametrize("make", [
     lambda: vc.VornEngine(),
     lambda: stats_with_context()._context,
     comparison,
     lambda: comparison().results[0],
-], ids=["VornEngine", "PyMonteCarloContext", "TopologyComparisonReport", "TopologyComparisonResult"])
+    snapshot,
+    lambda: snapshot().config,
+    lambda: snapshot().metadata,
+    lambda: vc.diff_topologies(snapshot(), snapshot()),
+], ids=["VornEngine", "PyMonteCarloContext", "TopologyComparisonReport", "TopologyComparisonResult",
+        "TopologySnapshot", "TopologyConfig", "TopologyMetadata", "TopologyDiff"])
 def test_what_python_cannot_construct_does_not_travel(make):
     value = make()
     for travel in (pickle.dumps, copy.copy, copy.deepcopy):
