@@ -18,8 +18,8 @@ def uniforms(vector):
     return [struct.unpack(">d", bytes.fromhex(bits))[0] for bits in vector["uniform_bits_hex"]]
 
 
-def one_link_engine(distance_km, fidelity=0.9):
-    engine = vc.VornEngine()
+def one_link_engine(distance_km, fidelity=0.9, config=None):
+    engine = vc.VornEngine(config)
     engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
                           [vc.LinkDefinition("A", "B", distance_km, fidelity, 1000.0)])
     return engine
@@ -72,16 +72,6 @@ def test_trial_i_uses_seed_plus_i_wrapping():
     assert together.empirical_success_rate == sum(s.empirical_success_rate for s in apart) / 3
 
 
-def test_same_seed_same_statistics_on_a_lossless_route(chain_engine):
-    # Two-node routes ignore losses, so seeded ensembles on them repeat exactly.
-    engine = one_link_engine(300.0)
-    first = engine.simulate("A", "B", 0.9, 50.0, 5000, seed=11)
-    second = engine.simulate("A", "B", 0.9, 50.0, 5000, seed=11)
-    assert (first.empirical_success_rate, first.mean_latency_ms, first.aggregate_congestion_drops,
-            first.link_utilization_heatmap) == (second.empirical_success_rate, second.mean_latency_ms,
-                                                second.aggregate_congestion_drops, second.link_utilization_heatmap)
-
-
 class TestEngine:
     def test_fresh_engine_has_no_network(self):
         engine = vc.VornEngine()
@@ -110,19 +100,10 @@ class TestEngine:
         assert chain_engine.simulate("N0", "N0", 0.8, 100.0, 0, seed=0)._context.nodes == [("N0", 1.0)]
 
     def test_default_engine_purifies_more_than_default_config(self):
-        # 0.78 purifies to about 0.86 with 0.022 and 0.96 with 0.12: only the latter reaches 0.95.
-        nodes = [vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)]
-        links = [vc.LinkDefinition("A", "B", 0.0, 0.78, 1000.0)]
-        outcomes = []
-        for engine in (vc.VornEngine(), vc.VornEngine(vc.SimulationConfig())):
-            engine.define_network(nodes, links)
-            outcomes.append(engine.request_entanglement("A", "B", 0.95, 10.0).execution_path)
-        assert outcomes == [["A", "B"], ["A", "B"]]
-        stats = []
-        for engine in (vc.VornEngine(), vc.VornEngine(vc.SimulationConfig())):
-            engine.define_network(nodes, links)
-            stats.append(engine.simulate("A", "B", 0.95, 10.0, 200, seed=3).empirical_success_rate)
-        assert stats[0] > 0.9 and stats[1] == 0.0
+        # 0.78 purifies to about 0.96 with the engine's 0.12 and to about 0.86 with SimulationConfig's 0.022.
+        rates = [one_link_engine(0.0, 0.78, config).simulate("A", "B", 0.95, 10.0, 200, seed=3).empirical_success_rate
+                 for config in (None, vc.SimulationConfig())]
+        assert rates[0] > 0.9 and rates[1] == 0.0
 
     def test_configuration_is_copied(self):
         config = vc.SimulationConfig(total_time_cutoff_ms=5.0)
@@ -173,18 +154,6 @@ class TestStatistics:
         unseeded = engine.simulate("A", "B", 0.8, 20.0, 5)._context
         assert (unseeded.seed, unseeded.strategy) == (None, None)
 
-    def test_context_is_a_copy(self, chain_engine):
-        stats = chain_engine.simulate("N0", "N3", 0.8, 100.0, 1, seed=1)
-        context = stats._context
-        context.seed = 77
-        assert stats._context.seed == 1
-        stats._context = context
-        assert stats._context.seed == 77
-        stats._context = None
-        assert stats._context is None
-        with pytest.raises(TypeError, match="No constructor defined"):
-            type(context)()
-
 
 class TestBounds:
     @pytest.mark.parametrize(
@@ -194,9 +163,7 @@ class TestBounds:
     )
     def test_far_bounds(self, bound, cycles):
         vector = next(v for v in SEEDED if uniforms(v)[0] >= ATTEMPT_PROBABILITY[1900.0])
-        engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=math.inf))
-        engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
-                              [vc.LinkDefinition("A", "B", 1900.0, 0.9, 1000.0)])
+        engine = one_link_engine(1900.0, config=vc.SimulationConfig(total_time_cutoff_ms=math.inf))
         stats = engine.simulate("A", "B", 0.9, bound, 1, seed=int(vector["seed"]))
         assert stats.empirical_success_rate == 0.0
         assert stats.mean_latency_ms == 2.5 * cycles
@@ -212,9 +179,7 @@ class TestBounds:
                              ids=["no trials", "trials that succeed at once"])
     def test_far_bounds_cost_only_the_trials_that_reach_them(self, source, target, runs):
         # Stepping the clock towards 1e13 ms would take hours.
-        engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=1e13))
-        engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
-                              [vc.LinkDefinition("A", "B", 0.0, 0.9, 1000.0)])
+        engine = one_link_engine(0.0, config=vc.SimulationConfig(total_time_cutoff_ms=1e13))
         try:
             with ctrl_c_after(10.0):
                 stats = engine.simulate(source, target, 0.8, 1e13, runs, seed=1)
@@ -250,25 +215,17 @@ class TestBounds:
             engine.request_entanglement("K0", "K15", 0.5, 10.0, vc.StrategyType.HighestSuccess)
 
 
-class TestReentrantUse:
-    """A conversion that calls back into the engine it is converting for meets the engine's hold."""
+def test_a_conversion_calling_back_into_the_engine_meets_its_hold(chain_engine):
+    class Nodes(list):
+        def __iter__(self):
+            self.action()
+            return super().__iter__()
 
-    @staticmethod
-    def calling_back(action):
-        class Nodes(list):
-            def __iter__(self):
-                action()
-                return super().__iter__()
-
-        return Nodes([vc.NodeDefinition("A", 1.0)])
-
-    def test_redefining_during_a_definition(self, chain_engine):
-        nodes = self.calling_back(lambda: chain_engine.define_network([], []))
-        with pytest.raises(RuntimeError, match="^Already borrowed$"):
-            chain_engine.define_network(nodes, [])
-        assert chain_engine.request_entanglement("N0", "N3", 0.8, 100.0).execution_path == ["N0", "N1", "N2", "N3"]
-
-    def test_requesting_during_a_definition(self, chain_engine):
-        nodes = self.calling_back(lambda: chain_engine.request_entanglement("N0", "N3", 0.8, 100.0))
-        with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
-            chain_engine.define_network(nodes, [])
+    nodes = Nodes([vc.NodeDefinition("A", 1.0)])
+    nodes.action = lambda: chain_engine.request_entanglement("N0", "N3", 0.8, 100.0)
+    with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+        chain_engine.define_network(nodes, [])
+    nodes.action = lambda: chain_engine.define_network([], [])
+    with pytest.raises(RuntimeError, match="^Already borrowed$"):
+        chain_engine.define_network(nodes, [])
+    assert chain_engine.request_entanglement("N0", "N3", 0.8, 100.0).execution_path == ["N0", "N1", "N2", "N3"]

@@ -105,26 +105,6 @@ def test_other_file_classes_compare_by_identity():
     assert vc.VornNode("A") != vc.VornNode("A")
 
 
-@pytest.mark.parametrize(
-    "target, name, value, error, message",
-    [
-        (vc.VornNode("A"), "memory_capacity", 4.0, TypeError, "'float' object cannot be interpreted as an integer"),
-        (vc.VornNode("A"), "memory_capacity", -1, OverflowError, "out of range integral type conversion attempted"),
-        (vc.VornConfig(), "max_attempts", 2**32, OverflowError, "out of range integral type conversion attempted"),
-    ],
-)
-def test_u32_fields_refuse_what_does_not_fit(target, name, value, error, message):
-    with pytest.raises(error) as raised:
-        setattr(target, name, value)
-    assert str(raised.value) == message
-
-
-@pytest.mark.parametrize("target, name", [(vc.VornFile("n"), "extensions"), (link(), "id")])
-def test_delete_is_refused(target, name):
-    with pytest.raises(AttributeError, match="^can't delete attribute$"):
-        delattr(target, name)
-
-
 def test_extensions_hold_any_object_and_a_cycle_through_them_is_collected():
     class Holder(list):
         pass
@@ -138,20 +118,6 @@ def test_extensions_hold_any_object_and_a_cycle_through_them_is_collected():
     del f, holder
     gc.collect()
     assert gone() is None
-
-
-@pytest.mark.parametrize(
-    "call, message",
-    [
-        (lambda: vc.save(vc.VornNode("A"), "x.vorn"), "argument 'qf': 'VornNode' object cannot be converted to 'VornFile'"),
-        (lambda: vc.VornSatelliteExtension(1, 2, 3),
-         "VornSatelliteExtension.__new__() takes from 0 to 2 positional arguments but 3 were given"),
-    ],
-)
-def test_argument_errors(call, message):
-    with pytest.raises(TypeError) as raised:
-        call()
-    assert str(raised.value) == message
 
 
 def test_file_class_is_final():

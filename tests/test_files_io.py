@@ -1,7 +1,6 @@
 """Loading and saving .vorn files: read failures, version check, atomic replacement, and the engine bridge."""
 import json
 import os
-import signal
 import stat
 import subprocess
 import sys
@@ -9,6 +8,7 @@ import sys
 import pytest
 
 import vorn_core as vc
+from conftest import ctrl_c_after
 
 VALID = {
     "version": "1.0",
@@ -179,29 +179,19 @@ class TestSave:
         assert path.read_text() == EMPTY_NET
 
 
-def as_another_user(tmp_path, action):
-    """Runs action() with the directory tmp_path as working directory, under the user nobody when this process is
-    root (whose writes no permission bit refuses), in a child process. Returns the text of what it raised, or None."""
-    if os.geteuid() != 0:
-        previous = os.getcwd()
-        os.chdir(tmp_path)
-        try:
-            action()
-        except Exception as error:
-            return str(error)
-        finally:
-            os.chdir(previous)
-        return None
+def save_as_another_user(folder):
+    """Saves an empty network as net.vorn in folder from a child process, as the user nobody when this process is
+    root (whose writes no permission bit refuses). Returns the text of what it raised, or None."""
     read_end, write_end = os.pipe()
     child = os.fork()
     if child == 0:
+        message = b""
         try:
-            os.close(read_end)
-            os.chdir(tmp_path)
-            os.setgid(65534)
-            os.setuid(65534)
-            action()
-            message = b"ok"
+            os.chdir(folder)
+            if os.geteuid() == 0:
+                os.setgid(65534)
+                os.setuid(65534)
+            vc.VornFile("net").save("net.vorn")
         except BaseException as error:
             message = str(error).encode()
         os.write(write_end, message)
@@ -210,7 +200,7 @@ def as_another_user(tmp_path, action):
     with os.fdopen(read_end, "rb") as pipe:
         message = pipe.read().decode()
     os.waitpid(child, 0)
-    return None if message == "ok" else message
+    return message or None
 
 
 NOBODY = 65534 if os.geteuid() == 0 else os.geteuid()
@@ -231,14 +221,14 @@ class TestSaveWhereRenamingCannot:
     def test_a_writable_file_in_a_directory_that_takes_no_new_file(self, folder):
         inode = (folder / "net.vorn").stat().st_ino
         folder.chmod(0o555)
-        assert as_another_user(folder, lambda: vc.VornFile("net").save("net.vorn")) is None
+        assert save_as_another_user(folder) is None
         assert (folder / "net.vorn").read_text() == EMPTY_NET and (folder / "net.vorn").stat().st_ino == inode
         assert listing(folder) == ["net.vorn"]
 
     def test_a_directory_that_cannot_be_synced_after_the_rename(self, folder):
         inode = (folder / "net.vorn").stat().st_ino
         folder.chmod(0o333)  # no reading: it cannot be opened to sync it
-        assert as_another_user(folder, lambda: vc.VornFile("net").save("net.vorn")) is None
+        assert save_as_another_user(folder) is None
         folder.chmod(0o755)
         assert (folder / "net.vorn").read_text() == EMPTY_NET and (folder / "net.vorn").stat().st_ino != inode
         assert listing(folder) == ["net.vorn"]
@@ -249,7 +239,7 @@ class TestSaveWhereRenamingCannot:
             os.chown(path, 0, 0)  # root's, for nobody
         path.chmod(0o444)
         folder.chmod(0o777)
-        assert as_another_user(folder, lambda: vc.VornFile("net").save("net.vorn")) == "IO error: Permission denied"
+        assert save_as_another_user(folder) == "IO error: Permission denied"
         assert path.read_text() == "old" and listing(folder) == ["net.vorn"]
 
     @pytest.mark.skipif(os.geteuid() != 0, reason="a file of another user needs root to make")
@@ -259,7 +249,7 @@ class TestSaveWhereRenamingCannot:
         path.chmod(0o666)
         folder.chmod(0o777)
         inode = path.stat().st_ino
-        assert as_another_user(folder, lambda: vc.VornFile("net").save("net.vorn")) is None
+        assert save_as_another_user(folder) is None
         assert path.read_text() == EMPTY_NET and path.stat().st_ino == inode and path.stat().st_uid == 0
         assert listing(folder) == ["net.vorn"]
 
@@ -298,28 +288,10 @@ class TestFailedSave:
         assert self.snapshot(tree) == before
 
 
-class Alarm:
-    """Raises KeyboardInterrupt from a signal handler once the given time has passed, as Ctrl-C would."""
-
-    def __init__(self, seconds):
-        self.seconds = seconds
-
-    def __enter__(self):
-        def interrupt(signum, frame):
-            raise KeyboardInterrupt
-
-        self.previous = signal.signal(signal.SIGALRM, interrupt)
-        signal.setitimer(signal.ITIMER_REAL, self.seconds)
-
-    def __exit__(self, *exc):
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, self.previous)
-
-
 def test_ctrl_c_stops_a_long_load(tmp_path):
     path = write_text(tmp_path / "long.vorn", doc_with_filler(8_000_000))
     done = []
-    with pytest.raises(KeyboardInterrupt), Alarm(0.002):
+    with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.002):
         vc.load_vorn_file(path)
         done.append(True)
     assert done == []
@@ -338,7 +310,7 @@ def test_ctrl_c_stops_a_save_into_a_full_pipe(tmp_path):
     for i in range(20_000):
         f.add_node(f"node-{i}")
     try:
-        with pytest.raises(KeyboardInterrupt), Alarm(0.05):
+        with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.05):
             f.save(str(fifo))
     finally:
         os.close(reader)

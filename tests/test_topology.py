@@ -43,22 +43,12 @@ class TestGenerateTopology:
             ("Toronto", "SAT-1", 1000.0, 0.98, 50.0, "LinkType.Satellite", (0.95, 0.98)),
             ("SAT-1", "London", 6000.0, 0.97, 50.0, "LinkType.Satellite", (0.85, 0.9))]
 
-    def test_each_call_builds_a_fresh_payload(self):
-        first = vc.generate_topology("repeater_chain")
-        first.nodes = []
-        assert len(vc.generate_topology("repeater_chain").nodes) == 4
-
     @pytest.mark.parametrize("name", ["hybrid", "fiber_only", "Telecom_backbone", "REPEATER_CHAIN", "",
                                       " repeater_chain", "repeater_chain\x00"])
     def test_unknown_names(self, name):
         with pytest.raises(ValueError) as raised:
             vc.generate_topology(name)
         assert str(raised.value) == CANONICAL_REFUSAL
-
-    @pytest.mark.parametrize("name", [None, 1, b"repeater_chain"])
-    def test_name_must_be_a_str(self, name):
-        with pytest.raises(TypeError, match="^argument 'name': "):
-            vc.generate_topology(name)
 
 
 def endpoints(*triples):
@@ -96,11 +86,6 @@ class TestCompareTopologies:
         assert report.summary == ("Evaluated 2 topologies. Recommended: hybrid. Best success rate: 0 (hybrid), "
                                   "Best latency: NaNms (hybrid). Average fidelity: 0.0000.")
 
-    def test_single_endpoint(self):
-        report = vc.compare_topologies(endpoints(("repeater_chain", "N0", "N1")), 0.8, 100.0, 50)
-        assert report.summary.startswith("Evaluated 1 topologies. Recommended: repeater_chain. Best success rate: ")
-        assert "(repeater_chain), Best latency: " in report.summary and "ms (repeater_chain)." in report.summary
-
     def test_no_endpoints(self):
         report = vc.compare_topologies([], 0.8, 100.0, 50)
         assert (report.source_node, report.target_node, report.results) == ("", "", [])
@@ -123,22 +108,10 @@ class TestCompareTopologies:
             vc.compare_topologies(endpoints(("repeater_chain", *ends)), 0.8, 100.0, 10)
         assert str(raised.value) == message
 
-    def test_endpoints_must_be_endpoint_objects(self):
-        with pytest.raises(TypeError) as raised:
-            vc.compare_topologies([("repeater_chain", "N0", "N3")], 0.8, 100.0, 10)
-        assert str(raised.value) == "argument 'endpoints': 'tuple' object cannot be converted to 'TopologyEndpoints'"
-
     def test_results_and_report_have_no_constructor(self):
         for cls in (vc.TopologyComparisonResult, vc.TopologyComparisonReport):
             with pytest.raises(TypeError, match="^No constructor defined$"):
                 cls()
-
-    def test_results_read_as_copies(self):
-        report = vc.compare_topologies(endpoints(("repeater_chain", "N0", "N1")), 0.8, 100.0, 5)
-        report.results[0].topology_name = "changed"
-        assert report.results[0].topology_name == "repeater_chain"
-        report.results = []
-        assert report.results == []
 
     def test_ctrl_c_stops_a_long_comparison(self):
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):

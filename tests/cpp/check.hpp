@@ -15,14 +15,8 @@ struct Case {
     std::function<void()> body;
 };
 
-inline std::vector<Case>& cases() {
-    static std::vector<Case> all;
-    return all;
-}
-inline int& failures() {
-    static int count = 0;
-    return count;
-}
+inline std::vector<Case>& cases() { static std::vector<Case> all; return all; }
+inline int& failures() { static int count = 0; return count; }
 
 struct Registrar {
     Registrar(const char* name, std::function<void()> body) { cases().push_back({name, std::move(body)}); }
@@ -56,10 +50,10 @@ inline bool same_double(double a, double b) {
     static void CHECK_CAT(check_case_, __LINE__)()
 #define CHECK(cond) \
     do { if (!(cond)) check::fail(__FILE__, __LINE__, #cond); } while (0)
+// CHECK for one case of a table: the failure names the case.
+#define CHECK_FOR(name, cond) \
+    do { if (!(cond)) check::fail(__FILE__, __LINE__, std::string(name) + ": " #cond); } while (0)
 #define CHECK_EQ(a, b) check::equal(__FILE__, __LINE__, #a " == " #b, (a), (b))
-#define CHECK_THROWS(expr)                                                          \
-    do { bool thrown = false; try { (void)(expr); } catch (...) { thrown = true; } \
-         if (!thrown) check::fail(__FILE__, __LINE__, "expected a throw: " #expr); } while (0)
 
 #define CHECK_MAIN()                                                                  \
     int main() {                                                                      \

@@ -1,7 +1,14 @@
-// Small builders shared by the timeline and ensemble tests.
+// Small builders shared by the timeline, ensemble and prepared-request tests.
 #pragma once
 
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "check.hpp"
 #include "core/network.hpp"
+#include "core/request.hpp"
 #include "core/request_generator.hpp"
 
 namespace fixtures {
@@ -21,6 +28,46 @@ inline vorn::SimulationConfig config_with(double purify_factor, double cutoff_ms
     config.physical.baseline_purify_factor = purify_factor;
     config.total_time_cutoff_ms = cutoff_ms;
     return config;
+}
+
+// Links (from, to, km, fidelity) at 800 Hz, their end nodes in the node table.
+using Links = std::vector<std::tuple<std::string, std::string, double, double>>;
+inline vorn::QuantumNetwork network_of(const Links& links) {
+    vorn::QuantumNetwork network;
+    for (const auto& [a, b, km, f] : links) network.add_node(a, 1.0), network.add_node(b, 1.0);
+    for (const auto& [a, b, km, f] : links) network.add_link(a, b, vorn::LinkType::Fiber, km, f, 800.0);
+    return network;
+}
+
+// N0 - N1 - ... with equal links; `names` renames the nodes.
+inline vorn::QuantumNetwork chain(int nodes, double km, double fidelity, std::vector<std::string> names = {}) {
+    for (int i = static_cast<int>(names.size()); i < nodes; ++i) names.push_back("N" + std::to_string(i));
+    vorn::QuantumNetwork network;
+    network.add_node(names[0], 1.0);
+    for (int i = 0; i + 1 < nodes; ++i) {
+        network.add_node(names[i + 1], 1.0);
+        network.add_link(names[i], names[i + 1], vorn::LinkType::Fiber, km, fidelity, 800.0);
+    }
+    return network;
+}
+
+// A chain of one to six nodes with random figures, and a LowestLatency request across it.
+inline std::pair<vorn::QuantumNetwork, vorn::EntanglementRequest> random_chain(std::mt19937_64& random, double bound) {
+    auto uniform = [&](double low, double high) { return std::uniform_real_distribution<double>(low, high)(random); };
+    const int nodes = 1 + static_cast<int>(random() % 6);
+    vorn::QuantumNetwork network;
+    network.add_node("N0", 1.0);
+    for (int n = 0; n + 1 < nodes; ++n) {
+        network.add_node("N" + std::to_string(n + 1), 1.0);
+        network.add_link("N" + std::to_string(n), "N" + std::to_string(n + 1), vorn::LinkType::Fiber, uniform(0, 300),
+                         uniform(0.5, 1.0), 800.0);
+    }
+    return {network, {"N0", "N" + std::to_string(nodes - 1), uniform(0.5, 1.0), bound, vorn::StrategyType::LowestLatency}};
+}
+
+inline bool same_result(const vorn::SimulationResult& a, const vorn::SimulationResult& b) {
+    return a.success == b.success && check::same_double(a.latency_ms, b.latency_ms) &&
+           check::same_double(a.final_fidelity, b.final_fidelity) && a.execution_path == b.execution_path;
 }
 
 }  // namespace fixtures

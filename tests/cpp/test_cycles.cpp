@@ -17,6 +17,8 @@
 #include "core/timeline.hpp"
 
 using namespace vorn;
+using fixtures::chain;
+using fixtures::config_with;
 
 namespace {
 
@@ -34,10 +36,10 @@ const InternalLink* joining_link(const QuantumNetwork& network, const std::strin
     return nullptr;
 }
 
-void count(Heatmap& heatmap, const std::string& key) {
+void count(Heatmap& heatmap, const std::string& key, std::uint64_t n = 1) {
     auto found = std::find_if(heatmap.begin(), heatmap.end(), [&](const auto& entry) { return entry.first == key; });
     if (found == heatmap.end()) found = heatmap.insert(found, {key, 0});
-    ++found->second;
+    found->second += n;
 }
 
 // One request as the rules put it. Loss draws that cannot change the outcome are skipped, as the
@@ -124,19 +126,6 @@ struct Scenario {
     std::uint64_t seed;
 };
 
-bool identical(const MonteCarloStats& a, const MonteCarloStats& b) {
-    return a.total_runs == b.total_runs && check::same_double(a.empirical_success_rate, b.empirical_success_rate) &&
-           check::same_double(a.mean_latency_ms, b.mean_latency_ms) &&
-           check::same_double(a.mean_fidelity, b.mean_fidelity) &&
-           a.aggregate_congestion_drops == b.aggregate_congestion_drops &&
-           a.link_utilization_heatmap == b.link_utilization_heatmap;
-}
-
-bool identical(const SimulationResult& a, const SimulationResult& b) {
-    return a.success == b.success && check::same_double(a.latency_ms, b.latency_ms) &&
-           check::same_double(a.final_fidelity, b.final_fidelity) && a.execution_path == b.execution_path;
-}
-
 bool same_next_draw(LossGenerator a, LossGenerator b) { return a.next() == b.next(); }
 
 // Trial i with the generator of seed + i, three ways: stepped literally, through the timeline, and
@@ -162,66 +151,35 @@ void check_against_reference(const Scenario& s) {
         NetworkOrchestratorPolicy policy(s.config);
         SimulationRuntime runtime;
         const SimulationResult result = policy.coordinate_timeline(s.network, runtime, s.request, &generator);
-        if (!identical(result, reference.result) || runtime.congestion_drops != reference.congestion_drops ||
+        if (!fixtures::same_result(result, reference.result) || runtime.congestion_drops != reference.congestion_drops ||
             policy.link_utilization != reference.utilisation)
             return fail("timeline differs in trial " + std::to_string(i));
 
         if (reference.result.success) ++successes, fidelity_sum += reference.result.final_fidelity;
         latency_sum += reference.result.latency_ms;
         summed.aggregate_congestion_drops += reference.congestion_drops;
-        for (const auto& [key, n] : reference.utilisation) {
-            auto found = std::find_if(summed.link_utilization_heatmap.begin(), summed.link_utilization_heatmap.end(),
-                                      [&](const auto& entry) { return entry.first == key; });
-            if (found == summed.link_utilization_heatmap.end())
-                found = summed.link_utilization_heatmap.insert(found, {key, 0});
-            found->second += n;
-        }
+        for (const auto& [key, n] : reference.utilisation) count(summed.link_utilization_heatmap, key, n);
     }
-    summed.total_runs = s.runs;
-    summed.empirical_success_rate = static_cast<double>(successes) / static_cast<double>(s.runs);
-    summed.mean_latency_ms = latency_sum / static_cast<double>(s.runs);
-    summed.mean_fidelity = successes ? fidelity_sum / static_cast<double>(successes) : 0.0;
-    if (!identical(ensemble, summed)) fail("ensemble differs from the trials summed");
+    const double runs = static_cast<double>(s.runs);
+    const bool same_stats = ensemble.total_runs == s.runs &&
+                            check::same_double(ensemble.empirical_success_rate, static_cast<double>(successes) / runs) &&
+                            check::same_double(ensemble.mean_latency_ms, latency_sum / runs) &&
+                            check::same_double(ensemble.mean_fidelity, successes ? fidelity_sum / static_cast<double>(successes) : 0.0) &&
+                            ensemble.aggregate_congestion_drops == summed.aggregate_congestion_drops &&
+                            ensemble.link_utilization_heatmap == summed.link_utilization_heatmap;
+    if (!same_stats) fail("ensemble differs from the trials summed");
     if (!same_next_draw(thread_losses, reference_losses)) fail("the timeline took other loss draws");
     if (!same_next_draw(after_ensemble, reference_losses)) fail("the ensemble took other loss draws");
 }
-
-QuantumNetwork chain_of(const std::vector<std::string>& nodes, double km, double fidelity) {
-    QuantumNetwork network;
-    for (const auto& node : nodes) network.add_node(node, 1.0);
-    for (std::size_t i = 0; i + 1 < nodes.size(); ++i)
-        network.add_link(nodes[i], nodes[i + 1], LinkType::Fiber, km, fidelity, 800.0);
-    return network;
-}
-
-std::vector<std::string> numbered(int nodes) {
-    std::vector<std::string> names;
-    for (int i = 0; i < nodes; ++i) names.push_back("N" + std::to_string(i));
-    return names;
-}
-
-QuantumNetwork chain(int nodes, double km, double fidelity) { return chain_of(numbered(nodes), km, fidelity); }
-
-// Forty hops, the last three with keys that read alike (a->b->c twice).
-QuantumNetwork long_chain_with_alike_keys() {
-    std::vector<std::string> names = numbered(37);
-    names.insert(names.end(), {"a", "b->c", "a->b", "c"});
-    return chain_of(names, 5, 0.99);
-}
-
-QuantumNetwork with_links(std::vector<std::tuple<const char*, const char*, double, double>> links) {
-    QuantumNetwork network;
-    for (auto& [a, b, km, f] : links) network.add_node(a, 1.0), network.add_node(b, 1.0);
-    for (auto& [a, b, km, f] : links) network.add_link(a, b, LinkType::Fiber, km, f, 800.0);
-    return network;
-}
-
-using fixtures::config_with;
 
 }  // namespace
 
 TEST_CASE("timeline and ensemble trials follow the rules stepped literally, bit for bit") {
     const auto engine = SimulationConfig::engine_default();
+    // Forty hops, the last three with keys that read alike (a->b->c twice).
+    std::vector<std::string> alike(37);
+    for (int i = 0; i < 37; ++i) alike[i] = "N" + std::to_string(i);
+    alike.insert(alike.end(), {"a", "b->c", "a->b", "c"});
     const Scenario scenarios[] = {
         {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine, 3000, 12345},
         {"two nodes", chain(2, 250, 0.7), {"N0", "N1", 0.8, 30.0, {}}, engine, 500, 1},
@@ -234,12 +192,11 @@ TEST_CASE("timeline and ensemble trials follow the rules stepped literally, bit 
         {"negative purify factor", chain(3, 0, 0.95), {"N0", "N2", 0.9, 20.0, {}}, config_with(-0.1), 300, 8},
         {"cut-off below the bound", chain(5, 60, 0.97), {"N0", "N4", 0.85, 100.0, {}}, config_with(0.12, 12.0), 300, 4},
         {"seeds wrap past 2^64", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine, 19, ~std::uint64_t{0} - 4},
-        {"forty hops, keys that read alike", long_chain_with_alike_keys(), {"N0", "c", 0.6, 20.0, {}}, engine, 50, 12},
-        {"hop keys that read alike", with_links({{"a", "b->c", 5, 0.99}, {"b->c", "a->b", 5, 0.99}, {"a->b", "c", 5, 0.99}}),
-         {"a", "c", 0.9, 10.0, {}}, engine, 200, 9},
-        {"parallel links: the first joins", with_links({{"A", "B", 10, 0.9}, {"B", "A", 900, 0.6}, {"B", "C", 10, 0.9}}),
+        {"forty hops, keys that read alike", chain(41, 5, 0.99, alike), {"N0", "c", 0.6, 20.0, {}}, engine, 50, 12},
+        {"hop keys that read alike", chain(4, 5, 0.99, {"a", "b->c", "a->b", "c"}), {"a", "c", 0.9, 10.0, {}}, engine, 200, 9},
+        {"parallel links: the first joins", fixtures::network_of({{"A", "B", 10, 0.9}, {"B", "A", 900, 0.6}, {"B", "C", 10, 0.9}}),
          {"A", "C", 0.8, 50.0, StrategyType::LowestLatency}, engine, 200, 11},
-        {"fallback route", with_links({{"A", "B", 100, 0.6}, {"A", "C", 1, 0.8}, {"C", "B", 1, 0.8}}),
+        {"fallback route", fixtures::network_of({{"A", "B", 100, 0.6}, {"A", "C", 1, 0.8}, {"C", "B", 1, 0.8}}),
          {"A", "B", 0.7, 50.0, StrategyType::HighestFidelity}, engine, 200, 10},
         {"unreachable bounds", chain(3, 100, 0.92), {"N0", "N2", 0.8, kInf, {}}, config_with(0.12, kInf), 2, 77},
         {"zero runs", chain(3, 100, 0.92), {"N0", "N2", 0.8, 10.0, {}}, engine, 0, 0},
@@ -247,18 +204,9 @@ TEST_CASE("timeline and ensemble trials follow the rules stepped literally, bit 
     for (const auto& s : scenarios) check_against_reference(s);
 
     std::mt19937_64 random(99);
-    auto uniform = [&](double low, double high) { return std::uniform_real_distribution<double>(low, high)(random); };
-    const double factors[] = {-0.1, 0.0, 0.022, 0.12};
-    const double bounds[] = {1.0, 4.0, 10.0, 40.0};
+    const double factors[] = {-0.1, 0.0, 0.022, 0.12}, bounds[] = {1.0, 4.0, 10.0, 40.0};
     for (int i = 0; i < 150; ++i) {
-        const int nodes = 1 + static_cast<int>(random() % 6);
-        QuantumNetwork network;
-        for (int n = 0; n < nodes; ++n) network.add_node("N" + std::to_string(n), 1.0);
-        for (int n = 0; n + 1 < nodes; ++n)
-            network.add_link("N" + std::to_string(n), "N" + std::to_string(n + 1), LinkType::Fiber, uniform(0, 300),
-                             uniform(0.5, 1.0), 800.0);
-        const EntanglementRequest request{"N0", "N" + std::to_string(nodes - 1), uniform(0.5, 1.0), bounds[random() % 4],
-                                          StrategyType::LowestLatency};
+        auto [network, request] = fixtures::random_chain(random, bounds[random() % 4]);
         check_against_reference({"random " + std::to_string(i), network, request,
                                  config_with(factors[random() % 4], random() % 3 ? 5000.0 : 6.0), 40, random()});
     }

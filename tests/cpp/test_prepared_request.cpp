@@ -14,40 +14,29 @@
 #include "core/timeline.hpp"
 
 using namespace vorn;
+using fixtures::chain;
+using fixtures::config_with;
 
 namespace {
 
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-struct Case {
-    std::string name;
-    QuantumNetwork network;
-    EntanglementRequest request;  // its bound is the first of `bounds`
-    SimulationConfig config;
-    std::vector<double> bounds;
-};
-
-bool same(const SimulationResult& a, const SimulationResult& b) {
-    return a.success == b.success && check::same_double(a.latency_ms, b.latency_ms) &&
-           check::same_double(a.final_fidelity, b.final_fidelity) && a.execution_path == b.execution_path;
-}
-
 bool same_state(LossGenerator a, LossGenerator b) { return a.next() == b.next() && a.next() == b.next(); }
 
 // One preparation serves every bound; each run must match a fresh timeline run draw for draw, loss
-// draws included, and the short form must agree with it.
-void check_against_timeline(const Case& c) {
+// draws included, and the short form must agree with it. The request's own bound is not read.
+void check_against_timeline(const std::string& name, const QuantumNetwork& network, const EntanglementRequest& request,
+                            const SimulationConfig& config, const std::vector<double>& bounds) {
     LossGenerator& thread_losses = LossGenerator::for_this_thread();
-    const TimelineSettings settings = TimelineSettings::from_config(c.config);
-    const PreparedRequest prepared(c.network, settings, c.request);
-    for (double bound : c.bounds) {
-        EntanglementRequest request = c.request;
-        request.max_latency_ms = bound;
+    const PreparedRequest prepared(network, TimelineSettings::from_config(config), request);
+    for (double bound : bounds) {
+        EntanglementRequest bounded = request;
+        bounded.max_latency_ms = bound;
         const LossGenerator start = thread_losses;
-        NetworkOrchestratorPolicy policy(c.config);
+        NetworkOrchestratorPolicy policy(config);
         SimulationRuntime runtime;
-        const SimulationResult expected = policy.coordinate_timeline(c.network, runtime, request);
+        const SimulationResult expected = policy.coordinate_timeline(network, runtime, bounded);
         const LossGenerator after_timeline = thread_losses;
 
         thread_losses = start;
@@ -56,74 +45,56 @@ void check_against_timeline(const Case& c) {
         const LossGenerator after_run = thread_losses;
         thread_losses = start;
         const PreparedRequest::Outcome outcome = prepared.attempt(bound, thread_losses, poll);
-        const LossGenerator after_attempt = thread_losses;
 
-        const std::string what = c.name + " under " + std::to_string(bound);
-        if (!same(got, expected)) check::fail(__FILE__, __LINE__, what + ": run differs from the timeline");
-        if (!same_state(after_run, after_timeline)) check::fail(__FILE__, __LINE__, what + ": loss draws differ");
-        const bool agrees = outcome.success == got.success &&
+        const std::string what = name + " under " + std::to_string(bound);
+        CHECK_FOR(what, fixtures::same_result(got, expected));
+        CHECK_FOR(what, same_state(after_run, after_timeline));
+        CHECK_FOR(what, outcome.success == got.success &&
                             check::same_double(outcome.latency_ms, got.success ? got.latency_ms : 0.0) &&
-                            check::same_double(outcome.fidelity, got.final_fidelity);
-        if (!agrees) check::fail(__FILE__, __LINE__, what + ": attempt differs from run");
-        if (!same_state(after_attempt, after_timeline)) check::fail(__FILE__, __LINE__, what + ": attempt's draws differ");
+                            check::same_double(outcome.fidelity, got.final_fidelity));
+        CHECK_FOR(what, same_state(thread_losses, after_timeline));
     }
 }
-
-QuantumNetwork chain(int nodes, double km, double fidelity) {
-    QuantumNetwork network;
-    for (int i = 0; i < nodes; ++i) network.add_node("N" + std::to_string(i), 1.0);
-    for (int i = 0; i + 1 < nodes; ++i)
-        network.add_link("N" + std::to_string(i), "N" + std::to_string(i + 1), LinkType::Fiber, km, fidelity, 800.0);
-    return network;
-}
-
-using fixtures::config_with;
 
 }  // namespace
 
 TEST_CASE("a prepared request runs as the timeline does, under every bound") {
     const auto engine = SimulationConfig::engine_default();
     const std::vector<double> bounds = {100.0, 0.0, -1.0, kNaN, 0.3, 2.5, 7.0, 1e6, kInf};
-    QuantumNetwork fallback;
-    for (const char* id : {"A", "B", "C"}) fallback.add_node(id, 1.0);
-    fallback.add_link("A", "B", LinkType::Fiber, 100, 0.6, 800.0);
-    fallback.add_link("A", "C", LinkType::Fiber, 1, 0.8, 800.0);
-    fallback.add_link("C", "B", LinkType::Fiber, 1, 0.8, 800.0);
-    const Case cases[] = {
-        {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 0.0, StrategyType::HighestFidelity}, engine, bounds},
-        {"one link, purified", chain(2, 10, 0.7), {"N0", "N1", 0.8, 0.0, {}}, engine, bounds},
-        {"one link at 0.5", chain(2, 10, 0.5), {"N0", "N1", 0.7, 0.0, {}}, engine, bounds},
-        {"to itself", chain(2, 1, 0.9), {"N1", "N1", 1.0, 0.0, {}}, engine, bounds},
-        {"to itself, NaN target", chain(2, 1, 0.9), {"N1", "N1", kNaN, 0.0, {}}, engine, {10.0, 0.0, kNaN}},
-        {"unknown node", chain(2, 1, 0.9), {"N0", "X", 0.8, 0.0, {}}, engine, bounds},
-        {"target out of reach", chain(2, 1, 0.3), {"N0", "N1", 0.9, 0.0, {}}, engine, bounds},
-        {"long propagation", chain(3, 300, 0.9), {"N0", "N2", 0.8, 0.0, {}}, engine, bounds},
-        {"fallback route", fallback, {"A", "B", 0.7, 0.0, StrategyType::HighestFidelity}, engine, bounds},
-        {"negative purify factor", chain(3, 0, 0.95), {"N0", "N2", 0.9, 0.0, {}}, config_with(-0.1), bounds},
-        {"cut-off below the bound", chain(5, 60, 0.97), {"N0", "N4", 0.85, 0.0, {}}, config_with(0.12, 12.0), bounds},
-        {"zero cut-off", chain(2, 0, 0.9), {"N0", "N1", 0.8, 0.0, {}}, config_with(0.12, 0.0), bounds},
+    const auto fallback = fixtures::network_of({{"A", "B", 100, 0.6}, {"A", "C", 1, 0.8}, {"C", "B", 1, 0.8}});
+    const struct {
+        const char* name;
+        QuantumNetwork network;
+        EntanglementRequest request;
+        SimulationConfig config;
+    } cases[] = {
+        {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 0.0, StrategyType::HighestFidelity}, engine},
+        {"one link, purified", chain(2, 10, 0.7), {"N0", "N1", 0.8, 0.0, {}}, engine},
+        {"one link at 0.5", chain(2, 10, 0.5), {"N0", "N1", 0.7, 0.0, {}}, engine},
+        {"to itself", chain(2, 1, 0.9), {"N1", "N1", 1.0, 0.0, {}}, engine},
+        {"unknown node", chain(2, 1, 0.9), {"N0", "X", 0.8, 0.0, {}}, engine},
+        {"target out of reach", chain(2, 1, 0.3), {"N0", "N1", 0.9, 0.0, {}}, engine},
+        {"long propagation", chain(3, 300, 0.9), {"N0", "N2", 0.8, 0.0, {}}, engine},
+        {"fallback route", fallback, {"A", "B", 0.7, 0.0, StrategyType::HighestFidelity}, engine},
+        {"negative purify factor", chain(3, 0, 0.95), {"N0", "N2", 0.9, 0.0, {}}, config_with(-0.1)},
+        {"cut-off below the bound", chain(5, 60, 0.97), {"N0", "N4", 0.85, 0.0, {}}, config_with(0.12, 12.0)},
+        {"zero cut-off", chain(2, 0, 0.9), {"N0", "N1", 0.8, 0.0, {}}, config_with(0.12, 0.0)},
     };
     for (int repeat = 0; repeat < 20; ++repeat)  // fresh loss draws each time
-        for (const auto& c : cases) check_against_timeline(c);
+        for (const auto& c : cases) check_against_timeline(c.name, c.network, c.request, c.config, bounds);
+    check_against_timeline("to itself, NaN target", chain(2, 1, 0.9), {"N1", "N1", kNaN, 0.0, {}}, engine, {10.0, 0.0, kNaN});
     // The first cycle fails an attempt; the clock then runs to the cycle cap.
-    check_against_timeline(
-        {"unreachable bounds", chain(4, 0, 0.0), {"N0", "N3", 0.99, 0.0, {}}, config_with(0.12, kInf), {kInf, 1e300}});
+    check_against_timeline("unreachable bounds", chain(4, 0, 0.0), {"N0", "N3", 0.99, 0.0, {}}, config_with(0.12, kInf),
+                           {kInf, 1e300});
 
     std::mt19937_64 random(7);
-    auto uniform = [&](double low, double high) { return std::uniform_real_distribution<double>(low, high)(random); };
     const double factors[] = {-0.1, 0.0, 0.022, 0.12};
     for (int i = 0; i < 200; ++i) {
-        const int nodes = 1 + static_cast<int>(random() % 6);
-        QuantumNetwork network;
-        for (int n = 0; n < nodes; ++n) network.add_node("N" + std::to_string(n), 1.0);
-        for (int n = 0; n + 1 < nodes; ++n)
-            network.add_link("N" + std::to_string(n), "N" + std::to_string(n + 1), LinkType::Fiber, uniform(0, 300),
-                             uniform(0.5, 1.0), 800.0);
-        const EntanglementRequest request{"N0", "N" + std::to_string(nodes - 1), uniform(0.5, 1.0), 0.0,
-                                          StrategyType::LowestLatency};
-        check_against_timeline({"random " + std::to_string(i), network, request,
-                                config_with(factors[random() % 4], random() % 3 ? 5000.0 : 6.0),
-                                {uniform(0, 3), uniform(0, 20), uniform(0, 100)}});
+        auto [network, request] = fixtures::random_chain(random, 0.0);
+        const SimulationConfig config = config_with(factors[random() % 4], random() % 3 ? 5000.0 : 6.0);
+        std::vector<double> bounds;
+        for (double top : {3.0, 20.0, 100.0}) bounds.push_back(std::uniform_real_distribution<double>(0, top)(random));
+        check_against_timeline("random " + std::to_string(i), network, request, config, bounds);
     }
 }
 
@@ -158,8 +129,8 @@ TEST_CASE("an engine reuses a prepared request only for the same request on the 
     CHECK_EQ(outcome({"A", "B", 0.9, 10.0, {}}), "1 0.850000 0.999000 B");  // purified once
     CHECK_EQ(outcome({"A", "B", 0.9, 0.5, StrategyType::HighestFidelity}), "1 0.850000 0.999000 B");
     CHECK_EQ(outcome({"A", "B", 0.9, 0.5, StrategyType::LowestLatency}), "1 0.850000 0.999000 B");
-    CHECK_EQ(outcome({"A", "C", 0.9, 10.0, StrategyType::LowestLatency}), "1 0.000000 0.950000 C");
     CHECK_EQ(outcome({"A", "X", 0.9, 10.0, {}}), "0 0.000000 0.000000 -");
+    CHECK_EQ(outcome({"A", "C", 0.9, 10.0, StrategyType::LowestLatency}), "1 0.000000 0.950000 C");
     engine.define_network({{"A", 1.0}, {"C", 1.0}}, {{"C", "A", 0.0, 0.5, 1000.0, LinkType::Fiber, {}}});
     CHECK_EQ(outcome({"A", "C", 0.9, 10.0, StrategyType::LowestLatency}), "0 0.000000 0.000000 C");  // out of reach
     CHECK_EQ(outcome({"A", "B", 0.8, 10.0, {}}), "0 0.000000 0.000000 -");
@@ -170,9 +141,8 @@ TEST_CASE("a network's route graph follows its links, and copies build their own
     const auto path = [&](const QuantumNetwork& network) {
         return PreparedRequest(network, settings, {"A", "C", 0.5, 0.0, {}}).path();
     };
-    QuantumNetwork network;
-    for (const char* id : {"A", "B", "C"}) network.add_node(id, 1.0);
-    network.add_link("A", "B", LinkType::Fiber, 1.0, 0.9, 800.0);
+    QuantumNetwork network = chain(2, 1.0, 0.9, {"A", "B"});
+    network.add_node("C", 1.0);
     CHECK(path(network).empty());
     network.add_link("B", "C", LinkType::Fiber, 1.0, 0.9, 800.0);
     CHECK(path(network) == (std::vector<std::string>{"A", "B", "C"}));
@@ -184,14 +154,11 @@ TEST_CASE("a network's route graph follows its links, and copies build their own
 }
 
 TEST_CASE("key lengths saturate") {
-    CHECK_EQ(saturating_count(0.0), 0u);
-    CHECK_EQ(saturating_count(-0.5), 0u);
-    CHECK_EQ(saturating_count(-kInf), 0u);
-    CHECK_EQ(saturating_count(kNaN), 0u);
-    CHECK_EQ(saturating_count(39.999999999999993), 39u);
-    CHECK_EQ(saturating_count(18446744073709549568.0), 18446744073709549568u);  // the largest double below 2^64
-    CHECK_EQ(saturating_count(18446744073709551616.0), UINT64_MAX);
-    CHECK_EQ(saturating_count(kInf), UINT64_MAX);
+    const std::pair<double, std::uint64_t> rows[] = {
+        {0.0, 0}, {-0.5, 0}, {-kInf, 0}, {kNaN, 0}, {39.999999999999993, 39},
+        {18446744073709549568.0, 18446744073709549568u},  // the largest double below 2^64
+        {18446744073709551616.0, UINT64_MAX}, {kInf, UINT64_MAX}};
+    for (const auto& [value, count] : rows) CHECK_EQ(saturating_count(value), count);
 }
 
 CHECK_MAIN()

@@ -2,7 +2,7 @@
 #include <rapidjson/document.h>
 
 #include <bit>
-#include <cinttypes>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -35,11 +35,7 @@ std::uint64_t hex(const rapidjson::Value& value) { return std::strtoull(value.Ge
 
 std::string hex_of(const RequestGenerator::Key& key) {
     std::string text;
-    char byte[3];
-    for (auto b : key) {
-        std::snprintf(byte, sizeof byte, "%02x", b);
-        text += byte;
-    }
+    for (auto b : key) text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
     return text;
 }
 
@@ -114,8 +110,7 @@ TEST_CASE("every kernel this CPU runs matches the scalar one") {
         }
         for (int round = 0; round < 50; ++round) {
             chacha12::LaneStates states;
-            for (auto& word : states)
-                for (auto& lane : word) lane = static_cast<std::uint32_t>(random());
+            for (auto& word : states) std::generate(std::begin(word), std::end(word), [&] { return static_cast<std::uint32_t>(random()); });
             std::uint32_t expected[128], actual[128];
             chacha12::blocks_with(chacha12::Kernel::Scalar, states, expected);
             chacha12::blocks_with(kernel, states, actual);
