@@ -179,9 +179,9 @@ class TestSave:
         assert path.read_text() == EMPTY_NET
 
 
-def save_as_another_user(folder):
-    """Saves an empty network as net.vorn in folder from a child process, as the user nobody when this process is
-    root (whose writes no permission bit refuses). Returns the text of what it raised, or None."""
+def as_another_user(folder, action):
+    """Runs action() in folder from a child process, as the user nobody when this process is root (whose writes no
+    permission bit refuses). Returns the text of what it raised, or None."""
     read_end, write_end = os.pipe()
     child = os.fork()
     if child == 0:
@@ -191,7 +191,7 @@ def save_as_another_user(folder):
             if os.geteuid() == 0:
                 os.setgid(65534)
                 os.setuid(65534)
-            vc.VornFile("net").save("net.vorn")
+            action()
         except BaseException as error:
             message = str(error).encode()
         os.write(write_end, message)
@@ -201,6 +201,10 @@ def save_as_another_user(folder):
         message = pipe.read().decode()
     os.waitpid(child, 0)
     return message or None
+
+
+def save_empty_net():
+    vc.VornFile("net").save("net.vorn")
 
 
 NOBODY = 65534 if os.geteuid() == 0 else os.geteuid()
@@ -221,14 +225,14 @@ class TestSaveWhereRenamingCannot:
     def test_a_writable_file_in_a_directory_that_takes_no_new_file(self, folder):
         inode = (folder / "net.vorn").stat().st_ino
         folder.chmod(0o555)
-        assert save_as_another_user(folder) is None
+        assert as_another_user(folder, save_empty_net) is None
         assert (folder / "net.vorn").read_text() == EMPTY_NET and (folder / "net.vorn").stat().st_ino == inode
         assert listing(folder) == ["net.vorn"]
 
     def test_a_directory_that_cannot_be_synced_after_the_rename(self, folder):
         inode = (folder / "net.vorn").stat().st_ino
         folder.chmod(0o333)  # no reading: it cannot be opened to sync it
-        assert save_as_another_user(folder) is None
+        assert as_another_user(folder, save_empty_net) is None
         folder.chmod(0o755)
         assert (folder / "net.vorn").read_text() == EMPTY_NET and (folder / "net.vorn").stat().st_ino != inode
         assert listing(folder) == ["net.vorn"]
@@ -239,7 +243,7 @@ class TestSaveWhereRenamingCannot:
             os.chown(path, 0, 0)  # root's, for nobody
         path.chmod(0o444)
         folder.chmod(0o777)
-        assert save_as_another_user(folder) == "IO error: Permission denied"
+        assert as_another_user(folder, save_empty_net) == "IO error: Permission denied"
         assert path.read_text() == "old" and listing(folder) == ["net.vorn"]
 
     @pytest.mark.skipif(os.geteuid() != 0, reason="a file of another user needs root to make")
@@ -249,7 +253,7 @@ class TestSaveWhereRenamingCannot:
         path.chmod(0o666)
         folder.chmod(0o777)
         inode = path.stat().st_ino
-        assert save_as_another_user(folder) is None
+        assert as_another_user(folder, save_empty_net) is None
         assert path.read_text() == EMPTY_NET and path.stat().st_ino == inode and path.stat().st_uid == 0
         assert listing(folder) == ["net.vorn"]
 
