@@ -7,19 +7,9 @@ the same ensembles run one by one through `simulate` (same networks, seeds and t
 comparison with the share of its time spent in `simulate` calls of the same size.
 """
 import argparse
-import statistics
-import time
 
 import vorn_core as vc
-
-
-def median_time(call, repeats):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+from measure import median_seconds
 
 
 def engine_for(nodes, links, purify):
@@ -54,14 +44,14 @@ def bench_sensitivity(label, nodes, links, request, repeats):
     stats = engine_for(nodes, links, 0.12).simulate(*request, 1000, seed=1)
     context = stats._context
     trials = max(200, 50 * len(context.nodes))
-    analysis = median_time(lambda: stats.sensitivity_analysis(100), repeats)
+    analysis = median_seconds(lambda: stats.sensitivity_analysis(100), repeats)
     engines = [engine_for(*variant) for variant in variants(context)]
 
     def one_by_one():
         for seed, engine in enumerate(engines, start=100):
             engine.simulate(*request, trials, seed=seed)
 
-    separate = median_time(one_by_one, repeats)
+    separate = median_seconds(one_by_one, repeats)
     print(f"sensitivity_analysis, {label}: {len(engines)} ensembles of {trials} trials in {analysis * 1e3:.1f} ms; "
           f"the same ensembles through simulate {separate * 1e3:.1f} ms; ratio {analysis / separate:.3f} "
           f"(target <= 1.10)")
@@ -70,7 +60,7 @@ def bench_sensitivity(label, nodes, links, request, repeats):
 def bench_generate(repeats):
     calls = 100_000
     for name in ("telecom_backbone", "repeater_chain", "hybrid_satellite_fiber"):
-        seconds = median_time(lambda: [vc.generate_topology(name) for _ in range(calls)], repeats)
+        seconds = median_seconds(lambda: [vc.generate_topology(name) for _ in range(calls)], repeats)
         print(f"generate_topology({name!r}): {seconds / calls * 1e6:.2f} us per call (target < 5)")
 
 
@@ -78,7 +68,7 @@ def bench_compare(runs, repeats):
     endpoints = [("telecom_backbone", "A", "E"), ("fiber_only", "A", "C"), ("repeater_chain", "N0", "N3"),
                  ("hybrid_satellite_fiber", "Toronto", "London"), ("hybrid", "Toronto", "Montreal")]
     objects = [vc.TopologyEndpoints(*e) for e in endpoints]
-    compare = median_time(lambda: vc.compare_topologies(objects, 0.75, 5000.0, runs), repeats)
+    compare = median_seconds(lambda: vc.compare_topologies(objects, 0.75, 5000.0, runs), repeats)
     engines = []
     for name, source, target in endpoints:
         payload = vc.generate_topology({"fiber_only": "telecom_backbone", "hybrid": "hybrid_satellite_fiber"}
@@ -86,7 +76,7 @@ def bench_compare(runs, repeats):
         engine = vc.VornEngine()
         engine.define_network(payload.nodes, payload.links)
         engines.append((engine, source, target))
-    ensembles = median_time(lambda: [e.simulate(s, t, 0.75, 5000.0, runs) for e, s, t in engines], repeats)
+    ensembles = median_seconds(lambda: [e.simulate(s, t, 0.75, 5000.0, runs) for e, s, t in engines], repeats)
     print(f"compare_topologies, five names x {runs:,} runs: {compare * 1e3:.1f} ms; the five ensembles alone "
           f"{ensembles * 1e3:.1f} ms, a share of {min(ensembles / compare, 1.0) * 100:.1f} %")
 

@@ -7,15 +7,9 @@ instructions per trial from callgrind (stable on a noisy machine).
 """
 import argparse
 import math
-import os
-import shutil
-import statistics
-import subprocess
-import sys
-import tempfile
-import time
 
 import vorn_core as vc
+from measure import callgrind_present, instructions_per_unit, median_seconds
 
 
 def chain_engine():
@@ -41,15 +35,6 @@ def simple_paths_between_two_nodes(n):
     return sum(math.factorial(inner) // math.factorial(inner - k) for k in range(inner + 1))
 
 
-def median_time(call, repeats):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
-
-
 def peak_rss_mib():
     with open("/proc/self/status") as status:
         for line in status:
@@ -60,7 +45,7 @@ def peak_rss_mib():
 
 def bench_simulate(runs, repeats):
     engine = chain_engine()
-    seconds = median_time(lambda: engine.simulate("N0", "N3", 0.8, 100.0, runs, seed=7), repeats)
+    seconds = median_seconds(lambda: engine.simulate("N0", "N3", 0.8, 100.0, runs, seed=7), repeats)
     print(f"simulate, repeater chain, {runs:,} runs: median {seconds * 1e3:.1f} ms "
           f"= {runs / seconds / 1e6:.2f} M trials/s (target >= 5)")
 
@@ -73,7 +58,7 @@ def bench_requests(calls, repeats):
         for _ in range(calls):
             request("N0", "N3", 0.8, 100.0)
 
-    seconds = median_time(loop, repeats)
+    seconds = median_seconds(loop, repeats)
     print(f"request_entanglement, repeater chain: {calls / seconds / 1e3:.0f} k calls/s (target >= 1000)")
 
 
@@ -87,7 +72,7 @@ def bench_routes(sizes, repeats):
         # every path (bench/cpp/bench_routes.cpp measures the bounded searches). The engine keeps its
         # last prepared request, so each call asks for a slightly different target to search again.
         targets = iter(0.5 + i * 1e-9 for i in range(repeats))
-        seconds = median_time(lambda: engine.request_entanglement("K0", f"K{n - 1}", next(targets), 0.0,
+        seconds = median_seconds(lambda: engine.request_entanglement("K0", f"K{n - 1}", next(targets), 0.0,
                                                                   vc.StrategyType.HighestSuccess), repeats)
         print(f"route search K{n}: {paths:,} candidate paths in {seconds * 1e3:.1f} ms "
               f"= {paths / seconds / 1e6:.1f} M paths/s (target >= 30); "
@@ -108,27 +93,14 @@ else:
 """
 
 
-def instructions(what, count):
-    with tempfile.TemporaryDirectory() as folder:
-        out = os.path.join(folder, "callgrind.out")
-        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", sys.executable, "-c",
-                        CALLGRIND_SCRIPT, what, str(count)], check=True, capture_output=True)
-        with open(out) as profile:
-            for line in profile:
-                if line.startswith(("summary:", "totals:")):
-                    return int(line.split()[1])
-    raise RuntimeError("no totals in callgrind output")
-
-
 def bench_callgrind():
-    if not shutil.which("valgrind"):
-        print("callgrind: valgrind not found, skipped")
+    if not callgrind_present():
         return
     low, high = 10_000, 110_000
-    per_trial = (instructions("simulate", high) - instructions("simulate", low)) / (high - low)
+    per_trial = instructions_per_unit(CALLGRIND_SCRIPT, "simulate", low, high)
     print(f"callgrind: {per_trial:.0f} instructions per trial (simulate, repeater chain)")
     low, high = 2_000, 12_000
-    per_request = (instructions("request", high) - instructions("request", low)) / (high - low)
+    per_request = instructions_per_unit(CALLGRIND_SCRIPT, "request", low, high)
     print(f"callgrind: {per_request:.0f} instructions per request (request_entanglement, repeater chain)")
 
 

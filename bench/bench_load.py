@@ -10,18 +10,13 @@ machine): the difference between a file of 20,000 nodes and one of 2,000, so sta
     python bench/bench_load.py [--nodes 100000] [--links 300000] [--repeats 5] [--quick] [--no-callgrind]
 """
 import argparse
-import gc
 import json
 import os
 import random
-import shutil
-import statistics
-import subprocess
-import sys
 import tempfile
-import time
 
 import vorn_core as vc
+from measure import callgrind_present, instructions, median_seconds
 
 NODE_TYPES = ("ground", "satellite", "repeater")
 LINK_TYPES = ("fiber", "satellite")
@@ -200,17 +195,6 @@ def validate(nodes, links):
 
 # ---- measurement ------------------------------------------------------------------------------
 
-def median_seconds(call, repeats):
-    times = []
-    for _ in range(repeats):
-        gc.collect()
-        start = time.perf_counter()
-        result = call()
-        times.append(time.perf_counter() - start)
-        del result
-    return statistics.median(times)
-
-
 CALLGRIND_SCRIPT = """
 import sys, vorn_core as vc
 f = vc.load_vorn_file(sys.argv[1])
@@ -219,28 +203,15 @@ if sys.argv[2] == "save":
 """
 
 
-def instructions(path, action):
-    with tempfile.TemporaryDirectory() as folder:
-        out = os.path.join(folder, "callgrind.out")
-        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", sys.executable, "-c",
-                        CALLGRIND_SCRIPT, path, action], check=True, capture_output=True)
-        with open(out) as profile:
-            for line in profile:
-                if line.startswith(("summary:", "totals:")):
-                    return int(line.split()[1])
-    raise RuntimeError("no totals in callgrind output")
-
-
 def bench_callgrind(folder):
-    if not shutil.which("valgrind"):
-        print("callgrind: valgrind not found, skipped")
+    if not callgrind_present():
         return
     small, large = os.path.join(folder, "small.vorn"), os.path.join(folder, "large.vorn")
     write_network(small, 2_000, 6_000)
     write_network(large, 20_000, 60_000)
     size = os.path.getsize(large) - os.path.getsize(small)
-    loads = [instructions(path, "load") for path in (small, large)]
-    saves = [instructions(path, "save") for path in (small, large)]
+    loads = [instructions(CALLGRIND_SCRIPT, path, "load") for path in (small, large)]
+    saves = [instructions(CALLGRIND_SCRIPT, path, "save") for path in (small, large)]
     load = (loads[1] - loads[0]) / size
     save = (saves[1] - saves[0]) / size - load
     print(f"callgrind: load_vorn_file {load:.1f} instructions per byte, VornFile.save {save:.1f} instructions per byte")

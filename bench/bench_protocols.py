@@ -9,15 +9,9 @@ several runs; with valgrind present, also instructions per request, per round an
     python bench/bench_protocols.py [--quick] [--no-callgrind]
 """
 import argparse
-import os
-import shutil
-import statistics
-import subprocess
-import sys
-import tempfile
-import time
 
 import vorn_core as vc
+from measure import callgrind_present, instructions_per_unit, median_seconds
 
 
 def engine_of(name):
@@ -25,15 +19,6 @@ def engine_of(name):
     engine = vc.VornEngine()
     engine.define_network(topology.nodes, topology.links)
     return engine, [node.id for node in topology.nodes]
-
-
-def median_time(call, repeats):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
 
 
 def bench_requests(calls, repeats):
@@ -44,7 +29,7 @@ def bench_requests(calls, repeats):
         for _ in range(calls):
             request("N0", "N3", 0.8, 100.0)
 
-    per_second = calls / median_time(loop, repeats)
+    per_second = calls / median_seconds(loop, repeats)
     print(f"request_entanglement, repeater chain: {per_second / 1e3:,.0f} k calls/s (target >= 1,000)")
     return per_second
 
@@ -53,7 +38,7 @@ def bench_qkd(rounds, repeats, requests_per_second):
     engine, _ = engine_of("repeater_chain")
     result = vc.qkd(engine, "N0", "N3", 0.8, 1e12, rounds)
     assert result.rounds_completed == rounds, result  # the budget must not cut the run short
-    per_second = rounds / median_time(lambda: vc.qkd(engine, "N0", "N3", 0.8, 1e12, rounds), repeats)
+    per_second = rounds / median_seconds(lambda: vc.qkd(engine, "N0", "N3", 0.8, 1e12, rounds), repeats)
     print(f"qkd, repeater chain N0 -> N3, {rounds:,} rounds: {per_second / 1e6:.2f} M rounds/s (target >= 2) "
           f"= {per_second / requests_per_second:.1f} x the request rate")
 
@@ -68,7 +53,7 @@ def bench_distributed(calls, repeats, requests_per_second):
         for _ in range(calls):
             vc.distributed_computation(engine, nodes, mesh, basis)
 
-    seconds = median_time(loop, repeats) / calls
+    seconds = median_seconds(loop, repeats) / calls
     print(f"distributed_computation, mesh over the {len(nodes)} telecom backbone nodes ({links} links): "
           f"{seconds * 1e6:.1f} us (target < 100) = {seconds * requests_per_second:.1f} chain requests")
 
@@ -80,7 +65,7 @@ def bench_teleportation(calls, repeats):
         for _ in range(calls):
             vc.teleportation(engine, "N0", "N3")
 
-    print(f"teleportation, repeater chain N0 -> N3: {median_time(loop, repeats) / calls * 1e6:.2f} us")
+    print(f"teleportation, repeater chain N0 -> N3: {median_seconds(loop, repeats) / calls * 1e6:.2f} us")
 
 
 CALLGRIND_SCRIPT = """
@@ -103,25 +88,12 @@ else:
 """
 
 
-def instructions(what, count):
-    with tempfile.TemporaryDirectory() as folder:
-        out = os.path.join(folder, "callgrind.out")
-        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", sys.executable, "-c",
-                        CALLGRIND_SCRIPT, what, str(count)], check=True, capture_output=True)
-        with open(out) as profile:
-            for line in profile:
-                if line.startswith(("summary:", "totals:")):
-                    return int(line.split()[1])
-    raise RuntimeError("no totals in callgrind output")
-
-
 def per_unit(what, low, high):
-    return (instructions(what, high) - instructions(what, low)) / (high - low)
+    return instructions_per_unit(CALLGRIND_SCRIPT, what, low, high)
 
 
 def bench_callgrind():
-    if not shutil.which("valgrind"):
-        print("callgrind: valgrind not found, skipped")
+    if not callgrind_present():
         return
     request = per_unit("request", 2_000, 22_000)
     round_ = per_unit("qkd", 10_000, 210_000)

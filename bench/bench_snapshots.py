@@ -13,13 +13,13 @@ difference between networks of 20,000 and 2,000 nodes so that start-up does not 
 """
 import argparse
 import os
-import shutil
 import subprocess
 import sys
 import tempfile
 
 import vorn_core as vc
-from bench_load import median_seconds, write_network
+from bench_load import write_network
+from measure import callgrind_present, instructions, median_seconds
 
 
 def rate(path, seconds):
@@ -71,21 +71,8 @@ else:
 """
 
 
-def instructions(action, path):
-    with tempfile.TemporaryDirectory() as folder:
-        out = os.path.join(folder, "callgrind.out")
-        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", sys.executable, "-c",
-                        CALLGRIND_SCRIPT, action, path], check=True, capture_output=True)
-        with open(out) as profile:
-            for line in profile:
-                if line.startswith(("summary:", "totals:")):
-                    return int(line.split()[1])
-    raise RuntimeError("no totals in callgrind output")
-
-
 def bench_callgrind(folder):
-    if not shutil.which("valgrind"):
-        print("callgrind: valgrind not found, skipped")
+    if not callgrind_present():
         return
     sizes = {}
     for name, nodes in (("small", 2_000), ("large", 20_000)):
@@ -98,8 +85,8 @@ def bench_callgrind(folder):
     def per_byte(kind):
         small, large = sizes["small"][kind], sizes["large"][kind]
         size = os.path.getsize(large) - os.path.getsize(small)
-        load = [instructions(f"load-{kind}", path) for path in (small, large)]
-        save = [instructions(f"save-{kind}", path) for path in (small, large)]
+        load = [instructions(CALLGRIND_SCRIPT, f"load-{kind}", path) for path in (small, large)]
+        save = [instructions(CALLGRIND_SCRIPT, f"save-{kind}", path) for path in (small, large)]
         return (load[1] - load[0]) / size, (save[1] - save[0]) / size - (load[1] - load[0]) / size
 
     vorn_load, vorn_save = per_byte("vorn")
