@@ -11,6 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/heatmap.hpp"
+#include "files/node_link_changes.hpp"
+
 namespace vorn::files {
 
 struct KeyedChanges {
@@ -92,6 +95,19 @@ KeyedChanges compare_keyed(const std::vector<Item>& first, const std::vector<Ite
         else if (differ(*entry.first, *entry.second)) changes.modified.emplace_back(table.key(entry));
     }
     return changes;
+}
+
+// Compares two networks' nodes by id and links by "from->to".
+template <class Node, class Link, class NodesDiffer, class LinksDiffer>
+NodeLinkChanges compare_nodes_and_links(const std::vector<Node>& first_nodes, const std::vector<Node>& second_nodes,
+                                        const std::vector<Link>& first_links, const std::vector<Link>& second_links,
+                                        NodesDiffer nodes_differ, LinksDiffer links_differ) {
+    KeyedChanges nodes = compare_keyed(
+        first_nodes, second_nodes, [](const Node& node) -> const std::string& { return node.id; }, nodes_differ);
+    KeyedChanges links = compare_keyed(
+        first_links, second_links, [](const Link& link) { return hop_key(link.from, link.to); }, links_differ);
+    return {std::move(nodes.added), std::move(nodes.removed), std::move(nodes.modified),
+            std::move(links.added), std::move(links.removed), std::move(links.modified)};
 }
 
 }  // namespace vorn::files

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "core/heatmap.hpp"
 #include "files/json_writer.hpp"
 #include "files/keyed_index.hpp"
 #include "files/text_file.hpp"
@@ -132,21 +131,13 @@ std::optional<SnapshotFailure> load_topology(Engine& engine, const std::string& 
 TopologyDiff diff_topologies(const TopologySnapshot& first, const TopologySnapshot& second) {
     TopologyDiff diff;
     diff.name = first.metadata.name + " vs " + second.metadata.name;
-    KeyedChanges nodes = compare_keyed(
-        first.nodes, second.nodes, [](const NodeDefinition& node) -> const std::string& { return node.id; },
+    static_cast<NodeLinkChanges&>(diff) = compare_nodes_and_links(
+        first.nodes, second.nodes, first.links, second.links,
         // Written so that a NaN on either side is no modification.
         [](const NodeDefinition& a, const NodeDefinition& b) {
             return std::fabs(a.memory_lifetime_t2 - b.memory_lifetime_t2) > 0.001;
-        });
-    KeyedChanges links = compare_keyed(
-        first.links, second.links, [](const LinkDefinition& link) { return hop_key(link.from, link.to); },
+        },
         [](const LinkDefinition& a, const LinkDefinition& b) { return !links_equal(a, b); });
-    diff.nodes_added = std::move(nodes.added);
-    diff.nodes_removed = std::move(nodes.removed);
-    diff.nodes_modified = std::move(nodes.modified);
-    diff.links_added = std::move(links.added);
-    diff.links_removed = std::move(links.removed);
-    diff.links_modified = std::move(links.modified);
     diff.summary = summary_of(diff);
     return diff;
 }

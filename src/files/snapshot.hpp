@@ -11,6 +11,7 @@
 #include "core/failure.hpp"
 #include "core/network.hpp"
 #include "files/json_reader.hpp"
+#include "files/node_link_changes.hpp"
 
 namespace vorn::files {
 
@@ -32,16 +33,8 @@ struct TopologySnapshot {
     TopologyConfig config;
 };
 
-struct TopologyDiff {
+struct TopologyDiff : NodeLinkChanges {
     std::string name;  // "first vs second"
-    // Node ids and link keys ("from->to"), in the first snapshot's order of first appearance, then
-    // the second's.
-    std::vector<std::string> nodes_added;
-    std::vector<std::string> nodes_removed;
-    std::vector<std::string> nodes_modified;
-    std::vector<std::string> links_added;
-    std::vector<std::string> links_removed;
-    std::vector<std::string> links_modified;
     std::string summary;  // one line of counts
 };
 

@@ -1,6 +1,5 @@
 #include "files/vorn_diff.hpp"
 
-#include "core/heatmap.hpp"
 #include "core/number_text.hpp"
 #include "files/keyed_index.hpp"
 
@@ -100,15 +99,8 @@ VornDiff diff_vorn_files(std::string_view path1, std::string_view path2, const V
     }
 
     const auto differ = [](const auto& a, const auto& b) { return !(a == b); };
-    KeyedChanges nodes = compare_keyed(first.nodes, second.nodes, [](const VornNode& node) { return node.id; }, differ);
-    KeyedChanges links = compare_keyed(
-        first.links, second.links, [](const VornLink& link) { return hop_key(link.from, link.to); }, differ);
-    diff.nodes_added = std::move(nodes.added);
-    diff.nodes_removed = std::move(nodes.removed);
-    diff.nodes_modified = std::move(nodes.modified);
-    diff.links_added = std::move(links.added);
-    diff.links_removed = std::move(links.removed);
-    diff.links_modified = std::move(links.modified);
+    static_cast<NodeLinkChanges&>(diff) =
+        compare_nodes_and_links(first.nodes, second.nodes, first.links, second.links, differ, differ);
 
     diff.config = compare_sections<VornConfig, ConfigChange>(
         first.config, second.config, [](ConfigChange& change, const VornConfig& a, const VornConfig& b, bool both) {

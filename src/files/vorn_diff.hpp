@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "files/node_link_changes.hpp"
 #include "files/vorn_file.hpp"
 
 namespace vorn::files {
@@ -42,19 +43,11 @@ struct ConstraintsChange {
     std::optional<OptionalFloatChange> max_latency_ms;
 };
 
-struct VornDiff {
+struct VornDiff : NodeLinkChanges {
     std::string file1;
     std::string file2;
     std::optional<TextChange> version;
     std::optional<MetadataChange> metadata;
-    // Node ids and link keys ("from->to"). Each list follows the first file's order of first
-    // appearance, then the second's, so the same two files always give the same report.
-    std::vector<std::string> nodes_added;
-    std::vector<std::string> nodes_removed;
-    std::vector<std::string> nodes_modified;
-    std::vector<std::string> links_added;
-    std::vector<std::string> links_removed;
-    std::vector<std::string> links_modified;
     std::optional<ConfigChange> config;
     std::optional<ConstraintsChange> constraints;
     bool extensions_changed = false;
