@@ -13,12 +13,14 @@ import pytest
 
 import vorn  # noqa: F401  (lets results of single requests travel by pickle)
 import vorn_core as vc
+from conftest import resident_kib
 
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
 
 
 def plain(value):
-    """A comparable form of a value: records by their fields, floats by their bits, members by repr."""
+    """A comparable form of a value: records by their fields, floats by their bits (NaN, infinities and -0.0
+    included), members by repr."""
     if isinstance(value, float):
         return ("float", struct.pack("<d", value))
     if isinstance(value, (list, tuple)):
@@ -84,12 +86,12 @@ def teleportation_parameters():
 
 RECORDS = {
     "NodeDefinition": lambda: vc.NodeDefinition("A", 2.5),
-    "SatelliteConditions": lambda: vc.SatelliteConditions(0.5, 0.25),
+    "SatelliteConditions": lambda: vc.SatelliteConditions(math.inf, -math.inf),
     "LinkDefinition": link,
     "PhysicalConfig": physical,
     "SimulationConfig": simulation_config,
     "NetworkTopologyPayload": lambda: vc.NetworkTopologyPayload([vc.NodeDefinition("A", 1.0)], [link(), link()]),
-    "EntanglementRequest": lambda: vc.EntanglementRequest("A", "B", 0.9, 20.0, vc.StrategyType.LowestLatency),
+    "EntanglementRequest": lambda: vc.EntanglementRequest("A", "B", math.nan, -0.0, vc.StrategyType.LowestLatency),
     "SimulationResult": simulation_result,
     "MonteCarloStats": stats_with_context,
     "VornFile": vorn_file,
@@ -218,19 +220,6 @@ def test_what_python_cannot_construct_does_not_travel(make):
     if not isinstance(value, vc.VornEngine):
         with pytest.raises(TypeError, match="^No constructor defined$"):
             type(value)()
-
-
-def test_nan_and_infinities_keep_their_bits():
-    conditions = vc.SatelliteConditions(math.inf, -math.inf)
-    request = vc.EntanglementRequest("A", "B", math.nan, -0.0)
-    for record in (conditions, request):
-        for protocol in PROTOCOLS:
-            assert plain(pickle.loads(pickle.dumps(record, protocol))) == plain(record)
-
-
-def resident_kib():
-    with open("/proc/self/statm") as statm:
-        return int(statm.read().split()[1]) * 4
 
 
 def test_round_trips_keep_reference_counts_and_memory():
