@@ -108,11 +108,6 @@ class TestCompareTopologies:
             vc.compare_topologies(endpoints(("repeater_chain", *ends)), 0.8, 100.0, 10)
         assert str(raised.value) == message
 
-    def test_results_and_report_have_no_constructor(self):
-        for cls in (vc.TopologyComparisonResult, vc.TopologyComparisonReport):
-            with pytest.raises(TypeError, match="^No constructor defined$"):
-                cls()
-
     def test_ctrl_c_stops_a_long_comparison(self):
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
             vc.compare_topologies(endpoints(("repeater_chain", "N0", "N3")), 0.8, 100.0, 10**15)
