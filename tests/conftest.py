@@ -49,6 +49,11 @@ def ctrl_c_after(seconds):
         signal.signal(signal.SIGALRM, previous)
 
 
+def fields(record, names):
+    """The named attributes of a record, as a tuple."""
+    return tuple(getattr(record, name) for name in names.split())
+
+
 class calling_back:
     """A float argument whose conversion runs `action` first (one class for all: no cycles for gc to break)."""
 

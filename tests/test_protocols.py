@@ -11,7 +11,7 @@ import math
 import pytest
 
 import vorn_core as vc
-from conftest import ctrl_c_after
+from conftest import ctrl_c_after, fields
 
 U64_MAX = 2**64 - 1
 
@@ -30,10 +30,6 @@ def repeated_sum(value, times):
     for _ in range(times):
         total += value
     return total
-
-
-def fields(record, names):
-    return tuple(getattr(record, name) for name in names.split())
 
 
 def qkd_fields(result):
@@ -106,13 +102,6 @@ class TestKeyDistribution:
     def test_long_run_is_interruptible(self, chain_engine):
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
             vc.qkd(chain_engine, "N0", "N3", 0.8, math.inf, U64_MAX)
-
-    def test_chain_run_ends_on_its_budget(self, chain_engine):
-        result = vc.qkd(chain_engine, "N0", "N3", 0.8, 50.0, U64_MAX)
-        # Rounds end once less budget is left than the 1.5 ms a pair takes to cross the chain.
-        assert result.rounds_failed >= 1 and 50.0 <= result.latency_ms < 52.5
-        assert result.execution_path == ["N0", "N1", "N2", "N3"]
-        assert result.rounds_completed > 50 and 0 < result.qber < 0.11
 
 
 TELEPORTED = ("success teleportation_fidelity resource_entanglement_fidelity latency_ms path "
