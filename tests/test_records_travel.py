@@ -13,7 +13,7 @@ import pytest
 
 import vorn  # noqa: F401  (lets results of single requests travel by pickle)
 import vorn_core as vc
-from conftest import resident_kib
+from conftest import resident_kib, result_class
 
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
 
@@ -72,12 +72,6 @@ def vorn_file():
     return qf
 
 
-def simulation_result():
-    engine = vc.VornEngine()
-    engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)], [link()])
-    return engine.request_entanglement("A", "B", 0.5, 10.0)
-
-
 def teleportation_parameters():
     parameters = vc.TeleportationParameters("A", "B", 0.9, 50.0)
     parameters.relay_nodes = ["R1", "R2"]
@@ -92,7 +86,7 @@ RECORDS = {
     "SimulationConfig": simulation_config,
     "NetworkTopologyPayload": lambda: vc.NetworkTopologyPayload([vc.NodeDefinition("A", 1.0)], [link(), link()]),
     "EntanglementRequest": lambda: vc.EntanglementRequest("A", "B", math.nan, -0.0, vc.StrategyType.LowestLatency),
-    "SimulationResult": simulation_result,
+    "SimulationResult": lambda: result_class()(True, 0.25, 0.9, ("A", "B")),
     "MonteCarloStats": stats_with_context,
     "VornFile": vorn_file,
     "VornNode": lambda: vc.VornNode("A", 1500.0, 4, vc.VornNodeType.Satellite),
