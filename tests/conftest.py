@@ -49,6 +49,27 @@ def ctrl_c_after(seconds):
         signal.signal(signal.SIGALRM, previous)
 
 
+def fields(record, names):
+    """The named attributes of a record, as a tuple."""
+    return tuple(getattr(record, name) for name in names.split())
+
+
+class calling_back:
+    """A float argument whose conversion runs `action` first (one class for all: no cycles for gc to break)."""
+
+    def __init__(self, action, value=0.5):
+        self.action, self.value = action, value
+
+    def __float__(self):
+        self.action()
+        return self.value
+
+
+def resident_kib():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * 4
+
+
 def two_node_network():
     """A single 50 km link: every trial's outcome follows from its seeded generation draws alone."""
     nodes = [vorn_core.NodeDefinition("A", 1.0), vorn_core.NodeDefinition("B", 2.0)]

@@ -7,7 +7,7 @@ import struct
 import pytest
 
 import vorn_core as vc
-from conftest import ctrl_c_after
+from conftest import ctrl_c_after, fields
 
 VECTORS = json.loads((pathlib.Path(__file__).parent / "data" / "chacha12.json").read_text())["vectors"]
 SEEDED = [v for v in VECTORS if v["seed"] is not None]
@@ -16,6 +16,9 @@ ZERO_KEY = next(v for v in VECTORS if v["seed"] is None)
 
 def uniforms(vector):
     return [struct.unpack(">d", bytes.fromhex(bits))[0] for bits in vector["uniform_bits_hex"]]
+
+
+STATISTICS = "empirical_success_rate mean_latency_ms mean_fidelity aggregate_congestion_drops link_utilization_heatmap"
 
 
 def one_link_engine(distance_km, fidelity=0.9, config=None):
@@ -88,11 +91,9 @@ class TestEngine:
         engine = vc.VornEngine()
         engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)], [])
         result = engine.request_entanglement("A", "B", 0.8, 10.0)
-        assert (result.success, result.latency_ms, result.final_fidelity, result.execution_path) == (
-            False, 0.0, 0.0, [])
+        assert fields(result, "success latency_ms final_fidelity execution_path") == (False, 0.0, 0.0, [])
         stats = engine.simulate("A", "B", 0.8, 10.0, 100, seed=1)
-        assert (stats.empirical_success_rate, stats.mean_latency_ms, stats.mean_fidelity,
-                stats.aggregate_congestion_drops, stats.link_utilization_heatmap) == (0.0, 0.0, 0.0, 0, {})
+        assert fields(stats, STATISTICS) == (0.0, 0.0, 0.0, 0, {})
 
     def test_redefinition_replaces_the_network(self, chain_engine):
         chain_engine.define_network([vc.NodeDefinition("N0", 1.0)], [])
@@ -115,8 +116,7 @@ class TestEngine:
     def test_self_request(self):
         engine = one_link_engine(10.0)
         result = engine.request_entanglement("A", "A", 1.0, 10.0)
-        assert (result.success, result.latency_ms, result.final_fidelity, result.execution_path) == (
-            True, 0.0, 1.0, ["A"])
+        assert fields(result, "success latency_ms final_fidelity execution_path") == (True, 0.0, 1.0, ["A"])
         assert not engine.request_entanglement("A", "A", 1.01, 10.0).success
 
 
@@ -124,8 +124,7 @@ class TestStatistics:
     def test_zero_runs(self, chain_engine):
         stats = chain_engine.simulate("N0", "N3", 0.8, 100.0, 0, seed=1)
         assert stats.total_runs == 0
-        assert math.isnan(stats.empirical_success_rate) and math.isnan(stats.mean_latency_ms)
-        assert (stats.mean_fidelity, stats.aggregate_congestion_drops, stats.link_utilization_heatmap) == (0.0, 0, {})
+        assert all(map(math.isnan, fields(stats, STATISTICS)[:2])) and fields(stats, STATISTICS)[2:] == (0.0, 0, {})
 
     def test_heatmap_counts_cycles_in_path_direction(self):
         engine = one_link_engine(1000.0)
@@ -146,11 +145,10 @@ class TestStatistics:
         context = engine.simulate("A", "B", 0.8, 20.0, 5, vc.StrategyType.HighestSuccess, seed=9)._context
         assert context.nodes == [("B", 3.0), ("A", 1.0)]
         assert context.links == [("A", "B", 10.0, 0.9, 100.0)]
-        assert (context.from_node, context.to_node, context.fidelity_target, context.max_latency_ms) == (
-            "A", "B", 0.8, 20.0)
-        assert (context.total_time_cutoff_ms, context.step_resolution_ms, context.baseline_purify_factor) == (
-            5000.0, 0.1, 0.12)
-        assert (context.seed, repr(context.strategy)) == (9, "StrategyType.HighestSuccess")
+        assert fields(context, "from_node to_node fidelity_target max_latency_ms total_time_cutoff_ms "
+                               "step_resolution_ms baseline_purify_factor seed") == (
+            "A", "B", 0.8, 20.0, 5000.0, 0.1, 0.12, 9)
+        assert repr(context.strategy) == "StrategyType.HighestSuccess"
         unseeded = engine.simulate("A", "B", 0.8, 20.0, 5)._context
         assert (unseeded.seed, unseeded.strategy) == (None, None)
 

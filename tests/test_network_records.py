@@ -19,21 +19,15 @@ def test_effective_rate(args, expected):
     assert vc.SatelliteConditions(*args).effective_rate(100.0) == expected
 
 
-def test_physical_config_from_loss():
-    default = vc.PhysicalConfig()
-    assert (default.baseline_purify_factor, default.speed_of_light_in_fiber_km_ms) == (0.022, 200.0)
-    assert vc.PhysicalConfig(0.2).baseline_purify_factor == 0.02
-    assert vc.PhysicalConfig(alpha_loss_db_km=None).baseline_purify_factor == 0.022
-    assert not hasattr(default, "alpha_loss_db_km")
-
-
-def test_simulation_config_defaults_and_arguments():
-    config = vc.SimulationConfig()
-    assert (config.total_time_cutoff_ms, config.step_resolution_ms) == (5000.0, 0.1)
-    assert (config.physical.baseline_purify_factor, config.physical.speed_of_light_in_fiber_km_ms) == (0.022, 200.0)
+def test_configurations_from_loss():
+    default = vc.SimulationConfig()
+    assert (default.total_time_cutoff_ms, default.step_resolution_ms, default.physical.baseline_purify_factor,
+            default.physical.speed_of_light_in_fiber_km_ms) == (5000.0, 0.1, 0.022, 200.0)
+    assert not hasattr(default.physical, "alpha_loss_db_km")
+    assert [vc.PhysicalConfig(*a).baseline_purify_factor for a in ((), (0.2,), (None,))] == [0.022, 0.02, 0.022]
     config = vc.SimulationConfig(100.0, 0.5, 0.3)
-    assert (config.total_time_cutoff_ms, config.step_resolution_ms) == (100.0, 0.5)
-    assert config.physical.baseline_purify_factor == 0.03
+    assert (config.total_time_cutoff_ms, config.step_resolution_ms, config.physical.baseline_purify_factor) == (
+        100.0, 0.5, 0.03)
 
 
 def test_heatmap_values_are_counts():

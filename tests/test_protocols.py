@@ -11,7 +11,7 @@ import math
 import pytest
 
 import vorn_core as vc
-from conftest import ctrl_c_after
+from conftest import ctrl_c_after, fields
 
 U64_MAX = 2**64 - 1
 
@@ -33,8 +33,8 @@ def repeated_sum(value, times):
 
 
 def qkd_fields(result):
-    return (result.success, result.secret_key_length_bits, result.efficiency_rate, result.qber, result.latency_ms,
-            result.execution_path, result.rounds_completed, result.rounds_failed)
+    return fields(result, "success secret_key_length_bits efficiency_rate qber latency_ms execution_path "
+                          "rounds_completed rounds_failed")
 
 
 class TestKeyDistribution:
@@ -53,11 +53,9 @@ class TestKeyDistribution:
 
     @pytest.mark.parametrize("rounds, budget, failed, latency", [
         (3, math.inf, 3, 7.5),       # every request refused: 2.5 ms per round, the result's 0.0 notwithstanding
-        (100, 10.0, 5, 10.0),        # four rounds, then the budget check fails
-        (U64_MAX, 10.0, 5, 10.0),    # ends on the budget, not after 2^64 rounds
+        (U64_MAX, 10.0, 5, 10.0),    # four rounds, then the budget check fails, long before 2^64 rounds
         (5, math.nan, 5, 12.5),      # a NaN budget never stops the run; every request is refused
         (5, 0.0, 1, 0.0),            # the first check fails: no request at all
-        (5, -1.0, 1, 0.0),
     ])
     def test_failing_rounds(self, rounds, budget, failed, latency):
         result = vc.qkd(engine_of(("A", "B", 0.3)), "A", "B", 0.9, budget, rounds)
@@ -88,10 +86,7 @@ class TestKeyDistribution:
 
     @pytest.mark.parametrize("sifting, privacy, tolerance, key", [
         (0.5, 0.8, None, 8),              # the defaults: floor(floor(0.5 * 20) * 0.8)
-        (0.25, 0.5, None, 7),             # floor(15 * 0.5)
-        (1.5, 0.8, None, 0),              # a negative sifted count converts to 0
-        (0.5, math.inf, None, U64_MAX),   # saturates
-        (0.5, math.nan, None, 0),
+        (0.5, math.inf, None, U64_MAX),   # saturates (every saturating case is checked in C++)
         (0.5, 0.8, "qber", 0),            # a tolerance equal to the QBER keeps no key
     ])
     def test_key_length(self, sifting, privacy, tolerance, key):
@@ -106,12 +101,9 @@ class TestKeyDistribution:
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
             vc.qkd(chain_engine, "N0", "N3", 0.8, math.inf, U64_MAX)
 
-    def test_chain_run_ends_on_its_budget(self, chain_engine):
-        result = vc.qkd(chain_engine, "N0", "N3", 0.8, 50.0, U64_MAX)
-        # Rounds end once less budget is left than the 1.5 ms a pair takes to cross the chain.
-        assert result.rounds_failed >= 1 and 50.0 <= result.latency_ms < 52.5
-        assert result.execution_path == ["N0", "N1", "N2", "N3"]
-        assert result.rounds_completed > 50 and 0 < result.qber < 0.11
+
+TELEPORTED = ("success teleportation_fidelity resource_entanglement_fidelity latency_ms path "
+              "classical_bits_transferred")
 
 
 class TestTeleportation:
@@ -120,9 +112,7 @@ class TestTeleportation:
         params = vc.TeleportationParameters("A", "B")
         params.relay_nodes = ["R1", "R2"]
         outcome = engine_of(("A", "B", 0.9)).execute_teleportation(params)
-        assert (outcome.success, outcome.teleportation_fidelity, outcome.resource_entanglement_fidelity,
-                outcome.latency_ms, outcome.path, outcome.classical_bits_transferred) == (
-            True, 0.95 * 0.999, 0.999, 0.85 + 0.5, ["A", "R1", "R2", "B"], 2)
+        assert fields(outcome, TELEPORTED) == (True, 0.95 * 0.999, 0.999, 0.85 + 0.5, ["A", "R1", "R2", "B"], 2)
         assert repr(outcome) == "TeleportationOutcome(success=true, fidelity=0.9490, latency=1.4ms)"
 
     @pytest.mark.parametrize("link, state, success, teleported", [
@@ -133,18 +123,18 @@ class TestTeleportation:
     ])
     def test_outcomes(self, link, state, success, teleported):
         outcome = vc.teleportation(engine_of(("A", "B", link)), "A", "B", state)
-        assert (outcome.success, outcome.teleportation_fidelity, outcome.latency_ms, outcome.path,
-                outcome.classical_bits_transferred) == (success, teleported, 0.0, ["A", "B"], 2)
+        assert fields(outcome, "success teleportation_fidelity latency_ms path classical_bits_transferred") == (
+            success, teleported, 0.0, ["A", "B"], 2)
 
     def test_no_network(self):
         params = vc.TeleportationParameters("A", "B")
         params.relay_nodes = ["R"]
         outcome = vc.VornEngine().execute_teleportation(params)
-        assert (outcome.success, outcome.teleportation_fidelity, outcome.resource_entanglement_fidelity,
-                outcome.latency_ms, outcome.path, outcome.classical_bits_transferred) == (
-            False, 0.0, 0.0, 0.0, ["A", "R"], 2)
+        assert fields(outcome, TELEPORTED) == (False, 0.0, 0.0, 0.0, ["A", "R"], 2)
 
 
+DISTRIBUTED = ("success computation_fidelity party_results resource_links_used total_latency_ms "
+               "coordination_overhead_ms")
 STAR_ENGINE = engine_of(("N2", "N1", 0.95), ("N3", "N1", 0.92))
 
 
@@ -156,8 +146,8 @@ class TestDistributedComputation:
         assert [(p.node_id, p.successful_measurement, p.local_fidelity) for p in result.party_results] == [
             ("N1", True, locals_[0]), ("N2", True, locals_[1]), ("N3", True, locals_[2])]
         assert result.computation_fidelity == locals_[0] * locals_[1] * locals_[2]
-        assert (result.success, result.resource_links_used, result.total_latency_ms,
-                result.coordination_overhead_ms) == (True, ["N2->N1", "N3->N1"], 0.0, 10.0)
+        assert fields(result, "success resource_links_used total_latency_ms coordination_overhead_ms") == (
+            True, ["N2->N1", "N3->N1"], 0.0, 10.0)
         assert repr(result) == "DistributedComputingResult(success=true, fidelity=0.5019, parties=3)"
         assert repr(result.party_results[0]) == "PartyOutcome(N1, success=true, fidelity=0.7948)"
 
@@ -174,19 +164,15 @@ class TestDistributedComputation:
         assert result.resource_links_used == links
         assert result.coordination_overhead_ms == 5.0 * len(links)
 
-    @pytest.mark.parametrize("topology", [vc.CoordinationTopology.star("N1"), vc.CoordinationTopology.ring(),
-                                          vc.CoordinationTopology.mesh()])
-    def test_no_participants(self, topology):
-        result = vc.distributed_computation(STAR_ENGINE, [], topology, vc.MeasurementBasis())
-        assert (result.success, result.computation_fidelity, result.party_results, result.resource_links_used,
-                result.coordination_overhead_ms) == (False, 0.999, [], [], 0.0)
-
-    def test_edges_without_participants_are_requested(self):
-        edges = [("N2", "N1"), ("X", "N1"), ("N2", "N1")]
-        result = vc.distributed_computation(STAR_ENGINE, [], vc.CoordinationTopology.arbitrary(edges),
-                                            vc.MeasurementBasis(), 1.0)
-        assert (result.success, result.computation_fidelity, result.resource_links_used,
-                result.coordination_overhead_ms) == (False, 0.999, ["N2->N1", "X->N1", "N2->N1"], 3.0)
+    @pytest.mark.parametrize("topology, links", [
+        (vc.CoordinationTopology.star("N1"), []), (vc.CoordinationTopology.ring(), []),
+        (vc.CoordinationTopology.mesh(), []),
+        # Explicit edges are requested all the same, repeats included.
+        (vc.CoordinationTopology.arbitrary([("N2", "N1"), ("X", "N1"), ("N2", "N1")]), ["N2->N1", "X->N1", "N2->N1"]),
+    ])
+    def test_no_participants(self, topology, links):
+        result = vc.distributed_computation(STAR_ENGINE, [], topology, vc.MeasurementBasis(), 1.0)
+        assert fields(result, DISTRIBUTED) == (False, 0.999, [], links, 0.0, float(len(links)))
 
     def test_failed_link_and_untouched_party(self):
         # X is no node: its link fails, so both of its ends fail; N3 has no link and counts as successful.
@@ -205,7 +191,6 @@ class TestDistributedComputation:
         assert result.party_results[1].local_fidelity == 0.95 * 0.5
 
     @pytest.mark.parametrize("topology, basis, message", [
-        ("Star", "ghz", "coordination_topology must be one of: 'star', 'ring', 'mesh'"),
         ("arbitrary", "ghz", "coordination_topology must be one of: 'star', 'ring', 'mesh'"),
         ("ring", "GHZ", "basis_type must be one of: 'ghz', 'cluster', 'graph'"),
         ("bad", "worse", "coordination_topology must be one of: 'star', 'ring', 'mesh'"),
@@ -218,51 +203,18 @@ class TestDistributedComputation:
 
     def test_no_network(self):
         result = vc.VornEngine().run_distributed_computation(["A", "B"], "mesh", "ghz")
-        assert (result.success, result.computation_fidelity, result.party_results, result.resource_links_used,
-                result.total_latency_ms, result.coordination_overhead_ms) == (False, 0.0, [], [], 0.0, 0.0)
+        assert fields(result, DISTRIBUTED) == (False, 0.0, [], [], 0.0, 0.0)
 
 
 class TestRecords:
-    @pytest.mark.parametrize("cls, signature", [
-        (vc.QKDParameters, "(from_node, to_node, fidelity_target, max_latency_ms, rounds=None, "
-                           "error_rate_tolerance=None, sifting_overhead_ratio=None, privacy_amplification_factor=None)"),
-        (vc.TeleportationParameters, "(source_node, target_node, state_fidelity=None, classical_bandwidth_ms=None)"),
-        (vc.CoordinationTopology, "(kind, center_node=None, edges=None)"),
-        (vc.MeasurementBasis, "(basis_type=None, correlation_strength=None)"),
-        (vc.DistributedComputingParameters, "(participants, coordination_topology, measurement_basis=None, "
-                                            "classical_relay_latency_ms=None)"),
-    ])
-    def test_signatures(self, cls, signature):
-        assert cls.__text_signature__ == signature
-
-    def test_callables(self):
-        docs = {
-            vc.qkd: "Run BB84-style quantum key distribution between two nodes.",
-            vc.VornEngine.run_qkd: "Run BB84-style quantum key distribution between two nodes.",
-            vc.teleportation: "Execute entanglement-based quantum state teleportation between two nodes.",
-            vc.VornEngine.execute_teleportation:
-                "Execute entanglement-based quantum state teleportation between two nodes.",
-            vc.distributed_computation: "Run a distributed quantum computing protocol across participating nodes.",
-            vc.VornEngine.run_distributed_computation:
-                "Run a distributed quantum computing protocol across participating nodes.",
-        }
-        assert {f: f.__doc__ for f in docs} == docs
-        assert vc.distributed_computation.__text_signature__ == (
-            "(engine, participants, coordination_topology, measurement_basis, classical_relay_latency_ms=None)")
-        methods = [n for n, v in vars(vc.VornEngine).items() if callable(v) and n[0] != "_"]
-        assert methods[4:7] == ["run_qkd", "execute_teleportation", "run_distributed_computation"]
-
     def test_defaults(self):
-        q = vc.QKDParameters("A", "B", 0.9, 10.0)
-        assert (q.rounds, q.error_rate_tolerance, q.sifting_overhead_ratio, q.privacy_amplification_factor) == (
-            100, 0.11, 0.5, 0.8)
-        t = vc.TeleportationParameters("A", "B")
-        assert (t.relay_nodes, t.state_fidelity, t.classical_bandwidth_ms) == ([], 0.95, 100.0)
+        assert fields(vc.QKDParameters("A", "B", 0.9, 10.0), "rounds error_rate_tolerance sifting_overhead_ratio "
+                                                             "privacy_amplification_factor") == (100, 0.11, 0.5, 0.8)
+        assert fields(vc.TeleportationParameters("A", "B"), "relay_nodes state_fidelity classical_bandwidth_ms") == (
+            [], 0.95, 100.0)
         d = vc.DistributedComputingParameters(["A"], vc.CoordinationTopology.ring())
         assert (repr(d.measurement_basis.basis_type), d.measurement_basis.correlation_strength,
                 d.classical_relay_latency_ms) == ("BasisType.GHZ", 0.85, 5.0)
-        assert [repr(m) for m in (vc.BasisType.GHZ, vc.BasisType.Cluster, vc.BasisType.GraphGraph)] == [
-            "BasisType.GHZ", "BasisType.Cluster", "BasisType.GraphGraph"]
 
     @pytest.mark.parametrize("record, text", [
         (vc.QKDResult(False, 0, 0.0, math.nan, 0.0, (), 0, 1), "QKDResult(success=false, key_bits=0, qber=NaN)"),
@@ -273,18 +225,3 @@ class TestRecords:
     ])
     def test_reprs(self, record, text):
         assert repr(record) == text
-
-    @pytest.mark.parametrize("call, error, message", [
-        (lambda e: vc.qkd(1, "A", "B", 0.9, 1.0), TypeError,
-         "argument 'engine': 'int' object cannot be converted to 'VornEngine'"),
-        (lambda e: e.run_qkd(vc.TeleportationParameters("A", "B")), TypeError,
-         "argument 'params': 'TeleportationParameters' object cannot be converted to 'QKDParameters'"),
-        (lambda e: vc.distributed_computation(e, ["A", 2], vc.CoordinationTopology.mesh(), vc.MeasurementBasis()),
-         TypeError, "argument 'participants': 'int' object cannot be converted to 'PyString'"),
-        (lambda e: vc.distributed_computation(e, [], vc.CoordinationTopology.mesh(), None), TypeError,
-         "argument 'measurement_basis': 'NoneType' object cannot be converted to 'MeasurementBasis'"),
-    ])
-    def test_bad_arguments(self, call, error, message):
-        with pytest.raises(error) as raised:
-            call(engine_of(("A", "B", 0.9)))
-        assert str(raised.value) == message

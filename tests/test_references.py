@@ -7,23 +7,7 @@ import sys
 import pytest
 
 import vorn_core as vc
-
-
-def resident_kib():
-    with open("/proc/self/statm") as statm:
-        pages = int(statm.read().split()[1])
-    return pages * 4
-
-
-class Reentrant:
-    """A float whose conversion calls back into the library."""
-
-    def __init__(self, action):
-        self.action = action
-
-    def __float__(self):
-        self.action()
-        return 1.0
+from conftest import calling_back, resident_kib
 
 
 def churn(node, link, engine, file):
@@ -42,8 +26,8 @@ def churn(node, link, engine, file):
                 lambda: vc.NodeDefinition("A", 1.0, 2), lambda: vc.NodeDefinition(id="A", colour=1),
                 lambda: engine.simulate("A", "B", 0.5, 1.0, 1, **{"seed\x00": 1}),
                 lambda: engine.define_network_from_vorn(engine),
-                lambda: file.add_node("B", Reentrant(lambda: engine.define_network_from_vorn(file))),
-                lambda: vc.qkd(engine, "A", "B", Reentrant(lambda: engine.define_network([node], [link])), 1.0),
+                lambda: file.add_node("B", calling_back(lambda: engine.define_network_from_vorn(file))),
+                lambda: vc.qkd(engine, "A", "B", calling_back(lambda: engine.define_network([node], [link])), 1.0),
                 lambda: engine.run_distributed_computation(["A"], "Star", "ghz"),
                 lambda: vc.CoordinationTopology.arbitrary([("A", 1)]),
                 lambda: link.__setstate__({"to": "C", "distance_km": "far"}), lambda: pickle.dumps(engine)):
@@ -76,14 +60,13 @@ def test_arguments_keep_their_reference_counts():
 
 @pytest.mark.skipif(bool(os.environ.get("VORN_SANITIZED")),
                     reason="the address sanitizer keeps freed memory in quarantine, so RSS grows by design")
-@pytest.mark.parametrize("rounds", [200_000])
-def test_memory_stays_flat(rounds):
+def test_memory_stays_flat():
     objects = churned_objects()
     for _ in range(20_000):
         churn(*objects)
     gc.collect()
     before = resident_kib()
-    for _ in range(rounds):
+    for _ in range(200_000):
         churn(*objects)
     gc.collect()
     # Each round allocates a few hundred bytes; a leak of even one object a round shows as megabytes.
