@@ -117,27 +117,18 @@ ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationC
     }
 }
 
-struct Scenario {
-    std::string name;
-    QuantumNetwork network;
-    EntanglementRequest request;
-    SimulationConfig config;
-    std::uint64_t runs;
-    std::uint64_t seed;
-};
-
 bool same_next_draw(LossGenerator a, LossGenerator b) { return a.next() == b.next(); }
 
 // Trial i with the generator of seed + i, three ways: stepped literally, through the timeline, and
 // as part of the ensemble, whose statistics are summed from the literal trials as the ensemble's
 // rules say. All three start from the same loss generator.
-void check_against_reference(const Scenario& s) {
+void check_against_reference(const fixtures::Scenario& s, std::uint64_t runs, std::uint64_t seed) {
     auto fail = [&](const std::string& what) { check::fail(__FILE__, __LINE__, s.name + ": " + what); };
     LossGenerator& thread_losses = LossGenerator::for_this_thread();
-    const LossGenerator start(s.seed ^ 0x5eed);
+    const LossGenerator start(seed ^ 0x5eed);
 
     thread_losses = start;
-    const MonteCarloStats ensemble = execute_ensemble(s.network, s.config, s.request, s.runs, s.seed);
+    const MonteCarloStats ensemble = execute_ensemble(s.network, s.config, s.request, runs, seed);
     const LossGenerator after_ensemble = thread_losses;
 
     thread_losses = start;
@@ -145,8 +136,8 @@ void check_against_reference(const Scenario& s) {
     std::uint64_t successes = 0;
     double fidelity_sum = 0.0, latency_sum = 0.0;
     MonteCarloStats summed;
-    for (std::uint64_t i = 0; i < s.runs; ++i) {
-        const RequestGenerator generator = fixtures::seeded(s.seed + i);
+    for (std::uint64_t i = 0; i < runs; ++i) {
+        const RequestGenerator generator = fixtures::seeded(seed + i);
         const ReferenceRun reference = reference_timeline(s.network, s.config, s.request, generator, reference_losses);
         NetworkOrchestratorPolicy policy(s.config);
         SimulationRuntime runtime;
@@ -160,10 +151,10 @@ void check_against_reference(const Scenario& s) {
         summed.aggregate_congestion_drops += reference.congestion_drops;
         for (const auto& [key, n] : reference.utilisation) count(summed.link_utilization_heatmap, key, n);
     }
-    const double runs = static_cast<double>(s.runs);
-    const bool same_stats = ensemble.total_runs == s.runs &&
-                            check::same_double(ensemble.empirical_success_rate, static_cast<double>(successes) / runs) &&
-                            check::same_double(ensemble.mean_latency_ms, latency_sum / runs) &&
+    const double n = static_cast<double>(runs);
+    const bool same_stats = ensemble.total_runs == runs &&
+                            check::same_double(ensemble.empirical_success_rate, static_cast<double>(successes) / n) &&
+                            check::same_double(ensemble.mean_latency_ms, latency_sum / n) &&
                             check::same_double(ensemble.mean_fidelity, successes ? fidelity_sum / static_cast<double>(successes) : 0.0) &&
                             ensemble.aggregate_congestion_drops == summed.aggregate_congestion_drops &&
                             ensemble.link_utilization_heatmap == summed.link_utilization_heatmap;
@@ -176,39 +167,27 @@ void check_against_reference(const Scenario& s) {
 
 TEST_CASE("timeline and ensemble trials follow the rules stepped literally, bit for bit") {
     const auto engine = SimulationConfig::engine_default();
+    std::uint64_t seed = 12345;
+    for (const auto& s : fixtures::scenarios()) check_against_reference(s, 300, seed++);
     // Forty hops, the last three with keys that read alike (a->b->c twice).
     std::vector<std::string> alike(37);
     for (int i = 0; i < 37; ++i) alike[i] = "N" + std::to_string(i);
     alike.insert(alike.end(), {"a", "b->c", "a->b", "c"});
-    const Scenario scenarios[] = {
-        {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine, 3000, 12345},
-        {"two nodes", chain(2, 250, 0.7), {"N0", "N1", 0.8, 30.0, {}}, engine, 500, 1},
-        {"two nodes at 0.5, never purified", chain(2, 10, 0.5), {"N0", "N1", 0.7, 20.0, {}}, engine, 100, 2},
-        {"to itself", chain(2, 1, 0.9), {"N1", "N1", 1.0, 5.0, {}}, engine, 20, 3},
-        {"no route", chain(2, 1, 0.9), {"N0", "X", 0.8, 5.0, {}}, engine, 20, 3},
-        {"refused: fidelity", chain(2, 1, 0.3), {"N0", "N1", 0.9, 5.0, {}}, engine, 20, 3},
-        {"refused: propagation", chain(3, 300, 0.9), {"N0", "N2", 0.8, 1.0, {}}, engine, 20, 3},
-        {"refused: zero bound", chain(3, 0, 0.9), {"N0", "N2", 0.8, 0.0, {}}, engine, 20, 3},
-        {"negative purify factor", chain(3, 0, 0.95), {"N0", "N2", 0.9, 20.0, {}}, config_with(-0.1), 300, 8},
-        {"cut-off below the bound", chain(5, 60, 0.97), {"N0", "N4", 0.85, 100.0, {}}, config_with(0.12, 12.0), 300, 4},
-        {"seeds wrap past 2^64", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine, 19, ~std::uint64_t{0} - 4},
-        {"forty hops, keys that read alike", chain(41, 5, 0.99, alike), {"N0", "c", 0.6, 20.0, {}}, engine, 50, 12},
-        {"hop keys that read alike", chain(4, 5, 0.99, {"a", "b->c", "a->b", "c"}), {"a", "c", 0.9, 10.0, {}}, engine, 200, 9},
-        {"parallel links: the first joins", fixtures::network_of({{"A", "B", 10, 0.9}, {"B", "A", 900, 0.6}, {"B", "C", 10, 0.9}}),
-         {"A", "C", 0.8, 50.0, StrategyType::LowestLatency}, engine, 200, 11},
-        {"fallback route", fixtures::network_of({{"A", "B", 100, 0.6}, {"A", "C", 1, 0.8}, {"C", "B", 1, 0.8}}),
-         {"A", "B", 0.7, 50.0, StrategyType::HighestFidelity}, engine, 200, 10},
-        {"unreachable bounds", chain(3, 100, 0.92), {"N0", "N2", 0.8, kInf, {}}, config_with(0.12, kInf), 2, 77},
-        {"zero runs", chain(3, 100, 0.92), {"N0", "N2", 0.8, 10.0, {}}, engine, 0, 0},
-    };
-    for (const auto& s : scenarios) check_against_reference(s);
+    check_against_reference({"forty hops, keys that read alike", chain(41, 5, 0.99, alike), {"N0", "c", 0.6, 20.0, {}}, engine},
+                            50, 12);
+    const fixtures::Scenario repeaters = {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine};
+    check_against_reference(repeaters, 3000, 1);
+    check_against_reference(repeaters, 19, ~std::uint64_t{0} - 4);  // seeds wrap past 2^64
+    check_against_reference(repeaters, 0, 0);
+    check_against_reference({"unreachable bounds", chain(3, 100, 0.92), {"N0", "N2", 0.8, kInf, {}}, config_with(0.12, kInf)},
+                            2, 77);
 
     std::mt19937_64 random(99);
     const double factors[] = {-0.1, 0.0, 0.022, 0.12}, bounds[] = {1.0, 4.0, 10.0, 40.0};
     for (int i = 0; i < 150; ++i) {
         auto [network, request] = fixtures::random_chain(random, bounds[random() % 4]);
         check_against_reference({"random " + std::to_string(i), network, request,
-                                 config_with(factors[random() % 4], random() % 3 ? 5000.0 : 6.0), 40, random()});
+                                 config_with(factors[random() % 4], random() % 3 ? 5000.0 : 6.0)}, 40, random());
     }
 }
 
