@@ -1,9 +1,9 @@
 // Timeline outcomes on small routes whose draws are chosen by picking seeds, and the figures of the documented
-// examples. Refusals a caller sees (no route, a route to itself, bounds that are not positive) are tested from Python;
-// the stepping of the clock against the rules stepped literally, in test_cycles.cpp.
+// examples: the fixed points the literal rules of test_cycles.cpp are anchored to. Route admission (fallback,
+// propagation, cut-off) is checked only here, since the literal rules admit a request as the timeline does.
+// Refusals a caller sees (no route, a route to itself, bounds that are not positive) are tested from Python.
 #include <cmath>
 #include <limits>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,16 +41,7 @@ LossGenerator losses_with(const std::vector<bool>& lost) {
     }
 }
 
-std::uint64_t failures(std::uint64_t seed, const std::vector<double>& probability, std::uint64_t cycles) {
-    RequestGenerator generator = fixtures::seeded(seed);
-    std::uint64_t failed = 0;
-    for (std::uint64_t c = 0; c < cycles; ++c)
-        for (double p : probability) failed += !(fixtures::next_uniform(generator) < p);
-    return failed;
-}
-
 const fixtures::Links kWorked = {{"A", "M", 50, 0.9}, {"M", "Z", 50, 0.9}};
-const fixtures::Links kNameClash = {{"a", "b->c", 0, 0.99}, {"b->c", "a->b", 0, 0.99}, {"a->b", "c", 0, 0.99}};
 const fixtures::Links kFallback = {{"A", "B", 100, 0.6}, {"A", "C", 1, 0.7}, {"C", "B", 1, 0.7}};
 const fixtures::Links kZero = {{"A", "M", 0, 0.95}, {"M", "Z", 0, 0.95}};
 
@@ -67,39 +58,29 @@ TEST_CASE("outcomes of single requests") {
         std::vector<bool> attempts;  // the first draws: success or failure
         std::vector<bool> lost;      // the first loss draws
         SimulationResult expected;
-        Heatmap utilisation;
-        std::optional<std::uint64_t> drops;  // absent: every failure among the cycles' draws
+        Heatmap utilisation;  // congestion drops are counted per attempt as test_cycles.cpp steps them
     } cases[] = {
         {"worked example, both pairs arrive", kWorked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, true},
-         {false, false}, {true, 0.0, purify(worked_f, 0.12), {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}, 0},
+         {false, false}, {true, 0.0, purify(worked_f, 0.12), {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}},
         {"worked example, one pair lost", kWorked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, true},
-         {false, true}, {true, 0.0, worked_f, {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}, 0},
+         {false, true}, {true, 0.0, worked_f, {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}},
         {"worked example, an attempt fails", kWorked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, false},
-         {}, {false, 10.0, 0.0, {"A", "M", "Z"}}, {{"A->M", 4}, {"M->Z", 4}}, {}},
+         {}, {false, 10.0, 0.0, {"A", "M", "Z"}}, {{"A->M", 4}, {"M->Z", 4}}},
         {"one link, purified once, losses ignored", {{"A", "B", 10, 0.7}}, {"A", "B", 0.8, 10.0, {}}, config_with(0.12),
-         {true}, {true}, {true, 0.85, purify(0.7, 0.12), {"A", "B"}}, {{"A->B", 1}}, 0},
-        {"one link at 0.5 is never purified", {{"A", "B", 10, 0.5}}, {"A", "B", 0.7, 10.0, {}}, config_with(0.12),
-         {true}, {}, {false, 10.0, 0.0, {"A", "B"}}, {{"A->B", 4}}, {}},
+         {true}, {true}, {true, 0.85, purify(0.7, 0.12), {"A", "B"}}, {{"A->B", 1}}},
         {"fidelity route below target falls back to the latency route", kFallback,
          {"A", "B", 0.9, 100.0, StrategyType::HighestFidelity}, config_with(0.12), {}, {},
-         {false, 0.0, 0.0, {"A", "C", "B"}}, {}, 0},
-        {"absent strategy falls back too", kFallback, {"A", "B", 0.9, 100.0, {}}, config_with(0.12), {}, {},
-         {false, 0.0, 0.0, {"A", "C", "B"}}, {}, 0},
+         {false, 0.0, 0.0, {"A", "C", "B"}}, {}},
         {"propagation delay above the bound", {{"A", "M", 100, 0.9}, {"M", "Z", 100, 0.9}}, {"A", "Z", 0.8, 0.5, {}},
-         config_with(0.12), {}, {}, {false, 1.0, 0.0, {"A", "M", "Z"}}, {}, 0},
+         config_with(0.12), {}, {}, {false, 1.0, 0.0, {"A", "M", "Z"}}, {}},
         {"zero cut-off", {{"A", "B", 0, 0.9}}, {"A", "B", 0.8, 10.0, {}}, config_with(0.12, 0.0), {}, {},
-         {false, 0.0, 0.0, {"A", "B"}}, {}, 0},
+         {false, 0.0, 0.0, {"A", "B"}}, {}},
         {"negative factor: purification time accumulates until the bound", kZero, {"A", "Z", 0.9, 10.0, {}},
          config_with(-0.1), {true, true, true, true, true, true}, {false, false, false, true, false, false},
-         {false, sum_10_05, 0.0, {"A", "M", "Z"}}, {{"A->M", 3}, {"M->Z", 3}}, 0},
-        {"negative factor: target missed at the bound", kZero, {"A", "Z", 0.9, 4.0, {}}, config_with(-0.1),
-         {true, true, true, true}, {false, false, false, false}, {false, 0.0 + 0.85 + 2.5 + 0.85, 0.0, {"A", "M", "Z"}},
-         {{"A->M", 2}, {"M->Z", 2}}, 0},
-        {"hop keys that read alike are counted together", kNameClash, {"a", "c", 0.9, 10.0, {}}, config_with(0.12),
-         {false}, {}, {false, 10.0, 0.0, {"a", "b->c", "a->b", "c"}}, {{"a->b->c", 8}, {"b->c->a->b", 4}}, {}},
+         {false, sum_10_05, 0.0, {"A", "M", "Z"}}, {{"A->M", 3}, {"M->Z", 3}}},
         {"unreachable bounds end at the cycle cap", kWorked, {"A", "Z", 0.8, kInf, {}}, config_with(0.12, kInf),
          {false}, {}, {false, 2.5 * kMaxCyclesPerRequest, 0.0, {"A", "M", "Z"}},
-         {{"A->M", kMaxCyclesPerRequest}, {"M->Z", kMaxCyclesPerRequest}}, {}},
+         {{"A->M", kMaxCyclesPerRequest}, {"M->Z", kMaxCyclesPerRequest}}},
     };
     for (const auto& c : cases) {
         std::vector<double> probability;
@@ -110,10 +91,7 @@ TEST_CASE("outcomes of single requests") {
         NetworkOrchestratorPolicy policy(c.config);
         SimulationRuntime runtime;
         const SimulationResult r = policy.coordinate_timeline(fixtures::network_of(c.hops), runtime, c.request, &generator);
-        const std::uint64_t cycles = c.utilisation.empty() ? 0 : c.utilisation.back().second;
-        CHECK_FOR(c.name, fixtures::same_result(r, c.expected));
-        CHECK_FOR(c.name, policy.link_utilization == c.utilisation);
-        CHECK_FOR(c.name, runtime.congestion_drops == (c.drops ? *c.drops : failures(seed, probability, cycles)));
+        CHECK_FOR(c.name, fixtures::same_result(r, c.expected) && policy.link_utilization == c.utilisation);
     }
 }
 
