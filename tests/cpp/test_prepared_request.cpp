@@ -79,23 +79,6 @@ TEST_CASE("a prepared request runs as the timeline does, under every bound") {
     }
 }
 
-TEST_CASE("an interruption ends a prepared request that runs to a far bound") {
-    struct Stop : Interruption {
-        bool requested() override { return true; }
-    } stop;
-    // A route without hops never fails an attempt; a NaN target is never met.
-    const PreparedRequest prepared(chain(1, 0, 0.9), TimelineSettings::from_config(config_with(0.12, kInf)),
-                                   {"N0", "N0", kNaN, 0.0, {}});
-    InterruptionPoll poll(&stop, kWorkPerClockCheck);
-    bool interrupted = false;
-    try {
-        prepared.run(1e15, LossGenerator::for_this_thread(), poll);
-    } catch (const Interrupted&) {
-        interrupted = true;
-    }
-    CHECK(interrupted);
-}
-
 TEST_CASE("an engine reuses a prepared request only for the same request on the same network") {
     // Two-node routes take no loss draws, so every outcome here is fixed.
     Engine engine;
