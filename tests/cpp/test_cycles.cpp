@@ -7,7 +7,6 @@
 #include <map>
 #include <queue>
 #include <random>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>

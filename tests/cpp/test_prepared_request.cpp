@@ -1,7 +1,7 @@
 // A prepared request run under a bound against the timeline run on the same request, and the
 // saturating key-length conversion of key distribution.
-#include <cmath>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
