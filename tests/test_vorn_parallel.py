@@ -5,7 +5,7 @@ import subprocess
 import sys
 import textwrap
 import time
-from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 import vorn_core as vc
@@ -48,18 +48,12 @@ def test_shards_on_any_executor_merge_into_one_ensemble_with_its_context():
     assert_same_context(merged, whole)
 
 
-def test_local_process_pool_by_default():
-    merged = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 2000, seed=11, workers=2)
+@pytest.mark.parametrize("on_dask", [False, True], ids=["local pool", "dask"])
+def test_shards_in_other_processes(request, on_dask):
+    client = request.getfixturevalue("dask_client") if on_dask else None
+    options = {"executor": client.get_executor(), "shards": 4} if on_dask else {"workers": 2}
+    merged = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 2000, seed=11, **options)
     assert_same_ensemble(merged, one_ensemble(2000, 11))
-    with ProcessPoolExecutor(2) as executor:
-        merged = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 2000, seed=11, executor=executor)
-    assert_same_ensemble(merged, one_ensemble(2000, 11))
-
-
-def test_dask_cluster_executor(dask_client):
-    merged = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 2000, seed=3,
-                               executor=dask_client.get_executor(), shards=4)
-    assert_same_ensemble(merged, one_ensemble(2000, 3))
 
 
 def test_unseeded_and_empty_ensembles():

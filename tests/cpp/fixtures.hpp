@@ -1,4 +1,4 @@
-// Small builders shared by the timeline, ensemble and prepared-request tests.
+// Small builders and the request scenarios shared by the timeline, ensemble and prepared-request tests.
 #pragma once
 
 #include <random>
@@ -63,6 +63,36 @@ inline std::pair<vorn::QuantumNetwork, vorn::EntanglementRequest> random_chain(s
                          uniform(0.5, 1.0), 800.0);
     }
     return {network, {"N0", "N" + std::to_string(nodes - 1), uniform(0.5, 1.0), bound, vorn::StrategyType::LowestLatency}};
+}
+
+// Requests that reach each branch of the cycles: refusals, one link, purification, fallback, cut-offs.
+struct Scenario {
+    std::string name;
+    vorn::QuantumNetwork network;
+    vorn::EntanglementRequest request;
+    vorn::SimulationConfig config;
+};
+inline std::vector<Scenario> scenarios() {
+    const auto engine = vorn::SimulationConfig::engine_default();
+    const auto fidelity = vorn::StrategyType::HighestFidelity;
+    return {
+        {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, fidelity}, engine},
+        {"one link, purified", chain(2, 250, 0.7), {"N0", "N1", 0.8, 30.0, {}}, engine},
+        {"one link at 0.5, never purified", chain(2, 10, 0.5), {"N0", "N1", 0.7, 20.0, {}}, engine},
+        {"to itself", chain(2, 1, 0.9), {"N1", "N1", 1.0, 5.0, {}}, engine},
+        {"no route", chain(2, 1, 0.9), {"N0", "X", 0.8, 5.0, {}}, engine},
+        {"refused: fidelity", chain(2, 1, 0.3), {"N0", "N1", 0.9, 5.0, {}}, engine},
+        {"refused: propagation", chain(3, 300, 0.9), {"N0", "N2", 0.8, 1.0, {}}, engine},
+        {"refused: zero bound", chain(3, 0, 0.9), {"N0", "N2", 0.8, 0.0, {}}, engine},
+        {"negative purify factor", chain(3, 0, 0.95), {"N0", "N2", 0.9, 20.0, {}}, config_with(-0.1)},
+        {"cut-off below the bound", chain(5, 60, 0.97), {"N0", "N4", 0.85, 100.0, {}}, config_with(0.12, 12.0)},
+        {"zero cut-off", chain(2, 0, 0.9), {"N0", "N1", 0.8, 10.0, {}}, config_with(0.12, 0.0)},
+        {"hop keys that read alike", chain(4, 5, 0.99, {"a", "b->c", "a->b", "c"}), {"a", "c", 0.9, 10.0, {}}, engine},
+        {"parallel links: the first joins", network_of({{"A", "B", 10, 0.9}, {"B", "A", 900, 0.6}, {"B", "C", 10, 0.9}}),
+         {"A", "C", 0.8, 50.0, vorn::StrategyType::LowestLatency}, engine},
+        {"fallback route", network_of({{"A", "B", 100, 0.6}, {"A", "C", 1, 0.8}, {"C", "B", 1, 0.8}}),
+         {"A", "B", 0.7, 50.0, fidelity}, engine},
+    };
 }
 
 inline bool same_result(const vorn::SimulationResult& a, const vorn::SimulationResult& b) {

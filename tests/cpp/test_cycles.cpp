@@ -1,11 +1,12 @@
 // The cycles of the timeline and of every ensemble trial against the rules stepped through literally:
 // uniform draws, pairs named by their nodes in a time-ordered queue, the delivered pairs as a set of
-// unordered node pairs, bit for bit and draw for draw.
+// unordered node pairs, bit for bit and draw for draw; the literal rules against the documented figures.
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <map>
 #include <queue>
 #include <random>
-#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -23,6 +24,7 @@ using fixtures::config_with;
 namespace {
 
 const double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 struct ReferenceRun {
     SimulationResult result;
@@ -117,27 +119,39 @@ ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationC
     }
 }
 
-struct Scenario {
-    std::string name;
-    QuantumNetwork network;
-    EntanglementRequest request;
-    SimulationConfig config;
-    std::uint64_t runs;
-    std::uint64_t seed;
-};
+// The first seed whose first draws succeed (true) or fail against the given probabilities, in order.
+std::uint64_t seed_with_attempts(const std::vector<double>& probability, const std::vector<bool>& succeed) {
+    for (std::uint64_t seed = 0;; ++seed) {
+        RequestGenerator generator = fixtures::seeded(seed);
+        bool matches = true;
+        for (std::size_t i = 0; i < succeed.size() && matches; ++i)
+            matches = (fixtures::next_uniform(generator) < probability[i % probability.size()]) == succeed[i];
+        if (matches) return seed;
+    }
+}
+
+// A loss generator whose first draws lose (true) or deliver a pair, in order.
+LossGenerator losses_with(const std::vector<bool>& lost) {
+    for (std::uint64_t seed = 0;; ++seed) {
+        LossGenerator probe(seed);
+        bool matches = true;
+        for (bool l : lost) matches = matches && ((probe.next() < kLossProbability) == l);
+        if (matches) return LossGenerator(seed);
+    }
+}
 
 bool same_next_draw(LossGenerator a, LossGenerator b) { return a.next() == b.next(); }
 
 // Trial i with the generator of seed + i, three ways: stepped literally, through the timeline, and
 // as part of the ensemble, whose statistics are summed from the literal trials as the ensemble's
 // rules say. All three start from the same loss generator.
-void check_against_reference(const Scenario& s) {
+void check_against_reference(const fixtures::Scenario& s, std::uint64_t runs, std::uint64_t seed) {
     auto fail = [&](const std::string& what) { check::fail(__FILE__, __LINE__, s.name + ": " + what); };
     LossGenerator& thread_losses = LossGenerator::for_this_thread();
-    const LossGenerator start(s.seed ^ 0x5eed);
+    const LossGenerator start(seed ^ 0x5eed);
 
     thread_losses = start;
-    const MonteCarloStats ensemble = execute_ensemble(s.network, s.config, s.request, s.runs, s.seed);
+    const MonteCarloStats ensemble = execute_ensemble(s.network, s.config, s.request, runs, seed);
     const LossGenerator after_ensemble = thread_losses;
 
     thread_losses = start;
@@ -145,8 +159,8 @@ void check_against_reference(const Scenario& s) {
     std::uint64_t successes = 0;
     double fidelity_sum = 0.0, latency_sum = 0.0;
     MonteCarloStats summed;
-    for (std::uint64_t i = 0; i < s.runs; ++i) {
-        const RequestGenerator generator = fixtures::seeded(s.seed + i);
+    for (std::uint64_t i = 0; i < runs; ++i) {
+        const RequestGenerator generator = fixtures::seeded(seed + i);
         const ReferenceRun reference = reference_timeline(s.network, s.config, s.request, generator, reference_losses);
         NetworkOrchestratorPolicy policy(s.config);
         SimulationRuntime runtime;
@@ -160,10 +174,10 @@ void check_against_reference(const Scenario& s) {
         summed.aggregate_congestion_drops += reference.congestion_drops;
         for (const auto& [key, n] : reference.utilisation) count(summed.link_utilization_heatmap, key, n);
     }
-    const double runs = static_cast<double>(s.runs);
-    const bool same_stats = ensemble.total_runs == s.runs &&
-                            check::same_double(ensemble.empirical_success_rate, static_cast<double>(successes) / runs) &&
-                            check::same_double(ensemble.mean_latency_ms, latency_sum / runs) &&
+    const double n = static_cast<double>(runs);
+    const bool same_stats = ensemble.total_runs == runs &&
+                            check::same_double(ensemble.empirical_success_rate, static_cast<double>(successes) / n) &&
+                            check::same_double(ensemble.mean_latency_ms, latency_sum / n) &&
                             check::same_double(ensemble.mean_fidelity, successes ? fidelity_sum / static_cast<double>(successes) : 0.0) &&
                             ensemble.aggregate_congestion_drops == summed.aggregate_congestion_drops &&
                             ensemble.link_utilization_heatmap == summed.link_utilization_heatmap;
@@ -174,42 +188,101 @@ void check_against_reference(const Scenario& s) {
 
 }  // namespace
 
+// The figures of the documented examples, on small routes whose draws are chosen by picking seeds: the fixed
+// points the literal rules are anchored to. Route admission (fallback, propagation, cut-off) is checked only
+// here, since the literal rules admit a request as the timeline does. Refusals a caller sees (no route, a route
+// to itself, bounds that are not positive) are tested from Python.
+TEST_CASE("outcomes of single requests, by the timeline and by the literal rules") {
+    const fixtures::Links worked = {{"A", "M", 50, 0.9}, {"M", "Z", 50, 0.9}}, zero = {{"A", "M", 0, 0.95}, {"M", "Z", 0, 0.95}};
+    const double worked_f = 1.0 * 0.9 * 0.9;
+    const double sum_10_05 = 0.0 + 0.85 + 2.5 + 0.85 + 2.5 + 0.85 + 2.5;
+    const struct {
+        const char* name;
+        fixtures::Links hops;  // in path order
+        EntanglementRequest request;
+        SimulationConfig config;
+        std::vector<bool> attempts;  // the first draws: success or failure
+        std::vector<bool> lost;      // the first loss draws
+        SimulationResult expected;
+        Heatmap utilisation;  // congestion drops: against the literal rules trial by trial, below
+    } cases[] = {
+        {"worked example, both pairs arrive", worked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, true},
+         {false, false}, {true, 0.0, purify(worked_f, 0.12), {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}},
+        {"worked example, one pair lost", worked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, true},
+         {false, true}, {true, 0.0, worked_f, {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}},
+        {"worked example, an attempt fails", worked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, false},
+         {}, {false, 10.0, 0.0, {"A", "M", "Z"}}, {{"A->M", 4}, {"M->Z", 4}}},
+        {"one link, purified once, losses ignored", {{"A", "B", 10, 0.7}}, {"A", "B", 0.8, 10.0, {}}, config_with(0.12),
+         {true}, {true}, {true, 0.85, purify(0.7, 0.12), {"A", "B"}}, {{"A->B", 1}}},
+        {"fidelity route below target falls back to the latency route", {{"A", "B", 100, 0.6}, {"A", "C", 1, 0.7}, {"C", "B", 1, 0.7}},
+         {"A", "B", 0.9, 100.0, StrategyType::HighestFidelity}, config_with(0.12), {}, {},
+         {false, 0.0, 0.0, {"A", "C", "B"}}, {}},
+        {"propagation delay above the bound", {{"A", "M", 100, 0.9}, {"M", "Z", 100, 0.9}}, {"A", "Z", 0.8, 0.5, {}},
+         config_with(0.12), {}, {}, {false, 1.0, 0.0, {"A", "M", "Z"}}, {}},
+        {"zero cut-off", {{"A", "B", 0, 0.9}}, {"A", "B", 0.8, 10.0, {}}, config_with(0.12, 0.0), {}, {},
+         {false, 0.0, 0.0, {"A", "B"}}, {}},
+        {"negative factor: purification time accumulates until the bound", zero, {"A", "Z", 0.9, 10.0, {}},
+         config_with(-0.1), {true, true, true, true, true, true}, {false, false, false, true, false, false},
+         {false, sum_10_05, 0.0, {"A", "M", "Z"}}, {{"A->M", 3}, {"M->Z", 3}}},
+        {"unreachable bounds end at the cycle cap", worked, {"A", "Z", 0.8, kInf, {}}, config_with(0.12, kInf),
+         {false}, {}, {false, 2.5 * kMaxCyclesPerRequest, 0.0, {"A", "M", "Z"}},
+         {{"A->M", kMaxCyclesPerRequest}, {"M->Z", kMaxCyclesPerRequest}}},
+    };
+    for (const auto& c : cases) {
+        std::vector<double> probability;
+        for (const auto& [a, b, km, f] : c.hops) probability.push_back(attempt_success_probability(km, f, c.request.fidelity_target));
+        const std::uint64_t seed = seed_with_attempts(probability, c.attempts);
+        const RequestGenerator generator = fixtures::seeded(seed);
+        const QuantumNetwork network = fixtures::network_of(c.hops);
+        LossGenerator losses = losses_with(c.lost);
+        const ReferenceRun reference = reference_timeline(network, c.config, c.request, generator, losses);
+        LossGenerator::for_this_thread() = losses_with(c.lost);
+        NetworkOrchestratorPolicy policy(c.config);
+        SimulationRuntime runtime;
+        const SimulationResult r = policy.coordinate_timeline(network, runtime, c.request, &generator);
+        CHECK_FOR(c.name, fixtures::same_result(r, c.expected) && policy.link_utilization == c.utilisation);
+        CHECK_FOR(c.name, fixtures::same_result(reference.result, c.expected) && reference.utilisation == c.utilisation);
+    }
+}
+
 TEST_CASE("timeline and ensemble trials follow the rules stepped literally, bit for bit") {
     const auto engine = SimulationConfig::engine_default();
+    std::uint64_t seed = 12345;
+    for (const auto& s : fixtures::scenarios()) check_against_reference(s, 300, seed++);
     // Forty hops, the last three with keys that read alike (a->b->c twice).
     std::vector<std::string> alike(37);
     for (int i = 0; i < 37; ++i) alike[i] = "N" + std::to_string(i);
     alike.insert(alike.end(), {"a", "b->c", "a->b", "c"});
-    const Scenario scenarios[] = {
-        {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine, 3000, 12345},
-        {"two nodes", chain(2, 250, 0.7), {"N0", "N1", 0.8, 30.0, {}}, engine, 500, 1},
-        {"two nodes at 0.5, never purified", chain(2, 10, 0.5), {"N0", "N1", 0.7, 20.0, {}}, engine, 100, 2},
-        {"to itself", chain(2, 1, 0.9), {"N1", "N1", 1.0, 5.0, {}}, engine, 20, 3},
-        {"no route", chain(2, 1, 0.9), {"N0", "X", 0.8, 5.0, {}}, engine, 20, 3},
-        {"refused: fidelity", chain(2, 1, 0.3), {"N0", "N1", 0.9, 5.0, {}}, engine, 20, 3},
-        {"refused: propagation", chain(3, 300, 0.9), {"N0", "N2", 0.8, 1.0, {}}, engine, 20, 3},
-        {"refused: zero bound", chain(3, 0, 0.9), {"N0", "N2", 0.8, 0.0, {}}, engine, 20, 3},
-        {"negative purify factor", chain(3, 0, 0.95), {"N0", "N2", 0.9, 20.0, {}}, config_with(-0.1), 300, 8},
-        {"cut-off below the bound", chain(5, 60, 0.97), {"N0", "N4", 0.85, 100.0, {}}, config_with(0.12, 12.0), 300, 4},
-        {"seeds wrap past 2^64", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine, 19, ~std::uint64_t{0} - 4},
-        {"forty hops, keys that read alike", chain(41, 5, 0.99, alike), {"N0", "c", 0.6, 20.0, {}}, engine, 50, 12},
-        {"hop keys that read alike", chain(4, 5, 0.99, {"a", "b->c", "a->b", "c"}), {"a", "c", 0.9, 10.0, {}}, engine, 200, 9},
-        {"parallel links: the first joins", fixtures::network_of({{"A", "B", 10, 0.9}, {"B", "A", 900, 0.6}, {"B", "C", 10, 0.9}}),
-         {"A", "C", 0.8, 50.0, StrategyType::LowestLatency}, engine, 200, 11},
-        {"fallback route", fixtures::network_of({{"A", "B", 100, 0.6}, {"A", "C", 1, 0.8}, {"C", "B", 1, 0.8}}),
-         {"A", "B", 0.7, 50.0, StrategyType::HighestFidelity}, engine, 200, 10},
-        {"unreachable bounds", chain(3, 100, 0.92), {"N0", "N2", 0.8, kInf, {}}, config_with(0.12, kInf), 2, 77},
-        {"zero runs", chain(3, 100, 0.92), {"N0", "N2", 0.8, 10.0, {}}, engine, 0, 0},
-    };
-    for (const auto& s : scenarios) check_against_reference(s);
+    check_against_reference({"forty hops, keys that read alike", chain(41, 5, 0.99, alike), {"N0", "c", 0.6, 20.0, {}}, engine},
+                            50, 12);
+    const fixtures::Scenario repeaters = {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine};
+    check_against_reference(repeaters, 3000, 1);
+    check_against_reference(repeaters, 19, ~std::uint64_t{0} - 4);  // seeds wrap past 2^64
+    check_against_reference(repeaters, 0, 0);
+    check_against_reference({"unreachable bounds", chain(3, 100, 0.92), {"N0", "N2", 0.8, kInf, {}}, config_with(0.12, kInf)},
+                            2, 77);
 
     std::mt19937_64 random(99);
     const double factors[] = {-0.1, 0.0, 0.022, 0.12}, bounds[] = {1.0, 4.0, 10.0, 40.0};
     for (int i = 0; i < 150; ++i) {
         auto [network, request] = fixtures::random_chain(random, bounds[random() % 4]);
         check_against_reference({"random " + std::to_string(i), network, request,
-                                 config_with(factors[random() % 4], random() % 3 ? 5000.0 : 6.0), 40, random()});
+                                 config_with(factors[random() % 4], random() % 3 ? 5000.0 : 6.0)}, 40, random());
     }
+}
+
+TEST_CASE("attempt probabilities and purification of the documented examples") {
+    const struct { double km, fidelity, target, expected, tolerance; } attempts[] = {
+        {50, 0.9, 0.8, 0.95, 1e-15}, {100, 0.7, 0.8, 0.8575, 1e-15}, {0, 0.9, 0.9, 0.98, 0}, {1000, 0.5, 0.9, 0.5081, 1e-4},
+        {kNaN, 0.9, 0.8, 0.5, 0}, {1e9, 0.0, 1.0, 0.5, 0},
+    };
+    for (const auto& a : attempts)
+        CHECK(std::fabs(attempt_success_probability(a.km, a.fidelity, a.target) - a.expected) <= a.tolerance);
+    const struct { double fidelity, factor, expected, tolerance; } purifications[] = {
+        {0.81, 0.12, 0.9855, 1e-4}, {0.9, 0.0, 0.9311, 1e-4}, {0.5, 0.12, 0.745, 1e-3}, {1.0, 0.12, 0.999, 0},
+        {0.0, 0.12, 0.999, 0}, {-0.5, 0.12, 0.5, 0}, {kNaN, 0.12, 0.5, 0}, {0.9, kNaN, 0.999, 0},
+    };
+    for (const auto& p : purifications) CHECK(std::fabs(purify(p.fidelity, p.factor) - p.expected) <= p.tolerance);
 }
 
 CHECK_MAIN()

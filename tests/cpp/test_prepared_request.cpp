@@ -1,7 +1,7 @@
 // A prepared request run under a bound against the timeline run on the same request, and the
 // saturating key-length conversion of key distribution.
-#include <cmath>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -61,27 +61,8 @@ void check_against_timeline(const std::string& name, const QuantumNetwork& netwo
 TEST_CASE("a prepared request runs as the timeline does, under every bound") {
     const auto engine = SimulationConfig::engine_default();
     const std::vector<double> bounds = {100.0, 0.0, -1.0, kNaN, 0.3, 2.5, 7.0, 1e6, kInf};
-    const auto fallback = fixtures::network_of({{"A", "B", 100, 0.6}, {"A", "C", 1, 0.8}, {"C", "B", 1, 0.8}});
-    const struct {
-        const char* name;
-        QuantumNetwork network;
-        EntanglementRequest request;
-        SimulationConfig config;
-    } cases[] = {
-        {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 0.0, StrategyType::HighestFidelity}, engine},
-        {"one link, purified", chain(2, 10, 0.7), {"N0", "N1", 0.8, 0.0, {}}, engine},
-        {"one link at 0.5", chain(2, 10, 0.5), {"N0", "N1", 0.7, 0.0, {}}, engine},
-        {"to itself", chain(2, 1, 0.9), {"N1", "N1", 1.0, 0.0, {}}, engine},
-        {"unknown node", chain(2, 1, 0.9), {"N0", "X", 0.8, 0.0, {}}, engine},
-        {"target out of reach", chain(2, 1, 0.3), {"N0", "N1", 0.9, 0.0, {}}, engine},
-        {"long propagation", chain(3, 300, 0.9), {"N0", "N2", 0.8, 0.0, {}}, engine},
-        {"fallback route", fallback, {"A", "B", 0.7, 0.0, StrategyType::HighestFidelity}, engine},
-        {"negative purify factor", chain(3, 0, 0.95), {"N0", "N2", 0.9, 0.0, {}}, config_with(-0.1)},
-        {"cut-off below the bound", chain(5, 60, 0.97), {"N0", "N4", 0.85, 0.0, {}}, config_with(0.12, 12.0)},
-        {"zero cut-off", chain(2, 0, 0.9), {"N0", "N1", 0.8, 0.0, {}}, config_with(0.12, 0.0)},
-    };
     for (int repeat = 0; repeat < 20; ++repeat)  // fresh loss draws each time
-        for (const auto& c : cases) check_against_timeline(c.name, c.network, c.request, c.config, bounds);
+        for (const auto& s : fixtures::scenarios()) check_against_timeline(s.name, s.network, s.request, s.config, bounds);
     check_against_timeline("to itself, NaN target", chain(2, 1, 0.9), {"N1", "N1", kNaN, 0.0, {}}, engine, {10.0, 0.0, kNaN});
     // The first cycle fails an attempt; the clock then runs to the cycle cap.
     check_against_timeline("unreachable bounds", chain(4, 0, 0.0), {"N0", "N3", 0.99, 0.0, {}}, config_with(0.12, kInf),
@@ -96,23 +77,6 @@ TEST_CASE("a prepared request runs as the timeline does, under every bound") {
         for (double top : {3.0, 20.0, 100.0}) bounds.push_back(std::uniform_real_distribution<double>(0, top)(random));
         check_against_timeline("random " + std::to_string(i), network, request, config, bounds);
     }
-}
-
-TEST_CASE("an interruption ends a prepared request that runs to a far bound") {
-    struct Stop : Interruption {
-        bool requested() override { return true; }
-    } stop;
-    // A route without hops never fails an attempt; a NaN target is never met.
-    const PreparedRequest prepared(chain(1, 0, 0.9), TimelineSettings::from_config(config_with(0.12, kInf)),
-                                   {"N0", "N0", kNaN, 0.0, {}});
-    InterruptionPoll poll(&stop, kWorkPerClockCheck);
-    bool interrupted = false;
-    try {
-        prepared.run(1e15, LossGenerator::for_this_thread(), poll);
-    } catch (const Interrupted&) {
-        interrupted = true;
-    }
-    CHECK(interrupted);
 }
 
 TEST_CASE("an engine reuses a prepared request only for the same request on the same network") {
