@@ -25,10 +25,16 @@ def test_wilson_interval_widens_with_confidence_and_knows_nothing_without_runs()
     assert wilson_interval(0, 0) == (0.0, 1.0)
 
 
-@pytest.mark.parametrize("won, runs, confidence", [(-1, 10, 0.95), (11, 10, 0.95), (1, 10, 0.0), (1, 10, 1.0)])
-def test_wilson_interval_refuses_impossible_counts(won, runs, confidence):
-    with pytest.raises(ValueError):
+@pytest.mark.parametrize("won, runs, confidence, message", [
+    (-1, 10, 0.95, "need 0 <= successes <= runs, got -1 successes in 10 runs"),
+    (11, 10, 0.95, "need 0 <= successes <= runs, got 11 successes in 10 runs"),
+    (1, 10, 0.0, "confidence must lie strictly between 0 and 1, got 0.0"),
+    (1, 10, 1.0, "confidence must lie strictly between 0 and 1, got 1.0"),
+])
+def test_wilson_interval_refuses_impossible_counts(won, runs, confidence, message):
+    with pytest.raises(ValueError) as raised:
         wilson_interval(won, runs, confidence)
+    assert str(raised.value) == message
 
 
 def stats(runs, rate, latency, fidelity, drops=0, heatmap=None):
