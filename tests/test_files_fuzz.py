@@ -222,7 +222,6 @@ def test_valid_documents_survive_load_and_save(folder, data):
         assert b.read() == text
     assert list(json.loads(text)) == [k for k in ("version", "metadata", "nodes", "links", "config", "constraints")
                                       if k in doc]
-    assert vc.validate(saved)["valid"] is True
 
 
 # ---- engine snapshots -----------------------------------------------------------------------
