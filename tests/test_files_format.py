@@ -71,8 +71,6 @@ REJECTED = [
     ("[]", "Invalid type for the document: expected an object, found an array at line 1 column 1"),
     (doc(TWO_NODES, '[{"src": "A", "to": "B", "distance_km": 1, "base_fidelity": 0.9, "generation_rate_hz": 1}]'),
      'Missing required key "from" in a link at line 3 column 98'),
-    (doc(TWO_NODES, one_link(satellite={"visibility": 1.0})),
-     'Missing required key "weather_factor" in satellite at line 3 column 136'),
     (doc(nodes='[{"id": "A", "id": "B"}]'), 'Duplicate key "id" in a node at line 2 column 23'),
     (doc(extra=', "config": {"alpha_loss": 1, "alpha_loss": null}'),
      'Duplicate key "alpha_loss" in config at line 3 column 42'),
