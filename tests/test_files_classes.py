@@ -46,8 +46,6 @@ def test_a_new_file_and_appending_without_checks():
     [
         (vc.VornNode("N1", 1000, 4294967295, NodeType.Ground),
          "VornNode(id='N1', memory=Some(1000.0), capacity=Some(4294967295), type=Some(PyVornNodeType(Ground)))"),
-        (link(distance_km=0.5, base_fidelity=0.876, generation_rate_hz=1e-7),
-         "VornLink(id=\"L1\", src='A', to='B', dist=0.5km, fid=0.88, rate=0.0000001Hz)"),
         (link(id='say "hi"\\\n\r\t\0\x01\x7fé€', src="Ä"),
          "VornLink(id=\"say \\\"hi\\\"\\\\\\n\\r\\t\\0\\u{1}\\u{7f}é€\", src='Ä', to='B', dist=10km, fid=0.90, "
          "rate=1000Hz)"),
