@@ -268,17 +268,13 @@ class TestFailedSave:
 
 
 def test_ctrl_c_stops_a_long_load(tmp_path):
-    path = write_text(tmp_path / "long.vorn", doc_with_filler(8_000_000))
+    # A valid file whose unknown key holds millions of zeros, which the reader checks and skips.
+    path = write_text(tmp_path / "long.vorn", json.dumps(VALID)[:-1] + ', "filler": [' + "0," * 8_000_000 + "0]}")
     done = []
     with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.002):
         vc.load_vorn_file(path)
         done.append(True)
     assert done == []
-
-
-def doc_with_filler(count):
-    """A valid file whose unknown key holds count zeros, which the reader checks and skips."""
-    return json.dumps(VALID)[:-1] + ', "filler": [' + "0," * (count - 1) + "0]}"
 
 
 def test_ctrl_c_stops_a_save_into_a_full_pipe(tmp_path):
