@@ -147,18 +147,17 @@ class TestReaderRejects:
             assert load_error(path) == f"IO error: file is not valid UTF-8 (byte offset {len(head) + offset})"
 
 
-class TestReaderAccepts:
-    def test_values_read_as_written(self, write):
-        f = vc.load_vorn_file(write(doc(
-            '[{"id": "A", "memory_capacity": 4294967295, "memory_lifetime_ms": 1e-400, "x": 1, "x": [2]}, '
-            '{"id": "B", "memory_capacity": -0, "memory_lifetime_ms": -0}]',
-            '[{"from": "A", "src": "B", "to": "B", "distance_km": 10, "base_fidelity": 1, "generation_rate_hz": 25E2}]',
-            extra=', "y": {}, "y": null')))
-        a, b = f.nodes
-        assert (a.memory_capacity, a.memory_lifetime_ms, b.memory_capacity) == (4294967295, 0.0, 0)
-        assert math.copysign(1.0, b.memory_lifetime_ms) == -1.0
-        l = f.links[0]
-        assert (l.src, l.distance_km, l.generation_rate_hz) == ("A", 10.0, 2500.0) and type(l.distance_km) is float
+def test_values_read_as_written(write):
+    f = vc.load_vorn_file(write(doc(
+        '[{"id": "A", "memory_capacity": 4294967295, "memory_lifetime_ms": 1e-400, "x": 1, "x": [2]}, '
+        '{"id": "B", "memory_capacity": -0, "memory_lifetime_ms": -0}]',
+        '[{"from": "A", "src": "B", "to": "B", "distance_km": 10, "base_fidelity": 1, "generation_rate_hz": 25E2}]',
+        extra=', "y": {}, "y": null')))
+    a, b = f.nodes
+    assert (a.memory_capacity, a.memory_lifetime_ms, b.memory_capacity) == (4294967295, 0.0, 0)
+    assert math.copysign(1.0, b.memory_lifetime_ms) == -1.0
+    l = f.links[0]
+    assert (l.src, l.distance_km, l.generation_rate_hz) == ("A", 10.0, 2500.0) and type(l.distance_km) is float
 
 
 class TestWriterLayout:
