@@ -173,13 +173,8 @@ def test_a_repeated_link_key_keeps_its_first_place_and_its_last_value(pair):
     assert pair(first, second)["links_modified"] == ["A->B", "B->C"]
 
 
-@pytest.mark.parametrize(
-    "first, second, message",
-    [
-        pytest.param(BASE, None, "Failed to load b.vorn: IO error: No such file or directory", id="second missing"),
-        pytest.param(changed(version="1.1"), '{"version": "1.0",}',
-                     "Failed to load a.vorn: Unsupported vorn version: 1.1", id="the first failure wins"),
-    ],
-)
-def test_load_failures_are_an_error_entry(pair, first, second, message):
-    assert pair(first, second) == {"error": message}
+def test_load_failures_are_an_error_entry(pair):
+    assert pair(BASE, None) == {"error": "Failed to load b.vorn: IO error: No such file or directory"}
+    # When both fail, the first file's failure is the one reported.
+    assert pair(changed(version="1.1"), '{"version": "1.0",}') == {
+        "error": "Failed to load a.vorn: Unsupported vorn version: 1.1"}

@@ -33,11 +33,6 @@ def listing(directory):
     return sorted(os.listdir(directory))
 
 
-def make_fifo(path):
-    os.mkfifo(path)
-    return str(path)
-
-
 def invalid_and_versioned(version):
     return dict(VALID, version=version, nodes=[{"id": "A"}, {"id": "A"}])  # the version is checked first
 
@@ -46,12 +41,7 @@ def invalid_and_versioned(version):
     "make, detail",
     [
         pytest.param(lambda tmp: str(tmp / "ñ.vorn"), "IO error: No such file or directory", id="missing"),
-        pytest.param(lambda tmp: str(tmp), "IO error: Is a directory", id="directory"),
-        pytest.param(lambda tmp: make_fifo(tmp / "pipe.vorn"), "IO error: not a regular file",
-                     id="a FIFO without a writer is not waited for"),
         pytest.param(lambda tmp: "/dev/zero", "IO error: not a regular file", id="an endless device"),
-        pytest.param(lambda tmp: write_text(tmp / "empty.vorn", ""),
-                     "JSON parse error: The document is empty at line 1 column 1", id="empty"),
         pytest.param(lambda tmp: write_json(tmp / "v.vorn", invalid_and_versioned("1.00")),
                      "Unsupported vorn version: 1.00", id="version compared as text"),
         pytest.param(lambda tmp: write_json(tmp / "v.vorn", invalid_and_versioned("1.0 ")),
@@ -73,25 +63,12 @@ def test_every_entry_point_reports_a_load_failure_whole(tmp_path, make, detail):
     assert vc.diff(path, path) == {"error": message}
 
 
-def test_paths_with_a_nul_character_are_refused(tmp_path):
-    """The system would stop reading the name at the NUL and use another file."""
-    path = write_json(tmp_path / "good.vorn", VALID) + "\0.bak"
-    with pytest.raises(RuntimeError, match="^Failed to load .*: IO error: Invalid argument$"):
-        vc.load_vorn_file(path)
-    with pytest.raises(RuntimeError, match="^IO error: Invalid argument$"):
-        vc.VornFile("net").save(str(tmp_path / "out.vorn") + "\0.bak")
-    assert listing(tmp_path) == ["good.vorn"]
-
-
 class TestSave:
     def test_every_save_function_writes_the_same_text(self, tmp_path):
         f = vc.VornFile("net")
-        assert f.save(str(tmp_path / "method.vorn")) is None
-        assert vc.save_vorn_file_wrapper(f, str(tmp_path / "function.vorn")) is None
-        vc.save(qf=f, filepath=str(tmp_path / "alias.vorn"))
-        for name in ("method.vorn", "function.vorn", "alias.vorn"):
-            assert (tmp_path / name).read_text(encoding="utf-8") == EMPTY_NET
-        assert listing(tmp_path) == ["alias.vorn", "function.vorn", "method.vorn"]
+        assert f.save(str(tmp_path / "a.vorn")) is None and vc.save(qf=f, filepath=str(tmp_path / "b.vorn")) is None
+        assert vc.save_vorn_file_wrapper(f, str(tmp_path / "c.vorn")) is None
+        assert [(tmp_path / name).read_text() for name in listing(tmp_path)] == [EMPTY_NET] * 3
 
     def test_the_old_file_is_replaced_whole_and_an_open_reader_keeps_it(self, tmp_path):
         path = tmp_path / "net.vorn"
@@ -276,9 +253,7 @@ class TestFailedSave:
     @pytest.mark.parametrize(
         "target, message",
         [
-            ("dir", "IO error: Is a directory"),
             ("to-dir", "IO error: Is a directory"),
-            ("missing/net.vorn", "IO error: No such file or directory"),
             ("n" * 251 + ".vorn", "IO error: File name too long"),
             ("loop-a", "IO error: Too many levels of symbolic links"),
             pytest.param("pipe", "IO error: No such device or address", id="a FIFO without a reader"),
@@ -293,17 +268,13 @@ class TestFailedSave:
 
 
 def test_ctrl_c_stops_a_long_load(tmp_path):
-    path = write_text(tmp_path / "long.vorn", doc_with_filler(8_000_000))
+    # A valid file whose unknown key holds millions of zeros, which the reader checks and skips.
+    path = write_text(tmp_path / "long.vorn", json.dumps(VALID)[:-1] + ', "filler": [' + "0," * 8_000_000 + "0]}")
     done = []
     with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.002):
         vc.load_vorn_file(path)
         done.append(True)
     assert done == []
-
-
-def doc_with_filler(count):
-    """A valid file whose unknown key holds count zeros, which the reader checks and skips."""
-    return json.dumps(VALID)[:-1] + ', "filler": [' + "0," * (count - 1) + "0]}"
 
 
 def test_ctrl_c_stops_a_save_into_a_full_pipe(tmp_path):

