@@ -184,7 +184,7 @@ private:
     }
 
     bool fail_at_token(const JsonProblem& problem) {
-        message_ = format_.message(problem);
+        message_ = json_message(problem);
         offset_ = token_start();
         failed_ = true;
         return false;
@@ -421,7 +421,7 @@ JsonReadError located(std::string_view text, std::string message, std::size_t of
 
 }  // namespace
 
-std::string standard_json_message(const JsonProblem& p) {
+std::string json_message(const JsonProblem& p) {
     const std::string key = quoted(p.key);
     switch (p.kind) {
         case JsonProblemKind::Syntax: return std::string(p.detail);
@@ -468,12 +468,12 @@ std::optional<JsonReadError> read_json_into(const JsonFormat& format, std::strin
         offset = parsed.Offset();
         std::string_view library = rapidjson::GetParseError_En(parsed.Code());
         if (!library.empty() && library.back() == '.') library.remove_suffix(1);
-        message = format.message(About(JsonProblemKind::Syntax, {}, library));
+        message = json_message(About(JsonProblemKind::Syntax, {}, library));
     } else if (offset == text.size()) {
         return std::nullopt;
     }
     // The library takes a NUL byte for the end of the input, and reports whatever that makes of it.
-    if (offset < text.size() && text[offset] == '\0') message = format.message(About(JsonProblemKind::NulCharacter));
+    if (offset < text.size() && text[offset] == '\0') message = json_message(About(JsonProblemKind::NulCharacter));
     return located(text, std::move(message), offset);
 }
 

@@ -45,8 +45,8 @@ namespace vorn::files {
 
 enum class JsonKind : std::uint8_t { Text, Float, U32, Enumeration, Record, RecordList, Any };
 
-// What a problem found while reading is about. The reader fills a JsonProblem and the format turns
-// it into the message text (standard_json_message unless the format says otherwise).
+// What a problem found while reading is about. The reader fills a JsonProblem and json_message turns
+// it into the message text.
 enum class JsonProblemKind : std::uint8_t {
     Syntax,                // detail: the JSON library's message, without its full stop
     NulCharacter,          // a NUL byte in the text
@@ -78,12 +78,12 @@ struct JsonProblem {
 // Arrays and objects may nest this many levels (the top-level object is level 1); one more is refused.
 inline constexpr std::size_t kMaxJsonNesting = 128;
 
-// The message texts of the .vorn format, which a new format takes unless it has reasons not to:
+// The message texts of every format:
 //   Invalid type for "nodes": expected an array, found an object
 //   Missing required key "from" in a link
 //   Unknown node_type "Ground", expected one of "ground", "satellite", "repeater"
 // Strings inside messages are quoted with JSON escapes (control characters as \u00XX).
-std::string standard_json_message(const JsonProblem& problem);
+std::string json_message(const JsonProblem& problem);
 
 enum class Presence : bool { Optional, Required };
 inline constexpr Presence kOptional = Presence::Optional;
@@ -134,7 +134,6 @@ struct JsonRecord {
 struct JsonFormat {
     const JsonRecord& root;  // the document: always an object
     AbsentField absent = AbsentField::Omitted;
-    std::string (*message)(const JsonProblem&) = standard_json_message;
 };
 
 namespace json_detail {
