@@ -25,34 +25,28 @@ def write_text(path, text):
     return str(path)
 
 
-def write_json(path, doc):
-    return write_text(path, json.dumps(doc))
-
-
 def listing(directory):
     return sorted(os.listdir(directory))
 
 
-def invalid_and_versioned(version):
-    return dict(VALID, version=version, nodes=[{"id": "A"}, {"id": "A"}])  # the version is checked first
+def save_net(path="net.vorn"):
+    vc.VornFile("net").save(str(path))
 
 
-@pytest.mark.parametrize(
-    "make, detail",
-    [
-        pytest.param(lambda tmp: str(tmp / "ñ.vorn"), "IO error: No such file or directory", id="missing"),
-        pytest.param(lambda tmp: "/dev/zero", "IO error: not a regular file", id="an endless device"),
-        pytest.param(lambda tmp: write_json(tmp / "v.vorn", invalid_and_versioned("1.00")),
-                     "Unsupported vorn version: 1.00", id="version compared as text"),
-        pytest.param(lambda tmp: write_json(tmp / "v.vorn", invalid_and_versioned("1.0 ")),
-                     "Unsupported vorn version: 1.0 ", id="version compared whole"),
-        pytest.param(lambda tmp: write_json(tmp / "v.vorn", invalid_and_versioned("1.0\0beta")),
-                     "Unsupported vorn version: 1.0\0beta", id="a NUL character in the text"),
-        pytest.param(lambda tmp: write_text(tmp / "v.vorn", '{"version": "2.0", "metadata": {"name": "n"}, "nodes": []}'),
-                     'JSON parse error: Missing required key "links" in the document at line 1 column 58',
-                     id="parsing before the version"),
-    ],
-)
+def versioned(tmp, version):  # in an invalid network: the version is checked first
+    return write_text(tmp / "v.vorn", json.dumps(dict(VALID, version=version, nodes=[{"id": "A"}, {"id": "A"}])))
+
+
+@pytest.mark.parametrize("make, detail", [
+    pytest.param(lambda tmp: str(tmp / "ñ.vorn"), "IO error: No such file or directory", id="missing"),
+    pytest.param(lambda tmp: "/dev/zero", "IO error: not a regular file", id="an endless device"),
+    pytest.param(lambda tmp: versioned(tmp, "1.00"), "Unsupported vorn version: 1.00", id="compared as text"),
+    pytest.param(lambda tmp: versioned(tmp, "1.0 "), "Unsupported vorn version: 1.0 ", id="compared whole"),
+    pytest.param(lambda tmp: versioned(tmp, "1.0\0beta"), "Unsupported vorn version: 1.0\0beta", id="with a NUL"),
+    pytest.param(lambda tmp: write_text(tmp / "v.vorn", '{"version": "2.0", "metadata": {"name": "n"}, "nodes": []}'),
+                 'JSON parse error: Missing required key "links" in the document at line 1 column 58',
+                 id="parsing before the version"),
+])
 def test_every_entry_point_reports_a_load_failure_whole(tmp_path, make, detail):
     path = make(tmp_path)
     message = f"Failed to load {path}: {detail}"
@@ -74,10 +68,9 @@ class TestSave:
         path = tmp_path / "net.vorn"
         path.write_text("x" * 10_000)
         with open(path) as reader:
-            vc.VornFile("net").save(str(path))
+            save_net(path)
             assert reader.read() == "x" * 10_000
-        assert path.read_text() == EMPTY_NET
-        assert listing(tmp_path) == ["net.vorn"]
+        assert path.read_text() == EMPTY_NET and listing(tmp_path) == ["net.vorn"]
 
     def test_permissions_kept_when_replacing_and_from_the_umask_when_new(self, tmp_path):
         old = tmp_path / "old.vorn"
@@ -85,8 +78,8 @@ class TestSave:
         old.chmod(0o604)
         mask = os.umask(0o027)
         try:
-            vc.VornFile("net").save(str(old))
-            vc.VornFile("net").save(str(tmp_path / "new.vorn"))
+            save_net(old)
+            save_net(tmp_path / "new.vorn")
         finally:
             os.umask(mask)
         assert stat.S_IMODE(old.stat().st_mode) == 0o604
@@ -94,41 +87,38 @@ class TestSave:
 
     def test_a_symbolic_link_is_followed_to_its_target_even_a_missing_one(self, tmp_path):
         (tmp_path / "real").mkdir()
-        target = tmp_path / "real" / "net.vorn"
-        target.write_text("old")
-        link = tmp_path / "link.vorn"
+        (tmp_path / "real" / "net.vorn").write_text("old")
+        link, dangling = tmp_path / "link.vorn", tmp_path / "dangling.vorn"
         link.symlink_to(os.path.join("real", "net.vorn"))
-        dangling = tmp_path / "dangling.vorn"
         dangling.symlink_to(tmp_path / "new.vorn")
-        vc.VornFile("net").save(str(link))
-        vc.VornFile("net").save(str(dangling))
-        assert link.is_symlink() and os.readlink(link) == os.path.join("real", "net.vorn")
-        assert dangling.is_symlink() and target.read_text() == (tmp_path / "new.vorn").read_text() == EMPTY_NET
+        save_net(link)
+        save_net(dangling)
+        assert link.is_symlink() and os.readlink(link) == os.path.join("real", "net.vorn") and dangling.is_symlink()
+        assert (tmp_path / "real" / "net.vorn").read_text() == (tmp_path / "new.vorn").read_text() == EMPTY_NET
         assert listing(tmp_path / "real") == ["net.vorn"]
         assert listing(tmp_path) == ["dangling.vorn", "link.vorn", "new.vorn", "real"]
 
     def test_a_relative_name_at_the_file_system_limit(self, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)
         name = "n" * 250 + ".vorn"
-        vc.VornFile("net").save(name)
-        assert listing(tmp_path) == [name]
-        assert vc.load_vorn_file(name).metadata.name == "net"
+        save_net(name)
+        assert listing(tmp_path) == [name] and vc.load_vorn_file(name).metadata.name == "net"
 
     def test_a_file_with_two_names_is_written_in_place(self, tmp_path):
         first, second = tmp_path / "a.vorn", tmp_path / "b.vorn"
         first.write_text("old")
         os.link(first, second)
-        vc.VornFile("net").save(str(first))
+        save_net(first)
         assert second.read_text() == EMPTY_NET and os.path.samefile(first, second)
         assert listing(tmp_path) == ["a.vorn", "b.vorn"]
 
     def test_devices_and_pipes_are_written_in_place(self, tmp_path):
-        vc.VornFile("net").save("/dev/null")
+        save_net("/dev/null")
         fifo = tmp_path / "pipe.vorn"
         os.mkfifo(fifo)
         reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
         try:
-            vc.VornFile("net").save(str(fifo))
+            save_net(fifo)
             assert os.read(reader, 1000).decode() == EMPTY_NET
         finally:
             os.close(reader)
@@ -150,7 +140,7 @@ class TestSave:
         path.write_text("old")
         os.chown(path, 1234, 5678)
         path.chmod(0o4640)
-        vc.VornFile("net").save(str(path))
+        save_net(path)
         info = path.stat()
         assert (info.st_uid, info.st_gid, stat.S_IMODE(info.st_mode)) == (1234, 5678, 0o4640)
         assert path.read_text() == EMPTY_NET
@@ -180,91 +170,55 @@ def as_another_user(folder, action):
     return message or None
 
 
-def save_empty_net():
-    vc.VornFile("net").save("net.vorn")
+ROOT = os.geteuid() == 0
+AS_ROOT = pytest.mark.skipif(not ROOT, reason="a file of another user needs root to make")
 
 
-NOBODY = 65534 if os.geteuid() == 0 else os.geteuid()
+# Each case is one that a write through a temporary file and a rename would refuse or get wrong.
+@pytest.mark.parametrize("owner, mode, folder_mode, error, same_inode", [
+    pytest.param("nobody", 0o644, 0o555, None, True, id="a writable file in a directory that takes no new file"),
+    pytest.param("nobody", 0o644, 0o333, None, False, id="a directory that cannot be opened to sync the rename"),
+    pytest.param("root", 0o444, 0o777, "IO error: Permission denied", True, id="a file nobody may not write"),
+    pytest.param("root", 0o666, 0o777, None, True, id="a writable file of another user", marks=AS_ROOT),
+])
+def test_save_where_renaming_cannot(tmp_path, owner, mode, folder_mode, error, same_inode):
+    path = tmp_path / "net.vorn"
+    path.write_text("old")
+    if ROOT:
+        os.chown(path, *(2 * [65534 if owner == "nobody" else 0]))
+    path.chmod(mode)
+    before = path.stat()
+    tmp_path.chmod(folder_mode)
+    try:
+        assert as_another_user(tmp_path, save_net) == error
+    finally:
+        tmp_path.chmod(0o755)
+    after = path.stat()
+    assert path.read_text() == ("old" if error else EMPTY_NET) and listing(tmp_path) == ["net.vorn"]
+    assert (after.st_ino == before.st_ino, after.st_uid) == (same_inode, before.st_uid)
 
 
-class TestSaveWhereRenamingCannot:
-    """Each case is one that a write through a temporary file and a rename would refuse or get wrong."""
+@pytest.mark.parametrize("target, message", [
+    ("to-dir", "IO error: Is a directory"), ("n" * 251 + ".vorn", "IO error: File name too long"),
+    ("loop-a", "IO error: Too many levels of symbolic links"),
+    pytest.param("pipe", "IO error: No such device or address", id="a FIFO without a reader"),
+])
+def test_a_failed_save_changes_nothing(tmp_path, target, message):
+    (tmp_path / "dir").mkdir()
+    (tmp_path / "dir" / "inside.txt").write_text("keep")
+    (tmp_path / "to-dir").symlink_to(tmp_path / "dir")
+    (tmp_path / "loop-a").symlink_to("loop-b")
+    (tmp_path / "loop-b").symlink_to("loop-a")
+    os.mkfifo(tmp_path / "pipe")
 
-    @pytest.fixture
-    def folder(self, tmp_path):
-        folder = tmp_path / "folder"
-        folder.mkdir()
-        (folder / "net.vorn").write_text("old")
-        os.chown(folder / "net.vorn", NOBODY, NOBODY)
-        yield folder
-        folder.chmod(0o755)
+    def snapshot():
+        return sorted((str(p.relative_to(tmp_path)), p.is_symlink()) for p in tmp_path.rglob("*")), \
+            (tmp_path / "dir" / "inside.txt").read_text()
 
-    def test_a_writable_file_in_a_directory_that_takes_no_new_file(self, folder):
-        inode = (folder / "net.vorn").stat().st_ino
-        folder.chmod(0o555)
-        assert as_another_user(folder, save_empty_net) is None
-        assert (folder / "net.vorn").read_text() == EMPTY_NET and (folder / "net.vorn").stat().st_ino == inode
-        assert listing(folder) == ["net.vorn"]
-
-    def test_a_directory_that_cannot_be_synced_after_the_rename(self, folder):
-        inode = (folder / "net.vorn").stat().st_ino
-        folder.chmod(0o333)  # no reading: it cannot be opened to sync it
-        assert as_another_user(folder, save_empty_net) is None
-        folder.chmod(0o755)
-        assert (folder / "net.vorn").read_text() == EMPTY_NET and (folder / "net.vorn").stat().st_ino != inode
-        assert listing(folder) == ["net.vorn"]
-
-    def test_a_file_this_user_may_not_write_is_refused_not_replaced(self, folder):
-        path = folder / "net.vorn"
-        if os.geteuid() == 0:
-            os.chown(path, 0, 0)  # root's, for nobody
-        path.chmod(0o444)
-        folder.chmod(0o777)
-        assert as_another_user(folder, save_empty_net) == "IO error: Permission denied"
-        assert path.read_text() == "old" and listing(folder) == ["net.vorn"]
-
-    @pytest.mark.skipif(os.geteuid() != 0, reason="a file of another user needs root to make")
-    def test_a_writable_file_of_another_user(self, folder):
-        path = folder / "net.vorn"
-        os.chown(path, 0, 0)
-        path.chmod(0o666)
-        folder.chmod(0o777)
-        inode = path.stat().st_ino
-        assert as_another_user(folder, save_empty_net) is None
-        assert path.read_text() == EMPTY_NET and path.stat().st_ino == inode and path.stat().st_uid == 0
-        assert listing(folder) == ["net.vorn"]
-
-
-class TestFailedSave:
-    @pytest.fixture
-    def tree(self, tmp_path):
-        (tmp_path / "dir").mkdir()
-        (tmp_path / "dir" / "inside.txt").write_text("keep")
-        (tmp_path / "to-dir").symlink_to(tmp_path / "dir")
-        (tmp_path / "loop-a").symlink_to("loop-b")
-        (tmp_path / "loop-b").symlink_to("loop-a")
-        os.mkfifo(tmp_path / "pipe")
-        return tmp_path
-
-    def snapshot(self, root):
-        entries = sorted((str(p.relative_to(root)), p.is_symlink()) for p in root.rglob("*"))
-        return entries, (root / "dir" / "inside.txt").read_text()
-
-    @pytest.mark.parametrize(
-        "target, message",
-        [
-            ("to-dir", "IO error: Is a directory"),
-            ("n" * 251 + ".vorn", "IO error: File name too long"),
-            ("loop-a", "IO error: Too many levels of symbolic links"),
-            pytest.param("pipe", "IO error: No such device or address", id="a FIFO without a reader"),
-        ],
-    )
-    def test_nothing_changes(self, tree, target, message):
-        before = self.snapshot(tree)
-        with pytest.raises(RuntimeError) as raised:
-            vc.VornFile("net").save(str(tree / target))
-        assert str(raised.value) == message
-        assert self.snapshot(tree) == before
+    before = snapshot()
+    with pytest.raises(RuntimeError) as raised:
+        save_net(tmp_path / target)
+    assert str(raised.value) == message and snapshot() == before
 
 
 def test_ctrl_c_stops_a_long_load(tmp_path):
@@ -291,13 +245,13 @@ def test_ctrl_c_stops_a_save_into_a_full_pipe(tmp_path):
         os.close(reader)
 
 
+def network(engine):
+    context = engine.simulate("A", "B", 0.5, 100.0, 1, seed=1)._context
+    return context.nodes, context.links
+
+
 def test_engine_bridge(tmp_path):
-    path = write_json(tmp_path / "net.vorn", dict(VALID, config={}))
-
-    def network(engine):
-        context = engine.simulate("A", "B", 0.5, 100.0, 1, seed=1)._context
-        return context.nodes, context.links
-
+    path = write_text(tmp_path / "net.vorn", json.dumps(dict(VALID, config={})))
     expected = ([("A", 1.5), ("B", 1.0)], [("A", "B", 10.0, 0.9, 100.0)])
     assert network(vc.from_vorn_file(path)) == expected
     engine = vc.VornEngine()
@@ -315,8 +269,8 @@ def test_engine_bridge(tmp_path):
 
 
 def test_calls_keep_reference_counts(tmp_path):
-    good = write_json(tmp_path / "good.vorn", VALID)
-    bad = write_json(tmp_path / "bad.vorn", dict(VALID, links=[]))
+    good = write_text(tmp_path / "good.vorn", json.dumps(VALID))
+    bad = write_text(tmp_path / "bad.vorn", json.dumps(dict(VALID, links=[])))
     out, blocked = str(tmp_path / "out.vorn"), str(tmp_path / "good.vorn" / "x.vorn")
     held, engine = object(), vc.VornEngine()
     f = vc.load_vorn_file(good)
