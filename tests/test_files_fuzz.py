@@ -1,9 +1,5 @@
 """Generated .vorn documents and engine snapshots: damaged ones load or fail cleanly, valid ones survive load and
-save unchanged.
-
-Hypothesis drives the generation; the example counts are kept small because the suite also runs under the
-address sanitizer. VORN_FUZZ_EXAMPLES=5000 makes a longer hunt.
-"""
+save unchanged. Few examples by default (the suite also runs sanitized); VORN_FUZZ_EXAMPLES=5000 hunts longer."""
 import json
 import math
 import os
@@ -36,7 +32,10 @@ def write(folder, data, name="doc.vorn"):
     return path
 
 
-# ---- documents ------------------------------------------------------------------------------
+def read(folder, name):
+    with open(os.path.join(folder, name), "rb") as handle:
+        return handle.read()
+
 
 characters = st.characters(blacklist_categories=("Cs",))
 texts = st.text(characters, max_size=6)
@@ -113,8 +112,6 @@ def layouts(draw, doc):
                       ensure_ascii=draw(st.booleans()))
 
 
-# ---- damage ---------------------------------------------------------------------------------
-
 TOKENS = [b"null", b"true", b"1e400", b"-0", b"4294967296", b"4.0", b"-1", b'"\\ud800"', b'"\\udc00"', b",", b":", b"{",
           b"}", b"[", b"]", b'"', b"\\", b"\0", b"\xef\xbb\xbf", b"\xff", b"\xed\xa0\x80", b'"Ground"', b'"1.0"', b'"id"',
           b"NaN", b"\n", b"\r\n", b"1" * 40, b"1e-400", b'"fiber"', b'"Satellite"']
@@ -165,10 +162,8 @@ def test_documents_load_or_fail_cleanly(folder, data):
     try:
         loaded = vc.load_vorn_file(path)
     except RuntimeError as error:
-        prefix = f"Failed to load {path}: "
-        assert str(error).startswith(prefix)
-        detail = str(error)[len(prefix):]
-        assert detail.startswith(FAILURE_KINDS), detail
+        detail = str(error).removeprefix(f"Failed to load {path}: ")
+        assert detail.startswith(FAILURE_KINDS), detail  # and so the prefix was there
         event(POSITION.sub("", detail)[:40])
         if detail.startswith("JSON parse error: "):
             check_position(detail, data)
@@ -184,8 +179,6 @@ def test_documents_load_or_fail_cleanly(folder, data):
         (l["from"], l["to"], float(l["distance_km"]), float(l["base_fidelity"]), float(l["generation_rate_hz"]))
         for l in doc["links"]]
 
-
-# ---- round trip -----------------------------------------------------------------------------
 
 def fields(f):
     """Every value a file holds; floats with their sign, so that -0.0 differs from 0.0."""
@@ -211,20 +204,15 @@ def test_valid_documents_survive_load_and_save(folder, data):
     assert [(l.id, l.distance_km) for l in first.links] == [(l.get("id") or "", l["distance_km"]) for l in doc["links"]]
     assert [n.memory_lifetime_ms for n in first.nodes] == [n.get("memory_lifetime_ms") for n in doc["nodes"]]
 
-    saved = os.path.join(folder, "saved.vorn")
-    again = os.path.join(folder, "again.vorn")
-    first.save(saved)
-    second = vc.load_vorn_file(saved)
+    first.save(os.path.join(folder, "saved.vorn"))
+    second = vc.load_vorn_file(os.path.join(folder, "saved.vorn"))
     assert fields(second) == fields(first)
-    second.save(again)
-    with open(saved, "rb") as a, open(again, "rb") as b:
-        text = a.read()
-        assert b.read() == text
+    second.save(os.path.join(folder, "again.vorn"))
+    text = read(folder, "saved.vorn")
+    assert read(folder, "again.vorn") == text
     assert list(json.loads(text)) == [k for k in ("version", "metadata", "nodes", "links", "config", "constraints")
                                       if k in doc]
 
-
-# ---- engine snapshots -----------------------------------------------------------------------
 
 def snapshot_documents():
     conditions = record({"visibility": any_float, "weatherFactor": any_float}, {})
@@ -262,9 +250,7 @@ def test_snapshots_load_or_leave_the_engine_alone(folder, data):
         return
     event("loaded")
     doc = json.loads(data.decode("utf-8"), parse_constant=refuse)
-    nodes = {}
-    for node in doc["nodes"]:
-        nodes[node["id"]] = float(node["memoryLifetimeT2"])  # the first place, the last value
+    nodes = {node["id"]: float(node["memoryLifetimeT2"]) for node in doc["nodes"]}  # the first place, the last value
     assert engine_network(engine) == (list(nodes.items()), [
         (l["fromNode"], l["to"], float(l["distanceKm"]), float(l["baseFidelity"]), float(l["generationRateHz"]),
          "LinkType." + (l.get("linkType") or "Fiber")) for l in doc["links"]])
@@ -275,12 +261,9 @@ def test_snapshots_load_or_leave_the_engine_alone(folder, data):
 def test_snapshots_survive_load_and_save(folder, data):
     first, second = vc.VornEngine(), vc.VornEngine()
     vc.load_topology(first, write(folder, data.draw(layouts(data.draw(snapshot_documents()))), "source.json"))
-    saved, again = os.path.join(folder, "saved.json"), os.path.join(folder, "again.json")
-    vc.save_topology(first, saved)
-    vc.load_topology(second, saved)
-    vc.save_topology(second, again)
-    with open(saved, "rb") as a, open(again, "rb") as b:
-        text = a.read()
-        assert b.read() == text
+    vc.save_topology(first, os.path.join(folder, "saved.json"))
+    vc.load_topology(second, os.path.join(folder, "saved.json"))
+    vc.save_topology(second, os.path.join(folder, "again.json"))
+    assert read(folder, "again.json") == read(folder, "saved.json")
     assert vc.diff_topologies(first.snapshot(), second.snapshot()).summary.endswith(
         "0 nodes added, 0 nodes removed, 0 nodes modified. 0 links added, 0 links removed, 0 links modified.")
