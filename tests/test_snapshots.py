@@ -131,24 +131,23 @@ def test_an_unreadable_path_leaves_the_network_as_it_was(engine, tmp_path, monke
 
 
 def test_ctrl_c_during_a_long_load_leaves_the_network_as_it_was(engine, tmp_path):
-    path = tmp_path / "long.json"
-    path.write_text(document()[:-1] + ', "filler": [' + "0," * 8_000_000 + "0]}")
+    (tmp_path / "long.json").write_text(document()[:-1] + ', "filler": [' + "0," * 8_000_000 + "0]}")
     before = network(engine)
     with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.002):
-        vc.load_topology(engine, str(path))
+        vc.load_topology(engine, str(tmp_path / "long.json"))
     assert network(engine) == before
+
+
+WRITE = "Failed to write topology file: "
 
 
 @pytest.mark.parametrize("save, message", [
     (lambda engine, tmp: vc.save_topology(vc.VornEngine(), str(tmp / "s.json")), "No network topology to save"),
     (lambda engine, tmp: vc.VornEngine().snapshot(), "No network topology to save"),
-    (lambda engine, tmp: vc.save_topology(engine, "/dev/full"),
-     "Failed to write topology file: No space left on device"),
-    (lambda engine, tmp: vc.save_topology(engine, str(tmp)), "Failed to write topology file: Is a directory"),
-    (lambda engine, tmp: vc.save_topology(engine, str(tmp / "a" / "s.json")),
-     "Failed to write topology file: No such file or directory"),
-    (lambda engine, tmp: vc.save_topology(engine, str(tmp / "s.json\0")),
-     "Failed to write topology file: Invalid argument"),
+    (lambda engine, tmp: vc.save_topology(engine, "/dev/full"), WRITE + "No space left on device"),
+    (lambda engine, tmp: vc.save_topology(engine, str(tmp)), WRITE + "Is a directory"),
+    (lambda engine, tmp: vc.save_topology(engine, str(tmp / "a" / "s.json")), WRITE + "No such file or directory"),
+    (lambda engine, tmp: vc.save_topology(engine, str(tmp / "s.json\0")), WRITE + "Invalid argument"),
 ])
 def test_a_failed_save_writes_nothing(engine, tmp_path, save, message):
     with pytest.raises(RuntimeError) as raised:
@@ -158,8 +157,7 @@ def test_a_failed_save_writes_nothing(engine, tmp_path, save, message):
 
 
 def test_a_failed_save_leaves_the_old_file_whole(engine, tmp_path):
-    """A child whose files cannot grow past 100 bytes runs out of room midway, as on a full disk."""
-    def limit():
+    def limit():  # a child whose files cannot grow past 100 bytes runs out of room midway, as on a full disk
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         resource.setrlimit(resource.RLIMIT_FSIZE, (100, 100))
 
@@ -168,17 +166,16 @@ def test_a_failed_save_leaves_the_old_file_whole(engine, tmp_path):
     script = ("import sys, vorn_core as vc; e = vc.VornEngine(); e.define_network([vc.NodeDefinition('A', 1.0)], []);"
               "vc.save_topology(e, sys.argv[1])")
     run = subprocess.run([sys.executable, "-c", script, str(path)], preexec_fn=limit, capture_output=True, text=True)
-    assert run.stderr.endswith("RuntimeError: Failed to write topology file: File too large\n")
+    assert run.stderr.endswith(f"RuntimeError: {WRITE}File too large\n")
     assert path.read_text() == "old" * 1000 and os.listdir(tmp_path) == ["s.json"]
     tmp_path.chmod(0o555)
     try:
-        assert as_another_user(tmp_path, lambda: vc.save_topology(engine, "new.json")) == \
-            "Failed to write topology file: Permission denied"
+        assert as_another_user(tmp_path, lambda: vc.save_topology(engine, "new.json")) == WRITE + "Permission denied"
     finally:
         tmp_path.chmod(0o755)
 
 
-def snapshot_of(name, nodes, links):
+def snapshot_of(name, nodes, links):  # with nodes and links as given, repeats too
     snapshot = vc.VornEngine()
     snapshot.define_network([], [])
     snapshot = snapshot.snapshot(name)
