@@ -7,17 +7,9 @@ import re
 import pytest
 
 import vorn_core as vc
+from test_files_io import EMPTY_NET
 
 DATA = os.path.join(os.path.dirname(__file__), "data", "vorn")
-
-EMPTY_NET = """{
-  "version": "1.0",
-  "metadata": {
-    "name": "net"
-  },
-  "nodes": [],
-  "links": []
-}"""
 
 
 def doc(nodes="[]", links="[]", extra=""):
@@ -168,30 +160,21 @@ class TestWriterLayout:
         f.extensions = {"custom": {"b": 1, "a": 2}}
         assert saved_text(f) == EMPTY_NET[:-2] + ',\n  "config": {},\n  "constraints": {}\n}'
 
-    def test_nan_is_written_as_null_and_then_no_longer_reads(self, tmp_path):
+    def test_nan_is_written_as_null_and_then_no_longer_reads(self, saved_text, tmp_path):
         f = vc.VornFile("net")
         f.add_node("A", math.inf)
         f.add_node("B")
         f.add_link("L1", "A", "B", math.nan, 0.9, 1000.0)
-        path = str(tmp_path / "nan.vorn")
-        f.save(path)
-        with open(path) as handle:
-            lines = handle.read().splitlines()
+        lines = saved_text(f).splitlines()
         assert '      "memory_lifetime_ms": null' in lines
         null_line = lines.index('      "distance_km": null,') + 1
-        with pytest.raises(RuntimeError) as raised:
-            vc.load_vorn_file(path)
-        assert str(raised.value) == (
-            f'Failed to load {path}: JSON parse error: Null is not allowed for required key "distance_km" '
-            f"at line {null_line} column 22")
+        assert load_error(str(tmp_path / "out.vorn")) == \
+            f'JSON parse error: Null is not allowed for required key "distance_km" at line {null_line} column 22'
 
-    def test_strings_are_escaped_and_non_ascii_is_raw(self, tmp_path):
+    def test_strings_are_escaped_and_non_ascii_is_raw(self, saved_text, tmp_path):
         f = vc.VornFile('q"b\\s/\n\t\x01\x7fé€𝄞\0')
-        path = tmp_path / "s.vorn"
-        f.save(str(path))
-        raw = path.read_bytes()
-        assert b'"name": "q\\"b\\\\s/\\n\\t\\u0001\x7f\xc3\xa9\xe2\x82\xac\xf0\x9d\x84\x9e\\u0000"' in raw
-        assert vc.load_vorn_file(str(path)).metadata.name == 'q"b\\s/\n\t\x01\x7fé€𝄞\0'
+        assert '"name": "q\\"b\\\\s/\\n\\t\\u0001\x7fé€𝄞\\u0000"' in saved_text(f)  # raw UTF-8
+        assert vc.load_vorn_file(str(tmp_path / "out.vorn")).metadata.name == 'q"b\\s/\n\t\x01\x7fé€𝄞\0'
 
 
 def test_a_loaded_file_saves_in_the_writer_layout(saved_text):
