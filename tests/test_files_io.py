@@ -17,6 +17,7 @@ VALID = {
     "links": [{"from": "A", "to": "B", "distance_km": 10, "base_fidelity": 0.9, "generation_rate_hz": 100}],
 }
 
+ROOT, NOBODY = os.geteuid() == 0, 65534
 EMPTY_NET = '{\n  "version": "1.0",\n  "metadata": {\n    "name": "net"\n  },\n  "nodes": [],\n  "links": []\n}'
 
 
@@ -72,18 +73,22 @@ class TestSave:
             assert reader.read() == "x" * 10_000
         assert path.read_text() == EMPTY_NET and listing(tmp_path) == ["net.vorn"]
 
-    def test_permissions_kept_when_replacing_and_from_the_umask_when_new(self, tmp_path):
+    def test_mode_owner_and_group_kept_when_replacing_and_the_umask_applied_when_new(self, tmp_path):
         old = tmp_path / "old.vorn"
         old.write_text("old")
-        old.chmod(0o604)
+        if ROOT:
+            os.chown(old, 1234, 5678)
+        old.chmod(0o4604)
+        before = old.stat()
         mask = os.umask(0o027)
         try:
             save_net(old)
             save_net(tmp_path / "new.vorn")
         finally:
             os.umask(mask)
-        assert stat.S_IMODE(old.stat().st_mode) == 0o604
-        assert stat.S_IMODE((tmp_path / "new.vorn").stat().st_mode) == 0o640
+        after = old.stat()
+        assert (after.st_uid, after.st_gid, stat.S_IMODE(after.st_mode)) == (before.st_uid, before.st_gid, 0o4604)
+        assert stat.S_IMODE((tmp_path / "new.vorn").stat().st_mode) == 0o640 and old.read_text() == EMPTY_NET
 
     def test_a_symbolic_link_is_followed_to_its_target_even_a_missing_one(self, tmp_path):
         (tmp_path / "real").mkdir()
@@ -134,17 +139,6 @@ class TestSave:
             assert os.fstat(stdout.fileno()).st_ino == out.stat().st_ino
         assert out.read_text() == EMPTY_NET and listing(tmp_path) == ["out.txt"]
 
-    @pytest.mark.skipif(os.geteuid() != 0, reason="giving a file to another user needs root")
-    def test_owner_and_group_are_kept(self, tmp_path):
-        path = tmp_path / "net.vorn"
-        path.write_text("old")
-        os.chown(path, 1234, 5678)
-        path.chmod(0o4640)
-        save_net(path)
-        info = path.stat()
-        assert (info.st_uid, info.st_gid, stat.S_IMODE(info.st_mode)) == (1234, 5678, 0o4640)
-        assert path.read_text() == EMPTY_NET
-
 
 def as_another_user(folder, action):
     """Runs action() in folder from a child process, as the user nobody when this process is root (whose writes no
@@ -155,9 +149,9 @@ def as_another_user(folder, action):
         message = b""
         try:
             os.chdir(folder)
-            if os.geteuid() == 0:
-                os.setgid(65534)
-                os.setuid(65534)
+            if ROOT:
+                os.setgid(NOBODY)
+                os.setuid(NOBODY)
             action()
         except BaseException as error:
             message = str(error).encode()
@@ -170,22 +164,21 @@ def as_another_user(folder, action):
     return message or None
 
 
-ROOT = os.geteuid() == 0
 AS_ROOT = pytest.mark.skipif(not ROOT, reason="a file of another user needs root to make")
 
 
 # Each case is one that a write through a temporary file and a rename would refuse or get wrong.
 @pytest.mark.parametrize("owner, mode, folder_mode, error, same_inode", [
-    pytest.param("nobody", 0o644, 0o555, None, True, id="a writable file in a directory that takes no new file"),
-    pytest.param("nobody", 0o644, 0o333, None, False, id="a directory that cannot be opened to sync the rename"),
-    pytest.param("root", 0o444, 0o777, "IO error: Permission denied", True, id="a file nobody may not write"),
-    pytest.param("root", 0o666, 0o777, None, True, id="a writable file of another user", marks=AS_ROOT),
+    pytest.param(NOBODY, 0o644, 0o555, None, True, id="a writable file in a directory that takes no new file"),
+    pytest.param(NOBODY, 0o644, 0o333, None, False, id="a directory that cannot be opened to sync the rename"),
+    pytest.param(0, 0o444, 0o777, "IO error: Permission denied", True, id="a file nobody may not write"),
+    pytest.param(0, 0o666, 0o777, None, True, id="a writable file of another user", marks=AS_ROOT),
 ])
 def test_save_where_renaming_cannot(tmp_path, owner, mode, folder_mode, error, same_inode):
     path = tmp_path / "net.vorn"
     path.write_text("old")
     if ROOT:
-        os.chown(path, *(2 * [65534 if owner == "nobody" else 0]))
+        os.chown(path, owner, owner)
     path.chmod(mode)
     before = path.stat()
     tmp_path.chmod(folder_mode)
