@@ -22,36 +22,25 @@ TWO_NODES = '[{"id": "A"}, {"id": "B"}]'
 
 
 def one_link(**fields):
-    values = {"from": "A", "to": "B", "distance_km": 1.0, "base_fidelity": 0.9, "generation_rate_hz": 1.0}
-    values.update(fields)
+    values = {"from": "A", "to": "B", "distance_km": 1.0, "base_fidelity": 0.9, "generation_rate_hz": 1.0, **fields}
     return "[" + json.dumps({k: v for k, v in values.items() if v is not ...}) + "]"
 
 
-@pytest.fixture
-def write(tmp_path):
-    def write(text):
-        path = tmp_path / "t.vorn"
-        path.write_bytes(text if isinstance(text, bytes) else text.encode())
-        return str(path)
-
-    return write
+def write(folder, text):
+    (folder / "t.vorn").write_bytes(text if isinstance(text, bytes) else text.encode())
+    return str(folder / "t.vorn")
 
 
 def load_error(path):
     """The text after "Failed to load <path>: " of a file that fails to load."""
     with pytest.raises(RuntimeError) as raised:
         vc.load_vorn_file(path)
-    assert str(raised.value).startswith(f"Failed to load {path}: ")
-    return str(raised.value)[len(f"Failed to load {path}: "):]
+    return str(raised.value).removeprefix(f"Failed to load {path}: ")
 
 
-@pytest.fixture
-def saved_text(tmp_path):
-    def saved_text(f):
-        f.save(str(tmp_path / "out.vorn"))
-        return (tmp_path / "out.vorn").read_bytes().decode()
-
-    return saved_text
+def saved_text(folder, f):
+    f.save(str(folder / "out.vorn"))
+    return (folder / "out.vorn").read_bytes().decode()
 
 
 U32_MESSAGE = ('Invalid value for "memory_capacity": expected an integer from 0 to 4294967295 '
@@ -105,42 +94,41 @@ REQUIRED = {(): ("the document", "version metadata nodes links"), ("metadata",):
 
 class TestReaderRejects:
     @pytest.mark.parametrize("text, message", REJECTED, ids=[m.split(" at line")[0][:60] for _, m in REJECTED])
-    def test_message_names_the_problem_and_its_position(self, write, text, message):
-        assert load_error(write(text)) == "JSON parse error: " + message
+    def test_message_names_the_problem_and_its_position(self, tmp_path, text, message):
+        assert load_error(write(tmp_path, text)) == "JSON parse error: " + message
 
     @pytest.mark.parametrize("where, key", [(w, k) for w, (_, keys) in REQUIRED.items() for k in keys.split()])
-    def test_every_required_key_is_required(self, write, where, key):
+    def test_every_required_key_is_required(self, tmp_path, where, key):
         document = json.loads(doc(TWO_NODES, one_link(satellite={"visibility": 1.0, "weather_factor": 1.0})))
         record = document
         for step in where:
             record = record[step]
         del record[key]
         expected = f'JSON parse error: Missing required key "{key}" in {REQUIRED[where][0]} at line 1 column \\d+'
-        assert re.fullmatch(expected, load_error(write(json.dumps(document))))
+        assert re.fullmatch(expected, load_error(write(tmp_path, json.dumps(document))))
 
     @pytest.mark.parametrize("newline", ["\n", "\r\n"])
-    def test_columns_count_characters_not_bytes(self, write, newline):
+    def test_columns_count_characters_not_bytes(self, tmp_path, newline):
         text = '{"version": "1.0",' + newline + ' "metadata": {"name": "é€𝄞", "name": "x"}, "nodes": [], "links": []}'
-        assert load_error(write(text)) == 'JSON parse error: Duplicate key "name" in metadata at line 2 column 30'
+        assert load_error(write(tmp_path, text)) == \
+            'JSON parse error: Duplicate key "name" in metadata at line 2 column 30'
 
-    @pytest.mark.parametrize(
-        "text, offset",
-        [(b"\xff", 0), (b"\xc0\x80", 0), (b"\xe0\x9f\xbf", 0), (b"\xed\xa0\x80", 0), (b"\xf0\x8f\xbf\xbf", 0),
-         (b"\xf4\x90\x80\x80", 0), (b"ok\xe2\x82", 2), (b"\xc3\xa9\x80", 2),
-         # the first and last characters of each length and around the surrogates
-         ("\x80\u07ff\u0800\ud7ff\ue000\uffff\U00010000\U0010ffff".encode(), None)],
-    )
-    def test_file_text_must_be_utf8(self, write, text, offset):
+    @pytest.mark.parametrize("text, offset", [
+        (b"\xff", 0), (b"\xc0\x80", 0), (b"\xe0\x9f\xbf", 0), (b"\xed\xa0\x80", 0), (b"\xf0\x8f\xbf\xbf", 0),
+        (b"\xf4\x90\x80\x80", 0), (b"ok\xe2\x82", 2), (b"\xc3\xa9\x80", 2),
+        # the first and last characters of each length and around the surrogates
+        ("\x80\u07ff\u0800\ud7ff\ue000\uffff\U00010000\U0010ffff".encode(), None)])
+    def test_file_text_must_be_utf8(self, tmp_path, text, offset):
         head = b'{"version": "1.0", "metadata": {"name": "'
-        path = write(head + text + b'"}, "nodes": [], "links": []}')
+        path = write(tmp_path, head + text + b'"}, "nodes": [], "links": []}')
         if offset is None:
             assert vc.load_vorn_file(path).metadata.name == text.decode()
         else:
             assert load_error(path) == f"IO error: file is not valid UTF-8 (byte offset {len(head) + offset})"
 
 
-def test_values_read_as_written(write):
-    f = vc.load_vorn_file(write(doc(
+def test_values_read_as_written(tmp_path):
+    f = vc.load_vorn_file(write(tmp_path, doc(
         '[{"id": "A", "memory_capacity": 4294967295, "memory_lifetime_ms": 1e-400, "x": 1, "x": [2]}, '
         '{"id": "B", "memory_capacity": -0, "memory_lifetime_ms": -0}]',
         '[{"from": "A", "src": "B", "to": "B", "distance_km": 10, "base_fidelity": 1, "generation_rate_hz": 25E2}]',
@@ -153,34 +141,34 @@ def test_values_read_as_written(write):
 
 
 class TestWriterLayout:
-    def test_empty_sections_are_empty_objects_and_extensions_are_never_written(self, saved_text):
+    def test_empty_sections_are_empty_objects_and_extensions_are_never_written(self, tmp_path):
         f = vc.VornFile("net")
         f.config = vc.VornConfig()
         f.constraints = vc.VornConstraints()
         f.extensions = {"custom": {"b": 1, "a": 2}}
-        assert saved_text(f) == EMPTY_NET[:-2] + ',\n  "config": {},\n  "constraints": {}\n}'
+        assert saved_text(tmp_path, f) == EMPTY_NET[:-2] + ',\n  "config": {},\n  "constraints": {}\n}'
 
-    def test_nan_is_written_as_null_and_then_no_longer_reads(self, saved_text, tmp_path):
+    def test_nan_is_written_as_null_and_then_no_longer_reads(self, tmp_path):
         f = vc.VornFile("net")
         f.add_node("A", math.inf)
         f.add_node("B")
         f.add_link("L1", "A", "B", math.nan, 0.9, 1000.0)
-        lines = saved_text(f).splitlines()
+        lines = saved_text(tmp_path, f).splitlines()
         assert '      "memory_lifetime_ms": null' in lines
         null_line = lines.index('      "distance_km": null,') + 1
         assert load_error(str(tmp_path / "out.vorn")) == \
             f'JSON parse error: Null is not allowed for required key "distance_km" at line {null_line} column 22'
 
-    def test_strings_are_escaped_and_non_ascii_is_raw(self, saved_text, tmp_path):
+    def test_strings_are_escaped_and_non_ascii_is_raw(self, tmp_path):
         f = vc.VornFile('q"b\\s/\n\t\x01\x7fé€𝄞\0')
-        assert '"name": "q\\"b\\\\s/\\n\\t\\u0001\x7fé€𝄞\\u0000"' in saved_text(f)  # raw UTF-8
+        assert '"name": "q\\"b\\\\s/\\n\\t\\u0001\x7fé€𝄞\\u0000"' in saved_text(tmp_path, f)  # raw UTF-8
         assert vc.load_vorn_file(str(tmp_path / "out.vorn")).metadata.name == 'q"b\\s/\n\t\x01\x7fé€𝄞\0'
 
 
-def test_a_loaded_file_saves_in_the_writer_layout(saved_text):
+def test_a_loaded_file_saves_in_the_writer_layout(tmp_path):
     """Members in any order, nulls and unknown keys at every level read; every field written in record order;
     unknown keys, nulls and extensions dropped; a link without id gets an empty one."""
     f = vc.load_vorn_file(os.path.join(DATA, "full.vorn"))
     assert f.extensions is None
     with open(os.path.join(DATA, "full.saved.vorn"), encoding="utf-8", newline="") as handle:
-        assert saved_text(f) == handle.read()
+        assert saved_text(tmp_path, f) == handle.read()
