@@ -4,7 +4,6 @@ import json
 import math
 import os
 import re
-import tempfile
 
 import pytest
 from hypothesis import HealthCheck, event, given, settings
@@ -20,21 +19,13 @@ POSITION = re.compile(r" at line (\d+) column (\d+)$")
 
 
 @pytest.fixture(scope="module")
-def folder():
-    with tempfile.TemporaryDirectory(prefix="vorn-fuzz-") as path:
-        yield path
+def folder(tmp_path_factory):
+    return tmp_path_factory.mktemp("vorn-fuzz")
 
 
 def write(folder, data, name="doc.vorn"):
-    path = os.path.join(folder, name)
-    with open(path, "wb") as handle:
-        handle.write(data if isinstance(data, bytes) else data.encode("utf-8"))
-    return path
-
-
-def read(folder, name):
-    with open(os.path.join(folder, name), "rb") as handle:
-        return handle.read()
+    (folder / name).write_bytes(data if isinstance(data, bytes) else data.encode("utf-8"))
+    return str(folder / name)
 
 
 characters = st.characters(blacklist_categories=("Cs",))
@@ -67,11 +58,9 @@ def node_records(id_strategy):
 
 
 def link_records(a, b, distance=any_float, fidelity=any_float, rate=any_float):
-    return record(
-        {"from": a, "to": b, "distance_km": distance, "base_fidelity": fidelity, "generation_rate_hz": rate},
-        {"id": ids, "link_type": st.sampled_from(["fiber", "satellite"]),
-         "satellite": record({"visibility": any_float, "weather_factor": any_float}, {})},
-    )
+    return record({"from": a, "to": b, "distance_km": distance, "base_fidelity": fidelity, "generation_rate_hz": rate},
+                  {"id": ids, "link_type": st.sampled_from(["fiber", "satellite"]),
+                   "satellite": record({"visibility": any_float, "weather_factor": any_float}, {})})
 
 
 @st.composite
@@ -204,12 +193,12 @@ def test_valid_documents_survive_load_and_save(folder, data):
     assert [(l.id, l.distance_km) for l in first.links] == [(l.get("id") or "", l["distance_km"]) for l in doc["links"]]
     assert [n.memory_lifetime_ms for n in first.nodes] == [n.get("memory_lifetime_ms") for n in doc["nodes"]]
 
-    first.save(os.path.join(folder, "saved.vorn"))
-    second = vc.load_vorn_file(os.path.join(folder, "saved.vorn"))
+    first.save(str(folder / "saved.vorn"))
+    second = vc.load_vorn_file(str(folder / "saved.vorn"))
     assert fields(second) == fields(first)
-    second.save(os.path.join(folder, "again.vorn"))
-    text = read(folder, "saved.vorn")
-    assert read(folder, "again.vorn") == text
+    second.save(str(folder / "again.vorn"))
+    text = (folder / "saved.vorn").read_bytes()
+    assert (folder / "again.vorn").read_bytes() == text
     assert list(json.loads(text)) == [k for k in ("version", "metadata", "nodes", "links", "config", "constraints")
                                       if k in doc]
 
@@ -261,9 +250,9 @@ def test_snapshots_load_or_leave_the_engine_alone(folder, data):
 def test_snapshots_survive_load_and_save(folder, data):
     first, second = vc.VornEngine(), vc.VornEngine()
     vc.load_topology(first, write(folder, data.draw(layouts(data.draw(snapshot_documents()))), "source.json"))
-    vc.save_topology(first, os.path.join(folder, "saved.json"))
-    vc.load_topology(second, os.path.join(folder, "saved.json"))
-    vc.save_topology(second, os.path.join(folder, "again.json"))
-    assert read(folder, "again.json") == read(folder, "saved.json")
+    vc.save_topology(first, str(folder / "saved.json"))
+    vc.load_topology(second, str(folder / "saved.json"))
+    vc.save_topology(second, str(folder / "again.json"))
+    assert (folder / "again.json").read_bytes() == (folder / "saved.json").read_bytes()
     assert vc.diff_topologies(first.snapshot(), second.snapshot()).summary.endswith(
         "0 nodes added, 0 nodes removed, 0 nodes modified. 0 links added, 0 links removed, 0 links modified.")
