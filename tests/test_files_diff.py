@@ -23,8 +23,7 @@ def changed(**replacements):
 
 @pytest.fixture
 def pair(tmp_path, monkeypatch):
-    """Writes two documents as a.vorn and b.vorn in the working directory and diffs them by relative path;
-    None leaves a file out."""
+    """Diffs two documents written as a.vorn and b.vorn (None: no file) in the working directory."""
     monkeypatch.chdir(tmp_path)
 
     def pair(first, second):

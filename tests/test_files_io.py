@@ -1,4 +1,5 @@
 """Loading and saving .vorn files: read failures, version check, atomic replacement, and the engine bridge."""
+import contextlib
 import json
 import os
 import stat
@@ -277,10 +278,8 @@ def test_calls_keep_reference_counts(tmp_path):
 
     def churn():
         for call in calls:
-            try:
+            with contextlib.suppress(RuntimeError, TypeError):
                 call()
-            except (RuntimeError, TypeError):
-                pass
 
     churn()
     before = [sys.getrefcount(x) for x in (good, bad, blocked, held, f, engine)]
