@@ -230,8 +230,7 @@ def test_ctrl_c_stops_a_save_into_a_full_pipe(tmp_path):
     os.mkfifo(fifo)
     reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)  # and never reads
     f = vc.VornFile("net")
-    for i in range(20_000):
-        f.add_node(f"node-{i}")
+    f.nodes = [vc.VornNode(f"node-{i}") for i in range(20_000)]
     try:
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.05):
             f.save(str(fifo))
@@ -253,11 +252,9 @@ def test_engine_bridge(tmp_path):
     assert network(engine) == expected
     # Defining a network from a file in memory does not validate it.
     f = vc.VornFile("net")
-    f.add_node("A", 2000.0)
-    f.add_node("A")
-    f.add_node("B")
-    f.add_link("", "A", "Z", -1.0, 2.0, 0.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0, 0))
-    f.add_link("L", "B", "A", 5.0, 0.5, 7.0)
+    f.nodes = [vc.VornNode("A", 2000.0), vc.VornNode("A"), vc.VornNode("B")]
+    f.links = [vc.VornLink("", "A", "Z", -1.0, 2.0, 0.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0, 0)),
+               vc.VornLink("L", "B", "A", 5.0, 0.5, 7.0)]
     engine.define_network_from_vorn(qf=f)
     assert network(engine) == ([("A", 1.0), ("B", 1.0)], [("A", "Z", -1.0, 2.0, 0.0), ("B", "A", 5.0, 0.5, 7.0)])
 
