@@ -175,24 +175,22 @@ def test_a_failed_save_leaves_the_old_file_whole(engine, tmp_path):
         tmp_path.chmod(0o755)
 
 
-def snapshot_of(name, nodes, links):  # with nodes and links as given, repeats too
-    snapshot = vc.VornEngine()
-    snapshot.define_network([], [])
-    snapshot = snapshot.snapshot(name)
-    snapshot.nodes = [vc.NodeDefinition(*n) for n in nodes]
-    snapshot.links = [vc.LinkDefinition(*l) for l in links]
+def snapshot_of(engine, name, nodes, links):  # with nodes and links as given, repeats too
+    snapshot = engine.snapshot(name)
+    snapshot.nodes, snapshot.links = [vc.NodeDefinition(*n) for n in nodes], [vc.LinkDefinition(*l) for l in links]
     return snapshot
 
 
 NAN, SAT = float("nan"), vc.LinkType.Satellite
 
 
-def test_diff_lists_in_order_with_the_tolerance_and_exact_links():
-    first = snapshot_of("a", [("n1", 1.0), ("n2", 1.0), ("n3", 1.0), ("gone", 1.0), ("n4", 0.0), ("nan", NAN),
-                              ("n2", 2.0)],
+def test_diff_lists_in_order_with_the_tolerance_and_exact_links(engine):
+    first = snapshot_of(engine, "a",
+                        [("n1", 1.0), ("n2", 1.0), ("n3", 1.0), ("gone", 1.0), ("n4", 0.0), ("nan", NAN), ("n2", 2.0)],
                         [("A", "B", 1, 1, 1), ("B", "A", 1, 1, 1), ("A", "C", 1, 1, 1), ("A", "C", 2, 1, 1),
                          ("X", "Y", NAN, 1, 1), ("S", "T", 1, 1, 1, SAT, vc.SatelliteConditions(0.5))])
-    second = snapshot_of("b", [("new", 1.0), ("n3", 1.002), ("n2", 2.0005), ("n1", 1.0), ("n4", 0.001), ("nan", 5.0)],
+    second = snapshot_of(engine, "b",
+                         [("new", 1.0), ("n3", 1.002), ("n2", 2.0005), ("n1", 1.0), ("n4", 0.001), ("nan", 5.0)],
                          [("S", "T", 1, 1, 1, SAT, vc.SatelliteConditions(0.5)), ("X", "Y", NAN, 1, 1),
                           ("A", "C", 2, 1, 1), ("B", "A", 1, 1, 1, SAT), ("C", "A", 1, 1, 1)])
     diff = vc.diff_topologies(first, second)
