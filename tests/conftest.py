@@ -35,8 +35,7 @@ def result_class():
 
 
 @contextlib.contextmanager
-def ctrl_c_after(seconds):
-    """Raises KeyboardInterrupt from a signal handler, as Ctrl-C does, while the body runs."""
+def ctrl_c_after(seconds):  # raises KeyboardInterrupt from a signal handler, as Ctrl-C does
     def interrupt(signum, frame):
         raise KeyboardInterrupt
 
@@ -50,7 +49,6 @@ def ctrl_c_after(seconds):
 
 
 def fields(record, names):
-    """The named attributes of a record, as a tuple."""
     return tuple(getattr(record, name) for name in names.split())
 
 
@@ -79,7 +77,6 @@ def two_node_network():
 
 @pytest.fixture(scope="session")
 def dask_client():
-    """One two-worker dask.distributed LocalCluster for the whole session."""
     distributed = pytest.importorskip("distributed")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
