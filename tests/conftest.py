@@ -52,6 +52,20 @@ def fields(record, names):
     return tuple(getattr(record, name) for name in names.split())
 
 
+def having(record, **values):
+    for name, value in values.items():
+        setattr(record, name, value)
+    return record
+
+
+def network_figures(nodes, links):
+    """Nodes and links as plain tuples, satellite conditions included."""
+    return ([(n.id, n.memory_lifetime_t2) for n in nodes],
+            [(l.from_node, l.to, l.distance_km, l.base_fidelity, l.generation_rate_hz, repr(l.link_type),
+              None if l.satellite_conditions is None
+              else (l.satellite_conditions.visibility, l.satellite_conditions.weather_factor)) for l in links])
+
+
 class calling_back:
     """A float argument whose conversion runs `action` first (one class for all: no cycles for gc to break)."""
 

@@ -11,7 +11,7 @@ import math
 import pytest
 
 import vorn_core as vc
-from conftest import ctrl_c_after, fields
+from conftest import ctrl_c_after, fields, having
 
 U64_MAX = 2**64 - 1
 
@@ -106,9 +106,8 @@ TELEPORTED = ("success teleportation_fidelity resource_entanglement_fidelity lat
 class TestTeleportation:
     def test_worked_example_with_relays(self):
         # The target is the state fidelity: 0.9 purifies once, to the cap.
-        params = vc.TeleportationParameters("A", "B")
-        params.relay_nodes = ["R1", "R2"]
-        outcome = engine_of(("A", "B", 0.9)).execute_teleportation(params)
+        outcome = engine_of(("A", "B", 0.9)).execute_teleportation(
+            having(vc.TeleportationParameters("A", "B"), relay_nodes=["R1", "R2"]))
         assert fields(outcome, TELEPORTED) == (True, 0.95 * 0.999, 0.999, 0.85 + 0.5, ["A", "R1", "R2", "B"], 2)
         assert repr(outcome) == "TeleportationOutcome(success=true, fidelity=0.9490, latency=1.4ms)"
 
@@ -124,8 +123,7 @@ class TestTeleportation:
             success, teleported, 0.0, ["A", "B"], 2)
 
     def test_no_network(self):
-        params = vc.TeleportationParameters("A", "B")
-        params.relay_nodes = ["R"]
+        params = having(vc.TeleportationParameters("A", "B"), relay_nodes=["R"])
         assert fields(vc.VornEngine().execute_teleportation(params), TELEPORTED) == (
             False, 0.0, 0.0, 0.0, ["A", "R"], 2)
 

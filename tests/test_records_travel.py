@@ -13,7 +13,7 @@ import pytest
 
 import vorn  # noqa: F401  (lets results of single requests travel by pickle)
 import vorn_core as vc
-from conftest import resident_kib, result_class
+from conftest import having, resident_kib, result_class
 
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
 
@@ -35,17 +35,12 @@ def plain(value):
     return value
 
 
-def physical():
-    config = vc.PhysicalConfig(0.3)
-    config.baseline_purify_factor = 0.1 + 0.2  # no argument of the constructor gives this
-    config.speed_of_light_in_fiber_km_ms = -0.0
-    return config
+def physical():  # no argument of the constructor gives this purification factor
+    return having(vc.PhysicalConfig(0.3), baseline_purify_factor=0.1 + 0.2, speed_of_light_in_fiber_km_ms=-0.0)
 
 
 def simulation_config():
-    config = vc.SimulationConfig(1234.5, 0.25, 0.7)
-    config.physical = physical()
-    return config
+    return having(vc.SimulationConfig(1234.5, 0.25, 0.7), physical=physical())
 
 
 def link():
@@ -71,12 +66,6 @@ def vorn_file():
     return qf
 
 
-def teleportation_parameters():
-    parameters = vc.TeleportationParameters("A", "B", 0.9, 50.0)
-    parameters.relay_nodes = ["R1", "R2"]
-    return parameters
-
-
 RECORDS = {
     "NodeDefinition": lambda: vc.NodeDefinition("A", 2.5),
     "SatelliteConditions": lambda: vc.SatelliteConditions(math.inf, -math.inf),
@@ -99,7 +88,8 @@ RECORDS = {
     "QKDParameters": lambda: vc.QKDParameters("A", "B", 0.8, 100.0, 7, 0.2, 0.25, 0.5),
     "QKDResult": lambda: vc.QKDResult(True, 40, 0.4, 0.025, 100.0, ("A", "B"), 100, 1),
     "QKDStats": lambda: vc.QKDStats(5, 0.8, 40.5, 0.4, 0.03),
-    "TeleportationParameters": teleportation_parameters,
+    "TeleportationParameters": lambda: having(vc.TeleportationParameters("A", "B", 0.9, 50.0),
+                                              relay_nodes=["R1", "R2"]),
     "TeleportationOutcome": lambda: vc.TeleportationOutcome(True, 0.855, 0.9, 12.5, ["A", "R", "B"], 2),
     "TeleportationStats": lambda: vc.TeleportationStats(5, 0.8, 0.85, 0.01, 12.0),
     "CoordinationTopology": lambda: vc.CoordinationTopology("custom", "A", [("A", "B"), ("B", "C")]),

@@ -2,17 +2,10 @@
 import pytest
 
 import vorn_core as vc
-from conftest import ctrl_c_after, fields
+from conftest import ctrl_c_after, fields, network_figures
 
 CANONICAL_REFUSAL = "Invalid topology name. Use: 'telecom_backbone', 'repeater_chain', or 'hybrid_satellite_fiber'"
 SUPPORTED = "Supported: fiber_only, telecom_backbone, repeater_chain, hybrid_satellite_fiber, hybrid"
-
-
-def links_of(payload):
-    return [(l.from_node, l.to, l.distance_km, l.base_fidelity, l.generation_rate_hz, repr(l.link_type),
-             None if l.satellite_conditions is None
-             else (l.satellite_conditions.visibility, l.satellite_conditions.weather_factor))
-            for l in payload.links]
 
 
 F, S = "LinkType.Fiber", "LinkType.Satellite"
@@ -37,7 +30,7 @@ class TestGenerateTopology:
     @pytest.mark.parametrize("name", REFERENCE_TOPOLOGIES)
     def test_reference_topologies(self, name):
         payload = vc.generate_topology(name)
-        assert ([(n.id, n.memory_lifetime_t2) for n in payload.nodes], links_of(payload)) == REFERENCE_TOPOLOGIES[name]
+        assert network_figures(payload.nodes, payload.links) == REFERENCE_TOPOLOGIES[name]
 
     @pytest.mark.parametrize("name", ["hybrid", "fiber_only", "Telecom_backbone", "REPEATER_CHAIN", "",
                                       " repeater_chain", "repeater_chain\x00"])
