@@ -3,7 +3,6 @@ import os
 import signal
 import subprocess
 import sys
-import textwrap
 import time
 from concurrent.futures import ThreadPoolExecutor
 
@@ -90,14 +89,9 @@ def test_arguments_are_checked_before_any_shard_runs(change, error, text):
 
 
 def test_interrupt_ends_the_local_pool_at_once(tmp_path):
-    script = textwrap.dedent("""
-        import sys, vorn_core as vc
-        from vorn import parallel
-        nodes = [vc.NodeDefinition(f"N{i}", 150.0) for i in range(4)]
-        links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0) for i in range(3)]
-        print("started", flush=True)
-        parallel.simulate(nodes, links, "N0", "N3", 0.8, 100.0, 10**10, seed=1, workers=2, shards=2)
-    """)
+    script = ("import vorn_core as vc\nfrom vorn import parallel\nchain = vc.generate_topology('repeater_chain')\n"
+              "print('started', flush=True)\n"
+              "parallel.simulate(chain.nodes, chain.links, 'N0', 'N3', 0.8, 100.0, 10**10, seed=1, workers=2, shards=2)")
     process = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                text=True, env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
     assert process.stdout.readline() == "started\n"
