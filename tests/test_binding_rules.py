@@ -43,11 +43,9 @@ def test_binding_messages(call, message):
     assert str(raised.value) == message
 
 
-@pytest.mark.parametrize(
-    "call, callable_name",
-    [(lambda **names: N(memory_lifetime_t2=1.0, **names), "NodeDefinition.__new__()"),
-     (lambda **names: vc.VornEngine().simulate("A", "A", 0.5, 1.0, 1, **names), "VornEngine.simulate()")],
-)
+@pytest.mark.parametrize("call, callable_name", [
+    (lambda **names: N(memory_lifetime_t2=1.0, **names), "NodeDefinition.__new__()"),
+    (lambda **names: vc.VornEngine().simulate("A", "A", 0.5, 1.0, 1, **names), "VornEngine.simulate()")])
 @pytest.mark.parametrize("name", ["id\x00junk", "seed\x00", "\udc80"])
 def test_keyword_names_match_whole(call, callable_name, name):
     with pytest.raises(TypeError) as raised:
@@ -89,11 +87,9 @@ def test_conversion_errors_name_the_argument(call, argument, message):
 @pytest.mark.parametrize("value, message", [(-1, "can't convert negative int to unsigned"),
                                             (2**64, "int too big to convert")])
 def test_counts_out_of_range_overflow(value, message):
-    engine = vc.VornEngine()
-    engine.define_network([node()], [])
-    for runs, seed in ((value, None), (1, value)):
+    for runs, seed in ((value, None), (1, value)):  # converted before the missing network is noticed
         with pytest.raises(OverflowError, match=message):
-            engine.simulate("A", "A", 0.5, 10.0, runs, seed=seed)
+            vc.VornEngine().simulate("A", "A", 0.5, 10.0, runs, seed=seed)
 
 
 @pytest.mark.parametrize("value", [-1, -2**64, 2**32, 2**64])
@@ -167,14 +163,11 @@ class TestAttributes:
             make().colour = "red"
 
     def test_writes_convert(self):
-        n = node()
-        n.memory_lifetime_t2 = 7
-        assert type(n.memory_lifetime_t2) is float
+        n, l = node(), link()
+        n.memory_lifetime_t2, l.satellite_conditions = 7, vc.SatelliteConditions(0.5)
+        assert type(n.memory_lifetime_t2) is float and l.satellite_conditions.visibility == 0.5
         with pytest.raises(TypeError, match="^must be real number, not NoneType$"):
             n.memory_lifetime_t2 = None
-        l = link()
-        l.satellite_conditions = vc.SatelliteConditions(0.5)
-        assert l.satellite_conditions.visibility == 0.5
         l.satellite_conditions = None
         assert l.satellite_conditions is None
         with pytest.raises(TypeError, match="^'NoneType' object cannot be converted to 'LinkType'$"):
