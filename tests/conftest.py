@@ -19,7 +19,6 @@ def pytest_sessionstart(session):
 
 @pytest.fixture
 def chain_engine():
-    """The four-node repeater chain N0-N1-N2-N3 with 100 km links, on the default engine."""
     engine = vorn_core.VornEngine()
     nodes = [vorn_core.NodeDefinition(f"N{i}", 150.0) for i in range(4)]
     links = [vorn_core.LinkDefinition(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0) for i in range(3)]
@@ -59,7 +58,6 @@ def having(record, **values):
 
 
 def network_figures(nodes, links):
-    """Nodes and links as plain tuples, satellite conditions included."""
     return ([(n.id, n.memory_lifetime_t2) for n in nodes],
             [(l.from_node, l.to, l.distance_km, l.base_fidelity, l.generation_rate_hz, repr(l.link_type),
               None if l.satellite_conditions is None

@@ -197,7 +197,6 @@ def test_enumeration_members():
 
 
 def test_static_methods_bind_keywords_and_are_reached_through_instances():
-    # What each static constructor builds shows in the protocol tests' links.
     assert vc.CoordinationTopology("x").star(center_node="hub").center_node == "hub"
 
 

@@ -39,12 +39,12 @@ def physical():  # no argument of the constructor gives this purification factor
     return having(vc.PhysicalConfig(0.3), baseline_purify_factor=0.1 + 0.2, speed_of_light_in_fiber_km_ms=-0.0)
 
 
-def simulation_config():
-    return having(vc.SimulationConfig(1234.5, 0.25, 0.7), physical=physical())
-
-
 def link():
     return vc.LinkDefinition("A", "B", 12.5, 0.93, 750.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.5, 0.25))
+
+
+def simulation_config():
+    return having(vc.SimulationConfig(1234.5, 0.25, 0.7), physical=physical())
 
 
 def stats_with_context():
@@ -54,15 +54,12 @@ def stats_with_context():
 
 
 def vorn_file():
-    qf = vc.VornFile("net")
-    qf.version = "1.1"
-    qf.metadata = vc.VornMetadata("net", "two nodes", "me", "today")
+    qf = having(vc.VornFile("net"), version="1.1", metadata=vc.VornMetadata("net", "two nodes", "me", "today"),
+                config=vc.VornConfig(0.2, None, 0.85, 20), constraints=vc.VornConstraints(0.8),
+                extensions={"custom": [1, "two", 3.0]})
     qf.add_node("A", 1500.0, 4, vc.VornNodeType.Repeater)
     qf.add_node("B")
     qf.add_link("", "A", "B", 10.0, 0.9, 100.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0.5, 0.75))
-    qf.config = vc.VornConfig(0.2, None, 0.85, 20)
-    qf.constraints = vc.VornConstraints(0.8)
-    qf.extensions = {"custom": [1, "two", 3.0]}
     return qf
 
 

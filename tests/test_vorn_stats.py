@@ -53,7 +53,6 @@ def test_merge_of_nothing_is_an_ensemble_of_zero_runs():
 
 
 def test_merge_carries_the_context_of_the_first_piece():
-    # The sums over real shards are checked against one ensemble in test_vorn_parallel.py.
     engine = vc.VornEngine()
     engine.define_network(*two_node_network())
     context = merge([engine.simulate("A", "B", 0.9, 20.0, runs, seed=seed)
