@@ -108,9 +108,3 @@ def test_compare_reports_each_topology_with_its_interval(capsys):
     arguments[2] = "mesh"
     status, _, err = run(capsys, *arguments)
     assert status == 2 and "Unknown topology in endpoints: 'mesh'" in err
-
-
-@pytest.mark.parametrize("command", ["validate", "diff", "simulate", "compare"])
-def test_help_for_each_command(capsys, command):
-    status, out, _ = run(capsys, command, "--help")
-    assert status == 0 and out.startswith(f"usage: vorn {command}")
