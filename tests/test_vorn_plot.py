@@ -71,16 +71,15 @@ def test_comparison_bars_carry_wilson_intervals_and_mark_the_recommendation():
     assert [bar.get_facecolor() for bar in ax.patches] == [to_rgba(plot.BAR_COLOUR), to_rgba(plot.RECOMMENDED_COLOUR)]
     assert [label.get_text() for label in ax.get_xticklabels()] == ["telecom_backbone", "hybrid"]
     error_bars, = ax.collections
-    assert [(segment[0][1], segment[1][1]) for segment in error_bars.get_segments()] == [pytest.approx(wilson_interval(100, 200)), pytest.approx(wilson_interval(180, 200))]
+    assert [(segment[0][1], segment[1][1]) for segment in error_bars.get_segments()] == [
+        pytest.approx(wilson_interval(100, 200)), pytest.approx(wilson_interval(180, 200))]
 
 
 def test_sweep_curve_with_its_band_per_group():
     rows = [{"distance_km": d, "fidelity_target": t, "success_rate": r, "ci_low": r - 0.1, "ci_high": r + 0.1}
             for t in (0.8, 0.9) for d, r in ((100.0, 0.5), (50.0, 0.7))]
     ax = plot.plot_sweep(rows, "distance_km", by="fidelity_target")
-    assert [list(line.get_xdata()) for line in ax.lines] == [[50.0, 100.0]] * 2
-    assert [list(line.get_ydata()) for line in ax.lines] == [[0.7, 0.5]] * 2
+    assert [(list(line.get_xdata()), list(line.get_ydata())) for line in ax.lines] == [([50.0, 100.0], [0.7, 0.5])] * 2
     assert len(ax.collections) == 2
-    assert [text.get_text() for text in ax.get_legend().get_texts()] == \
-        ["fidelity_target = 0.8", "fidelity_target = 0.9"]
+    assert [t.get_text() for t in ax.get_legend().get_texts()] == ["fidelity_target = 0.8", "fidelity_target = 0.9"]
     assert len(plot.plot_sweep(rows[:2], "distance_km", y="ci_low").collections) == 0
