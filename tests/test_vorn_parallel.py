@@ -88,7 +88,7 @@ def test_arguments_are_checked_before_any_shard_runs(change, error, text):
     assert str(raised.value) == text
 
 
-def test_interrupt_ends_the_local_pool_at_once(tmp_path):
+def test_interrupt_ends_the_local_pool_at_once():
     script = ("import vorn_core as vc\nfrom vorn import parallel\nchain = vc.generate_topology('repeater_chain')\n"
               "print('started', flush=True)\n"
               "parallel.simulate(chain.nodes, chain.links, 'N0', 'N3', 0.8, 100.0, 10**10, seed=1, workers=2, shards=2)")
