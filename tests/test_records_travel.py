@@ -100,11 +100,8 @@ RECORDS = {
 }
 
 
-TRAVELS = {
-    "pickle": lambda record, protocol: pickle.loads(pickle.dumps(record, protocol)),
-    "copy": lambda record, protocol: copy.copy(record),
-    "deepcopy": lambda record, protocol: copy.deepcopy(record),
-}
+TRAVELS = [pytest.param(lambda record, p=p: pickle.loads(pickle.dumps(record, p)), id=f"pickle-{p}") for p in PROTOCOLS]
+TRAVELS += [pytest.param(copy.copy, id="copy"), pytest.param(copy.deepcopy, id="deepcopy")]
 
 
 def test_every_class_with_a_constructor_has_a_case():
@@ -121,12 +118,11 @@ def test_every_class_with_a_constructor_has_a_case():
     assert constructed | {"SimulationResult"} == set(RECORDS)
 
 
-@pytest.mark.parametrize("travel, protocol", [("pickle", protocol) for protocol in PROTOCOLS]
-                         + [("copy", None), ("deepcopy", None)])
+@pytest.mark.parametrize("travel", TRAVELS)
 @pytest.mark.parametrize("name", RECORDS)
-def test_records_come_back_equal_field_by_field(name, travel, protocol):
+def test_records_come_back_equal_field_by_field(name, travel):
     record = RECORDS[name]()
-    back = TRAVELS[travel](record, protocol)
+    back = travel(record)
     assert type(back) is type(record) and back is not record and plain(back) == plain(record)
 
 
