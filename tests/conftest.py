@@ -19,7 +19,6 @@ def pytest_sessionstart(session):
 
 @pytest.fixture
 def chain_engine():
-    """The four-node repeater chain N0-N1-N2-N3 with 100 km links, on the default engine."""
     engine = vorn_core.VornEngine()
     nodes = [vorn_core.NodeDefinition(f"N{i}", 150.0) for i in range(4)]
     links = [vorn_core.LinkDefinition(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0) for i in range(3)]
@@ -35,8 +34,7 @@ def result_class():
 
 
 @contextlib.contextmanager
-def ctrl_c_after(seconds):
-    """Raises KeyboardInterrupt from a signal handler, as Ctrl-C does, while the body runs."""
+def ctrl_c_after(seconds):  # raises KeyboardInterrupt from a signal handler, as Ctrl-C does
     def interrupt(signum, frame):
         raise KeyboardInterrupt
 
@@ -50,8 +48,20 @@ def ctrl_c_after(seconds):
 
 
 def fields(record, names):
-    """The named attributes of a record, as a tuple."""
     return tuple(getattr(record, name) for name in names.split())
+
+
+def having(record, **values):
+    for name, value in values.items():
+        setattr(record, name, value)
+    return record
+
+
+def network_figures(nodes, links):
+    return ([(n.id, n.memory_lifetime_t2) for n in nodes],
+            [(l.from_node, l.to, l.distance_km, l.base_fidelity, l.generation_rate_hz, repr(l.link_type),
+              None if l.satellite_conditions is None
+              else (l.satellite_conditions.visibility, l.satellite_conditions.weather_factor)) for l in links])
 
 
 class calling_back:
@@ -79,7 +89,6 @@ def two_node_network():
 
 @pytest.fixture(scope="session")
 def dask_client():
-    """One two-worker dask.distributed LocalCluster for the whole session."""
     distributed = pytest.importorskip("distributed")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:

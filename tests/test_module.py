@@ -1,6 +1,5 @@
 import subprocess
 import sys
-import textwrap
 
 import vorn_core
 
@@ -33,16 +32,7 @@ def test_engine_methods_in_table_order():
 
 
 def test_second_initialisation_is_refused():
-    script = textwrap.dedent(
-        """
-        import sys, vorn_core
-        del sys.modules["vorn_core"]
-        try:
-            import vorn_core
-        except ImportError as error:
-            print("refused:", error)
-        """
-    )
+    script = ("import sys, vorn_core\ndel sys.modules['vorn_core']\ntry:\n    import vorn_core\n"
+              "except ImportError as error:\n    print('refused:', error)")
     out = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, check=True).stdout
     assert out.strip() == "refused: vorn_core may only be initialized once per interpreter process"
-

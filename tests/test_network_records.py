@@ -11,10 +11,7 @@ def test_defaults():
     assert vc.MonteCarloStats(10, 0.5, 1.0, 0.9, 3, {"A->B": 4})._context is None
 
 
-@pytest.mark.parametrize(
-    "args, expected",
-    [((), 100.0), ((0.5, 0.8), 40.0), ((None, 0.5), 50.0), ((2.0, -1.0), -200.0)],
-)
+@pytest.mark.parametrize("args, expected", [((), 100.0), ((0.5, 0.8), 40.0), ((None, 0.5), 50.0), ((2.0, -1.0), -200.0)])
 def test_effective_rate(args, expected):
     assert vc.SatelliteConditions(*args).effective_rate(100.0) == expected
 

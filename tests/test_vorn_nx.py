@@ -1,15 +1,10 @@
 import pytest
 import vorn_core as vc
 
+from conftest import network_figures
+
 nx = pytest.importorskip("networkx")
 from vorn.nx import from_networkx, to_networkx  # noqa: E402
-
-
-def fields(nodes, links):
-    return ([(node.id, node.memory_lifetime_t2) for node in nodes],
-            [(link.from_node, link.to, link.distance_km, link.base_fidelity, link.generation_rate_hz,
-              repr(link.link_type), None if link.satellite_conditions is None else
-              (link.satellite_conditions.visibility, link.satellite_conditions.weather_factor)) for link in links])
 
 
 def network():
@@ -27,29 +22,27 @@ def test_round_trip_keeps_parallel_links_their_ends_and_their_order():
     assert graph.edges["A", "B", 2] == {"from_node": "B", "to": "A", "distance_km": 12.0, "base_fidelity": 0.97,
                                         "generation_rate_hz": 400.0, "link_type": "Satellite",
                                         "satellite_visibility": 0.5, "satellite_weather_factor": 0.8}
-    assert fields(*from_networkx(graph)) == fields(*network())
+    assert network_figures(*from_networkx(graph)) == network_figures(*network())
 
 
 def test_payload_and_file_give_the_engine_definitions(tmp_path):
-    payload = vc.NetworkTopologyPayload(*network())
-    assert fields(*from_networkx(to_networkx(payload))) == fields(*network())
+    assert network_figures(*from_networkx(to_networkx(vc.NetworkTopologyPayload(*network())))) == \
+        network_figures(*network())
     qf = vc.VornFile("net")
     qf.add_node("A", 1500.0)
     qf.add_node("B")
     qf.add_link("L1", "B", "A", 10.0, 0.9, 100.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0.5, 0.8))
-    nodes, links = from_networkx(to_networkx(qf))
-    assert fields(nodes, links) == ([("A", 1.5), ("B", 1.0)],
-                                    [("B", "A", 10.0, 0.9, 100.0, "LinkType.Satellite", (0.5, 0.8))])
+    assert network_figures(*from_networkx(to_networkx(qf))) == (
+        [("A", 1.5), ("B", 1.0)], [("B", "A", 10.0, 0.9, 100.0, "LinkType.Satellite", (0.5, 0.8))])
 
 
 def test_any_graph_with_defaults_for_missing_figures():
     graph = nx.path_graph(3)
     graph.nodes[0]["memory_lifetime_t2"] = 9.0
-    nodes, links = from_networkx(graph, memory_lifetime_t2=1.0, distance_km=5.0, base_fidelity=0.9,
-                                 generation_rate_hz=10.0)
-    assert fields(nodes, links) == ([("0", 9.0), ("1", 1.0), ("2", 1.0)],
-                                    [("0", "1", 5.0, 0.9, 10.0, "LinkType.Fiber", None),
-                                     ("1", "2", 5.0, 0.9, 10.0, "LinkType.Fiber", None)])
+    assert network_figures(*from_networkx(graph, memory_lifetime_t2=1.0, distance_km=5.0, base_fidelity=0.9,
+                                          generation_rate_hz=10.0)) == (
+        [("0", 9.0), ("1", 1.0), ("2", 1.0)],
+        [("0", "1", 5.0, 0.9, 10.0, "LinkType.Fiber", None), ("1", "2", 5.0, 0.9, 10.0, "LinkType.Fiber", None)])
     with pytest.raises(ValueError, match="^node 1 has no memory_lifetime_t2; pass memory_lifetime_t2= "):
         from_networkx(graph)
     with pytest.raises(TypeError, match="expected node and link definitions"):

@@ -3,19 +3,18 @@ import os
 import signal
 import subprocess
 import sys
-import textwrap
 import time
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 import vorn_core as vc
 
-from conftest import two_node_network
+from conftest import fields, two_node_network
 from vorn import parallel
 
-FIELDS = ("total_runs", "empirical_success_rate", "aggregate_congestion_drops", "link_utilization_heatmap")
-CONTEXT_FIELDS = ("seed", "links", "from_node", "to_node", "fidelity_target", "max_latency_ms",
-                  "total_time_cutoff_ms", "step_resolution_ms", "baseline_purify_factor")
+FIELDS = "total_runs empirical_success_rate aggregate_congestion_drops link_utilization_heatmap"
+CONTEXT_FIELDS = ("seed links from_node to_node fidelity_target max_latency_ms total_time_cutoff_ms step_resolution_ms "
+                  "baseline_purify_factor")
 
 
 def one_ensemble(runs, seed, config=None, strategy=None):
@@ -25,27 +24,20 @@ def one_ensemble(runs, seed, config=None, strategy=None):
 
 
 def assert_same_ensemble(merged, whole):
-    assert [getattr(merged, field) for field in FIELDS] == [getattr(whole, field) for field in FIELDS]
-    assert merged.mean_latency_ms == pytest.approx(whole.mean_latency_ms, rel=1e-12)
-    assert merged.mean_fidelity == pytest.approx(whole.mean_fidelity, rel=1e-12)
-
-
-def assert_same_context(merged, whole):
-    assert [getattr(merged._context, field) for field in CONTEXT_FIELDS] == \
-        [getattr(whole._context, field) for field in CONTEXT_FIELDS]
+    assert fields(merged, FIELDS) == fields(whole, FIELDS)
+    assert fields(merged, "mean_latency_ms mean_fidelity") == pytest.approx(
+        fields(whole, "mean_latency_ms mean_fidelity"), rel=1e-12)
+    assert fields(merged._context, CONTEXT_FIELDS) == fields(whole._context, CONTEXT_FIELDS)
     assert sorted(merged._context.nodes) == sorted(whole._context.nodes)
     assert repr(merged._context.strategy) == repr(whole._context.strategy)
 
 
 def test_shards_on_any_executor_merge_into_one_ensemble_with_its_context():
-    config = vc.SimulationConfig(1000.0, 0.5, 0.3)
-    strategy = vc.StrategyType.LowestLatency
-    whole = one_ensemble(3000, 2**64 - 5, config, strategy)  # the seed range wraps round
-    with ThreadPoolExecutor(2) as executor:
+    config, strategy = vc.SimulationConfig(1000.0, 0.5, 0.3), vc.StrategyType.LowestLatency
+    with ThreadPoolExecutor(2) as executor:  # the seed range wraps round
         merged = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 3000, strategy, 2**64 - 5, config,
                                    executor=executor, shards=7)
-    assert_same_ensemble(merged, whole)
-    assert_same_context(merged, whole)
+    assert_same_ensemble(merged, one_ensemble(3000, 2**64 - 5, config, strategy))
 
 
 @pytest.mark.parametrize("on_dask", [False, True], ids=["local pool", "dask"])
@@ -79,8 +71,7 @@ ENGINE = "the engine's own message"
 def test_arguments_are_checked_before_any_shard_runs(change, error, text):
     nodes, links = two_node_network()
     arguments = {"nodes": nodes, "links": links, "from_node": "A", "to": "B", "fidelity_target": 0.9,
-                 "max_latency_ms": 20.0, "runs": 10, "seed": 1, "shards": 2}
-    arguments.update(change)
+                 "max_latency_ms": 20.0, "runs": 10, "seed": 1, "shards": 2, **change}
 
     class Refusing(ThreadPoolExecutor):
         def submit(self, *args, **kwargs):
@@ -97,15 +88,10 @@ def test_arguments_are_checked_before_any_shard_runs(change, error, text):
     assert str(raised.value) == text
 
 
-def test_interrupt_ends_the_local_pool_at_once(tmp_path):
-    script = textwrap.dedent("""
-        import sys, vorn_core as vc
-        from vorn import parallel
-        nodes = [vc.NodeDefinition(f"N{i}", 150.0) for i in range(4)]
-        links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0) for i in range(3)]
-        print("started", flush=True)
-        parallel.simulate(nodes, links, "N0", "N3", 0.8, 100.0, 10**10, seed=1, workers=2, shards=2)
-    """)
+def test_interrupt_ends_the_local_pool_at_once():
+    script = ("import vorn_core as vc\nfrom vorn import parallel\nchain = vc.generate_topology('repeater_chain')\n"
+              "print('started', flush=True)\n"
+              "parallel.simulate(chain.nodes, chain.links, 'N0', 'N3', 0.8, 100.0, 10**10, seed=1, workers=2, shards=2)")
     process = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                text=True, env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
     assert process.stdout.readline() == "started\n"
@@ -113,8 +99,7 @@ def test_interrupt_ends_the_local_pool_at_once(tmp_path):
     started = time.monotonic()
     process.send_signal(signal.SIGINT)  # to the parent alone: the shards must be stopped by it
     _, stderr = process.communicate(timeout=60)
-    assert time.monotonic() - started < 10
-    assert process.returncode != 0 and "KeyboardInterrupt" in stderr
+    assert time.monotonic() - started < 10 and process.returncode != 0 and "KeyboardInterrupt" in stderr
 
 
 def test_a_failing_job_cancels_the_jobs_not_yet_started():

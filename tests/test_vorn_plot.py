@@ -30,14 +30,17 @@ def texts(ax, gid):
     return [text.get_text() for text in ax.texts if text.get_gid() == gid]
 
 
+def link_colours(ax):
+    lines, = [collection for collection in ax.collections if collection.get_gid() == "links"]
+    return [tuple(colour) for colour in lines.get_colors()]
+
+
 def test_network_links_are_coloured_and_labelled_by_utilisation():
     _, ax = plt.subplots()
-    heatmap = {"A->B": 40, "B->A": 20, "C->B": 30}
-    assert plot.plot_network(*network(), utilisation=heatmap, ax=ax) is ax
-    lines, = [collection for collection in ax.collections if collection.get_gid() == "links"]
+    assert plot.plot_network(*network(), utilisation={"A->B": 40, "B->A": 20, "C->B": 30}, ax=ax) is ax
     cmap = plt.get_cmap(plot.UTILISATION_COLOURS)
     # both directions count on the first link joining two nodes; a later parallel link carries nothing
-    assert [tuple(colour) for colour in lines.get_colors()] == [cmap(1.0), cmap(0.5), cmap(0.0)]
+    assert link_colours(ax) == [cmap(1.0), cmap(0.5), cmap(0.0)]
     assert texts(ax, "link-label") == ["60", "30", "0"]
     assert len(ax.figure.axes) == 2  # the colour bar
 
@@ -45,8 +48,7 @@ def test_network_links_are_coloured_and_labelled_by_utilisation():
 def test_network_without_utilisation_shows_lengths():
     ax = plot.plot_network(vc.NetworkTopologyPayload(*network()))
     assert texts(ax, "link-label") == ["10 km", "20 km", "30 km"]
-    lines, = [collection for collection in ax.collections if collection.get_gid() == "links"]
-    assert {tuple(colour) for colour in lines.get_colors()} == {to_rgba(plot.UNUSED_COLOUR)}
+    assert set(link_colours(ax)) == {to_rgba(plot.UNUSED_COLOUR)}
 
 
 def test_sensitivity_tornado_puts_the_largest_impact_on_top():
@@ -62,28 +64,22 @@ def test_sensitivity_tornado_puts_the_largest_impact_on_top():
 
 
 def test_comparison_bars_carry_wilson_intervals_and_mark_the_recommendation():
-    result = SimpleNamespace
-    report = SimpleNamespace(runs=200, recommended_topology="hybrid", results=[
-        result(topology_name="telecom_backbone", success_rate=0.5, mean_latency_ms=3.0, mean_fidelity=0.8,
-               link_utilization={}),
-        result(topology_name="hybrid", success_rate=0.9, mean_latency_ms=9.0, mean_fidelity=0.9,
-               link_utilization={})])
-    ax = plot.plot_comparison(report)
+    ax = plot.plot_comparison(SimpleNamespace(runs=200, recommended_topology="hybrid", results=[
+        SimpleNamespace(topology_name=name, success_rate=rate, mean_latency_ms=3.0, mean_fidelity=0.8,
+                        link_utilization={}) for name, rate in (("telecom_backbone", 0.5), ("hybrid", 0.9))]))
     assert [bar.get_height() for bar in ax.patches] == [0.5, 0.9]
     assert [bar.get_facecolor() for bar in ax.patches] == [to_rgba(plot.BAR_COLOUR), to_rgba(plot.RECOMMENDED_COLOUR)]
     assert [label.get_text() for label in ax.get_xticklabels()] == ["telecom_backbone", "hybrid"]
-    error_bars, = [collection for collection in ax.collections]
-    ends = [(segment[0][1], segment[1][1]) for segment in error_bars.get_segments()]
-    assert ends == [pytest.approx(wilson_interval(100, 200)), pytest.approx(wilson_interval(180, 200))]
+    error_bars, = ax.collections
+    assert [(segment[0][1], segment[1][1]) for segment in error_bars.get_segments()] == [
+        pytest.approx(wilson_interval(100, 200)), pytest.approx(wilson_interval(180, 200))]
 
 
 def test_sweep_curve_with_its_band_per_group():
     rows = [{"distance_km": d, "fidelity_target": t, "success_rate": r, "ci_low": r - 0.1, "ci_high": r + 0.1}
             for t in (0.8, 0.9) for d, r in ((100.0, 0.5), (50.0, 0.7))]
     ax = plot.plot_sweep(rows, "distance_km", by="fidelity_target")
-    assert [list(line.get_xdata()) for line in ax.lines] == [[50.0, 100.0]] * 2
-    assert [list(line.get_ydata()) for line in ax.lines] == [[0.7, 0.5]] * 2
+    assert [(list(line.get_xdata()), list(line.get_ydata())) for line in ax.lines] == [([50.0, 100.0], [0.7, 0.5])] * 2
     assert len(ax.collections) == 2
-    assert [text.get_text() for text in ax.get_legend().get_texts()] == \
-        ["fidelity_target = 0.8", "fidelity_target = 0.9"]
+    assert [t.get_text() for t in ax.get_legend().get_texts()] == ["fidelity_target = 0.8", "fidelity_target = 0.9"]
     assert len(plot.plot_sweep(rows[:2], "distance_km", y="ci_low").collections) == 0

@@ -7,16 +7,10 @@ from conftest import two_node_network
 from vorn.stats import merge, successes, wilson_interval
 
 
-@pytest.mark.parametrize("won, runs, low, high", [
-    # Newcombe (1998), Wilson score intervals at 95 %
-    (81, 263, 0.2553, 0.3662),
-    (0, 20, 0.0, 0.1611),
-    (1, 29, 0.0061, 0.1718),
-    (10, 10, 0.7225, 1.0),
-])
+@pytest.mark.parametrize("won, runs, low, high", [  # Newcombe (1998), Wilson score intervals at 95 %
+    (81, 263, 0.2553, 0.3662), (0, 20, 0.0, 0.1611), (1, 29, 0.0061, 0.1718), (10, 10, 0.7225, 1.0)])
 def test_wilson_interval_known_values(won, runs, low, high):
-    result = wilson_interval(won, runs)
-    assert result == pytest.approx((low, high), abs=5e-5)
+    assert (result := wilson_interval(won, runs)) == pytest.approx((low, high), abs=5e-5)
     assert (result[0] == 0.0) == (won == 0) and (result[1] == 1.0) == (won == runs)
 
 
@@ -59,8 +53,8 @@ def test_merge_of_nothing_is_an_ensemble_of_zero_runs():
 
 
 def test_merge_carries_the_context_of_the_first_piece():
-    # The sums over real shards are checked against one ensemble in test_vorn_parallel.py.
     engine = vc.VornEngine()
     engine.define_network(*two_node_network())
-    pieces = [engine.simulate("A", "B", 0.9, 20.0, runs, seed=seed) for runs, seed in ((2, 2**64 - 2), (3, 0))]
-    assert merge(pieces)._context.seed == 2**64 - 2 and merge(pieces)._context.from_node == "A"
+    context = merge([engine.simulate("A", "B", 0.9, 20.0, runs, seed=seed)
+                     for runs, seed in ((2, 2**64 - 2), (3, 0))])._context
+    assert (context.seed, context.from_node) == (2**64 - 2, "A")

@@ -11,10 +11,9 @@ COLUMNS = ["runs", "successes", "success_rate", "ci_low", "ci_high", "mean_laten
            "aggregate_congestion_drops", "seed"]
 
 
-def chain(length=3):
-    nodes = [vc.NodeDefinition(f"N{i}", 150.0) for i in range(length)]
-    links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0) for i in range(length - 1)]
-    return nodes, links
+def chain():
+    return ([vc.NodeDefinition(f"N{i}", 150.0) for i in range(3)],
+            [vc.LinkDefinition(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0) for i in range(2)])
 
 
 def ensemble(nodes, links, target=0.8, bound=100.0, runs=300, seed=5, config=None):
@@ -36,17 +35,17 @@ def test_rows_hold_the_point_the_statistics_and_the_interval():
         assert row["mean_latency_ms"] == pytest.approx(expected.mean_latency_ms)
 
 
-@pytest.mark.parametrize("key, change", [
-    ("base_fidelity:N1->N2", lambda nodes, links, value: setattr(links[1], "base_fidelity", value)),
-    ("generation_rate_hz", lambda nodes, links, value: [setattr(link, "generation_rate_hz", value) for link in links]),
-    ("distance_km:N0->N1", lambda nodes, links, value: setattr(links[0], "distance_km", value)),
+@pytest.mark.parametrize("key, values, change", [
+    ("base_fidelity:N1->N2", [0.85, 0.97], lambda links, value: setattr(links[1], "base_fidelity", value)),
+    ("generation_rate_hz", [200.0, 2000.0], lambda links, value: [setattr(l, "generation_rate_hz", value)
+                                                                   for l in links]),
+    ("distance_km:N0->N1", [200.0, 2000.0], lambda links, value: setattr(links[0], "distance_km", value)),
 ])
-def test_a_key_changes_what_it_names(key, change):
-    values = [0.85, 0.97] if key.startswith("base") else [200.0, 2000.0]
+def test_a_key_changes_what_it_names(key, values, change):
     rows = sweep(*chain(), "N0", "N2", 0.8, 100.0, 300, {key: values}, seed=5, frame=False)
     for row, value in zip(rows, values):
         nodes, links = chain()
-        change(nodes, links, value)
+        change(links, value)
         assert row["successes"] == successes(ensemble(nodes, links))
 
 
@@ -76,5 +75,5 @@ def test_unknown_keys_are_refused_with_the_known_ones():
 def test_data_frame_when_pandas_is_there():
     pandas = pytest.importorskip("pandas")
     table = sweep(*two_node_network(), "A", "B", 0.9, 20.0, 50, {"max_latency_ms": [5.0, 10.0, 20.0]}, seed=1)
-    assert isinstance(table, pandas.DataFrame)
-    assert list(table.columns) == ["max_latency_ms"] + COLUMNS and len(table) == 3
+    assert isinstance(table, pandas.DataFrame) and list(table.columns) == ["max_latency_ms"] + COLUMNS
+    assert len(table) == 3
