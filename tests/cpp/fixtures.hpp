@@ -1,11 +1,6 @@
 // Small builders and the request scenarios shared by the timeline, ensemble and prepared-request tests.
 #pragma once
 
-#include <random>
-#include <string>
-#include <tuple>
-#include <vector>
-
 #include "check.hpp"
 #include "core/network.hpp"
 #include "core/request.hpp"
