@@ -28,9 +28,7 @@ struct Case { const char* name; std::function<void()> body; };
 inline std::vector<Case>& cases() { static std::vector<Case> all; return all; }
 inline int& failures() { static int count = 0; return count; }
 
-struct Registrar {
-    Registrar(const char* name, std::function<void()> body) { cases().push_back({name, std::move(body)}); }
-};
+struct Registrar { Registrar(const char* name, std::function<void()> body) { cases().push_back({name, std::move(body)}); } };
 
 inline void fail(const char* file, int line, const std::string& what) {
     ++failures();

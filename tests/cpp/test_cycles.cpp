@@ -14,17 +14,15 @@ using namespace vorn;
 using fixtures::chain;
 using fixtures::config_with;
 
-namespace {
-
 struct ReferenceRun { SimulationResult result; std::uint64_t congestion_drops = 0; Heatmap utilisation; };
 
-const InternalLink* joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
+static const InternalLink* joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
     for (const InternalLink& link : network.links())
         if ((link.from == a && link.to == b) || (link.from == b && link.to == a)) return &link;
     return nullptr;
 }
 
-void count(Heatmap& heatmap, const std::string& key, std::uint64_t n = 1) {
+static void count(Heatmap& heatmap, const std::string& key, std::uint64_t n = 1) {
     auto found = std::find_if(heatmap.begin(), heatmap.end(), [&](const auto& entry) { return entry.first == key; });
     if (found == heatmap.end()) found = heatmap.insert(found, {key, 0});
     found->second += n;
@@ -32,8 +30,8 @@ void count(Heatmap& heatmap, const std::string& key, std::uint64_t n = 1) {
 
 // One request as the rules put it. Loss draws that cannot change the outcome are skipped, as the
 // implementation does, so that both take the same loss draws.
-ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationConfig& config,
-                                const EntanglementRequest& request, RequestGenerator draws, LossGenerator& losses) {
+static ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationConfig& config,
+                                       const EntanglementRequest& request, RequestGenerator draws, LossGenerator& losses) {
     ReferenceRun run;
     const TimelineSettings settings = TimelineSettings::from_config(config);
     const Admission admission = admit(network, request, settings);
@@ -97,7 +95,7 @@ ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationC
 }
 
 // The first seed whose first draws succeed (true) or fail against the given probabilities, in order.
-std::uint64_t seed_with_attempts(const std::vector<double>& probability, const std::vector<bool>& succeed) {
+static std::uint64_t seed_with_attempts(const std::vector<double>& probability, const std::vector<bool>& succeed) {
     for (std::uint64_t seed = 0;; ++seed) {
         RequestGenerator generator = fixtures::seeded(seed);
         bool matches = true;
@@ -108,7 +106,7 @@ std::uint64_t seed_with_attempts(const std::vector<double>& probability, const s
 }
 
 // A loss generator whose first draws lose (true) or deliver a pair, in order.
-LossGenerator losses_with(const std::vector<bool>& lost) {
+static LossGenerator losses_with(const std::vector<bool>& lost) {
     for (std::uint64_t seed = 0;; ++seed) {
         LossGenerator probe(seed);
         bool matches = true;
@@ -117,12 +115,12 @@ LossGenerator losses_with(const std::vector<bool>& lost) {
     }
 }
 
-bool same_next_draw(LossGenerator a, LossGenerator b) { return a.next() == b.next(); }
+static bool same_next_draw(LossGenerator a, LossGenerator b) { return a.next() == b.next(); }
 
 // Trial i with the generator of seed + i, three ways: stepped literally, through the timeline, and
 // as part of the ensemble, whose statistics are summed from the literal trials as the ensemble's
 // rules say. All three start from the same loss generator.
-void check_against_reference(const fixtures::Scenario& s, std::uint64_t runs, std::uint64_t seed) {
+static void check_against_reference(const fixtures::Scenario& s, std::uint64_t runs, std::uint64_t seed) {
     auto fail = [&](const std::string& what) { check::fail(__FILE__, __LINE__, s.name + ": " + what); };
     LossGenerator& thread_losses = LossGenerator::for_this_thread();
     const LossGenerator start(seed ^ 0x5eed);
@@ -162,8 +160,6 @@ void check_against_reference(const fixtures::Scenario& s, std::uint64_t runs, st
     if (!same_next_draw(thread_losses, reference_losses)) fail("the timeline took other loss draws");
     if (!same_next_draw(after_ensemble, reference_losses)) fail("the ensemble took other loss draws");
 }
-
-}  // namespace
 
 // The figures of the documented examples, on small routes whose draws are chosen by picking seeds: the fixed
 // points the literal rules are anchored to. Route admission (fallback, propagation, cut-off) is checked only

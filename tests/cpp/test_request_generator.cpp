@@ -10,9 +10,7 @@
 using vorn::RequestGenerator;
 namespace chacha12 = vorn::chacha12;
 
-namespace {
-
-rapidjson::Document load_vectors() {
+static rapidjson::Document load_vectors() {
     std::stringstream text;
     text << std::ifstream(std::string(VORN_TEST_DATA) + "/chacha12.json").rdbuf();
     rapidjson::Document document;
@@ -21,32 +19,30 @@ rapidjson::Document load_vectors() {
     return document;
 }
 
-std::uint64_t decimal(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 10); }
-std::uint64_t hex(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 16); }
+static std::uint64_t decimal(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 10); }
+static std::uint64_t hex(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 16); }
 
-std::string hex_of(const RequestGenerator::Key& key) {
+static std::string hex_of(const RequestGenerator::Key& key) {
     std::string text;
     for (auto b : key) text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
     return text;
 }
 
 // A fresh generator for a vector: keyed from its seed, or all-zero when it has none.
-RequestGenerator fresh(const rapidjson::Value& vector) {
+static RequestGenerator fresh(const rapidjson::Value& vector) {
     return vector["seed"].IsNull() ? RequestGenerator() : fixtures::seeded(decimal(vector["seed"]));
 }
 
 // The same generator obtained through the batched constructor, as lane `lane` of eight.
-RequestGenerator batched(std::uint64_t seed, int lane) {
+static RequestGenerator batched(std::uint64_t seed, int lane) {
     std::array<RequestGenerator, 8> generators;
     RequestGenerator::from_consecutive_seeds(seed - static_cast<std::uint64_t>(lane), generators);
     return generators[lane];
 }
 
-void check_stream(RequestGenerator&& generator, const rapidjson::Value& vector) {
+static void check_stream(RequestGenerator&& generator, const rapidjson::Value& vector) {
     for (const auto& word : vector["next_u32"].GetArray()) CHECK_EQ(generator.next_u32(), word.GetUint());
 }
-
-}  // namespace
 
 TEST_CASE("every vector: key bytes, 32-bit words, batched lanes across the 2^64 wrap, 64-bit and uniform draws") {
     const auto document = load_vectors();

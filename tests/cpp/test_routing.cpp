@@ -5,15 +5,13 @@
 
 using namespace vorn;
 
-namespace {
-
 constexpr auto kLatency = StrategyType::LowestLatency;
 constexpr auto kFidelity = StrategyType::HighestFidelity;
 constexpr auto kSuccess = StrategyType::HighestSuccess;
 
 struct L { const char *from, *to; double km, fidelity, rate; };
 
-QuantumNetwork network_of(const std::vector<std::string>& nodes, const std::vector<L>& links) {
+static QuantumNetwork network_of(const std::vector<std::string>& nodes, const std::vector<L>& links) {
     QuantumNetwork network;
     for (const auto& node : nodes) network.add_node(node, 1.0);
     for (const auto& l : links) network.add_link(l.from, l.to, LinkType::Fiber, l.km, l.fidelity, l.rate);
@@ -24,14 +22,14 @@ QuantumNetwork network_of(const std::vector<std::string>& nodes, const std::vect
 // materialised, joining links found by scanning the list, scores recomputed for each comparison.
 struct Reference { std::optional<RouteInfo> route; std::uint64_t candidates = 0; };
 
-std::optional<std::size_t> joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
+static std::optional<std::size_t> joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
     const auto& links = network.links();
     for (std::size_t l = 0; l < links.size(); ++l)
         if ((links[l].from == a && links[l].to == b) || (links[l].to == a && links[l].from == b)) return l;
     return std::nullopt;
 }
 
-double score(const QuantumNetwork& network, const std::vector<std::string>& path, StrategyType strategy) {
+static double score(const QuantumNetwork& network, const std::vector<std::string>& path, StrategyType strategy) {
     double value = strategy == kFidelity ? 1.0 : 0.0;
     for (std::size_t i = 0; i + 1 < path.size(); ++i) {
         const InternalLink& link = network.links()[*joining_link(network, path[i], path[i + 1])];
@@ -42,8 +40,8 @@ double score(const QuantumNetwork& network, const std::vector<std::string>& path
     return value;
 }
 
-Reference literal_search(const QuantumNetwork& network, const std::string& from, const std::string& to,
-                         StrategyType strategy) {
+static Reference literal_search(const QuantumNetwork& network, const std::string& from, const std::string& to,
+                                StrategyType strategy) {
     Reference reference;
     if (network.empty() || !network.has_node(from) || !network.has_node(to)) return reference;
     std::vector<std::vector<std::string>> candidates;
@@ -83,7 +81,7 @@ Reference literal_search(const QuantumNetwork& network, const std::string& from,
 
 // Nodes <prefix>0 .. <prefix>n-1, every pair linked with the figures (km, fidelity) that `figures(i, j)` gives.
 template <class Figures>
-QuantumNetwork mesh(const std::string& prefix, int n, Figures figures) {
+static QuantumNetwork mesh(const std::string& prefix, int n, Figures figures) {
     QuantumNetwork network;
     for (int i = 0; i < n; ++i) network.add_node(prefix + std::to_string(i), 1.0);
     for (int i = 0; i < n; ++i)
@@ -94,13 +92,11 @@ QuantumNetwork mesh(const std::string& prefix, int n, Figures figures) {
     return network;
 }
 
-QuantumNetwork complete_graph(int n) {
+static QuantumNetwork complete_graph(int n) {
     return mesh("N", n, [](int i, int j) { return std::pair{10.0 + (i * j) % 7, 0.9 + 0.01 * ((i + j) % 5)}; });
 }
 
 struct AlwaysStop : Interruption { int asked = 0; bool requested() override { return ++asked > 0; } };
-
-}  // namespace
 
 // The documented tie-breaks and joining-link rules; the scores themselves are the literal enumeration's.
 TEST_CASE("documented route choices") {
@@ -154,11 +150,8 @@ public:
 
     Generated next(int round) {
         palette_ = &palettes()[round % palettes().size()];
-        switch (round / static_cast<int>(palettes().size()) % 3) {
-            case 0: return multigraph();
-            case 1: return complete();
-            default: return duel();
-        }
+        const int kind = round / static_cast<int>(palettes().size()) % 3;
+        return kind == 0 ? multigraph() : kind == 1 ? complete() : duel();
     }
 
     std::mt19937 random;
@@ -190,11 +183,9 @@ private:
             const int a = below(n);
             const auto& existing = g.network.links();
             if (random() % 2 && !existing.empty()) {
-                const auto twin = existing[random() % existing.size()];
+                const auto twin = existing[random() % existing.size()];  // a copy: adding a link moves the list
                 add(g, twin.to, twin.from);
-            } else {
-                link(g, a, a);
-            }
+            } else link(g, a, a);
         }
     }
 
