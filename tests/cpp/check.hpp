@@ -1,26 +1,34 @@
 // A very small test harness: TEST_CASE registers a function, CHECK records failures, main runs all.
+// It brings in the standard headers the tests share.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <limits>
+#include <optional>
+#include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
+
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 namespace check {
 
-struct Case {
-    const char* name;
-    std::function<void()> body;
-};
+struct Case { const char* name; std::function<void()> body; };
 
 inline std::vector<Case>& cases() { static std::vector<Case> all; return all; }
 inline int& failures() { static int count = 0; return count; }
 
-struct Registrar {
-    Registrar(const char* name, std::function<void()> body) { cases().push_back({name, std::move(body)}); }
-};
+struct Registrar { Registrar(const char* name, std::function<void()> body) { cases().push_back({name, std::move(body)}); } };
 
 inline void fail(const char* file, int line, const std::string& what) {
     ++failures();

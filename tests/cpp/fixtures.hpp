@@ -1,11 +1,6 @@
 // Small builders and the request scenarios shared by the timeline, ensemble and prepared-request tests.
 #pragma once
 
-#include <random>
-#include <string>
-#include <tuple>
-#include <vector>
-
 #include "check.hpp"
 #include "core/network.hpp"
 #include "core/request.hpp"
@@ -13,15 +8,13 @@
 
 namespace fixtures {
 
+using vorn::RequestGenerator;
+
 // The generator keyed from `seed`, as ensemble trial i of seed s - i uses it.
-inline vorn::RequestGenerator seeded(std::uint64_t seed) {
-    return vorn::RequestGenerator(vorn::RequestGenerator::key_from_seed(seed));
-}
+inline RequestGenerator seeded(std::uint64_t seed) { return RequestGenerator(RequestGenerator::key_from_seed(seed)); }
 
 // A uniform draw in [0, 1], as the timeline's rules take it.
-inline double next_uniform(vorn::RequestGenerator& generator) {
-    return vorn::RequestGenerator::uniform_from_bits(generator.next_u64());
-}
+inline double next_uniform(RequestGenerator& generator) { return RequestGenerator::uniform_from_bits(generator.next_u64()); }
 
 inline vorn::SimulationConfig config_with(double purify_factor, double cutoff_ms = 5000.0) {
     vorn::SimulationConfig config = vorn::SimulationConfig::engine_default();
@@ -66,12 +59,7 @@ inline std::pair<vorn::QuantumNetwork, vorn::EntanglementRequest> random_chain(s
 }
 
 // Requests that reach each branch of the cycles: refusals, one link, purification, fallback, cut-offs.
-struct Scenario {
-    std::string name;
-    vorn::QuantumNetwork network;
-    vorn::EntanglementRequest request;
-    vorn::SimulationConfig config;
-};
+struct Scenario { std::string name; vorn::QuantumNetwork network; vorn::EntanglementRequest request; vorn::SimulationConfig config; };
 inline std::vector<Scenario> scenarios() {
     const auto engine = vorn::SimulationConfig::engine_default();
     const auto fidelity = vorn::StrategyType::HighestFidelity;

@@ -1,21 +1,15 @@
 // The ranking and summary of a topology comparison, from results given directly.
-#include <cmath>
-
 #include "check.hpp"
 #include "core/topology/comparison.hpp"
 
 using namespace vorn;
 
-namespace {
-
-TopologyComparisonReport report_of(std::vector<TopologyComparisonResult> results) {
+static TopologyComparisonReport report_of(std::vector<TopologyComparisonResult> results) {
     TopologyComparisonReport report;
     report.results = std::move(results);
     rank_results(report);
     return report;
 }
-
-}  // namespace
 
 TEST_CASE("the summary of two results") {
     const auto report = report_of({{"telecom_backbone", 0.5, 12.345678, 0.8, {}},

@@ -1,15 +1,8 @@
 // The cycles of the timeline and of every ensemble trial against the rules stepped through literally:
 // uniform draws, pairs named by their nodes in a time-ordered queue, the delivered pairs as a set of
 // unordered node pairs, bit for bit and draw for draw; the literal rules against the documented figures.
-#include <algorithm>
-#include <cmath>
-#include <limits>
 #include <map>
 #include <queue>
-#include <random>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "check.hpp"
 #include "fixtures.hpp"
@@ -21,24 +14,15 @@ using namespace vorn;
 using fixtures::chain;
 using fixtures::config_with;
 
-namespace {
+struct ReferenceRun { SimulationResult result; std::uint64_t congestion_drops = 0; Heatmap utilisation; };
 
-const double kInf = std::numeric_limits<double>::infinity();
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-struct ReferenceRun {
-    SimulationResult result;
-    std::uint64_t congestion_drops = 0;
-    Heatmap utilisation;
-};
-
-const InternalLink* joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
+static const InternalLink* joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
     for (const InternalLink& link : network.links())
         if ((link.from == a && link.to == b) || (link.from == b && link.to == a)) return &link;
     return nullptr;
 }
 
-void count(Heatmap& heatmap, const std::string& key, std::uint64_t n = 1) {
+static void count(Heatmap& heatmap, const std::string& key, std::uint64_t n = 1) {
     auto found = std::find_if(heatmap.begin(), heatmap.end(), [&](const auto& entry) { return entry.first == key; });
     if (found == heatmap.end()) found = heatmap.insert(found, {key, 0});
     found->second += n;
@@ -46,21 +30,15 @@ void count(Heatmap& heatmap, const std::string& key, std::uint64_t n = 1) {
 
 // One request as the rules put it. Loss draws that cannot change the outcome are skipped, as the
 // implementation does, so that both take the same loss draws.
-ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationConfig& config,
-                                const EntanglementRequest& request, RequestGenerator draws, LossGenerator& losses) {
+static ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationConfig& config,
+                                       const EntanglementRequest& request, RequestGenerator draws, LossGenerator& losses) {
     ReferenceRun run;
     const TimelineSettings settings = TimelineSettings::from_config(config);
     const Admission admission = admit(network, request, settings);
-    if (admission.refusal) {
-        run.result = *admission.refusal;
-        return run;
-    }
+    if (admission.refusal) return {*admission.refusal, 0, {}};
     const std::vector<std::string>& path = admission.path;
     const double target = request.fidelity_target, k = settings.baseline_purify_factor;
-    struct Event {
-        std::string first, second;
-        double fidelity, time_ms;
-    };
+    struct Event { std::string first, second; double fidelity, time_ms; };
     auto later = [](const Event& a, const Event& b) { return a.time_ms > b.time_ms; };
     std::priority_queue<Event, std::vector<Event>, decltype(later)> queue(later);
     std::vector<std::tuple<std::string, std::string, double>> established;
@@ -74,10 +52,7 @@ ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationC
         t += kCycleMs;
         return t < request.max_latency_ms && t < settings.total_time_cutoff_ms && cycles < limit;
     };
-    auto end = [&](bool success) {
-        run.result = {success, t, success ? fidelity : 0.0, path};
-        return run;
-    };
+    auto end = [&](bool success) { run.result = {success, t, success ? fidelity : 0.0, path}; return run; };
     for (;;) {
         ++cycles;
         for (std::size_t i = 0; i + 1 < path.size(); ++i) {
@@ -120,7 +95,7 @@ ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationC
 }
 
 // The first seed whose first draws succeed (true) or fail against the given probabilities, in order.
-std::uint64_t seed_with_attempts(const std::vector<double>& probability, const std::vector<bool>& succeed) {
+static std::uint64_t seed_with_attempts(const std::vector<double>& probability, const std::vector<bool>& succeed) {
     for (std::uint64_t seed = 0;; ++seed) {
         RequestGenerator generator = fixtures::seeded(seed);
         bool matches = true;
@@ -131,7 +106,7 @@ std::uint64_t seed_with_attempts(const std::vector<double>& probability, const s
 }
 
 // A loss generator whose first draws lose (true) or deliver a pair, in order.
-LossGenerator losses_with(const std::vector<bool>& lost) {
+static LossGenerator losses_with(const std::vector<bool>& lost) {
     for (std::uint64_t seed = 0;; ++seed) {
         LossGenerator probe(seed);
         bool matches = true;
@@ -140,12 +115,12 @@ LossGenerator losses_with(const std::vector<bool>& lost) {
     }
 }
 
-bool same_next_draw(LossGenerator a, LossGenerator b) { return a.next() == b.next(); }
+static bool same_next_draw(LossGenerator a, LossGenerator b) { return a.next() == b.next(); }
 
 // Trial i with the generator of seed + i, three ways: stepped literally, through the timeline, and
 // as part of the ensemble, whose statistics are summed from the literal trials as the ensemble's
 // rules say. All three start from the same loss generator.
-void check_against_reference(const fixtures::Scenario& s, std::uint64_t runs, std::uint64_t seed) {
+static void check_against_reference(const fixtures::Scenario& s, std::uint64_t runs, std::uint64_t seed) {
     auto fail = [&](const std::string& what) { check::fail(__FILE__, __LINE__, s.name + ": " + what); };
     LossGenerator& thread_losses = LossGenerator::for_this_thread();
     const LossGenerator start(seed ^ 0x5eed);
@@ -175,18 +150,16 @@ void check_against_reference(const fixtures::Scenario& s, std::uint64_t runs, st
         for (const auto& [key, n] : reference.utilisation) count(summed.link_utilization_heatmap, key, n);
     }
     const double n = static_cast<double>(runs);
-    const bool same_stats = ensemble.total_runs == runs &&
-                            check::same_double(ensemble.empirical_success_rate, static_cast<double>(successes) / n) &&
-                            check::same_double(ensemble.mean_latency_ms, latency_sum / n) &&
-                            check::same_double(ensemble.mean_fidelity, successes ? fidelity_sum / static_cast<double>(successes) : 0.0) &&
-                            ensemble.aggregate_congestion_drops == summed.aggregate_congestion_drops &&
-                            ensemble.link_utilization_heatmap == summed.link_utilization_heatmap;
-    if (!same_stats) fail("ensemble differs from the trials summed");
+    if (!(ensemble.total_runs == runs &&
+          check::same_double(ensemble.empirical_success_rate, static_cast<double>(successes) / n) &&
+          check::same_double(ensemble.mean_latency_ms, latency_sum / n) &&
+          check::same_double(ensemble.mean_fidelity, successes ? fidelity_sum / static_cast<double>(successes) : 0.0) &&
+          ensemble.aggregate_congestion_drops == summed.aggregate_congestion_drops &&
+          ensemble.link_utilization_heatmap == summed.link_utilization_heatmap))
+        fail("ensemble differs from the trials summed");
     if (!same_next_draw(thread_losses, reference_losses)) fail("the timeline took other loss draws");
     if (!same_next_draw(after_ensemble, reference_losses)) fail("the ensemble took other loss draws");
 }
-
-}  // namespace
 
 // The figures of the documented examples, on small routes whose draws are chosen by picking seeds: the fixed
 // points the literal rules are anchored to. Route admission (fallback, propagation, cut-off) is checked only
@@ -196,15 +169,11 @@ TEST_CASE("outcomes of single requests, by the timeline and by the literal rules
     const fixtures::Links worked = {{"A", "M", 50, 0.9}, {"M", "Z", 50, 0.9}}, zero = {{"A", "M", 0, 0.95}, {"M", "Z", 0, 0.95}};
     const double worked_f = 1.0 * 0.9 * 0.9;
     const double sum_10_05 = 0.0 + 0.85 + 2.5 + 0.85 + 2.5 + 0.85 + 2.5;
+    // hops in path order; attempts and lost: whether the first draws succeed and the first loss draws lose.
+    // Congestion drops are checked against the literal rules trial by trial, below.
     const struct {
-        const char* name;
-        fixtures::Links hops;  // in path order
-        EntanglementRequest request;
-        SimulationConfig config;
-        std::vector<bool> attempts;  // the first draws: success or failure
-        std::vector<bool> lost;      // the first loss draws
-        SimulationResult expected;
-        Heatmap utilisation;  // congestion drops: against the literal rules trial by trial, below
+        const char* name; fixtures::Links hops; EntanglementRequest request; SimulationConfig config;
+        std::vector<bool> attempts, lost; SimulationResult expected; Heatmap utilisation;
     } cases[] = {
         {"worked example, both pairs arrive", worked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, true},
          {false, false}, {true, 0.0, purify(worked_f, 0.12), {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}},
@@ -231,8 +200,7 @@ TEST_CASE("outcomes of single requests, by the timeline and by the literal rules
     for (const auto& c : cases) {
         std::vector<double> probability;
         for (const auto& [a, b, km, f] : c.hops) probability.push_back(attempt_success_probability(km, f, c.request.fidelity_target));
-        const std::uint64_t seed = seed_with_attempts(probability, c.attempts);
-        const RequestGenerator generator = fixtures::seeded(seed);
+        const RequestGenerator generator = fixtures::seeded(seed_with_attempts(probability, c.attempts));
         const QuantumNetwork network = fixtures::network_of(c.hops);
         LossGenerator losses = losses_with(c.lost);
         const ReferenceRun reference = reference_timeline(network, c.config, c.request, generator, losses);

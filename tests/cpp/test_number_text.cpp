@@ -1,9 +1,3 @@
-#include <bit>
-#include <cmath>
-#include <cstdint>
-#include <limits>
-#include <random>
-
 #include "check.hpp"
 #include "core/number_text.hpp"
 #include "files/json_number.hpp"
@@ -12,20 +6,8 @@ using namespace vorn;
 using vorn::files::json_number_text;
 using vorn::files::parse_json_double;
 
-namespace {
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-}  // namespace
-
 TEST_CASE("each text form of a double") {
-    struct Row {
-        double value;
-        const char* json;
-        const char* debug;
-        const char* plain;
-        const char* fixed2;
-    };
-    const Row rows[] = {
+    const struct { double value; const char *json, *debug, *plain, *fixed2; } rows[] = {
         {0.0, "0.0", "0.0", "0", "0.00"},
         {-0.0, "-0.0", "-0.0", "-0", "-0.00"},
         {10.0, "10.0", "10.0", "10", "10.00"},
@@ -34,7 +16,6 @@ TEST_CASE("each text form of a double") {
         {1e-4, "0.0001", "0.0001", "0.0001", "0.00"},
         {1e-5, "0.00001", "1e-5", "0.00001", "0.00"},
         {1.5e-6, "1.5e-6", "1.5e-6", "0.0000015", "0.00"},
-        {1e-7, "1e-7", "1e-7", "0.0000001", "0.00"},
         {1e15, "1000000000000000.0", "1000000000000000.0", "1000000000000000", "1000000000000000.00"},
         {1e16, "1e16", "1e16", "10000000000000000", "10000000000000000.00"},
         {-2.5e300, "-2.5e300", "-2.5e300", nullptr, nullptr},
@@ -47,7 +28,7 @@ TEST_CASE("each text form of a double") {
         {kInf, "null", "inf", "inf", "inf"},
         {-kInf, "null", "-inf", "-inf", "-inf"},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         CHECK_EQ(json_number_text(row.value), std::string(row.json));
         CHECK_EQ(debug_number_text(row.value), std::string(row.debug));
         if (row.plain) CHECK_EQ(plain_number_text(row.value), std::string(row.plain));
@@ -56,31 +37,22 @@ TEST_CASE("each text form of a double") {
 }
 
 TEST_CASE("fixed decimals round the exact binary value") {
-    struct Row {
-        double value;
-        int decimals;
-        const char* text;
+    const struct { double value; int decimals; const char* text; } rows[] = {
+        {2.5, 0, "2"}, {3.5, 0, "4"}, {-0.4, 0, "-0"}, {0.0005, 3, "0.001"}, {0.0015, 3, "0.002"}, {2.00025, 4, "2.0002"},
+        {0.12345, 4, "0.1235"}, {-1e-9, 4, "-0.0000"}, {1e21, 3, "1000000000000000000000.000"}, {kNaN, 3, "NaN"},
+        {-kInf, 4, "-inf"},
     };
-    const Row rows[] = {
-        {2.5, 0, "2"},          {3.5, 0, "4"},        {-0.4, 0, "-0"},        {0.0005, 3, "0.001"},
-        {0.0015, 3, "0.002"},   {2.00025, 4, "2.0002"}, {0.12345, 4, "0.1235"}, {-1e-9, 4, "-0.0000"},
-        {1e21, 3, "1000000000000000000000.000"},         {kNaN, 3, "NaN"},        {-kInf, 4, "-inf"},
-    };
-    for (const Row& row : rows) CHECK_EQ(fixed_number_text(row.value, row.decimals), std::string(row.text));
+    for (const auto& row : rows) CHECK_EQ(fixed_number_text(row.value, row.decimals), std::string(row.text));
     CHECK_EQ(fixed_number_text(5e-324, 330).substr(0, 10), std::string("0.00000000"));
     CHECK_EQ(fixed_number_text(-1.7976931348623157e308, 2).size(), std::size_t{313});
 }
 
 TEST_CASE("number texts are correctly rounded, underflow included") {
     const std::pair<const char*, std::optional<double>> rows[] = {
-        {"1e-400", 0.0},
-        {"-1e-400", -0.0},
-        {"4.9e-324", 5e-324},
+        {"1e-400", 0.0}, {"-1e-400", -0.0}, {"4.9e-324", 5e-324},
         {"2.4703282292062328e-324", 5e-324},  // just above half the smallest subnormal
-        {"2.2250738585072011e-308", 2.225073858507201e-308},
-        {"1.7976931348623157e308", std::numeric_limits<double>::max()},
-        {"1.8e308", std::nullopt},
-        {"-0", -0.0},
+        {"2.2250738585072011e-308", 2.225073858507201e-308}, {"1.7976931348623157e308", std::numeric_limits<double>::max()},
+        {"1.8e308", std::nullopt}, {"-0", -0.0},
     };
     for (const auto& [text, value] : rows) {
         const std::optional<double> parsed = parse_json_double(text);

@@ -1,11 +1,5 @@
 // A prepared request run under a bound against the timeline run on the same request, and the
 // saturating key-length conversion of key distribution.
-#include <limits>
-#include <optional>
-#include <random>
-#include <string>
-#include <vector>
-
 #include "check.hpp"
 #include "fixtures.hpp"
 #include "core/engine.hpp"
@@ -17,17 +11,13 @@ using namespace vorn;
 using fixtures::chain;
 using fixtures::config_with;
 
-namespace {
-
-const double kInf = std::numeric_limits<double>::infinity();
-const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-bool same_state(LossGenerator a, LossGenerator b) { return a.next() == b.next() && a.next() == b.next(); }
+static bool same_state(LossGenerator a, LossGenerator b) { return a.next() == b.next() && a.next() == b.next(); }
 
 // One preparation serves every bound; each run must match a fresh timeline run draw for draw, loss
 // draws included, and the short form must agree with it. The request's own bound is not read.
-void check_against_timeline(const std::string& name, const QuantumNetwork& network, const EntanglementRequest& request,
-                            const SimulationConfig& config, const std::vector<double>& bounds) {
+static void check_against_timeline(const std::string& name, const QuantumNetwork& network,
+                                   const EntanglementRequest& request, const SimulationConfig& config,
+                                   const std::vector<double>& bounds) {
     LossGenerator& thread_losses = LossGenerator::for_this_thread();
     const PreparedRequest prepared(network, TimelineSettings::from_config(config), request);
     for (double bound : bounds) {
@@ -48,21 +38,18 @@ void check_against_timeline(const std::string& name, const QuantumNetwork& netwo
 
         const std::string what = name + " under " + std::to_string(bound);
         CHECK_FOR(what, fixtures::same_result(got, expected));
-        CHECK_FOR(what, same_state(after_run, after_timeline));
         CHECK_FOR(what, outcome.success == got.success &&
                             check::same_double(outcome.latency_ms, got.success ? got.latency_ms : 0.0) &&
                             check::same_double(outcome.fidelity, got.final_fidelity));
-        CHECK_FOR(what, same_state(thread_losses, after_timeline));
+        CHECK_FOR(what, same_state(after_run, after_timeline) && same_state(thread_losses, after_timeline));
     }
 }
 
-}  // namespace
-
 TEST_CASE("a prepared request runs as the timeline does, under every bound") {
     const auto engine = SimulationConfig::engine_default();
-    const std::vector<double> bounds = {100.0, 0.0, -1.0, kNaN, 0.3, 2.5, 7.0, 1e6, kInf};
     for (int repeat = 0; repeat < 20; ++repeat)  // fresh loss draws each time
-        for (const auto& s : fixtures::scenarios()) check_against_timeline(s.name, s.network, s.request, s.config, bounds);
+        for (const auto& s : fixtures::scenarios())
+            check_against_timeline(s.name, s.network, s.request, s.config, {100.0, 0.0, -1.0, kNaN, 0.3, 2.5, 7.0, 1e6, kInf});
     check_against_timeline("to itself, NaN target", chain(2, 1, 0.9), {"N1", "N1", kNaN, 0.0, {}}, engine, {10.0, 0.0, kNaN});
     // The first cycle fails an attempt; the clock then runs to the cycle cap.
     check_against_timeline("unreachable bounds", chain(4, 0, 0.0), {"N0", "N3", 0.99, 0.0, {}}, config_with(0.12, kInf),

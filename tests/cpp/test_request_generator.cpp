@@ -1,14 +1,6 @@
 // The request generator against the reference ChaCha12 vectors, and its fast paths against its plain ones.
-#include <rapidjson/document.h>
-
-#include <bit>
-#include <algorithm>
-#include <cstdlib>
 #include <fstream>
-#include <limits>
-#include <random>
-#include <sstream>
-#include <string>
+#include <rapidjson/document.h>
 
 #include "check.hpp"
 #include "fixtures.hpp"
@@ -18,50 +10,44 @@
 using vorn::RequestGenerator;
 namespace chacha12 = vorn::chacha12;
 
-namespace {
-
-rapidjson::Document load_vectors() {
-    std::ifstream in(std::string(VORN_TEST_DATA) + "/chacha12.json");
+static rapidjson::Document load_vectors() {
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(std::string(VORN_TEST_DATA) + "/chacha12.json").rdbuf();
     rapidjson::Document document;
     document.Parse<rapidjson::kParseFullPrecisionFlag>(text.str().c_str());
     CHECK(!document.HasParseError());
     return document;
 }
 
-std::uint64_t decimal(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 10); }
-std::uint64_t hex(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 16); }
+static std::uint64_t decimal(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 10); }
+static std::uint64_t hex(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 16); }
 
-std::string hex_of(const RequestGenerator::Key& key) {
+static std::string hex_of(const RequestGenerator::Key& key) {
     std::string text;
     for (auto b : key) text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
     return text;
 }
 
 // A fresh generator for a vector: keyed from its seed, or all-zero when it has none.
-RequestGenerator fresh(const rapidjson::Value& vector) {
+static RequestGenerator fresh(const rapidjson::Value& vector) {
     return vector["seed"].IsNull() ? RequestGenerator() : fixtures::seeded(decimal(vector["seed"]));
 }
 
 // The same generator obtained through the batched constructor, as lane `lane` of eight.
-RequestGenerator batched(std::uint64_t seed, int lane) {
+static RequestGenerator batched(std::uint64_t seed, int lane) {
     std::array<RequestGenerator, 8> generators;
     RequestGenerator::from_consecutive_seeds(seed - static_cast<std::uint64_t>(lane), generators);
     return generators[lane];
 }
 
-void check_stream(RequestGenerator&& generator, const rapidjson::Value& vector) {
+static void check_stream(RequestGenerator&& generator, const rapidjson::Value& vector) {
     for (const auto& word : vector["next_u32"].GetArray()) CHECK_EQ(generator.next_u32(), word.GetUint());
 }
 
-}  // namespace
-
 TEST_CASE("every vector: key bytes, 32-bit words, batched lanes across the 2^64 wrap, 64-bit and uniform draws") {
     const auto document = load_vectors();
-    int vectors = 0;
+    CHECK_EQ(document["vectors"].Size(), 10u);
     for (const auto& vector : document["vectors"].GetArray()) {
-        ++vectors;
         const RequestGenerator::Key key =
             vector["seed"].IsNull() ? RequestGenerator::Key{} : RequestGenerator::key_from_seed(decimal(vector["seed"]));
         CHECK_EQ(hex_of(key), std::string(vector["key_hex"].GetString()));
@@ -69,9 +55,8 @@ TEST_CASE("every vector: key bytes, 32-bit words, batched lanes across the 2^64 
         check_stream(fresh(vector), vector);
         if (!vector["seed"].IsNull())
             for (int lane : {0, 3, 7}) check_stream(batched(decimal(vector["seed"]), lane), vector);
-        RequestGenerator u64 = fresh(vector);
+        RequestGenerator u64 = fresh(vector), uniform = fresh(vector);
         for (const auto& value : vector["next_u64_dec"].GetArray()) CHECK_EQ(u64.next_u64(), decimal(value));
-        RequestGenerator uniform = fresh(vector);
         const auto& reprs = vector["uniform_repr"].GetArray();
         for (rapidjson::SizeType i = 0; i < reprs.Size(); ++i) {
             const double u = fixtures::next_uniform(uniform);
@@ -79,14 +64,12 @@ TEST_CASE("every vector: key bytes, 32-bit words, batched lanes across the 2^64 
             CHECK(check::same_double(u, reprs[i].GetDouble()));
         }
     }
-    CHECK_EQ(vectors, 10);
 }
 
 TEST_CASE("draws straddling a word pair read the next two words in order") {
     const auto document = load_vectors();
     for (const auto& straddle : document["straddle"].GetArray()) {
-        RequestGenerator u64 = fixtures::seeded(decimal(straddle["seed"]));
-        RequestGenerator uniform = u64;
+        RequestGenerator u64 = fixtures::seeded(decimal(straddle["seed"])), uniform = u64;
         for (unsigned i = 0; i < straddle["skip_u32"].GetUint(); ++i) u64.next_u32(), uniform.next_u32();
         for (const auto& value : straddle["next_u64_dec"].GetArray()) CHECK_EQ(u64.next_u64(), decimal(value));
         for (const auto& bits : straddle["uniform_bits_hex"].GetArray())
@@ -97,10 +80,7 @@ TEST_CASE("draws straddling a word pair read the next two words in order") {
 TEST_CASE("every kernel this CPU runs matches the scalar one") {
     std::mt19937_64 random(7);
     for (auto [kernel, name] : {std::pair{chacha12::Kernel::Sse2, "sse2"}, std::pair{chacha12::Kernel::Avx2, "avx2"}}) {
-        if (!chacha12::kernel_available(kernel)) {
-            std::printf("     (kernel %s not available here)\n", name);
-            continue;
-        }
+        if (!chacha12::kernel_available(kernel)) { std::printf("     (kernel %s not available here)\n", name); continue; }
         for (int round = 0; round < 50; ++round) {
             chacha12::LaneStates states;
             for (auto& word : states) std::generate(std::begin(word), std::end(word), [&] { return static_cast<std::uint32_t>(random()); });
@@ -129,12 +109,10 @@ TEST_CASE("a long stream is the blocks of counters 0, 1, 2, ... in order") {
 }
 
 TEST_CASE("below_count splits the fractions exactly where the uniform value reaches p") {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
     const struct { double p; std::uint64_t expected; } cases[] = {
-        {-1.0, 0}, {0.0, 0}, {nan, 0}, {0x1p-60, 1}, {0.5, std::uint64_t{1} << 51},
+        {-1.0, 0}, {0.0, 0}, {kNaN, 0}, {0x1p-60, 1}, {0.5, std::uint64_t{1} << 51},
         {1.0, (std::uint64_t{1} << 52) - 1},  // the largest fraction scales up to exactly 1.0
-        {1.0000000000000002, std::uint64_t{1} << 52}, {inf, std::uint64_t{1} << 52},
+        {1.0000000000000002, std::uint64_t{1} << 52}, {kInf, std::uint64_t{1} << 52},
     };
     for (const auto& c : cases) CHECK_EQ(RequestGenerator::below_count(c.p), c.expected);
 

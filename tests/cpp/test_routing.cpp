@@ -1,32 +1,17 @@
 // Route choice: the documented cases, and the depth-first search against the literal stack enumeration.
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <limits>
-#include <optional>
-#include <random>
-#include <string>
-#include <vector>
-
 #include "check.hpp"
+#include "fixtures.hpp"
 #include "core/routing.hpp"
 
 using namespace vorn;
-
-namespace {
 
 constexpr auto kLatency = StrategyType::LowestLatency;
 constexpr auto kFidelity = StrategyType::HighestFidelity;
 constexpr auto kSuccess = StrategyType::HighestSuccess;
 
-struct L {
-    const char* from;
-    const char* to;
-    double km, fidelity, rate;
-};
+struct L { const char *from, *to; double km, fidelity, rate; };
 
-QuantumNetwork network_of(const std::vector<std::string>& nodes, const std::vector<L>& links) {
+static QuantumNetwork network_of(const std::vector<std::string>& nodes, const std::vector<L>& links) {
     QuantumNetwork network;
     for (const auto& node : nodes) network.add_node(node, 1.0);
     for (const auto& l : links) network.add_link(l.from, l.to, LinkType::Fiber, l.km, l.fidelity, l.rate);
@@ -35,19 +20,16 @@ QuantumNetwork network_of(const std::vector<std::string>& nodes, const std::vect
 
 // The enumeration in its plain form: a stack of (node, path) entries, every candidate
 // materialised, joining links found by scanning the list, scores recomputed for each comparison.
-struct Reference {
-    std::optional<RouteInfo> route;
-    std::uint64_t candidates = 0;
-};
+struct Reference { std::optional<RouteInfo> route; std::uint64_t candidates = 0; };
 
-std::optional<std::size_t> joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
+static std::optional<std::size_t> joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
     const auto& links = network.links();
     for (std::size_t l = 0; l < links.size(); ++l)
         if ((links[l].from == a && links[l].to == b) || (links[l].to == a && links[l].from == b)) return l;
     return std::nullopt;
 }
 
-double score(const QuantumNetwork& network, const std::vector<std::string>& path, StrategyType strategy) {
+static double score(const QuantumNetwork& network, const std::vector<std::string>& path, StrategyType strategy) {
     double value = strategy == kFidelity ? 1.0 : 0.0;
     for (std::size_t i = 0; i + 1 < path.size(); ++i) {
         const InternalLink& link = network.links()[*joining_link(network, path[i], path[i + 1])];
@@ -58,8 +40,8 @@ double score(const QuantumNetwork& network, const std::vector<std::string>& path
     return value;
 }
 
-Reference literal_search(const QuantumNetwork& network, const std::string& from, const std::string& to,
-                         StrategyType strategy) {
+static Reference literal_search(const QuantumNetwork& network, const std::string& from, const std::string& to,
+                                StrategyType strategy) {
     Reference reference;
     if (network.empty() || !network.has_node(from) || !network.has_node(to)) return reference;
     std::vector<std::vector<std::string>> candidates;
@@ -67,19 +49,15 @@ Reference literal_search(const QuantumNetwork& network, const std::string& from,
     while (!stack.empty()) {
         auto [node, path] = stack.back();
         stack.pop_back();
-        if (node == to) {
-            candidates.push_back(path);
-            continue;
-        }
+        if (node == to) { candidates.push_back(path); continue; }
         for (const auto& link : network.links()) {
             std::string other;
             if (link.from == node) other = link.to;
             else if (link.to == node) other = link.from;
             else continue;
             if (other == node || std::find(path.begin(), path.end(), other) != path.end()) continue;
-            auto longer = path;
-            longer.push_back(other);
-            stack.push_back({other, longer});
+            stack.push_back({other, path});
+            stack.back().second.push_back(other);
         }
     }
     reference.candidates = candidates.size();
@@ -88,8 +66,7 @@ Reference literal_search(const QuantumNetwork& network, const std::string& from,
     for (std::size_t c = 1; c < candidates.size(); ++c) {
         const double incumbent = score(network, candidates[best], strategy);
         const double challenger = score(network, candidates[c], strategy);
-        const bool replace = strategy == kLatency ? incumbent > challenger : !(incumbent > challenger);
-        if (replace) best = c;
+        if (strategy == kLatency ? incumbent > challenger : !(incumbent > challenger)) best = c;
     }
     RouteInfo route;
     route.path = candidates[best];
@@ -104,7 +81,7 @@ Reference literal_search(const QuantumNetwork& network, const std::string& from,
 
 // Nodes <prefix>0 .. <prefix>n-1, every pair linked with the figures (km, fidelity) that `figures(i, j)` gives.
 template <class Figures>
-QuantumNetwork mesh(const std::string& prefix, int n, Figures figures) {
+static QuantumNetwork mesh(const std::string& prefix, int n, Figures figures) {
     QuantumNetwork network;
     for (int i = 0; i < n; ++i) network.add_node(prefix + std::to_string(i), 1.0);
     for (int i = 0; i < n; ++i)
@@ -115,27 +92,18 @@ QuantumNetwork mesh(const std::string& prefix, int n, Figures figures) {
     return network;
 }
 
-QuantumNetwork complete_graph(int n) {
+static QuantumNetwork complete_graph(int n) {
     return mesh("N", n, [](int i, int j) { return std::pair{10.0 + (i * j) % 7, 0.9 + 0.01 * ((i + j) % 5)}; });
 }
 
-struct AlwaysStop : Interruption {
-    int asked = 0;
-    bool requested() override { return ++asked > 0; }
-};
-
-}  // namespace
+struct AlwaysStop : Interruption { int asked = 0; bool requested() override { return ++asked > 0; } };
 
 // The documented tie-breaks and joining-link rules; the scores themselves are the literal enumeration's.
 TEST_CASE("documented route choices") {
     const std::vector<L> diamond = {{"A", "B", 10, 0.9, 100}, {"A", "E", 10, 0.9, 100},
                                     {"B", "D", 10, 0.9, 100}, {"E", "D", 10, 0.9, 100}};
     const struct {
-        const char* name;
-        std::vector<std::string> nodes;
-        std::vector<L> links;
-        const char *from, *to;
-        StrategyType strategy;
+        const char* name; std::vector<std::string> nodes; std::vector<L> links; const char *from, *to; StrategyType strategy;
         std::vector<std::string> path;  // empty: no route
         double fidelity;
     } cases[] = {
@@ -161,26 +129,20 @@ TEST_CASE("documented route choices") {
 // Figures drawn from palettes that provoke what the bounds must survive: exact ties, sums whose
 // rounding depends on the order (0.1 + 0.2 > 0.3), products that underflow, zeros, and figures that
 // must switch the bounds off (NaN, negative, infinite, fidelities above 1).
-struct Palette {
-    std::vector<double> km, fidelity, rate;
-};
+struct Palette { std::vector<double> km, fidelity, rate; };
 
 const std::vector<Palette>& palettes() {
-    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
     static const std::vector<Palette> all = {
         {{1, 2, 2, 0}, {0.5, 1, 1, 0.25}, {1, 2}},
         {{0.1, 0.2, 0.3, 0.7, 1.1, 0.6}, {0.9, 0.95, 0.7, 0.3, 0.99, 0.665}, {100, 0.5}},
         {{0, 1e-300, 1e16, 1, 3e5, 1e300, 5e-324}, {0, 1, 1e-200, 1e-160, 0.5}, {0, 1e300}},
         {{}, {}, {}},  // uniform over the reference topologies' ranges
-        {{0.5, 0.9, 1.0, 10.0, 20.0, 0.0, -0.0, nan, -1.0, inf}, {0.5, 0.9, 1.0, 0.0, nan, 1.5, -0.5}, {1, nan, -1}},
+        {{0.5, 0.9, 1.0, 10.0, 20.0, 0.0, -0.0, kNaN, -1.0, kInf}, {0.5, 0.9, 1.0, 0.0, kNaN, 1.5, -0.5}, {1, kNaN, -1}},
     };
     return all;
 }
 
-struct Generated {
-    QuantumNetwork network;
-    std::vector<std::string> names;
-};
+struct Generated { QuantumNetwork network; std::vector<std::string> names; };
 
 class Generator {
 public:
@@ -188,11 +150,8 @@ public:
 
     Generated next(int round) {
         palette_ = &palettes()[round % palettes().size()];
-        switch (round / static_cast<int>(palettes().size()) % 3) {
-            case 0: return multigraph();
-            case 1: return complete();
-            default: return duel();
-        }
+        const int kind = round / static_cast<int>(palettes().size()) % 3;
+        return kind == 0 ? multigraph() : kind == 1 ? complete() : duel();
     }
 
     std::mt19937 random;
@@ -224,11 +183,9 @@ private:
             const int a = below(n);
             const auto& existing = g.network.links();
             if (random() % 2 && !existing.empty()) {
-                const auto twin = existing[random() % existing.size()];
+                const auto twin = existing[random() % existing.size()];  // a copy: adding a link moves the list
                 add(g, twin.to, twin.from);
-            } else {
-                link(g, a, a);
-            }
+            } else link(g, a, a);
         }
     }
 
@@ -260,10 +217,7 @@ private:
             fidelity[i] = random() % 3 ? uniform(0.3, 1) : pick(palette_->fidelity, 0.75, 0.98);
             rate[i] = random() % 3 ? uniform(0, 2000) : pick(palette_->rate, 50, 2000);
         }
-        struct Planned {
-            int a, b;
-            double km, fidelity, rate;
-        };
+        struct Planned { int a, b; double km, fidelity, rate; };
         std::vector<Planned> planned;
         std::vector<int> order(length);
         for (int i = 0; i < length; ++i) order[i] = i;
@@ -277,8 +231,7 @@ private:
                 previous = next;
             }
         }
-        const double toward[] = {0.0, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
-        const double step = toward[below(3)];
+        const double step = std::array{0.0, kInf, -kInf}[below(3)];
         auto beside = [step](double x) { return step == 0.0 ? x : std::nextafter(x, step); };
         if (random() % 3) planned.push_back({0, 1, beside(sum), beside(product), rate[0]});
         else planned.push_back({0, 1, beside(sum), 1.0, beside(success)});
@@ -290,14 +243,9 @@ private:
     const Palette* palette_ = nullptr;
 };
 
-// ASan and UBSan slow the search several times over; the sanitized run checks a fifth of the cases.
-int differential_rounds() {
-    return std::getenv("VORN_SANITIZED") ? 300 : 1500;
-}
-
 TEST_CASE("the bounded search returns the literal enumeration's route, bit for bit") {
     Generator generator(2024);
-    const int rounds = differential_rounds();
+    const int rounds = std::getenv("VORN_SANITIZED") ? 300 : 1500;  // ASan and UBSan slow the search several times over
     int searches = 0, bounded = 0, routes = 0;
     for (int round = 0; round < rounds; ++round) {
         const Generated g = generator.next(round);
@@ -323,35 +271,24 @@ TEST_CASE("the bounded search returns the literal enumeration's route, bit for b
         }
     }
     std::printf("     %d searches, %d bounded, %d with a route\n", searches, bounded, routes);
-    CHECK(searches >= rounds * 9);
-    CHECK(bounded > searches / 4);
-    CHECK(routes > searches / 2);
+    CHECK(bounded > searches / 4 && routes > searches / 2);
 }
 
 TEST_CASE("a path thousands of nodes long needs no deep call stack") {
-    QuantumNetwork network;
-    const int n = 20000;
-    for (int i = 0; i < n; ++i) network.add_node("n" + std::to_string(i), 1.0);
-    for (int i = 0; i + 1 < n; ++i)
-        network.add_link("n" + std::to_string(i), "n" + std::to_string(i + 1), LinkType::Fiber, 1.0, 0.9999, 1.0);
-    network.add_link("n0", "n" + std::to_string(n - 1), LinkType::Fiber, 1e9, 0.1, 1.0);
-    const auto route = find_route(network, "n0", "n" + std::to_string(n - 1), kLatency);
-    CHECK(route && route->path.size() == static_cast<std::size_t>(n));
-    CHECK(route && route->hop_links.size() == static_cast<std::size_t>(n - 1));
+    QuantumNetwork network = fixtures::chain(20000, 1.0, 0.9999);
+    network.add_link("N0", "N19999", LinkType::Fiber, 1e9, 0.1, 1.0);
+    const auto route = find_route(network, "N0", "N19999", kLatency);
+    CHECK(route && route->path.size() == 20000 && route->hop_links.size() == 19999);
 }
 
 TEST_CASE("a search the bounds cannot cut still stops when asked") {
     // A NaN figure switches the bounds off, so the search enumerates every path of the mesh. The bounded
     // search on a mesh of ties is stopped by Ctrl-C from Python.
     auto network = complete_graph(11);
-    network.add_link("N3", "X", LinkType::Fiber, std::numeric_limits<double>::quiet_NaN(), 0.9, 1000.0);
+    network.add_link("N3", "X", LinkType::Fiber, kNaN, 0.9, 1000.0);
     AlwaysStop stop;
     bool interrupted = false;
-    try {
-        search_routes(network, "N0", "N10", kLatency, &stop);
-    } catch (const Interrupted&) {
-        interrupted = true;
-    }
+    try { search_routes(network, "N0", "N10", kLatency, &stop); } catch (const Interrupted&) { interrupted = true; }
     CHECK(interrupted && stop.asked > 0);
 }
 
@@ -370,13 +307,9 @@ TEST_CASE("bounds leave a handful of candidates in meshes the enumeration cannot
     std::mt19937 random(7);
     std::uniform_real_distribution<double> km(5, 6000), fidelity(0.75, 0.98);
     const auto full = mesh("K", 24, [&](int, int) { return std::pair{km(random), fidelity(random)}; });
-    const struct {
-        const QuantumNetwork& network;
-        const char *from, *to;
-        StrategyType strategy;
-        std::size_t hops;
-    } cases[] = {{grid, "g0_0", "g19_19", kLatency, 38}, {grid, "g0_0", "g19_19", kFidelity, 0},
-                 {full, "K0", "K23", kLatency, 0}, {full, "K0", "K23", kFidelity, 0}};
+    const struct { const QuantumNetwork& network; const char *from, *to; StrategyType strategy; std::size_t hops; } cases[] = {
+        {grid, "g0_0", "g19_19", kLatency, 38}, {grid, "g0_0", "g19_19", kFidelity, 0},
+        {full, "K0", "K23", kLatency, 0}, {full, "K0", "K23", kFidelity, 0}};
     for (const auto& c : cases) {
         const RouteSearch search = search_routes(c.network, c.from, c.to, c.strategy);
         CHECK(search.bounded && search.candidates <= 50 && search.route);

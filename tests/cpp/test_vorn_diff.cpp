@@ -1,7 +1,5 @@
 // The parts of a diff that files loaded from Python cannot show: a version change (loading accepts only "1.0"),
 // NaN values, and a custom value that is null rather than absent. The report and lists are tested from Python.
-#include <cmath>
-
 #include "check.hpp"
 #include "files/vorn_diff.hpp"
 

@@ -1,7 +1,5 @@
 // The records the engine is given for a file: what Python cannot see of them (link types, satellite conditions and
 // the configuration). Loading and saving, atomic replacement included, are tested from Python.
-#include <tuple>
-
 #include "check.hpp"
 #include "files/vorn_bridge.hpp"
 

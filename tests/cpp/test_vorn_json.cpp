@@ -1,28 +1,15 @@
 // What the .vorn reader and writer do that the Python module cannot show: the custom value of the extensions,
 // and very deep nesting. Messages and layout are tested from Python.
-#include <cmath>
-#include <limits>
-
 #include "check.hpp"
 #include "files/json_emitter.hpp"
 #include "files/vorn_format.hpp"
 
 using namespace vorn::files;
 
-namespace {
-
-std::string emitted(const JsonValue& value) {
-    JsonEmitter out;
-    out.value(value);
-    return out.text();
-}
-
-std::string with_custom(const std::string& custom) {
+static std::string with_custom(const std::string& custom) {
     return R"({"version": "1.0", "metadata": {"name": "n"}, "nodes": [], "links": [], "extensions": {"custom": )" +
            custom + "}}";
 }
-
-}  // namespace
 
 TEST_CASE("custom values keep their kinds, are written with sorted keys and read back the same") {
     const Result<VornFile> read = read_vorn_json(with_custom(
@@ -40,8 +27,9 @@ TEST_CASE("custom values keep their kinds, are written with sorted keys and read
     CHECK(b[6].as_string() == "s" && b[7].as_bool() && b[8].is_null());
     CHECK(custom.as_object().at("a").as_int() == 3);  // a repeated key keeps the last value
 
-    const std::string written = emitted(custom);
-    CHECK_EQ(written, std::string("{\n  \"a\": 3,\n  \"b\": [\n    1,\n    -9223372036854775808,\n"
+    JsonEmitter out;
+    out.value(custom);
+    CHECK_EQ(out.text(), std::string("{\n  \"a\": 3,\n  \"b\": [\n    1,\n    -9223372036854775808,\n"
                                   "    18446744073709551615,\n    1.8446744073709552e19,\n    2.0,\n    -0.0,\n"
                                   "    \"s\",\n    true,\n    null,\n    {}\n  ]\n}"));
     const std::string document = write_vorn_json(read.value());
@@ -55,34 +43,25 @@ TEST_CASE("custom values compare by structure") {
         value.as_object()["a"] = member;
         return value;
     };
-    struct Row {
-        JsonValue a;
-        JsonValue b;
-        bool equal;
-    };
     // Member order, repeated keys, null members and integers against floats are compared from Python, through diffs.
-    const Row rows[] = {
+    const struct { JsonValue a, b; bool equal; } rows[] = {
         {JsonValue::integer(1), JsonValue::unsigned_integer(1), true},
         {JsonValue::integer(-1), JsonValue::unsigned_integer(std::numeric_limits<std::uint64_t>::max()), false},
         {JsonValue::number(std::nan("")), JsonValue::number(std::nan("")), false},
         {object(JsonValue::integer(1)), object(JsonValue::unsigned_integer(1)), true},
     };
-    for (const Row& row : rows) {
-        CHECK_EQ(row.a == row.b, row.equal);
-        CHECK_EQ(row.b == row.a, row.equal);
-    }
+    for (const auto& row : rows) CHECK((row.a == row.b) == row.equal && (row.b == row.a) == row.equal);
 }
 
 TEST_CASE("a million levels of nesting are refused at level 129") {
     for (const std::string& lead : {std::string("{\"x\": "), with_custom("").substr(0, with_custom("").size() - 2)}) {
         const Result<VornFile> result = read_vorn_json(lead + std::string(1000000, '['));
         CHECK(!result.ok());
-        if (!result.ok()) {
-            // The top-level object is level 1, and the extensions object level 2.
-            const std::size_t open_before = lead.size() < 10 ? 1 : 2;
-            CHECK_EQ(result.error().detail, "Arrays and objects nest more than 128 levels at line 1 column " +
-                                                std::to_string(lead.size() + (128 - open_before) + 1));
-        }
+        if (result.ok()) continue;
+        // The top-level object is level 1, and the extensions object level 2.
+        const std::size_t open_before = lead.size() < 10 ? 1 : 2;
+        CHECK_EQ(result.error().detail, "Arrays and objects nest more than 128 levels at line 1 column " +
+                                            std::to_string(lead.size() + (128 - open_before) + 1));
     }
 }
 

@@ -1,33 +1,26 @@
 // Validation as only the C++ interface shows it: NaN values, which no file can hold, the type texts (validate
 // raises before it would show them) and a finding's path. The messages and report of loaded files are tested
 // from Python.
-#include <cmath>
-
 #include "check.hpp"
 #include "files/validation.hpp"
 
 using namespace vorn::files;
 
-namespace {
-
-VornFile network(std::vector<std::string> ids, std::vector<VornLink> links) {
+static VornFile network(std::vector<std::string> ids, std::vector<VornLink> links) {
     VornFile file = VornFile::named("net");
     for (std::string& id : ids) file.nodes.push_back({std::move(id), {}, {}, {}});
     file.links = std::move(links);
     return file;
 }
 
-VornLink link(std::optional<std::string> id, std::string from, std::string to, double distance = 10.0,
-              double fidelity = 0.9, double rate = 100.0) {
+static VornLink link(std::optional<std::string> id, std::string from, std::string to, double distance = 10.0,
+                     double fidelity = 0.9, double rate = 100.0) {
     return {{std::move(from), std::move(to), distance, fidelity, rate}, std::move(id), {}, {}};
 }
 
-}  // namespace
-
 TEST_CASE("NaN passes the distance and rate checks and fails fidelity") {
-    const double nan = std::nan("");
     const ValidationResult result = validate_all(
-        network({"A", "B"}, {link("d", "A", "B", nan), link("r", "A", "B", 1, 0.5, nan), link("f", "A", "B", 1, nan)}));
+        network({"A", "B"}, {link("d", "A", "B", kNaN), link("r", "A", "B", 1, 0.5, kNaN), link("f", "A", "B", 1, kNaN)}));
     CHECK_EQ(result.errors.size(), 1u);
     CHECK_EQ(result.errors.at(0).message(), std::string("Invalid fidelity NaN for link 'f' (must be 0 < x <= 1)"));
 }
