@@ -217,7 +217,8 @@ def bench_callgrind(folder):
     print(f"callgrind: load_vorn_file {load:.1f} instructions per byte, VornFile.save {save:.1f} instructions per byte")
 
 
-def main():
+def size_arguments():
+    """The command line of the file benchmarks: the full size, the repeats, and whether to count instructions."""
     parser = argparse.ArgumentParser()
     parser.add_argument("--nodes", type=int, default=100_000)
     parser.add_argument("--links", type=int, default=300_000)
@@ -228,6 +229,11 @@ def main():
     if args.quick:
         args.nodes, args.links, args.repeats = args.nodes // 10, args.links // 10, 3
     print(f"vorn_core from {vc.__file__}")
+    return args
+
+
+def main():
+    args = size_arguments()
 
     with tempfile.TemporaryDirectory(prefix="vorn-bench-") as folder:
         rows = []

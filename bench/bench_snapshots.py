@@ -11,14 +11,13 @@ difference between networks of 20,000 and 2,000 nodes so that start-up does not 
 
     python bench/bench_snapshots.py [--nodes 100000] [--links 300000] [--repeats 5] [--quick] [--no-callgrind]
 """
-import argparse
 import os
 import subprocess
 import sys
 import tempfile
 
 import vorn_core as vc
-from bench_load import write_network
+from bench_load import size_arguments, write_network
 from measure import callgrind_present, instructions, median_seconds
 
 
@@ -97,16 +96,7 @@ def bench_callgrind(folder):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--nodes", type=int, default=100_000)
-    parser.add_argument("--links", type=int, default=300_000)
-    parser.add_argument("--repeats", type=int, default=5)
-    parser.add_argument("--quick", action="store_true", help="a tenth of the size, three repeats")
-    parser.add_argument("--no-callgrind", action="store_true")
-    args = parser.parse_args()
-    if args.quick:
-        args.nodes, args.links, args.repeats = args.nodes // 10, args.links // 10, 3
-    print(f"vorn_core from {vc.__file__}")
+    args = size_arguments()
 
     with tempfile.TemporaryDirectory(prefix="vorn-bench-") as folder:
         print(f"{'size':>5} {'nodes':>8} {'links':>8} | {'.vorn MB':>8} {'load_vorn_file':>14} {'from_vorn_file':>14} "
