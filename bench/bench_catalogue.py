@@ -6,6 +6,7 @@ Prints medians of several runs measured in this one process. The sensitivity ana
 the same ensembles run one by one through `simulate` (same networks, seeds and trial counts); the
 comparison with the share of its time spent in `simulate` calls of the same size.
 """
+
 import argparse
 
 import vorn_core as vc
@@ -52,9 +53,11 @@ def bench_sensitivity(label, nodes, links, request, repeats):
             engine.simulate(*request, trials, seed=seed)
 
     separate = median_seconds(one_by_one, repeats)
-    print(f"sensitivity_analysis, {label}: {len(engines)} ensembles of {trials} trials in {analysis * 1e3:.1f} ms; "
-          f"the same ensembles through simulate {separate * 1e3:.1f} ms; ratio {analysis / separate:.3f} "
-          f"(target <= 1.10)")
+    print(
+        f"sensitivity_analysis, {label}: {len(engines)} ensembles of {trials} trials in {analysis * 1e3:.1f} ms; "
+        f"the same ensembles through simulate {separate * 1e3:.1f} ms; ratio {analysis / separate:.3f} "
+        f"(target <= 1.10)"
+    )
 
 
 def bench_generate(repeats):
@@ -65,20 +68,28 @@ def bench_generate(repeats):
 
 
 def bench_compare(runs, repeats):
-    endpoints = [("telecom_backbone", "A", "E"), ("fiber_only", "A", "C"), ("repeater_chain", "N0", "N3"),
-                 ("hybrid_satellite_fiber", "Toronto", "London"), ("hybrid", "Toronto", "Montreal")]
+    endpoints = [
+        ("telecom_backbone", "A", "E"),
+        ("fiber_only", "A", "C"),
+        ("repeater_chain", "N0", "N3"),
+        ("hybrid_satellite_fiber", "Toronto", "London"),
+        ("hybrid", "Toronto", "Montreal"),
+    ]
     objects = [vc.TopologyEndpoints(*e) for e in endpoints]
     compare = median_seconds(lambda: vc.compare_topologies(objects, 0.75, 5000.0, runs), repeats)
     engines = []
     for name, source, target in endpoints:
-        payload = vc.generate_topology({"fiber_only": "telecom_backbone", "hybrid": "hybrid_satellite_fiber"}
-                                       .get(name, name))
+        payload = vc.generate_topology(
+            {"fiber_only": "telecom_backbone", "hybrid": "hybrid_satellite_fiber"}.get(name, name)
+        )
         engine = vc.VornEngine()
         engine.define_network(payload.nodes, payload.links)
         engines.append((engine, source, target))
     ensembles = median_seconds(lambda: [e.simulate(s, t, 0.75, 5000.0, runs) for e, s, t in engines], repeats)
-    print(f"compare_topologies, five names x {runs:,} runs: {compare * 1e3:.1f} ms; the five ensembles alone "
-          f"{ensembles * 1e3:.1f} ms, a share of {min(ensembles / compare, 1.0) * 100:.1f} %")
+    print(
+        f"compare_topologies, five names x {runs:,} runs: {compare * 1e3:.1f} ms; the five ensembles alone "
+        f"{ensembles * 1e3:.1f} ms, a share of {min(ensembles / compare, 1.0) * 100:.1f} %"
+    )
 
 
 def main():
@@ -88,10 +99,16 @@ def main():
     print(f"vorn_core from {vc.__file__}")
     chain = vc.generate_topology("repeater_chain")
     backbone = vc.generate_topology("telecom_backbone")
-    bench_sensitivity("repeater chain N0 -> N3 (0.8, 100 ms)", chain.nodes, chain.links,
-                      ("N0", "N3", 0.8, 100.0), args.repeats)
-    bench_sensitivity("telecom backbone A -> E (0.75, 5000 ms)", backbone.nodes, backbone.links,
-                      ("A", "E", 0.75, 5000.0), args.repeats)
+    bench_sensitivity(
+        "repeater chain N0 -> N3 (0.8, 100 ms)", chain.nodes, chain.links, ("N0", "N3", 0.8, 100.0), args.repeats
+    )
+    bench_sensitivity(
+        "telecom backbone A -> E (0.75, 5000 ms)",
+        backbone.nodes,
+        backbone.links,
+        ("A", "E", 0.75, 5000.0),
+        args.repeats,
+    )
     bench_generate(args.repeats)
     bench_compare(10_000, args.repeats)
 

@@ -5,6 +5,7 @@ instructions per trial from callgrind (stable on a noisy machine).
 
     python bench/bench_engine.py [--quick] [--no-callgrind]
 """
+
 import argparse
 import math
 
@@ -24,8 +25,7 @@ def chain_engine():
 def complete_engine(n):
     engine = vc.VornEngine()
     nodes = [vc.NodeDefinition(f"K{i}", 1.0) for i in range(n)]
-    links = [vc.LinkDefinition(f"K{i}", f"K{j}", 10.0 + i + j, 0.99, 1000.0)
-             for i in range(n) for j in range(i + 1, n)]
+    links = [vc.LinkDefinition(f"K{i}", f"K{j}", 10.0 + i + j, 0.99, 1000.0) for i in range(n) for j in range(i + 1, n)]
     engine.define_network(nodes, links)
     return engine
 
@@ -46,8 +46,10 @@ def peak_rss_mib():
 def bench_simulate(runs, repeats):
     engine = chain_engine()
     seconds = median_seconds(lambda: engine.simulate("N0", "N3", 0.8, 100.0, runs, seed=7), repeats)
-    print(f"simulate, repeater chain, {runs:,} runs: median {seconds * 1e3:.1f} ms "
-          f"= {runs / seconds / 1e6:.2f} M trials/s (target >= 5)")
+    print(
+        f"simulate, repeater chain, {runs:,} runs: median {seconds * 1e3:.1f} ms "
+        f"= {runs / seconds / 1e6:.2f} M trials/s (target >= 5)"
+    )
 
 
 def bench_requests(calls, repeats):
@@ -72,11 +74,15 @@ def bench_routes(sizes, repeats):
         # every path (bench/cpp/bench_routes.cpp measures the bounded searches). The engine keeps its
         # last prepared request, so each call asks for a slightly different target to search again.
         targets = iter(0.5 + i * 1e-9 for i in range(repeats))
-        seconds = median_seconds(lambda: engine.request_entanglement("K0", f"K{n - 1}", next(targets), 0.0,
-                                                                  vc.StrategyType.HighestSuccess), repeats)
-        print(f"route search K{n}: {paths:,} candidate paths in {seconds * 1e3:.1f} ms "
-              f"= {paths / seconds / 1e6:.1f} M paths/s (target >= 30); "
-              f"peak RSS {before:.1f} -> {peak_rss_mib():.1f} MiB")
+        seconds = median_seconds(
+            lambda: engine.request_entanglement("K0", f"K{n - 1}", next(targets), 0.0, vc.StrategyType.HighestSuccess),
+            repeats,
+        )
+        print(
+            f"route search K{n}: {paths:,} candidate paths in {seconds * 1e3:.1f} ms "
+            f"= {paths / seconds / 1e6:.1f} M paths/s (target >= 30); "
+            f"peak RSS {before:.1f} -> {peak_rss_mib():.1f} MiB"
+        )
 
 
 CALLGRIND_SCRIPT = """

@@ -9,6 +9,7 @@ machine): the difference between a file of 20,000 nodes and one of 2,000, so sta
 
     python bench/bench_load.py [--nodes 100000] [--links 300000] [--repeats 5] [--quick] [--no-callgrind]
 """
+
 import argparse
 import json
 import os
@@ -23,6 +24,7 @@ LINK_TYPES = ("fiber", "satellite")
 
 
 # ---- the file ---------------------------------------------------------------------------------
+
 
 def write_network(path, n_nodes, n_links, seed=2024):
     """A connected, valid network: a random spanning tree plus random extra links, no self-loops."""
@@ -47,18 +49,26 @@ def write_network(path, n_nodes, n_links, seed=2024):
                 a = rng.randrange(n_nodes)
                 b = rng.randrange(n_nodes - 1)
                 b += b >= a
-            link = {"id": f"L{k}", "from": ids[a], "to": ids[b], "distance_km": round(rng.uniform(0.5, 900.0), 4),
-                    "base_fidelity": round(rng.uniform(0.8, 1.0), 6), "generation_rate_hz": rng.choice([1e3, 2.5e4, 1e6])}
+            link = {
+                "id": f"L{k}",
+                "from": ids[a],
+                "to": ids[b],
+                "distance_km": round(rng.uniform(0.5, 900.0), 4),
+                "base_fidelity": round(rng.uniform(0.8, 1.0), 6),
+                "generation_rate_hz": rng.choice([1e3, 2.5e4, 1e6]),
+            }
             if k % 4 == 0:
                 link["link_type"] = LINK_TYPES[k % 8 == 0]
                 if k % 8 == 0:
                     link["satellite"] = {"visibility": 0.5, "weather_factor": 0.9}
             out.write("    " + json.dumps(link) + (",\n" if k + 1 < n_links else "\n"))
-        out.write('  ],\n  "config": {"alpha_loss": 0.2, "max_attempts": 40},\n'
-                  '  "constraints": {"fidelity_target": 0.85}\n}')
+        out.write(
+            '  ],\n  "config": {"alpha_loss": 0.2, "max_attempts": 40},\n  "constraints": {"fidelity_target": 0.85}\n}'
+        )
 
 
 # ---- the same work in Python ------------------------------------------------------------------
+
 
 class Invalid(Exception):
     pass
@@ -115,30 +125,49 @@ def python_load(path):
             raise Invalid("a node is not an object")
         lifetime = take(raw, "memory_lifetime_ms", is_number, False, "a node")
         node_type = take(raw, "node_type", lambda v: v in NODE_TYPES, False, "a node")
-        nodes.append({"id": take(raw, "id", is_text, True, "a node"),
-                      "memory_lifetime_ms": None if lifetime is None else float(lifetime),
-                      "memory_capacity": take(raw, "memory_capacity", is_u32, False, "a node"),
-                      "node_type": node_type})
+        nodes.append(
+            {
+                "id": take(raw, "id", is_text, True, "a node"),
+                "memory_lifetime_ms": None if lifetime is None else float(lifetime),
+                "memory_capacity": take(raw, "memory_capacity", is_u32, False, "a node"),
+                "node_type": node_type,
+            }
+        )
     links = []
     for raw in raw_links:
         if type(raw) is not dict:
             raise Invalid("a link is not an object")
         satellite = take(raw, "satellite", is_object, False, "a link")
         if satellite is not None:
-            satellite = {"visibility": float(take(satellite, "visibility", is_number, True, "satellite")),
-                         "weather_factor": float(take(satellite, "weather_factor", is_number, True, "satellite"))}
-        links.append({"id": take(raw, "id", is_text, False, "a link") or "",
-                      "from": take(raw, "from", is_text, True, "a link"),
-                      "to": take(raw, "to", is_text, True, "a link"),
-                      "distance_km": float(take(raw, "distance_km", is_number, True, "a link")),
-                      "base_fidelity": float(take(raw, "base_fidelity", is_number, True, "a link")),
-                      "generation_rate_hz": float(take(raw, "generation_rate_hz", is_number, True, "a link")),
-                      "link_type": take(raw, "link_type", lambda v: v in LINK_TYPES, False, "a link"),
-                      "satellite": satellite})
+            satellite = {
+                "visibility": float(take(satellite, "visibility", is_number, True, "satellite")),
+                "weather_factor": float(take(satellite, "weather_factor", is_number, True, "satellite")),
+            }
+        links.append(
+            {
+                "id": take(raw, "id", is_text, False, "a link") or "",
+                "from": take(raw, "from", is_text, True, "a link"),
+                "to": take(raw, "to", is_text, True, "a link"),
+                "distance_km": float(take(raw, "distance_km", is_number, True, "a link")),
+                "base_fidelity": float(take(raw, "base_fidelity", is_number, True, "a link")),
+                "generation_rate_hz": float(take(raw, "generation_rate_hz", is_number, True, "a link")),
+                "link_type": take(raw, "link_type", lambda v: v in LINK_TYPES, False, "a link"),
+                "satellite": satellite,
+            }
+        )
     sections = {}
-    for name, fields in (("config", {"alpha_loss": is_number, "beta_fidelity_decay": is_number,
-                                     "gamma_swapping": is_number, "max_attempts": is_u32}),
-                         ("constraints", {"fidelity_target": is_number, "max_latency_ms": is_number})):
+    for name, fields in (
+        (
+            "config",
+            {
+                "alpha_loss": is_number,
+                "beta_fidelity_decay": is_number,
+                "gamma_swapping": is_number,
+                "max_attempts": is_u32,
+            },
+        ),
+        ("constraints", {"fidelity_target": is_number, "max_latency_ms": is_number}),
+    ):
         section = take(doc, name, is_object, False, "the document")
         if section is not None:
             sections[name] = {key: take(section, key, check, False, name) for key, check in fields.items()}
@@ -260,19 +289,26 @@ def main():
             del loaded
             rows.append((fraction, n_nodes, n_links, megabytes, native, with_reads, python, saved_megabytes / save))
 
-        print(f"{'size':>5} {'nodes':>8} {'links':>8} {'MB':>6} | {'load_vorn_file':>23} | "
-              f"{'+ read nodes/links':>23} | {'json + Python checks':>23} | ratio | {'save':>10}")
+        print(
+            f"{'size':>5} {'nodes':>8} {'links':>8} {'MB':>6} | {'load_vorn_file':>23} | "
+            f"{'+ read nodes/links':>23} | {'json + Python checks':>23} | ratio | {'save':>10}"
+        )
         for fraction, n_nodes, n_links, megabytes, native, with_reads, python, save_rate in rows:
+
             def cell(seconds):
                 return f"{megabytes / seconds:6.1f} MB/s {seconds * 1e3 / megabytes:5.2f} ms/MB"
 
-            print(f"  1/{fraction} {n_nodes:8,} {n_links:8,} {megabytes:6.1f} | {cell(native):>23} | "
-                  f"{cell(with_reads):>23} | {cell(python):>23} | {python / native:4.1f}x | {save_rate:5.1f} MB/s")
+            print(
+                f"  1/{fraction} {n_nodes:8,} {n_links:8,} {megabytes:6.1f} | {cell(native):>23} | "
+                f"{cell(with_reads):>23} | {cell(python):>23} | {python / native:4.1f}x | {save_rate:5.1f} MB/s"
+            )
         *_, megabytes, native, with_reads, python, save_rate = rows[-1]
-        print(f"full size: load_vorn_file {native * 1e3:.0f} ms, Python {python * 1e3:.0f} ms: "
-              f"{python / native:.1f}x faster (target >= 5x); "
-              f"with every node and link read as a Python object {python / with_reads:.1f}x; "
-              f"save {save_rate:.1f} MB/s")
+        print(
+            f"full size: load_vorn_file {native * 1e3:.0f} ms, Python {python * 1e3:.0f} ms: "
+            f"{python / native:.1f}x faster (target >= 5x); "
+            f"with every node and link read as a Python object {python / with_reads:.1f}x; "
+            f"save {save_rate:.1f} MB/s"
+        )
         if not args.no_callgrind:
             bench_callgrind(folder)
 

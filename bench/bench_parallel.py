@@ -14,6 +14,7 @@ it vorn.parallel keeps.
 The pool per call includes starting its two workers (from the fork server, started once per process by
 the warm-up) and stopping them.
 """
+
 import argparse
 import contextlib
 import multiprocessing
@@ -72,26 +73,33 @@ def main():
         variants = {
             "engine.simulate, this process": lambda: engine.simulate(*REQUEST, runs, seed=7),
             "two plain processes, half each (ceiling)": lambda: two_independent_processes(runs),
-            "parallel.simulate, 2 workers (pool per call)":
-                lambda: parallel.simulate(nodes, links, *REQUEST, runs, seed=7, workers=2),
-            "parallel.simulate, 2 workers (warm pool)":
-                lambda: parallel.simulate(nodes, links, *REQUEST, runs, seed=7, executor=pool),
+            "parallel.simulate, 2 workers (pool per call)": lambda: parallel.simulate(
+                nodes, links, *REQUEST, runs, seed=7, workers=2
+            ),
+            "parallel.simulate, 2 workers (warm pool)": lambda: parallel.simulate(
+                nodes, links, *REQUEST, runs, seed=7, executor=pool
+            ),
         }
-        warm_up = [lambda: parallel.simulate(nodes, links, *REQUEST, 1000, seed=7, executor=pool),
-                   lambda: parallel.simulate(nodes, links, *REQUEST, 1000, seed=7, workers=2)]
+        warm_up = [
+            lambda: parallel.simulate(nodes, links, *REQUEST, 1000, seed=7, executor=pool),
+            lambda: parallel.simulate(nodes, links, *REQUEST, 1000, seed=7, workers=2),
+        ]
         if not args.no_dask:
             from dask.distributed import Client, LocalCluster
+
             cluster = stack.enter_context(LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None))
             executor = stack.enter_context(Client(cluster)).get_executor()
             variants["parallel.simulate, LocalCluster of 2 workers"] = lambda: parallel.simulate(
-                nodes, links, *REQUEST, runs, seed=next(seeds), executor=executor)
-            warm_up.append(lambda: parallel.simulate(nodes, links, *REQUEST, 1000, seed=next(seeds),
-                                                     executor=executor))
+                nodes, links, *REQUEST, runs, seed=next(seeds), executor=executor
+            )
+            warm_up.append(lambda: parallel.simulate(nodes, links, *REQUEST, 1000, seed=next(seeds), executor=executor))
         for call in warm_up:  # start the workers and the fork server, import vorn_core in them
             call()
 
-        print(f"vorn_core from {vc.__file__}; {len(os.sched_getaffinity(0))} CPUs; {runs:,} trials; "
-              f"median of {repeats} rounds, the variants taking turns; load average {os.getloadavg()[0]:.2f}")
+        print(
+            f"vorn_core from {vc.__file__}; {len(os.sched_getaffinity(0))} CPUs; {runs:,} trials; "
+            f"median of {repeats} rounds, the variants taking turns; load average {os.getloadavg()[0]:.2f}"
+        )
         times: dict[str, list[float]] = {name: [] for name in variants}
         for _ in range(repeats):
             for name, call in variants.items():
@@ -111,14 +119,17 @@ def main():
         cluster_seconds = seconds["parallel.simulate, LocalCluster of 2 workers"]
         print(f"LocalCluster / local pool per call: {local / cluster_seconds:.2f} of its rate (target >= 0.90)")
     cpu_single, cpu_split = cpu_seconds(engine, nodes, links, runs, repeats)
-    print(f"CPU time, median of {repeats}: one process {cpu_single:.3f} s, two forked workers and their parent "
-          f"{cpu_split:.3f} s = {cpu_split / cpu_single - 1:+.1%} for splitting")
+    print(
+        f"CPU time, median of {repeats}: one process {cpu_single:.3f} s, two forked workers and their parent "
+        f"{cpu_split:.3f} s = {cpu_split / cpu_single - 1:+.1%} for splitting"
+    )
     print(f"load average {os.getloadavg()[0]:.2f} at the end")
 
 
 def cpu_seconds(engine, nodes, links, runs, repeats):
     """CPU time of one process against that of the split ensemble: steadier than wall time on a busy
     machine. The workers are forked here, so their time is counted when they are reaped at shutdown."""
+
     def used(before, after):
         return sum(after[i] - before[i] for i in range(4))  # user, system, children's user and system
 

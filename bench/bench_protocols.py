@@ -8,6 +8,7 @@ several runs; with valgrind present, also instructions per request, per round an
 
     python bench/bench_protocols.py [--quick] [--no-callgrind]
 """
+
 import argparse
 
 import vorn_core as vc
@@ -39,8 +40,10 @@ def bench_qkd(rounds, repeats, requests_per_second):
     result = vc.qkd(engine, "N0", "N3", 0.8, 1e12, rounds)
     assert result.rounds_completed == rounds, result  # the budget must not cut the run short
     per_second = rounds / median_seconds(lambda: vc.qkd(engine, "N0", "N3", 0.8, 1e12, rounds), repeats)
-    print(f"qkd, repeater chain N0 -> N3, {rounds:,} rounds: {per_second / 1e6:.2f} M rounds/s (target >= 2) "
-          f"= {per_second / requests_per_second:.1f} x the request rate")
+    print(
+        f"qkd, repeater chain N0 -> N3, {rounds:,} rounds: {per_second / 1e6:.2f} M rounds/s (target >= 2) "
+        f"= {per_second / requests_per_second:.1f} x the request rate"
+    )
 
 
 def bench_distributed(calls, repeats, requests_per_second):
@@ -54,8 +57,10 @@ def bench_distributed(calls, repeats, requests_per_second):
             vc.distributed_computation(engine, nodes, mesh, basis)
 
     seconds = median_seconds(loop, repeats) / calls
-    print(f"distributed_computation, mesh over the {len(nodes)} telecom backbone nodes ({links} links): "
-          f"{seconds * 1e6:.1f} us (target < 100) = {seconds * requests_per_second:.1f} chain requests")
+    print(
+        f"distributed_computation, mesh over the {len(nodes)} telecom backbone nodes ({links} links): "
+        f"{seconds * 1e6:.1f} us (target < 100) = {seconds * requests_per_second:.1f} chain requests"
+    )
 
 
 def bench_teleportation(calls, repeats):
@@ -98,9 +103,11 @@ def bench_callgrind():
     request = per_unit("request", 2_000, 22_000)
     round_ = per_unit("qkd", 10_000, 210_000)
     mesh = per_unit("mesh", 200, 1_200)
-    print(f"callgrind: {request:,.0f} instructions per request (repeater chain, Python call included), "
-          f"{round_:,.0f} per qkd round, {mesh:,.0f} per mesh computation "
-          f"(= {mesh / request:.1f} requests)")
+    print(
+        f"callgrind: {request:,.0f} instructions per request (repeater chain, Python call included), "
+        f"{round_:,.0f} per qkd round, {mesh:,.0f} per mesh computation "
+        f"(= {mesh / request:.1f} requests)"
+    )
 
 
 def main():

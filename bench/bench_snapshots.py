@@ -11,6 +11,7 @@ difference between networks of 20,000 and 2,000 nodes so that start-up does not 
 
     python bench/bench_snapshots.py [--nodes 100000] [--links 300000] [--repeats 5] [--quick] [--no-callgrind]
 """
+
 import os
 import subprocess
 import sys
@@ -50,8 +51,9 @@ print(status("VmHWM:") - before)
 
 def diff_memory(first, second):
     """Peak memory the diff adds, in MB, from a fresh process."""
-    out = subprocess.run([sys.executable, "-c", DIFF_MEMORY_SCRIPT, first, second], check=True, capture_output=True,
-                         text=True).stdout
+    out = subprocess.run(
+        [sys.executable, "-c", DIFF_MEMORY_SCRIPT, first, second], check=True, capture_output=True, text=True
+    ).stdout
     return int(out) / 1024
 
 
@@ -90,18 +92,22 @@ def bench_callgrind(folder):
 
     vorn_load, vorn_save = per_byte("vorn")
     snapshot_load, snapshot_save = per_byte("snapshot")
-    print(f"callgrind, instructions per byte: load_vorn_file {vorn_load:.1f}, load_topology {snapshot_load:.1f} "
-          f"({snapshot_load / vorn_load:.2f}x); VornFile.save {vorn_save:.1f}, save_topology {snapshot_save:.1f} "
-          f"({snapshot_save / vorn_save:.2f}x)")
+    print(
+        f"callgrind, instructions per byte: load_vorn_file {vorn_load:.1f}, load_topology {snapshot_load:.1f} "
+        f"({snapshot_load / vorn_load:.2f}x); VornFile.save {vorn_save:.1f}, save_topology {snapshot_save:.1f} "
+        f"({snapshot_save / vorn_save:.2f}x)"
+    )
 
 
 def main():
     args = size_arguments()
 
     with tempfile.TemporaryDirectory(prefix="vorn-bench-") as folder:
-        print(f"{'size':>5} {'nodes':>8} {'links':>8} | {'.vorn MB':>8} {'load_vorn_file':>14} {'from_vorn_file':>14} "
-              f"{'save':>10} | {'snap MB':>8} {'load_topology':>14} {'save_topology':>14} | "
-              f"{'diff same':>9} {'diff all':>9} {'+peak MB':>8}")
+        print(
+            f"{'size':>5} {'nodes':>8} {'links':>8} | {'.vorn MB':>8} {'load_vorn_file':>14} {'from_vorn_file':>14} "
+            f"{'save':>10} | {'snap MB':>8} {'load_topology':>14} {'save_topology':>14} | "
+            f"{'diff same':>9} {'diff all':>9} {'+peak MB':>8}"
+        )
         for fraction in (4, 2, 1):
             n_nodes, n_links = args.nodes // fraction, args.links // fraction
             vorn, other_vorn = (os.path.join(folder, f"{name}-{fraction}.vorn") for name in ("net", "other"))
@@ -129,13 +135,17 @@ def main():
             assert len(vc.diff_topologies(first, other).links_added) > 0.9 * n_links
             del first, second, other, engine, target
             peak = diff_memory(vorn, other_vorn)
-            print(f"  1/{fraction} {n_nodes:8,} {n_links:8,} | {os.path.getsize(vorn) / 1e6:8.1f} "
-                  f"{load_vorn:9.1f} MB/s {from_vorn:9.1f} MB/s {save_vorn:5.1f} MB/s | "
-                  f"{os.path.getsize(snapshot) / 1e6:8.1f} {load_snapshot:9.1f} MB/s {save_snapshot:9.1f} MB/s | "
-                  f"{same * 1e3:6.0f} ms {every * 1e3:6.0f} ms {peak:8.1f}")
-        print(f"full size: load_topology {load_snapshot / load_vorn:.2f}x the MB/s of load_vorn_file, "
-              f"{load_snapshot / from_vorn:.2f}x from_vorn_file; save_topology {save_snapshot / save_vorn:.2f}x "
-              f"VornFile.save; diff_topologies {max(same, every) * 1e3:.0f} ms at most (target < 500 ms)")
+            print(
+                f"  1/{fraction} {n_nodes:8,} {n_links:8,} | {os.path.getsize(vorn) / 1e6:8.1f} "
+                f"{load_vorn:9.1f} MB/s {from_vorn:9.1f} MB/s {save_vorn:5.1f} MB/s | "
+                f"{os.path.getsize(snapshot) / 1e6:8.1f} {load_snapshot:9.1f} MB/s {save_snapshot:9.1f} MB/s | "
+                f"{same * 1e3:6.0f} ms {every * 1e3:6.0f} ms {peak:8.1f}"
+            )
+        print(
+            f"full size: load_topology {load_snapshot / load_vorn:.2f}x the MB/s of load_vorn_file, "
+            f"{load_snapshot / from_vorn:.2f}x from_vorn_file; save_topology {save_snapshot / save_vorn:.2f}x "
+            f"VornFile.save; diff_topologies {max(same, every) * 1e3:.0f} ms at most (target < 500 ms)"
+        )
         if not args.no_callgrind:
             bench_callgrind(folder)
 

@@ -1,5 +1,6 @@
 """How every benchmark measures: medians of wall-clock runs in this process, and instructions counted by
 callgrind in a child process (stable on a noisy machine)."""
+
 import gc
 import os
 import shutil
@@ -32,8 +33,19 @@ def instructions(script, *args):
     """The instructions of `python -c script args...` as callgrind counts them."""
     with tempfile.TemporaryDirectory() as folder:
         out = os.path.join(folder, "callgrind.out")
-        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", sys.executable, "-c",
-                        script, *map(str, args)], check=True, capture_output=True)
+        subprocess.run(
+            [
+                "valgrind",
+                "--tool=callgrind",
+                f"--callgrind-out-file={out}",
+                sys.executable,
+                "-c",
+                script,
+                *map(str, args),
+            ],
+            check=True,
+            capture_output=True,
+        )
         with open(out) as profile:
             for line in profile:
                 if line.startswith(("summary:", "totals:")):

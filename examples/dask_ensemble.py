@@ -5,19 +5,20 @@ The same call runs on a real cluster: pass ``Client("scheduler-address:8786").ge
 
     python examples/dask_ensemble.py [--runs N] [--output FILE]
 """
+
 import argparse
 import os
 
 import matplotlib
 
 matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-import vorn_core as vc  # noqa: E402
-from dask.distributed import Client, LocalCluster  # noqa: E402
+import matplotlib.pyplot as plt
+import vorn_core as vc
+from dask.distributed import Client, LocalCluster
 
-from vorn import parallel  # noqa: E402
-from vorn.plot import plot_network  # noqa: E402
-from vorn.stats import successes, wilson_interval  # noqa: E402
+from vorn import parallel
+from vorn.plot import plot_network
+from vorn.stats import successes, wilson_interval
 
 
 def meshed_network():
@@ -36,11 +37,14 @@ def main():
 
     nodes, links = meshed_network()
     with LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None) as cluster, Client(cluster) as client:
-        stats = parallel.simulate(nodes, links, "N0", "N3", 0.8, 100.0, args.runs, seed=2026,
-                                  executor=client.get_executor())
+        stats = parallel.simulate(
+            nodes, links, "N0", "N3", 0.8, 100.0, args.runs, seed=2026, executor=client.get_executor()
+        )
     low, high = wilson_interval(successes(stats), stats.total_runs)
-    print(f"{stats.total_runs:,} trials on the cluster: success rate {stats.empirical_success_rate:.4f} "
-          f"(95 % interval {low:.4f} to {high:.4f}), mean latency {stats.mean_latency_ms:.2f} ms")
+    print(
+        f"{stats.total_runs:,} trials on the cluster: success rate {stats.empirical_success_rate:.4f} "
+        f"(95 % interval {low:.4f} to {high:.4f}), mean latency {stats.mean_latency_ms:.2f} ms"
+    )
     for hop, attempts in stats.link_utilization_heatmap.items():
         print(f"  {hop:<8} {attempts:,}")
 

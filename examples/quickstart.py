@@ -1,4 +1,5 @@
 """Quick start: a four-node repeater chain, one entanglement request and a seeded ensemble."""
+
 import vorn_core as vc
 
 
@@ -12,8 +13,10 @@ def main():
     engine = vc.VornEngine()
     nodes, links = repeater_chain()
     engine.define_network(nodes, links)
-    print(f"Network: {len(nodes)} nodes, {len(links)} links of {links[0].distance_km:g} km "
-          f"(fidelity {links[0].base_fidelity}, {links[0].generation_rate_hz:g} Hz)")
+    print(
+        f"Network: {len(nodes)} nodes, {len(links)} links of {links[0].distance_km:g} km "
+        f"(fidelity {links[0].base_fidelity}, {links[0].generation_rate_hz:g} Hz)"
+    )
 
     result = engine.request_entanglement("N0", "N3", 0.8, 100.0, vc.StrategyType.HighestFidelity)
     outcome = "delivered" if result.success else "not delivered"

@@ -3,16 +3,17 @@ ranking of a seeded ensemble as a tornado chart. Writes examples/out/sensitivity
 
     python examples/sensitivity_tornado.py [--runs N] [--output FILE]
 """
+
 import argparse
 import os
 
 import matplotlib
 
 matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-import vorn_core as vc  # noqa: E402
+import matplotlib.pyplot as plt
+import vorn_core as vc
 
-from vorn.plot import plot_sensitivity  # noqa: E402
+from vorn.plot import plot_sensitivity
 
 
 def main():

@@ -3,17 +3,18 @@ interval of each point as a band. Writes examples/out/sweep_link_length.png.
 
     python examples/sweep_link_length.py [--runs N] [--output FILE]
 """
+
 import argparse
 import os
 
 import matplotlib
 
 matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-import vorn_core as vc  # noqa: E402
+import matplotlib.pyplot as plt
+import vorn_core as vc
 
-from vorn.plot import plot_sweep  # noqa: E402
-from vorn.sweep import sweep  # noqa: E402
+from vorn.plot import plot_sweep
+from vorn.sweep import sweep
 
 
 def repeater_chain(length=4):

@@ -3,16 +3,17 @@ topology highlighted. Writes examples/out/topology_comparison.png.
 
     python examples/topology_comparison.py [--runs N] [--output FILE]
 """
+
 import argparse
 import os
 
 import matplotlib
 
 matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
-import vorn_core as vc  # noqa: E402
+import matplotlib.pyplot as plt
+import vorn_core as vc
 
-from vorn.plot import plot_comparison  # noqa: E402
+from vorn.plot import plot_comparison
 
 
 def main():
@@ -20,9 +21,11 @@ def main():
     parser.add_argument("--runs", type=int, default=5000, help="trials per topology")
     parser.add_argument("--output", default=os.path.join(os.path.dirname(__file__), "out", "topology_comparison.png"))
     args = parser.parse_args()
-    endpoints = [vc.TopologyEndpoints("telecom_backbone", "A", "C"),
-                 vc.TopologyEndpoints("hybrid_satellite_fiber", "Toronto", "London"),
-                 vc.TopologyEndpoints("repeater_chain", "N0", "N3")]
+    endpoints = [
+        vc.TopologyEndpoints("telecom_backbone", "A", "C"),
+        vc.TopologyEndpoints("hybrid_satellite_fiber", "Toronto", "London"),
+        vc.TopologyEndpoints("repeater_chain", "N0", "N3"),
+    ]
     report = vc.compare_topologies(endpoints, 0.75, 5000.0, args.runs, vc.StrategyType.HighestFidelity)
     print(report.summary)
 

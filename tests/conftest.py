@@ -3,7 +3,6 @@ import os
 import signal
 
 import pytest
-
 import vorn_core
 
 
@@ -58,10 +57,23 @@ def having(record, **values):
 
 
 def network_figures(nodes, links):
-    return ([(n.id, n.memory_lifetime_t2) for n in nodes],
-            [(l.from_node, l.to, l.distance_km, l.base_fidelity, l.generation_rate_hz, repr(l.link_type),
-              None if l.satellite_conditions is None
-              else (l.satellite_conditions.visibility, l.satellite_conditions.weather_factor)) for l in links])
+    return (
+        [(n.id, n.memory_lifetime_t2) for n in nodes],
+        [
+            (
+                l.from_node,
+                l.to,
+                l.distance_km,
+                l.base_fidelity,
+                l.generation_rate_hz,
+                repr(l.link_type),
+                None
+                if l.satellite_conditions is None
+                else (l.satellite_conditions.visibility, l.satellite_conditions.weather_factor),
+            )
+            for l in links
+        ],
+    )
 
 
 class calling_back:
@@ -90,6 +102,8 @@ def two_node_network():
 @pytest.fixture(scope="session")
 def dask_client():
     distributed = pytest.importorskip("distributed")
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                  dashboard_address=None) as cluster, distributed.Client(cluster) as client:
+    with (
+        distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None) as cluster,
+        distributed.Client(cluster) as client,
+    ):
         yield client

@@ -1,6 +1,6 @@
 """The rules every class and function follows: argument binding, conversion, attributes, enums."""
-import pytest
 
+import pytest
 import vorn_core as vc
 from conftest import calling_back, result_class
 
@@ -16,36 +16,62 @@ def link():
 
 
 # Constructors bind a tuple and a dict, everything else binds FASTCALL arguments: each message on both.
-@pytest.mark.parametrize("call, message", [
-    (lambda: N(), "NodeDefinition.__new__() missing 2 required positional arguments: 'id' and 'memory_lifetime_t2'"),
-    (lambda: vc.LinkDefinition("a"), "LinkDefinition.__new__() missing 4 required positional arguments: "
-                                     "'to', 'distance_km', 'base_fidelity', and 'generation_rate_hz'"),
-    (lambda: N("a", 1.0, 2), "NodeDefinition.__new__() takes 2 positional arguments but 3 were given"),
-    (lambda: vc.PhysicalConfig(1.0, 2.0),
-     "PhysicalConfig.__new__() takes from 0 to 1 positional arguments but 2 were given"),
-    (lambda: N("a", 1.0, colour="red"), "NodeDefinition.__new__() got an unexpected keyword argument 'colour'"),
-    (lambda: N("a", 1.0, id="b"), "NodeDefinition.__new__() got multiple values for argument 'id'"),
-    (lambda: vc.StrategyType.LowestLatency.to_u8(1), "StrategyType.to_u8() takes 0 positional arguments but 1 was given"),
-    (lambda: vc.SatelliteConditions().effective_rate(),
-     "SatelliteConditions.effective_rate() missing 1 required positional argument: 'base_rate'"),
-    (lambda: vc.CoordinationTopology.star(),
-     "CoordinationTopology.star() missing 1 required positional argument: 'center_node'"),
-    (lambda: vc.VornEngine().simulate("a", "b", 0.5, 1.0, 1, colour=1),
-     "VornEngine.simulate() got an unexpected keyword argument 'colour'"),
-    (lambda: vc.VornEngine().simulate("a", "b", 0.5, 1.0, 1, to="c"),
-     "VornEngine.simulate() got multiple values for argument 'to'"),
-    (lambda: vc.diff("a", file1="b"), "diff() got multiple values for argument 'file1'"),
-    (lambda: vc.LinkType(), "No constructor defined"),
-])
+@pytest.mark.parametrize(
+    "call, message",
+    [
+        (
+            lambda: N(),
+            "NodeDefinition.__new__() missing 2 required positional arguments: 'id' and 'memory_lifetime_t2'",
+        ),
+        (
+            lambda: vc.LinkDefinition("a"),
+            "LinkDefinition.__new__() missing 4 required positional arguments: "
+            "'to', 'distance_km', 'base_fidelity', and 'generation_rate_hz'",
+        ),
+        (lambda: N("a", 1.0, 2), "NodeDefinition.__new__() takes 2 positional arguments but 3 were given"),
+        (
+            lambda: vc.PhysicalConfig(1.0, 2.0),
+            "PhysicalConfig.__new__() takes from 0 to 1 positional arguments but 2 were given",
+        ),
+        (lambda: N("a", 1.0, colour="red"), "NodeDefinition.__new__() got an unexpected keyword argument 'colour'"),
+        (lambda: N("a", 1.0, id="b"), "NodeDefinition.__new__() got multiple values for argument 'id'"),
+        (
+            lambda: vc.StrategyType.LowestLatency.to_u8(1),
+            "StrategyType.to_u8() takes 0 positional arguments but 1 was given",
+        ),
+        (
+            lambda: vc.SatelliteConditions().effective_rate(),
+            "SatelliteConditions.effective_rate() missing 1 required positional argument: 'base_rate'",
+        ),
+        (
+            lambda: vc.CoordinationTopology.star(),
+            "CoordinationTopology.star() missing 1 required positional argument: 'center_node'",
+        ),
+        (
+            lambda: vc.VornEngine().simulate("a", "b", 0.5, 1.0, 1, colour=1),
+            "VornEngine.simulate() got an unexpected keyword argument 'colour'",
+        ),
+        (
+            lambda: vc.VornEngine().simulate("a", "b", 0.5, 1.0, 1, to="c"),
+            "VornEngine.simulate() got multiple values for argument 'to'",
+        ),
+        (lambda: vc.diff("a", file1="b"), "diff() got multiple values for argument 'file1'"),
+        (lambda: vc.LinkType(), "No constructor defined"),
+    ],
+)
 def test_binding_messages(call, message):
     with pytest.raises(TypeError) as raised:
         call()
     assert str(raised.value) == message
 
 
-@pytest.mark.parametrize("call, callable_name", [
-    (lambda **names: N(memory_lifetime_t2=1.0, **names), "NodeDefinition.__new__()"),
-    (lambda **names: vc.VornEngine().simulate("A", "A", 0.5, 1.0, 1, **names), "VornEngine.simulate()")])
+@pytest.mark.parametrize(
+    "call, callable_name",
+    [
+        (lambda **names: N(memory_lifetime_t2=1.0, **names), "NodeDefinition.__new__()"),
+        (lambda **names: vc.VornEngine().simulate("A", "A", 0.5, 1.0, 1, **names), "VornEngine.simulate()"),
+    ],
+)
 @pytest.mark.parametrize("name", ["id\x00junk", "seed\x00", "\udc80"])
 def test_keyword_names_match_whole(call, callable_name, name):
     with pytest.raises(TypeError) as raised:
@@ -56,27 +82,50 @@ def test_keyword_names_match_whole(call, callable_name, name):
 def test_keyword_names_built_at_run_time_match():
     engine = vc.VornEngine()
     engine.define_network([node()], [])
-    stats = engine.simulate(**{"".join(["from_", "node"]): "A", "to": "A", "fidelity_target": 0.5,
-                               "max_latency_ms": 1.0, "runs": 1, "".join(["se", "ed"]): 3})
+    stats = engine.simulate(
+        **{
+            "".join(["from_", "node"]): "A",
+            "to": "A",
+            "fidelity_target": 0.5,
+            "max_latency_ms": 1.0,
+            "runs": 1,
+            "".join(["se", "ed"]): 3,
+        }
+    )
     assert stats._context.seed == 3 and N(**{"".join(["i", "d"]): "A", "memory_lifetime_t2": 2.0}).id == "A"
 
 
-@pytest.mark.parametrize("call, argument, message", [
-    (lambda: N(1, 1.0), "id", "'int' object cannot be converted to 'PyString'"),
-    (lambda: N("a", "x"), "memory_lifetime_t2", "must be real number, not str"),
-    (lambda: result_class()(1, 0.0, 0.0, []), "success", "'int' object cannot be converted to 'PyBool'"),
-    (lambda: vc.NetworkTopologyPayload("ab", []), "nodes", "Can't extract `str` to `Vec`"),
-    (lambda: vc.NetworkTopologyPayload(5, []), "nodes", "'int' object cannot be converted to 'Sequence'"),
-    (lambda: vc.NetworkTopologyPayload([link()], []), "nodes",
-     "'LinkDefinition' object cannot be converted to 'NodeDefinition'"),
-    (lambda: vc.LinkDefinition("a", "b", 1.0, 1.0, 1.0, link_type=0), "link_type",
-     "'int' object cannot be converted to 'LinkType'"),
-    (lambda: vc.VornEngine().simulate("a", "b", 0.8, 10.0, 2.5), "runs",
-     "'float' object cannot be interpreted as an integer"),
-    # The type is checked before the hold: the engine, held by its own method, is simply not a file.
-    (lambda: (lambda e: e.define_network_from_vorn(e))(vc.VornEngine()), "qf",
-     "'VornEngine' object cannot be converted to 'VornFile'"),
-])
+@pytest.mark.parametrize(
+    "call, argument, message",
+    [
+        (lambda: N(1, 1.0), "id", "'int' object cannot be converted to 'PyString'"),
+        (lambda: N("a", "x"), "memory_lifetime_t2", "must be real number, not str"),
+        (lambda: result_class()(1, 0.0, 0.0, []), "success", "'int' object cannot be converted to 'PyBool'"),
+        (lambda: vc.NetworkTopologyPayload("ab", []), "nodes", "Can't extract `str` to `Vec`"),
+        (lambda: vc.NetworkTopologyPayload(5, []), "nodes", "'int' object cannot be converted to 'Sequence'"),
+        (
+            lambda: vc.NetworkTopologyPayload([link()], []),
+            "nodes",
+            "'LinkDefinition' object cannot be converted to 'NodeDefinition'",
+        ),
+        (
+            lambda: vc.LinkDefinition("a", "b", 1.0, 1.0, 1.0, link_type=0),
+            "link_type",
+            "'int' object cannot be converted to 'LinkType'",
+        ),
+        (
+            lambda: vc.VornEngine().simulate("a", "b", 0.8, 10.0, 2.5),
+            "runs",
+            "'float' object cannot be interpreted as an integer",
+        ),
+        # The type is checked before the hold: the engine, held by its own method, is simply not a file.
+        (
+            lambda: (lambda e: e.define_network_from_vorn(e))(vc.VornEngine()),
+            "qf",
+            "'VornEngine' object cannot be converted to 'VornFile'",
+        ),
+    ],
+)
 def test_conversion_errors_name_the_argument(call, argument, message):
     with pytest.raises(TypeError) as raised:
         call()
@@ -84,15 +133,16 @@ def test_conversion_errors_name_the_argument(call, argument, message):
     assert isinstance(raised.value.__cause__, TypeError) and str(raised.value.__cause__) == message
 
 
-@pytest.mark.parametrize("value, message", [(-1, "can't convert negative int to unsigned"),
-                                            (2**64, "int too big to convert")])
+@pytest.mark.parametrize(
+    "value, message", [(-1, "can't convert negative int to unsigned"), (2**64, "int too big to convert")]
+)
 def test_counts_out_of_range_overflow(value, message):
     for runs, seed in ((value, None), (1, value)):  # converted before the missing network is noticed
         with pytest.raises(OverflowError, match=message):
             vc.VornEngine().simulate("A", "A", 0.5, 10.0, runs, seed=seed)
 
 
-@pytest.mark.parametrize("value", [-1, -2**64, 2**32, 2**64])
+@pytest.mark.parametrize("value", [-1, -(2**64), 2**32, 2**64])
 def test_32_bit_counts_out_of_range_overflow_with_one_text(value):
     with pytest.raises(OverflowError) as raised:
         vc.VornConfig(max_attempts=value)
@@ -175,16 +225,27 @@ class TestAttributes:
 
     def test_text_signatures_and_docs(self):
         # One of each kind of callable: a class, methods with and without arguments, a function, a static method.
-        assert [c.__text_signature__ for c in (vc.LinkDefinition, vc.VornEngine.request_entanglement,
-                                               vc.StrategyType.to_u8, vc.distributed_computation,
-                                               vc.CoordinationTopology.star)] == [
-            "(from_node, to, distance_km, base_fidelity, generation_rate_hz, link_type=None, satellite_conditions=None)",
+        assert [
+            c.__text_signature__
+            for c in (
+                vc.LinkDefinition,
+                vc.VornEngine.request_entanglement,
+                vc.StrategyType.to_u8,
+                vc.distributed_computation,
+                vc.CoordinationTopology.star,
+            )
+        ] == [
+            "(from_node, to, distance_km, base_fidelity, generation_rate_hz, "
+            "link_type=None, satellite_conditions=None)",
             "($self, from_node, to, fidelity_target, max_latency_ms, strategy=None)",
             "($self)",
             "(engine, participants, coordination_topology, measurement_basis, classical_relay_latency_ms=None)",
-            "(center_node)"]
+            "(center_node)",
+        ]
         assert (vc.qkd.__doc__, vc.CoordinationTopology.ring.__doc__) == (
-            "Run BB84-style quantum key distribution between two nodes.", "Create a ring topology.")
+            "Run BB84-style quantum key distribution between two nodes.",
+            "Create a ring topology.",
+        )
 
 
 def test_enumeration_members():
@@ -193,7 +254,10 @@ def test_enumeration_members():
     assert repr(read) == "LinkType.Satellite" and read is not vc.LinkType.Satellite and read != vc.LinkType.Satellite
     members = (vc.StrategyType.LowestLatency, vc.StrategyType.HighestFidelity, vc.StrategyType.HighestSuccess)
     assert [(repr(m), m.to_u8()) for m in members] == [
-        ("StrategyType.LowestLatency", 0), ("StrategyType.HighestFidelity", 1), ("StrategyType.HighestSuccess", 2)]
+        ("StrategyType.LowestLatency", 0),
+        ("StrategyType.HighestFidelity", 1),
+        ("StrategyType.HighestSuccess", 2),
+    ]
 
 
 def test_static_methods_bind_keywords_and_are_reached_through_instances():
@@ -217,14 +281,22 @@ class TestObjectArguments:
         with pytest.raises(RuntimeError, match="^Already borrowed$"):
             vc.qkd(chain_engine, "N0", "N3", calling_back(lambda: chain_engine.define_network([], [])), 100.0)
         with pytest.raises(RuntimeError, match="^Already borrowed$"):
-            chain_engine.run_distributed_computation(["N0"], "ring", "ghz",
-                                                     calling_back(lambda: chain_engine.define_network([], [])))
-        vc.qkd(chain_engine, "N0", "N3", calling_back(lambda: vc.qkd(chain_engine, "N0", "N3", 0.8, 100.0, 1), 0.8),
-               100.0, 1)
+            chain_engine.run_distributed_computation(
+                ["N0"], "ring", "ghz", calling_back(lambda: chain_engine.define_network([], []))
+            )
+        vc.qkd(
+            chain_engine,
+            "N0",
+            "N3",
+            calling_back(lambda: vc.qkd(chain_engine, "N0", "N3", 0.8, 100.0, 1), 0.8),
+            100.0,
+            1,
+        )
         assert chain_engine.request_entanglement("N0", "N3", 0.8, 100.0).execution_path == ["N0", "N1", "N2", "N3"]
 
     def test_an_engine_argument_is_held_exclusively_for_a_load(self, chain_engine, tmp_path):
         missing = str(tmp_path / "missing.json")
         with pytest.raises(RuntimeError, match="^Already borrowed$"):
-            chain_engine.request_entanglement("N0", "N3", calling_back(lambda: vc.load_topology(chain_engine, missing)),
-                                              100.0)
+            chain_engine.request_entanglement(
+                "N0", "N3", calling_back(lambda: vc.load_topology(chain_engine, missing)), 100.0
+            )

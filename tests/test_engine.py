@@ -1,11 +1,11 @@
 """The engine from Python: requests, seeded ensembles, their statistics and context."""
+
 import json
 import math
 import pathlib
 import struct
 
 import pytest
-
 import vorn_core as vc
 from conftest import ctrl_c_after, fields
 
@@ -23,8 +23,10 @@ STATISTICS = "empirical_success_rate mean_latency_ms mean_fidelity aggregate_con
 
 def one_link_engine(distance_km, fidelity=0.9, config=None):
     engine = vc.VornEngine(config)
-    engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
-                          [vc.LinkDefinition("A", "B", distance_km, fidelity, 1000.0)])
+    engine.define_network(
+        [vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)],
+        [vc.LinkDefinition("A", "B", distance_km, fidelity, 1000.0)],
+    )
     return engine
 
 
@@ -32,7 +34,15 @@ def one_link_engine(distance_km, fidelity=0.9, config=None):
 # below the attempt probability; otherwise it fails and every further cycle draws once more, so
 # the failed attempts count exactly the draws at or above that probability.
 ATTEMPT_PROBABILITY = {  # by link length in km, for a link whose fidelity meets the target
-    0.0: 0.98, 50.0: 0.95, 100.0: 0.8875, 200.0: 0.8, 300.0: 0.746875, 400.0: 0.712, 900.0: 0.6355, 1900.0: 0.593875}
+    0.0: 0.98,
+    50.0: 0.95,
+    100.0: 0.8875,
+    200.0: 0.8,
+    300.0: 0.746875,
+    400.0: 0.712,
+    900.0: 0.6355,
+    1900.0: 0.593875,
+}
 DISTANCES = list(ATTEMPT_PROBABILITY)
 BOUND_MS = 25.0  # ten cycles
 CYCLES = 10
@@ -53,8 +63,10 @@ def test_seeded_trials_follow_the_reference_stream(vector, distance):
 def test_unseeded_request_uses_the_zero_key(distance):
     result = one_link_engine(distance).request_entanglement("A", "B", 0.9, BOUND_MS)
     assert fields(result, "success latency_ms final_fidelity execution_path") == (
-        (True, 0.0, 0.9, ["A", "B"]) if uniforms(ZERO_KEY)[0] < ATTEMPT_PROBABILITY[distance]
-        else (False, BOUND_MS, 0.0, ["A", "B"]))
+        (True, 0.0, 0.9, ["A", "B"])
+        if uniforms(ZERO_KEY)[0] < ATTEMPT_PROBABILITY[distance]
+        else (False, BOUND_MS, 0.0, ["A", "B"])
+    )
 
 
 def test_trial_i_uses_seed_plus_i_wrapping():
@@ -78,8 +90,9 @@ class TestEngine:
     def test_no_route(self):
         engine = vc.VornEngine()
         engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)], [])
-        assert fields(engine.request_entanglement("A", "B", 0.8, 10.0), "success latency_ms final_fidelity "
-                      "execution_path") == (False, 0.0, 0.0, [])
+        assert fields(
+            engine.request_entanglement("A", "B", 0.8, 10.0), "success latency_ms final_fidelity execution_path"
+        ) == (False, 0.0, 0.0, [])
         assert fields(engine.simulate("A", "B", 0.8, 10.0, 100, seed=1), STATISTICS) == (0.0, 0.0, 0.0, 0, {})
 
     def test_redefinition_replaces_the_network(self, chain_engine):
@@ -89,8 +102,10 @@ class TestEngine:
 
     def test_default_engine_purifies_more_than_default_config(self):
         # 0.78 purifies to about 0.96 with the engine's 0.12 and to about 0.86 with SimulationConfig's 0.022.
-        rates = [one_link_engine(0.0, 0.78, config).simulate("A", "B", 0.95, 10.0, 200, seed=3).empirical_success_rate
-                 for config in (None, vc.SimulationConfig())]
+        rates = [
+            one_link_engine(0.0, 0.78, config).simulate("A", "B", 0.95, 10.0, 200, seed=3).empirical_success_rate
+            for config in (None, vc.SimulationConfig())
+        ]
         assert rates[0] > 0.9 and rates[1] == 0.0
 
     def test_configuration_is_copied(self):
@@ -101,8 +116,9 @@ class TestEngine:
 
     def test_self_request(self):
         engine = one_link_engine(10.0)
-        assert fields(engine.request_entanglement("A", "A", 1.0, 10.0), "success latency_ms final_fidelity "
-                      "execution_path") == (True, 0.0, 1.0, ["A"])
+        assert fields(
+            engine.request_entanglement("A", "A", 1.0, 10.0), "success latency_ms final_fidelity execution_path"
+        ) == (True, 0.0, 1.0, ["A"])
         assert not engine.request_entanglement("A", "A", 1.01, 10.0).success
 
 
@@ -123,34 +139,45 @@ class TestStatistics:
         engine = vc.VornEngine()
         engine.define_network(
             [vc.NodeDefinition("B", 2.0), vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 3.0)],
-            [vc.LinkDefinition("A", "B", 10.0, 0.9, 100.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.5))])
+            [vc.LinkDefinition("A", "B", 10.0, 0.9, 100.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.5))],
+        )
         context = engine.simulate("A", "B", 0.8, 20.0, 5, vc.StrategyType.HighestSuccess, seed=9)._context
-        assert fields(context, "nodes links from_node to_node fidelity_target max_latency_ms total_time_cutoff_ms "
-                               "step_resolution_ms baseline_purify_factor seed") == (
-            [("B", 3.0), ("A", 1.0)], [("A", "B", 10.0, 0.9, 100.0)], "A", "B", 0.8, 20.0, 5000.0, 0.1, 0.12, 9)
+        assert fields(
+            context,
+            "nodes links from_node to_node fidelity_target max_latency_ms total_time_cutoff_ms "
+            "step_resolution_ms baseline_purify_factor seed",
+        ) == ([("B", 3.0), ("A", 1.0)], [("A", "B", 10.0, 0.9, 100.0)], "A", "B", 0.8, 20.0, 5000.0, 0.1, 0.12, 9)
         assert repr(context.strategy) == "StrategyType.HighestSuccess"
         unseeded = engine.simulate("A", "B", 0.8, 20.0, 5)._context
         assert (unseeded.seed, unseeded.strategy) == (None, None)
 
 
 class TestBounds:
-    @pytest.mark.parametrize("bound, cycles", [
-        (math.inf, 2**20),  # neither bound can be reached: the cycle cap ends the request
-        (3_000_000.0, 1_200_000)])  # a far but reachable bound is honoured past the cap
+    @pytest.mark.parametrize(
+        "bound, cycles",
+        [
+            (math.inf, 2**20),  # neither bound can be reached: the cycle cap ends the request
+            (3_000_000.0, 1_200_000),
+        ],
+    )  # a far but reachable bound is honoured past the cap
     def test_far_bounds(self, bound, cycles):
         vector = next(v for v in SEEDED if uniforms(v)[0] >= ATTEMPT_PROBABILITY[1900.0])
         engine = one_link_engine(1900.0, config=vc.SimulationConfig(total_time_cutoff_ms=math.inf))
         stats = engine.simulate("A", "B", 0.9, bound, 1, seed=int(vector["seed"]))
         assert fields(stats, "empirical_success_rate mean_latency_ms link_utilization_heatmap") == (
-            0.0, 2.5 * cycles, {"A->B": cycles})
+            0.0,
+            2.5 * cycles,
+            {"A->B": cycles},
+        )
 
     @pytest.mark.parametrize("bound", [math.nan, 0.0, -1.0])
     def test_degenerate_bounds_fail_without_cycles(self, bound):
         stats = one_link_engine(100.0).simulate("A", "B", 0.9, bound, 10, seed=1)
         assert (stats.empirical_success_rate, stats.link_utilization_heatmap) == (0.0, {})
 
-    @pytest.mark.parametrize("source, target, runs", [("A", "B", 0), ("A", "A", 1000)],
-                             ids=["no trials", "trials that succeed at once"])
+    @pytest.mark.parametrize(
+        "source, target, runs", [("A", "B", 0), ("A", "A", 1000)], ids=["no trials", "trials that succeed at once"]
+    )
     def test_far_bounds_cost_only_the_trials_that_reach_them(self, source, target, runs):
         # Stepping the clock towards 1e13 ms would take hours.
         engine = one_link_engine(0.0, config=vc.SimulationConfig(total_time_cutoff_ms=1e13))
@@ -162,19 +189,24 @@ class TestBounds:
         assert (stats.total_runs, stats.link_utilization_heatmap) == (runs, {})
         assert runs == 0 or (stats.empirical_success_rate, stats.mean_latency_ms) == (1.0, 0.0)
 
-    @pytest.mark.parametrize("n, call", [
-        # A NaN target is never met, the bounds lie some 4e14 cycles away, and no cycle draws.
-        (1, lambda engine: engine.request_entanglement("K0", "K0", math.nan, 1e15)),
-        (1, lambda engine: engine.simulate("K0", "K0", math.nan, 1e15, 1, seed=1)),
-        (2, lambda engine: engine.simulate("K0", "K1", 0.8, 100.0, 10**15, seed=1)),
-        # Equal figures on a full mesh: every longest path ties, so HighestSuccess scores them all.
-        (16, lambda engine: engine.request_entanglement("K0", "K15", 0.5, 10.0, vc.StrategyType.HighestSuccess)),
-    ], ids=["request without hops", "simulate without hops", "long ensemble", "long route search"])
+    @pytest.mark.parametrize(
+        "n, call",
+        [
+            # A NaN target is never met, the bounds lie some 4e14 cycles away, and no cycle draws.
+            (1, lambda engine: engine.request_entanglement("K0", "K0", math.nan, 1e15)),
+            (1, lambda engine: engine.simulate("K0", "K0", math.nan, 1e15, 1, seed=1)),
+            (2, lambda engine: engine.simulate("K0", "K1", 0.8, 100.0, 10**15, seed=1)),
+            # Equal figures on a full mesh: every longest path ties, so HighestSuccess scores them all.
+            (16, lambda engine: engine.request_entanglement("K0", "K15", 0.5, 10.0, vc.StrategyType.HighestSuccess)),
+        ],
+        ids=["request without hops", "simulate without hops", "long ensemble", "long route search"],
+    )
     def test_ctrl_c_stops_a_long_call_and_releases_the_engine(self, n, call):
         engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=1e15))
-        engine.define_network([vc.NodeDefinition(f"K{i}", 1.0) for i in range(n)],
-                              [vc.LinkDefinition(f"K{i}", f"K{j}", 1.0, 0.99, 1.0)
-                               for i in range(n) for j in range(i + 1, n)])
+        engine.define_network(
+            [vc.NodeDefinition(f"K{i}", 1.0) for i in range(n)],
+            [vc.LinkDefinition(f"K{i}", f"K{j}", 1.0, 0.99, 1.0) for i in range(n) for j in range(i + 1, n)],
+        )
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
             call(engine)
         engine.define_network([], [])  # no hold outlives the interrupted call

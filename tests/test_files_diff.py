@@ -1,9 +1,9 @@
 """diff of two .vorn files: the summary text, the six change lists and their order, and load failures."""
+
 import copy
 import json
 
 import pytest
-
 import vorn_core as vc
 
 LISTS = ["nodes_added", "nodes_removed", "nodes_modified", "links_added", "links_removed", "links_modified"]
@@ -13,8 +13,12 @@ def link(a, b, **fields):
     return {"from": a, "to": b, "distance_km": 10.0, "base_fidelity": 0.9, "generation_rate_hz": 100.0, **fields}
 
 
-BASE = {"version": "1.0", "metadata": {"name": "net"},
-        "nodes": [{"id": "A", "memory_lifetime_ms": 1000.0}, {"id": "B"}], "links": [link("A", "B", id="L1")]}
+BASE = {
+    "version": "1.0",
+    "metadata": {"name": "net"},
+    "nodes": [{"id": "A", "memory_lifetime_ms": 1000.0}, {"id": "B"}],
+    "links": [link("A", "B", id="L1")],
+}
 
 
 def changed(**replacements):
@@ -40,62 +44,136 @@ def summary(*lines):
 
 
 def test_same_content_written_differently_is_identical(pair):
-    reordered = ('{"links": [{"to": "B", "generation_rate_hz": 1e2, "id": "L1", "base_fidelity": 0.90, '
-                 '"from": "A", "distance_km": 10, "colour": 1}], "nodes": [{"id": "B", "node_type": null}, '
-                 '{"memory_lifetime_ms": 1000, "id": "A"}], "metadata": {"name": "net", "author": null}, '
-                 '"version": "1.0"}')
+    reordered = (
+        '{"links": [{"to": "B", "generation_rate_hz": 1e2, "id": "L1", "base_fidelity": 0.90, '
+        '"from": "A", "distance_km": 10, "colour": 1}], "nodes": [{"id": "B", "node_type": null}, '
+        '{"memory_lifetime_ms": 1000, "id": "A"}], "metadata": {"name": "net", "author": null}, '
+        '"version": "1.0"}'
+    )
     result = pair(BASE, reordered)
     assert result == {"summary": summary(), **{name: [] for name in LISTS}}
     assert list(result) == ["summary"] + LISTS
 
 
-@pytest.mark.parametrize("first, second, lines, lists", [
-    pytest.param(BASE, changed(links=[link("B", "A")]), ["  Links added: 1 (B->A)", "  Links removed: 1 (A->B)"],
-                 {"links_added": ["B->A"], "links_removed": ["A->B"]}, id="reversed link"),
-    pytest.param(BASE, changed(links=[link("A", "B", id="L2")]), ["  Links modified: 1 (A->B)"],
-                 {"links_modified": ["A->B"]}, id="only the link id"),
-    pytest.param(BASE, changed(links=[link("A", "B", id="L1", base_fidelity=0.9000000000000001)]),
-                 ["  Links modified: 1 (A->B)"], {"links_modified": ["A->B"]}, id="one ulp of fidelity"),
-    pytest.param(BASE, changed(nodes=[{"id": "A", "memory_lifetime_ms": 1000.0}, {"id": "B", "memory_capacity": 0}]),
-                 ["  Nodes modified: 1 (B)"], {"nodes_modified": ["B"]}, id="capacity added"),
-    pytest.param(BASE, changed(metadata={"name": "net", "author": "Ann"}), ["  Metadata changes:"], {}, id="author"),
-    pytest.param(BASE, changed(metadata={"name": "net", "description": ""}), ["  Metadata changes:"], {},
-                 id="an empty description is not an absent one"),
-    pytest.param(BASE, changed(metadata={"name": "it's"}), ["  Metadata changes:", "     - name: 'net' -> 'it's'"],
-                 {}, id="name"),
-    pytest.param(BASE, changed(config={"max_attempts": 20}), ["  Config changes:", "     - alpha_loss: None -> None"],
-                 {}, id="config added"),
-    pytest.param(BASE, changed(constraints={"max_latency_ms": 5}),
-                 ["  Constraints changes:", "     - fidelity_target: None -> None"], {}, id="constraints added"),
-    pytest.param(BASE, changed(extensions={}), ["  Extensions changed"], {}, id="extensions added"),
-    pytest.param(changed(config={"alpha_loss": 0.2}), changed(config={"alpha_loss": 0.3}),
-                 ["  Config changes:", "     - alpha_loss: Some(0.2) -> Some(0.3)"], {}, id="alpha changed"),
-    pytest.param(changed(config={"alpha_loss": 0.5}), BASE,
-                 ["  Config changes:", "     - alpha_loss: Some(0.5) -> None"], {}, id="config removed"),
-    pytest.param(changed(constraints={"fidelity_target": 0.9}), changed(constraints={"fidelity_target": 1}),
-                 ["  Constraints changes:", "     - fidelity_target: Some(0.9) -> Some(1.0)"], {}, id="target changed"),
-    pytest.param(changed(constraints={"max_latency_ms": 1}), changed(constraints={"max_latency_ms": 2}),
-                 ["  Constraints changes:"], {}, id="only latency changed"),
-])
+@pytest.mark.parametrize(
+    "first, second, lines, lists",
+    [
+        pytest.param(
+            BASE,
+            changed(links=[link("B", "A")]),
+            ["  Links added: 1 (B->A)", "  Links removed: 1 (A->B)"],
+            {"links_added": ["B->A"], "links_removed": ["A->B"]},
+            id="reversed link",
+        ),
+        pytest.param(
+            BASE,
+            changed(links=[link("A", "B", id="L2")]),
+            ["  Links modified: 1 (A->B)"],
+            {"links_modified": ["A->B"]},
+            id="only the link id",
+        ),
+        pytest.param(
+            BASE,
+            changed(links=[link("A", "B", id="L1", base_fidelity=0.9000000000000001)]),
+            ["  Links modified: 1 (A->B)"],
+            {"links_modified": ["A->B"]},
+            id="one ulp of fidelity",
+        ),
+        pytest.param(
+            BASE,
+            changed(nodes=[{"id": "A", "memory_lifetime_ms": 1000.0}, {"id": "B", "memory_capacity": 0}]),
+            ["  Nodes modified: 1 (B)"],
+            {"nodes_modified": ["B"]},
+            id="capacity added",
+        ),
+        pytest.param(
+            BASE, changed(metadata={"name": "net", "author": "Ann"}), ["  Metadata changes:"], {}, id="author"
+        ),
+        pytest.param(
+            BASE,
+            changed(metadata={"name": "net", "description": ""}),
+            ["  Metadata changes:"],
+            {},
+            id="an empty description is not an absent one",
+        ),
+        pytest.param(
+            BASE,
+            changed(metadata={"name": "it's"}),
+            ["  Metadata changes:", "     - name: 'net' -> 'it's'"],
+            {},
+            id="name",
+        ),
+        pytest.param(
+            BASE,
+            changed(config={"max_attempts": 20}),
+            ["  Config changes:", "     - alpha_loss: None -> None"],
+            {},
+            id="config added",
+        ),
+        pytest.param(
+            BASE,
+            changed(constraints={"max_latency_ms": 5}),
+            ["  Constraints changes:", "     - fidelity_target: None -> None"],
+            {},
+            id="constraints added",
+        ),
+        pytest.param(BASE, changed(extensions={}), ["  Extensions changed"], {}, id="extensions added"),
+        pytest.param(
+            changed(config={"alpha_loss": 0.2}),
+            changed(config={"alpha_loss": 0.3}),
+            ["  Config changes:", "     - alpha_loss: Some(0.2) -> Some(0.3)"],
+            {},
+            id="alpha changed",
+        ),
+        pytest.param(
+            changed(config={"alpha_loss": 0.5}),
+            BASE,
+            ["  Config changes:", "     - alpha_loss: Some(0.5) -> None"],
+            {},
+            id="config removed",
+        ),
+        pytest.param(
+            changed(constraints={"fidelity_target": 0.9}),
+            changed(constraints={"fidelity_target": 1}),
+            ["  Constraints changes:", "     - fidelity_target: Some(0.9) -> Some(1.0)"],
+            {},
+            id="target changed",
+        ),
+        pytest.param(
+            changed(constraints={"max_latency_ms": 1}),
+            changed(constraints={"max_latency_ms": 2}),
+            ["  Constraints changes:"],
+            {},
+            id="only latency changed",
+        ),
+    ],
+)
 def test_single_changes(pair, first, second, lines, lists):
     result = pair(first, second)
     assert result["summary"] == summary(*lines)
     assert {name: result[name] for name in LISTS} == {name: lists.get(name, []) for name in LISTS}
 
 
-@pytest.mark.parametrize("first, second, differ", [
-    pytest.param('{"custom": {"b": 1, "a": [1, "x"]}}', '{"custom": {"a": [1, "x"], "b": 1}}', False,
-                 id="member order is not a change"),
-    pytest.param('{"custom": {"a": 1, "a": 2}}', '{"custom": {"a": 2}}', False, id="a repeated key keeps the last"),
-    pytest.param('{"custom": [1, 2]}', '{"custom": [2, 1]}', True, id="array order is a change"),
-    pytest.param('{"custom": 0.5}', '{"custom": 5e-1}', False, id="same float written differently"),
-    pytest.param('{"custom": 1}', '{"custom": 1.0}', True, id="an integer is not a float"),
-    pytest.param('{"custom": "x"}', '{"custom": ["x"]}', True, id="structure changed"),
-    pytest.param('{"custom": {"x": null}}', '{"custom": {}}', True, id="null member is a member"),
-    pytest.param('{"custom": 1}', "{}", True, id="custom removed"),
-    pytest.param('{"custom": null}', "{}", False, id="null custom is absent"),
-    pytest.param('{"other": 1}', '{"other": 2}', False, id="unknown keys are not read"),
-])
+@pytest.mark.parametrize(
+    "first, second, differ",
+    [
+        pytest.param(
+            '{"custom": {"b": 1, "a": [1, "x"]}}',
+            '{"custom": {"a": [1, "x"], "b": 1}}',
+            False,
+            id="member order is not a change",
+        ),
+        pytest.param('{"custom": {"a": 1, "a": 2}}', '{"custom": {"a": 2}}', False, id="a repeated key keeps the last"),
+        pytest.param('{"custom": [1, 2]}', '{"custom": [2, 1]}', True, id="array order is a change"),
+        pytest.param('{"custom": 0.5}', '{"custom": 5e-1}', False, id="same float written differently"),
+        pytest.param('{"custom": 1}', '{"custom": 1.0}', True, id="an integer is not a float"),
+        pytest.param('{"custom": "x"}', '{"custom": ["x"]}', True, id="structure changed"),
+        pytest.param('{"custom": {"x": null}}', '{"custom": {}}', True, id="null member is a member"),
+        pytest.param('{"custom": 1}', "{}", True, id="custom removed"),
+        pytest.param('{"custom": null}', "{}", False, id="null custom is absent"),
+        pytest.param('{"other": 1}', '{"other": 2}', False, id="unknown keys are not read"),
+    ],
+)
 def test_extensions_changes(pair, first, second, differ):
     document = '{"version": "1.0", "metadata": {"name": "n"}, "nodes": [], "links": [], "extensions": %s}'
     result = pair(document % first, document % second)
@@ -103,24 +181,45 @@ def test_extensions_changes(pair, first, second, differ):
 
 
 def test_every_section_in_order(pair):
-    first = {"version": "1.0", "metadata": {"name": "old", "author": "Ann"},
-             "nodes": [{"id": "A"}, {"id": "B", "memory_capacity": 1}, {"id": "R"}],
-             "links": [link("A", "B"), link("B", "R"), link("A", "R", distance_km=5.0)],
-             "config": {"alpha_loss": 0.1}, "constraints": {"fidelity_target": 0.5}}
-    second = {"version": "1.0", "metadata": {"name": "new"},
-              "nodes": [{"id": "A"}, {"id": "B", "memory_capacity": 2}, {"id": "C"}],
-              "links": [link("A", "B", id="x"), link("B", "C"), link("A", "C")],
-              "config": {"alpha_loss": 0.1, "max_attempts": 1},
-              "constraints": {"fidelity_target": 0.5, "max_latency_ms": 1}, "extensions": {"custom": 1}}
+    first = {
+        "version": "1.0",
+        "metadata": {"name": "old", "author": "Ann"},
+        "nodes": [{"id": "A"}, {"id": "B", "memory_capacity": 1}, {"id": "R"}],
+        "links": [link("A", "B"), link("B", "R"), link("A", "R", distance_km=5.0)],
+        "config": {"alpha_loss": 0.1},
+        "constraints": {"fidelity_target": 0.5},
+    }
+    second = {
+        "version": "1.0",
+        "metadata": {"name": "new"},
+        "nodes": [{"id": "A"}, {"id": "B", "memory_capacity": 2}, {"id": "C"}],
+        "links": [link("A", "B", id="x"), link("B", "C"), link("A", "C")],
+        "config": {"alpha_loss": 0.1, "max_attempts": 1},
+        "constraints": {"fidelity_target": 0.5, "max_latency_ms": 1},
+        "extensions": {"custom": 1},
+    }
     assert pair(first, second)["summary"] == summary(
-        "  Metadata changes:", "     - name: 'old' -> 'new'", "  Nodes added: 1 (C)", "  Nodes removed: 1 (R)",
-        "  Nodes modified: 1 (B)", "  Links added: 2 (B->C, A->C)", "  Links removed: 2 (B->R, A->R)",
-        "  Links modified: 1 (A->B)", "  Config changes:", "  Constraints changes:", "  Extensions changed")
+        "  Metadata changes:",
+        "     - name: 'old' -> 'new'",
+        "  Nodes added: 1 (C)",
+        "  Nodes removed: 1 (R)",
+        "  Nodes modified: 1 (B)",
+        "  Links added: 2 (B->C, A->C)",
+        "  Links removed: 2 (B->R, A->R)",
+        "  Links modified: 1 (A->B)",
+        "  Config changes:",
+        "  Constraints changes:",
+        "  Extensions changed",
+    )
 
 
 def many(ids):
-    return {"version": "1.0", "metadata": {"name": "n"}, "nodes": [{"id": i} for i in ids],
-            "links": [link(ids[0], i) for i in ids[1:]]}
+    return {
+        "version": "1.0",
+        "metadata": {"name": "n"},
+        "nodes": [{"id": i} for i in ids],
+        "links": [link(ids[0], i) for i in ids[1:]],
+    }
 
 
 def test_lists_follow_the_first_file_then_the_second(pair):
@@ -152,4 +251,5 @@ def test_load_failures_are_an_error_entry(pair):
     assert pair(BASE, None) == {"error": "Failed to load b.vorn: IO error: No such file or directory"}
     # When both fail, the first file's failure is the one reported.
     assert pair(changed(version="1.1"), '{"version": "1.0",}') == {
-        "error": "Failed to load a.vorn: Unsupported vorn version: 1.1"}
+        "error": "Failed to load a.vorn: Unsupported vorn version: 1.1"
+    }

@@ -1,11 +1,11 @@
 """The .vorn JSON text: what the reader accepts and rejects, and the exact layout the writer produces."""
+
 import json
 import math
 import os
 import re
 
 import pytest
-
 import vorn_core as vc
 from test_files_io import EMPTY_NET
 
@@ -43,43 +43,63 @@ def saved_text(folder, f):
     return (folder / "out.vorn").read_bytes().decode()
 
 
-U32_MESSAGE = ('Invalid value for "memory_capacity": expected an integer from 0 to 4294967295 '
-               "without fraction or exponent, found {} at line 2 column 42")
+U32_MESSAGE = (
+    'Invalid value for "memory_capacity": expected an integer from 0 to 4294967295 '
+    "without fraction or exponent, found {} at line 2 column 42"
+)
 
 # One case for each rule and message of the reader, and for each way a message of the JSON library reaches the user.
 REJECTED = [
     ("", "The document is empty at line 1 column 1"),
     ("[]", "Invalid type for the document: expected an object, found an array at line 1 column 1"),
-    (doc(TWO_NODES, '[{"src": "A", "to": "B", "distance_km": 1, "base_fidelity": 0.9, "generation_rate_hz": 1}]'),
-     'Missing required key "from" in a link at line 3 column 98'),
+    (
+        doc(TWO_NODES, '[{"src": "A", "to": "B", "distance_km": 1, "base_fidelity": 0.9, "generation_rate_hz": 1}]'),
+        'Missing required key "from" in a link at line 3 column 98',
+    ),
     (doc(nodes='[{"id": "A", "id": "B"}]'), 'Duplicate key "id" in a node at line 2 column 23'),
-    (doc(extra=', "config": {"alpha_loss": 1, "alpha_loss": null}'),
-     'Duplicate key "alpha_loss" in config at line 3 column 42'),
+    (
+        doc(extra=', "config": {"alpha_loss": 1, "alpha_loss": null}'),
+        'Duplicate key "alpha_loss" in config at line 3 column 42',
+    ),
     (doc(nodes="{}"), 'Invalid type for "nodes": expected an array, found an object at line 2 column 10'),
-    (doc(nodes='[{"id": "A"}, "B"]'),
-     'Invalid type for an element of "nodes": expected an object, found a string at line 2 column 24'),
+    (
+        doc(nodes='[{"id": "A"}, "B"]'),
+        'Invalid type for an element of "nodes": expected an object, found a string at line 2 column 24',
+    ),
     (doc(nodes='[{"id": 7}]'), 'Invalid type for "id": expected a string, found a number at line 2 column 18'),
-    (doc(nodes='[{"id": "A", "memory_lifetime_ms": true}]'),
-     'Invalid type for "memory_lifetime_ms": expected a number, found a boolean at line 2 column 45'),
-    (doc(nodes='[{"id": "A", "memory_capacity": "4"}]'),
-     'Invalid type for "memory_capacity": expected an integer, found a string at line 2 column 42'),
+    (
+        doc(nodes='[{"id": "A", "memory_lifetime_ms": true}]'),
+        'Invalid type for "memory_lifetime_ms": expected a number, found a boolean at line 2 column 45',
+    ),
+    (
+        doc(nodes='[{"id": "A", "memory_capacity": "4"}]'),
+        'Invalid type for "memory_capacity": expected an integer, found a string at line 2 column 42',
+    ),
     (doc(extra=', "config": []'), 'Invalid type for "config": expected an object, found an array at line 3 column 24'),
-    (doc(TWO_NODES, one_link(distance_km=None)),
-     'Null is not allowed for required key "distance_km" at line 3 column 51'),
+    (
+        doc(TWO_NODES, one_link(distance_km=None)),
+        'Null is not allowed for required key "distance_km" at line 3 column 51',
+    ),
     (doc(nodes='[{"id": "A", "memory_capacity": 4.0}]'), U32_MESSAGE.format("4.0")),
     (doc(nodes='[{"id": "A", "memory_capacity": -1}]'), U32_MESSAGE.format("-1")),
     (doc(nodes='[{"id": "A", "memory_capacity": 4294967296}]'), U32_MESSAGE.format("4294967296")),
-    (doc(nodes='[{"id": "A", "node_type": "Ground"}]'),
-     'Unknown node_type "Ground", expected one of "ground", "satellite", "repeater" at line 2 column 36'),
-    (doc(TWO_NODES, one_link(link_type="fibre\n")),
-     'Unknown link_type "fibre\\u000A", expected one of "fiber", "satellite" at line 3 column 118'),
+    (
+        doc(nodes='[{"id": "A", "node_type": "Ground"}]'),
+        'Unknown node_type "Ground", expected one of "ground", "satellite", "repeater" at line 2 column 36',
+    ),
+    (
+        doc(TWO_NODES, one_link(link_type="fibre\n")),
+        'Unknown link_type "fibre\\u000A", expected one of "fiber", "satellite" at line 3 column 118',
+    ),
     (doc(nodes='[{"id": "\\udc00"}]'), "Invalid lone surrogate escape in string at line 2 column 18"),
     (doc(nodes='[{"\\udc00": 1}]'), "Invalid lone surrogate escape in string at line 2 column 12"),
     (doc() + "\n{}", "The document root must not be followed by other values at line 5 column 1"),
     (doc(nodes='[{"id": "A"},]'), "Invalid value at line 2 column 23"),
     (doc()[:-2], "Missing a comma or '}' after an object member at line 3 column 12"),
-    (doc(TWO_NODES, one_link(distance_km=...)[:-2] + ', "distance_km": 1e400}]'),
-     "Number too big to be stored in double at line 3 column 100"),
+    (
+        doc(TWO_NODES, one_link(distance_km=...)[:-2] + ', "distance_km": 1e400}]'),
+        "Number too big to be stored in double at line 3 column 100",
+    ),
     (doc(nodes='[{"id": "A"}\0]'), "Unexpected NUL character at line 2 column 22"),
     (doc() + "\0", "Unexpected NUL character at line 4 column 2"),
     ("\ufeff" + doc(), "Invalid value at line 1 column 1"),
@@ -87,9 +107,13 @@ REJECTED = [
 
 
 # The required keys of each record, and how messages name the record.
-REQUIRED = {(): ("the document", "version metadata nodes links"), ("metadata",): ("metadata", "name"),
-            ("nodes", 0): ("a node", "id"), ("links", 0, "satellite"): ("satellite", "visibility weather_factor"),
-            ("links", 0): ("a link", "from to distance_km base_fidelity generation_rate_hz")}
+REQUIRED = {
+    (): ("the document", "version metadata nodes links"),
+    ("metadata",): ("metadata", "name"),
+    ("nodes", 0): ("a node", "id"),
+    ("links", 0, "satellite"): ("satellite", "visibility weather_factor"),
+    ("links", 0): ("a link", "from to distance_km base_fidelity generation_rate_hz"),
+}
 
 
 class TestReaderRejects:
@@ -110,14 +134,26 @@ class TestReaderRejects:
     @pytest.mark.parametrize("newline", ["\n", "\r\n"])
     def test_columns_count_characters_not_bytes(self, tmp_path, newline):
         text = '{"version": "1.0",' + newline + ' "metadata": {"name": "é€𝄞", "name": "x"}, "nodes": [], "links": []}'
-        assert load_error(write(tmp_path, text)) == \
-            'JSON parse error: Duplicate key "name" in metadata at line 2 column 30'
+        assert (
+            load_error(write(tmp_path, text))
+            == 'JSON parse error: Duplicate key "name" in metadata at line 2 column 30'
+        )
 
-    @pytest.mark.parametrize("text, offset", [
-        (b"\xff", 0), (b"\xc0\x80", 0), (b"\xe0\x9f\xbf", 0), (b"\xed\xa0\x80", 0), (b"\xf0\x8f\xbf\xbf", 0),
-        (b"\xf4\x90\x80\x80", 0), (b"ok\xe2\x82", 2), (b"\xc3\xa9\x80", 2),
-        # the first and last characters of each length and around the surrogates
-        ("\x80\u07ff\u0800\ud7ff\ue000\uffff\U00010000\U0010ffff".encode(), None)])
+    @pytest.mark.parametrize(
+        "text, offset",
+        [
+            (b"\xff", 0),
+            (b"\xc0\x80", 0),
+            (b"\xe0\x9f\xbf", 0),
+            (b"\xed\xa0\x80", 0),
+            (b"\xf0\x8f\xbf\xbf", 0),
+            (b"\xf4\x90\x80\x80", 0),
+            (b"ok\xe2\x82", 2),
+            (b"\xc3\xa9\x80", 2),
+            # the first and last characters of each length and around the surrogates
+            ("\x80\u07ff\u0800\ud7ff\ue000\uffff\U00010000\U0010ffff".encode(), None),
+        ],
+    )
     def test_file_text_must_be_utf8(self, tmp_path, text, offset):
         head = b'{"version": "1.0", "metadata": {"name": "'
         path = write(tmp_path, head + text + b'"}, "nodes": [], "links": []}')
@@ -128,11 +164,18 @@ class TestReaderRejects:
 
 
 def test_values_read_as_written(tmp_path):
-    f = vc.load_vorn_file(write(tmp_path, doc(
-        '[{"id": "A", "memory_capacity": 4294967295, "memory_lifetime_ms": 1e-400, "x": 1, "x": [2]}, '
-        '{"id": "B", "memory_capacity": -0, "memory_lifetime_ms": -0}]',
-        '[{"from": "A", "src": "B", "to": "B", "distance_km": 10, "base_fidelity": 1, "generation_rate_hz": 25E2}]',
-        extra=', "y": {}, "y": null')))
+    f = vc.load_vorn_file(
+        write(
+            tmp_path,
+            doc(
+                '[{"id": "A", "memory_capacity": 4294967295, "memory_lifetime_ms": 1e-400, "x": 1, "x": [2]}, '
+                '{"id": "B", "memory_capacity": -0, "memory_lifetime_ms": -0}]',
+                '[{"from": "A", "src": "B", "to": "B", "distance_km": 10, "base_fidelity": 1, '
+                '"generation_rate_hz": 25E2}]',
+                extra=', "y": {}, "y": null',
+            ),
+        )
+    )
     a, b = f.nodes
     assert (a.memory_capacity, a.memory_lifetime_ms, b.memory_capacity) == (4294967295, 0.0, 0)
     assert math.copysign(1.0, b.memory_lifetime_ms) == -1.0
@@ -156,8 +199,10 @@ class TestWriterLayout:
         lines = saved_text(tmp_path, f).splitlines()
         assert '      "memory_lifetime_ms": null' in lines
         null_line = lines.index('      "distance_km": null,') + 1
-        assert load_error(str(tmp_path / "out.vorn")) == \
-            f'JSON parse error: Null is not allowed for required key "distance_km" at line {null_line} column 22'
+        assert (
+            load_error(str(tmp_path / "out.vorn"))
+            == f'JSON parse error: Null is not allowed for required key "distance_km" at line {null_line} column 22'
+        )
 
     def test_strings_are_escaped_and_non_ascii_is_raw(self, tmp_path):
         f = vc.VornFile('q"b\\s/\n\t\x01\x7fé€𝄞\0')

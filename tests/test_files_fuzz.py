@@ -1,15 +1,15 @@
 """Generated .vorn documents and engine snapshots: damaged ones load or fail cleanly, valid ones survive load and
 save unchanged. Few examples by default (the suite also runs sanitized); VORN_FUZZ_EXAMPLES=5000 hunts longer."""
+
 import json
 import math
 import os
 import re
 
 import pytest
+import vorn_core as vc
 from hypothesis import HealthCheck, event, given, settings
 from hypothesis import strategies as st
-
-import vorn_core as vc
 
 EXAMPLES = int(os.environ.get("VORN_FUZZ_EXAMPLES", "200"))
 FUZZ = settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -34,9 +34,11 @@ ids = st.one_of(st.sampled_from(["A", "B", "C", "é", "", '"', "\\", "\0", "𝄞
 any_float = st.floats(allow_nan=False, allow_infinity=False)
 positive = st.floats(min_value=5e-324, max_value=1.7976931348623157e308)
 u32 = st.integers(0, 2**32 - 1)
-json_values = st.recursive(st.one_of(st.none(), st.booleans(), st.integers(-2**70, 2**70), any_float, texts),
-                           lambda inner: st.one_of(st.lists(inner, max_size=3), st.dictionaries(texts, inner, max_size=3)),
-                           max_leaves=8)
+json_values = st.recursive(
+    st.one_of(st.none(), st.booleans(), st.integers(-(2**70), 2**70), any_float, texts),
+    lambda inner: st.one_of(st.lists(inner, max_size=3), st.dictionaries(texts, inner, max_size=3)),
+    max_leaves=8,
+)
 
 
 @st.composite
@@ -53,14 +55,25 @@ def record(draw, required, optional):
 
 
 def node_records(id_strategy):
-    return record({"id": id_strategy}, {"memory_lifetime_ms": any_float, "memory_capacity": u32,
-                                        "node_type": st.sampled_from(["ground", "satellite", "repeater"])})
+    return record(
+        {"id": id_strategy},
+        {
+            "memory_lifetime_ms": any_float,
+            "memory_capacity": u32,
+            "node_type": st.sampled_from(["ground", "satellite", "repeater"]),
+        },
+    )
 
 
 def link_records(a, b, distance=any_float, fidelity=any_float, rate=any_float):
-    return record({"from": a, "to": b, "distance_km": distance, "base_fidelity": fidelity, "generation_rate_hz": rate},
-                  {"id": ids, "link_type": st.sampled_from(["fiber", "satellite"]),
-                   "satellite": record({"visibility": any_float, "weather_factor": any_float}, {})})
+    return record(
+        {"from": a, "to": b, "distance_km": distance, "base_fidelity": fidelity, "generation_rate_hz": rate},
+        {
+            "id": ids,
+            "link_type": st.sampled_from(["fiber", "satellite"]),
+            "satellite": record({"visibility": any_float, "weather_factor": any_float}, {}),
+        },
+    )
 
 
 @st.composite
@@ -74,19 +87,33 @@ def documents(draw, valid):
         if len(node_ids) >= 2:
             ends += [tuple(draw(st.permutations(node_ids))[:2]) for _ in range(draw(st.integers(0, 3)))]
         fidelity = st.floats(min_value=5e-324, max_value=1.0)
-        links = [draw(link_records(st.just(a), st.just(b), positive, fidelity, positive))
-                 for a, b in draw(st.permutations([e if draw(st.booleans()) else e[::-1] for e in ends]))]
+        links = [
+            draw(link_records(st.just(a), st.just(b), positive, fidelity, positive))
+            for a, b in draw(st.permutations([e if draw(st.booleans()) else e[::-1] for e in ends]))
+        ]
         version = "1.0"
     else:
         nodes = draw(st.lists(node_records(ids), max_size=5))
         links = draw(st.lists(link_records(ids, ids), max_size=5))
         version = draw(st.sampled_from(["1.0", "1.0", "2.0", ""]))
-    doc = {"version": version,
-           "metadata": draw(record({"name": texts}, {"description": texts, "author": texts, "created_at": texts})),
-           "nodes": nodes, "links": links}
+    doc = {
+        "version": version,
+        "metadata": draw(record({"name": texts}, {"description": texts, "author": texts, "created_at": texts})),
+        "nodes": nodes,
+        "links": links,
+    }
     if draw(st.booleans()):
-        doc["config"] = draw(record({}, {"alpha_loss": any_float, "beta_fidelity_decay": any_float,
-                                         "gamma_swapping": any_float, "max_attempts": u32}))
+        doc["config"] = draw(
+            record(
+                {},
+                {
+                    "alpha_loss": any_float,
+                    "beta_fidelity_decay": any_float,
+                    "gamma_swapping": any_float,
+                    "max_attempts": u32,
+                },
+            )
+        )
     if draw(st.booleans()):
         doc["constraints"] = draw(record({}, {"fidelity_target": any_float, "max_latency_ms": any_float}))
     if draw(st.booleans()):
@@ -96,14 +123,47 @@ def documents(draw, valid):
 
 @st.composite
 def layouts(draw, doc):
-    return json.dumps(doc, indent=draw(st.sampled_from([None, 0, 2, "\t"])),
-                      separators=draw(st.sampled_from([(",", ":"), (", ", ": "), (" ,\n", " :\t")])),
-                      ensure_ascii=draw(st.booleans()))
+    return json.dumps(
+        doc,
+        indent=draw(st.sampled_from([None, 0, 2, "\t"])),
+        separators=draw(st.sampled_from([(",", ":"), (", ", ": "), (" ,\n", " :\t")])),
+        ensure_ascii=draw(st.booleans()),
+    )
 
 
-TOKENS = [b"null", b"true", b"1e400", b"-0", b"4294967296", b"4.0", b"-1", b'"\\ud800"', b'"\\udc00"', b",", b":", b"{",
-          b"}", b"[", b"]", b'"', b"\\", b"\0", b"\xef\xbb\xbf", b"\xff", b"\xed\xa0\x80", b'"Ground"', b'"1.0"', b'"id"',
-          b"NaN", b"\n", b"\r\n", b"1" * 40, b"1e-400", b'"fiber"', b'"Satellite"']
+TOKENS = [
+    b"null",
+    b"true",
+    b"1e400",
+    b"-0",
+    b"4294967296",
+    b"4.0",
+    b"-1",
+    b'"\\ud800"',
+    b'"\\udc00"',
+    b",",
+    b":",
+    b"{",
+    b"}",
+    b"[",
+    b"]",
+    b'"',
+    b"\\",
+    b"\0",
+    b"\xef\xbb\xbf",
+    b"\xff",
+    b"\xed\xa0\x80",
+    b'"Ground"',
+    b'"1.0"',
+    b'"id"',
+    b"NaN",
+    b"\n",
+    b"\r\n",
+    b"1" * 40,
+    b"1e-400",
+    b'"fiber"',
+    b'"Satellite"',
+]
 
 
 @st.composite
@@ -117,14 +177,15 @@ def damaged(draw, docs):
         elif kind == "truncate":
             del data[at:]
         elif kind == "insert":
-            data[at:at] = draw(st.binary(min_size=1, max_size=6) | st.text(characters, min_size=1, max_size=4)
-                               .map(str.encode))
+            data[at:at] = draw(
+                st.binary(min_size=1, max_size=6) | st.text(characters, min_size=1, max_size=4).map(str.encode)
+            )
         elif kind == "token":
             data[at:at] = draw(st.sampled_from(TOKENS))
         elif kind == "delete":
-            del data[at:at + draw(st.integers(1, 12))]
+            del data[at : at + draw(st.integers(1, 12))]
         elif kind == "repeat":
-            data[at:at] = data[at:at + draw(st.integers(1, 40))]
+            data[at:at] = data[at : at + draw(st.integers(1, 40))]
         elif kind == "nest":
             depth = draw(st.integers(120, 140))
             opener, closer = draw(st.sampled_from([(b"[", b"]"), (b'{"k":', b"}")]))
@@ -162,27 +223,36 @@ def test_documents_load_or_fail_cleanly(folder, data):
     doc = json.loads(data.decode("utf-8"), parse_constant=refuse)
     assert loaded.version == doc["version"] == "1.0"
     assert loaded.metadata.name == doc["metadata"]["name"]
-    assert [(n.id, n.memory_capacity) for n in loaded.nodes] == [(n["id"], n.get("memory_capacity"))
-                                                                 for n in doc["nodes"]]
+    assert [(n.id, n.memory_capacity) for n in loaded.nodes] == [
+        (n["id"], n.get("memory_capacity")) for n in doc["nodes"]
+    ]
     assert [(l.src, l.to, l.distance_km, l.base_fidelity, l.generation_rate_hz) for l in loaded.links] == [
         (l["from"], l["to"], float(l["distance_km"]), float(l["base_fidelity"]), float(l["generation_rate_hz"]))
-        for l in doc["links"]]
+        for l in doc["links"]
+    ]
 
 
 def fields(f):
     """Every value a file holds; floats with their sign, so that -0.0 differs from 0.0."""
+
     def values(record, names):
         if record is None:
             return None
         found = (getattr(record, name) for name in names.split())
         return tuple((v, math.copysign(1.0, v)) if isinstance(v, float) else v for v in found)
 
-    return (f.version, values(f.metadata, "name description author created_at"),
-            [values(n, "id memory_lifetime_ms memory_capacity") + (repr(n.node_type),) for n in f.nodes],
-            [values(l, "id src to distance_km base_fidelity generation_rate_hz")
-             + (repr(l.link_type), values(l.satellite, "visibility weather_factor")) for l in f.links],
-            values(f.config, "alpha_loss beta_fidelity_decay gamma_swapping max_attempts"),
-            values(f.constraints, "fidelity_target max_latency_ms"))
+    return (
+        f.version,
+        values(f.metadata, "name description author created_at"),
+        [values(n, "id memory_lifetime_ms memory_capacity") + (repr(n.node_type),) for n in f.nodes],
+        [
+            values(l, "id src to distance_km base_fidelity generation_rate_hz")
+            + (repr(l.link_type), values(l.satellite, "visibility weather_factor"))
+            for l in f.links
+        ],
+        values(f.config, "alpha_loss beta_fidelity_decay gamma_swapping max_attempts"),
+        values(f.constraints, "fidelity_target max_latency_ms"),
+    )
 
 
 @FUZZ
@@ -199,26 +269,38 @@ def test_valid_documents_survive_load_and_save(folder, data):
     second.save(str(folder / "again.vorn"))
     text = (folder / "saved.vorn").read_bytes()
     assert (folder / "again.vorn").read_bytes() == text
-    assert list(json.loads(text)) == [k for k in ("version", "metadata", "nodes", "links", "config", "constraints")
-                                      if k in doc]
+    assert list(json.loads(text)) == [
+        k for k in ("version", "metadata", "nodes", "links", "config", "constraints") if k in doc
+    ]
 
 
 def snapshot_documents():
     conditions = record({"visibility": any_float, "weatherFactor": any_float}, {})
     node = record({"id": ids, "memoryLifetimeT2": any_float}, {})
-    link = record({"fromNode": ids, "to": ids, "distanceKm": any_float, "baseFidelity": any_float,
-                   "generationRateHz": any_float},
-                  {"linkType": st.sampled_from(["Fiber", "Satellite"]), "satelliteConditions": conditions})
-    return record({"metadata": record({"name": texts, "version": texts}, {}), "nodes": st.lists(node, max_size=6),
-                   "links": st.lists(link, max_size=6),
-                   "config": record({"alphaLoss": any_float, "gammaSwapping": any_float}, {})}, {})
+    link = record(
+        {"fromNode": ids, "to": ids, "distanceKm": any_float, "baseFidelity": any_float, "generationRateHz": any_float},
+        {"linkType": st.sampled_from(["Fiber", "Satellite"]), "satelliteConditions": conditions},
+    )
+    return record(
+        {
+            "metadata": record({"name": texts, "version": texts}, {}),
+            "nodes": st.lists(node, max_size=6),
+            "links": st.lists(link, max_size=6),
+            "config": record({"alphaLoss": any_float, "gammaSwapping": any_float}, {}),
+        },
+        {},
+    )
 
 
 def engine_network(engine):
     snapshot = engine.snapshot()
-    return ([(n.id, n.memory_lifetime_t2) for n in snapshot.nodes],
-            [(l.from_node, l.to, l.distance_km, l.base_fidelity, l.generation_rate_hz, repr(l.link_type))
-             for l in snapshot.links])
+    return (
+        [(n.id, n.memory_lifetime_t2) for n in snapshot.nodes],
+        [
+            (l.from_node, l.to, l.distance_km, l.base_fidelity, l.generation_rate_hz, repr(l.link_type))
+            for l in snapshot.links
+        ],
+    )
 
 
 @FUZZ
@@ -240,9 +322,20 @@ def test_snapshots_load_or_leave_the_engine_alone(folder, data):
     event("loaded")
     doc = json.loads(data.decode("utf-8"), parse_constant=refuse)
     nodes = {node["id"]: float(node["memoryLifetimeT2"]) for node in doc["nodes"]}  # the first place, the last value
-    assert engine_network(engine) == (list(nodes.items()), [
-        (l["fromNode"], l["to"], float(l["distanceKm"]), float(l["baseFidelity"]), float(l["generationRateHz"]),
-         "LinkType." + (l.get("linkType") or "Fiber")) for l in doc["links"]])
+    assert engine_network(engine) == (
+        list(nodes.items()),
+        [
+            (
+                l["fromNode"],
+                l["to"],
+                float(l["distanceKm"]),
+                float(l["baseFidelity"]),
+                float(l["generationRateHz"]),
+                "LinkType." + (l.get("linkType") or "Fiber"),
+            )
+            for l in doc["links"]
+        ],
+    )
 
 
 @FUZZ
@@ -255,4 +348,5 @@ def test_snapshots_survive_load_and_save(folder, data):
     vc.save_topology(second, str(folder / "again.json"))
     assert (folder / "again.json").read_bytes() == (folder / "saved.json").read_bytes()
     assert vc.diff_topologies(first.snapshot(), second.snapshot()).summary.endswith(
-        "0 nodes added, 0 nodes removed, 0 nodes modified. 0 links added, 0 links removed, 0 links modified.")
+        "0 nodes added, 0 nodes removed, 0 nodes modified. 0 links added, 0 links removed, 0 links modified."
+    )

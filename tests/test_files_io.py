@@ -1,4 +1,5 @@
 """Loading and saving .vorn files: read failures, version check, atomic replacement, and the engine bridge."""
+
 import contextlib
 import json
 import os
@@ -7,7 +8,6 @@ import subprocess
 import sys
 
 import pytest
-
 import vorn_core as vc
 from conftest import ctrl_c_after
 
@@ -39,16 +39,21 @@ def versioned(tmp, version):  # in an invalid network: the version is checked fi
     return write_text(tmp / "v.vorn", json.dumps(dict(VALID, version=version, nodes=[{"id": "A"}, {"id": "A"}])))
 
 
-@pytest.mark.parametrize("make, detail", [
-    pytest.param(lambda tmp: str(tmp / "ñ.vorn"), "IO error: No such file or directory", id="missing"),
-    pytest.param(lambda tmp: "/dev/zero", "IO error: not a regular file", id="an endless device"),
-    pytest.param(lambda tmp: versioned(tmp, "1.00"), "Unsupported vorn version: 1.00", id="compared as text"),
-    pytest.param(lambda tmp: versioned(tmp, "1.0 "), "Unsupported vorn version: 1.0 ", id="compared whole"),
-    pytest.param(lambda tmp: versioned(tmp, "1.0\0beta"), "Unsupported vorn version: 1.0\0beta", id="with a NUL"),
-    pytest.param(lambda tmp: write_text(tmp / "v.vorn", '{"version": "2.0", "metadata": {"name": "n"}, "nodes": []}'),
-                 'JSON parse error: Missing required key "links" in the document at line 1 column 58',
-                 id="parsing before the version"),
-])
+@pytest.mark.parametrize(
+    "make, detail",
+    [
+        pytest.param(lambda tmp: str(tmp / "ñ.vorn"), "IO error: No such file or directory", id="missing"),
+        pytest.param(lambda tmp: "/dev/zero", "IO error: not a regular file", id="an endless device"),
+        pytest.param(lambda tmp: versioned(tmp, "1.00"), "Unsupported vorn version: 1.00", id="compared as text"),
+        pytest.param(lambda tmp: versioned(tmp, "1.0 "), "Unsupported vorn version: 1.0 ", id="compared whole"),
+        pytest.param(lambda tmp: versioned(tmp, "1.0\0beta"), "Unsupported vorn version: 1.0\0beta", id="with a NUL"),
+        pytest.param(
+            lambda tmp: write_text(tmp / "v.vorn", '{"version": "2.0", "metadata": {"name": "n"}, "nodes": []}'),
+            'JSON parse error: Missing required key "links" in the document at line 1 column 58',
+            id="parsing before the version",
+        ),
+    ],
+)
 def test_every_entry_point_reports_a_load_failure_whole(tmp_path, make, detail):
     path = make(tmp_path)
     message = f"Failed to load {path}: {detail}"
@@ -135,8 +140,11 @@ class TestSave:
         with open(out, "w") as stdout:
             stdout.write("x" * 1000)
             stdout.flush()
-            subprocess.run([sys.executable, "-c", "import vorn_core; vorn_core.VornFile('net').save('/dev/stdout')"],
-                           stdout=stdout, check=True)
+            subprocess.run(
+                [sys.executable, "-c", "import vorn_core; vorn_core.VornFile('net').save('/dev/stdout')"],
+                stdout=stdout,
+                check=True,
+            )
             assert os.fstat(stdout.fileno()).st_ino == out.stat().st_ino
         assert out.read_text() == EMPTY_NET and listing(tmp_path) == ["out.txt"]
 
@@ -169,12 +177,15 @@ AS_ROOT = pytest.mark.skipif(not ROOT, reason="a file of another user needs root
 
 
 # Each case is one that a write through a temporary file and a rename would refuse or get wrong.
-@pytest.mark.parametrize("owner, mode, folder_mode, error, same_inode", [
-    pytest.param(NOBODY, 0o644, 0o555, None, True, id="a writable file in a directory that takes no new file"),
-    pytest.param(NOBODY, 0o644, 0o333, None, False, id="a directory that cannot be opened to sync the rename"),
-    pytest.param(0, 0o444, 0o777, "IO error: Permission denied", True, id="a file nobody may not write"),
-    pytest.param(0, 0o666, 0o777, None, True, id="a writable file of another user", marks=AS_ROOT),
-])
+@pytest.mark.parametrize(
+    "owner, mode, folder_mode, error, same_inode",
+    [
+        pytest.param(NOBODY, 0o644, 0o555, None, True, id="a writable file in a directory that takes no new file"),
+        pytest.param(NOBODY, 0o644, 0o333, None, False, id="a directory that cannot be opened to sync the rename"),
+        pytest.param(0, 0o444, 0o777, "IO error: Permission denied", True, id="a file nobody may not write"),
+        pytest.param(0, 0o666, 0o777, None, True, id="a writable file of another user", marks=AS_ROOT),
+    ],
+)
 def test_save_where_renaming_cannot(tmp_path, owner, mode, folder_mode, error, same_inode):
     path = tmp_path / "net.vorn"
     path.write_text("old")
@@ -192,11 +203,15 @@ def test_save_where_renaming_cannot(tmp_path, owner, mode, folder_mode, error, s
     assert (after.st_ino == before.st_ino, after.st_uid) == (same_inode, before.st_uid)
 
 
-@pytest.mark.parametrize("target, message", [
-    ("to-dir", "IO error: Is a directory"), ("n" * 251 + ".vorn", "IO error: File name too long"),
-    ("loop-a", "IO error: Too many levels of symbolic links"),
-    pytest.param("pipe", "IO error: No such device or address", id="a FIFO without a reader"),
-])
+@pytest.mark.parametrize(
+    "target, message",
+    [
+        ("to-dir", "IO error: Is a directory"),
+        ("n" * 251 + ".vorn", "IO error: File name too long"),
+        ("loop-a", "IO error: Too many levels of symbolic links"),
+        pytest.param("pipe", "IO error: No such device or address", id="a FIFO without a reader"),
+    ],
+)
 def test_a_failed_save_changes_nothing(tmp_path, target, message):
     (tmp_path / "dir").mkdir()
     (tmp_path / "dir" / "inside.txt").write_text("keep")
@@ -206,8 +221,9 @@ def test_a_failed_save_changes_nothing(tmp_path, target, message):
     os.mkfifo(tmp_path / "pipe")
 
     def snapshot():
-        return sorted((str(p.relative_to(tmp_path)), p.is_symlink()) for p in tmp_path.rglob("*")), \
-            (tmp_path / "dir" / "inside.txt").read_text()
+        return sorted((str(p.relative_to(tmp_path)), p.is_symlink()) for p in tmp_path.rglob("*")), (
+            tmp_path / "dir" / "inside.txt"
+        ).read_text()
 
     before = snapshot()
     with pytest.raises(RuntimeError) as raised:
@@ -253,8 +269,10 @@ def test_engine_bridge(tmp_path):
     # Defining a network from a file in memory does not validate it.
     f = vc.VornFile("net")
     f.nodes = [vc.VornNode("A", 2000.0), vc.VornNode("A"), vc.VornNode("B")]
-    f.links = [vc.VornLink("", "A", "Z", -1.0, 2.0, 0.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0, 0)),
-               vc.VornLink("L", "B", "A", 5.0, 0.5, 7.0)]
+    f.links = [
+        vc.VornLink("", "A", "Z", -1.0, 2.0, 0.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0, 0)),
+        vc.VornLink("L", "B", "A", 5.0, 0.5, 7.0),
+    ]
     engine.define_network_from_vorn(qf=f)
     assert network(engine) == ([("A", 1.0), ("B", 1.0)], [("A", "Z", -1.0, 2.0, 0.0), ("B", "A", 5.0, 0.5, 7.0)])
 
@@ -266,12 +284,23 @@ def test_calls_keep_reference_counts(tmp_path):
     held, engine = object(), vc.VornEngine()
     f = vc.load_vorn_file(good)
     f.extensions = held
-    calls = [lambda: vc.load_vorn_file(good).nodes, lambda: vc.validate(good), lambda: vc.diff(good, good),
-             lambda: vc.diff(good, bad), lambda: f.save(out), lambda: vc.save_vorn_file_wrapper(f, out),
-             lambda: engine.define_network_from_vorn(f), lambda: f.extensions,
-             lambda: vc.load_vorn_file(bad), lambda: vc.validate(bad), lambda: vc.from_vorn_file(bad),
-             lambda: f.save(blocked), lambda: vc.save_vorn_file_wrapper(f, blocked),
-             lambda: vc.save_vorn_file_wrapper(held, out), lambda: engine.define_network_from_vorn(held)]
+    calls = [
+        lambda: vc.load_vorn_file(good).nodes,
+        lambda: vc.validate(good),
+        lambda: vc.diff(good, good),
+        lambda: vc.diff(good, bad),
+        lambda: f.save(out),
+        lambda: vc.save_vorn_file_wrapper(f, out),
+        lambda: engine.define_network_from_vorn(f),
+        lambda: f.extensions,
+        lambda: vc.load_vorn_file(bad),
+        lambda: vc.validate(bad),
+        lambda: vc.from_vorn_file(bad),
+        lambda: f.save(blocked),
+        lambda: vc.save_vorn_file_wrapper(f, blocked),
+        lambda: vc.save_vorn_file_wrapper(held, out),
+        lambda: engine.define_network_from_vorn(held),
+    ]
 
     def churn():
         for call in calls:

@@ -1,6 +1,6 @@
 """The network records as a caller builds them: defaults and derived figures."""
-import pytest
 
+import pytest
 import vorn_core as vc
 
 
@@ -11,20 +11,29 @@ def test_defaults():
     assert vc.MonteCarloStats(10, 0.5, 1.0, 0.9, 3, {"A->B": 4})._context is None
 
 
-@pytest.mark.parametrize("args, expected", [((), 100.0), ((0.5, 0.8), 40.0), ((None, 0.5), 50.0), ((2.0, -1.0), -200.0)])
+@pytest.mark.parametrize(
+    "args, expected", [((), 100.0), ((0.5, 0.8), 40.0), ((None, 0.5), 50.0), ((2.0, -1.0), -200.0)]
+)
 def test_effective_rate(args, expected):
     assert vc.SatelliteConditions(*args).effective_rate(100.0) == expected
 
 
 def test_configurations_from_loss():
     default = vc.SimulationConfig()
-    assert (default.total_time_cutoff_ms, default.step_resolution_ms, default.physical.baseline_purify_factor,
-            default.physical.speed_of_light_in_fiber_km_ms) == (5000.0, 0.1, 0.022, 200.0)
+    assert (
+        default.total_time_cutoff_ms,
+        default.step_resolution_ms,
+        default.physical.baseline_purify_factor,
+        default.physical.speed_of_light_in_fiber_km_ms,
+    ) == (5000.0, 0.1, 0.022, 200.0)
     assert not hasattr(default.physical, "alpha_loss_db_km")
     assert [vc.PhysicalConfig(*a).baseline_purify_factor for a in ((), (0.2,), (None,))] == [0.022, 0.02, 0.022]
     config = vc.SimulationConfig(100.0, 0.5, 0.3)
     assert (config.total_time_cutoff_ms, config.step_resolution_ms, config.physical.baseline_purify_factor) == (
-        100.0, 0.5, 0.03)
+        100.0,
+        0.5,
+        0.03,
+    )
 
 
 def test_heatmap_values_are_counts():

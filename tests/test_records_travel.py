@@ -1,5 +1,6 @@
 """Records travel to other processes: pickle and copy give back equal records, field by field and bit for
 bit; enumeration members come back as themselves; what Python cannot construct keeps refusing."""
+
 import copy
 import gc
 import math
@@ -10,10 +11,10 @@ import sys
 import types
 
 import pytest
-
-import vorn  # noqa: F401  (lets results of single requests travel by pickle)
 import vorn_core as vc
 from conftest import having, resident_kib, result_class
+
+import vorn  # noqa: F401  (lets results of single requests travel by pickle)
 
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
 
@@ -27,8 +28,9 @@ def plain(value):
     if isinstance(value, dict):
         return {key: plain(item) for key, item in value.items()}
     if type(value).__module__ == "vorn_core" and not isinstance(value, BaseException):
-        members = [name for name, attribute in vars(type(value)).items()
-                   if isinstance(attribute, types.GetSetDescriptorType)]
+        members = [
+            name for name, attribute in vars(type(value)).items() if isinstance(attribute, types.GetSetDescriptorType)
+        ]
         if not members:  # an enumeration member
             return repr(value)
         return (type(value).__name__, {name: plain(getattr(value, name)) for name in members})
@@ -54,9 +56,14 @@ def stats_with_context():
 
 
 def vorn_file():
-    qf = having(vc.VornFile("net"), version="1.1", metadata=vc.VornMetadata("net", "two nodes", "me", "today"),
-                config=vc.VornConfig(0.2, None, 0.85, 20), constraints=vc.VornConstraints(0.8),
-                extensions={"custom": [1, "two", 3.0]})
+    qf = having(
+        vc.VornFile("net"),
+        version="1.1",
+        metadata=vc.VornMetadata("net", "two nodes", "me", "today"),
+        config=vc.VornConfig(0.2, None, 0.85, 20),
+        constraints=vc.VornConstraints(0.8),
+        extensions={"custom": [1, "two", 3.0]},
+    )
     qf.add_node("A", 1500.0, 4, vc.VornNodeType.Repeater)
     qf.add_node("B")
     qf.add_link("", "A", "B", 10.0, 0.9, 100.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0.5, 0.75))
@@ -75,8 +82,9 @@ RECORDS = {
     "MonteCarloStats": stats_with_context,
     "VornFile": vorn_file,
     "VornNode": lambda: vc.VornNode("A", 1500.0, 4, vc.VornNodeType.Satellite),
-    "VornLink": lambda: vc.VornLink("L1", "A", "B", 10.0, 0.9, 100.0, vc.VornLinkType.Fiber,
-                                    vc.VornSatelliteExtension(0.5)),
+    "VornLink": lambda: vc.VornLink(
+        "L1", "A", "B", 10.0, 0.9, 100.0, vc.VornLinkType.Fiber, vc.VornSatelliteExtension(0.5)
+    ),
     "VornConfig": lambda: vc.VornConfig(0.2, 0.01, None, 7),
     "VornConstraints": lambda: vc.VornConstraints(None, 12.0),
     "VornMetadata": lambda: vc.VornMetadata("net", None, "me"),
@@ -85,17 +93,20 @@ RECORDS = {
     "QKDParameters": lambda: vc.QKDParameters("A", "B", 0.8, 100.0, 7, 0.2, 0.25, 0.5),
     "QKDResult": lambda: vc.QKDResult(True, 40, 0.4, 0.025, 100.0, ("A", "B"), 100, 1),
     "QKDStats": lambda: vc.QKDStats(5, 0.8, 40.5, 0.4, 0.03),
-    "TeleportationParameters": lambda: having(vc.TeleportationParameters("A", "B", 0.9, 50.0),
-                                              relay_nodes=["R1", "R2"]),
+    "TeleportationParameters": lambda: having(
+        vc.TeleportationParameters("A", "B", 0.9, 50.0), relay_nodes=["R1", "R2"]
+    ),
     "TeleportationOutcome": lambda: vc.TeleportationOutcome(True, 0.855, 0.9, 12.5, ["A", "R", "B"], 2),
     "TeleportationStats": lambda: vc.TeleportationStats(5, 0.8, 0.85, 0.01, 12.0),
     "CoordinationTopology": lambda: vc.CoordinationTopology("custom", "A", [("A", "B"), ("B", "C")]),
     "MeasurementBasis": lambda: vc.MeasurementBasis(vc.BasisType.GraphGraph, 0.7),
     "DistributedComputingParameters": lambda: vc.DistributedComputingParameters(
-        ["A", "B"], vc.CoordinationTopology.star("A"), vc.MeasurementBasis(vc.BasisType.Cluster, 0.6), 2.5),
+        ["A", "B"], vc.CoordinationTopology.star("A"), vc.MeasurementBasis(vc.BasisType.Cluster, 0.6), 2.5
+    ),
     "PartyOutcome": lambda: vc.PartyOutcome("A", True, 0.75),
     "DistributedComputingResult": lambda: vc.DistributedComputingResult(
-        True, 0.5, [vc.PartyOutcome("A", True, 0.75), vc.PartyOutcome("B", False, 0.25)], ["A->B"], 4.0, 5.0),
+        True, 0.5, [vc.PartyOutcome("A", True, 0.75), vc.PartyOutcome("B", False, 0.25)], ["A->B"], 4.0, 5.0
+    ),
     "DistributedComputingStats": lambda: vc.DistributedComputingStats(5, 0.8, 0.5, 0.9),
 }
 
@@ -136,7 +147,7 @@ def test_copies_share_what_a_copy_shares():
 @pytest.mark.parametrize("protocol", PROTOCOLS)
 def test_enumeration_members_come_back_as_themselves(protocol):
     for cls in (vc.LinkType, vc.StrategyType, vc.BasisType, vc.VornNodeType, vc.VornLinkType):
-        for name, member in vars(cls).items():
+        for member in vars(cls).values():
             if isinstance(member, cls):
                 assert pickle.loads(pickle.dumps(member, protocol)) is member
                 assert copy.copy(member) is member and copy.deepcopy(member) is member
@@ -174,9 +185,19 @@ def snapshot():
     return engine.snapshot()
 
 
-@pytest.mark.parametrize("make", [
-    vc.VornEngine, lambda: stats_with_context()._context, comparison, lambda: comparison().results[0], snapshot,
-    lambda: snapshot().config, lambda: snapshot().metadata, lambda: vc.diff_topologies(snapshot(), snapshot())])
+@pytest.mark.parametrize(
+    "make",
+    [
+        vc.VornEngine,
+        lambda: stats_with_context()._context,
+        comparison,
+        lambda: comparison().results[0],
+        snapshot,
+        lambda: snapshot().config,
+        lambda: snapshot().metadata,
+        lambda: vc.diff_topologies(snapshot(), snapshot()),
+    ],
+)
 def test_what_python_cannot_construct_does_not_travel(make):
     value = make()
     for travel in (pickle.dumps, copy.copy, copy.deepcopy):

@@ -1,8 +1,8 @@
 """Sensitivity analysis: every parameter of an ensemble's context lowered and raised by 10 %."""
+
 import math
 
 import pytest
-
 import vorn_core as vc
 from conftest import ctrl_c_after
 
@@ -12,9 +12,10 @@ NO_CONTEXT = "No simulation context available. Pass store_context=True to simula
 def two_node_stats(runs=400):
     """A one-link network: its trials take no loss draws, so seeded ensembles repeat exactly."""
     engine = vc.VornEngine(vc.SimulationConfig(alpha_loss_db_km=0.5))
-    engine.define_network([vc.NodeDefinition("A", 2.0), vc.NodeDefinition("B", 3.0)],
-                          [vc.LinkDefinition("A", "B", 300.0, 0.9, 1000.0, vc.LinkType.Satellite,
-                                             vc.SatelliteConditions(0.1, 0.1))])
+    engine.define_network(
+        [vc.NodeDefinition("A", 2.0), vc.NodeDefinition("B", 3.0)],
+        [vc.LinkDefinition("A", "B", 300.0, 0.9, 1000.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.1, 0.1))],
+    )
     return engine.simulate("A", "B", 0.9, 10.0, runs, seed=5)
 
 
@@ -31,8 +32,10 @@ LINK_FIELDS = ("distance_km", "base_fidelity", "generation_rate_hz")
 VARIANTS = {
     "memory_lifetime_t2:A": lambda f: ([("A", 2.0 * f), NODES[1]], LINK, 0.05),
     "memory_lifetime_t2:B": lambda f: ([NODES[0], ("B", 3.0 * f)], LINK, 0.05),
-    **{f"{field}:A->B": (lambda f, i=i: (NODES, LINK[:i] + (LINK[i] * f,) + LINK[i + 1:], 0.05))
-       for i, field in enumerate(LINK_FIELDS, 2)},
+    **{
+        f"{field}:A->B": (lambda f, i=i: (NODES, LINK[:i] + (LINK[i] * f,) + LINK[i + 1 :], 0.05))
+        for i, field in enumerate(LINK_FIELDS, 2)
+    },
     "alpha_loss_db_km": lambda f: (NODES, LINK, 0.2 * f / 10.0),
 }
 
@@ -77,17 +80,24 @@ def test_odd_contexts():
     stats._context = context
     assert list(stats.sensitivity_analysis(0)) == ["alpha_loss_db_km"]
     # Links naming nodes the node list lacks are kept; two links A->B share their three keys.
-    context.nodes, context.links = [("A", 1.0), ("B", 1.0)], [
-        ("A", "B", 10.0, 0.9, 100.0), ("A", "X", 10.0, 0.9, 100.0), ("A", "B", 2000.0, 0.1, 1.0)]
+    context.nodes, context.links = (
+        [("A", 1.0), ("B", 1.0)],
+        [("A", "B", 10.0, 0.9, 100.0), ("A", "X", 10.0, 0.9, 100.0), ("A", "B", 2000.0, 0.1, 1.0)],
+    )
     stats._context = context
-    assert set(stats.sensitivity_analysis(0)) == {"memory_lifetime_t2:A", "memory_lifetime_t2:B", "alpha_loss_db_km",
-                                                  *(f"{f}:{hop}" for hop in ("A->B", "A->X") for f in LINK_FIELDS)}
+    assert set(stats.sensitivity_analysis(0)) == {
+        "memory_lifetime_t2:A",
+        "memory_lifetime_t2:B",
+        "alpha_loss_db_km",
+        *(f"{f}:{hop}" for hop in ("A->B", "A->X") for f in LINK_FIELDS),
+    }
 
 
 def test_ctrl_c_stops_a_long_analysis():
     engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=math.inf))
-    engine.define_network([vc.NodeDefinition(f"N{i}", 1.0) for i in range(2000)],
-                          [vc.LinkDefinition("N0", "N1", 4000.0, 0.9, 1.0)])
+    engine.define_network(
+        [vc.NodeDefinition(f"N{i}", 1.0) for i in range(2000)], [vc.LinkDefinition("N0", "N1", 4000.0, 0.9, 1.0)]
+    )
     stats = engine.simulate("N0", "N1", 0.9, math.inf, 1, seed=1)
     with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.3):
         stats.sensitivity_analysis(1)

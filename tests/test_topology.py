@@ -1,6 +1,6 @@
 """The reference topologies and the comparison of one request across them."""
-import pytest
 
+import pytest
 import vorn_core as vc
 from conftest import ctrl_c_after, fields, network_figures
 
@@ -12,17 +12,29 @@ F, S = "LinkType.Fiber", "LinkType.Satellite"
 REFERENCE_TOPOLOGIES = {
     "telecom_backbone": (
         [("A", 120.0), ("B", 150.0), ("C", 200.0), ("D", 200.0), ("E", 250.0), ("F", 180.0)],
-        [("A", "B", 5.0, 0.97, 2000.0, F, None), ("B", "C", 80.0, 0.93, 1200.0, F, None),
-         ("C", "D", 600.0, 0.88, 600.0, F, None), ("D", "E", 5500.0, 0.75, 150.0, F, None),
-         ("C", "F", 900.0, 0.91, 500.0, F, None), ("F", "E", 4800.0, 0.8, 200.0, F, None),
-         ("B", "F", 1200.0, 0.85, 400.0, F, None)]),
-    "repeater_chain": ([(f"N{i}", 150.0) for i in range(4)],
-                       [(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0, F, None) for i in range(3)]),
+        [
+            ("A", "B", 5.0, 0.97, 2000.0, F, None),
+            ("B", "C", 80.0, 0.93, 1200.0, F, None),
+            ("C", "D", 600.0, 0.88, 600.0, F, None),
+            ("D", "E", 5500.0, 0.75, 150.0, F, None),
+            ("C", "F", 900.0, 0.91, 500.0, F, None),
+            ("F", "E", 4800.0, 0.8, 200.0, F, None),
+            ("B", "F", 1200.0, 0.85, 400.0, F, None),
+        ],
+    ),
+    "repeater_chain": (
+        [(f"N{i}", 150.0) for i in range(4)],
+        [(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0, F, None) for i in range(3)],
+    ),
     "hybrid_satellite_fiber": (
         [("Toronto", 150.0), ("Montreal", 180.0), ("London", 220.0), ("SAT-1", 300.0)],
-        [("Toronto", "Montreal", 500.0, 0.9, 1000.0, F, None), ("Montreal", "London", 5500.0, 0.75, 200.0, F, None),
-         ("Toronto", "SAT-1", 1000.0, 0.98, 50.0, S, (0.95, 0.98)),
-         ("SAT-1", "London", 6000.0, 0.97, 50.0, S, (0.85, 0.9))]),
+        [
+            ("Toronto", "Montreal", 500.0, 0.9, 1000.0, F, None),
+            ("Montreal", "London", 5500.0, 0.75, 200.0, F, None),
+            ("Toronto", "SAT-1", 1000.0, 0.98, 50.0, S, (0.95, 0.98)),
+            ("SAT-1", "London", 6000.0, 0.97, 50.0, S, (0.85, 0.9)),
+        ],
+    ),
 }
 
 
@@ -46,22 +58,43 @@ def endpoints(*triples):
 class TestCompareTopologies:
     def test_report_fields_and_aliases(self):
         # An alias evaluates the same network under its own name.
-        report = vc.compare_topologies(endpoints(("telecom_backbone", "A", "C"), ("fiber_only", "A", "C"),
-                                                 ("hybrid", "Toronto", "London")),
-                                       0.75, 5000.0, 200, vc.StrategyType.HighestFidelity)
+        report = vc.compare_topologies(
+            endpoints(("telecom_backbone", "A", "C"), ("fiber_only", "A", "C"), ("hybrid", "Toronto", "London")),
+            0.75,
+            5000.0,
+            200,
+            vc.StrategyType.HighestFidelity,
+        )
         assert fields(report, "source_node target_node fidelity_target max_latency_ms runs") == (
-            "A", "C", 0.75, 5000.0, 200)
+            "A",
+            "C",
+            0.75,
+            5000.0,
+            200,
+        )
         assert [r.topology_name for r in report.results] == ["telecom_backbone", "fiber_only", "hybrid"]
         assert set(report.results[0].link_utilization) == set(report.results[1].link_utilization) == {"A->B", "B->C"}
         assert report.summary.startswith("Evaluated 3 topologies. Recommended: " + report.recommended_topology)
 
-    @pytest.mark.parametrize("ends, target, runs, summary", [
-        # A target above 1 is out of reach on every route: each trial is refused before its first cycle.
-        ((("repeater_chain", "N0", "N3"), ("hybrid", "Toronto", "London")), 1.5, 10,
-         "Best success rate: 0 (hybrid), Best latency: 0.00ms (repeater_chain)."),
-        ((("hybrid", "Toronto", "London"), ("repeater_chain", "N0", "N3")), 0.8, 0,
-         "Best success rate: 0 (hybrid), Best latency: NaNms (hybrid)."),
-    ], ids=["ties go to the later success and the earlier latency", "no runs rank the first result best"])
+    @pytest.mark.parametrize(
+        "ends, target, runs, summary",
+        [
+            # A target above 1 is out of reach on every route: each trial is refused before its first cycle.
+            (
+                (("repeater_chain", "N0", "N3"), ("hybrid", "Toronto", "London")),
+                1.5,
+                10,
+                "Best success rate: 0 (hybrid), Best latency: 0.00ms (repeater_chain).",
+            ),
+            (
+                (("hybrid", "Toronto", "London"), ("repeater_chain", "N0", "N3")),
+                0.8,
+                0,
+                "Best success rate: 0 (hybrid), Best latency: NaNms (hybrid).",
+            ),
+        ],
+        ids=["ties go to the later success and the earlier latency", "no runs rank the first result best"],
+    )
     def test_ties(self, ends, target, runs, summary):
         report = vc.compare_topologies(endpoints(*ends), target, 100.0, runs)
         assert report.recommended_topology == "hybrid"
@@ -70,7 +103,12 @@ class TestCompareTopologies:
     def test_no_endpoints(self):
         report = vc.compare_topologies([], 0.8, 100.0, 50)
         assert fields(report, "source_node target_node results recommended_topology summary") == (
-            "", "", [], "unknown", "No topologies evaluated")
+            "",
+            "",
+            [],
+            "unknown",
+            "No topologies evaluated",
+        )
 
     def test_names_are_checked_before_any_endpoint(self):
         # The first endpoint's missing node would be reported first if its network were built.
@@ -82,8 +120,10 @@ class TestCompareTopologies:
     def test_unknown_end_nodes(self, ends, message):
         with pytest.raises(ValueError) as raised:
             vc.compare_topologies(endpoints(("repeater_chain", *ends)), 0.8, 100.0, 10)
-        assert str(raised.value) == f"{message} not found in topology 'repeater_chain'. " \
+        assert (
+            str(raised.value) == f"{message} not found in topology 'repeater_chain'. "
             'Available nodes: ["N0", "N1", "N2", "N3"]'
+        )
 
     def test_ctrl_c_stops_a_long_comparison(self):
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):

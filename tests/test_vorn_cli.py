@@ -31,12 +31,32 @@ def network_file(tmp_path, name="net.vorn", extra_node=False, constraints=True):
 
 
 def test_validate_prints_one_line_per_problem_with_position_or_code(tmp_path, capsys):
-    good, broken, invalid, missing = (network_file(tmp_path), tmp_path / "broken.vorn", tmp_path / "invalid.vorn",
-                                      tmp_path / "missing.vorn")
+    good, broken, invalid, missing = (
+        network_file(tmp_path),
+        tmp_path / "broken.vorn",
+        tmp_path / "invalid.vorn",
+        tmp_path / "missing.vorn",
+    )
     broken.write_text('{\n  "version": "1.0",\n  "nodes": [] []\n}')
-    invalid.write_text(json.dumps({"version": "1.0", "metadata": {"name": "x"}, "nodes": [{"id": "A"}, {"id": "A"}],
-                                   "links": [{"id": "L1", "from": "A", "to": "Z", "distance_km": -5,
-                                              "base_fidelity": 0.9, "generation_rate_hz": 1.0}]}))
+    invalid.write_text(
+        json.dumps(
+            {
+                "version": "1.0",
+                "metadata": {"name": "x"},
+                "nodes": [{"id": "A"}, {"id": "A"}],
+                "links": [
+                    {
+                        "id": "L1",
+                        "from": "A",
+                        "to": "Z",
+                        "distance_km": -5,
+                        "base_fidelity": 0.9,
+                        "generation_rate_hz": 1.0,
+                    }
+                ],
+            }
+        )
+    )
     status, out, err = run(capsys, "validate", good, str(broken), str(invalid), str(missing))
     assert status == 1 and err == ""
     assert out.splitlines() == [
@@ -68,19 +88,24 @@ def test_simulate_prints_statistics_with_interval_the_same_on_several_workers(tm
     low, high = cli.wilson_interval(won, 500)
     assert status == 0 and err == ""
     assert out.splitlines()[:3] == [
-        f"{path}: A -> B, fidelity target 0.9, bound 20 ms, seed 4", "runs               500",
-        f"success rate       {won / 500:.4f}  (95% interval {low:.4f} to {high:.4f}, {won} successes)"]
+        f"{path}: A -> B, fidelity target 0.9, bound 20 ms, seed 4",
+        "runs               500",
+        f"success rate       {won / 500:.4f}  (95% interval {low:.4f} to {high:.4f}, {won} successes)",
+    ]
     assert f"  A->B  {stats.link_utilization_heatmap['A->B']:,}" in out
     assert run(capsys, "simulate", path, "A", "B", "--runs", "500", "--seed", "4", "--workers", "2") == (0, out, "")
 
 
-@pytest.mark.parametrize("arguments, message", [
-    (["A", "Q", "--runs", "5"], "has no node 'Q' (nodes: A, B)"),
-    (["A", "B", "--runs", "-5"], "argument --runs: must lie in 0 .. 2**64 - 1: -5"),
-    (["A", "B", "--runs", "5", "--workers", "0"], "argument --workers: must be at least 1"),
-    (["A", "B", "--runs", "5", "--strategy", "fast"], "argument --strategy: invalid choice: 'fast'"),
-    (["A", "B"], "the following arguments are required: --runs"),
-])
+@pytest.mark.parametrize(
+    "arguments, message",
+    [
+        (["A", "Q", "--runs", "5"], "has no node 'Q' (nodes: A, B)"),
+        (["A", "B", "--runs", "-5"], "argument --runs: must lie in 0 .. 2**64 - 1: -5"),
+        (["A", "B", "--runs", "5", "--workers", "0"], "argument --workers: must be at least 1"),
+        (["A", "B", "--runs", "5", "--strategy", "fast"], "argument --strategy: invalid choice: 'fast'"),
+        (["A", "B"], "the following arguments are required: --runs"),
+    ],
+)
 def test_simulate_usage_errors(tmp_path, capsys, arguments, message):
     status, out, err = run(capsys, "simulate", network_file(tmp_path), *arguments)
     assert (status, out) == (2, "") and err.startswith("usage: vorn simulate") and message in err
@@ -95,11 +120,36 @@ def test_simulate_needs_a_target_when_the_file_sets_none(tmp_path, capsys):
 
 
 def test_compare_reports_each_topology_with_its_interval(capsys):
-    arguments = ["compare", "--endpoint", "telecom_backbone", "A", "C", "--endpoint", "repeater_chain", "N0", "N3",
-                 "--runs", "200", "--target", "0.75", "--bound", "5000"]
+    arguments = [
+        "compare",
+        "--endpoint",
+        "telecom_backbone",
+        "A",
+        "C",
+        "--endpoint",
+        "repeater_chain",
+        "N0",
+        "N3",
+        "--runs",
+        "200",
+        "--target",
+        "0.75",
+        "--bound",
+        "5000",
+    ]
     status, out, _ = run(capsys, *arguments)
     lines = out.splitlines()
-    assert status == 0 and lines[0].split() == "topology success rate 95% interval mean latency mean fidelity".split()
+    assert status == 0 and lines[0].split() == [
+        "topology",
+        "success",
+        "rate",
+        "95%",
+        "interval",
+        "mean",
+        "latency",
+        "mean",
+        "fidelity",
+    ]
     assert [line.split()[0] for line in lines[1:3]] == ["telecom_backbone", "repeater_chain"]
     low, high = cli.wilson_interval(round(float(lines[1].split()[1]) * 200), 200)
     assert f"{low:.4f} to {high:.4f}" in lines[1]

@@ -10,21 +10,31 @@ EXTRAS = ("matplotlib", "networkx", "dask", "distributed", "pandas", "tqdm", "nu
 
 
 def run_python(code):
-    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60,
-                          env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    return subprocess.run(
+        [sys.executable, "-c", code],
+        capture_output=True,
+        text=True,
+        timeout=60,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+    )
 
 
 def test_importing_vorn_and_its_modules_imports_no_extra():
-    code = ("import sys, vorn; import vorn.stats, vorn.parallel, vorn.sweep, vorn.nx, vorn.plot, vorn.cli; "
-            f"print(sorted(name for name in {EXTRAS!r} if name in sys.modules))")
+    code = (
+        "import sys, vorn; import vorn.stats, vorn.parallel, vorn.sweep, vorn.nx, vorn.plot, vorn.cli; "
+        f"print(sorted(name for name in {EXTRAS!r} if name in sys.modules))"
+    )
     result = run_python(code)
     assert (result.returncode, result.stdout) == (0, "[]\n"), result.stderr
 
 
-@pytest.mark.parametrize("module, call, text", [
-    ("networkx", lambda: __import__("vorn.nx").nx.to_networkx([], []), "vorn.nx needs networkx"),
-    ("matplotlib.pyplot", lambda: __import__("vorn.plot").plot.plot_sensitivity({}), "vorn.plot needs matplotlib"),
-])
+@pytest.mark.parametrize(
+    "module, call, text",
+    [
+        ("networkx", lambda: __import__("vorn.nx").nx.to_networkx([], []), "vorn.nx needs networkx"),
+        ("matplotlib.pyplot", lambda: __import__("vorn.plot").plot.plot_sensitivity({}), "vorn.plot needs matplotlib"),
+    ],
+)
 def test_a_missing_extra_names_what_to_install(monkeypatch, module, call, text):
     monkeypatch.setitem(sys.modules, module, None)  # what an absent package looks like to an import
     with pytest.raises(ImportError) as raised:
@@ -41,6 +51,11 @@ def console_script():
 def test_console_script_and_module_entry():
     result = subprocess.run([console_script(), "compare", "--help"], capture_output=True, text=True, timeout=60)
     assert result.returncode == 0 and result.stdout.startswith("usage: vorn compare")
-    result = subprocess.run([sys.executable, "-m", "vorn"], capture_output=True, text=True, timeout=60,
-                            env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    result = subprocess.run(
+        [sys.executable, "-m", "vorn"],
+        capture_output=True,
+        text=True,
+        timeout=60,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+    )
     assert result.returncode == 2 and "the following arguments are required: COMMAND" in result.stderr

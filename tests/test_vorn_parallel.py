@@ -8,13 +8,15 @@ from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 import vorn_core as vc
-
 from conftest import fields, two_node_network
+
 from vorn import parallel
 
 FIELDS = "total_runs empirical_success_rate aggregate_congestion_drops link_utilization_heatmap"
-CONTEXT_FIELDS = ("seed links from_node to_node fidelity_target max_latency_ms total_time_cutoff_ms step_resolution_ms "
-                  "baseline_purify_factor")
+CONTEXT_FIELDS = (
+    "seed links from_node to_node fidelity_target max_latency_ms total_time_cutoff_ms step_resolution_ms "
+    "baseline_purify_factor"
+)
 
 
 def one_ensemble(runs, seed, config=None, strategy=None):
@@ -26,7 +28,8 @@ def one_ensemble(runs, seed, config=None, strategy=None):
 def assert_same_ensemble(merged, whole):
     assert fields(merged, FIELDS) == fields(whole, FIELDS)
     assert fields(merged, "mean_latency_ms mean_fidelity") == pytest.approx(
-        fields(whole, "mean_latency_ms mean_fidelity"), rel=1e-12)
+        fields(whole, "mean_latency_ms mean_fidelity"), rel=1e-12
+    )
     assert fields(merged._context, CONTEXT_FIELDS) == fields(whole._context, CONTEXT_FIELDS)
     assert sorted(merged._context.nodes) == sorted(whole._context.nodes)
     assert repr(merged._context.strategy) == repr(whole._context.strategy)
@@ -35,8 +38,9 @@ def assert_same_ensemble(merged, whole):
 def test_shards_on_any_executor_merge_into_one_ensemble_with_its_context():
     config, strategy = vc.SimulationConfig(1000.0, 0.5, 0.3), vc.StrategyType.LowestLatency
     with ThreadPoolExecutor(2) as executor:  # the seed range wraps round
-        merged = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 3000, strategy, 2**64 - 5, config,
-                                   executor=executor, shards=7)
+        merged = parallel.simulate(
+            *two_node_network(), "A", "B", 0.9, 20.0, 3000, strategy, 2**64 - 5, config, executor=executor, shards=7
+        )
     assert_same_ensemble(merged, one_ensemble(3000, 2**64 - 5, config, strategy))
 
 
@@ -59,19 +63,32 @@ def test_unseeded_and_empty_ensembles():
 ENGINE = "the engine's own message"
 
 
-@pytest.mark.parametrize("change, error, text", [
-    ({"runs": -1}, OverflowError, "argument 'runs': must be a non-negative integer below 2**64, got -1"),
-    ({"runs": 1.5}, TypeError, "argument 'runs': 'float' object cannot be interpreted as an integer"),
-    ({"shards": 0}, ValueError, "argument 'shards': at least one shard is needed"),
-    ({"workers": 0}, ValueError, "argument 'workers': at least one worker is needed"),
-    ({"seed": -1}, OverflowError, ENGINE),
-    ({"strategy": 1}, TypeError, ENGINE),
-    ({"nodes": ["A"]}, TypeError, ENGINE),
-])
+@pytest.mark.parametrize(
+    "change, error, text",
+    [
+        ({"runs": -1}, OverflowError, "argument 'runs': must be a non-negative integer below 2**64, got -1"),
+        ({"runs": 1.5}, TypeError, "argument 'runs': 'float' object cannot be interpreted as an integer"),
+        ({"shards": 0}, ValueError, "argument 'shards': at least one shard is needed"),
+        ({"workers": 0}, ValueError, "argument 'workers': at least one worker is needed"),
+        ({"seed": -1}, OverflowError, ENGINE),
+        ({"strategy": 1}, TypeError, ENGINE),
+        ({"nodes": ["A"]}, TypeError, ENGINE),
+    ],
+)
 def test_arguments_are_checked_before_any_shard_runs(change, error, text):
     nodes, links = two_node_network()
-    arguments = {"nodes": nodes, "links": links, "from_node": "A", "to": "B", "fidelity_target": 0.9,
-                 "max_latency_ms": 20.0, "runs": 10, "seed": 1, "shards": 2, **change}
+    arguments = {
+        "nodes": nodes,
+        "links": links,
+        "from_node": "A",
+        "to": "B",
+        "fidelity_target": 0.9,
+        "max_latency_ms": 20.0,
+        "runs": 10,
+        "seed": 1,
+        "shards": 2,
+        **change,
+    }
 
     class Refusing(ThreadPoolExecutor):
         def submit(self, *args, **kwargs):
@@ -89,11 +106,18 @@ def test_arguments_are_checked_before_any_shard_runs(change, error, text):
 
 
 def test_interrupt_ends_the_local_pool_at_once():
-    script = ("import vorn_core as vc\nfrom vorn import parallel\nchain = vc.generate_topology('repeater_chain')\n"
-              "print('started', flush=True)\n"
-              "parallel.simulate(chain.nodes, chain.links, 'N0', 'N3', 0.8, 100.0, 10**10, seed=1, workers=2, shards=2)")
-    process = subprocess.Popen([sys.executable, "-c", script], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               text=True, env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    script = (
+        "import vorn_core as vc\nfrom vorn import parallel\nchain = vc.generate_topology('repeater_chain')\n"
+        "print('started', flush=True)\n"
+        "parallel.simulate(chain.nodes, chain.links, 'N0', 'N3', 0.8, 100.0, 10**10, seed=1, workers=2, shards=2)"
+    )
+    process = subprocess.Popen(
+        [sys.executable, "-c", script],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+    )
     assert process.stdout.readline() == "started\n"
     time.sleep(1.0)
     started = time.monotonic()
@@ -104,6 +128,7 @@ def test_interrupt_ends_the_local_pool_at_once():
 
 def test_a_failing_job_cancels_the_jobs_not_yet_started():
     from vorn import _jobs
+
     started = []
 
     def job(index):
@@ -120,7 +145,8 @@ def test_a_failing_job_cancels_the_jobs_not_yet_started():
 def test_progress_bar_over_shards(capsys):
     pytest.importorskip("tqdm")
     with ThreadPoolExecutor(1) as executor:
-        parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 30, seed=1, executor=executor, shards=3,
-                          progress=True)
+        parallel.simulate(
+            *two_node_network(), "A", "B", 0.9, 20.0, 30, seed=1, executor=executor, shards=3, progress=True
+        )
     err = capsys.readouterr().err
     assert "shards: 100%" in err and "3/3" in err

@@ -5,6 +5,7 @@ Here they are checked like the others: the classes are taken from values the lib
 the imported module, and stubtest runs in this process on a copy of the installed stubs without those
 markers (found first through MYPYPATH). Run by tools/check-types after plain stubtest.
 """
+
 import os
 import re
 import sys
@@ -34,7 +35,7 @@ def main() -> int:
     installed = os.path.join(sysconfig.get_paths()["purelib"], "vorn_core-stubs", "__init__.pyi")
     with open(installed, encoding="utf-8") as stub:
         text = stub.read()
-    pattern = r"@type_check_only\n(class (?:%s)\b)" % "|".join(classes)
+    pattern = r"@type_check_only\n(class (?:" + "|".join(classes) + r")\b)"
     text, unmarked = re.subn(pattern, r"\1", text)
     if unmarked != len(classes):
         print(f"expected {len(classes)} type-check-only classes in {installed}, found {unmarked}", file=sys.stderr)

@@ -14,6 +14,7 @@ Importing vorn imports none of the optional packages (matplotlib, networkx, dask
 that needs one imports it when called and, when it is missing, says which extra of vorn_core installs it
 (``pip install 'vorn_core[plot]'``, ``'vorn_core[dask]'``, ``'vorn_core[all]'``).
 """
+
 from __future__ import annotations
 
 import copyreg
@@ -41,8 +42,7 @@ def _restore_simulation_result(
 
 
 def _reduce_simulation_result(result: vorn_core.SimulationResult) -> tuple[Any, tuple[Any, ...]]:
-    return _restore_simulation_result, (result.success, result.latency_ms, result.final_fidelity,
-                                        result.execution_path)
+    return _restore_simulation_result, (result.success, result.latency_ms, result.final_fidelity, result.execution_path)
 
 
 copyreg.pickle(_SimulationResult, _reduce_simulation_result)

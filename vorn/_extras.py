@@ -1,4 +1,5 @@
 """Optional dependencies, imported when a function needs them."""
+
 from __future__ import annotations
 
 import importlib

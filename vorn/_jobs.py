@@ -1,4 +1,5 @@
 """Running independent jobs on an executor with a progress bar, and stopping them on Ctrl-C."""
+
 from __future__ import annotations
 
 import contextlib
@@ -8,7 +9,7 @@ import os
 import sys
 from collections.abc import Callable, Iterator, Sequence
 from concurrent.futures import Executor, Future, ProcessPoolExecutor, as_completed
-from typing import Any, Optional
+from typing import Any
 
 
 def local_workers() -> int:
@@ -38,7 +39,7 @@ class _NoBar:
         pass
 
 
-def progress_bar(total: int, description: str, progress: Optional[bool]) -> Any:
+def progress_bar(total: int, description: str, progress: bool | None) -> Any:
     """A tqdm bar on stderr: always when `progress` is true, never when false, and when None only if
     tqdm is installed and stderr is a terminal."""
     if progress is False:
@@ -54,8 +55,13 @@ def progress_bar(total: int, description: str, progress: Optional[bool]) -> Any:
     return tqdm(total=total, desc=description, unit="job", file=sys.stderr)
 
 
-def run_jobs(executor: Optional[Executor], function: Callable[..., Any], jobs: Sequence[tuple[Any, ...]],
-             description: str, progress: Optional[bool]) -> list[Any]:
+def run_jobs(
+    executor: Executor | None,
+    function: Callable[..., Any],
+    jobs: Sequence[tuple[Any, ...]],
+    description: str,
+    progress: bool | None,
+) -> list[Any]:
     """Results of ``function(*job)`` for every job, in job order. Without an executor the jobs run here,
     one after another. On any exception, Ctrl-C included, the jobs not yet started are cancelled."""
     results: list[Any] = [None] * len(jobs)
@@ -88,7 +94,7 @@ def run_jobs(executor: Optional[Executor], function: Callable[..., Any], jobs: S
         raise
 
 
-def _start_method() -> Optional[multiprocessing.context.BaseContext]:
+def _start_method() -> multiprocessing.context.BaseContext | None:
     # Forking a process that runs threads (a notebook kernel, a dask client, a progress bar) can deadlock
     # the child: start workers from a clean fork server where there is one. Like the spawn start method,
     # it imports a script that calls us as a module, so such a script needs its `if __name__ == "__main__"`.
@@ -98,7 +104,7 @@ def _start_method() -> Optional[multiprocessing.context.BaseContext]:
 
 
 @contextlib.contextmanager
-def process_pool(workers: Optional[int]) -> Iterator[ProcessPoolExecutor]:
+def process_pool(workers: int | None) -> Iterator[ProcessPoolExecutor]:
     """A local process pool that is torn down at once, running jobs included, when the block fails."""
     pool = ProcessPoolExecutor(max_workers=local_workers() if workers is None else workers, mp_context=_start_method())
     try:

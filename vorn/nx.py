@@ -6,10 +6,11 @@ per link with its figures (``distance_km``, ``base_fidelity``, ``generation_rate
 ``satellite_visibility`` and ``satellite_weather_factor``. Parallel links stay separate edges, keyed by
 their position in the link list, so `from_networkx` gives the definitions back in their order.
 """
+
 from __future__ import annotations
 
 from collections.abc import Iterable
-from typing import Any, Optional, Union, cast
+from typing import Any, cast
 
 import vorn_core as vc
 
@@ -36,19 +37,29 @@ def _file_definitions(qf: vc.VornFile) -> tuple[list[vc.NodeDefinition], list[vc
     for link in qf.links:
         kind = "Fiber" if link.link_type is None else link_type_name(link.link_type)
         satellite = link.satellite
-        links.append(vc.LinkDefinition(
-            link.src, link.to, link.distance_km, link.base_fidelity, link.generation_rate_hz, LINK_TYPES[kind],
-            None if satellite is None else vc.SatelliteConditions(satellite.visibility, satellite.weather_factor)))
+        links.append(
+            vc.LinkDefinition(
+                link.src,
+                link.to,
+                link.distance_km,
+                link.base_fidelity,
+                link.generation_rate_hz,
+                LINK_TYPES[kind],
+                None if satellite is None else vc.SatelliteConditions(satellite.visibility, satellite.weather_factor),
+            )
+        )
     return nodes, links
 
 
 # What the functions over networks take: node definitions (with link definitions beside them), a
 # NetworkTopologyPayload or a VornFile.
-NetworkSource = Union[Iterable[vc.NodeDefinition], vc.NetworkTopologyPayload, vc.VornFile]
+NetworkSource = Iterable[vc.NodeDefinition] | vc.NetworkTopologyPayload | vc.VornFile
 
 
-def definitions_of(network: NetworkSource, links: Optional[Iterable[vc.LinkDefinition]] = None,
-                   ) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition]]:
+def definitions_of(
+    network: NetworkSource,
+    links: Iterable[vc.LinkDefinition] | None = None,
+) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition]]:
     """Node and link definitions from (nodes, links), a NetworkTopologyPayload or a VornFile."""
     if links is not None:
         return list(cast(Iterable[vc.NodeDefinition], network)), list(links)
@@ -56,11 +67,13 @@ def definitions_of(network: NetworkSource, links: Optional[Iterable[vc.LinkDefin
         return _file_definitions(network)
     if isinstance(network, vc.NetworkTopologyPayload):
         return network.nodes, network.links
-    raise TypeError("expected node and link definitions, a NetworkTopologyPayload or a VornFile, "
-                    f"got {type(network).__name__} without links")
+    raise TypeError(
+        "expected node and link definitions, a NetworkTopologyPayload or a VornFile, "
+        f"got {type(network).__name__} without links"
+    )
 
 
-def to_networkx(nodes: NetworkSource, links: Optional[Iterable[vc.LinkDefinition]] = None) -> Any:
+def to_networkx(nodes: NetworkSource, links: Iterable[vc.LinkDefinition] | None = None) -> Any:
     """A networkx MultiGraph of node and link definitions, of a NetworkTopologyPayload or of a VornFile."""
     nx = _networkx()
     node_list, link_list = definitions_of(nodes, links)
@@ -71,23 +84,35 @@ def to_networkx(nodes: NetworkSource, links: Optional[Iterable[vc.LinkDefinition
         figures = {figure: getattr(link, figure) for figure in LINK_FIGURES}
         conditions = link.satellite_conditions
         if conditions is not None:
-            figures.update(satellite_visibility=conditions.visibility,
-                           satellite_weather_factor=conditions.weather_factor)
-        graph.add_edge(link.from_node, link.to, key=index, from_node=link.from_node, to=link.to,
-                       link_type=link_type_name(link.link_type), **figures)
+            figures.update(
+                satellite_visibility=conditions.visibility, satellite_weather_factor=conditions.weather_factor
+            )
+        graph.add_edge(
+            link.from_node,
+            link.to,
+            key=index,
+            from_node=link.from_node,
+            to=link.to,
+            link_type=link_type_name(link.link_type),
+            **figures,
+        )
     return graph
 
 
-def _figure(data: dict[str, Any], name: str, default: Optional[float], where: str) -> float:
+def _figure(data: dict[str, Any], name: str, default: float | None, where: str) -> float:
     value = data.get(name, default)
     if value is None:
         raise ValueError(f"{where} has no {name}; pass {name}= to from_networkx for a default")
     return float(value)
 
 
-def from_networkx(graph: Any, memory_lifetime_t2: Optional[float] = None, distance_km: Optional[float] = None,
-                  base_fidelity: Optional[float] = None, generation_rate_hz: Optional[float] = None,
-                  ) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition]]:
+def from_networkx(
+    graph: Any,
+    memory_lifetime_t2: float | None = None,
+    distance_km: float | None = None,
+    base_fidelity: float | None = None,
+    generation_rate_hz: float | None = None,
+) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition]]:
     """Node and link definitions from any networkx graph.
 
     Figures come from the node and edge attributes named as in `to_networkx`; a missing one takes the
@@ -96,8 +121,10 @@ def from_networkx(graph: Any, memory_lifetime_t2: Optional[float] = None, distan
     the edge's ends as the graph lists them. Edges of a multigraph whose keys are distinct integers come
     in key order (the order `to_networkx` recorded), other edges in the graph's order.
     """
-    nodes = [vc.NodeDefinition(str(name), _figure(data, "memory_lifetime_t2", memory_lifetime_t2, f"node {name!r}"))
-             for name, data in graph.nodes(data=True)]
+    nodes = [
+        vc.NodeDefinition(str(name), _figure(data, "memory_lifetime_t2", memory_lifetime_t2, f"node {name!r}"))
+        for name, data in graph.nodes(data=True)
+    ]
     if graph.is_multigraph():
         edges = list(graph.edges(keys=True, data=True))
         keys = [key for _, _, key, _ in edges]
@@ -120,8 +147,10 @@ def from_networkx(graph: Any, memory_lifetime_t2: Optional[float] = None, distan
         conditions = None
         if "satellite_visibility" in data or "satellite_weather_factor" in data:
             conditions = vc.SatelliteConditions(data.get("satellite_visibility"), data.get("satellite_weather_factor"))
-        distance_km, base_fidelity, generation_rate_hz = (_figure(data, figure, defaults[figure], where)
-                                                          for figure in LINK_FIGURES)
-        links.append(vc.LinkDefinition(*ends, distance_km, base_fidelity, generation_rate_hz, LINK_TYPES[kind],
-                                       conditions))
+        distance_km, base_fidelity, generation_rate_hz = (
+            _figure(data, figure, defaults[figure], where) for figure in LINK_FIGURES
+        )
+        links.append(
+            vc.LinkDefinition(*ends, distance_km, base_fidelity, generation_rate_hz, LINK_TYPES[kind], conditions)
+        )
     return nodes, links

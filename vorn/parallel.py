@@ -14,12 +14,12 @@ them (loss draws come from each process's own unseeded generator, as in the engi
         stats = vorn.parallel.simulate(nodes, links, "N0", "N3", 0.8, 100.0, 10**8, seed=1,
                                        executor=client.get_executor())
 """
+
 from __future__ import annotations
 
 import time
 from collections.abc import Iterable
 from concurrent.futures import Executor
-from typing import Optional
 
 import vorn_core as vc
 
@@ -44,11 +44,23 @@ def shard_ranges(runs: int, shards: int) -> list[tuple[int, int]]:
     return ranges
 
 
-def simulate(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition], from_node: str, to: str,
-             fidelity_target: float, max_latency_ms: float, runs: int, strategy: Optional[vc.StrategyType] = None,
-             seed: Optional[int] = None, config: Optional[vc.SimulationConfig] = None,
-             executor: Optional[Executor] = None, shards: Optional[int] = None, *,
-             workers: Optional[int] = None, progress: Optional[bool] = None) -> vc.MonteCarloStats:
+def simulate(
+    nodes: Iterable[vc.NodeDefinition],
+    links: Iterable[vc.LinkDefinition],
+    from_node: str,
+    to: str,
+    fidelity_target: float,
+    max_latency_ms: float,
+    runs: int,
+    strategy: vc.StrategyType | None = None,
+    seed: int | None = None,
+    config: vc.SimulationConfig | None = None,
+    executor: Executor | None = None,
+    shards: int | None = None,
+    *,
+    workers: int | None = None,
+    progress: bool | None = None,
+) -> vc.MonteCarloStats:
     """Run the ensemble of ``VornEngine(config)`` with this network and request, ``simulate(from_node, to,
     fidelity_target, max_latency_ms, runs, strategy, seed)``, in shards on `executor`, and merge them.
 
@@ -83,8 +95,10 @@ def simulate(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefiniti
 
     def run(pool: Executor) -> list[_network.StatsFields]:
         count = SHARDS_PER_WORKER * _jobs.executor_workers(pool) if shards is None else shards
-        jobs = [(network, plain_config, request, size, (base_seed + start) % _network.SEEDS)
-                for start, size in shard_ranges(runs, count)]
+        jobs = [
+            (network, plain_config, request, size, (base_seed + start) % _network.SEEDS)
+            for start, size in shard_ranges(runs, count)
+        ]
         return _jobs.run_jobs(pool, _network.run, jobs, "shards", progress)
 
     if executor is None:

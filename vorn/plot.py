@@ -1,10 +1,11 @@
 """Figures with matplotlib (the `plot` extra). Each function draws on `ax` (a new figure's Axes when None)
 and returns that Axes."""
+
 from __future__ import annotations
 
 import math
 from collections.abc import Iterable, Mapping, Sequence
-from typing import TYPE_CHECKING, Any, Optional, Protocol, Union
+from typing import TYPE_CHECKING, Any, Protocol
 
 import vorn_core as vc
 
@@ -36,7 +37,7 @@ def _pyplot() -> Any:
     return require("matplotlib.pyplot", "plot", FEATURE)
 
 
-def _axes(ax: Optional[Axes]) -> Axes:
+def _axes(ax: Axes | None) -> Axes:
     if ax is None:
         _, ax = _pyplot().subplots()
     return ax
@@ -80,9 +81,13 @@ def link_utilisation(links: Iterable[vc.LinkDefinition], heatmap: Mapping[str, i
     return values
 
 
-def plot_network(nodes: NetworkSource, links: Optional[Iterable[vc.LinkDefinition]] = None,
-                 utilisation: Union[Mapping[str, int], vc.MonteCarloStats, None] = None, ax: Optional[Axes] = None,
-                 positions: Optional[Mapping[str, tuple[float, float]]] = None) -> Axes:
+def plot_network(
+    nodes: NetworkSource,
+    links: Iterable[vc.LinkDefinition] | None = None,
+    utilisation: Mapping[str, int] | vc.MonteCarloStats | None = None,
+    ax: Axes | None = None,
+    positions: Mapping[str, tuple[float, float]] | None = None,
+) -> Axes:
     """Draw a network (definitions, a NetworkTopologyPayload or a VornFile) with networkx.
 
     With `utilisation` (a heatmap dict such as ``stats.link_utilization_heatmap``, or the statistics
@@ -127,21 +132,35 @@ def plot_network(nodes: NetworkSource, links: Optional[Iterable[vc.LinkDefinitio
     ax.add_collection(lines)
     for segment, label in zip(segments, labels):
         (x0, y0), (x1, y1) = segment
-        ax.text((x0 + x1) / 2, (y0 + y1) / 2, label, fontsize=8, ha="center", va="center", zorder=3,
-                gid="link-label", bbox={"boxstyle": "round,pad=0.2", "fc": "white", "ec": "none", "alpha": 0.8})
+        ax.text(
+            (x0 + x1) / 2,
+            (y0 + y1) / 2,
+            label,
+            fontsize=8,
+            ha="center",
+            va="center",
+            zorder=3,
+            gid="link-label",
+            bbox={"boxstyle": "round,pad=0.2", "fc": "white", "ec": "none", "alpha": 0.8},
+        )
     nx.draw_networkx_nodes(graph, pos, ax=ax, node_color="white", edgecolors="black", node_size=500)
     nx.draw_networkx_labels(graph, pos, ax=ax, font_size=9)
     if utilisation is not None:
         from matplotlib.cm import ScalarMappable
         from matplotlib.ticker import StrMethodFormatter
-        ax.figure.colorbar(ScalarMappable(norm=norm, cmap=cmap), ax=ax, label="generation attempts",
-                           format=StrMethodFormatter("{x:,.0f}"))
+
+        ax.figure.colorbar(
+            ScalarMappable(norm=norm, cmap=cmap),
+            ax=ax,
+            label="generation attempts",
+            format=StrMethodFormatter("{x:,.0f}"),
+        )
     ax.set_axis_off()
     ax.autoscale_view()
     return ax
 
 
-def plot_sensitivity(ranking: Mapping[str, float], ax: Optional[Axes] = None, top: Optional[int] = None) -> Axes:
+def plot_sensitivity(ranking: Mapping[str, float], ax: Axes | None = None, top: int | None = None) -> Axes:
     """Tornado chart of a ranking from ``MonteCarloStats.sensitivity_analysis``: one horizontal bar per
     parameter (the `top` first, or all), the most influential at the top, coloured by kind of parameter.
     A NaN impact (a ranking of statistics without runs) is drawn as an empty bar."""
@@ -154,14 +173,18 @@ def plot_sensitivity(ranking: Mapping[str, float], ax: Optional[Axes] = None, to
     ax.set_yticks(positions, [key for key, _ in items])
     ax.set_xlabel("impact on the success rate (relative change at -10 % and +10 %)")
     from matplotlib.patches import Patch
+
     shown = list(dict.fromkeys(kinds))
     if shown:
-        ax.legend(handles=[Patch(color=PARAMETER_COLOURS.get(kind, "tab:gray"), label=kind) for kind in shown],
-                  loc="lower right", fontsize=8)
+        ax.legend(
+            handles=[Patch(color=PARAMETER_COLOURS.get(kind, "tab:gray"), label=kind) for kind in shown],
+            loc="lower right",
+            fontsize=8,
+        )
     return ax
 
 
-def plot_comparison(report: ComparisonReport, ax: Optional[Axes] = None, confidence: float = 0.95) -> Axes:
+def plot_comparison(report: ComparisonReport, ax: Axes | None = None, confidence: float = 0.95) -> Axes:
     """Success rate of each topology of a TopologyComparisonReport as bars with their Wilson intervals
     (from the report's runs per topology), the recommended topology highlighted."""
     ax = _axes(ax)
@@ -187,8 +210,13 @@ def plot_comparison(report: ComparisonReport, ax: Optional[Axes] = None, confide
     return ax
 
 
-def plot_sweep(rows: Union[pandas.DataFrame, Iterable[Mapping[str, Any]]], x: str, y: str = "success_rate",
-               ax: Optional[Axes] = None, by: Optional[str] = None) -> Axes:
+def plot_sweep(
+    rows: pandas.DataFrame | Iterable[Mapping[str, Any]],
+    x: str,
+    y: str = "success_rate",
+    ax: Axes | None = None,
+    by: str | None = None,
+) -> Axes:
     """A sweep (rows of `vorn.sweep.sweep`, DataFrame or list of dicts) as `y` against `x`, with the
     success rate's interval band (columns "ci_low" and "ci_high") when `y` is "success_rate"; one curve
     per value of the column `by`."""
@@ -201,10 +229,16 @@ def plot_sweep(rows: Union[pandas.DataFrame, Iterable[Mapping[str, Any]]], x: st
         group.sort(key=lambda record: record[x])
         xs = [record[x] for record in group]
         label = None if by is None else f"{by} = {value:g}" if isinstance(value, float) else f"{by} = {value}"
-        line, = ax.plot(xs, [record[y] for record in group], marker="o", label=label)
+        (line,) = ax.plot(xs, [record[y] for record in group], marker="o", label=label)
         if y == "success_rate":
-            ax.fill_between(xs, [record["ci_low"] for record in group], [record["ci_high"] for record in group],
-                            color=line.get_color(), alpha=0.25, linewidth=0)
+            ax.fill_between(
+                xs,
+                [record["ci_low"] for record in group],
+                [record["ci_high"] for record in group],
+                color=line.get_color(),
+                alpha=0.25,
+                linewidth=0,
+            )
     ax.set_xlabel(x)
     ax.set_ylabel(y)
     if by is not None:

@@ -3,11 +3,13 @@
 An ensemble of `runs` trials with seed s is the concatenation of ensembles over consecutive seed ranges:
 trial i of seed s is trial 0 of seed s + i. `merge` puts such pieces back together.
 """
+
 from __future__ import annotations
 
 import math
 from collections.abc import Iterable
 from statistics import NormalDist
+
 import vorn_core as vc
 
 __all__ = ["wilson_interval", "successes", "merge"]

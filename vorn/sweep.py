@@ -17,13 +17,14 @@ With several keys the grid is their cartesian product, the first key varying slo
 with the same seed (common random numbers), so neighbouring points differ by their parameters rather than
 by their draws. `parameter_keys(nodes, links)` lists the keys of a network.
 """
+
 from __future__ import annotations
 
 import itertools
 import time
 from collections.abc import Iterable, Mapping, Sequence
 from concurrent.futures import Executor
-from typing import TYPE_CHECKING, Any, Optional, Protocol, Union
+from typing import TYPE_CHECKING, Any, Protocol
 
 import vorn_core as vc
 
@@ -65,8 +66,9 @@ def parameter_keys(nodes: Iterable[_Node], links: Iterable[_Link]) -> list[str]:
     return list(dict.fromkeys(keys))
 
 
-def _apply(key: str, value: float, network: _network.Network, config: Optional[_network.Config],
-           request: _network.Request) -> tuple[_network.Network, Optional[_network.Config], _network.Request]:
+def _apply(
+    key: str, value: float, network: _network.Network, config: _network.Config | None, request: _network.Request
+) -> tuple[_network.Network, _network.Config | None, _network.Request]:
     """The point of the grid where `key` (a key of `parameter_keys`) has `value`."""
     figure, _, target = key.partition(":")
     changes: dict[str, Any] = {figure: value}
@@ -78,20 +80,35 @@ def _apply(key: str, value: float, network: _network.Network, config: Optional[_
             return network, _network.pack_config(vc.SimulationConfig(alpha_loss_db_km=value)), request
         return network, config._replace(baseline_purify_factor=purify), request
     if figure in NODE_FIGURES:
-        nodes = tuple(node._replace(memory_lifetime_t2=value) if not target or node.id == target else node
-                      for node in network.nodes)
+        nodes = tuple(
+            node._replace(memory_lifetime_t2=value) if not target or node.id == target else node
+            for node in network.nodes
+        )
         return network._replace(nodes=nodes), config, request
-    links = tuple(link._replace(**changes) if not target or f"{link.from_node}->{link.to}" == target else link
-                  for link in network.links)
+    links = tuple(
+        link._replace(**changes) if not target or f"{link.from_node}->{link.to}" == target else link
+        for link in network.links
+    )
     return network._replace(links=links), config, request
 
 
-def sweep(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition], from_node: str, to: str,
-          fidelity_target: float, max_latency_ms: float, runs: int, grid: Mapping[str, Iterable[float]],
-          strategy: Optional[vc.StrategyType] = None, seed: Optional[int] = None,
-          config: Optional[vc.SimulationConfig] = None, executor: Optional[Executor] = None,
-          confidence: float = 0.95, progress: Optional[bool] = None,
-          frame: Optional[bool] = None) -> Union[pandas.DataFrame, list[Row]]:
+def sweep(
+    nodes: Iterable[vc.NodeDefinition],
+    links: Iterable[vc.LinkDefinition],
+    from_node: str,
+    to: str,
+    fidelity_target: float,
+    max_latency_ms: float,
+    runs: int,
+    grid: Mapping[str, Iterable[float]],
+    strategy: vc.StrategyType | None = None,
+    seed: int | None = None,
+    config: vc.SimulationConfig | None = None,
+    executor: Executor | None = None,
+    confidence: float = 0.95,
+    progress: bool | None = None,
+    frame: bool | None = None,
+) -> pandas.DataFrame | list[Row]:
     """Run the ensemble ``simulate(from_node, to, fidelity_target, max_latency_ms, runs, strategy, seed)``
     of ``VornEngine(config)`` at every point of `grid` (a mapping from parameter key to its values).
 
@@ -123,8 +140,7 @@ def sweep(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition]
     for point in points:
         point_network, point_config, point_request = network, plain_config, request
         for (key, _), value in zip(axes, point):
-            point_network, point_config, point_request = _apply(key, value, point_network, point_config,
-                                                                 point_request)
+            point_network, point_config, point_request = _apply(key, value, point_network, point_config, point_request)
         jobs.append((point_network, point_config, point_request, runs, seed))
     results = _jobs.run_jobs(executor, _network.run, jobs, "sweep", progress)
 
@@ -134,15 +150,22 @@ def sweep(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition]
         won = successes(stats)
         low, high = wilson_interval(won, stats.total_runs, confidence)
         row: Row = {key: value for (key, _), value in zip(axes, point)}
-        row.update(runs=stats.total_runs, successes=won, success_rate=stats.empirical_success_rate,
-                   ci_low=low, ci_high=high, mean_latency_ms=stats.mean_latency_ms,
-                   mean_fidelity=stats.mean_fidelity, aggregate_congestion_drops=stats.aggregate_congestion_drops,
-                   seed=seed)
+        row.update(
+            runs=stats.total_runs,
+            successes=won,
+            success_rate=stats.empirical_success_rate,
+            ci_low=low,
+            ci_high=high,
+            mean_latency_ms=stats.mean_latency_ms,
+            mean_fidelity=stats.mean_fidelity,
+            aggregate_congestion_drops=stats.aggregate_congestion_drops,
+            seed=seed,
+        )
         rows.append(row)
     return _table(rows, [key for key, _ in axes], frame)
 
 
-def _table(rows: list[Row], keys: list[str], frame: Optional[bool]) -> Union[pandas.DataFrame, list[Row]]:
+def _table(rows: list[Row], keys: list[str], frame: bool | None) -> pandas.DataFrame | list[Row]:
     if frame is False:
         return rows
     try:
@@ -151,6 +174,15 @@ def _table(rows: list[Row], keys: list[str], frame: Optional[bool]) -> Union[pan
         if frame:
             raise ImportError("vorn.sweep needs pandas for a DataFrame: pip install pandas") from None
         return rows
-    columns = keys + ["runs", "successes", "success_rate", "ci_low", "ci_high", "mean_latency_ms",
-                      "mean_fidelity", "aggregate_congestion_drops", "seed"]
+    columns = keys + [
+        "runs",
+        "successes",
+        "success_rate",
+        "ci_low",
+        "ci_high",
+        "mean_latency_ms",
+        "mean_fidelity",
+        "aggregate_congestion_drops",
+        "seed",
+    ]
     return pandas.DataFrame(rows, columns=columns)

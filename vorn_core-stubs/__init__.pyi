@@ -190,7 +190,9 @@ class SimulationResult:
     def execution_path(self) -> list[str]: ...
     @execution_path.setter
     def execution_path(self, value: Sequence[str], /) -> None: ...
-    def __new__(cls, success: bool, latency_ms: float, final_fidelity: float, execution_path: Sequence[str]) -> Self: ...
+    def __new__(
+        cls, success: bool, latency_ms: float, final_fidelity: float, execution_path: Sequence[str]
+    ) -> Self: ...
 
 # ---- the engine ----------------------------------------------------------------------------------
 
@@ -312,7 +314,7 @@ class TopologyComparisonReport:
     def __new__(cls, no_constructor: Never, /) -> Self: ...
 
 def generate_topology(name: str) -> NetworkTopologyPayload:
-    """"telecom_backbone", "repeater_chain" or "hybrid_satellite_fiber"."""
+    """ "telecom_backbone", "repeater_chain" or "hybrid_satellite_fiber"."""
 
 def compare_topologies(
     endpoints: Sequence[TopologyEndpoints],
@@ -694,7 +696,9 @@ class CoordinationTopology:
     def edges(self) -> list[tuple[str, str]] | None: ...
     @edges.setter
     def edges(self, value: Sequence[tuple[str, str]] | None, /) -> None: ...
-    def __new__(cls, kind: str, center_node: str | None = None, edges: Sequence[tuple[str, str]] | None = None) -> Self: ...
+    def __new__(
+        cls, kind: str, center_node: str | None = None, edges: Sequence[tuple[str, str]] | None = None
+    ) -> Self: ...
     @staticmethod
     def star(center_node: str) -> CoordinationTopology:
         """Create a star topology with the given center node."""

@@ -24,9 +24,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double seconds_since(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 long peak_rss_kib() {
     rusage usage{};
@@ -41,7 +39,8 @@ Engine repeater_chain() {
     std::vector<LinkDefinition> links;
     for (int i = 0; i < 4; ++i) nodes.push_back({"N" + std::to_string(i), 1.0});
     for (int i = 0; i < 3; ++i)
-        links.push_back({"N" + std::to_string(i), "N" + std::to_string(i + 1), 100.0, 0.92, 800.0, LinkType::Fiber, {}});
+        links.push_back(
+            {"N" + std::to_string(i), "N" + std::to_string(i + 1), 100.0, 0.92, 800.0, LinkType::Fiber, {}});
     engine.define_network(nodes, links);
     return engine;
 }
@@ -59,10 +58,11 @@ void ensemble_figure() {
         rates.push_back(static_cast<double>(runs) / seconds_since(start));
     }
     std::sort(rates.begin(), rates.end());
-    std::printf("ensemble, repeater chain, 1M trials: median %.2f M trials/s (min %.2f, max %.2f); "
-                "success %.4f, mean latency %.3f ms, drops %llu\n",
-                rates[2] / 1e6, rates[0] / 1e6, rates[4] / 1e6, stats.empirical_success_rate, stats.mean_latency_ms,
-                static_cast<unsigned long long>(stats.aggregate_congestion_drops));
+    std::printf(
+        "ensemble, repeater chain, 1M trials: median %.2f M trials/s (min %.2f, max %.2f); "
+        "success %.4f, mean latency %.3f ms, drops %llu\n",
+        rates[2] / 1e6, rates[0] / 1e6, rates[4] / 1e6, stats.empirical_success_rate, stats.mean_latency_ms,
+        static_cast<unsigned long long>(stats.aggregate_congestion_drops));
 }
 
 QuantumNetwork complete_graph(int n) {
@@ -79,13 +79,15 @@ void route_figure() {
     for (int n = 8; n <= 11; ++n) {
         const QuantumNetwork network = complete_graph(n);
         const long rss_before = peak_rss_kib();
-        for (auto strategy : {StrategyType::LowestLatency, StrategyType::HighestFidelity, StrategyType::HighestSuccess}) {
+        for (auto strategy :
+             {StrategyType::LowestLatency, StrategyType::HighestFidelity, StrategyType::HighestSuccess}) {
             const auto start = Clock::now();
             std::uint64_t candidates = 0;
             int searches = 0;
             do {
                 candidates += search_routes(network, build_route_graph(network), "K0", "K" + std::to_string(n - 1),
-                                            strategy, nullptr, RouteCuts::None).candidates;
+                                            strategy, nullptr, RouteCuts::None)
+                                  .candidates;
                 ++searches;
             } while (seconds_since(start) < 0.3);
             const double elapsed = seconds_since(start);

@@ -55,7 +55,8 @@ Bench complete_graph(int n) {
     std::uniform_real_distribution<double> km(5, 6000), fidelity(0.75, 0.98), rate(50, 2000);
     for (int i = 0; i < n; ++i) bench.network.add_node(id(i), 150.0);
     for (int i = 0; i < n; ++i)
-        for (int j = i + 1; j < n; ++j) bench.network.add_link(id(i), id(j), LinkType::Fiber, km(random), fidelity(random), rate(random));
+        for (int j = i + 1; j < n; ++j)
+            bench.network.add_link(id(i), id(j), LinkType::Fiber, km(random), fidelity(random), rate(random));
     return bench;
 }
 
@@ -68,8 +69,10 @@ Bench grid(int side) {
     for (int r = 0; r < side; ++r)
         for (int c = 0; c < side; ++c) {
             const int at = r * side + c;
-            if (c + 1 < side) bench.network.add_link(id(at), id(at + 1), LinkType::Fiber, 50.0, fidelity(random), rate(random));
-            if (r + 1 < side) bench.network.add_link(id(at), id(at + side), LinkType::Fiber, 50.0, fidelity(random), rate(random));
+            if (c + 1 < side)
+                bench.network.add_link(id(at), id(at + 1), LinkType::Fiber, 50.0, fidelity(random), rate(random));
+            if (r + 1 < side)
+                bench.network.add_link(id(at), id(at + side), LinkType::Fiber, 50.0, fidelity(random), rate(random));
         }
     return bench;
 }
@@ -95,7 +98,8 @@ Bench random_geometric(int n) {
                 if (cx + dx < 0 || cx + dx >= cells || cy + dy < 0 || cy + dy >= cells) continue;
                 for (int j : members[(cx + dx) * cells + cy + dy]) {
                     const double km = std::hypot(x[i] - x[j], y[i] - y[j]);
-                    if (j > i && km <= radius) bench.network.add_link(id(i), id(j), LinkType::Fiber, km, fidelity(random), rate(random));
+                    if (j > i && km <= radius)
+                        bench.network.add_link(id(i), id(j), LinkType::Fiber, km, fidelity(random), rate(random));
                 }
             }
     }
@@ -154,18 +158,21 @@ void route_figures(const Bench& bench, double cap_seconds) {
     const RouteGraph graph = build_route_graph(bench.network);
     const double build_ms = seconds_since(start) * 1e3;
     std::printf("%s: %zu nodes, %zu links, %s -> %s; graph built in %.2f ms\n", bench.name.c_str(),
-                bench.network.nodes().size(), bench.network.links().size(), bench.from.c_str(), bench.to.c_str(), build_ms);
+                bench.network.nodes().size(), bench.network.links().size(), bench.from.c_str(), bench.to.c_str(),
+                build_ms);
     for (int s = 0; s < 3; ++s) {
         const auto strategy = static_cast<StrategyType>(s);
         std::vector<double> searches, calls;
         RouteSearch last;
         Deadline deadline;
-        deadline.end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(cap_seconds));
+        deadline.end =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(cap_seconds));
         bool stopped = false;
         const auto begin = Clock::now();
         auto more = [&] {
             const double elapsed = seconds_since(begin);
-            return searches.empty() || (searches.size() < 1000 && elapsed < 0.3) || (searches.size() < 5 && elapsed < 2.0);
+            return searches.empty() || (searches.size() < 1000 && elapsed < 0.3) ||
+                   (searches.size() < 5 && elapsed < 2.0);
         };
         while (!stopped && more()) {
             try {
@@ -186,7 +193,8 @@ void route_figures(const Bench& bench, double cap_seconds) {
             continue;
         }
         std::sort(searches.begin(), searches.end());
-        std::printf("%s %9.3f ms search", last.bounded ? "bounded   " : "enumerated", searches[searches.size() / 2] * 1e3);
+        std::printf("%s %9.3f ms search", last.bounded ? "bounded   " : "enumerated",
+                    searches[searches.size() / 2] * 1e3);
         if (!last.bounded) {
             std::printf(", %llu candidates, %.1f M candidates/s\n", static_cast<unsigned long long>(last.candidates),
                         static_cast<double>(last.candidates) / searches[searches.size() / 2] / 1e6);
@@ -195,10 +203,12 @@ void route_figures(const Bench& bench, double cap_seconds) {
         std::sort(calls.begin(), calls.end());
         std::printf(", %8.3f ms find_route; %llu candidates scored, %zu hops", calls[calls.size() / 2] * 1e3,
                     static_cast<unsigned long long>(last.candidates), last.route ? last.route->hop_links.size() : 0);
-        deadline.end = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(cap_seconds));
+        deadline.end =
+            Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(cap_seconds));
         try {
             start = Clock::now();
-            const RouteSearch full = search_routes(bench.network, graph, bench.from, bench.to, strategy, &deadline, RouteCuts::None);
+            const RouteSearch full =
+                search_routes(bench.network, graph, bench.from, bench.to, strategy, &deadline, RouteCuts::None);
             const double full_s = seconds_since(start);
             const bool same = full.route && last.route && full.route->path == last.route->path &&
                               full.route->fidelity == last.route->fidelity;
@@ -235,11 +245,12 @@ void ensemble_figure(const Bench& bench, std::uint64_t runs) {
     }
     std::sort(totals.begin(), totals.end());
     std::sort(routes.begin(), routes.end());
-    std::printf("simulate on %s, %s -> %s, %llu runs: median %.1f ms in all, of which at most %.2f ms route "
-                "(%.2f %%); success %.4f over %zu hops, mean latency %.2f ms\n",
-                bench.name.c_str(), bench.from.c_str(), to.c_str(), static_cast<unsigned long long>(runs),
-                totals[1] * 1e3, routes[2] * 1e3, 100 * routes[2] / totals[1], stats.empirical_success_rate,
-                stats.link_utilization_heatmap.size(), stats.mean_latency_ms);
+    std::printf(
+        "simulate on %s, %s -> %s, %llu runs: median %.1f ms in all, of which at most %.2f ms route "
+        "(%.2f %%); success %.4f over %zu hops, mean latency %.2f ms\n",
+        bench.name.c_str(), bench.from.c_str(), to.c_str(), static_cast<unsigned long long>(runs), totals[1] * 1e3,
+        routes[2] * 1e3, 100 * routes[2] / totals[1], stats.empirical_success_rate,
+        stats.link_utilization_heatmap.size(), stats.mean_latency_ms);
 }
 
 }  // namespace

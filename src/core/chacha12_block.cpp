@@ -10,10 +10,14 @@ constexpr int kDoubleRounds = 6;
 inline std::uint32_t rotl(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
 inline void quarter_round(std::uint32_t* x, int a, int b, int c, int d) {
-    x[a] += x[b]; x[d] = rotl(x[d] ^ x[a], 16);
-    x[c] += x[d]; x[b] = rotl(x[b] ^ x[c], 12);
-    x[a] += x[b]; x[d] = rotl(x[d] ^ x[a], 8);
-    x[c] += x[d]; x[b] = rotl(x[b] ^ x[c], 7);
+    x[a] += x[b];
+    x[d] = rotl(x[d] ^ x[a], 16);
+    x[c] += x[d];
+    x[b] = rotl(x[b] ^ x[c], 12);
+    x[a] += x[b];
+    x[d] = rotl(x[d] ^ x[a], 8);
+    x[c] += x[d];
+    x[b] = rotl(x[b] ^ x[c], 7);
 }
 
 void blocks_scalar(const LaneStates& states, std::uint32_t* out) {

@@ -17,17 +17,20 @@ inline __m128i rotl128(__m128i x) {
 }
 
 inline void quarter_round128(__m128i& a, __m128i& b, __m128i& c, __m128i& d) {
-    a = _mm_add_epi32(a, b); d = rotl128<16>(_mm_xor_si128(d, a));
-    c = _mm_add_epi32(c, d); b = rotl128<12>(_mm_xor_si128(b, c));
-    a = _mm_add_epi32(a, b); d = rotl128<8>(_mm_xor_si128(d, a));
-    c = _mm_add_epi32(c, d); b = rotl128<7>(_mm_xor_si128(b, c));
+    a = _mm_add_epi32(a, b);
+    d = rotl128<16>(_mm_xor_si128(d, a));
+    c = _mm_add_epi32(c, d);
+    b = rotl128<12>(_mm_xor_si128(b, c));
+    a = _mm_add_epi32(a, b);
+    d = rotl128<8>(_mm_xor_si128(d, a));
+    c = _mm_add_epi32(c, d);
+    b = rotl128<7>(_mm_xor_si128(b, c));
 }
 
 // Four lanes starting at `first`.
 void four_lanes_sse2(const LaneStates& states, std::uint32_t* out, int first) {
     __m128i x[kBlockWords];
-    for (int w = 0; w < kBlockWords; ++w)
-        x[w] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&states[w][first]));
+    for (int w = 0; w < kBlockWords; ++w) x[w] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&states[w][first]));
     for (int i = 0; i < kDoubleRounds; ++i) {
         quarter_round128(x[0], x[4], x[8], x[12]);
         quarter_round128(x[1], x[5], x[9], x[13]);
@@ -56,14 +59,14 @@ void four_lanes_sse2(const LaneStates& states, std::uint32_t* out, int first) {
 #define VORN_AVX2 __attribute__((target("avx2")))
 
 VORN_AVX2 inline __m256i rotl256_16(__m256i x) {
-    const __m256i order = _mm256_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13,
-                                           2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
+    const __m256i order = _mm256_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13, 2, 3, 0, 1, 6, 7, 4, 5,
+                                           10, 11, 8, 9, 14, 15, 12, 13);
     return _mm256_shuffle_epi8(x, order);
 }
 
 VORN_AVX2 inline __m256i rotl256_8(__m256i x) {
-    const __m256i order = _mm256_setr_epi8(3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14,
-                                           3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14);
+    const __m256i order = _mm256_setr_epi8(3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14, 3, 0, 1, 2, 7, 4, 5, 6,
+                                           11, 8, 9, 10, 15, 12, 13, 14);
     return _mm256_shuffle_epi8(x, order);
 }
 
@@ -73,10 +76,14 @@ VORN_AVX2 inline __m256i rotl256(__m256i x) {
 }
 
 VORN_AVX2 inline void quarter_round256(__m256i& a, __m256i& b, __m256i& c, __m256i& d) {
-    a = _mm256_add_epi32(a, b); d = rotl256_16(_mm256_xor_si256(d, a));
-    c = _mm256_add_epi32(c, d); b = rotl256<12>(_mm256_xor_si256(b, c));
-    a = _mm256_add_epi32(a, b); d = rotl256_8(_mm256_xor_si256(d, a));
-    c = _mm256_add_epi32(c, d); b = rotl256<7>(_mm256_xor_si256(b, c));
+    a = _mm256_add_epi32(a, b);
+    d = rotl256_16(_mm256_xor_si256(d, a));
+    c = _mm256_add_epi32(c, d);
+    b = rotl256<12>(_mm256_xor_si256(b, c));
+    a = _mm256_add_epi32(a, b);
+    d = rotl256_8(_mm256_xor_si256(d, a));
+    c = _mm256_add_epi32(c, d);
+    b = rotl256<7>(_mm256_xor_si256(b, c));
 }
 
 VORN_AVX2 inline void store_row(std::uint32_t* out, int w, int lane, __m256i row) {

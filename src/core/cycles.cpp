@@ -3,8 +3,10 @@
 namespace vorn {
 
 CyclePlan::CyclePlan(const Admission& admission, double fidelity_target, const TimelineSettings& settings)
-    : swaps(admission.path.size() >= 3), fidelity_target(fidelity_target),
-      purify_factor(settings.baseline_purify_factor), admitted_fidelity(admission.fidelity) {
+    : swaps(admission.path.size() >= 3),
+      fidelity_target(fidelity_target),
+      purify_factor(settings.baseline_purify_factor),
+      admitted_fidelity(admission.fidelity) {
     success_below.reserve(admission.hops.size());
     double swapped = 1.0;
     for (const RouteHop& hop : admission.hops) {

@@ -51,7 +51,8 @@ struct CycleTail {
 class CycleBounds {
 public:
     CycleBounds(double max_latency_ms, double cutoff_ms)
-        : max_latency_ms(max_latency_ms), cutoff_ms(cutoff_ms),
+        : max_latency_ms(max_latency_ms),
+          cutoff_ms(cutoff_ms),
           cycle_limit(vorn::cycle_limit(max_latency_ms, cutoff_ms)) {}
 
     // Whether the clock, just advanced to `clock_ms` after cycle number `cycles`, allows another cycle.
@@ -173,8 +174,8 @@ CycleOutcome run_cycles_until_failure(const CyclePlan& plan, const CycleBounds& 
 // The whole request: the cycles after the first failed attempt only step the clock and count
 // failures, in bulk.
 template <class Record>
-CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws, LossGenerator& losses,
-                        InterruptionPoll& poll, Record& record) {
+CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws,
+                        LossGenerator& losses, InterruptionPoll& poll, Record& record) {
     CycleOutcome outcome = run_cycles_until_failure(plan, bounds, draws, losses, poll, record);
     if (!outcome.failed_attempt) return outcome;
     const CycleTail tail = outcome.cycles == 1 ? bounds.tail_after_first_cycle(poll)

@@ -38,8 +38,8 @@ void add_refusals(Totals& totals, const SimulationResult& refusal, std::uint64_t
     }
 }
 
-void add_trials(Totals& totals, const CyclePlan& plan, const CycleBounds& bounds, std::uint64_t runs, std::uint64_t seed,
-                InterruptionPoll& poll) {
+void add_trials(Totals& totals, const CyclePlan& plan, const CycleBounds& bounds, std::uint64_t runs,
+                std::uint64_t seed, InterruptionPoll& poll) {
     LossGenerator& losses = LossGenerator::for_this_thread();
     std::array<RequestGenerator, 8> generators;
     for (std::uint64_t first = 0; first < runs; first += generators.size()) {
@@ -74,7 +74,8 @@ MonteCarloStats execute_ensemble(const QuantumNetwork& network, const Simulation
     const Admission admission = admit(network, request, settings, interruption);
     InterruptionPoll poll(interruption, kWorkPerClockCheck);
     Totals totals;
-    if (admission.refusal) add_refusals(totals, *admission.refusal, runs, poll);
+    if (admission.refusal)
+        add_refusals(totals, *admission.refusal, runs, poll);
     else
         add_trials(totals, CyclePlan(admission, request.fidelity_target, settings),
                    CycleBounds(request.max_latency_ms, settings.total_time_cutoff_ms), runs, seed, poll);

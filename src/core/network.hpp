@@ -89,8 +89,8 @@ public:
                                            const std::vector<LinkDefinition>& links);
 
     void add_node(std::string id, double memory_lifetime_t2);
-    void add_link(std::string from, std::string to, LinkType link_type, double distance_km,
-                  double base_fidelity, double generation_rate_hz);
+    void add_link(std::string from, std::string to, LinkType link_type, double distance_km, double base_fidelity,
+                  double generation_rate_hz);
 
     bool has_node(std::string_view id) const;
     bool empty() const { return nodes_.empty(); }

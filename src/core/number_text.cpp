@@ -11,7 +11,7 @@ namespace {
 // value = 0.d1d2d3... x 10^point, with the digits of the shortest round-trip representation.
 struct Decimal {
     bool negative = false;
-    char buffer[32];         // what to_chars wrote; digits point into it
+    char buffer[32];          // what to_chars wrote; digits point into it
     std::string_view digits;  // no leading or trailing zeros, except the single "0" of zero
     int point = 0;            // digits before the decimal point; may be <= 0 or > digits.size()
 };

@@ -20,9 +20,12 @@ const RequestGenerator& zero_key_draws() {
 
 PreparedRequest::PreparedRequest(const QuantumNetwork& network, const TimelineSettings& settings,
                                  const EntanglementRequest& request, Interruption* interruption)
-    : from_node_(request.from_node), to_node_(request.to),
-      strategy_(request.strategy.value_or(StrategyType::HighestFidelity)), fidelity_target_(request.fidelity_target),
-      settings_(settings), admission_(admit_route(network, request, settings, interruption)) {
+    : from_node_(request.from_node),
+      to_node_(request.to),
+      strategy_(request.strategy.value_or(StrategyType::HighestFidelity)),
+      fidelity_target_(request.fidelity_target),
+      settings_(settings),
+      admission_(admit_route(network, request, settings, interruption)) {
     if (admission_.refusal) return;
     propagation_ms_ = propagation_ms(admission_, settings_);
     plan_.emplace(admission_, fidelity_target_, settings_);

@@ -23,8 +23,8 @@ namespace vorn {
 class PreparedRequest {
 public:
     // The request's latency bound is not read: each run gives its own.
-    PreparedRequest(const QuantumNetwork& network, const TimelineSettings& settings,
-                    const EntanglementRequest& request, Interruption* interruption = nullptr);
+    PreparedRequest(const QuantumNetwork& network, const TimelineSettings& settings, const EntanglementRequest& request,
+                    Interruption* interruption = nullptr);
 
     // Exactly what the timeline returns for this request under `max_latency_ms` without a generator:
     // the same generation draws from the all-zero key, the same loss draws from `losses`.

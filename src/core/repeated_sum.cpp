@@ -18,8 +18,8 @@ bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; 
 double add_positive(double sum, double term, std::uint64_t times) {
     while (times > 0) {
         const double next = sum + term;
-        if (std::isnan(next)) return next;      // and stays NaN with this payload
-        if (same_bits(next, sum)) return sum;   // a fixed point: every further addition leaves it
+        if (std::isnan(next)) return next;     // and stays NaN with this payload
+        if (same_bits(next, sum)) return sum;  // a fixed point: every further addition leaves it
         const double after = next + term;
         if (times >= 2 && sum >= 0.0 && std::isfinite(after) && after - next == next - sum) {
             int exponent = 0;

@@ -29,8 +29,7 @@ std::array<std::uint32_t, 8> key_words_of_seed(std::uint64_t seed) {
     return words;
 }
 
-void set_lane(chacha12::LaneStates& states, int lane, const std::array<std::uint32_t, 8>& key,
-              std::uint64_t counter) {
+void set_lane(chacha12::LaneStates& states, int lane, const std::array<std::uint32_t, 8>& key, std::uint64_t counter) {
     for (int w = 0; w < 4; ++w) states[w][lane] = chacha12::kSigma[w];
     for (int w = 0; w < 8; ++w) states[4 + w][lane] = key[w];
     states[12][lane] = static_cast<std::uint32_t>(counter);
@@ -103,8 +102,7 @@ std::uint64_t RequestGenerator::count_at_or_above(std::span<const std::uint64_t>
         }
         const std::uint32_t* words = buffer_ + pos_;
         for (std::uint64_t round = 0; round < whole; ++round, words += 2 * size)
-            for (std::size_t i = 0; i < size; ++i)
-                count += (load_draw(words + 2 * i) >> 12) >= thresholds[i];
+            for (std::size_t i = 0; i < size; ++i) count += (load_draw(words + 2 * i) >> 12) >= thresholds[i];
         pos_ += static_cast<std::uint32_t>(2 * size * whole);
         rounds -= whole;
     }

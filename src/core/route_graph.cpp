@@ -24,8 +24,8 @@ RouteGraph build_route_graph(const QuantumNetwork& network) {
     for (std::size_t l = 0; l < links.size(); ++l) {
         ends[2 * l] = number(links[l].from);
         ends[2 * l + 1] = number(links[l].to);
-        joining[l] = first_join.emplace(pair_key(ends[2 * l], ends[2 * l + 1]), static_cast<std::uint32_t>(l))
-                         .first->second;
+        joining[l] =
+            first_join.emplace(pair_key(ends[2 * l], ends[2 * l + 1]), static_cast<std::uint32_t>(l)).first->second;
     }
 
     const std::size_t nodes = graph.names.size();

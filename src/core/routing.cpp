@@ -155,7 +155,8 @@ Tree sweep_from_target(const RouteGraph& graph, std::span<const ScoredArc> arcs,
 template <class Rule>
 double tree_path_score(const Tree& tree, std::uint32_t source, std::uint32_t target) {
     double score = Rule::kStart;
-    for (std::uint32_t node = source; node != target; node = tree.next[node]) score = Rule::extend(score, tree.step[node]);
+    for (std::uint32_t node = source; node != target; node = tree.next[node])
+        score = Rule::extend(score, tree.step[node]);
     return score;
 }
 
@@ -262,10 +263,9 @@ std::optional<FidelityCut> fidelity_cut(const RouteGraph& graph, std::span<const
             if (!(arcs[a].term >= 0.0 && arcs[a].term <= 1.0)) return std::nullopt;
     }
     // Rounded up, and never above the value extended (the factor is at most 1).
-    tree = sweep_from_target(graph, arcs, reach, target, -1.0, 1.0, std::greater<double>(),
-                             [](double value, double term) {
-                                 return std::min(value, std::nextafter(value * term, kInfinity));
-                             });
+    tree = sweep_from_target(
+        graph, arcs, reach, target, -1.0, 1.0, std::greater<double>(),
+        [](double value, double term) { return std::min(value, std::nextafter(value * term, kInfinity)); });
     FidelityCut cut{tree.bound.data(), 1.0 - (2.0 * reach.count + 4.0) * 0x1p-52};
     cut.met(tree_path_score<FidelityRule>(tree, source, target));
     return cut;
@@ -320,8 +320,8 @@ std::optional<SuccessCut> success_cut(const RouteGraph& graph, std::span<const S
 // One path and its on-path marks, extended and retracted in place; each frame remembers where
 // in its node's arc list the search resumes.
 template <class Rule, class Cut>
-void depth_first(const RouteGraph& graph, std::span<const ScoredArc> arcs, std::uint32_t source,
-                 std::uint32_t target, Cut& cut, Winner& winner, InterruptionPoll& poll) {
+void depth_first(const RouteGraph& graph, std::span<const ScoredArc> arcs, std::uint32_t source, std::uint32_t target,
+                 Cut& cut, Winner& winner, InterruptionPoll& poll) {
     std::vector<Frame> frames(graph.node_count());
     std::vector<std::uint8_t> on_path(graph.node_count(), 0);
     const std::uint32_t* first = graph.first_arc.data();

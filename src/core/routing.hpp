@@ -51,8 +51,8 @@ RouteSearch search_routes(const QuantumNetwork& network, std::string_view from_n
                           StrategyType strategy, Interruption* interruption = nullptr);
 
 inline std::optional<RouteInfo> find_route(const QuantumNetwork& network, const RouteGraph& graph,
-                                           std::string_view from_node, std::string_view to_node,
-                                           StrategyType strategy, Interruption* interruption = nullptr) {
+                                           std::string_view from_node, std::string_view to_node, StrategyType strategy,
+                                           Interruption* interruption = nullptr) {
     return search_routes(network, graph, from_node, to_node, strategy, interruption).route;
 }
 

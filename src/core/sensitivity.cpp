@@ -39,7 +39,10 @@ struct TrialSetup {
 class Analysis {
 public:
     Analysis(const MonteCarloContext& context, double baseline, std::uint64_t seed_base, Interruption* interruption)
-        : setup_(context), baseline_(baseline), seed_(seed_base), interruption_(interruption),
+        : setup_(context),
+          baseline_(baseline),
+          seed_(seed_base),
+          interruption_(interruption),
           trials_(std::max<std::uint64_t>(200, 50 * static_cast<std::uint64_t>(context.nodes.size()))) {}
 
     // Runs the lower variant with the next seed and the upper one with the seed after it; `value`

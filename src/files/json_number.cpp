@@ -1,11 +1,11 @@
 #include "files/json_number.hpp"
 
+#include <locale.h>
 #include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <locale.h>
 #include <system_error>
 
 #include "core/number_text.hpp"

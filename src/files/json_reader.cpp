@@ -254,12 +254,12 @@ private:
         switch (top.kind) {
             case FrameKind::List:
                 if (event != Event::Object)
-                    return fail_at_token(About(JsonProblemKind::ElementType, top.field->key).finding(event_name(event)));
+                    return fail_at_token(
+                        About(JsonProblemKind::ElementType, top.field->key).finding(event_name(event)));
                 stack_.push_back({FrameKind::Record, top.field->table, nullptr, top.field->open(top.target)});
                 return true;
             case FrameKind::AnyArray:
-            case FrameKind::AnyObject:
-                return any_value(any_slot(top), top.field, event, text);
+            case FrameKind::AnyObject: return any_value(any_slot(top), top.field, event, text);
             case FrameKind::Record: break;
         }
         return field_value(event, text);
@@ -283,7 +283,9 @@ private:
     }
 
     bool type_error(const JsonField& field, Event event) {
-        return fail_at_token(About(JsonProblemKind::FieldType, field.key).expecting(expected_name(field.kind)).finding(event_name(event)));
+        return fail_at_token(About(JsonProblemKind::FieldType, field.key)
+                                 .expecting(expected_name(field.kind))
+                                 .finding(event_name(event)));
     }
 
     bool field_value(Event event, std::string_view text) {
@@ -298,17 +300,15 @@ private:
             if (field->presence == kRequired) return fail_at_token(About(JsonProblemKind::RequiredNull, field->key));
             return true;  // the same as absent
         }
-        if (field->kind == JsonKind::Any) return any_value(static_cast<JsonValue*>(field->open(record)), field, event, text);
+        if (field->kind == JsonKind::Any)
+            return any_value(static_cast<JsonValue*>(field->open(record)), field, event, text);
         if (event != expected_event(field->kind)) return type_error(*field, event);
         JsonScalar value;
         switch (field->kind) {
-            case JsonKind::Text:
-                value.text = text;
-                break;
+            case JsonKind::Text: value.text = text; break;
             case JsonKind::Float: {
                 const std::optional<double> number = parse_json_double(text);
-                if (!number)
-                    return fail_at_token(About(JsonProblemKind::NumberOutOfRange, field->key, text));
+                if (!number) return fail_at_token(About(JsonProblemKind::NumberOutOfRange, field->key, text));
                 value.number = *number;
                 break;
             }
@@ -329,9 +329,7 @@ private:
             case JsonKind::Record:
                 stack_.push_back({FrameKind::Record, field->table, nullptr, field->open(record)});
                 return true;
-            case JsonKind::RecordList:
-                stack_.push_back({FrameKind::List, nullptr, field, record});
-                return true;
+            case JsonKind::RecordList: stack_.push_back({FrameKind::List, nullptr, field, record}); return true;
             case JsonKind::Any: break;
         }
         field->store(record, value);
@@ -363,14 +361,14 @@ private:
                         return true;
                     }
                     std::uint64_t unsigned_value = 0;
-                    if (auto r = std::from_chars(text.data(), end, unsigned_value); r.ec == std::errc() && r.ptr == end) {
+                    if (auto r = std::from_chars(text.data(), end, unsigned_value);
+                        r.ec == std::errc() && r.ptr == end) {
                         *slot = JsonValue::unsigned_integer(unsigned_value);
                         return true;
                     }
                 }
                 const std::optional<double> value = parse_json_double(text);
-                if (!value)
-                    return fail_at_token(About(JsonProblemKind::AnyNumberOutOfRange, field->key, text));
+                if (!value) return fail_at_token(About(JsonProblemKind::AnyNumberOutOfRange, field->key, text));
                 *slot = JsonValue::number(*value);
                 return true;
             }
@@ -392,8 +390,8 @@ private:
     const rapidjson::MemoryStream& stream_;
     InterruptionPoll poll_;
     std::vector<Frame> stack_;
-    std::size_t depth_ = 0;       // open arrays and objects, skipped ones included
-    std::size_t skip_depth_ = 0;  // open arrays and objects inside the value of an unknown key
+    std::size_t depth_ = 0;               // open arrays and objects, skipped ones included
+    std::size_t skip_depth_ = 0;          // open arrays and objects inside the value of an unknown key
     const JsonField* pending_ = nullptr;  // the field whose value comes next; null for an unknown key
     std::string any_key_;
     bool bool_ = false;
@@ -434,13 +432,17 @@ std::string json_message(const JsonProblem& p) {
         case JsonProblemKind::ElementType:
             return "Invalid type for an element of " + key + ": expected an object, found " + std::string(p.found);
         case JsonProblemKind::FieldType:
-            return "Invalid type for " + key + ": expected " + std::string(p.expected) + ", found " + std::string(p.found);
+            return "Invalid type for " + key + ": expected " + std::string(p.expected) + ", found " +
+                   std::string(p.found);
         case JsonProblemKind::RequiredNull: return "Null is not allowed for required key " + key;
         case JsonProblemKind::NumberOutOfRange: return "Number out of range for " + key + ": " + std::string(p.detail);
-        case JsonProblemKind::AnyNumberOutOfRange: return "Number out of range in " + key + ": " + std::string(p.detail);
+        case JsonProblemKind::AnyNumberOutOfRange:
+            return "Number out of range in " + key + ": " + std::string(p.detail);
         case JsonProblemKind::InvalidU32:
-            return "Invalid value for " + key + ": expected an integer from 0 to 4294967295 without fraction or "
-                   "exponent, found " + std::string(p.detail);
+            return "Invalid value for " + key +
+                   ": expected an integer from 0 to 4294967295 without fraction or "
+                   "exponent, found " +
+                   std::string(p.detail);
         case JsonProblemKind::UnknownSpelling: {
             std::string out = "Unknown " + std::string(p.key) + " " + quoted(p.detail) + ", expected one of ";
             for (std::size_t i = 0; i < p.spellings.size(); ++i) out += (i ? ", " : "") + quoted(p.spellings[i]);

@@ -26,7 +26,9 @@ struct JsonReadError {
     std::size_t column = 0;  // counted in characters
 
     // The message followed by " at line L column C".
-    std::string text() const { return message + " at line " + std::to_string(line) + " column " + std::to_string(column); }
+    std::string text() const {
+        return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
+    }
 };
 
 // Reads a whole document into `record`, which must be a default-constructed object of the format's
@@ -41,7 +43,8 @@ std::variant<Root, JsonReadError> read_json(const JsonFormat& format, std::strin
                                             Interruption* interruption = nullptr) {
     if (format.root.type != json_detail::type_tag<Root>()) throw std::logic_error("the format reads another type");
     Root record{};
-    if (std::optional<JsonReadError> error = read_json_into(format, text, &record, interruption)) return *std::move(error);
+    if (std::optional<JsonReadError> error = read_json_into(format, text, &record, interruption))
+        return *std::move(error);
     return record;
 }
 

@@ -48,20 +48,20 @@ enum class JsonKind : std::uint8_t { Text, Float, U32, Enumeration, Record, Reco
 // What a problem found while reading is about. The reader fills a JsonProblem and json_message turns
 // it into the message text.
 enum class JsonProblemKind : std::uint8_t {
-    Syntax,                // detail: the JSON library's message, without its full stop
-    NulCharacter,          // a NUL byte in the text
-    LoneSurrogate,         // a \uD800-\uDFFF escape without its pair, in a string or a key
-    TooDeep,               // more than kMaxJsonNesting levels of arrays and objects
-    RootType,              // record, found: the document is not an object
-    ElementType,           // key, found: an element of an array of records is not an object
-    FieldType,             // key, expected, found
-    RequiredNull,          // key
-    NumberOutOfRange,      // key, detail: the number text (for a Float field)
-    AnyNumberOutOfRange,   // key, detail: the number text (inside an Any field)
-    InvalidU32,            // key, detail: the number text
-    UnknownSpelling,       // key, detail: the string, spellings
-    DuplicateKey,          // key, record
-    MissingKey,            // key, record
+    Syntax,               // detail: the JSON library's message, without its full stop
+    NulCharacter,         // a NUL byte in the text
+    LoneSurrogate,        // a \uD800-\uDFFF escape without its pair, in a string or a key
+    TooDeep,              // more than kMaxJsonNesting levels of arrays and objects
+    RootType,             // record, found: the document is not an object
+    ElementType,          // key, found: an element of an array of records is not an object
+    FieldType,            // key, expected, found
+    RequiredNull,         // key
+    NumberOutOfRange,     // key, detail: the number text (for a Float field)
+    AnyNumberOutOfRange,  // key, detail: the number text (inside an Any field)
+    InvalidU32,           // key, detail: the number text
+    UnknownSpelling,      // key, detail: the string, spellings
+    DuplicateKey,         // key, record
+    MissingKey,           // key, record
 };
 
 struct JsonProblem {
@@ -72,7 +72,6 @@ struct JsonProblem {
     std::string_view found;     // "null", "a boolean", "a number", "a string", "an object", "an array"
     std::string_view detail;
     std::span<const std::string_view> spellings;
-
 };
 
 // Arrays and objects may nest this many levels (the top-level object is level 1); one more is refused.
@@ -112,10 +111,10 @@ struct JsonField {
     std::string_view key;
     JsonKind kind = JsonKind::Text;
     Presence presence = kOptional;
-    const JsonRecord* table = nullptr;             // Record and RecordList: the table of the records inside
-    std::span<const std::string_view> spellings;   // Enumeration
-    const void* owner = nullptr;                   // the record type the member belongs to
-    const void* inner = nullptr;                   // Record and RecordList: the record type inside
+    const JsonRecord* table = nullptr;            // Record and RecordList: the table of the records inside
+    std::span<const std::string_view> spellings;  // Enumeration
+    const void* owner = nullptr;                  // the record type the member belongs to
+    const void* inner = nullptr;                  // Record and RecordList: the record type inside
 
     // Generated from the member by json_field; `record` points to the owner type.
     void (*store)(void* record, const JsonScalar& value) = nullptr;  // Text, Float, U32, Enumeration
@@ -175,15 +174,22 @@ struct MemberOf<V R::*> {
 
 template <class V>
 constexpr JsonKind kind_of() {
-    if constexpr (std::is_same_v<V, std::string>) return JsonKind::Text;
-    else if constexpr (std::is_same_v<V, double>) return JsonKind::Float;
-    else if constexpr (std::is_same_v<V, std::uint32_t>) return JsonKind::U32;
-    else if constexpr (std::is_enum_v<V>) return JsonKind::Enumeration;
-    else if constexpr (std::is_same_v<V, JsonValue>) return JsonKind::Any;
-    else if constexpr (!std::is_void_v<typename ListOf<V>::element>) return JsonKind::RecordList;
+    if constexpr (std::is_same_v<V, std::string>)
+        return JsonKind::Text;
+    else if constexpr (std::is_same_v<V, double>)
+        return JsonKind::Float;
+    else if constexpr (std::is_same_v<V, std::uint32_t>)
+        return JsonKind::U32;
+    else if constexpr (std::is_enum_v<V>)
+        return JsonKind::Enumeration;
+    else if constexpr (std::is_same_v<V, JsonValue>)
+        return JsonKind::Any;
+    else if constexpr (!std::is_void_v<typename ListOf<V>::element>)
+        return JsonKind::RecordList;
     else {
-        static_assert(std::is_class_v<V>, "a JSON field holds text, a double, a u32, an enum, a record, "
-                                          "a list of records or a JsonValue");
+        static_assert(std::is_class_v<V>,
+                      "a JSON field holds text, a double, a u32, an enum, a record, "
+                      "a list of records or a JsonValue");
         return JsonKind::Record;
     }
 }
@@ -196,7 +202,7 @@ template <auto Member, class Owner = OwnerOf<Member>>
 struct Access {
     using Record = Owner;
     using Stored = typename MemberOf<decltype(Member)>::Stored;
-    static constexpr Stored Record::*kMember = Member;
+    static constexpr Stored Record::* kMember = Member;
     using Value = typename Unwrapped<Stored>::type;
     static constexpr bool kOptional = Unwrapped<Stored>::optional;
     static constexpr JsonKind kKind = kind_of<Value>();
@@ -204,15 +210,19 @@ struct Access {
 
     static Stored& member(void* record) { return static_cast<Record*>(record)->*kMember; }
     static const Value& value(const void* record) {
-        if constexpr (kOptional) return *(static_cast<const Record*>(record)->*kMember);
-        else return static_cast<const Record*>(record)->*kMember;
+        if constexpr (kOptional)
+            return *(static_cast<const Record*>(record)->*kMember);
+        else
+            return static_cast<const Record*>(record)->*kMember;
     }
 
     static void store(void* record, const JsonScalar& scalar) {
         Stored& slot = member(record);
         if constexpr (kKind == JsonKind::Text) {
-            if constexpr (kOptional) slot.emplace(scalar.text);
-            else slot.assign(scalar.text);
+            if constexpr (kOptional)
+                slot.emplace(scalar.text);
+            else
+                slot.assign(scalar.text);
         } else if constexpr (kKind == JsonKind::Float) {
             slot = scalar.number;
         } else if constexpr (kKind == JsonKind::U32) {
@@ -224,9 +234,12 @@ struct Access {
 
     static void* open(void* record) {
         Stored& slot = member(record);
-        if constexpr (kKind == JsonKind::RecordList) return &slot.emplace_back();
-        else if constexpr (kOptional) return &slot.emplace();
-        else return &slot;
+        if constexpr (kKind == JsonKind::RecordList)
+            return &slot.emplace_back();
+        else if constexpr (kOptional)
+            return &slot.emplace();
+        else
+            return &slot;
     }
 
     // The key and the value; for an absent optional member, nothing or null as the format says.
@@ -293,7 +306,8 @@ constexpr JsonField json_field(std::string_view key, Presence presence) {
 
 // An enum field: spelling i is the enumerator whose value is i.
 template <auto Member, class Owner = json_detail::OwnerOf<Member>, std::size_t N>
-constexpr JsonField json_field(std::string_view key, Presence presence, const std::array<std::string_view, N>& spellings) {
+constexpr JsonField json_field(std::string_view key, Presence presence,
+                               const std::array<std::string_view, N>& spellings) {
     using A = json_detail::Access<Member, Owner>;
     static_assert(A::kKind == JsonKind::Enumeration, "only an enum field has spellings");
     JsonField f = A::field(key, presence);

@@ -90,9 +90,12 @@ KeyedChanges compare_keyed(const std::vector<Item>& first, const std::vector<Ite
     for (const Item& item : second) table.at(key_of(item)).second = &item;
     KeyedChanges changes;
     for (const auto& entry : table.entries()) {
-        if (!entry.first) changes.added.emplace_back(table.key(entry));
-        else if (!entry.second) changes.removed.emplace_back(table.key(entry));
-        else if (differ(*entry.first, *entry.second)) changes.modified.emplace_back(table.key(entry));
+        if (!entry.first)
+            changes.added.emplace_back(table.key(entry));
+        else if (!entry.second)
+            changes.removed.emplace_back(table.key(entry));
+        else if (differ(*entry.first, *entry.second))
+            changes.modified.emplace_back(table.key(entry));
     }
     return changes;
 }

@@ -34,7 +34,7 @@ struct TopologySnapshot {
 };
 
 struct TopologyDiff : NodeLinkChanges {
-    std::string name;  // "first vs second"
+    std::string name;     // "first vs second"
     std::string summary;  // one line of counts
 };
 

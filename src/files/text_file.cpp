@@ -1,5 +1,10 @@
 #include "files/text_file.hpp"
 
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -8,11 +13,6 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
-#include <fcntl.h>
-#include <linux/magic.h>
-#include <sys/stat.h>
-#include <sys/vfs.h>
-#include <unistd.h>
 
 #include "core/interruption_poll.hpp"
 
@@ -91,12 +91,16 @@ std::optional<std::size_t> first_invalid_utf8(std::string_view text) noexcept {
             length = 2;
         } else if (lead >= 0xE0 && lead <= 0xEF) {
             length = 3;
-            if (lead == 0xE0) low = 0xA0;        // overlong
-            else if (lead == 0xED) high = 0x9F;  // surrogates
+            if (lead == 0xE0)
+                low = 0xA0;  // overlong
+            else if (lead == 0xED)
+                high = 0x9F;  // surrogates
         } else if (lead >= 0xF0 && lead <= 0xF4) {
             length = 4;
-            if (lead == 0xF0) low = 0x90;        // overlong
-            else if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+            if (lead == 0xF0)
+                low = 0x90;  // overlong
+            else if (lead == 0xF4)
+                high = 0x8F;  // above U+10FFFF
         } else {
             return i;
         }
@@ -109,13 +113,12 @@ std::optional<std::size_t> first_invalid_utf8(std::string_view text) noexcept {
     return std::nullopt;
 }
 
-
 constexpr std::size_t kReadChunk = std::size_t{8} << 20;
 
 // -- writing
 
 struct Target {
-    std::string path;   // not a symbolic link, or a link of /proc
+    std::string path;  // not a symbolic link, or a link of /proc
     bool through_proc = false;
 };
 
@@ -125,13 +128,13 @@ struct Target {
 std::error_code resolve(const std::string& path, Target& target) {
     std::string current = path;
     for (int hops = 0; hops <= 40; ++hops) {
-        struct stat info {};
+        struct stat info{};
         if (::lstat(current.c_str(), &info) != 0 && errno != ENOENT) return last_error();
         if (!S_ISLNK(info.st_mode)) {  // a file, or none yet (perhaps where a dangling link points)
             target.path = std::move(current);
             return {};
         }
-        struct statfs system {};
+        struct statfs system{};
         if (::statfs(directory_of(current).c_str(), &system) == 0 && system.f_type == PROC_SUPER_MAGIC) {
             target = {std::move(current), true};
             return {};
@@ -162,9 +165,10 @@ std::error_code write_all(int fd, std::string_view content, Interruption* interr
 
 std::error_code write_in_place(const std::string& path, std::string_view content, Interruption* interruption) {
     // A FIFO without a reader is refused (ENXIO) instead of waited for.
-    FileDescriptor fd(retrying(interruption, [&] { return ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
+    FileDescriptor fd(
+        retrying(interruption, [&] { return ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
     if (fd.get() < 0) return last_error();
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd.get(), &info) != 0) return last_error();
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return last_error();
@@ -184,8 +188,9 @@ std::string temporary_name(const std::string& target) {
     // A short stem keeps the temporary within the file system's name limit whatever the target's length.
     const std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, 32);
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
-    return directory_of(target) + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)) +
-           "-" + std::to_string(static_cast<unsigned long long>(ticks) % 1000003);
+    return directory_of(target) + "/." + base + ".tmp-" + std::to_string(::getpid()) + "-" +
+           std::to_string(counter.fetch_add(1)) + "-" +
+           std::to_string(static_cast<unsigned long long>(ticks) % 1000003);
 }
 
 bool cannot_create_in_directory(int code) { return code == EACCES || code == EPERM || code == EROFS; }
@@ -220,7 +225,7 @@ std::error_code replace_by_rename(const std::string& path, std::string_view cont
     } remover{temporary};
 
     if (existing) {
-        struct stat made {};
+        struct stat made{};
         if (::fstat(fd.get(), &made) != 0) return last_error();
         if ((made.st_uid != existing->st_uid || made.st_gid != existing->st_gid) &&
             ::fchown(fd.get(), existing->st_uid, existing->st_gid) != 0) {
@@ -248,9 +253,10 @@ std::variant<std::string, ReadFailure> read_text_file(const std::string& path, I
     // The system would stop reading the name at a NUL and open some other file.
     if (path.find('\0') != std::string::npos) return failure(EINVAL);
     // Opening a FIFO without O_NONBLOCK would wait for a writer.
-    FileDescriptor fd(retrying(interruption, [&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
+    FileDescriptor fd(
+        retrying(interruption, [&] { return ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC); }));
     if (fd.get() < 0) return failure(errno);
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd.get(), &info) != 0) return failure(errno);
     if (S_ISDIR(info.st_mode)) return failure(EISDIR);
     if (!S_ISREG(info.st_mode)) return ReadFailure{"not a regular file"};
@@ -279,7 +285,7 @@ std::error_code write_text_file(const std::string& path, std::string_view conten
     if (path.find('\0') != std::string::npos) return error_of(EINVAL);
     Target target;
     if (std::error_code error = resolve(path, target)) return error;
-    struct stat existing {};
+    struct stat existing{};
     if (::stat(target.path.c_str(), &existing) != 0) {
         if (errno != ENOENT) return last_error();
         Outcome outcome;

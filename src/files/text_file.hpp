@@ -30,6 +30,7 @@ std::variant<std::string, ReadFailure> read_text_file(const std::string& path, I
 // new file, and files in a directory it cannot write. A new file is created by the same rename,
 // with 0666 less the umask. A stop asked for by `interruption` while a write waits (a full pipe)
 // throws Interrupted. Returns the error of the failing system call; empty means success.
-std::error_code write_text_file(const std::string& path, std::string_view content, Interruption* interruption = nullptr);
+std::error_code write_text_file(const std::string& path, std::string_view content,
+                                Interruption* interruption = nullptr);
 
 }  // namespace vorn::files

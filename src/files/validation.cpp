@@ -9,9 +9,7 @@
 namespace vorn::files {
 namespace {
 
-std::string path_suffix(const std::optional<std::string>& path) {
-    return path ? " [" + *path + "]" : std::string();
-}
+std::string path_suffix(const std::optional<std::string>& path) { return path ? " [" + *path + "]" : std::string(); }
 
 std::string link_name(const VornLink& link) { return link.id ? *link.id : std::string("unknown"); }
 
@@ -57,16 +55,14 @@ private:
 
 std::string ValidationError::message() const {
     switch (kind) {
-        case ValidationErrorKind::DuplicateNodeId:
-            return "Duplicate node ID: " + node_id + path_suffix(path);
+        case ValidationErrorKind::DuplicateNodeId: return "Duplicate node ID: " + node_id + path_suffix(path);
         case ValidationErrorKind::UnknownNodeReference:
             return "Unknown node reference '" + node_id + "'" +
                    (link_id ? " in link '" + *link_id + "'" : std::string()) + path_suffix(path);
-        case ValidationErrorKind::SelfLoop:
-            return "Self-loop detected in link '" + link_name + "'";
+        case ValidationErrorKind::SelfLoop: return "Self-loop detected in link '" + link_name + "'";
         case ValidationErrorKind::InvalidDistance:
-            return "Invalid distance " + plain_number_text(value) + " km for link '" + link_name +
-                   "' (must be > 0)" + path_suffix(path);
+            return "Invalid distance " + plain_number_text(value) + " km for link '" + link_name + "' (must be > 0)" +
+                   path_suffix(path);
         case ValidationErrorKind::InvalidFidelity:
             return "Invalid fidelity " + plain_number_text(value) + " for link '" + link_name +
                    "' (must be 0 < x <= 1)" + path_suffix(path);
@@ -81,12 +77,10 @@ std::string ValidationError::message() const {
 
 std::string ValidationError::type_text() const {
     switch (kind) {
-        case ValidationErrorKind::DuplicateNodeId:
-            return "DuplicateNodeId: " + node_id;
+        case ValidationErrorKind::DuplicateNodeId: return "DuplicateNodeId: " + node_id;
         case ValidationErrorKind::UnknownNodeReference:
             return "UnknownNodeReference: " + node_id + (link_id ? "[" + *link_id + "]" : std::string());
-        case ValidationErrorKind::SelfLoop:
-            return "SelfLoop: " + link_name;
+        case ValidationErrorKind::SelfLoop: return "SelfLoop: " + link_name;
         case ValidationErrorKind::InvalidDistance:
             return "InvalidDistance: " + plain_number_text(value) + " km for link '" + link_name + "'";
         case ValidationErrorKind::InvalidFidelity:

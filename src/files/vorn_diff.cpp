@@ -53,7 +53,8 @@ std::string summary_of(const VornDiff& diff) {
     if (diff.metadata) {
         out += "  Metadata changes:\n";
         if (diff.metadata->name)
-            out += "     - name: '" + diff.metadata->name->old_value + "' -> '" + diff.metadata->name->new_value + "'\n";
+            out +=
+                "     - name: '" + diff.metadata->name->old_value + "' -> '" + diff.metadata->name->new_value + "'\n";
     }
     list_line(out, "Nodes added", diff.nodes_added);
     list_line(out, "Nodes removed", diff.nodes_removed);

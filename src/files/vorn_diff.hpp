@@ -56,7 +56,6 @@ struct VornDiff : NodeLinkChanges {
 
 // The paths only label the report. Floats compare exactly (NaN differs from everything) and a
 // later node or link with the same id or key replaces an earlier one. Cannot fail.
-VornDiff diff_vorn_files(std::string_view path1, std::string_view path2, const VornFile& first,
-                         const VornFile& second);
+VornDiff diff_vorn_files(std::string_view path1, std::string_view path2, const VornFile& first, const VornFile& second);
 
 }  // namespace vorn::files

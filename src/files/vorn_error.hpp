@@ -20,8 +20,8 @@ struct VornError {
     // Io: the system's error text. Json: the problem, ending with "at line L column C".
     // UnsupportedVersion: the version text of the file. Validation: empty (see validation).
     std::string detail;
-    std::size_t line = 0;    // Json: 1-based position of the problem; 0 otherwise
-    std::size_t column = 0;  // counted in characters
+    std::size_t line = 0;                        // Json: 1-based position of the problem; 0 otherwise
+    std::size_t column = 0;                      // counted in characters
     std::optional<ValidationResult> validation;  // Validation only
 
     static VornError io(std::string system_text) { return {VornErrorKind::Io, std::move(system_text), 0, 0, {}}; }

@@ -80,7 +80,8 @@ constexpr JsonFormat kVornFormat{kFile, AbsentField::Omitted};
 Result<VornFile> read_vorn_json(std::string_view text, Interruption* interruption) {
     try {
         auto read = read_json<VornFile>(kVornFormat, text, interruption);
-        if (const auto* error = std::get_if<JsonReadError>(&read)) return VornError::json(error->text(), error->line, error->column);
+        if (const auto* error = std::get_if<JsonReadError>(&read))
+            return VornError::json(error->text(), error->line, error->column);
         return std::get<VornFile>(std::move(read));
     } catch (const std::logic_error& failure) {
         return VornError::json(failure.what(), 0, 0);

@@ -28,17 +28,15 @@ MonteCarloStats simulate(const Engine& engine, std::string from_node, std::strin
                          std::optional<std::uint64_t> seed) {
     if (!engine.network()) throw RuntimeFailure("No network defined. Call define_network() first.");
     SignalCheck signals;
-    return engine.simulate({std::move(from_node), std::move(to), fidelity_target, max_latency_ms, strategy}, runs,
-                           seed, &signals);
+    return engine.simulate({std::move(from_node), std::move(to), fidelity_target, max_latency_ms, strategy}, runs, seed,
+                           &signals);
 }
 
 MonteCarloStats make_stats(std::uint64_t total_runs, double empirical_success_rate, double mean_latency_ms,
                            double mean_fidelity, std::uint64_t aggregate_congestion_drops,
-                           Entries<std::uint64_t> link_utilization_heatmap,
-                           std::optional<MonteCarloContext> context) {
-    return {total_runs,        empirical_success_rate,
-            mean_latency_ms,   mean_fidelity,
-            aggregate_congestion_drops, std::move(link_utilization_heatmap.items),
+                           Entries<std::uint64_t> link_utilization_heatmap, std::optional<MonteCarloContext> context) {
+    return {total_runs,        empirical_success_rate,     mean_latency_ms,
+            mean_fidelity,     aggregate_congestion_drops, std::move(link_utilization_heatmap.items),
             std::move(context)};
 }
 
@@ -80,8 +78,7 @@ void set_heatmap(MonteCarloStats& stats, Entries<std::uint64_t> entries) {
 }
 
 Entries<double> sensitivity_analysis(const MonteCarloStats& stats, std::uint64_t seed_base) {
-    if (!stats.context)
-        throw ValueFailure("No simulation context available. Pass store_context=True to simulate().");
+    if (!stats.context) throw ValueFailure("No simulation context available. Pass store_context=True to simulate().");
     SignalCheck signals;
     return {analyse_sensitivity(*stats.context, stats.empirical_success_rate, seed_base, &signals)};
 }

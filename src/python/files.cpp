@@ -20,7 +20,7 @@ namespace {
 
 VornFileValue from_record(VornFile&& file) {
     VornFileValue value{std::move(file.version), std::move(file.metadata), std::move(file.nodes),
-                        std::move(file.links), std::move(file.config), std::move(file.constraints),
+                        std::move(file.links),   std::move(file.config),   std::move(file.constraints),
                         Ref::borrow(Py_None)};
     for (auto& link : value.links) link.id = link.id.value_or("");
     return value;
@@ -96,7 +96,8 @@ std::string constraints_repr(const VornConstraints& constraints) {
 }
 
 std::string metadata_repr(const VornMetadata& metadata) {
-    return "VornMetadata(name='" + metadata.name + "', description=" + optional_text(metadata.description, debug_quoted) +
+    return "VornMetadata(name='" + metadata.name +
+           "', description=" + optional_text(metadata.description, debug_quoted) +
            ", author=" + optional_text(metadata.author, debug_quoted) + ")";
 }
 
@@ -114,7 +115,9 @@ void add_node(VornFileValue& file, std::string id, std::optional<double> memory_
 VornLink make_link(std::string id, std::string src, std::string to, double distance_km, double base_fidelity,
                    double generation_rate_hz, std::optional<VornLinkType> link_type,
                    std::optional<VornSatelliteExtension> satellite) {
-    return {{std::move(src), std::move(to), distance_km, base_fidelity, generation_rate_hz}, std::move(id), link_type,
+    return {{std::move(src), std::move(to), distance_km, base_fidelity, generation_rate_hz},
+            std::move(id),
+            link_type,
             satellite};
 }
 
@@ -149,8 +152,8 @@ VornConstraints make_constraints(std::optional<double> fidelity_target, std::opt
     return {fidelity_target, max_latency_ms};
 }
 
-VornMetadata make_metadata(std::string name, std::optional<std::string> description,
-                           std::optional<std::string> author, std::optional<std::string> created_at) {
+VornMetadata make_metadata(std::string name, std::optional<std::string> description, std::optional<std::string> author,
+                           std::optional<std::string> created_at) {
     return {std::move(name), std::move(description), std::move(author), std::move(created_at)};
 }
 
@@ -260,11 +263,11 @@ PyTypeObject* Bound<VornFileValue>::type() noexcept {
             .template method<&add_node>("add_node", {"id", "memory_lifetime_ms", "memory_capacity", "node_type"},
                                         "Add a node with optional fields.\n\nNo checks are made; "
                                         "validation happens when the file is loaded.")
-            .template method<&add_link>("add_link",
-                                        {"id", "src", "to", "distance_km", "base_fidelity", "generation_rate_hz",
-                                         "link_type", "satellite"},
-                                        "Add a link with optional fields.\n\nNo checks are made; "
-                                        "validation happens when the file is loaded.")
+            .template method<&add_link>(
+                "add_link",
+                {"id", "src", "to", "distance_km", "base_fidelity", "generation_rate_hz", "link_type", "satellite"},
+                "Add a link with optional fields.\n\nNo checks are made; "
+                "validation happens when the file is loaded.")
             .template method<&save>("save", {"filepath"}, "Save this .vorn file to disk as pretty-printed JSON.")
             .template repr<&file_repr>();
     });
@@ -284,8 +287,8 @@ PyTypeObject* Bound<VornNode>::type() noexcept {
 PyTypeObject* Bound<VornLink>::type() noexcept {
     return lazy_type<VornLink>([](auto& table) {
         table
-            .template constructor<&make_link>({"id", "src", "to", "distance_km", "base_fidelity",
-                                               "generation_rate_hz", "link_type", "satellite"})
+            .template constructor<&make_link>(
+                {"id", "src", "to", "distance_km", "base_fidelity", "generation_rate_hz", "link_type", "satellite"})
             .template property<&link_id, &set_link_id>("id")
             .field("src", &VornLink::from,
                    "Link source node (Python kwarg is \"src\" to avoid Python keyword conflict with \"from\")")
@@ -301,7 +304,8 @@ PyTypeObject* Bound<VornLink>::type() noexcept {
 
 PyTypeObject* Bound<VornConfig>::type() noexcept {
     return lazy_type<VornConfig>([](auto& table) {
-        table.template constructor<&make_config>({"alpha_loss", "beta_fidelity_decay", "gamma_swapping", "max_attempts"})
+        table
+            .template constructor<&make_config>({"alpha_loss", "beta_fidelity_decay", "gamma_swapping", "max_attempts"})
             .field("alpha_loss", &VornConfig::alpha_loss)
             .field("beta_fidelity_decay", &VornConfig::beta_fidelity_decay)
             .field("gamma_swapping", &VornConfig::gamma_swapping)
@@ -340,9 +344,8 @@ PyTypeObject* Bound<VornNodeType>::type() noexcept {
 }
 
 PyTypeObject* Bound<VornLinkType>::type() noexcept {
-    return lazy_type<VornLinkType>([](auto& table) {
-        table.member("Fiber", VornLinkType::Fiber).member("Satellite", VornLinkType::Satellite);
-    });
+    return lazy_type<VornLinkType>(
+        [](auto& table) { table.member("Fiber", VornLinkType::Fiber).member("Satellite", VornLinkType::Satellite); });
 }
 
 PyTypeObject* Bound<VornSatelliteExtension>::type() noexcept {

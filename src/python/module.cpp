@@ -5,8 +5,8 @@
 #include "python/files.hpp"
 #include "python/protocols.hpp"
 #include "python/snapshots.hpp"
-#include "python/topology.hpp"
 #include "python/toolkit/registration.hpp"
+#include "python/topology.hpp"
 
 namespace vorn::py {
 
@@ -52,65 +52,71 @@ Registration alias(const char* name, const char* original) { return {name, nullp
 
 const std::vector<Registration>& registrations() {
     static const std::vector<Registration> list = {
-        register_class<Engine>(),                  // 1
-        register_class<PhysicalConfig>(),          // 2
-        register_class<LinkDefinition>(),          // 3
-        register_class<SatelliteConditions>(),     // 4
-        register_class<EntanglementRequest>(),     // 5
-        register_class<MonteCarloStats>(),         // 6
-        register_class<TopologyComparisonResult>(),  // 7
-        register_class<TopologyComparisonReport>(),  // 8
-        register_class<LinkType>(),                // 9
-        register_class<StrategyType>(),            // 10
-        register_class<SimulationConfig>(),        // 11
-        register_class<NodeDefinition>(),          // 12
-        register_class<NetworkTopologyPayload>(),  // 13
-        register_class<VornFileValue>(),           // 14
-        register_class<files::VornNode>(),         // 15
-        register_class<files::VornLink>(),         // 16
-        register_class<files::VornConfig>(),       // 17
-        register_class<files::VornConstraints>(),  // 18
-        register_class<files::VornMetadata>(),     // 19
-        register_class<files::VornNodeType>(),     // 20
-        register_class<files::VornLinkType>(),     // 21
-        register_class<files::VornSatelliteExtension>(),  // 22
-        register_class<TopologyEndpoints>(),       // 23
-        register_class<QKDParameters>(),           // 24
-        register_class<QKDResult>(),               // 25
-        register_class<QKDStats>(),                // 26
-        register_class<TeleportationParameters>(),  // 27
-        register_class<TeleportationOutcome>(),    // 28
-        register_class<TeleportationStats>(),      // 29
-        register_class<BasisType>(),               // 30
-        register_class<CoordinationTopology>(),    // 31
-        register_class<MeasurementBasis>(),        // 32
+        register_class<Engine>(),                          // 1
+        register_class<PhysicalConfig>(),                  // 2
+        register_class<LinkDefinition>(),                  // 3
+        register_class<SatelliteConditions>(),             // 4
+        register_class<EntanglementRequest>(),             // 5
+        register_class<MonteCarloStats>(),                 // 6
+        register_class<TopologyComparisonResult>(),        // 7
+        register_class<TopologyComparisonReport>(),        // 8
+        register_class<LinkType>(),                        // 9
+        register_class<StrategyType>(),                    // 10
+        register_class<SimulationConfig>(),                // 11
+        register_class<NodeDefinition>(),                  // 12
+        register_class<NetworkTopologyPayload>(),          // 13
+        register_class<VornFileValue>(),                   // 14
+        register_class<files::VornNode>(),                 // 15
+        register_class<files::VornLink>(),                 // 16
+        register_class<files::VornConfig>(),               // 17
+        register_class<files::VornConstraints>(),          // 18
+        register_class<files::VornMetadata>(),             // 19
+        register_class<files::VornNodeType>(),             // 20
+        register_class<files::VornLinkType>(),             // 21
+        register_class<files::VornSatelliteExtension>(),   // 22
+        register_class<TopologyEndpoints>(),               // 23
+        register_class<QKDParameters>(),                   // 24
+        register_class<QKDResult>(),                       // 25
+        register_class<QKDStats>(),                        // 26
+        register_class<TeleportationParameters>(),         // 27
+        register_class<TeleportationOutcome>(),            // 28
+        register_class<TeleportationStats>(),              // 29
+        register_class<BasisType>(),                       // 30
+        register_class<CoordinationTopology>(),            // 31
+        register_class<MeasurementBasis>(),                // 32
         register_class<DistributedComputingParameters>(),  // 33
-        register_class<PartyOutcome>(),            // 34
-        register_class<DistributedComputingResult>(),  // 35
-        register_class<DistributedComputingStats>(),   // 36
-        function(generate_topology_function),      // 37
-        function(compare_topologies_function),     // 38
-        function(save_topology_function),          // 39
-        function(load_topology_function),          // 40
-        function(validate_function),               // 41
-        function(load_vorn_file_function),         // 42
-        function(diff_function),                   // 43
-        function(diff_topologies_function),        // 44
-        function(from_vorn_file_function),         // 45
-        alias("load", "load_vorn_file"),           // 46
-        function(save_vorn_file_wrapper_function), // 47
-        alias("save", "save_vorn_file_wrapper"),   // 48
-        function(qkd_function),                    // 49
-        function(teleportation_function),          // 50
-        function(distributed_computation_function),  // 51
+        register_class<PartyOutcome>(),                    // 34
+        register_class<DistributedComputingResult>(),      // 35
+        register_class<DistributedComputingStats>(),       // 36
+        function(generate_topology_function),              // 37
+        function(compare_topologies_function),             // 38
+        function(save_topology_function),                  // 39
+        function(load_topology_function),                  // 40
+        function(validate_function),                       // 41
+        function(load_vorn_file_function),                 // 42
+        function(diff_function),                           // 43
+        function(diff_topologies_function),                // 44
+        function(from_vorn_file_function),                 // 45
+        alias("load", "load_vorn_file"),                   // 46
+        function(save_vorn_file_wrapper_function),         // 47
+        alias("save", "save_vorn_file_wrapper"),           // 48
+        function(qkd_function),                            // 49
+        function(teleportation_function),                  // 50
+        function(distributed_computation_function),        // 51
     };
     return list;
 }
 
 PyModuleDef definition = {
-    PyModuleDef_HEAD_INIT, "vorn_core", "The top-level Python module registration.",
+    PyModuleDef_HEAD_INIT,
+    "vorn_core",
+    "The top-level Python module registration.",
     0,  // not -1: a repeated import must reach the init function so that it can refuse
-    nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 bool initialised = false;

@@ -41,8 +41,8 @@ NetworkTopologyPayload make_payload(std::vector<NodeDefinition> nodes, std::vect
 
 std::uint64_t to_u8(const StrategyType& strategy) { return static_cast<std::uint64_t>(strategy); }
 
-EntanglementRequest make_request(std::string from_node, std::string to, double fidelity_target,
-                                 double max_latency_ms, std::optional<StrategyType> strategy) {
+EntanglementRequest make_request(std::string from_node, std::string to, double fidelity_target, double max_latency_ms,
+                                 std::optional<StrategyType> strategy) {
     return {std::move(from_node), std::move(to), fidelity_target, max_latency_ms, strategy};
 }
 
@@ -62,9 +62,8 @@ PyTypeObject* Bound<NodeDefinition>::type() noexcept {
 }
 
 PyTypeObject* Bound<LinkType>::type() noexcept {
-    return lazy_type<LinkType>([](auto& table) {
-        table.member("Fiber", LinkType::Fiber).member("Satellite", LinkType::Satellite);
-    });
+    return lazy_type<LinkType>(
+        [](auto& table) { table.member("Fiber", LinkType::Fiber).member("Satellite", LinkType::Satellite); });
 }
 
 PyTypeObject* Bound<SatelliteConditions>::type() noexcept {
@@ -80,8 +79,8 @@ PyTypeObject* Bound<SatelliteConditions>::type() noexcept {
 PyTypeObject* Bound<LinkDefinition>::type() noexcept {
     return lazy_type<LinkDefinition>([](auto& table) {
         table
-            .template constructor<&make_link>({"from_node", "to", "distance_km", "base_fidelity",
-                                               "generation_rate_hz", "link_type", "satellite_conditions"})
+            .template constructor<&make_link>({"from_node", "to", "distance_km", "base_fidelity", "generation_rate_hz",
+                                               "link_type", "satellite_conditions"})
             .field("from_node", &LinkDefinition::from)
             .field("to", &LinkDefinition::to)
             .field("distance_km", &LinkDefinition::distance_km)
@@ -128,8 +127,7 @@ PyTypeObject* Bound<StrategyType>::type() noexcept {
 
 PyTypeObject* Bound<EntanglementRequest>::type() noexcept {
     return lazy_type<EntanglementRequest>([](auto& table) {
-        table
-            .template constructor<&make_request>({"from_node", "to", "fidelity_target", "max_latency_ms", "strategy"})
+        table.template constructor<&make_request>({"from_node", "to", "fidelity_target", "max_latency_ms", "strategy"})
             .field("from_node", &EntanglementRequest::from_node)
             .field("to", &EntanglementRequest::to)
             .field("fidelity_target", &EntanglementRequest::fidelity_target)

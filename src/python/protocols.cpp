@@ -33,8 +33,8 @@ QKDParameters make_qkd_parameters(std::string from_node, std::string to_node, do
 QKDResult make_qkd_result(bool success, std::uint64_t secret_key_length_bits, double efficiency_rate, double qber,
                           double latency_ms, std::vector<std::string> execution_path, std::uint64_t rounds_completed,
                           std::uint64_t rounds_failed) {
-    return {success, secret_key_length_bits, efficiency_rate, qber, latency_ms, std::move(execution_path),
-            rounds_completed, rounds_failed};
+    return {success,    secret_key_length_bits,    efficiency_rate,  qber,
+            latency_ms, std::move(execution_path), rounds_completed, rounds_failed};
 }
 
 std::string qkd_result_text(const QKDResult& result) {
@@ -85,8 +85,8 @@ TeleportationOutcome make_teleportation_outcome(bool success, double teleportati
                                                 double resource_entanglement_fidelity, double latency_ms,
                                                 std::vector<std::string> path,
                                                 std::uint64_t classical_bits_transferred) {
-    return {success, teleportation_fidelity, resource_entanglement_fidelity, latency_ms, std::move(path),
-            classical_bits_transferred};
+    return {success,    teleportation_fidelity, resource_entanglement_fidelity,
+            latency_ms, std::move(path),        classical_bits_transferred};
 }
 
 std::string teleportation_outcome_text(const TeleportationOutcome& outcome) {
@@ -163,7 +163,7 @@ DistributedComputingResult make_distributed_result(bool success, double computat
                                                    std::vector<PartyOutcome> party_results,
                                                    std::vector<std::string> resource_links_used,
                                                    double total_latency_ms, double coordination_overhead_ms) {
-    return {success, computation_fidelity, std::move(party_results), std::move(resource_links_used),
+    return {success,          computation_fidelity,    std::move(party_results), std::move(resource_links_used),
             total_latency_ms, coordination_overhead_ms};
 }
 
@@ -190,7 +190,8 @@ DistributedComputingResult distributed_computation(const Engine& engine, std::ve
                                                    std::optional<double> classical_relay_latency_ms) {
     DistributedComputation computation{std::move(participants), coordination_of(coordination_topology),
                                        measurement_basis.correlation_strength, measurement_basis.basis_type};
-    computation.classical_relay_latency_ms = classical_relay_latency_ms.value_or(computation.classical_relay_latency_ms);
+    computation.classical_relay_latency_ms =
+        classical_relay_latency_ms.value_or(computation.classical_relay_latency_ms);
     SignalCheck signals;
     return run_distributed_computation(engine, computation, &signals);
 }
@@ -219,7 +220,8 @@ DistributedComputingResult distributed_method(const Engine& engine, std::vector<
         throw ValueFailure("basis_type must be one of: 'ghz', 'cluster', 'graph'");
     computation.participants = std::move(participants);
     computation.correlation_strength = correlation_strength.value_or(computation.correlation_strength);
-    computation.classical_relay_latency_ms = classical_relay_latency_ms.value_or(computation.classical_relay_latency_ms);
+    computation.classical_relay_latency_ms =
+        classical_relay_latency_ms.value_or(computation.classical_relay_latency_ms);
     SignalCheck signals;
     return run_distributed_computation(engine, computation, &signals);
 }
@@ -321,7 +323,9 @@ PyTypeObject* Bound<TeleportationStats>::type() noexcept {
 
 PyTypeObject* Bound<BasisType>::type() noexcept {
     return lazy_type<BasisType>([](auto& table) {
-        table.member("GHZ", BasisType::GHZ).member("Cluster", BasisType::Cluster).member("GraphGraph", BasisType::GraphGraph);
+        table.member("GHZ", BasisType::GHZ)
+            .member("Cluster", BasisType::Cluster)
+            .member("GraphGraph", BasisType::GraphGraph);
     });
 }
 
@@ -409,10 +413,10 @@ void describe_engine_protocol_methods(ClassTable<Engine>& table) {
 }
 
 PyMethodDef qkd_function() {
-    return module_function<&qkd>("qkd",
-                                 {"engine", "from_node", "to_node", "fidelity_target", "max_latency_ms", "rounds",
-                                  "error_rate_tolerance"},
-                                 kQkdDoc);
+    return module_function<&qkd>(
+        "qkd",
+        {"engine", "from_node", "to_node", "fidelity_target", "max_latency_ms", "rounds", "error_rate_tolerance"},
+        kQkdDoc);
 }
 
 PyMethodDef teleportation_function() {

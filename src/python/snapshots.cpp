@@ -76,9 +76,8 @@ PyTypeObject* Bound<TopologyConfig>::type() noexcept {
 }
 
 PyTypeObject* Bound<TopologyMetadata>::type() noexcept {
-    return lazy_type<TopologyMetadata>([](auto& table) {
-        table.field("name", &TopologyMetadata::name).field("version", &TopologyMetadata::version);
-    });
+    return lazy_type<TopologyMetadata>(
+        [](auto& table) { table.field("name", &TopologyMetadata::name).field("version", &TopologyMetadata::version); });
 }
 
 PyTypeObject* Bound<TopologyDiff>::type() noexcept {

@@ -96,9 +96,8 @@ PyTypeObject* Bound<TopologyComparisonReport>::type() noexcept {
 PyMethodDef generate_topology_function() { return module_function<&generate>("generate_topology", {"name"}); }
 
 PyMethodDef compare_topologies_function() {
-    return module_function<&compare>("compare_topologies",
-                                     {"endpoints", "fidelity_target", "max_latency_ms", "runs", "strategy"},
-                                     kCompareDoc);
+    return module_function<&compare>(
+        "compare_topologies", {"endpoints", "fidelity_target", "max_latency_ms", "runs", "strategy"}, kCompareDoc);
 }
 
 }  // namespace vorn::py

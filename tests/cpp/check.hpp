@@ -23,12 +23,23 @@ inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 namespace check {
 
-struct Case { const char* name; std::function<void()> body; };
+struct Case {
+    const char* name;
+    std::function<void()> body;
+};
 
-inline std::vector<Case>& cases() { static std::vector<Case> all; return all; }
-inline int& failures() { static int count = 0; return count; }
+inline std::vector<Case>& cases() {
+    static std::vector<Case> all;
+    return all;
+}
+inline int& failures() {
+    static int count = 0;
+    return count;
+}
 
-struct Registrar { Registrar(const char* name, std::function<void()> body) { cases().push_back({name, std::move(body)}); } };
+struct Registrar {
+    Registrar(const char* name, std::function<void()> body) { cases().push_back({name, std::move(body)}); }
+};
 
 inline void fail(const char* file, int line, const std::string& what) {
     ++failures();
@@ -51,26 +62,33 @@ inline bool same_double(double a, double b) {
 }  // namespace check
 
 #define CHECK_CAT2(a, b) a##b
-#define CHECK_CAT(a, b) CHECK_CAT2(a, b)
-#define TEST_CASE(name)                                                              \
-    static void CHECK_CAT(check_case_, __LINE__)();                                  \
+#define CHECK_CAT(a, b)  CHECK_CAT2(a, b)
+#define TEST_CASE(name)                                                                              \
+    static void CHECK_CAT(check_case_, __LINE__)();                                                  \
     static check::Registrar CHECK_CAT(check_reg_, __LINE__)(name, CHECK_CAT(check_case_, __LINE__)); \
     static void CHECK_CAT(check_case_, __LINE__)()
-#define CHECK(cond) \
-    do { if (!(cond)) check::fail(__FILE__, __LINE__, #cond); } while (0)
+#define CHECK(cond)                                          \
+    do {                                                     \
+        if (!(cond)) check::fail(__FILE__, __LINE__, #cond); \
+    } while (0)
 // CHECK for one case of a table: the failure names the case.
-#define CHECK_FOR(name, cond) \
-    do { if (!(cond)) check::fail(__FILE__, __LINE__, std::string(name) + ": " #cond); } while (0)
+#define CHECK_FOR(name, cond)                                                         \
+    do {                                                                              \
+        if (!(cond)) check::fail(__FILE__, __LINE__, std::string(name) + ": " #cond); \
+    } while (0)
 #define CHECK_EQ(a, b) check::equal(__FILE__, __LINE__, #a " == " #b, (a), (b))
 
-#define CHECK_MAIN()                                                                  \
-    int main() {                                                                      \
-        for (auto& c : check::cases()) {                                              \
-            int before = check::failures();                                           \
-            try { c.body(); } catch (const std::exception& e) {                       \
-                check::fail(__FILE__, __LINE__, std::string(c.name) + " threw: " + e.what()); } \
-            std::printf("%s %s\n", check::failures() == before ? "ok  " : "FAIL", c.name); \
-        }                                                                             \
+#define CHECK_MAIN()                                                                            \
+    int main() {                                                                                \
+        for (auto& c : check::cases()) {                                                        \
+            int before = check::failures();                                                     \
+            try {                                                                               \
+                c.body();                                                                       \
+            } catch (const std::exception& e) {                                                 \
+                check::fail(__FILE__, __LINE__, std::string(c.name) + " threw: " + e.what());   \
+            }                                                                                   \
+            std::printf("%s %s\n", check::failures() == before ? "ok  " : "FAIL", c.name);      \
+        }                                                                                       \
         std::printf("%zu cases, %d failed checks\n", check::cases().size(), check::failures()); \
-        return check::failures() == 0 ? 0 : 1;                                        \
+        return check::failures() == 0 ? 0 : 1;                                                  \
     }

@@ -14,7 +14,9 @@ using vorn::RequestGenerator;
 inline RequestGenerator seeded(std::uint64_t seed) { return RequestGenerator(RequestGenerator::key_from_seed(seed)); }
 
 // A uniform draw in [0, 1], as the timeline's rules take it.
-inline double next_uniform(RequestGenerator& generator) { return RequestGenerator::uniform_from_bits(generator.next_u64()); }
+inline double next_uniform(RequestGenerator& generator) {
+    return RequestGenerator::uniform_from_bits(generator.next_u64());
+}
 
 inline vorn::SimulationConfig config_with(double purify_factor, double cutoff_ms = 5000.0) {
     vorn::SimulationConfig config = vorn::SimulationConfig::engine_default();
@@ -55,11 +57,17 @@ inline std::pair<vorn::QuantumNetwork, vorn::EntanglementRequest> random_chain(s
         network.add_link("N" + std::to_string(n), "N" + std::to_string(n + 1), vorn::LinkType::Fiber, uniform(0, 300),
                          uniform(0.5, 1.0), 800.0);
     }
-    return {network, {"N0", "N" + std::to_string(nodes - 1), uniform(0.5, 1.0), bound, vorn::StrategyType::LowestLatency}};
+    return {network,
+            {"N0", "N" + std::to_string(nodes - 1), uniform(0.5, 1.0), bound, vorn::StrategyType::LowestLatency}};
 }
 
 // Requests that reach each branch of the cycles: refusals, one link, purification, fallback, cut-offs.
-struct Scenario { std::string name; vorn::QuantumNetwork network; vorn::EntanglementRequest request; vorn::SimulationConfig config; };
+struct Scenario {
+    std::string name;
+    vorn::QuantumNetwork network;
+    vorn::EntanglementRequest request;
+    vorn::SimulationConfig config;
+};
 inline std::vector<Scenario> scenarios() {
     const auto engine = vorn::SimulationConfig::engine_default();
     const auto fidelity = vorn::StrategyType::HighestFidelity;
@@ -76,10 +84,14 @@ inline std::vector<Scenario> scenarios() {
         {"cut-off below the bound", chain(5, 60, 0.97), {"N0", "N4", 0.85, 100.0, {}}, config_with(0.12, 12.0)},
         {"zero cut-off", chain(2, 0, 0.9), {"N0", "N1", 0.8, 10.0, {}}, config_with(0.12, 0.0)},
         {"hop keys that read alike", chain(4, 5, 0.99, {"a", "b->c", "a->b", "c"}), {"a", "c", 0.9, 10.0, {}}, engine},
-        {"parallel links: the first joins", network_of({{"A", "B", 10, 0.9}, {"B", "A", 900, 0.6}, {"B", "C", 10, 0.9}}),
-         {"A", "C", 0.8, 50.0, vorn::StrategyType::LowestLatency}, engine},
-        {"fallback route", network_of({{"A", "B", 100, 0.6}, {"A", "C", 1, 0.8}, {"C", "B", 1, 0.8}}),
-         {"A", "B", 0.7, 50.0, fidelity}, engine},
+        {"parallel links: the first joins",
+         network_of({{"A", "B", 10, 0.9}, {"B", "A", 900, 0.6}, {"B", "C", 10, 0.9}}),
+         {"A", "C", 0.8, 50.0, vorn::StrategyType::LowestLatency},
+         engine},
+        {"fallback route",
+         network_of({{"A", "B", 100, 0.6}, {"A", "C", 1, 0.8}, {"C", "B", 1, 0.8}}),
+         {"A", "B", 0.7, 50.0, fidelity},
+         engine},
     };
 }
 

@@ -12,8 +12,8 @@ static TopologyComparisonReport report_of(std::vector<TopologyComparisonResult> 
 }
 
 TEST_CASE("the summary of two results") {
-    const auto report = report_of({{"telecom_backbone", 0.5, 12.345678, 0.8, {}},
-                                   {"hybrid_satellite_fiber", 0.91, 30.0, 0.8246, {}}});
+    const auto report =
+        report_of({{"telecom_backbone", 0.5, 12.345678, 0.8, {}}, {"hybrid_satellite_fiber", 0.91, 30.0, 0.8246, {}}});
     CHECK_EQ(report.recommended_topology, std::string("hybrid_satellite_fiber"));
     CHECK_EQ(report.summary, std::string("Evaluated 2 topologies. Recommended: hybrid_satellite_fiber. "
                                          "Best success rate: 91 (hybrid_satellite_fiber), Best latency: 12.35ms "

@@ -5,16 +5,20 @@
 #include <queue>
 
 #include "check.hpp"
-#include "fixtures.hpp"
 #include "core/cycles.hpp"
 #include "core/ensemble.hpp"
 #include "core/timeline.hpp"
+#include "fixtures.hpp"
 
 using namespace vorn;
 using fixtures::chain;
 using fixtures::config_with;
 
-struct ReferenceRun { SimulationResult result; std::uint64_t congestion_drops = 0; Heatmap utilisation; };
+struct ReferenceRun {
+    SimulationResult result;
+    std::uint64_t congestion_drops = 0;
+    Heatmap utilisation;
+};
 
 static const InternalLink* joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
     for (const InternalLink& link : network.links())
@@ -31,14 +35,18 @@ static void count(Heatmap& heatmap, const std::string& key, std::uint64_t n = 1)
 // One request as the rules put it. Loss draws that cannot change the outcome are skipped, as the
 // implementation does, so that both take the same loss draws.
 static ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationConfig& config,
-                                       const EntanglementRequest& request, RequestGenerator draws, LossGenerator& losses) {
+                                       const EntanglementRequest& request, RequestGenerator draws,
+                                       LossGenerator& losses) {
     ReferenceRun run;
     const TimelineSettings settings = TimelineSettings::from_config(config);
     const Admission admission = admit(network, request, settings);
     if (admission.refusal) return {*admission.refusal, 0, {}};
     const std::vector<std::string>& path = admission.path;
     const double target = request.fidelity_target, k = settings.baseline_purify_factor;
-    struct Event { std::string first, second; double fidelity, time_ms; };
+    struct Event {
+        std::string first, second;
+        double fidelity, time_ms;
+    };
     auto later = [](const Event& a, const Event& b) { return a.time_ms > b.time_ms; };
     std::priority_queue<Event, std::vector<Event>, decltype(later)> queue(later);
     std::vector<std::tuple<std::string, std::string, double>> established;
@@ -52,15 +60,20 @@ static ReferenceRun reference_timeline(const QuantumNetwork& network, const Simu
         t += kCycleMs;
         return t < request.max_latency_ms && t < settings.total_time_cutoff_ms && cycles < limit;
     };
-    auto end = [&](bool success) { run.result = {success, t, success ? fidelity : 0.0, path}; return run; };
+    auto end = [&](bool success) {
+        run.result = {success, t, success ? fidelity : 0.0, path};
+        return run;
+    };
     for (;;) {
         ++cycles;
         for (std::size_t i = 0; i + 1 < path.size(); ++i) {
             count(run.utilisation, keys[i]);
             const InternalLink* link = joining_link(network, path[i], path[i + 1]);
             const double p = link ? attempt_success_probability(link->distance_km, link->base_fidelity, target) : 0.0;
-            if (fixtures::next_uniform(draws) < p) queue.push({path[i], path[i + 1], link ? link->base_fidelity : 0.0, t});
-            else ++run.congestion_drops;
+            if (fixtures::next_uniform(draws) < p)
+                queue.push({path[i], path[i + 1], link ? link->base_fidelity : 0.0, t});
+            else
+                ++run.congestion_drops;
         }
         while (!queue.empty() && queue.top().time_ms <= t) {
             const Event event = queue.top();
@@ -76,7 +89,8 @@ static ReferenceRun reference_timeline(const QuantumNetwork& network, const Simu
         std::map<std::pair<std::string, std::string>, double> delivered;
         for (const auto& [a, b, f] : established) delivered[std::minmax(a, b)] = f;
         bool every_hop = path.size() >= 3 && !delivered.empty();
-        for (std::size_t i = 0; i + 1 < path.size(); ++i) every_hop = every_hop && delivered.count(std::minmax(path[i], path[i + 1]));
+        for (std::size_t i = 0; i + 1 < path.size(); ++i)
+            every_hop = every_hop && delivered.count(std::minmax(path[i], path[i + 1]));
         if (every_hop) {
             fidelity = 1.0;
             for (std::size_t i = 0; i + 1 < path.size(); ++i) fidelity *= delivered[std::minmax(path[i], path[i + 1])];
@@ -140,8 +154,8 @@ static void check_against_reference(const fixtures::Scenario& s, std::uint64_t r
         NetworkOrchestratorPolicy policy(s.config);
         SimulationRuntime runtime;
         const SimulationResult result = policy.coordinate_timeline(s.network, runtime, s.request, &generator);
-        if (!fixtures::same_result(result, reference.result) || runtime.congestion_drops != reference.congestion_drops ||
-            policy.link_utilization != reference.utilisation)
+        if (!fixtures::same_result(result, reference.result) ||
+            runtime.congestion_drops != reference.congestion_drops || policy.link_utilization != reference.utilisation)
             return fail("timeline differs in trial " + std::to_string(i));
 
         if (reference.result.success) ++successes, fidelity_sum += reference.result.final_fidelity;
@@ -166,40 +180,98 @@ static void check_against_reference(const fixtures::Scenario& s, std::uint64_t r
 // here, since the literal rules admit a request as the timeline does. Refusals a caller sees (no route, a route
 // to itself, bounds that are not positive) are tested from Python.
 TEST_CASE("outcomes of single requests, by the timeline and by the literal rules") {
-    const fixtures::Links worked = {{"A", "M", 50, 0.9}, {"M", "Z", 50, 0.9}}, zero = {{"A", "M", 0, 0.95}, {"M", "Z", 0, 0.95}};
+    const fixtures::Links worked = {{"A", "M", 50, 0.9}, {"M", "Z", 50, 0.9}},
+                          zero = {{"A", "M", 0, 0.95}, {"M", "Z", 0, 0.95}};
     const double worked_f = 1.0 * 0.9 * 0.9;
     const double sum_10_05 = 0.0 + 0.85 + 2.5 + 0.85 + 2.5 + 0.85 + 2.5;
     // hops in path order; attempts and lost: whether the first draws succeed and the first loss draws lose.
     // Congestion drops are checked against the literal rules trial by trial, below.
     const struct {
-        const char* name; fixtures::Links hops; EntanglementRequest request; SimulationConfig config;
-        std::vector<bool> attempts, lost; SimulationResult expected; Heatmap utilisation;
+        const char* name;
+        fixtures::Links hops;
+        EntanglementRequest request;
+        SimulationConfig config;
+        std::vector<bool> attempts, lost;
+        SimulationResult expected;
+        Heatmap utilisation;
     } cases[] = {
-        {"worked example, both pairs arrive", worked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, true},
-         {false, false}, {true, 0.0, purify(worked_f, 0.12), {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}},
-        {"worked example, one pair lost", worked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, true},
-         {false, true}, {true, 0.0, worked_f, {"A", "M", "Z"}}, {{"A->M", 1}, {"M->Z", 1}}},
-        {"worked example, an attempt fails", worked, {"A", "Z", 0.8, 10.0, {}}, config_with(0.12), {true, false},
-         {}, {false, 10.0, 0.0, {"A", "M", "Z"}}, {{"A->M", 4}, {"M->Z", 4}}},
-        {"one link, purified once, losses ignored", {{"A", "B", 10, 0.7}}, {"A", "B", 0.8, 10.0, {}}, config_with(0.12),
-         {true}, {true}, {true, 0.85, purify(0.7, 0.12), {"A", "B"}}, {{"A->B", 1}}},
-        {"fidelity route below target falls back to the latency route", {{"A", "B", 100, 0.6}, {"A", "C", 1, 0.7}, {"C", "B", 1, 0.7}},
-         {"A", "B", 0.9, 100.0, StrategyType::HighestFidelity}, config_with(0.12), {}, {},
-         {false, 0.0, 0.0, {"A", "C", "B"}}, {}},
-        {"propagation delay above the bound", {{"A", "M", 100, 0.9}, {"M", "Z", 100, 0.9}}, {"A", "Z", 0.8, 0.5, {}},
-         config_with(0.12), {}, {}, {false, 1.0, 0.0, {"A", "M", "Z"}}, {}},
-        {"zero cut-off", {{"A", "B", 0, 0.9}}, {"A", "B", 0.8, 10.0, {}}, config_with(0.12, 0.0), {}, {},
-         {false, 0.0, 0.0, {"A", "B"}}, {}},
-        {"negative factor: purification time accumulates until the bound", zero, {"A", "Z", 0.9, 10.0, {}},
-         config_with(-0.1), {true, true, true, true, true, true}, {false, false, false, true, false, false},
-         {false, sum_10_05, 0.0, {"A", "M", "Z"}}, {{"A->M", 3}, {"M->Z", 3}}},
-        {"unreachable bounds end at the cycle cap", worked, {"A", "Z", 0.8, kInf, {}}, config_with(0.12, kInf),
-         {false}, {}, {false, 2.5 * kMaxCyclesPerRequest, 0.0, {"A", "M", "Z"}},
+        {"worked example, both pairs arrive",
+         worked,
+         {"A", "Z", 0.8, 10.0, {}},
+         config_with(0.12),
+         {true, true},
+         {false, false},
+         {true, 0.0, purify(worked_f, 0.12), {"A", "M", "Z"}},
+         {{"A->M", 1}, {"M->Z", 1}}},
+        {"worked example, one pair lost",
+         worked,
+         {"A", "Z", 0.8, 10.0, {}},
+         config_with(0.12),
+         {true, true},
+         {false, true},
+         {true, 0.0, worked_f, {"A", "M", "Z"}},
+         {{"A->M", 1}, {"M->Z", 1}}},
+        {"worked example, an attempt fails",
+         worked,
+         {"A", "Z", 0.8, 10.0, {}},
+         config_with(0.12),
+         {true, false},
+         {},
+         {false, 10.0, 0.0, {"A", "M", "Z"}},
+         {{"A->M", 4}, {"M->Z", 4}}},
+        {"one link, purified once, losses ignored",
+         {{"A", "B", 10, 0.7}},
+         {"A", "B", 0.8, 10.0, {}},
+         config_with(0.12),
+         {true},
+         {true},
+         {true, 0.85, purify(0.7, 0.12), {"A", "B"}},
+         {{"A->B", 1}}},
+        {"fidelity route below target falls back to the latency route",
+         {{"A", "B", 100, 0.6}, {"A", "C", 1, 0.7}, {"C", "B", 1, 0.7}},
+         {"A", "B", 0.9, 100.0, StrategyType::HighestFidelity},
+         config_with(0.12),
+         {},
+         {},
+         {false, 0.0, 0.0, {"A", "C", "B"}},
+         {}},
+        {"propagation delay above the bound",
+         {{"A", "M", 100, 0.9}, {"M", "Z", 100, 0.9}},
+         {"A", "Z", 0.8, 0.5, {}},
+         config_with(0.12),
+         {},
+         {},
+         {false, 1.0, 0.0, {"A", "M", "Z"}},
+         {}},
+        {"zero cut-off",
+         {{"A", "B", 0, 0.9}},
+         {"A", "B", 0.8, 10.0, {}},
+         config_with(0.12, 0.0),
+         {},
+         {},
+         {false, 0.0, 0.0, {"A", "B"}},
+         {}},
+        {"negative factor: purification time accumulates until the bound",
+         zero,
+         {"A", "Z", 0.9, 10.0, {}},
+         config_with(-0.1),
+         {true, true, true, true, true, true},
+         {false, false, false, true, false, false},
+         {false, sum_10_05, 0.0, {"A", "M", "Z"}},
+         {{"A->M", 3}, {"M->Z", 3}}},
+        {"unreachable bounds end at the cycle cap",
+         worked,
+         {"A", "Z", 0.8, kInf, {}},
+         config_with(0.12, kInf),
+         {false},
+         {},
+         {false, 2.5 * kMaxCyclesPerRequest, 0.0, {"A", "M", "Z"}},
          {{"A->M", kMaxCyclesPerRequest}, {"M->Z", kMaxCyclesPerRequest}}},
     };
     for (const auto& c : cases) {
         std::vector<double> probability;
-        for (const auto& [a, b, km, f] : c.hops) probability.push_back(attempt_success_probability(km, f, c.request.fidelity_target));
+        for (const auto& [a, b, km, f] : c.hops)
+            probability.push_back(attempt_success_probability(km, f, c.request.fidelity_target));
         const RequestGenerator generator = fixtures::seeded(seed_with_attempts(probability, c.attempts));
         const QuantumNetwork network = fixtures::network_of(c.hops);
         LossGenerator losses = losses_with(c.lost);
@@ -209,7 +281,8 @@ TEST_CASE("outcomes of single requests, by the timeline and by the literal rules
         SimulationRuntime runtime;
         const SimulationResult r = policy.coordinate_timeline(network, runtime, c.request, &generator);
         CHECK_FOR(c.name, fixtures::same_result(r, c.expected) && policy.link_utilization == c.utilisation);
-        CHECK_FOR(c.name, fixtures::same_result(reference.result, c.expected) && reference.utilisation == c.utilisation);
+        CHECK_FOR(c.name,
+                  fixtures::same_result(reference.result, c.expected) && reference.utilisation == c.utilisation);
     }
 }
 
@@ -221,34 +294,39 @@ TEST_CASE("timeline and ensemble trials follow the rules stepped literally, bit 
     std::vector<std::string> alike(37);
     for (int i = 0; i < 37; ++i) alike[i] = "N" + std::to_string(i);
     alike.insert(alike.end(), {"a", "b->c", "a->b", "c"});
-    check_against_reference({"forty hops, keys that read alike", chain(41, 5, 0.99, alike), {"N0", "c", 0.6, 20.0, {}}, engine},
-                            50, 12);
+    check_against_reference(
+        {"forty hops, keys that read alike", chain(41, 5, 0.99, alike), {"N0", "c", 0.6, 20.0, {}}, engine}, 50, 12);
     const fixtures::Scenario repeaters = {"repeater chain", chain(4, 100, 0.92), {"N0", "N3", 0.8, 100.0, {}}, engine};
     check_against_reference(repeaters, 3000, 1);
     check_against_reference(repeaters, 19, ~std::uint64_t{0} - 4);  // seeds wrap past 2^64
     check_against_reference(repeaters, 0, 0);
-    check_against_reference({"unreachable bounds", chain(3, 100, 0.92), {"N0", "N2", 0.8, kInf, {}}, config_with(0.12, kInf)},
-                            2, 77);
+    check_against_reference(
+        {"unreachable bounds", chain(3, 100, 0.92), {"N0", "N2", 0.8, kInf, {}}, config_with(0.12, kInf)}, 2, 77);
 
     std::mt19937_64 random(99);
     const double factors[] = {-0.1, 0.0, 0.022, 0.12}, bounds[] = {1.0, 4.0, 10.0, 40.0};
     for (int i = 0; i < 150; ++i) {
         auto [network, request] = fixtures::random_chain(random, bounds[random() % 4]);
         check_against_reference({"random " + std::to_string(i), network, request,
-                                 config_with(factors[random() % 4], random() % 3 ? 5000.0 : 6.0)}, 40, random());
+                                 config_with(factors[random() % 4], random() % 3 ? 5000.0 : 6.0)},
+                                40, random());
     }
 }
 
 TEST_CASE("attempt probabilities and purification of the documented examples") {
-    const struct { double km, fidelity, target, expected, tolerance; } attempts[] = {
-        {50, 0.9, 0.8, 0.95, 1e-15}, {100, 0.7, 0.8, 0.8575, 1e-15}, {0, 0.9, 0.9, 0.98, 0}, {1000, 0.5, 0.9, 0.5081, 1e-4},
-        {kNaN, 0.9, 0.8, 0.5, 0}, {1e9, 0.0, 1.0, 0.5, 0},
+    const struct {
+        double km, fidelity, target, expected, tolerance;
+    } attempts[] = {
+        {50, 0.9, 0.8, 0.95, 1e-15},    {100, 0.7, 0.8, 0.8575, 1e-15}, {0, 0.9, 0.9, 0.98, 0},
+        {1000, 0.5, 0.9, 0.5081, 1e-4}, {kNaN, 0.9, 0.8, 0.5, 0},       {1e9, 0.0, 1.0, 0.5, 0},
     };
     for (const auto& a : attempts)
         CHECK(std::fabs(attempt_success_probability(a.km, a.fidelity, a.target) - a.expected) <= a.tolerance);
-    const struct { double fidelity, factor, expected, tolerance; } purifications[] = {
+    const struct {
+        double fidelity, factor, expected, tolerance;
+    } purifications[] = {
         {0.81, 0.12, 0.9855, 1e-4}, {0.9, 0.0, 0.9311, 1e-4}, {0.5, 0.12, 0.745, 1e-3}, {1.0, 0.12, 0.999, 0},
-        {0.0, 0.12, 0.999, 0}, {-0.5, 0.12, 0.5, 0}, {kNaN, 0.12, 0.5, 0}, {0.9, kNaN, 0.999, 0},
+        {0.0, 0.12, 0.999, 0},      {-0.5, 0.12, 0.5, 0},     {kNaN, 0.12, 0.5, 0},     {0.9, kNaN, 0.999, 0},
     };
     for (const auto& p : purifications) CHECK(std::fabs(purify(p.fidelity, p.factor) - p.expected) <= p.tolerance);
 }

@@ -7,7 +7,10 @@ using vorn::files::json_number_text;
 using vorn::files::parse_json_double;
 
 TEST_CASE("each text form of a double") {
-    const struct { double value; const char *json, *debug, *plain, *fixed2; } rows[] = {
+    const struct {
+        double value;
+        const char *json, *debug, *plain, *fixed2;
+    } rows[] = {
         {0.0, "0.0", "0.0", "0", "0.00"},
         {-0.0, "-0.0", "-0.0", "-0", "-0.00"},
         {10.0, "10.0", "10.0", "10", "10.00"},
@@ -37,10 +40,15 @@ TEST_CASE("each text form of a double") {
 }
 
 TEST_CASE("fixed decimals round the exact binary value") {
-    const struct { double value; int decimals; const char* text; } rows[] = {
-        {2.5, 0, "2"}, {3.5, 0, "4"}, {-0.4, 0, "-0"}, {0.0005, 3, "0.001"}, {0.0015, 3, "0.002"}, {2.00025, 4, "2.0002"},
-        {0.12345, 4, "0.1235"}, {-1e-9, 4, "-0.0000"}, {1e21, 3, "1000000000000000000000.000"}, {kNaN, 3, "NaN"},
-        {-kInf, 4, "-inf"},
+    const struct {
+        double value;
+        int decimals;
+        const char* text;
+    } rows[] = {
+        {2.5, 0, "2"},          {3.5, 0, "4"},         {-0.4, 0, "-0"},
+        {0.0005, 3, "0.001"},   {0.0015, 3, "0.002"},  {2.00025, 4, "2.0002"},
+        {0.12345, 4, "0.1235"}, {-1e-9, 4, "-0.0000"}, {1e21, 3, "1000000000000000000000.000"},
+        {kNaN, 3, "NaN"},       {-kInf, 4, "-inf"},
     };
     for (const auto& row : rows) CHECK_EQ(fixed_number_text(row.value, row.decimals), std::string(row.text));
     CHECK_EQ(fixed_number_text(5e-324, 330).substr(0, 10), std::string("0.00000000"));
@@ -49,10 +57,14 @@ TEST_CASE("fixed decimals round the exact binary value") {
 
 TEST_CASE("number texts are correctly rounded, underflow included") {
     const std::pair<const char*, std::optional<double>> rows[] = {
-        {"1e-400", 0.0}, {"-1e-400", -0.0}, {"4.9e-324", 5e-324},
+        {"1e-400", 0.0},
+        {"-1e-400", -0.0},
+        {"4.9e-324", 5e-324},
         {"2.4703282292062328e-324", 5e-324},  // just above half the smallest subnormal
-        {"2.2250738585072011e-308", 2.225073858507201e-308}, {"1.7976931348623157e308", std::numeric_limits<double>::max()},
-        {"1.8e308", std::nullopt}, {"-0", -0.0},
+        {"2.2250738585072011e-308", 2.225073858507201e-308},
+        {"1.7976931348623157e308", std::numeric_limits<double>::max()},
+        {"1.8e308", std::nullopt},
+        {"-0", -0.0},
     };
     for (const auto& [text, value] : rows) {
         const std::optional<double> parsed = parse_json_double(text);

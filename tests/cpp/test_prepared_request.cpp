@@ -1,11 +1,11 @@
 // A prepared request run under a bound against the timeline run on the same request, and the
 // saturating key-length conversion of key distribution.
 #include "check.hpp"
-#include "fixtures.hpp"
 #include "core/engine.hpp"
 #include "core/prepared_request.hpp"
 #include "core/protocols/qkd.hpp"
 #include "core/timeline.hpp"
+#include "fixtures.hpp"
 
 using namespace vorn;
 using fixtures::chain;
@@ -49,8 +49,10 @@ TEST_CASE("a prepared request runs as the timeline does, under every bound") {
     const auto engine = SimulationConfig::engine_default();
     for (int repeat = 0; repeat < 20; ++repeat)  // fresh loss draws each time
         for (const auto& s : fixtures::scenarios())
-            check_against_timeline(s.name, s.network, s.request, s.config, {100.0, 0.0, -1.0, kNaN, 0.3, 2.5, 7.0, 1e6, kInf});
-    check_against_timeline("to itself, NaN target", chain(2, 1, 0.9), {"N1", "N1", kNaN, 0.0, {}}, engine, {10.0, 0.0, kNaN});
+            check_against_timeline(s.name, s.network, s.request, s.config,
+                                   {100.0, 0.0, -1.0, kNaN, 0.3, 2.5, 7.0, 1e6, kInf});
+    check_against_timeline("to itself, NaN target", chain(2, 1, 0.9), {"N1", "N1", kNaN, 0.0, {}}, engine,
+                           {10.0, 0.0, kNaN});
     // The first cycle fails an attempt; the clock then runs to the cycle cap.
     check_against_timeline("unreachable bounds", chain(4, 0, 0.0), {"N0", "N3", 0.99, 0.0, {}}, config_with(0.12, kInf),
                            {kInf, 1e300});
@@ -69,8 +71,8 @@ TEST_CASE("a prepared request runs as the timeline does, under every bound") {
 TEST_CASE("an engine reuses a prepared request only for the same request on the same network") {
     // Two-node routes take no loss draws, so every outcome here is fixed.
     Engine engine;
-    engine.define_network({{"A", 1.0}, {"B", 1.0}, {"C", 1.0}},
-                          {{"A", "B", 0.0, 0.85, 1000.0, LinkType::Fiber, {}}, {"A", "C", 0.0, 0.95, 1000.0, LinkType::Fiber, {}}});
+    engine.define_network({{"A", 1.0}, {"B", 1.0}, {"C", 1.0}}, {{"A", "B", 0.0, 0.85, 1000.0, LinkType::Fiber, {}},
+                                                                 {"A", "C", 0.0, 0.95, 1000.0, LinkType::Fiber, {}}});
     const auto outcome = [&](const EntanglementRequest& request) {
         const SimulationResult r = engine.request_entanglement(request);
         return std::to_string(r.success) + " " + std::to_string(r.latency_ms) + " " + std::to_string(r.final_fidelity) +
@@ -98,7 +100,7 @@ TEST_CASE("a network's route graph follows its links, and copies build their own
     network.add_link("B", "C", LinkType::Fiber, 1.0, 0.9, 800.0);
     CHECK(path(network) == (std::vector<std::string>{"A", "B", "C"}));
     std::optional<QuantumNetwork> original(network);
-    CHECK(path(*original).size() == 3);      // builds the original's graph, which views its strings
+    CHECK(path(*original).size() == 3);  // builds the original's graph, which views its strings
     const QuantumNetwork copy = *original;
     original.reset();
     CHECK(path(copy) == (std::vector<std::string>{"A", "B", "C"}));
@@ -106,9 +108,14 @@ TEST_CASE("a network's route graph follows its links, and copies build their own
 
 TEST_CASE("key lengths saturate") {
     const std::pair<double, std::uint64_t> rows[] = {
-        {0.0, 0}, {-0.5, 0}, {-kInf, 0}, {kNaN, 0}, {39.999999999999993, 39},
+        {0.0, 0},
+        {-0.5, 0},
+        {-kInf, 0},
+        {kNaN, 0},
+        {39.999999999999993, 39},
         {18446744073709549568.0, 18446744073709549568u},  // the largest double below 2^64
-        {18446744073709551616.0, UINT64_MAX}, {kInf, UINT64_MAX}};
+        {18446744073709551616.0, UINT64_MAX},
+        {kInf, UINT64_MAX}};
     for (const auto& [value, count] : rows) CHECK_EQ(saturating_count(value), count);
 }
 

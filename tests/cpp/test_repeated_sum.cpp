@@ -12,15 +12,18 @@ static double one_by_one(double sum, double term, std::uint64_t times) {
 TEST_CASE("repeated additions equal the additions one by one, bit for bit") {
     std::mt19937_64 random(20261206);
     std::uniform_real_distribution<double> fraction(0.0, 1.0);
-    const double edge_values[] = {0.0, -0.0, 1.0, 0.95, 0.1, 0.5, 1e-300, 0x1p-1074, 0x1p-1022, 3.0 * 0x1p-1074,
-                               1e300, INFINITY, -INFINITY, NAN, -0.95, -1e-310, 0x1p-53, 1.0 + 0x1p-52};
+    const double edge_values[] = {
+        0.0,   -0.0,     1.0,       0.95, 0.1,   0.5,     1e-300,  0x1p-1074,    0x1p-1022, 3.0 * 0x1p-1074,
+        1e300, INFINITY, -INFINITY, NAN,  -0.95, -1e-310, 0x1p-53, 1.0 + 0x1p-52};
     for (int round = 0; round < 3000; ++round) {
         double term = 0.0, sum = 0.0;
         switch (round % 6) {
             case 0: term = fraction(random); break;
             case 1: term = edge_values[random() % std::size(edge_values)]; break;
             // Half a unit of some binade above: every addition there is a tie.
-            case 2: term = std::ldexp(static_cast<double>(2 * (random() % 50) + 1), -static_cast<int>(random() % 60)); break;
+            case 2:
+                term = std::ldexp(static_cast<double>(2 * (random() % 50) + 1), -static_cast<int>(random() % 60));
+                break;
             case 3: term = -fraction(random); break;
             case 4: term = std::ldexp(fraction(random), -1000 - static_cast<int>(random() % 74)); break;
             case 5: term = std::ldexp(fraction(random), static_cast<int>(random() % 40)); break;
@@ -34,8 +37,9 @@ TEST_CASE("repeated additions equal the additions one by one, bit for bit") {
         }
         const std::uint64_t times = random() % (round % 7 == 0 ? 300000 : 3000);
         if (!check::same_double(add_repeatedly(sum, term, times), one_by_one(sum, term, times)))
-            check::fail(__FILE__, __LINE__, "sum " + std::to_string(sum) + " term " + std::to_string(term) +
-                                                " times " + std::to_string(times));
+            check::fail(
+                __FILE__, __LINE__,
+                "sum " + std::to_string(sum) + " term " + std::to_string(term) + " times " + std::to_string(times));
     }
 }
 

@@ -1,11 +1,11 @@
 // The request generator against the reference ChaCha12 vectors, and its fast paths against its plain ones.
-#include <fstream>
 #include <rapidjson/document.h>
+#include <fstream>
 
 #include "check.hpp"
-#include "fixtures.hpp"
 #include "core/chacha12_block.hpp"
 #include "core/request_generator.hpp"
+#include "fixtures.hpp"
 
 using vorn::RequestGenerator;
 namespace chacha12 = vorn::chacha12;
@@ -48,8 +48,9 @@ TEST_CASE("every vector: key bytes, 32-bit words, batched lanes across the 2^64 
     const auto document = load_vectors();
     CHECK_EQ(document["vectors"].Size(), 10u);
     for (const auto& vector : document["vectors"].GetArray()) {
-        const RequestGenerator::Key key =
-            vector["seed"].IsNull() ? RequestGenerator::Key{} : RequestGenerator::key_from_seed(decimal(vector["seed"]));
+        const RequestGenerator::Key key = vector["seed"].IsNull()
+                                              ? RequestGenerator::Key{}
+                                              : RequestGenerator::key_from_seed(decimal(vector["seed"]));
         CHECK_EQ(hex_of(key), std::string(vector["key_hex"].GetString()));
 
         check_stream(fresh(vector), vector);
@@ -80,10 +81,14 @@ TEST_CASE("draws straddling a word pair read the next two words in order") {
 TEST_CASE("every kernel this CPU runs matches the scalar one") {
     std::mt19937_64 random(7);
     for (auto [kernel, name] : {std::pair{chacha12::Kernel::Sse2, "sse2"}, std::pair{chacha12::Kernel::Avx2, "avx2"}}) {
-        if (!chacha12::kernel_available(kernel)) { std::printf("     (kernel %s not available here)\n", name); continue; }
+        if (!chacha12::kernel_available(kernel)) {
+            std::printf("     (kernel %s not available here)\n", name);
+            continue;
+        }
         for (int round = 0; round < 50; ++round) {
             chacha12::LaneStates states;
-            for (auto& word : states) std::generate(std::begin(word), std::end(word), [&] { return static_cast<std::uint32_t>(random()); });
+            for (auto& word : states)
+                std::generate(std::begin(word), std::end(word), [&] { return static_cast<std::uint32_t>(random()); });
             std::uint32_t expected[128], actual[128];
             chacha12::blocks_with(chacha12::Kernel::Scalar, states, expected);
             chacha12::blocks_with(kernel, states, actual);
@@ -109,10 +114,18 @@ TEST_CASE("a long stream is the blocks of counters 0, 1, 2, ... in order") {
 }
 
 TEST_CASE("below_count splits the fractions exactly where the uniform value reaches p") {
-    const struct { double p; std::uint64_t expected; } cases[] = {
-        {-1.0, 0}, {0.0, 0}, {kNaN, 0}, {0x1p-60, 1}, {0.5, std::uint64_t{1} << 51},
+    const struct {
+        double p;
+        std::uint64_t expected;
+    } cases[] = {
+        {-1.0, 0},
+        {0.0, 0},
+        {kNaN, 0},
+        {0x1p-60, 1},
+        {0.5, std::uint64_t{1} << 51},
         {1.0, (std::uint64_t{1} << 52) - 1},  // the largest fraction scales up to exactly 1.0
-        {1.0000000000000002, std::uint64_t{1} << 52}, {kInf, std::uint64_t{1} << 52},
+        {1.0000000000000002, std::uint64_t{1} << 52},
+        {kInf, std::uint64_t{1} << 52},
     };
     for (const auto& c : cases) CHECK_EQ(RequestGenerator::below_count(c.p), c.expected);
 
@@ -121,11 +134,13 @@ TEST_CASE("below_count splits the fractions exactly where the uniform value reac
     // neighbouring fractions.
     std::vector<double> ps = {0.95, 0.8875, 0.98, 0.5081, 0.1, 1e-9, 0.9999999999999999};
     for (int i = 0; i < 100000; ++i)
-        ps.push_back(i % 2 ? std::uniform_real_distribution<double>(0.0, 1.0)(random) : RequestGenerator::uniform_from_bits(random()));
+        ps.push_back(i % 2 ? std::uniform_real_distribution<double>(0.0, 1.0)(random)
+                           : RequestGenerator::uniform_from_bits(random()));
     for (double p : ps) {
         const std::uint64_t below = RequestGenerator::below_count(p);
         if (below > 0 && !(RequestGenerator::uniform_from_bits((below - 1) << 12) < p)) CHECK(!"split too high");
-        if (below < (std::uint64_t{1} << 52) && RequestGenerator::uniform_from_bits(below << 12) < p) CHECK(!"split too low");
+        if (below < (std::uint64_t{1} << 52) && RequestGenerator::uniform_from_bits(below << 12) < p)
+            CHECK(!"split too low");
     }
 }
 

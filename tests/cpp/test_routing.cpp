@@ -1,7 +1,7 @@
 // Route choice: the documented cases, and the depth-first search against the literal stack enumeration.
 #include "check.hpp"
-#include "fixtures.hpp"
 #include "core/routing.hpp"
+#include "fixtures.hpp"
 
 using namespace vorn;
 
@@ -9,7 +9,10 @@ constexpr auto kLatency = StrategyType::LowestLatency;
 constexpr auto kFidelity = StrategyType::HighestFidelity;
 constexpr auto kSuccess = StrategyType::HighestSuccess;
 
-struct L { const char *from, *to; double km, fidelity, rate; };
+struct L {
+    const char *from, *to;
+    double km, fidelity, rate;
+};
 
 static QuantumNetwork network_of(const std::vector<std::string>& nodes, const std::vector<L>& links) {
     QuantumNetwork network;
@@ -20,9 +23,13 @@ static QuantumNetwork network_of(const std::vector<std::string>& nodes, const st
 
 // The enumeration in its plain form: a stack of (node, path) entries, every candidate
 // materialised, joining links found by scanning the list, scores recomputed for each comparison.
-struct Reference { std::optional<RouteInfo> route; std::uint64_t candidates = 0; };
+struct Reference {
+    std::optional<RouteInfo> route;
+    std::uint64_t candidates = 0;
+};
 
-static std::optional<std::size_t> joining_link(const QuantumNetwork& network, const std::string& a, const std::string& b) {
+static std::optional<std::size_t> joining_link(const QuantumNetwork& network, const std::string& a,
+                                               const std::string& b) {
     const auto& links = network.links();
     for (std::size_t l = 0; l < links.size(); ++l)
         if ((links[l].from == a && links[l].to == b) || (links[l].to == a && links[l].from == b)) return l;
@@ -49,12 +56,18 @@ static Reference literal_search(const QuantumNetwork& network, const std::string
     while (!stack.empty()) {
         auto [node, path] = stack.back();
         stack.pop_back();
-        if (node == to) { candidates.push_back(path); continue; }
+        if (node == to) {
+            candidates.push_back(path);
+            continue;
+        }
         for (const auto& link : network.links()) {
             std::string other;
-            if (link.from == node) other = link.to;
-            else if (link.to == node) other = link.from;
-            else continue;
+            if (link.from == node)
+                other = link.to;
+            else if (link.to == node)
+                other = link.from;
+            else
+                continue;
             if (other == node || std::find(path.begin(), path.end(), other) != path.end()) continue;
             stack.push_back({other, path});
             stack.back().second.push_back(other);
@@ -87,7 +100,8 @@ static QuantumNetwork mesh(const std::string& prefix, int n, Figures figures) {
     for (int i = 0; i < n; ++i)
         for (int j = i + 1; j < n; ++j) {
             const auto [km, fidelity] = figures(i, j);
-            network.add_link(prefix + std::to_string(i), prefix + std::to_string(j), LinkType::Fiber, km, fidelity, 1000.0);
+            network.add_link(prefix + std::to_string(i), prefix + std::to_string(j), LinkType::Fiber, km, fidelity,
+                             1000.0);
         }
     return network;
 }
@@ -96,40 +110,83 @@ static QuantumNetwork complete_graph(int n) {
     return mesh("N", n, [](int i, int j) { return std::pair{10.0 + (i * j) % 7, 0.9 + 0.01 * ((i + j) % 5)}; });
 }
 
-struct AlwaysStop : Interruption { int asked = 0; bool requested() override { return ++asked > 0; } };
+struct AlwaysStop : Interruption {
+    int asked = 0;
+    bool requested() override { return ++asked > 0; }
+};
 
 // The documented tie-breaks and joining-link rules; the scores themselves are the literal enumeration's.
 TEST_CASE("documented route choices") {
-    const std::vector<L> diamond = {{"A", "B", 10, 0.9, 100}, {"A", "E", 10, 0.9, 100},
-                                    {"B", "D", 10, 0.9, 100}, {"E", "D", 10, 0.9, 100}};
+    const std::vector<L> diamond = {
+        {"A", "B", 10, 0.9, 100}, {"A", "E", 10, 0.9, 100}, {"B", "D", 10, 0.9, 100}, {"E", "D", 10, 0.9, 100}};
     const struct {
-        const char* name; std::vector<std::string> nodes; std::vector<L> links; const char *from, *to; StrategyType strategy;
+        const char* name;
+        std::vector<std::string> nodes;
+        std::vector<L> links;
+        const char *from, *to;
+        StrategyType strategy;
         std::vector<std::string> path;  // empty: no route
         double fidelity;
     } cases[] = {
         {"to itself", {"A", "B"}, {{"A", "B", 5, 0.7, 1}}, "A", "A", kLatency, {"A"}, 1.0},
         {"end not a node", {"A"}, {{"A", "B", 5, 0.7, 1}}, "A", "B", kFidelity, {}, 0},
         {"against the link's direction", {"A", "B"}, {{"B", "A", 5, 0.7, 1}}, "A", "B", kLatency, {"A", "B"}, 0.7},
-        {"diamond, latency keeps the earlier", {"A", "B", "D", "E"}, diamond, "A", "D", kLatency, {"A", "E", "D"}, 0.81},
-        {"diamond, fidelity takes the later", {"A", "B", "D", "E"}, diamond, "A", "D", kFidelity, {"A", "B", "D"}, 0.81},
+        {"diamond, latency keeps the earlier",
+         {"A", "B", "D", "E"},
+         diamond,
+         "A",
+         "D",
+         kLatency,
+         {"A", "E", "D"},
+         0.81},
+        {"diamond, fidelity takes the later",
+         {"A", "B", "D", "E"},
+         diamond,
+         "A",
+         "D",
+         kFidelity,
+         {"A", "B", "D"},
+         0.81},
         {"diamond, success takes the later", {"A", "B", "D", "E"}, diamond, "A", "D", kSuccess, {"A", "B", "D"}, 0.81},
-        {"self-loop never followed", {"A", "B"}, {{"A", "A", 0, 1.0, 1e9}, {"A", "B", 5, 0.6, 1}}, "A", "B", kSuccess, {"A", "B"}, 0.6},
-        {"parallel links: first one's figures", {"A", "B"}, {{"B", "A", 5, 0.6, 1}, {"A", "B", 1, 0.99, 1}}, "A", "B", kFidelity,
-         {"A", "B"}, 0.6},
-        {"intermediate node outside the table", {"A", "C"}, {{"A", "X", 1, 0.9, 1}, {"X", "C", 1, 0.9, 1}}, "A", "C", kFidelity,
-         {"A", "X", "C"}, 0.81},
+        {"self-loop never followed",
+         {"A", "B"},
+         {{"A", "A", 0, 1.0, 1e9}, {"A", "B", 5, 0.6, 1}},
+         "A",
+         "B",
+         kSuccess,
+         {"A", "B"},
+         0.6},
+        {"parallel links: first one's figures",
+         {"A", "B"},
+         {{"B", "A", 5, 0.6, 1}, {"A", "B", 1, 0.99, 1}},
+         "A",
+         "B",
+         kFidelity,
+         {"A", "B"},
+         0.6},
+        {"intermediate node outside the table",
+         {"A", "C"},
+         {{"A", "X", 1, 0.9, 1}, {"X", "C", 1, 0.9, 1}},
+         "A",
+         "C",
+         kFidelity,
+         {"A", "X", "C"},
+         0.81},
     };
     for (const auto& c : cases) {
         const auto route = find_route(network_of(c.nodes, c.links), c.from, c.to, c.strategy);
         CHECK_FOR(c.name, route.has_value() == !c.path.empty());
-        if (route && !c.path.empty()) CHECK_FOR(c.name, route->path == c.path && check::same_double(route->fidelity, c.fidelity));
+        if (route && !c.path.empty())
+            CHECK_FOR(c.name, route->path == c.path && check::same_double(route->fidelity, c.fidelity));
     }
 }
 
 // Figures drawn from palettes that provoke what the bounds must survive: exact ties, sums whose
 // rounding depends on the order (0.1 + 0.2 > 0.3), products that underflow, zeros, and figures that
 // must switch the bounds off (NaN, negative, infinite, fidelities above 1).
-struct Palette { std::vector<double> km, fidelity, rate; };
+struct Palette {
+    std::vector<double> km, fidelity, rate;
+};
 
 const std::vector<Palette>& palettes() {
     static const std::vector<Palette> all = {
@@ -137,12 +194,17 @@ const std::vector<Palette>& palettes() {
         {{0.1, 0.2, 0.3, 0.7, 1.1, 0.6}, {0.9, 0.95, 0.7, 0.3, 0.99, 0.665}, {100, 0.5}},
         {{0, 1e-300, 1e16, 1, 3e5, 1e300, 5e-324}, {0, 1, 1e-200, 1e-160, 0.5}, {0, 1e300}},
         {{}, {}, {}},  // uniform over the reference topologies' ranges
-        {{0.5, 0.9, 1.0, 10.0, 20.0, 0.0, -0.0, kNaN, -1.0, kInf}, {0.5, 0.9, 1.0, 0.0, kNaN, 1.5, -0.5}, {1, kNaN, -1}},
+        {{0.5, 0.9, 1.0, 10.0, 20.0, 0.0, -0.0, kNaN, -1.0, kInf},
+         {0.5, 0.9, 1.0, 0.0, kNaN, 1.5, -0.5},
+         {1, kNaN, -1}},
     };
     return all;
 }
 
-struct Generated { QuantumNetwork network; std::vector<std::string> names; };
+struct Generated {
+    QuantumNetwork network;
+    std::vector<std::string> names;
+};
 
 class Generator {
 public:
@@ -166,7 +228,9 @@ private:
         g.network.add_link(a, b, LinkType::Fiber, km ? *km : pick(palette_->km, 5, 6000),
                            pick(palette_->fidelity, 0.75, 0.98), pick(palette_->rate, 50, 2000));
     }
-    void link(Generated& g, int a, int b, std::optional<double> km = std::nullopt) { add(g, g.names[a], g.names[b], km); }
+    void link(Generated& g, int a, int b, std::optional<double> km = std::nullopt) {
+        add(g, g.names[a], g.names[b], km);
+    }
 
     // Every node in the node table but, now and then, one intermediate node.
     Generated nodes(int n) {
@@ -185,7 +249,8 @@ private:
             if (random() % 2 && !existing.empty()) {
                 const auto twin = existing[random() % existing.size()];  // a copy: adding a link moves the list
                 add(g, twin.to, twin.from);
-            } else link(g, a, a);
+            } else
+                link(g, a, a);
         }
     }
 
@@ -217,7 +282,10 @@ private:
             fidelity[i] = random() % 3 ? uniform(0.3, 1) : pick(palette_->fidelity, 0.75, 0.98);
             rate[i] = random() % 3 ? uniform(0, 2000) : pick(palette_->rate, 50, 2000);
         }
-        struct Planned { int a, b; double km, fidelity, rate; };
+        struct Planned {
+            int a, b;
+            double km, fidelity, rate;
+        };
         std::vector<Planned> planned;
         std::vector<int> order(length);
         for (int i = 0; i < length; ++i) order[i] = i;
@@ -233,10 +301,13 @@ private:
         }
         const double step = std::array{0.0, kInf, -kInf}[below(3)];
         auto beside = [step](double x) { return step == 0.0 ? x : std::nextafter(x, step); };
-        if (random() % 3) planned.push_back({0, 1, beside(sum), beside(product), rate[0]});
-        else planned.push_back({0, 1, beside(sum), 1.0, beside(success)});
+        if (random() % 3)
+            planned.push_back({0, 1, beside(sum), beside(product), rate[0]});
+        else
+            planned.push_back({0, 1, beside(sum), 1.0, beside(success)});
         std::shuffle(planned.begin(), planned.end(), random);
-        for (const auto& p : planned) g.network.add_link(g.names[p.a], g.names[p.b], LinkType::Fiber, p.km, p.fidelity, p.rate);
+        for (const auto& p : planned)
+            g.network.add_link(g.names[p.a], g.names[p.b], LinkType::Fiber, p.km, p.fidelity, p.rate);
         return g;
     }
 
@@ -258,15 +329,18 @@ TEST_CASE("the bounded search returns the literal enumeration's route, bit for b
                 const Reference slow = literal_search(g.network, from, to, strategy);
                 ++searches;
                 bounded += fast.bounded;
-                if (fast.bounded) CHECK(fast.candidates <= slow.candidates);
-                else CHECK_EQ(fast.candidates, slow.candidates);
+                if (fast.bounded)
+                    CHECK(fast.candidates <= slow.candidates);
+                else
+                    CHECK_EQ(fast.candidates, slow.candidates);
                 CHECK_EQ(fast.route.has_value(), slow.route.has_value());
                 if (!fast.route || !slow.route) continue;
                 ++routes;
                 if (fast.route->path != slow.route->path || fast.route->hop_links != slow.route->hop_links ||
                     !check::same_double(fast.route->fidelity, slow.route->fidelity))
-                    check::fail(__FILE__, __LINE__, "round " + std::to_string(round) + ", " + from + " to " + to +
-                                                        ", strategy " + std::to_string(static_cast<int>(strategy)));
+                    check::fail(__FILE__, __LINE__,
+                                "round " + std::to_string(round) + ", " + from + " to " + to + ", strategy " +
+                                    std::to_string(static_cast<int>(strategy)));
             }
         }
     }
@@ -288,7 +362,11 @@ TEST_CASE("a search the bounds cannot cut still stops when asked") {
     network.add_link("N3", "X", LinkType::Fiber, kNaN, 0.9, 1000.0);
     AlwaysStop stop;
     bool interrupted = false;
-    try { search_routes(network, "N0", "N10", kLatency, &stop); } catch (const Interrupted&) { interrupted = true; }
+    try {
+        search_routes(network, "N0", "N10", kLatency, &stop);
+    } catch (const Interrupted&) {
+        interrupted = true;
+    }
     CHECK(interrupted && stop.asked > 0);
 }
 
@@ -300,16 +378,24 @@ TEST_CASE("bounds leave a handful of candidates in meshes the enumeration cannot
         for (int c = 0; c < 20; ++c) grid.add_node(at(r, c), 1.0);
     for (int r = 0; r < 20; ++r)
         for (int c = 0; c < 20; ++c) {
-            if (c + 1 < 20) grid.add_link(at(r, c), at(r, c + 1), LinkType::Fiber, 50.0, 0.9 + 0.001 * ((r * c) % 7), 100);
-            if (r + 1 < 20) grid.add_link(at(r, c), at(r + 1, c), LinkType::Fiber, 50.0, 0.9 + 0.001 * ((r + c) % 5), 100);
+            if (c + 1 < 20)
+                grid.add_link(at(r, c), at(r, c + 1), LinkType::Fiber, 50.0, 0.9 + 0.001 * ((r * c) % 7), 100);
+            if (r + 1 < 20)
+                grid.add_link(at(r, c), at(r + 1, c), LinkType::Fiber, 50.0, 0.9 + 0.001 * ((r + c) % 5), 100);
         }
     // 24 fully meshed nodes with distinct real figures.
     std::mt19937 random(7);
     std::uniform_real_distribution<double> km(5, 6000), fidelity(0.75, 0.98);
     const auto full = mesh("K", 24, [&](int, int) { return std::pair{km(random), fidelity(random)}; });
-    const struct { const QuantumNetwork& network; const char *from, *to; StrategyType strategy; std::size_t hops; } cases[] = {
-        {grid, "g0_0", "g19_19", kLatency, 38}, {grid, "g0_0", "g19_19", kFidelity, 0},
-        {full, "K0", "K23", kLatency, 0}, {full, "K0", "K23", kFidelity, 0}};
+    const struct {
+        const QuantumNetwork& network;
+        const char *from, *to;
+        StrategyType strategy;
+        std::size_t hops;
+    } cases[] = {{grid, "g0_0", "g19_19", kLatency, 38},
+                 {grid, "g0_0", "g19_19", kFidelity, 0},
+                 {full, "K0", "K23", kLatency, 0},
+                 {full, "K0", "K23", kFidelity, 0}};
     for (const auto& c : cases) {
         const RouteSearch search = search_routes(c.network, c.from, c.to, c.strategy);
         CHECK(search.bounded && search.candidates <= 50 && search.route);

@@ -30,8 +30,8 @@ TEST_CASE("custom values keep their kinds, are written with sorted keys and read
     JsonEmitter out;
     out.value(custom);
     CHECK_EQ(out.text(), std::string("{\n  \"a\": 3,\n  \"b\": [\n    1,\n    -9223372036854775808,\n"
-                                  "    18446744073709551615,\n    1.8446744073709552e19,\n    2.0,\n    -0.0,\n"
-                                  "    \"s\",\n    true,\n    null,\n    {}\n  ]\n}"));
+                                     "    18446744073709551615,\n    1.8446744073709552e19,\n    2.0,\n    -0.0,\n"
+                                     "    \"s\",\n    true,\n    null,\n    {}\n  ]\n}"));
     const std::string document = write_vorn_json(read.value());
     const Result<VornFile> again = read_vorn_json(document);
     CHECK(again.ok() && again.value() == read.value() && write_vorn_json(again.value()) == document);
@@ -44,7 +44,10 @@ TEST_CASE("custom values compare by structure") {
         return value;
     };
     // Member order, repeated keys, null members and integers against floats are compared from Python, through diffs.
-    const struct { JsonValue a, b; bool equal; } rows[] = {
+    const struct {
+        JsonValue a, b;
+        bool equal;
+    } rows[] = {
         {JsonValue::integer(1), JsonValue::unsigned_integer(1), true},
         {JsonValue::integer(-1), JsonValue::unsigned_integer(std::numeric_limits<std::uint64_t>::max()), false},
         {JsonValue::number(std::nan("")), JsonValue::number(std::nan("")), false},

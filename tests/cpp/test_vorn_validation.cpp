@@ -19,8 +19,8 @@ static VornLink link(std::optional<std::string> id, std::string from, std::strin
 }
 
 TEST_CASE("NaN passes the distance and rate checks and fails fidelity") {
-    const ValidationResult result = validate_all(
-        network({"A", "B"}, {link("d", "A", "B", kNaN), link("r", "A", "B", 1, 0.5, kNaN), link("f", "A", "B", 1, kNaN)}));
+    const ValidationResult result = validate_all(network(
+        {"A", "B"}, {link("d", "A", "B", kNaN), link("r", "A", "B", 1, 0.5, kNaN), link("f", "A", "B", 1, kNaN)}));
     CHECK_EQ(result.errors.size(), 1u);
     CHECK_EQ(result.errors.at(0).message(), std::string("Invalid fidelity NaN for link 'f' (must be 0 < x <= 1)"));
 }
@@ -34,13 +34,13 @@ TEST_CASE("the type texts of findings; a path is shown in messages only, and nev
         messages.push_back(error.message());
         types.push_back(error.type_text());
     }
-    CHECK(messages == (std::vector<std::string>{
-                          "Duplicate node ID: A [p]", "Self-loop detected in link 'unknown'",
-                          "Invalid distance -2 km for link 'unknown' (must be > 0) [p]",
-                          "Invalid fidelity 0 for link 'unknown' (must be 0 < x <= 1) [p]",
-                          "Invalid generation rate 0 Hz for link 'unknown' (must be > 0) [p]",
-                          "Unknown node reference 'Q' in link 'L' [p]", "Unknown node reference 'Z' [p]",
-                          "Graph is disconnected with 2 components [p]"}));
+    CHECK(messages ==
+          (std::vector<std::string>{"Duplicate node ID: A [p]", "Self-loop detected in link 'unknown'",
+                                    "Invalid distance -2 km for link 'unknown' (must be > 0) [p]",
+                                    "Invalid fidelity 0 for link 'unknown' (must be 0 < x <= 1) [p]",
+                                    "Invalid generation rate 0 Hz for link 'unknown' (must be > 0) [p]",
+                                    "Unknown node reference 'Q' in link 'L' [p]", "Unknown node reference 'Z' [p]",
+                                    "Graph is disconnected with 2 components [p]"}));
     CHECK(types == (std::vector<std::string>{
                        "DuplicateNodeId: A", "SelfLoop: unknown", "InvalidDistance: -2 km for link 'unknown'",
                        "InvalidFidelity: 0 for link 'unknown'", "InvalidGenerationRate: 0 Hz for link 'unknown'",

@@ -30,7 +30,8 @@ struct LinksOf {
     std::vector<NodePair> operator()(const MeshCoordination&) const {
         std::vector<NodePair> links;
         for (std::size_t i = 0; i < participants.size(); ++i)
-            for (std::size_t j = i + 1; j < participants.size(); ++j) links.emplace_back(participants[i], participants[j]);
+            for (std::size_t j = i + 1; j < participants.size(); ++j)
+                links.emplace_back(participants[i], participants[j]);
         return links;
     }
     std::vector<NodePair> operator()(const ArbitraryCoordination& arbitrary) const { return arbitrary.edges; }
@@ -45,7 +46,8 @@ Coordination coordination_of(const CoordinationTopology& topology) {
     return ArbitraryCoordination{topology.edges.value_or(std::vector<NodePair>{})};
 }
 
-std::vector<NodePair> coordination_links(const Coordination& coordination, const std::vector<std::string>& participants) {
+std::vector<NodePair> coordination_links(const Coordination& coordination,
+                                         const std::vector<std::string>& participants) {
     return std::visit(LinksOf{participants}, coordination);
 }
 

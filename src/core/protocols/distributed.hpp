@@ -41,7 +41,8 @@ Coordination coordination_of(const CoordinationTopology& topology);
 
 // The links a coordination asks for among `participants`, in request order; each link's request
 // goes from its first node to its second.
-std::vector<NodePair> coordination_links(const Coordination& coordination, const std::vector<std::string>& participants);
+std::vector<NodePair> coordination_links(const Coordination& coordination,
+                                         const std::vector<std::string>& participants);
 
 struct MeasurementBasis {
     BasisType basis_type = BasisType::GHZ;
@@ -73,7 +74,7 @@ struct PartyOutcome {
 struct DistributedComputingResult {
     bool success = false;
     double computation_fidelity = 0.0;
-    std::vector<PartyOutcome> party_results;  // in participant order
+    std::vector<PartyOutcome> party_results;       // in participant order
     std::vector<std::string> resource_links_used;  // "first->second", in link order
     double total_latency_ms = 0.0;
     double coordination_overhead_ms = 0.0;

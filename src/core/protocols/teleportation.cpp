@@ -20,10 +20,10 @@ TeleportationOutcome execute_teleportation(const Engine& engine, const Teleporta
     outcome.path.push_back(parameters.source_node);
     outcome.path.insert(outcome.path.end(), parameters.relay_nodes.begin(), parameters.relay_nodes.end());
     if (engine.network()) {
-        const SimulationResult pair = engine.request_entanglement(
-            {parameters.source_node, parameters.target_node, parameters.state_fidelity,
-             parameters.classical_bandwidth_ms, StrategyType::HighestFidelity},
-            interruption);
+        const SimulationResult pair =
+            engine.request_entanglement({parameters.source_node, parameters.target_node, parameters.state_fidelity,
+                                         parameters.classical_bandwidth_ms, StrategyType::HighestFidelity},
+                                        interruption);
         resource = pair.final_fidelity;
         latency = pair.latency_ms;
         outcome.path.push_back(parameters.target_node);
@@ -31,7 +31,8 @@ TeleportationOutcome execute_teleportation(const Engine& engine, const Teleporta
             latency += static_cast<double>(parameters.relay_nodes.size()) * kRelayHopKm / kClassicalSpeedKmMs;
     }
     outcome.success = resource > 0.5;
-    outcome.teleportation_fidelity = resource > 0.0 ? std::fmin(parameters.state_fidelity * resource, kFidelityCap) : 0.0;
+    outcome.teleportation_fidelity =
+        resource > 0.0 ? std::fmin(parameters.state_fidelity * resource, kFidelityCap) : 0.0;
     outcome.resource_entanglement_fidelity = resource;
     outcome.latency_ms = latency;
     outcome.classical_bits_transferred = kMeasurementBits;

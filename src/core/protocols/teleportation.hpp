@@ -23,7 +23,7 @@ struct TeleportationOutcome {
     bool success = false;
     double teleportation_fidelity = 0.0;
     double resource_entanglement_fidelity = 0.0;
-    double latency_ms = 0.0;  // the request's, plus the relay delay
+    double latency_ms = 0.0;        // the request's, plus the relay delay
     std::vector<std::string> path;  // source, relay nodes, target
     std::uint64_t classical_bits_transferred = 0;
 };

@@ -54,13 +54,12 @@ void rank_results(TopologyComparisonReport& report) {
         fidelity_sum += result.mean_fidelity;
     }
     report.recommended_topology = best_success->topology_name;
-    report.summary = "Evaluated " + std::to_string(results.size()) +
-                     " topologies. Recommended: " + report.recommended_topology + ". " +
-                     "Best success rate: " + std::to_string(truncated_count(best_success->success_rate * 100.0)) +
-                     " (" + best_success->topology_name + "), Best latency: " +
-                     fixed_number_text(best_latency->mean_latency_ms, 2) + "ms (" + best_latency->topology_name +
-                     "). Average fidelity: " +
-                     fixed_number_text(fidelity_sum / static_cast<double>(results.size()), 4) + ".";
+    report.summary =
+        "Evaluated " + std::to_string(results.size()) + " topologies. Recommended: " + report.recommended_topology +
+        ". " + "Best success rate: " + std::to_string(truncated_count(best_success->success_rate * 100.0)) + " (" +
+        best_success->topology_name + "), Best latency: " + fixed_number_text(best_latency->mean_latency_ms, 2) +
+        "ms (" + best_latency->topology_name +
+        "). Average fidelity: " + fixed_number_text(fidelity_sum / static_cast<double>(results.size()), 4) + ".";
 }
 
 TopologyComparisonReport compare_topologies(const std::vector<TopologyEndpoints>& endpoints, double fidelity_target,

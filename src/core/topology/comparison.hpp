@@ -42,8 +42,7 @@ struct TopologyComparisonReport {
 // is an InvalidValue; `interruption` (may be null) can stop the ensembles.
 TopologyComparisonReport compare_topologies(const std::vector<TopologyEndpoints>& endpoints, double fidelity_target,
                                             double max_latency_ms, std::uint64_t runs,
-                                            std::optional<StrategyType> strategy,
-                                            Interruption* interruption = nullptr);
+                                            std::optional<StrategyType> strategy, Interruption* interruption = nullptr);
 
 // The ranking and the summary over results already gathered. A result replaces the best success rate
 // when its rate is at least as high (the later of equal rates wins) and the best latency only when its

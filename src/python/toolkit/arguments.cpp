@@ -35,8 +35,8 @@ bool check_positional(const Signature& signature, std::size_t given) {
     if (given <= total) return true;
     std::size_t required = 0;
     for (const auto& parameter : signature.parameters) required += parameter.required;
-    std::string takes = required == total ? std::to_string(total)
-                                          : "from " + std::to_string(required) + " to " + std::to_string(total);
+    std::string takes =
+        required == total ? std::to_string(total) : "from " + std::to_string(required) + " to " + std::to_string(total);
     return fail(signature.callable + " takes " + takes + " positional arguments but " + std::to_string(given) +
                 (given == 1 ? " was" : " were") + " given");
 }

@@ -2,9 +2,7 @@
 
 namespace vorn::py {
 
-PyObject* field_getter(PyObject* self, void* closure) noexcept {
-    return static_cast<FieldAccess*>(closure)->get(self);
-}
+PyObject* field_getter(PyObject* self, void* closure) noexcept { return static_cast<FieldAccess*>(closure)->get(self); }
 
 int field_setter(PyObject* self, PyObject* value, void* closure) noexcept {
     return static_cast<FieldAccess*>(closure)->set(self, value);

@@ -208,11 +208,11 @@ PyTypeObject* lazy_type(Describe describe) noexcept {
 }
 
 // Declares the class of a C++ type; its table is defined beside the other classes of its area.
-#define VORN_PYTHON_CLASS(Type, PythonName)                        \
-    template <>                                                    \
-    struct Bound<Type> {                                           \
-        static constexpr const char* name = PythonName;            \
-        static PyTypeObject* type() noexcept;                      \
+#define VORN_PYTHON_CLASS(Type, PythonName)             \
+    template <>                                         \
+    struct Bound<Type> {                                \
+        static constexpr const char* name = PythonName; \
+        static PyTypeObject* type() noexcept;           \
     }
 
 }  // namespace vorn::py

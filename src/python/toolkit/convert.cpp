@@ -97,9 +97,7 @@ bool check_tuple(PyObject* object, Py_ssize_t length) noexcept {
     return false;
 }
 
-bool open_dict(PyObject* object) noexcept {
-    return PyDict_Check(object) || cannot_convert(object, "PyDict");
-}
+bool open_dict(PyObject* object) noexcept { return PyDict_Check(object) || cannot_convert(object, "PyDict"); }
 
 bool set_dict_item(PyObject* dict, PyObject* key, PyObject* value) noexcept {
     if (PyDict_SetItem(dict, key, value) == 0) return true;

@@ -164,8 +164,10 @@ private:
         PyObject* items[] = {Convert<Items>::to(std::get<I>(value))...};
         bool ok = true;
         for (std::size_t i = 0; i < sizeof...(Items); ++i) {
-            if (!items[i]) ok = false;
-            else PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), items[i]);  // steals
+            if (!items[i])
+                ok = false;
+            else
+                PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), items[i]);  // steals
         }
         return ok ? tuple.release() : nullptr;
     }

@@ -20,9 +20,9 @@ PyObject* panic_exception_type() noexcept {
     // Kept for the life of the process, like the type objects; built again if it failed.
     static KeptRef type;
     if (!type.get())
-        type = KeptRef(Ref::steal(PyErr_NewExceptionWithDoc(
-            "vorn_core.PanicException", "An internal failure: a broken invariant of the library.",
-            PyExc_BaseException, nullptr)));
+        type = KeptRef(Ref::steal(PyErr_NewExceptionWithDoc("vorn_core.PanicException",
+                                                            "An internal failure: a broken invariant of the library.",
+                                                            PyExc_BaseException, nullptr)));
     return type.get();
 }
 
@@ -45,8 +45,7 @@ void translate_current_exception() noexcept {
     } catch (const Failure& failure) {
         set_error(failure.type(), failure.message());
         return;
-    } catch (...) {
-    }
+    } catch (...) {}
     for (Translator translate : translators())
         if (translate()) return;
     try {

@@ -126,13 +126,21 @@ struct Travel<V> {
 
 // The two directions of a field, for attributes (Convert) and for pickling (Travel).
 template <class V>
-PyObject* python_of(const V& value) noexcept { return Convert<V>::to(value); }
+PyObject* python_of(const V& value) noexcept {
+    return Convert<V>::to(value);
+}
 template <class V>
-bool value_of(PyObject* object, V& out) noexcept { return Convert<V>::from(object, out); }
+bool value_of(PyObject* object, V& out) noexcept {
+    return Convert<V>::from(object, out);
+}
 template <class V>
-PyObject* state_of_value(const V& value) noexcept { return Travel<V>::state(value); }
+PyObject* state_of_value(const V& value) noexcept {
+    return Travel<V>::state(value);
+}
 template <class V>
-bool restored_value(PyObject* object, V& out) noexcept { return Travel<V>::restore(object, out); }
+bool restored_value(PyObject* object, V& out) noexcept {
+    return Travel<V>::restore(object, out);
+}
 
 // Reading converts under a shared hold; writing converts first, then replaces the field under an
 // exclusive hold, so a failed conversion leaves the record as it was.

@@ -32,8 +32,7 @@ template <class T>
 struct Object {
     static_assert(alignof(T) <= instance_alignment,
                   "an over-aligned type cannot live inside a Python instance; hold it through a pointer");
-    PyObject_HEAD
-    BorrowFlag borrow;
+    PyObject_HEAD BorrowFlag borrow;
     T value;
 };
 
@@ -73,8 +72,10 @@ public:
 private:
     void release() noexcept {
         if (!flag_) return;
-        if constexpr (Exclusive) flag_->holds = 0;
-        else --flag_->holds;
+        if constexpr (Exclusive)
+            flag_->holds = 0;
+        else
+            --flag_->holds;
     }
     static bool collide(const char* text) noexcept {
         PyErr_SetString(PyExc_RuntimeError, text);
