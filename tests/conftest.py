@@ -1,4 +1,5 @@
 import contextlib
+import importlib.util
 import os
 import signal
 
@@ -14,6 +15,9 @@ def pytest_sessionstart(session):
     expected = os.environ.get("VORN_EXPECT_MODULE_DIR")
     if expected and os.path.dirname(os.path.abspath(vorn_core.__file__)) != os.path.abspath(expected):
         raise pytest.UsageError(f"testing {vorn_core.__file__}, expected the build in {expected}")
+    native = importlib.util.find_spec("vorn._native")
+    if native is None or (expected and not os.path.abspath(native.origin).startswith(os.path.abspath(expected))):
+        raise pytest.UsageError(f"vorn._native from {native and native.origin}, expected the build in {expected}")
 
 
 @pytest.fixture

@@ -1,7 +1,7 @@
 // The module's init function and its one ordered registration list. Classes and functions of
 // features still to come take their numbered places here as they land.
-#include "core/failure.hpp"
 #include "python/classes.hpp"
+#include "python/core_failures.hpp"
 #include "python/files.hpp"
 #include "python/protocols.hpp"
 #include "python/snapshots.hpp"
@@ -22,25 +22,6 @@ PyTypeObject* Bound<Engine>::type() noexcept {
 }
 
 namespace {
-
-// Core's ways out of a call other than by returning a value.
-bool translate_core_failure() noexcept {
-    try {
-        throw;
-    } catch (const Interrupted&) {
-        // The signal handler that asked for the stop has set its exception already.
-        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
-        return true;
-    } catch (const InvalidValue& refusal) {
-        set_error(PyExc_ValueError, refusal.message());
-        return true;
-    } catch (const Panic& panic) {
-        raise_panic(panic.what());
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
 
 Registration function(PyMethodDef (*describe)()) {
     // The interpreter keeps a pointer to the definition for the life of the function object.
@@ -138,7 +119,7 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit_vorn_core() {
     if (!panic || PyModule_AddObjectRef(module.get(), "PanicException", panic) < 0) return nullptr;
     bool registered = guarded(
         [&] {
-            add_translator(&translate_core_failure);
+            translate_core_failures();
             return register_all(module.get(), registrations());
         },
         false);

@@ -14,11 +14,18 @@ std::vector<Translator>& translators() {
     return list;
 }
 
+// Kept for the life of the process, like the type objects; built again if it failed.
+KeptRef& panic_type() {
+    static KeptRef type;
+    return type;
+}
+
 }  // namespace
 
+void adopt_panic_exception(PyObject* type) noexcept { panic_type() = KeptRef(Ref::borrow(type)); }
+
 PyObject* panic_exception_type() noexcept {
-    // Kept for the life of the process, like the type objects; built again if it failed.
-    static KeptRef type;
+    KeptRef& type = panic_type();
     if (!type.get())
         type = KeptRef(Ref::steal(PyErr_NewExceptionWithDoc("vorn_core.PanicException",
                                                             "An internal failure: a broken invariant of the library.",

@@ -40,6 +40,8 @@ public:
 
 // Derived from BaseException, so `except Exception` does not swallow it.
 PyObject* panic_exception_type() noexcept;
+// Makes `type` the exception of internal failures, so that a second module raises the first one's.
+void adopt_panic_exception(PyObject* type) noexcept;
 
 void raise_panic(const std::string& message) noexcept;
 // Sets a Python error of `type` with the whole message, NUL characters included.

@@ -1,0 +1,12 @@
+// The functions of vorn._native, in the order they are registered; each area adds its own.
+#pragma once
+
+#include <vector>
+
+#include "python/toolkit/registration.hpp"
+
+namespace vorn::native {
+
+const std::vector<py::Registration>& functions();
+
+}  // namespace vorn::native
