@@ -1,0 +1,256 @@
+// Classes built from record descriptions: each described field becomes an attribute, and the
+// fields that a constructor takes become its parameters, in the description's order.
+#pragma once
+
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "describe/record.hpp"
+#include "python/toolkit/arguments.hpp"
+#include "python/toolkit/fields.hpp"
+#include "python/toolkit/infos.hpp"
+#include "python/toolkit/type_text.hpp"
+
+namespace vorn::py {
+
+// How a described field's value converts, by its shape (describe::Plain, Mapping, ...).
+template <class V, class Shape>
+struct Shaped {
+    static PyObject* to(const V& value) noexcept { return Convert<V>::to(value); }
+    static bool from(PyObject* object, V& out) noexcept { return Convert<V>::from(object, out); }
+    static PyObject* state(const V& value) noexcept { return Travel<V>::state(value); }
+    static bool restore(PyObject* object, V& out) noexcept { return Travel<V>::restore(object, out); }
+    static std::string read_text() { return TypeText<V>::read(); }
+    static std::string write_text() { return TypeText<V>::write(); }
+};
+
+template <class V>
+struct Shaped<std::vector<std::pair<std::string, V>>, describe::Mapping> {
+    using Items = std::vector<std::pair<std::string, V>>;
+    static PyObject* to(const Items& value) noexcept { return Convert<Entries<V>>::to(Entries<V>{value}); }
+    static bool from(PyObject* object, Items& out) noexcept {
+        Entries<V> entries;
+        if (!Convert<Entries<V>>::from(object, entries)) return false;
+        out = std::move(entries.items);
+        return true;
+    }
+    static PyObject* state(const Items& value) noexcept { return to(value); }
+    static bool restore(PyObject* object, Items& out) noexcept { return from(object, out); }
+    static std::string read_text() { return TypeText<Entries<V>>::read(); }
+    static std::string write_text() { return TypeText<Entries<V>>::write(); }
+};
+
+// A described record as the plain tuple of its fields, in the description's order.
+template <describe::Described R>
+struct FieldTuple {
+    static auto empty() {
+        return std::apply([](const auto&... field) { return std::tuple<typename std::decay_t<decltype(field)>::Type...>{}; },
+                          describe::description_of<R>().fields);
+    }
+    using Tuple = decltype(empty());
+
+    static Tuple of(const R& record) {
+        return std::apply([&](const auto&... field) { return Tuple{field.get(record)...}; },
+                          describe::description_of<R>().fields);
+    }
+    static R from(Tuple&& tuple) {
+        R record{};
+        assign(record, std::move(tuple), std::make_index_sequence<std::tuple_size_v<Tuple>>{});
+        return record;
+    }
+
+private:
+    template <std::size_t... I>
+    static void assign(R& record, Tuple&& tuple, std::index_sequence<I...>) {
+        constexpr auto fields = describe::description_of<R>().fields;
+        ((std::get<I>(fields).get(record) = std::move(std::get<I>(tuple))), ...);
+    }
+};
+
+template <class R>
+struct Shaped<std::vector<R>, describe::RecordTuples> {
+    using Tuple = typename FieldTuple<R>::Tuple;
+    static PyObject* to(const std::vector<R>& value) noexcept {
+        return guarded(
+            [&] {
+                std::vector<Tuple> tuples;
+                tuples.reserve(value.size());
+                for (const R& record : value) tuples.push_back(FieldTuple<R>::of(record));
+                return Convert<std::vector<Tuple>>::to(tuples);
+            },
+            static_cast<PyObject*>(nullptr));
+    }
+    static bool from(PyObject* object, std::vector<R>& out) noexcept {
+        std::vector<Tuple> tuples;
+        if (!Convert<std::vector<Tuple>>::from(object, tuples)) return false;
+        return guarded(
+            [&] {
+                std::vector<R> records;
+                records.reserve(tuples.size());
+                for (Tuple& tuple : tuples) records.push_back(FieldTuple<R>::from(std::move(tuple)));
+                out = std::move(records);
+                return true;
+            },
+            false);
+    }
+    static PyObject* state(const std::vector<R>& value) noexcept { return to(value); }
+    static bool restore(PyObject* object, std::vector<R>& out) noexcept { return from(object, out); }
+    static std::string read_text() { return TypeText<std::vector<Tuple>>::read(); }
+    static std::string write_text() { return TypeText<std::vector<Tuple>>::write(); }
+};
+
+template <>
+struct Shaped<std::optional<std::string>, describe::EmptyText> {
+    static PyObject* to(const std::optional<std::string>& value) noexcept {
+        return Convert<std::string>::to(value ? *value : std::string());
+    }
+    static bool from(PyObject* object, std::optional<std::string>& out) noexcept {
+        std::string text;
+        if (!Convert<std::string>::from(object, text)) return false;
+        out = std::move(text);
+        return true;
+    }
+    static PyObject* state(const std::optional<std::string>& value) noexcept { return to(value); }
+    static bool restore(PyObject* object, std::optional<std::string>& out) noexcept { return from(object, out); }
+    static std::string read_text() { return "str"; }
+    static std::string write_text() { return "str"; }
+};
+
+template <class T, class F>
+using ShapeOf = Shaped<typename F::Type, typename F::Shape>;
+
+// The attribute of one described field.
+template <class T, class F>
+struct DescribedField final : FieldAccess {
+    using V = typename F::Type;
+    using S = ShapeOf<T, F>;
+
+    PyObject* get(PyObject* self) noexcept override { return read_field<T>(self, read, S::to); }
+    int set(PyObject* self, PyObject* value) noexcept override {
+        return write_field<T, V>(self, value, S::from, write);
+    }
+    PyObject* state(PyObject* self) noexcept override { return read_field<T>(self, read, S::state); }
+    int restore(PyObject* self, PyObject* value) noexcept override {
+        return write_field<T, V>(self, value, S::restore, write);
+    }
+
+private:
+    static const V& read(const T& record) { return F::get(record); }
+    static void write(T& record, V&& converted) { F::get(record) = std::move(converted); }
+};
+
+// The default value of field F in a value-initialised record, as Python shows it (repr).
+template <class T, class F>
+std::string default_text() {
+    T record{};
+    Ref value = Ref::steal(ShapeOf<T, F>::to(F::get(record)));
+    if (!value) {
+        PyErr_Clear();
+        return {};
+    }
+    Ref text = Ref::steal(PyObject_Repr(value.get()));
+    Py_ssize_t size = 0;
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+    if (!utf8) {
+        PyErr_Clear();
+        return {};
+    }
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+// tp_new of a class whose constructor takes the described fields that are parameters: required ones
+// by position or keyword, optional ones "=None" (None or omitted keeps the field's default).
+template <describe::Described T>
+struct DescribedConstructor {
+    static Signature& signature() {
+        static Signature instance;
+        return instance;
+    }
+
+    static Signature make_signature(const std::string& callable) {
+        Signature result{callable, {}};
+        describe::for_each_field<T>([&](const auto& field) {
+            if (field.parameter == describe::kAbsent) return;
+            std::string name(field.name);
+            Ref key = Ref::steal(PyUnicode_InternFromString(name.c_str()));
+            if (!key) throw ErrorAlreadySet{};
+            result.parameters.push_back(
+                {keep_name(std::move(name)), field.parameter == describe::kRequired, KeptRef(std::move(key))});
+        });
+        return result;
+    }
+
+    static PyObject* call(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+        return guarded(
+            [&] {
+                const Signature& sig = signature();
+                std::vector<PyObject*> slots(sig.parameters.size() + 1, nullptr);
+                if (!bind_tuple(sig, args, kwargs, slots.data())) throw ErrorAlreadySet{};
+                T record{};
+                std::size_t slot = 0;
+                bool converted = true;
+                describe::for_each_field<T>([&](const auto& field) {
+                    using F = std::decay_t<decltype(field)>;
+                    if (!converted || field.parameter == describe::kAbsent) return;
+                    const std::size_t i = slot++;
+                    PyObject* argument = slots[i];
+                    if (!argument || (argument == Py_None && field.parameter == describe::kOptional)) return;
+                    if (!ShapeOf<T, F>::from(argument, F::get(record))) {
+                        prefix_argument_error(sig.parameters[i].name);
+                        converted = false;
+                    }
+                });
+                if (!converted) throw ErrorAlreadySet{};
+                PyObject* self = make_instance<T>(type, std::move(record));
+                if (!self) throw ErrorAlreadySet{};
+                return self;
+            },
+            static_cast<PyObject*>(nullptr));
+    }
+
+    // The positional arguments of __reduce__: the value-initialised value of each required
+    // parameter, up to the last one.
+    static PyObject* reduce(PyObject* self, PyObject*) noexcept {
+        return guarded(
+            [&] {
+                std::vector<Ref> items;
+                std::size_t last_required = 0;
+                describe::for_each_field<T>([&](const auto& field) {
+                    using F = std::decay_t<decltype(field)>;
+                    if (field.parameter == describe::kAbsent) return;
+                    if (field.parameter == describe::kRequired) {
+                        typename F::Type neutral{};
+                        items.push_back(Ref::steal(ShapeOf<T, F>::to(neutral)));
+                        last_required = items.size();
+                    } else {
+                        items.push_back(Ref::borrow(Py_None));
+                    }
+                });
+                Ref arguments = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(last_required)));
+                if (!arguments) throw ErrorAlreadySet{};
+                for (std::size_t i = 0; i < last_required; ++i) {
+                    if (!items[i]) throw ErrorAlreadySet{};
+                    PyTuple_SetItem(arguments.get(), static_cast<Py_ssize_t>(i), items[i].release());
+                }
+                Ref state = Ref::steal(state_of<T>(self));
+                if (!state) throw ErrorAlreadySet{};
+                PyObject* reduced =
+                    PyTuple_Pack(3, reinterpret_cast<PyObject*>(Py_TYPE(self)), arguments.get(), state.get());
+                if (!reduced) throw ErrorAlreadySet{};
+                return reduced;
+            },
+            static_cast<PyObject*>(nullptr));
+    }
+
+private:
+    static const char* keep_name(std::string name) {
+        static std::vector<std::unique_ptr<std::string>> names;
+        names.push_back(std::make_unique<std::string>(std::move(name)));
+        return names.back()->c_str();
+    }
+};
+
+}  // namespace vorn::py
