@@ -12,9 +12,9 @@
 //
 // `description` is found by argument-dependent lookup, so it sits beside the record in the record's own
 // namespace. A record that keeps another by composition lists the other's fields in place with
-// `embed<&Outer::inner>()`, renaming some on the way (to the empty name: left out). Every member of a plain aggregate must be
-// described: `record` counts them, so a new member without a description does not compile.
-// Enumerations are described the same way, as their members with a meaning each.
+// `embed<&Outer::inner>()`, renaming some on the way (to the empty name: left out). Every member of a plain aggregate
+// must be described: `record` counts them, so a new member without a description does not compile. Enumerations are
+// described the same way, as their members with a meaning each.
 #pragma once
 
 #include <array>

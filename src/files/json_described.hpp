@@ -37,8 +37,8 @@ enum class Spelling : bool { AsNamed, Lower };  // an enumerator is spelt as nam
 // Where one record's table departs from the plain rule.
 struct TableRules {
     std::vector<std::pair<std::string_view, std::string_view>> keys = {};  // field name -> key
-    std::vector<std::string_view> optional = {};  // fields whose key may be missing
-    std::vector<std::string_view> order = {};     // the fields in key order, when it differs from the description's
+    std::vector<std::string_view> optional = {};                           // fields whose key may be missing
+    std::vector<std::string_view> order = {};  // the fields in key order, when it differs from the description's
 };
 
 class JsonSchema {

@@ -217,10 +217,14 @@ PyTypeObject* Bound<DistributedComputingStats>::type() noexcept {
 void describe_engine_protocol_methods(ClassTable<Engine>& table) {
     table.method<&qkd_method>("run_qkd", {"params"}, kQkdDoc)
         .method<&teleportation_method>("execute_teleportation", {"params"}, kTeleportationDoc)
-        .method<&distributed_method>("run_distributed_computation",
-                                     {"participants", "coordination_topology", "basis_type", "correlation_strength",
-                                      "classical_relay_latency_ms"},
-                                     kDistributedDoc);
+        .method<&distributed_method>(
+            "run_distributed_computation",
+            {"participants",
+             {"coordination_topology", "\"star\" (around the first participant), \"ring\" or \"mesh\""},
+             {"basis_type", "\"ghz\", \"cluster\" or \"graph\""},
+             "correlation_strength",
+             "classical_relay_latency_ms"},
+            kDistributedDoc);
 }
 
 PyMethodDef qkd_function() {

@@ -144,6 +144,7 @@ public:
     template <auto Equal>
     ClassTable& equality() {
         compare_ = &Compare<T, Equal>::call;
+        info_.equality = true;
         return *this;
     }
 

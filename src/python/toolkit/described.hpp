@@ -47,8 +47,9 @@ struct Shaped<std::vector<std::pair<std::string, V>>, describe::Mapping> {
 template <describe::Described R>
 struct FieldTuple {
     static auto empty() {
-        return std::apply([](const auto&... field) { return std::tuple<typename std::decay_t<decltype(field)>::Type...>{}; },
-                          describe::description_of<R>().fields);
+        return std::apply(
+            [](const auto&... field) { return std::tuple<typename std::decay_t<decltype(field)>::Type...>{}; },
+            describe::description_of<R>().fields);
     }
     using Tuple = decltype(empty());
 
@@ -250,6 +251,124 @@ private:
         static std::vector<std::unique_ptr<std::string>> names;
         names.push_back(std::make_unique<std::string>(std::move(name)));
         return names.back()->c_str();
+    }
+};
+
+// A described record or enumeration taken from any object that carries it, for modules that receive
+// another module's objects: a record from an object with the described attributes (a record of any
+// module, a named tuple) or from a plain tuple of the fields in order; an enumeration member from its
+// name or from a member of any module (which pickles as getattr(class, name)).
+template <class T>
+struct Loose {
+    T value{};
+};
+
+// The loose form of a field's type: described records and enumerations inside are loose too.
+template <class V>
+struct LooseOf {
+    using Type = V;
+    static V& unwrap(V& value) { return value; }
+};
+template <describe::Described V>
+struct LooseOf<V> {
+    using Type = Loose<V>;
+    static V& unwrap(Loose<V>& value) { return value.value; }
+};
+template <class V>
+struct LooseOf<std::optional<V>> {
+    using Type = std::optional<typename LooseOf<V>::Type>;
+};
+template <class V>
+struct LooseOf<std::vector<V>> {
+    using Type = std::vector<typename LooseOf<V>::Type>;
+};
+
+template <class V>
+V tighten(typename LooseOf<V>::Type&& loose) {
+    if constexpr (std::is_same_v<typename LooseOf<V>::Type, V>) {
+        return std::move(loose);
+    } else if constexpr (describe::Described<V>) {
+        return std::move(loose.value);
+    } else if constexpr (is_optional_v<V>) {
+        if (!loose) return std::nullopt;
+        return tighten<typename V::value_type>(std::move(*loose));
+    } else {
+        V out;
+        out.reserve(loose.size());
+        for (auto& item : loose) out.push_back(tighten<typename V::value_type>(std::move(item)));
+        return out;
+    }
+}
+
+// The member named `name`, or a ValueError naming the enumeration's members.
+template <class E>
+bool member_named(PyObject* name, E& out) noexcept {
+    std::string text;
+    if (!Convert<std::string>::from(name, text)) return false;
+    for (const auto& member : describe::description_of<E>().members)
+        if (member.name == text) {
+            out = member.value;
+            return true;
+        }
+    return guarded(
+        [&] {
+            std::string names;
+            for (const auto& member : describe::description_of<E>().members)
+                names += (names.empty() ? "'" : ", '") + std::string(member.name) + "'";
+            set_error(PyExc_ValueError, "'" + text + "' is not one of " + names);
+            return false;
+        },
+        false);
+}
+
+template <describe::Described E>
+    requires std::is_enum_v<E>
+struct Convert<Loose<E>> {
+    static bool from(PyObject* object, Loose<E>& out) noexcept {
+        if (PyUnicode_Check(object)) return member_named(object, out.value);
+        // A member of any module reduces to (getattr, (its class, its name)).
+        Ref reduced = Ref::steal(PyObject_CallMethod(object, "__reduce__", nullptr));
+        if (reduced && PyTuple_Check(reduced.get()) && PyTuple_Size(reduced.get()) == 2) {
+            PyObject* arguments = PyTuple_GetItem(reduced.get(), 1);
+            if (PyTuple_Check(arguments) && PyTuple_Size(arguments) == 2 &&
+                PyUnicode_Check(PyTuple_GetItem(arguments, 1)))
+                return member_named(PyTuple_GetItem(arguments, 1), out.value);
+        }
+        PyErr_Clear();
+        return cannot_convert(object, "an enumeration member");
+    }
+};
+
+template <describe::Described T>
+    requires(!std::is_enum_v<T>)
+struct Convert<Loose<T>> {
+    static bool from(PyObject* object, Loose<T>& out) noexcept {
+        return guarded(
+            [&] {
+                T record{};
+                const bool positional = PyTuple_Check(object);
+                if (positional && !check_tuple(object, static_cast<Py_ssize_t>(describe::field_count<T>))) return false;
+                Py_ssize_t index = 0;
+                bool converted = true;
+                describe::for_each_field<T>([&](const auto& field) {
+                    using F = std::decay_t<decltype(field)>;
+                    if (!converted) return;
+                    Ref item = positional ? Ref::borrow(PyTuple_GetItem(object, index++))
+                                          : Ref::steal(PyObject_GetAttrString(object, std::string(field.name).c_str()));
+                    typename LooseOf<typename F::Type>::Type loose{};
+                    if (!item || !Convert<decltype(loose)>::from(item.get(), loose)) {
+                        Ref name = Ref::steal(Convert<std::string>::to(std::string(field.name)));
+                        if (name) prefix_field_error(name.get());
+                        converted = false;
+                        return;
+                    }
+                    F::get(record) = tighten<typename F::Type>(std::move(loose));
+                });
+                if (!converted) return false;
+                out.value = std::move(record);
+                return true;
+            },
+            false);
     }
 };
 

@@ -15,7 +15,7 @@ struct DescribedItem {
     std::string write_type;  // what assigning accepts
     std::string meaning;     // empty: the module's glossary gives it
     std::string unit;
-    bool optional = false;  // a parameter "=None"
+    bool optional = false;     // a parameter "=None"
     std::string default_text;  // the value an omitted optional parameter leaves (a repr), if known
 };
 
@@ -36,6 +36,7 @@ struct ClassInfo {
     std::vector<FunctionInfo> methods;
     std::vector<std::pair<std::string, std::string>> members;  // enumeration members: name, meaning
     bool enumeration = false;
+    bool equality = false;  // == and != compare values
 };
 
 std::vector<ClassInfo>& class_infos();

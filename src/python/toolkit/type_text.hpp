@@ -16,11 +16,11 @@ namespace vorn::py {
 template <class T>
 struct TypeText;
 
-#define VORN_TYPE_TEXT(Type, Text)                        \
-    template <>                                           \
-    struct TypeText<Type> {                               \
-        static std::string read() { return Text; }        \
-        static std::string write() { return Text; }       \
+#define VORN_TYPE_TEXT(Type, Text)                  \
+    template <>                                     \
+    struct TypeText<Type> {                         \
+        static std::string read() { return Text; }  \
+        static std::string write() { return Text; } \
     }
 
 VORN_TYPE_TEXT(std::string, "str");
