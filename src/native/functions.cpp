@@ -1,9 +1,20 @@
 #include "native/functions.hpp"
 
 namespace vorn::native {
+namespace {
+
+py::Registration function(PyMethodDef (*describe)()) {
+    // The interpreter keeps a pointer to the definition for the life of the function object.
+    auto* definition = new PyMethodDef(describe());
+    return {definition->ml_name, nullptr, definition};
+}
+
+}  // namespace
 
 const std::vector<py::Registration>& functions() {
-    static const std::vector<py::Registration> list = {};
+    static const std::vector<py::Registration> list = {
+        function(simulate_function),
+    };
     return list;
 }
 

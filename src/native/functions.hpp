@@ -9,4 +9,7 @@ namespace vorn::native {
 
 const std::vector<py::Registration>& functions();
 
+// ensemble.cpp
+PyMethodDef simulate_function();
+
 }  // namespace vorn::native
