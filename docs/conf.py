@@ -12,15 +12,14 @@ import importlib.util
 import os
 import re
 import shutil
+import sys
 
 import yaml
-from sphinx.util import logging
 
 import vorn
 
 DOCS = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(DOCS)
-log = logging.getLogger("vorn-docs")
 
 # The source folder vorn/ has no native module: pages executed against it would fail in confusing ways.
 if os.path.dirname(os.path.abspath(vorn.__file__)) == os.path.join(ROOT, "vorn"):
@@ -124,7 +123,8 @@ def _complete_page(app, docname: str, source: list[str]) -> None:
         heading = re.search(r"^# .*\n", text, re.MULTILINE)
         at = heading.end() if heading else 0
         text = text[:at] + "\n" + note + text[at:]
-        log.info(f"{docname}: not executed, this build lacks {needs}")
+        # On stderr, so that a quiet build (and CI) still says which pages did not run.
+        print(f"build-docs: {docname} not executed, this build lacks {needs}", file=sys.stderr)
     for page in OPTIONAL_PAGES:
         if not os.path.exists(os.path.join(DOCS, f"{page}.md")):
             # Its toctree entry, and the passages written for it (references resolve before `only` applies).
