@@ -88,8 +88,8 @@ Ref describe_module() {
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit__vorn_describe() {
     using namespace vorn::py;
     static PyMethodDef methods[2] = {};
-    static PyModuleDef definition = {PyModuleDef_HEAD_INIT, "_vorn_describe", nullptr, -1, methods,
-                                     nullptr,               nullptr,          nullptr, nullptr};
+    static PyModuleDef definition = {
+        PyModuleDef_HEAD_INIT, "_vorn_describe", nullptr, -1, methods, nullptr, nullptr, nullptr, nullptr};
     if (!guarded(
             [&] {
                 methods[0] = module_function<&describe_module>("describe", {});
