@@ -93,7 +93,8 @@ static Chain certain_chain(const std::vector<double>& rates_hz, double t2_s, con
         link.generation_rate_hz = rates_hz[i];
         links.push_back(link);
     }
-    return chain_between(nodes, links, "N0", nodes.back().id, std::nullopt, model);
+    return chain_between(vorn::QuantumNetwork::from_definitions(nodes, links), links, "N0", nodes.back().id,
+                         std::nullopt, model);
 }
 
 static TrialOutcome one_trial(const std::vector<double>& rates_hz, double t2_s, const PhysicalModel& model) {
@@ -151,7 +152,8 @@ TEST_CASE("ensembles: shards over consecutive seeds add up to the whole, exactly
         links[i].base_fidelity = 0.95;
         links[i].generation_rate_hz = 1000.0;
     }
-    const Chain chain = chain_between(nodes, links, "A", "D", std::nullopt, model);
+    const Chain chain =
+        chain_between(vorn::QuantumNetwork::from_definitions(nodes, links), links, "A", "D", std::nullopt, model);
     const std::uint64_t seed = ~std::uint64_t{0} - 500;  // the shards wrap around 2^64
     auto whole = run_ensemble(chain, model, 1000, seed);
     auto head = run_ensemble(chain, model, 333, seed);
@@ -166,6 +168,40 @@ TEST_CASE("ensembles: shards over consecutive seeds add up to the whole, exactly
     ExactSum waiting;
     for (const TrialOutcome& outcome : outcomes) waiting.add(outcome.waiting_time_ms);
     CHECK(waiting.units() == whole->waiting_time_ms.units());
+}
+
+TEST_CASE("without failing swaps or expiring pairs, skipping the events changes nothing") {
+    std::mt19937_64 random(11);
+    for (int round = 0; round < 50; ++round) {
+        std::vector<NodeDefinition> nodes;
+        std::vector<LinkDefinition> links;
+        const int hops = 1 + round % 7;
+        for (int i = 0; i <= hops; ++i)
+            nodes.push_back({"N" + std::to_string(i), std::uniform_real_distribution<double>(0.01, 5.0)(random)});
+        for (int i = 0; i < hops; ++i) {
+            LinkDefinition link;
+            link.from = nodes[i].id;
+            link.to = nodes[i + 1].id;
+            link.distance_km = std::uniform_real_distribution<double>(0.0, 300.0)(random);
+            link.base_fidelity = std::uniform_real_distribution<double>(0.5, 1.0)(random);
+            link.generation_rate_hz = round % 2 ? 1000.0 : std::uniform_real_distribution<double>(10.0, 1e6)(random);
+            links.push_back(link);
+        }
+        PhysicalModel model;
+        if (round % 3 == 0) model.max_waiting_time_ms = 30.0;
+        const Chain chain = chain_between(vorn::QuantumNetwork::from_definitions(nodes, links), links, "N0",
+                                          nodes.back().id, std::nullopt, model);
+        ChainTrials shortest(chain, model), events(chain, model, ChainTrials::Course::Events);
+        vorn::InterruptionPoll poll(nullptr, 1000);
+        std::array<KeyedStream, KeyedStream::kBatch> a, b;
+        KeyedStream::start_batch(static_cast<std::uint64_t>(round) << 8, a);
+        KeyedStream::start_batch(static_cast<std::uint64_t>(round) << 8, b);
+        for (int k = 0; k < KeyedStream::kBatch; ++k) {
+            const TrialOutcome x = shortest.run(a[k], poll), y = events.run(b[k], poll);
+            CHECK(x.delivered == y.delivered && check::same_double(x.waiting_time_ms, y.waiting_time_ms) &&
+                  check::same_double(x.fidelity, y.fidelity));
+        }
+    }
 }
 
 CHECK_MAIN()

@@ -20,43 +20,39 @@ struct TrialOutcome {
 // The constants of a chain and the working state of its trials, kept between trials.
 class ChainTrials {
 public:
-    ChainTrials(const Chain& chain, const PhysicalModel& model);
+    enum class Course {
+        Shortest,  // skip the events when no swap can fail and no pair expires: nothing they decide
+        Events,    // follow every arrival, swap and expiry (for comparisons)
+    };
+
+    ChainTrials(const Chain& chain, const PhysicalModel& model, Course course = Course::Shortest);
 
     // The chain must have at least one hop. Draws only from `stream`; advances `poll` once per event.
     TrialOutcome run(KeyedStream& stream, InterruptionPoll& poll);
 
 private:
-    // A stored pair, spanning hops [first, last], kept at index `first`.
-    struct Segment {
-        double werner_product;  // of the fresh pairs that made it
-        double decay_exponent;  // memory decay accumulated up to `formed`
-        double formed;          // when it took its present ends
-        double first_stored;    // when the qubit at its first node was stored
-        double last_stored;     // when the qubit at its last node was stored
-    };
-
-    double attempt_end(std::size_t hop, double now, KeyedStream& stream) const;
+    void start(std::size_t first, std::size_t last, double now, KeyedStream& stream);
     bool swap_succeeds(KeyedStream& stream) const;
-    double decay(const Segment& segment, std::size_t first, std::size_t last, double now) const;
-    Segment join(const Segment& left, std::size_t left_first, std::size_t middle, const Segment& right,
-                 std::size_t right_last, double now) const;
-    void restart(std::size_t first, std::size_t last, double now, KeyedStream& stream);
+    TrialOutcome delivered(double now) const;
 
     std::size_t hops_;
     std::vector<double> attempt_ms_;
     std::vector<double> inverse_log_failure_;  // 1 / ln(1 − p), for geometric draws
-    std::vector<double> werner_;
-    std::vector<double> decay_per_ms_;  // per node
+    std::vector<double> decay_per_ms_;         // per node
+    double werner_product_;                    // of fresh pairs on every hop
     double swap_success_;
     bool swaps_draw_;
     double cutoff_ms_;  // +inf without a cut-off
     double limit_ms_;   // +inf without a limit
+    bool follow_events_;
 
-    std::vector<double> next_success_;  // +inf while the hop holds a pair
-    std::vector<double> deadline_;      // at a segment's first hop: when its oldest qubit expires
-    std::vector<std::size_t> other_end_;
-    std::vector<Segment> segments_;
+    std::vector<double> arrival_;  // of the pair a hop holds, or of the one it attempts
     std::vector<char> holding_;
+    // At either end of a run of hops whose pairs are joined into one: the hop at its other end.
+    std::vector<std::size_t> other_end_;
+    // At the first hop of a joined run: when the older of its two end qubits has been stored for
+    // the cut-off; +inf elsewhere.
+    std::vector<double> expiry_;
 };
 
 }  // namespace vorn::physics

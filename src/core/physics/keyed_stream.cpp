@@ -2,21 +2,24 @@
 
 #include <cstring>
 
-#include "core/request_generator.hpp"
-
 namespace vorn::physics {
 namespace {
 
-// "vorn phys": the nonce words that set this stream apart from the engine's (whose nonce is zero).
-constexpr std::uint32_t kNonce[2] = {0x6e726f76u, 0x73796870u};
+// The key of seed s: its two 32-bit halves, low first, then six fixed words ("vorn physics 1.0");
+// the nonce stays zero. ChaCha12 is a pseudorandom function of its key, so keys that differ only in
+// the seed words give independent streams, and none equals the engine's (whose key words all come
+// from a PCG mix of the seed).
+constexpr std::uint32_t kKeyTail[6] = {0x6e726f76u, 0x79687020u, 0x73636973u, 0x302e3120u, 0x0u, 0x1u};
 
 std::array<std::uint32_t, 8> key_words(std::uint64_t seed) {
-    const RequestGenerator::Key key = RequestGenerator::key_from_seed(seed);
-    std::array<std::uint32_t, 8> words;
-    for (int w = 0; w < 8; ++w)
-        words[w] = std::uint32_t{key[4 * w]} | std::uint32_t{key[4 * w + 1]} << 8 |
-                   std::uint32_t{key[4 * w + 2]} << 16 | std::uint32_t{key[4 * w + 3]} << 24;
-    return words;
+    return {static_cast<std::uint32_t>(seed),
+            static_cast<std::uint32_t>(seed >> 32),
+            kKeyTail[0],
+            kKeyTail[1],
+            kKeyTail[2],
+            kKeyTail[3],
+            kKeyTail[4],
+            kKeyTail[5]};
 }
 
 void set_lane(chacha12::LaneStates& states, int lane, const std::array<std::uint32_t, 8>& key, std::uint64_t block) {
@@ -24,8 +27,8 @@ void set_lane(chacha12::LaneStates& states, int lane, const std::array<std::uint
     for (int w = 0; w < 8; ++w) states[4 + w][lane] = key[w];
     states[12][lane] = static_cast<std::uint32_t>(block);
     states[13][lane] = static_cast<std::uint32_t>(block >> 32);
-    states[14][lane] = kNonce[0];
-    states[15][lane] = kNonce[1];
+    states[14][lane] = 0;
+    states[15][lane] = 0;
 }
 
 }  // namespace

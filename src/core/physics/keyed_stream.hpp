@@ -1,6 +1,6 @@
-// The random draws of one trial: a ChaCha12 keystream keyed by the trial's own seed, with a nonce
-// of its own so that it never repeats the engine's generation stream of the same seed. A trial's
-// draws therefore depend on its seed alone, wherever and in whichever batch it runs.
+// The random draws of one trial: a ChaCha12 keystream keyed by the trial's own seed, apart from the
+// engine's generation stream of the same seed. A trial's draws therefore depend on its seed alone,
+// wherever and in whichever batch it runs.
 #pragma once
 
 #include <array>

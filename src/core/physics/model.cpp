@@ -64,11 +64,11 @@ Hop hop_of(const LinkDefinition& link, const PhysicalModel& model) {
     return hop;
 }
 
-Chain chain_between(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links,
-                    std::string_view from_node, std::string_view to, std::optional<StrategyType> strategy,
-                    const PhysicalModel& model, Interruption* interruption) {
+Chain chain_between(const QuantumNetwork& network, const std::vector<LinkDefinition>& links, std::string_view from_node,
+                    std::string_view to, std::optional<StrategyType> strategy, const PhysicalModel& model,
+                    Interruption* interruption) {
     check_model(model);
-    const QuantumNetwork network = QuantumNetwork::from_definitions(nodes, links);
+    if (from_node == to) throw InvalidValue("to: the same node as from_node ('" + std::string(to) + "')");
     const std::optional<RouteInfo> route =
         find_route(network, from_node, to, strategy.value_or(StrategyType::HighestFidelity), interruption);
     Chain chain;

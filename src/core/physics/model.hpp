@@ -43,11 +43,12 @@ struct Chain {
 };
 
 // The chain along the route that route finding picks under `strategy` (absent: HighestFidelity).
-// Both end nodes must be in `nodes`. Throws InvalidValue for figures of the route's links or nodes
+// `links` are the definitions `network` was built from (the network drops satellite conditions).
+// Throws InvalidValue for the same node at both ends, and for figures of the route's links or nodes
 // that the model cannot use (a fidelity outside [0, 1], a link that never succeeds, ...).
-Chain chain_between(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links,
-                    std::string_view from_node, std::string_view to, std::optional<StrategyType> strategy,
-                    const PhysicalModel& model, Interruption* interruption = nullptr);
+Chain chain_between(const QuantumNetwork& network, const std::vector<LinkDefinition>& links, std::string_view from_node,
+                    std::string_view to, std::optional<StrategyType> strategy, const PhysicalModel& model,
+                    Interruption* interruption = nullptr);
 
 Hop hop_of(const LinkDefinition& link, const PhysicalModel& model);
 
