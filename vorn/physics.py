@@ -233,7 +233,7 @@ def repeaterless_bound(transmissivity: float) -> float:
     without repeaters can reach: -log2(1 - transmissivity) bits (Pirandola, Laurenza, Ottaviani, Banchi 2017)."""
     if not 0.0 <= transmissivity <= 1.0:
         raise ValueError(f"transmissivity: must be within [0, 1], got {transmissivity!r}")
-    return -math.log2(1.0 - transmissivity) if transmissivity < 1.0 else math.inf
+    return -math.log1p(-transmissivity) / math.log(2.0) if transmissivity < 1.0 else math.inf
 
 
 @dataclass(frozen=True)
