@@ -39,13 +39,17 @@ ChainTrials::ChainTrials(const Chain& chain, const PhysicalModel& model, Course 
 
 // Hops [first, last] attempt afresh from `now`. The number of attempts up to and including the first
 // success is geometric: one uniform u in (0, 1] gives 1 + floor(ln u / ln(1 − p)), whatever p is.
-void ChainTrials::start(std::size_t first, std::size_t last, double now, KeyedStream& stream) {
+void ChainTrials::draw_arrivals(std::size_t first, std::size_t last, double now, KeyedStream& stream) {
     for (std::size_t hop = first; hop <= last; ++hop) {
         const double failures = whole_part(std::log(stream.next_open_closed()) * inverse_log_failure_[hop]);
         arrival_[hop] = now + (failures + 1.0) * attempt_ms_[hop];
-        holding_[hop] = 0;
-        expiry_[hop] = kNever;
     }
+}
+
+void ChainTrials::start(std::size_t first, std::size_t last, double now, KeyedStream& stream) {
+    draw_arrivals(first, last, now, stream);
+    std::fill(holding_.begin() + first, holding_.begin() + last + 1, 0);
+    std::fill(expiry_.begin() + first, expiry_.begin() + last + 1, kNever);
 }
 
 bool ChainTrials::swap_succeeds(KeyedStream& stream) const {
@@ -65,14 +69,15 @@ TrialOutcome ChainTrials::delivered(double now) const {
 }
 
 TrialOutcome ChainTrials::run(KeyedStream& stream, InterruptionPoll& poll) {
-    start(0, hops_ - 1, 0.0, stream);
     if (!follow_events_) {
+        draw_arrivals(0, hops_ - 1, 0.0, stream);
         poll.advance(hops_);
         const double last = *std::max_element(arrival_.begin(), arrival_.end());
         if (last > limit_ms_) return {false, limit_ms_, 0.0};
         if (last == kNever) return {false, kNever, 0.0};
         return delivered(last);
     }
+    start(0, hops_ - 1, 0.0, stream);
     for (;;) {
         poll.advance();
         // The earliest event; at equal times arrivals come before expiries (a pair exactly as old

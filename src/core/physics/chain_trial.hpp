@@ -31,6 +31,8 @@ public:
     TrialOutcome run(KeyedStream& stream, InterruptionPoll& poll);
 
 private:
+    void draw_arrivals(std::size_t first, std::size_t last, double now, KeyedStream& stream);
+    // Drawn arrivals for hops that hold nothing.
     void start(std::size_t first, std::size_t last, double now, KeyedStream& stream);
     bool swap_succeeds(KeyedStream& stream) const;
     TrialOutcome delivered(double now) const;
