@@ -187,6 +187,12 @@ def test_shards_merge_into_the_whole_run_bit_for_bit(shards):
     assert split.to_dict() == whole.to_dict()
 
 
+def test_a_local_process_pool_gives_the_same_ensemble():
+    nodes, links = chain(2, t2=0.05, fidelity=0.95, distance_km=30.0)
+    whole = physics.simulate(nodes, links, "N0", "N2", 2000, seed=12)
+    assert physics.simulate(nodes, links, "N0", "N2", 2000, seed=12, workers=2) == whole
+
+
 def test_trial_i_of_seed_s_is_trial_0_of_seed_s_plus_i():
     nodes, links = chain(2, t2=0.01, fidelity=0.9, distance_km=40.0)
     model = physics.PhysicalModel(swap_success_probability=0.5)
@@ -242,6 +248,8 @@ NODES, LINKS = chain(2, t2=1.0, fidelity=0.9)
         ({"to": "Y"}, "to: no node 'Y' in the network"),
         ({"to": "N0"}, "to: the same node as from_node ('N0')"),
         ({"runs": -1}, "runs: must be a non-negative integer below 2**64, got -1"),
+        ({"shards": 0}, "shards: at least one shard is needed, got 0"),
+        ({"workers": 0}, "workers: at least one worker is needed, got 0"),
         ({"seed": 2**64}, "seed: must be a non-negative integer below 2**64, got 18446744073709551616"),
         ({"links": [vc.LinkDefinition("N0", "N2", 5.0, 1.5, 1000.0)]},
          "links: base_fidelity of link 'N0'-'N2' must be within [0, 1], got 1.5"),

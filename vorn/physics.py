@@ -439,6 +439,7 @@ def simulate(
     *,
     executor: Executor | None = None,
     shards: int | None = None,
+    workers: int | None = None,
     progress: bool | None = None,
 ) -> PhysicsStats:
     """`runs` trials of the model on the route from `from_node` to `to` (see `route`), as exact statistics.
@@ -446,8 +447,10 @@ def simulate(
     - `model`: the parameters (None: `PhysicalModel()`); `strategy`: route choice (None: HighestFidelity).
     - `seed`: trial i uses seed + i; None takes one from the clock (kept in the result's `seed`).
     - `executor`: any `concurrent.futures.Executor` (a process pool; for a dask.distributed cluster
-      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: four per worker); without
-      one, `shards` pieces run here one after another. The result is the same bit for bit however it is cut.
+      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: four per worker); `workers`
+      without an executor runs them on a local process pool of that many processes (a script that does so
+      needs the usual ``if __name__ == "__main__":`` guard); with neither, `shards` pieces run here one after
+      another. The result is the same bit for bit however it is cut.
     - `progress`: a progress bar over the shards (None: when tqdm is there and stderr is a terminal).
 
     Without a route between the nodes no trial delivers (`path` is empty). Ctrl-C stops the run with
@@ -457,22 +460,33 @@ def simulate(
     base_seed = _seed(seed)
     request = _request(nodes, links, from_node, to, model, strategy)
     plain_model = PhysicalModel(*request.model)
-    if executor is None and shards is None:
+    if workers is not None and _count(workers, "workers") == 0:
+        raise ValueError("workers: at least one worker is needed, got 0")
+    if executor is None and shards is None and workers is None:
         return _stats(_shard(request, runs, base_seed), plain_model, base_seed)
     # The route and its figures are checked here, so that a refusal is raised once and at once.
     _native.physics_route(*request.arguments(), request.model, request.strategy)
-    if shards is None:
-        shards = 4 * _jobs.executor_workers(executor) if executor is not None else 1
-    elif _count(shards, "shards") == 0:
+    if shards is not None and _count(shards, "shards") == 0:
         raise ValueError("shards: at least one shard is needed, got 0")
-    size, extra = divmod(runs, max(1, min(shards, runs)))
-    jobs, start = [], 0
-    for index in range(max(1, min(shards, runs))):
-        count = size + (index < extra)
-        jobs.append((request, count, (base_seed + start) % SEEDS))
-        start += count
-    pieces = _jobs.run_jobs(executor, _shard, jobs, "shards", progress)
-    return merge(_stats(piece, plain_model, job[2]) for piece, job in zip(pieces, jobs))
+
+    def run_on(pool: Executor | None) -> PhysicsStats:
+        count = shards
+        if count is None:
+            count = 4 * _jobs.executor_workers(pool) if pool is not None else 1
+        pieces = max(1, min(count, runs))
+        size, extra = divmod(runs, pieces)
+        jobs, start = [], 0
+        for index in range(pieces):
+            length = size + (index < extra)
+            jobs.append((request, length, (base_seed + start) % SEEDS))
+            start += length
+        results = _jobs.run_jobs(pool, _shard, jobs, "shards", progress)
+        return merge(_stats(result, plain_model, job[2]) for result, job in zip(results, jobs))
+
+    if executor is None and workers is not None:
+        with _jobs.process_pool(workers) as pool:
+            return run_on(pool)
+    return run_on(executor)
 
 
 def trials(
