@@ -232,6 +232,16 @@ def test_no_route_delivers_nothing():
     assert list(physics.trials(nodes, [], "A", "B", 2, seed=1).waiting_time_ms) == [math.inf, math.inf]
 
 
+def test_links_too_poor_to_wait_for_deliver_nothing_and_crash_nothing():
+    nodes, links = chain(2)
+    hopeless = physics.PhysicalModel(efficiency=5e-324)  # waits beyond the largest double
+    stats = physics.simulate(nodes, links, "N0", "N2", 100, hopeless, seed=1)
+    assert (stats.delivered, stats.secret_key_rate_bps) == (0, 0.0)
+    assert list(physics.trials(nodes, links, "N0", "N2", 2, hopeless, seed=1).waiting_time_ms) == [math.inf] * 2
+    slow = physics.simulate(nodes, links, "N0", "N2", 100, physics.PhysicalModel(efficiency=1e-300), seed=1)
+    assert slow.delivered == 100 and 1e299 < slow.mean_waiting_time_ms < math.inf
+
+
 def test_ctrl_c_stops_a_long_run():
     nodes, links = chain(4, t2=1.0, fidelity=0.9)
     with ctrl_c_after(0.2), pytest.raises(KeyboardInterrupt):

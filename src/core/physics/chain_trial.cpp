@@ -32,16 +32,18 @@ ChainTrials::ChainTrials(const Chain& chain, const PhysicalModel& model, Course 
       expiry_(hops_, kNever) {
     for (const Hop& hop : chain.hops) {
         attempt_ms_.push_back(hop.attempt_ms);
-        inverse_log_failure_.push_back(1.0 / std::log1p(-hop.success_probability));
+        log_failure_.push_back(std::log1p(-hop.success_probability));
         werner_product_ *= hop.werner;
     }
 }
 
 // Hops [first, last] attempt afresh from `now`. The number of attempts up to and including the first
-// success is geometric: one uniform u in (0, 1] gives 1 + floor(ln u / ln(1 − p)), whatever p is.
+// success is geometric: one uniform u in (0, 1] gives 1 + floor(ln u / ln(1 − p)), whatever p is. (A
+// quotient, not a product with 1 / ln(1 − p), which overflows for the smallest p and would turn u = 1 into
+// NaN; an arrival that overflows is +inf, a pair that never comes.)
 void ChainTrials::draw_arrivals(std::size_t first, std::size_t last, double now, KeyedStream& stream) {
     for (std::size_t hop = first; hop <= last; ++hop) {
-        const double failures = whole_part(std::log(stream.next_open_closed()) * inverse_log_failure_[hop]);
+        const double failures = whole_part(std::log(stream.next_open_closed()) / log_failure_[hop]);
         arrival_[hop] = now + (failures + 1.0) * attempt_ms_[hop];
     }
 }

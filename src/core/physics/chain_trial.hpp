@@ -39,9 +39,9 @@ private:
 
     std::size_t hops_;
     std::vector<double> attempt_ms_;
-    std::vector<double> inverse_log_failure_;  // 1 / ln(1 − p), for geometric draws
-    std::vector<double> decay_per_ms_;         // per node
-    double werner_product_;                    // of fresh pairs on every hop
+    std::vector<double> log_failure_;   // ln(1 − p), for geometric draws
+    std::vector<double> decay_per_ms_;  // per node
+    double werner_product_;             // of fresh pairs on every hop
     double swap_success_;
     bool swaps_draw_;
     double cutoff_ms_;  // +inf without a cut-off
