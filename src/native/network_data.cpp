@@ -20,7 +20,8 @@ LinkDefinition link_of(LinkTuple link) {
     definition.base_fidelity = base_fidelity;
     definition.generation_rate_hz = generation_rate_hz;
     definition.link_type = type;
-    if (conditions) definition.satellite_conditions = SatelliteConditions{std::get<0>(*conditions), std::get<1>(*conditions)};
+    if (conditions)
+        definition.satellite_conditions = SatelliteConditions{std::get<0>(*conditions), std::get<1>(*conditions)};
     return definition;
 }
 
@@ -54,8 +55,7 @@ std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value) {
 }
 
 void require_node(const QuantumNetwork& network, const char* argument, const std::string& id) {
-    if (!network.has_node(id))
-        throw py::ValueFailure(std::string(argument) + ": no node '" + id + "' in the network");
+    if (!network.has_node(id)) throw py::ValueFailure(std::string(argument) + ": no node '" + id + "' in the network");
 }
 
 }  // namespace vorn::native
