@@ -43,7 +43,7 @@ from typing import Any, NamedTuple
 
 import vorn_core as vc
 
-from . import _jobs, _native, _network
+from . import _jobs, _native
 
 __all__ = [
     "PhysicalModel",
@@ -159,14 +159,15 @@ def _seed(seed: int | None) -> int:
 
 
 class _Request(NamedTuple):
-    network: _network.Network
+    nodes: tuple[vc.NodeDefinition, ...]  # records travel to workers as they are: they pickle
+    links: tuple[vc.LinkDefinition, ...]
     from_node: str
     to: str
     model: tuple[float, float, float, float, float | None, float, float | None]
     strategy: int | None
 
     def arguments(self) -> tuple[Any, ...]:
-        return (self.network.nodes, self.network.links, self.from_node, self.to)
+        return (self.nodes, self.links, self.from_node, self.to)
 
 
 def _request(
@@ -184,7 +185,8 @@ def _request(
     if strategy is not None and not isinstance(strategy, vc.StrategyType):
         raise TypeError(f"strategy: must be a StrategyType or None, got {strategy!r}")
     return _Request(
-        _network.pack_network(nodes, links),
+        tuple(nodes),
+        tuple(links),
         from_node,
         to,
         model._plain(),

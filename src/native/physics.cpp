@@ -28,7 +28,7 @@ struct Setup {
     physics::Chain chain;
 };
 
-Setup setup(std::vector<NodeTuple> nodes, std::vector<LinkTuple> links, const std::string& from_node,
+Setup setup(std::vector<NodeData> nodes, std::vector<LinkData> links, const std::string& from_node,
             const std::string& to, const ModelTuple& model_tuple, std::optional<std::uint64_t> strategy,
             Interruption* interruption) {
     Setup built{model_of(model_tuple), {}};
@@ -77,7 +77,7 @@ void check_model_tuple(ModelTuple model) { model_of(model); }
 using HopTuple = std::tuple<double, double, double, double>;
 
 std::tuple<std::vector<std::string>, std::vector<HopTuple>, std::vector<double>> route(
-    std::vector<NodeTuple> nodes, std::vector<LinkTuple> links, std::string from_node, std::string to, ModelTuple model,
+    std::vector<NodeData> nodes, std::vector<LinkData> links, std::string from_node, std::string to, ModelTuple model,
     std::optional<std::uint64_t> strategy) {
     py::SignalCheck signals;
     Setup built = setup(std::move(nodes), std::move(links), from_node, to, model, strategy, &signals);
@@ -88,7 +88,7 @@ std::tuple<std::vector<std::string>, std::vector<HopTuple>, std::vector<double>>
 }
 
 std::tuple<std::vector<std::string>, std::uint64_t, std::uint64_t, py::Ref, py::Ref, py::Ref, py::Ref, py::Ref>
-simulate(std::vector<NodeTuple> nodes, std::vector<LinkTuple> links, std::string from_node, std::string to,
+simulate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::string from_node, std::string to,
          std::uint64_t runs, ModelTuple model, std::optional<std::uint64_t> strategy, std::uint64_t seed) {
     py::SignalCheck signals;
     Setup built = setup(std::move(nodes), std::move(links), from_node, to, model, strategy, &signals);
@@ -104,10 +104,9 @@ simulate(std::vector<NodeTuple> nodes, std::vector<LinkTuple> links, std::string
 }
 
 // Per trial: the waiting time and the fidelity (NaN when nothing was delivered), as native doubles.
-std::tuple<std::vector<std::string>, py::Ref, py::Ref> trials(std::vector<NodeTuple> nodes,
-                                                              std::vector<LinkTuple> links, std::string from_node,
-                                                              std::string to, std::uint64_t runs, ModelTuple model,
-                                                              std::optional<std::uint64_t> strategy,
+std::tuple<std::vector<std::string>, py::Ref, py::Ref> trials(std::vector<NodeData> nodes, std::vector<LinkData> links,
+                                                              std::string from_node, std::string to, std::uint64_t runs,
+                                                              ModelTuple model, std::optional<std::uint64_t> strategy,
                                                               std::uint64_t seed) {
     py::SignalCheck signals;
     Setup built = setup(std::move(nodes), std::move(links), from_node, to, model, strategy, &signals);
