@@ -1,15 +1,21 @@
 #include "native/functions.hpp"
 
-#include "native/physics.hpp"
-
 namespace vorn::native {
+namespace {
+
+py::Registration function(PyMethodDef (*describe)()) {
+    // The interpreter keeps a pointer to the definition for the life of the function object.
+    auto* definition = new PyMethodDef(describe());
+    return {definition->ml_name, nullptr, definition};
+}
+
+}  // namespace
 
 const std::vector<py::Registration>& functions() {
-    static const std::vector<py::Registration> list = [] {
-        std::vector<py::Registration> all;
-        for (auto& entry : physics_functions()) all.push_back(entry);
-        return all;
-    }();
+    static const std::vector<py::Registration> list = {
+        function(simulate_function),         function(physics_check_model_function), function(physics_route_function),
+        function(physics_simulate_function), function(physics_trials_function),
+    };
     return list;
 }
 

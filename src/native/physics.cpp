@@ -1,4 +1,4 @@
-#include "native/physics.hpp"
+#include "native/functions.hpp"
 
 #include <cmath>
 #include <cstring>
@@ -121,20 +121,22 @@ std::tuple<std::vector<std::string>, py::Ref, py::Ref> trials(std::vector<NodeDa
 
 }  // namespace
 
-std::vector<py::Registration> physics_functions() {
-    static PyMethodDef check_model = py::module_function<&check_model_tuple>("physics_check_model", {"model"});
-    static PyMethodDef route_function =
-        py::module_function<&route>("physics_route", {"nodes", "links", "from_node", "to", "model", "strategy"});
-    static PyMethodDef simulate_function = py::module_function<&simulate>(
-        "physics_simulate", {"nodes", "links", "from_node", "to", "runs", "model", "strategy", "seed"});
-    static PyMethodDef trials_function = py::module_function<&trials>(
-        "physics_trials", {"nodes", "links", "from_node", "to", "runs", "model", "strategy", "seed"});
-    return {
-        {"physics_check_model", nullptr, &check_model},
-        {"physics_route", nullptr, &route_function},
-        {"physics_simulate", nullptr, &simulate_function},
-        {"physics_trials", nullptr, &trials_function},
-    };
+PyMethodDef physics_check_model_function() {
+    return py::module_function<&check_model_tuple>("physics_check_model", {"model"});
+}
+
+PyMethodDef physics_route_function() {
+    return py::module_function<&route>("physics_route", {"nodes", "links", "from_node", "to", "model", "strategy"});
+}
+
+PyMethodDef physics_simulate_function() {
+    return py::module_function<&simulate>("physics_simulate",
+                                          {"nodes", "links", "from_node", "to", "runs", "model", "strategy", "seed"});
+}
+
+PyMethodDef physics_trials_function() {
+    return py::module_function<&trials>("physics_trials",
+                                        {"nodes", "links", "from_node", "to", "runs", "model", "strategy", "seed"});
 }
 
 }  // namespace vorn::native

@@ -263,7 +263,6 @@ struct Loose {
     T value{};
 };
 
-// Many kinds of object carry a loose record, so its annotation names none of them.
 template <class T>
 struct TypeText<Loose<T>> {
     static std::string read() { return "Any"; }
