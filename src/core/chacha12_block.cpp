@@ -119,6 +119,7 @@ void blocks_with(Kernel kernel, const LaneStates& states, std::uint32_t* out, in
 void draws_at_or_above_with(Kernel kernel, const LaneStates& states, const DrawBounds& bounds, LaneMasks& above) {
 #if VORN_CHACHA_X86
     if (kernel == Kernel::Avx512) return draws_at_or_above_avx512(states, bounds, above);
+    if (kernel == Kernel::Avx2) return draws_at_or_above_avx2(states, bounds, above);
 #endif
     std::uint32_t words[kLanes * kBlockWords];
     blocks_with(kernel, states, words);

@@ -19,6 +19,8 @@ void eight_blocks_avx2(const LaneStates& states, std::uint32_t* out, int first);
 // Only call when the CPU reports AVX-512F; writes lanes 0 .. count-1 of the sixteen it computes.
 void sixteen_blocks_avx512(const LaneStates& states, std::uint32_t* out, int count);
 void draws_at_or_above_avx512(const LaneStates& states, const DrawBounds& bounds, LaneMasks& above);
+// Only call when the CPU reports AVX2.
+void draws_at_or_above_avx2(const LaneStates& states, const DrawBounds& bounds, LaneMasks& above);
 #endif
 
 }  // namespace vorn::chacha12

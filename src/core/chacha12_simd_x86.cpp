@@ -197,6 +197,47 @@ VORN_AVX512 void sixteen_blocks_avx512(const LaneStates& states, std::uint32_t* 
     }
 }
 
+namespace {
+
+VORN_AVX2 inline __m256i load8(const std::uint32_t* words) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words));
+}
+VORN_AVX2 inline __m256i flipped(__m256i words, __m256i top) { return _mm256_xor_si256(words, top); }
+
+}  // namespace
+
+// Eight lanes at a time. AVX2 compares 32-bit words as signed numbers only: flipping their top bits
+// turns the unsigned order into the signed one.
+VORN_AVX2 void draws_at_or_above_avx2(const LaneStates& states, const DrawBounds& bounds, LaneMasks& above) {
+    const __m256i top = _mm256_set1_epi32(static_cast<int>(0x80000000u));
+    for (int half = 0; half < 2; ++half) {
+        const int first = 8 * half;
+        __m256i x[kBlockWords];
+        for (int w = 0; w < kBlockWords; ++w) x[w] = load8(&states[w][first]);
+        for (int i = 0; i < kDoubleRounds; ++i) {
+            quarter_round256(x[0], x[4], x[8], x[12]);
+            quarter_round256(x[1], x[5], x[9], x[13]);
+            quarter_round256(x[2], x[6], x[10], x[14]);
+            quarter_round256(x[3], x[7], x[11], x[15]);
+            quarter_round256(x[0], x[5], x[10], x[15]);
+            quarter_round256(x[1], x[6], x[11], x[12]);
+            quarter_round256(x[2], x[7], x[8], x[13]);
+            quarter_round256(x[3], x[4], x[9], x[14]);
+        }
+        for (int i = 0; i < kBlockWords / 2; ++i) {
+            const __m256i low = flipped(_mm256_add_epi32(x[2 * i], load8(&states[2 * i][first])), top);
+            const __m256i high = flipped(_mm256_add_epi32(x[2 * i + 1], load8(&states[2 * i + 1][first])), top);
+            const __m256i bound_low = flipped(load8(&bounds.low[i][first]), top);
+            const __m256i bound_high = flipped(load8(&bounds.high[i][first]), top);
+            const __m256i at_or_above = _mm256_or_si256(
+                _mm256_cmpgt_epi32(high, bound_high),
+                _mm256_andnot_si256(_mm256_cmpgt_epi32(bound_low, low), _mm256_cmpeq_epi32(high, bound_high)));
+            const auto lanes = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(at_or_above)));
+            above[i] = static_cast<std::uint16_t>(half == 0 ? lanes : above[i] | lanes << 8);
+        }
+    }
+}
+
 // Each draw is compared in its two halves: above the bound's high word, or equal to it and not below
 // its low word.
 VORN_AVX512 void draws_at_or_above_avx512(const LaneStates& states, const DrawBounds& bounds, LaneMasks& above) {
