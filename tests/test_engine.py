@@ -128,6 +128,17 @@ class TestStatistics:
         assert stats.total_runs == 0 and all(map(math.isnan, fields(stats, STATISTICS)[:2]))
         assert fields(stats, STATISTICS)[2:] == (0.0, 0, {})
 
+    def test_zero_runs_search_no_route(self):
+        # A NaN rate switches the bounds off: finding this route would score every path of the mesh.
+        engine = vc.VornEngine()
+        engine.define_network(
+            [vc.NodeDefinition(f"K{i}", 1.0) for i in range(16)],
+            [vc.LinkDefinition(f"K{i}", f"K{j}", 1.0, 0.99, math.nan) for i in range(16) for j in range(i + 1, 16)],
+        )
+        with ctrl_c_after(5.0):  # fails rather than hangs
+            stats = engine.simulate("K0", "K15", 0.8, 100.0, 0, vc.StrategyType.HighestSuccess, seed=1)
+        assert fields(stats, STATISTICS)[2:] == (0.0, 0, {}) and stats._context.to_node == "K15"
+
     def test_heatmap_counts_cycles_in_path_direction(self):
         stats = one_link_engine(1000.0).simulate("B", "A", 0.9, BOUND_MS, 500, seed=5)
         # A success takes one cycle, a failure all ten.

@@ -308,6 +308,8 @@ template <class LossSource, class Sum>
 MonteCarloStats run_ensemble(Totals<Sum>& totals, const QuantumNetwork& network, const SimulationConfig& config,
                              const EntanglementRequest& request, std::uint64_t runs, std::uint64_t seed,
                              Interruption* interruption) {
+    // No trial, no route to find: the statistics of no trials (a route would add nothing to them).
+    if (runs == 0) return statistics(totals, 0, {});
     const TimelineSettings settings = TimelineSettings::from_config(config);
     const Admission admission = admit(network, request, settings, interruption);
     InterruptionPoll poll(interruption, kWorkPerClockCheck);

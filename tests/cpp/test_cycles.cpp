@@ -7,8 +7,8 @@
 #include "check.hpp"
 #include "core/cycles.hpp"
 #include "core/ensemble.hpp"
-#include "core/timeline.hpp"
 #include "fixtures.hpp"
+#include "timeline.hpp"
 
 using namespace vorn;
 using fixtures::chain;
