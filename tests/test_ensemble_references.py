@@ -18,16 +18,20 @@ def label(entry):
     return f"{entry['scenario']}, seed {entry['seed']}, {entry['runs']} runs"
 
 
-def engine_of(scenario):
+def settings_of(scenario):
+    """None, or the configuration (total_time_cutoff_ms, step_resolution_ms, purify factor, signal speed)."""
     config = scenario["config"]
     if config is None:
-        engine = vc.VornEngine()
-    else:
-        settings = vc.SimulationConfig(config[0], config[1])
-        physical = settings.physical
-        physical.baseline_purify_factor, physical.speed_of_light_in_fiber_km_ms = config[2:]
-        settings.physical = physical
-        engine = vc.VornEngine(settings)
+        return None
+    settings = vc.SimulationConfig(config[0], config[1])
+    physical = settings.physical
+    physical.baseline_purify_factor, physical.speed_of_light_in_fiber_km_ms = config[2:]
+    settings.physical = physical
+    return settings
+
+
+def engine_of(scenario):
+    engine = vc.VornEngine(settings_of(scenario))
     engine.define_network(
         [vc.NodeDefinition(*node) for node in scenario["nodes"]],
         [vc.LinkDefinition(*link[:5]) for link in scenario["links"]],
@@ -59,7 +63,7 @@ def test_engine_ensembles(entry):
 def test_keyed_ensembles(entry):
     scenario = SCENARIOS[entry["scenario"]]
     source, target, fidelity, bound, strategy = scenario["request"]
-    config = scenario["config"] and tuple(scenario["config"])
+    config = settings_of(scenario)
     nodes, links = [tuple(n) for n in scenario["nodes"]], [tuple(link) for link in scenario["links"]]
     result = native.simulate(
         nodes, links, config, source, target, fidelity, bound, entry["runs"], strategy, entry["seed"]

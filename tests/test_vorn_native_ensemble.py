@@ -11,6 +11,14 @@ from conftest import ctrl_c_after
 STATISTICS = "empirical_success_rate mean_latency_ms mean_fidelity aggregate_congestion_drops link_utilization_heatmap"
 
 
+def settings(cutoff_ms, step_ms, purify_factor, speed_km_ms):
+    config = vc.SimulationConfig(cutoff_ms, step_ms)
+    physical = config.physical
+    physical.baseline_purify_factor, physical.speed_of_light_in_fiber_km_ms = purify_factor, speed_km_ms
+    config.physical = physical
+    return config
+
+
 def chain(n, km=100.0, fidelity=0.92):
     nodes = [(f"N{i}", 150.0) for i in range(n)]
     links = [(f"N{i}", f"N{i + 1}", km, fidelity, 800.0, "Fiber", None) for i in range(n - 1)]
@@ -20,7 +28,7 @@ def chain(n, km=100.0, fidelity=0.92):
 # (network, config, request): a chain whose losses decide only latency and fidelity, and one whose
 # losses decide successes and drops too (purification that lowers the fidelity).
 REPEATER_CHAIN = (*chain(4), None, ("N0", "N3", 0.8, 20.0))
-LOSSES_DECIDE = (*chain(3, 0.0, 0.95), (5000.0, 0.1, -0.1, 200.0), ("N0", "N2", 0.9, 20.0))
+LOSSES_DECIDE = (*chain(3, 0.0, 0.95), settings(5000.0, 0.1, -0.1, 200.0), ("N0", "N2", 0.9, 20.0))
 
 
 def keyed(case, runs, seed, strategy=None):
@@ -94,13 +102,13 @@ def test_configuration_and_strategy_are_honoured():
     assert list(run(None, 2)[5]) == ["A->C", "C->B"]
     # On A-B a success takes one purification; a failure ends at the cut-off.
     successes = run(None)[6]
-    assert 0 < successes < 10 and run((5.0, 0.1, 0.12, 200.0))[:3] == (
+    assert 0 < successes < 10 and run(settings(5.0, 0.1, 0.12, 200.0))[:3] == (
         10,
         successes / 10,
         math.fsum([0.85] * successes + [5.0] * (10 - successes)) / 10,
     )
-    assert run((5.0, 0.1, 0.0, 200.0))[:3] == (10, 0.0, 0.0)  # 0.6 purifies only to 0.70
-    assert run((5.0, 0.1, 0.12, 0.01))[:3] == (10, 0.0, 100.0)  # propagation delay above the bound
+    assert run(settings(5.0, 0.1, 0.0, 200.0))[:3] == (10, 0.0, 0.0)  # 0.6 purifies only to 0.70
+    assert run(settings(5.0, 0.1, 0.12, 0.01))[:3] == (10, 0.0, 100.0)  # propagation delay above the bound
 
 
 def test_zero_runs():

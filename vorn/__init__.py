@@ -5,7 +5,8 @@
 - `vorn.sweep`: one request over a grid of parameter values, as a table with intervals;
 - `vorn.plot`: networks, sensitivity rankings, topology comparisons and sweeps as matplotlib figures;
 - `vorn.nx`: networkx graphs of networks, both ways;
-- `vorn.cli`: the `vorn` command (validate, diff, simulate, compare).
+- `vorn.cli`: the `vorn` command (validate, diff, simulate, compare);
+- `vorn.physics`: a physical model of repeater chains (lossy links, decaying memories, swaps) at ensemble speed.
 
 Importing vorn also lets results of single requests (`SimulationResult`, which vorn_core keeps out of its
 namespace, so pickle cannot name it there) travel by pickle, like every other record with a constructor.
@@ -23,7 +24,7 @@ from typing import Any
 
 import vorn_core
 
-__all__ = ["stats", "parallel", "sweep", "plot", "nx", "cli"]
+__all__ = ["stats", "parallel", "sweep", "plot", "nx", "cli", "physics"]
 
 
 def _simulation_result_class() -> type[vorn_core.SimulationResult]:

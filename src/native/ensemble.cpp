@@ -13,7 +13,7 @@ namespace {
 using EnsembleTuple = std::tuple<std::uint64_t, double, double, double, std::uint64_t, py::Entries<std::uint64_t>,
                                  std::uint64_t, std::vector<double>, std::vector<double>>;
 
-EnsembleTuple simulate(std::vector<NodeTuple> nodes, std::vector<LinkTuple> links, std::optional<ConfigTuple> config,
+EnsembleTuple simulate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::optional<ConfigData> config,
                        std::string from_node, std::string to, double fidelity_target, double max_latency_ms,
                        std::uint64_t runs, std::optional<std::uint64_t> strategy, std::uint64_t seed) {
     const QuantumNetwork network =
@@ -23,7 +23,8 @@ EnsembleTuple simulate(std::vector<NodeTuple> nodes, std::vector<LinkTuple> link
     const EntanglementRequest request{std::move(from_node), std::move(to), fidelity_target, max_latency_ms,
                                       strategy_of(strategy)};
     py::SignalCheck signals;
-    KeyedEnsemble ensemble = execute_keyed_ensemble(network, config_of(config), request, runs, seed, &signals);
+    KeyedEnsemble ensemble =
+        execute_keyed_ensemble(network, config_of(std::move(config)), request, runs, seed, &signals);
     MonteCarloStats& stats = ensemble.stats;
     return {stats.total_runs,    stats.empirical_success_rate,     stats.mean_latency_ms,
             stats.mean_fidelity, stats.aggregate_congestion_drops, {std::move(stats.link_utilization_heatmap)},
@@ -36,10 +37,9 @@ constexpr const char* kSimulateDoc =
     "of seed s + i (modulo 2**64): ensembles over consecutive seed ranges merge into the one over the\n"
     "whole range exactly.\n"
     "\n"
-    "nodes: (id, memory_lifetime_t2) tuples; links: (from_node, to, distance_km, base_fidelity,\n"
-    "generation_rate_hz, 'Fiber' or 'Satellite', (visibility, weather_factor) or None) tuples; config:\n"
-    "None or (total_time_cutoff_ms, step_resolution_ms, baseline_purify_factor,\n"
-    "speed_of_light_in_fiber_km_ms); strategy: None or the StrategyType value.\n"
+    "nodes and links: vorn_core's NodeDefinition and LinkDefinition records (or objects with their\n"
+    "attributes, or tuples of their fields in order); config: None (an engine's default) or a\n"
+    "SimulationConfig; strategy: None or the StrategyType value.\n"
     "\n"
     "Returns (total_runs, empirical_success_rate, mean_latency_ms, mean_fidelity,\n"
     "aggregate_congestion_drops, heatmap, successes, latency_sum, fidelity_sum). The two sums are\n"

@@ -13,7 +13,8 @@ py::Registration function(PyMethodDef (*describe)()) {
 
 const std::vector<py::Registration>& functions() {
     static const std::vector<py::Registration> list = {
-        function(simulate_function),
+        function(simulate_function),         function(physics_check_model_function), function(physics_route_function),
+        function(physics_simulate_function), function(physics_trials_function),
     };
     return list;
 }

@@ -12,4 +12,10 @@ const std::vector<py::Registration>& functions();
 // ensemble.cpp
 PyMethodDef simulate_function();
 
+// physics.cpp
+PyMethodDef physics_check_model_function();
+PyMethodDef physics_route_function();
+PyMethodDef physics_simulate_function();
+PyMethodDef physics_trials_function();
+
 }  // namespace vorn::native
