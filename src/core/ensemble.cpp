@@ -75,6 +75,21 @@ public:
     void start_batch(const chacha12::LaneStates&, int) {}
     LossGenerator& for_trial(int) { return generator_; }
 
+    // Draws for a batch's trials in turn from a local copy, which the compiler keeps in registers;
+    // the thread's generator moves on with it at the end.
+    class Batch {
+    public:
+        explicit Batch(LossGenerator& home) : local_(home), home_(home) {}
+        Batch(const Batch&) = delete;
+        ~Batch() { home_ = local_; }
+        LossGenerator& for_trial(int) { return local_; }
+
+    private:
+        LossGenerator local_;
+        LossGenerator& home_;
+    };
+    Batch batch() { return Batch(generator_); }
+
 private:
     LossGenerator& generator_ = LossGenerator::for_this_thread();
 };
@@ -95,6 +110,7 @@ public:
         if (needed_) losses_.start(key_of_lane(states_, lane), blocks_ + lane * chacha12::kBlockWords);
         return losses_;
     }
+    LossesBySeed& batch() { return *this; }
 
 private:
     bool needed_;
@@ -259,14 +275,17 @@ private:
         poll_.advance(static_cast<std::uint64_t>(batch) * (hops_ + 1));
         if (failed_lanes) failed_ = first_cycle_tails_.add(states_, failed_lanes, above);
         const CycleOutcome* outcomes[chacha12::kLanes];
-        for (int k = 0; k < batch; ++k) {
-            if (failed_lanes >> k & 1) {
-                outcomes[k] = &failed_;
-                continue;
+        for (std::uint32_t lanes = failed_lanes; lanes != 0; lanes &= lanes - 1)
+            outcomes[std::countr_zero(lanes)] = &failed_;
+        const CycleOutcome* const ends[2] = {&*first_cycle_ends_.outcome(false), &*first_cycle_ends_.outcome(true)};
+        {
+            auto&& losses = losses_.batch();
+            for (std::uint32_t lanes = batch_lanes & ~failed_lanes; lanes != 0; lanes &= lanes - 1) {
+                const int k = std::countr_zero(lanes);
+                PairCount pairs;
+                const bool swapped = plan_.swaps && pairs.deliver(0.0, hops_, &losses.for_trial(k)) == hops_;
+                outcomes[k] = ends[swapped];
             }
-            PairCount pairs;
-            const bool swapped = plan_.swaps && pairs.deliver(0.0, hops_, &losses_.for_trial(k)) == hops_;
-            outcomes[k] = &*first_cycle_ends_.outcome(swapped);
         }
         totals_.add(outcomes, batch);
     }
