@@ -128,6 +128,17 @@ class TestStatistics:
         assert stats.total_runs == 0 and all(map(math.isnan, fields(stats, STATISTICS)[:2]))
         assert fields(stats, STATISTICS)[2:] == (0.0, 0, {})
 
+    def test_zero_runs_search_no_route(self):
+        # A NaN rate switches the bounds off: finding this route would score every path of the mesh.
+        engine = vc.VornEngine()
+        engine.define_network(
+            [vc.NodeDefinition(f"K{i}", 1.0) for i in range(16)],
+            [vc.LinkDefinition(f"K{i}", f"K{j}", 1.0, 0.99, math.nan) for i in range(16) for j in range(i + 1, 16)],
+        )
+        with ctrl_c_after(5.0):  # fails rather than hangs
+            stats = engine.simulate("K0", "K15", 0.8, 100.0, 0, vc.StrategyType.HighestSuccess, seed=1)
+        assert fields(stats, STATISTICS)[2:] == (0.0, 0, {}) and stats._context.to_node == "K15"
+
     def test_heatmap_counts_cycles_in_path_direction(self):
         stats = one_link_engine(1000.0).simulate("B", "A", 0.9, BOUND_MS, 500, seed=5)
         # A success takes one cycle, a failure all ten.
@@ -190,22 +201,26 @@ class TestBounds:
         assert runs == 0 or (stats.empirical_success_rate, stats.mean_latency_ms) == (1.0, 0.0)
 
     @pytest.mark.parametrize(
-        "n, call",
+        "n, rate, call",
         [
             # A NaN target is never met, the bounds lie some 4e14 cycles away, and no cycle draws.
-            (1, lambda engine: engine.request_entanglement("K0", "K0", math.nan, 1e15)),
-            (1, lambda engine: engine.simulate("K0", "K0", math.nan, 1e15, 1, seed=1)),
-            (2, lambda engine: engine.simulate("K0", "K1", 0.8, 100.0, 10**15, seed=1)),
-            # Equal figures on a full mesh: every longest path ties, so HighestSuccess scores them all.
-            (16, lambda engine: engine.request_entanglement("K0", "K15", 0.5, 10.0, vc.StrategyType.HighestSuccess)),
+            (1, 1.0, lambda engine: engine.request_entanglement("K0", "K0", math.nan, 1e15)),
+            (1, 1.0, lambda engine: engine.simulate("K0", "K0", math.nan, 1e15, 1, seed=1)),
+            (2, 1.0, lambda engine: engine.simulate("K0", "K1", 0.8, 100.0, 10**15, seed=1)),
+            # A NaN rate switches the bounds off: HighestSuccess scores every path of the full mesh.
+            (
+                16,
+                math.nan,
+                lambda engine: engine.request_entanglement("K0", "K15", 0.5, 10.0, vc.StrategyType.HighestSuccess),
+            ),
         ],
         ids=["request without hops", "simulate without hops", "long ensemble", "long route search"],
     )
-    def test_ctrl_c_stops_a_long_call_and_releases_the_engine(self, n, call):
+    def test_ctrl_c_stops_a_long_call_and_releases_the_engine(self, n, rate, call):
         engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=1e15))
         engine.define_network(
             [vc.NodeDefinition(f"K{i}", 1.0) for i in range(n)],
-            [vc.LinkDefinition(f"K{i}", f"K{j}", 1.0, 0.99, 1.0) for i in range(n) for j in range(i + 1, n)],
+            [vc.LinkDefinition(f"K{i}", f"K{j}", 1.0, 0.99, rate) for i in range(n) for j in range(i + 1, n)],
         )
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
             call(engine)

@@ -215,6 +215,13 @@ class TestDistributedComputation:
         result = vc.distributed_computation(STAR_ENGINE, [], topology, vc.MeasurementBasis(), 1.0)
         assert fields(result, DISTRIBUTED) == (False, 0.999, [], links, 0.0, float(len(links)))
 
+    def test_a_large_computation_is_interruptible(self):
+        # A million parties in a line: short requests, then the parties' links, all polled.
+        parties = [f"P{i}" for i in range(1_000_000)]
+        topology = vc.CoordinationTopology.arbitrary(list(zip(parties, parties[1:])))
+        with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
+            vc.distributed_computation(STAR_ENGINE, parties, topology, vc.MeasurementBasis())
+
     def test_failed_link_and_untouched_party(self):
         # X is no node: its link fails, so both of its ends fail; N3 has no link and counts as successful.
         topology = vc.CoordinationTopology.arbitrary([("N2", "N1"), ("X", "N1")])

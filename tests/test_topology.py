@@ -125,6 +125,13 @@ class TestCompareTopologies:
             'Available nodes: ["N0", "N1", "N2", "N3"]'
         )
 
+    def test_end_nodes_are_checked_before_any_simulation(self):
+        # The first endpoint's ensemble would run for hours; the second's bad node is reported at once.
+        with pytest.raises(ValueError, match="^Target node 'N9' not found"), ctrl_c_after(5.0):
+            vc.compare_topologies(
+                endpoints(("repeater_chain", "N0", "N3"), ("repeater_chain", "N0", "N9")), 0.8, 100.0, 10**15
+            )
+
     def test_ctrl_c_stops_a_long_comparison(self):
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
             vc.compare_topologies(endpoints(("repeater_chain", "N0", "N3")), 0.8, 100.0, 10**15)

@@ -2,10 +2,12 @@
 //
 //   bench_routes [CAP_SECONDS]    every figure; the full enumeration is stopped after CAP_SECONDS
 //                                 (default 10) and reported as such
+//   bench_routes success          the HighestSuccess figures beside their targets only
 //   bench_routes once NETWORK STRATEGY [cuts|none]
 //                                 one find_route and nothing else, for
 //                                 `valgrind --tool=callgrind bench_routes once rgg1000 1`
-//                                 NETWORK: k11..k14, grid, rgg100, rgg1000, rgg10000; STRATEGY: 0, 1, 2
+//                                 NETWORK: k11..k14, eqN (equal figures), grid, rggN or rggN:SEED;
+//                                 STRATEGY: 0, 1, 2
 //
 // Figures: complete graphs of 11 to 14 nodes and a 20 x 20 grid, then random geometric networks
 // of 100, 1,000 and 10,000 nodes (points in a 5,000 km square, linked within a radius that gives
@@ -13,6 +15,7 @@
 // corners. Fidelities and rates are drawn uniformly from the reference topologies' ranges
 // (0.75 to 0.98, 50 to 2,000 Hz); complete graphs draw lengths from 5 to 6,000 km.
 #include <sys/resource.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -34,6 +37,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+double cpu_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
 
 long peak_rss_kib() {
     rusage usage{};
@@ -60,6 +69,15 @@ Bench complete_graph(int n) {
     return bench;
 }
 
+// Equal figures on every link (10 km, 0.99, 1000 Hz): every longest path ties under HighestSuccess.
+Bench equal_complete_graph(int n) {
+    Bench bench{"K" + std::to_string(n) + ", equal figures", {}, id(0), id(n - 1)};
+    for (int i = 0; i < n; ++i) bench.network.add_node(id(i), 150.0);
+    for (int i = 0; i < n; ++i)
+        for (int j = i + 1; j < n; ++j) bench.network.add_link(id(i), id(j), LinkType::Fiber, 10.0, 0.99, 1000.0);
+    return bench;
+}
+
 // Equal 50 km links, so that about 10^10 shortest paths tie; corner to corner.
 Bench grid(int side) {
     Bench bench{"grid " + std::to_string(side) + "x" + std::to_string(side), {}, id(0), id(side * side - 1)};
@@ -77,10 +95,10 @@ Bench grid(int side) {
     return bench;
 }
 
-Bench random_geometric(int n) {
+Bench random_geometric(int n, unsigned seed = 0) {
     Bench bench{"rgg " + std::to_string(n), {}, "", ""};
     const double side = 5000.0, radius = side * std::sqrt(8.0 / (M_PI * n));
-    std::mt19937_64 random(n);
+    std::mt19937_64 random(seed ? seed : static_cast<unsigned>(n));
     std::uniform_real_distribution<double> coordinate(0, side), fidelity(0.75, 0.98), rate(50, 2000);
     std::vector<double> x(n), y(n);
     for (int i = 0; i < n; ++i) x[i] = coordinate(random), y[i] = coordinate(random);
@@ -137,8 +155,14 @@ Bench random_geometric(int n) {
 
 Bench named(const std::string& name) {
     if (name.size() == 3 && name[0] == 'k') return complete_graph(std::atoi(name.c_str() + 1));
+    if (name.rfind("eq", 0) == 0) return equal_complete_graph(std::atoi(name.c_str() + 2));
     if (name == "grid") return grid(20);
-    if (name.rfind("rgg", 0) == 0) return random_geometric(std::atoi(name.c_str() + 3));
+    if (name.rfind("rgg", 0) == 0) {
+        const auto colon = name.find(':');
+        return random_geometric(
+            std::atoi(name.c_str() + 3),
+            colon == std::string::npos ? 0 : static_cast<unsigned>(std::atoi(name.c_str() + colon + 1)));
+    }
     std::fprintf(stderr, "unknown network %s\n", name.c_str());
     std::exit(2);
 }
@@ -222,6 +246,44 @@ void route_figures(const Bench& bench, double cap_seconds) {
     std::printf("  peak RSS %ld KiB before, %ld KiB after\n", rss_before, peak_rss_kib());
 }
 
+// HighestSuccess against its targets: a 14-node full mesh of equal figures under 10 ms, random
+// geometric networks of 20 to 30 nodes (several draws of each) under a second, in CPU time (the
+// machine is shared); with the estimate made before each search.
+void success_figures() {
+    struct Target {
+        std::string network;
+        double seconds;
+    };
+    std::vector<Target> targets = {{"eq14", 0.010}, {"k14", 0.010}};
+    for (int n : {20, 25, 30})
+        for (unsigned seed : {0u, 101u, 102u, 103u, 104u, 105u}) {
+            std::string name = "rgg" + std::to_string(n);
+            if (seed) name += ":" + std::to_string(seed);
+            targets.push_back({name, 1.0});
+        }
+    for (const Target& target : targets) {
+        const Bench bench = named(target.network);
+        const RouteSearchEstimate estimate =
+            estimate_route_search(bench.network, bench.from, bench.to, StrategyType::HighestSuccess);
+        std::vector<double> times;
+        RouteSearch search;
+        const auto begin = Clock::now();
+        do {
+            const double start = cpu_seconds();
+            search = search_routes(bench.network, bench.from, bench.to, StrategyType::HighestSuccess);
+            times.push_back(cpu_seconds() - start);
+        } while (times.size() < 5 && seconds_since(begin) < 3.0);
+        std::sort(times.begin(), times.end());
+        const double median = times[times.size() / 2];
+        std::printf(
+            "HighestSuccess %-10s %3zu nodes on paths, %4zu links%s: %9.3f CPU ms (target < %.0f, %s), "
+            "%llu candidates, %zu hops\n",
+            target.network.c_str(), estimate.nodes, estimate.links, estimate.likely_long ? ", estimated long" : "",
+            median * 1e3, target.seconds * 1e3, median < target.seconds ? "met" : "MISSED",
+            static_cast<unsigned long long>(search.candidates), search.route ? search.route->hop_links.size() : 0);
+    }
+}
+
 // simulate() in core terms: one admission (the route) and then the trials, between a corner node
 // and the node four hops along its route, so that the trials deliver.
 void ensemble_figure(const Bench& bench, std::uint64_t runs) {
@@ -266,11 +328,16 @@ int main(int argc, char** argv) {
                     search.route ? search.route->hop_links.size() : 0);
         return 0;
     }
+    if (argc == 2 && std::strcmp(argv[1], "success") == 0) {
+        success_figures();
+        return 0;
+    }
     const double cap = argc == 2 ? std::atof(argv[1]) : 10.0;
     if (argc > 2 || cap <= 0) {
-        std::fprintf(stderr, "usage: %s [CAP_SECONDS] | once NETWORK STRATEGY [cuts|none]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [CAP_SECONDS] | success | once NETWORK STRATEGY [cuts|none]\n", argv[0]);
         return 2;
     }
+    success_figures();
     ensemble_figure(random_geometric(1000), 100'000);
     for (int n = 11; n <= 14; ++n) route_figures(complete_graph(n), cap);
     route_figures(grid(20), cap);

@@ -14,7 +14,7 @@ namespace vorn {
 // The configuration values a timeline runs with.
 struct TimelineSettings {
     double baseline_purify_factor = 0.12;
-    double speed_of_light_in_fiber_km_ms = 200.0;
+    double speed_of_light_in_fiber_km_ms = kFibreSpeedKmMs;
     double total_time_cutoff_ms = 5000.0;
 
     static TimelineSettings from_config(const SimulationConfig& config) {

@@ -14,6 +14,7 @@
 #include "core/loss_generator.hpp"
 #include "core/request.hpp"
 #include "core/request_generator.hpp"
+#include "core/tail_count.hpp"
 
 namespace vorn {
 
@@ -71,6 +72,14 @@ private:
     mutable std::optional<CycleTail> tail_after_first_cycle_;
 };
 
+// Where the cycles of a request stand between two cycles: those run so far, the clock and the
+// fidelity carried into the next.
+struct CycleState {
+    std::uint64_t cycles = 0;
+    double clock_ms = 0.0;
+    double fidelity = 0.0;
+};
+
 // Everything else the cycles of an admitted request depend on, worked out once: for an ensemble,
 // once for all its trials; for a prepared request, once for all its runs under any bounds.
 class CyclePlan {
@@ -78,16 +87,18 @@ public:
     // `admission` must have admitted the request (no refusal).
     CyclePlan(const Admission& admission, double fidelity_target, const TimelineSettings& settings);
 
-    std::size_t hops() const { return success_below.size(); }
+    std::size_t hops() const { return thresholds.hops(); }
 
     // Per hop: an attempt succeeds exactly when the top 52 bits of its 64-bit draw are below this
     // (the same decision as a uniform draw below the attempt probability).
-    std::vector<std::uint64_t> success_below;
+    AttemptThresholds thresholds;
     bool swaps = false;  // three or more nodes; only a swap needs every pair, so only it feels a loss
     double fidelity_target = 0.0;
     double purify_factor = 0.0;
     double admitted_fidelity = 0.0;
     double swapped_fidelity = 0.0;  // after a cycle in which every pair arrived
+
+    CycleState start() const { return {0, 0.0, admitted_fidelity}; }
 };
 
 struct CycleOutcome {
@@ -115,23 +126,16 @@ public:
     }
 };
 
-// Draws made in the remaining cycles only count failures: nothing else depends on them.
-inline std::uint64_t tail_failures(const CyclePlan& plan, std::uint64_t cycles, RequestGenerator& draws,
-                                   InterruptionPoll& poll) {
-    constexpr std::uint64_t kCyclesPerPoll = 4096;
-    std::uint64_t failed = 0;
-    while (cycles > 0) {
-        const std::uint64_t chunk = std::min(cycles, kCyclesPerPoll);
-        failed += draws.count_at_or_above(plan.success_below, chunk);
-        poll.advance(chunk * plan.hops());
-        cycles -= chunk;
-    }
-    return failed;
-}
+// The end of a cycle in which every attempt succeeded; `swapped` says whether the route swaps and every
+// pair arrived. Gives the outcome when the request ends with this cycle; otherwise moves `state` on to
+// the next cycle and gives nothing.
+std::optional<CycleOutcome> complete_cycle(const CyclePlan& plan, const CycleBounds& bounds, CycleState& state,
+                                           bool swapped);
 
-// Runs the cycles of an admitted request one by one, up to success, a bound, or the first failed
-// attempt (see CycleOutcome::failed_attempt). `Losses` (LossGenerator or KeyedLosses) makes the loss
-// draws: `bool pair_lost()`. `Record` keeps what its caller wants of their pairs:
+// Runs the cycles of an admitted request one by one from `state` (by default its start), up to
+// success, a bound, or the first failed attempt (see CycleOutcome::failed_attempt). `Losses`
+// (LossGenerator or KeyedLosses) makes the loss draws: `bool pair_lost()`. `Record` keeps what its
+// caller wants of their pairs:
 //   void generated(std::size_t hop, double clock_ms)
 //       an attempt on `hop` succeeded: a pair is on its way
 //   std::size_t deliver(double clock_ms, std::size_t pairs, Losses* losses)
@@ -139,50 +143,51 @@ inline std::uint64_t tail_failures(const CyclePlan& plan, std::uint64_t cycles, 
 //       many arrived
 template <class Record, class Losses>
 CycleOutcome run_cycles_until_failure(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws,
-                                      Losses& losses, InterruptionPoll& poll, Record& record) {
+                                      Losses& losses, InterruptionPoll& poll, Record& record, CycleState state) {
     const std::size_t hops = plan.hops();
-    std::uint64_t cycles = 0;
-    double clock = 0.0;
-    double fidelity = plan.admitted_fidelity;
     for (;;) {
-        ++cycles;
+        ++state.cycles;
         poll.advance(hops + 1);  // the cycle counts too, so that a route without hops stays interruptible
         std::uint64_t failed = 0;
         for (std::size_t hop = 0; hop < hops; ++hop) {
-            const bool generated = (draws.next_u64() >> 12) < plan.success_below[hop];
-            if (generated) record.generated(hop, clock);
+            const bool generated = (draws.next_u64() >> 12) < plan.thresholds[hop];
+            if (generated) record.generated(hop, state.clock_ms);
             failed += !generated;
         }
         // Every pair was generated at the clock, so all arrive now. Losses are drawn only where they
         // can change the outcome: on a route that swaps, in a cycle without failed attempts.
         const bool losses_matter = failed == 0 && plan.swaps;
-        const std::size_t arrived = record.deliver(clock, hops - failed, losses_matter ? &losses : nullptr);
-        if (failed > 0) return {false, clock, 0.0, failed, cycles, true};
-        if (losses_matter && arrived == hops) fidelity = plan.swapped_fidelity;
-        if (fidelity < plan.fidelity_target && fidelity > 0.5) {
-            clock += kPurificationMs;
-            fidelity = purify(fidelity, plan.purify_factor);
-        }
-        if (fidelity >= plan.fidelity_target) return {true, clock, fidelity, 0, cycles};
-        if (clock >= bounds.max_latency_ms) return {false, clock, 0.0, 0, cycles};
-        clock += kCycleMs;
-        if (!bounds.continues(clock, cycles)) return {false, clock, 0.0, 0, cycles};
+        const std::size_t arrived = record.deliver(state.clock_ms, hops - failed, losses_matter ? &losses : nullptr);
+        if (failed > 0) return {false, state.clock_ms, 0.0, failed, state.cycles, true};
+        if (auto outcome = complete_cycle(plan, bounds, state, losses_matter && arrived == hops)) return *outcome;
     }
 }
 
 // The whole request: the cycles after the first failed attempt only step the clock and count
-// failures, in bulk.
+// failures, in bulk. Those failures are left to `tails` (added to its count, perhaps only when it is
+// flushed), not to the outcome, so that the tails of many requests share their blocks.
 template <class Record, class Losses>
 CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws, Losses& losses,
-                        InterruptionPoll& poll, Record& record) {
-    CycleOutcome outcome = run_cycles_until_failure(plan, bounds, draws, losses, poll, record);
+                        InterruptionPoll& poll, Record& record, TailCounter& tails, CycleState state) {
+    CycleOutcome outcome = run_cycles_until_failure(plan, bounds, draws, losses, poll, record, state);
     if (!outcome.failed_attempt) return outcome;
     const CycleTail tail = outcome.cycles == 1 ? bounds.tail_after_first_cycle(poll)
                                                : bounds.tail(outcome.latency_ms, outcome.cycles, poll);
-    outcome.congestion_drops += tail_failures(plan, tail.cycles, draws, poll);
+    tails.add(draws, tail.cycles);
     outcome.cycles += tail.cycles;
     outcome.latency_ms = tail.clock_ms;
     outcome.failed_attempt = false;
+    return outcome;
+}
+
+// The same for one request on its own, its tail's failures in the outcome.
+template <class Record, class Losses>
+CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws, Losses& losses,
+                        InterruptionPoll& poll, Record& record) {
+    TailCounter tails(plan.thresholds, poll);
+    CycleOutcome outcome = run_cycles(plan, bounds, draws, losses, poll, record, tails, plan.start());
+    tails.flush();
+    outcome.congestion_drops += tails.failures();
     return outcome;
 }
 

@@ -12,7 +12,7 @@ double purify(double fidelity, double purify_factor) {
     const double d = 1.0 - f;
     const double numerator = f * f + d * d / 9.0;
     const double denominator = f * f + 2.0 * f * d / 3.0 + d * d / 9.0;
-    if (denominator > 0.0) return std::fmin(numerator / denominator + purify_factor, 0.999);
+    if (denominator > 0.0) return std::fmin(numerator / denominator + purify_factor, kFidelityCap);
     return 0.5;
 }
 

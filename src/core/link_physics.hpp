@@ -3,7 +3,10 @@
 
 namespace vorn {
 
-// The purification map with additive factor k, capped at 0.999; 0.5 when its denominator is
+// No fidelity the model produces exceeds this.
+inline constexpr double kFidelityCap = 0.999;
+
+// The purification map with additive factor k, capped at kFidelityCap; 0.5 when its denominator is
 // not positive (NaN included).
 double purify(double fidelity, double purify_factor);
 

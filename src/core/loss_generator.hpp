@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 
 #include "core/request_generator.hpp"
 
@@ -17,7 +16,17 @@ public:
     explicit LossGenerator(std::uint64_t seed);
 
     // Uniform in [0, 1) with 53 random bits.
-    double next() {
+    double next() { return static_cast<double>(next_bits()) * 0x1.0p-53; }
+
+    // The same decision as next() < kLossProbability, without the conversion.
+    bool pair_lost() { return next_bits() < kLostBelow; }
+
+    // The calling thread's generator, seeded from std::random_device on first use.
+    static LossGenerator& for_this_thread();
+
+private:
+    // The 53 random bits m of the next value m / 2^53.
+    std::uint64_t next_bits() {
         const std::uint64_t result = state_[0] + state_[3];
         const std::uint64_t t = state_[1] << 17;
         state_[2] ^= state_[0];
@@ -26,15 +35,17 @@ public:
         state_[0] ^= state_[3];
         state_[2] ^= t;
         state_[3] = (state_[3] << 45) | (state_[3] >> 19);
-        return static_cast<double>(result >> 11) * 0x1.0p-53;
+        return result >> 11;
     }
 
-    bool pair_lost() { return next() < kLossProbability; }
+    // The number of values m / 2^53 below kLossProbability (each exact, so the division is too).
+    static constexpr std::uint64_t kLostBelow = [] {
+        auto m = static_cast<std::uint64_t>(kLossProbability * 0x1.0p53);
+        while (static_cast<double>(m) * 0x1.0p-53 < kLossProbability) ++m;
+        while (m > 0 && !(static_cast<double>(m - 1) * 0x1.0p-53 < kLossProbability)) --m;
+        return m;
+    }();
 
-    // The calling thread's generator, seeded from std::random_device on first use.
-    static LossGenerator& for_this_thread();
-
-private:
     std::uint64_t state_[4];
 };
 
@@ -44,17 +55,20 @@ private:
 // the generation draws take theirs.
 class KeyedLosses {
 public:
-    explicit KeyedLosses(std::uint64_t seed) : seed_(seed) {}
+    static constexpr std::uint64_t kStream = 1;
 
-    bool pair_lost() {
-        if (!stream_)
-            stream_.emplace(RequestGenerator::key_from_seed(seed_), 1);  // a trial that draws no loss computes no block
-        return RequestGenerator::uniform_from_bits(stream_->next_u64()) < kLossProbability;
+    KeyedLosses() = default;
+    explicit KeyedLosses(std::uint64_t seed) : stream_(RequestGenerator::key_from_seed(seed), kStream) {}
+
+    // Starts afresh on the loss stream of `key`, whose first block has been computed already.
+    void start(const RequestGenerator::KeyWords& key, const std::uint32_t* first_block) {
+        stream_.start(key, kStream, first_block);
     }
 
+    bool pair_lost() { return RequestGenerator::uniform_from_bits(stream_.next_u64()) < kLossProbability; }
+
 private:
-    std::uint64_t seed_;
-    std::optional<RequestGenerator> stream_;
+    RequestGenerator stream_;
 };
 
 }  // namespace vorn

@@ -111,14 +111,20 @@ constexpr auto description(const LinkDefinition*) {
                                       "satellite_conditions", "Conditions of a satellite link's pass", kOptional));
 }
 
+// The speed of a signal in fibre that every configuration takes, and classical signals too, km/ms.
+inline constexpr double kFibreSpeedKmMs = 200.0;
+
+// Configurations and files give a fibre loss in dB/km; the purify factor is a tenth of it.
+inline double purify_factor_of_loss(double alpha_loss_db_km) { return alpha_loss_db_km / 10.0; }
+inline double loss_of_purify_factor(double purify_factor) { return 10.0 * purify_factor; }
+
 struct PhysicalConfig {
     double baseline_purify_factor = 0.022;
-    double speed_of_light_in_fiber_km_ms = 200.0;
+    double speed_of_light_in_fiber_km_ms = kFibreSpeedKmMs;
 
-    // The constructor takes a fibre loss in dB/km and keeps a tenth of it as the purify factor.
     static PhysicalConfig from_alpha_loss(std::optional<double> alpha_loss_db_km) {
         PhysicalConfig config;
-        if (alpha_loss_db_km) config.baseline_purify_factor = *alpha_loss_db_km / 10.0;
+        if (alpha_loss_db_km) config.baseline_purify_factor = purify_factor_of_loss(*alpha_loss_db_km);
         return config;
     }
 };

@@ -54,7 +54,7 @@ PreparedRequest::Outcome PreparedRequest::attempt(double max_latency_ms, LossGen
     const CycleBounds bounds(max_latency_ms, settings_.total_time_cutoff_ms);
     RequestGenerator draws = zero_key_draws();
     PairCount pairs;
-    const CycleOutcome outcome = run_cycles_until_failure(*plan_, bounds, draws, losses, poll, pairs);
+    const CycleOutcome outcome = run_cycles_until_failure(*plan_, bounds, draws, losses, poll, pairs, plan_->start());
     if (!outcome.success) return {};
     return {true, outcome.latency_ms, outcome.fidelity};
 }

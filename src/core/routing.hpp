@@ -50,6 +50,29 @@ RouteSearch search_routes(const QuantumNetwork& network, const RouteGraph& graph
 RouteSearch search_routes(const QuantumNetwork& network, std::string_view from_node, std::string_view to_node,
                           StrategyType strategy, Interruption* interruption = nullptr);
 
+// What a route search will have to go through, worked out without searching (in time about linear in
+// the network): for a warning before a search that may take long.
+struct RouteSearchEstimate {
+    std::size_t nodes = 0;    // nodes on some simple path between the two ends, the ends included
+    std::size_t links = 0;    // links between two such nodes, parallel ones each
+    double log2_paths = 0.0;  // log2 of a rough upper estimate of the simple paths between the ends
+    bool bounded = false;     // whether the figures allow the search's bounds (else every path is scored)
+    // Whether the search's work may grow exponentially with `nodes`: always for HighestSuccess, and
+    // wherever the bounds are off.
+    bool exponential = false;
+    // Whether it will likely take more than about a second on a current machine: HighestSuccess over
+    // more than kLongSuccessNodes nodes (random networks of 30 nodes take well under a second, of 45
+    // over a minute), or every path scored where there may be more than 2^kLongLog2Paths of them.
+    bool likely_long = false;
+
+    static constexpr std::size_t kLongSuccessNodes = 36;
+    static constexpr double kLongLog2Paths = 25.0;
+};
+
+// No route gives a zero estimate; nothing is searched.
+RouteSearchEstimate estimate_route_search(const QuantumNetwork& network, std::string_view from_node,
+                                          std::string_view to_node, StrategyType strategy);
+
 inline std::optional<RouteInfo> find_route(const QuantumNetwork& network, const RouteGraph& graph,
                                            std::string_view from_node, std::string_view to_node, StrategyType strategy,
                                            Interruption* interruption = nullptr) {

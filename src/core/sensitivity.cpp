@@ -25,7 +25,7 @@ struct TrialSetup {
         links.reserve(context.links.size());
         for (const LinkFigures& link : context.links) links.push_back({{link, LinkType::Fiber}, {}});
         config.physical.baseline_purify_factor = context.baseline_purify_factor;
-        config.physical.speed_of_light_in_fiber_km_ms = 200.0;
+        config.physical.speed_of_light_in_fiber_km_ms = kFibreSpeedKmMs;
         config.total_time_cutoff_ms = context.total_time_cutoff_ms;
         config.step_resolution_ms = context.step_resolution_ms;
     }
@@ -71,7 +71,7 @@ public:
             measure("generation_rate_hz:" + hop, link.generation_rate_hz, scaled);
         }
         measure("alpha_loss_db_km", setup_.config.physical.baseline_purify_factor,
-                [](double& value, double, double factor) { value = 0.2 * factor / 10.0; });
+                [](double& value, double, double factor) { value = purify_factor_of_loss(0.2 * factor); });
         // NaN impacts sort after every number and keep their order among themselves.
         std::stable_sort(ranking_.begin(), ranking_.end(), [](const auto& a, const auto& b) {
             return !std::isnan(a.second) && (std::isnan(b.second) || a.second > b.second);

@@ -52,7 +52,7 @@ std::variant<TopologySnapshot, SnapshotFailure> take_snapshot(const Engine& engi
     snapshot.links.reserve(network->links().size());
     for (const InternalLink& link : network->links()) snapshot.links.push_back({link, std::nullopt});
     const double purify_factor = engine.config().physical.baseline_purify_factor;
-    snapshot.config = {10.0 * purify_factor, purify_factor};
+    snapshot.config = {loss_of_purify_factor(purify_factor), purify_factor};
     return snapshot;
 }
 

@@ -21,8 +21,9 @@ SimulationConfig simulation_config_from_vorn(const VornFile& file) {
     if (!file.config) return SimulationConfig::engine_default();
     SimulationConfig config;
     // A file's config without alpha_loss means a factor of 0.22 itself, not a tenth of it.
-    config.physical.baseline_purify_factor = file.config->alpha_loss ? *file.config->alpha_loss / 10.0 : 0.22;
-    config.physical.speed_of_light_in_fiber_km_ms = 200.0;
+    config.physical.baseline_purify_factor =
+        file.config->alpha_loss ? purify_factor_of_loss(*file.config->alpha_loss) : 0.22;
+    config.physical.speed_of_light_in_fiber_km_ms = kFibreSpeedKmMs;
     config.total_time_cutoff_ms = file.config->max_attempts ? *file.config->max_attempts * 50.0 : 5000.0;
     config.step_resolution_ms = 0.1;
     return config;

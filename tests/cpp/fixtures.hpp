@@ -2,6 +2,7 @@
 #pragma once
 
 #include "check.hpp"
+#include "core/chacha12_block.hpp"
 #include "core/network.hpp"
 #include "core/request.hpp"
 #include "core/request_generator.hpp"
@@ -93,6 +94,21 @@ inline std::vector<Scenario> scenarios() {
          {"A", "B", 0.7, 50.0, fidelity},
          engine},
     };
+}
+
+// Runs `body` once with each kernel this CPU runs made the active one (chacha12::use_kernel), with the
+// kernel's name; the best kernel is active again afterwards.
+template <class Body>
+void with_each_kernel(Body body) {
+    using vorn::chacha12::Kernel;
+    const std::pair<Kernel, const char*> kernels[] = {
+        {Kernel::Scalar, "scalar"}, {Kernel::Sse2, "sse2"}, {Kernel::Avx2, "avx2"}, {Kernel::Avx512, "avx512"}};
+    for (auto [kernel, name] : kernels) {
+        if (!vorn::chacha12::kernel_available(kernel)) continue;
+        vorn::chacha12::use_kernel(kernel);
+        body(std::string(name));
+    }
+    vorn::chacha12::use_kernel(vorn::chacha12::best_kernel());
 }
 
 inline bool same_result(const vorn::SimulationResult& a, const vorn::SimulationResult& b) {

@@ -3,9 +3,9 @@
 #include "check.hpp"
 #include "core/engine.hpp"
 #include "core/prepared_request.hpp"
-#include "core/protocols/qkd.hpp"
-#include "core/timeline.hpp"
+#include "core/saturating_count.hpp"
 #include "fixtures.hpp"
+#include "timeline.hpp"
 
 using namespace vorn;
 using fixtures::chain;

@@ -5,6 +5,7 @@
 #include "check.hpp"
 #include "core/chacha12_block.hpp"
 #include "core/request_generator.hpp"
+#include "core/tail_count.hpp"
 #include "fixtures.hpp"
 
 using vorn::RequestGenerator;
@@ -33,11 +34,18 @@ static RequestGenerator fresh(const rapidjson::Value& vector) {
     return vector["seed"].IsNull() ? RequestGenerator() : fixtures::seeded(decimal(vector["seed"]));
 }
 
-// The same generator obtained through the batched constructor, as lane `lane` of eight.
-static RequestGenerator batched(std::uint64_t seed, int lane) {
-    std::array<RequestGenerator, 8> generators;
-    RequestGenerator::from_consecutive_seeds(seed - static_cast<std::uint64_t>(lane), generators);
-    return generators[lane];
+// The same generator as an ensemble makes it: lane `lane` of the batch `batch` of sixteen consecutive
+// seeds, keys and first blocks computed together.
+static RequestGenerator batched(std::uint64_t seed, int batch, int lane) {
+    vorn::SeedKeys keys(seed - static_cast<std::uint64_t>(16 * batch + lane));
+    alignas(64) chacha12::LaneStates states;
+    vorn::set_counter_and_stream(states, 0, 0);
+    for (int b = 0; b <= batch; ++b) keys.fill(states);
+    alignas(64) std::uint32_t blocks[16 * 16];
+    chacha12::blocks(states, blocks);
+    RequestGenerator generator;
+    generator.start(vorn::key_of_lane(states, lane), 0, blocks + 16 * lane);
+    return generator;
 }
 
 static void check_stream(RequestGenerator&& generator, const rapidjson::Value& vector) {
@@ -55,7 +63,10 @@ TEST_CASE("every vector: key bytes, 32-bit words, batched lanes across the 2^64 
 
         check_stream(fresh(vector), vector);
         if (!vector["seed"].IsNull())
-            for (int lane : {0, 3, 7}) check_stream(batched(decimal(vector["seed"]), lane), vector);
+            fixtures::with_each_kernel([&](const std::string&) {
+                for (auto [batch, lane] : {std::pair{0, 0}, {0, 7}, {0, 15}, {2, 3}})
+                    check_stream(batched(decimal(vector["seed"]), batch, lane), vector);
+            });
         RequestGenerator u64 = fresh(vector), uniform = fresh(vector);
         for (const auto& value : vector["next_u64_dec"].GetArray()) CHECK_EQ(u64.next_u64(), decimal(value));
         const auto& reprs = vector["uniform_repr"].GetArray();
@@ -78,22 +89,90 @@ TEST_CASE("draws straddling a word pair read the next two words in order") {
     }
 }
 
-TEST_CASE("every kernel this CPU runs matches the scalar one") {
+static const std::pair<chacha12::Kernel, const char*> kKernels[] = {{chacha12::Kernel::Scalar, "scalar"},
+                                                                    {chacha12::Kernel::Sse2, "sse2"},
+                                                                    {chacha12::Kernel::Avx2, "avx2"},
+                                                                    {chacha12::Kernel::Avx512, "avx512"}};
+
+TEST_CASE("every kernel this CPU runs gives the vectors' words and matches the scalar one for 1 to 16 blocks") {
+    const auto document = load_vectors();
     std::mt19937_64 random(7);
-    for (auto [kernel, name] : {std::pair{chacha12::Kernel::Sse2, "sse2"}, std::pair{chacha12::Kernel::Avx2, "avx2"}}) {
+    for (auto [kernel, name] : kKernels) {
         if (!chacha12::kernel_available(kernel)) {
             std::printf("     (kernel %s not available here)\n", name);
             continue;
         }
-        for (int round = 0; round < 50; ++round) {
-            chacha12::LaneStates states;
+        // Blocks 0 and 1 of each vector's key as lanes 2k and 2k + 1.
+        alignas(64) chacha12::LaneStates states{};
+        int lane = 0;
+        for (const auto& vector : document["vectors"].GetArray()) {
+            if (lane == 16) break;
+            const RequestGenerator::KeyWords key = vector["seed"].IsNull()
+                                                       ? RequestGenerator::KeyWords{}
+                                                       : RequestGenerator::key_words_of_seed(decimal(vector["seed"]));
+            for (std::uint32_t block = 0; block < 2; ++block, ++lane) {
+                for (int w = 0; w < 4; ++w) states[w][lane] = chacha12::kSigma[w];
+                for (int w = 0; w < 8; ++w) states[4 + w][lane] = key[w];
+                states[12][lane] = block;
+            }
+        }
+        alignas(64) std::uint32_t words[256];
+        chacha12::blocks_with(kernel, states, words);
+        const std::uint32_t* stream = words;  // the 32 words of each of the first eight vectors in turn
+        for (const auto& vector : document["vectors"].GetArray()) {
+            if (stream == words + 256) break;
+            for (const auto& word : vector["next_u32"].GetArray()) CHECK_EQ(*stream++, word.GetUint());
+        }
+        for (int round = 0; round < 64; ++round) {
             for (auto& word : states)
                 std::generate(std::begin(word), std::end(word), [&] { return static_cast<std::uint32_t>(random()); });
-            std::uint32_t expected[128], actual[128];
-            chacha12::blocks_with(chacha12::Kernel::Scalar, states, expected);
-            chacha12::blocks_with(kernel, states, actual);
-            CHECK(std::equal(expected, expected + 128, actual));
+            const int count = 1 + round % 16;
+            std::uint32_t expected[256], actual[256];
+            std::fill(std::begin(actual), std::end(actual), 0xDEADBEEFu);
+            chacha12::blocks_with(chacha12::Kernel::Scalar, states, expected, count);
+            chacha12::blocks_with(kernel, states, actual, count);
+            CHECK_FOR(name, std::equal(expected, expected + 16 * count, actual));
+            CHECK_FOR(name,
+                      std::all_of(actual + 16 * count, std::end(actual), [](auto w) { return w == 0xDEADBEEFu; }));
         }
+    }
+}
+
+TEST_CASE("every kernel finds the same draws at or above their bounds") {
+    std::mt19937_64 random(17);
+    for (int round = 0; round < 200; ++round) {
+        alignas(64) chacha12::LaneStates states;
+        for (auto& word : states)
+            std::generate(std::begin(word), std::end(word), [&] { return static_cast<std::uint32_t>(random()); });
+        // The blocks themselves, to set some bounds at a draw's own value or one away from it.
+        std::uint32_t words[256];
+        chacha12::blocks_with(chacha12::Kernel::Scalar, states, words);
+        chacha12::DrawBounds bounds;
+        for (int i = 0; i < 8; ++i)
+            for (int lane = 0; lane < 16; ++lane) {
+                const std::uint64_t draw = std::uint64_t{words[16 * lane + 2 * i + 1]} << 32 | words[16 * lane + 2 * i];
+                const std::uint64_t bound = random() % 2 ? random() : draw + random() % 3 - 1;
+                bounds.high[i][lane] = static_cast<std::uint32_t>(bound >> 32);
+                bounds.low[i][lane] = static_cast<std::uint32_t>(bound);
+            }
+        std::uint16_t expected[8] = {};
+        for (int i = 0; i < 8; ++i)
+            for (int lane = 0; lane < 16; ++lane)
+                expected[i] |= static_cast<std::uint16_t>(
+                    ((std::uint64_t{words[16 * lane + 2 * i + 1]} << 32 | words[16 * lane + 2 * i]) >=
+                     (std::uint64_t{bounds.high[i][lane]} << 32 | bounds.low[i][lane]))
+                    << lane);
+        for (auto [kernel, name] : kKernels) {
+            if (!chacha12::kernel_available(kernel)) continue;
+            chacha12::LaneMasks above;
+            chacha12::draws_at_or_above_with(kernel, states, bounds, above);
+            CHECK_FOR(name, std::equal(std::begin(above), std::end(above), expected));
+        }
+        const auto lanes = static_cast<std::uint32_t>(random() & 0xFFFF),
+                   draws = static_cast<std::uint32_t>(random() & 0xFF);
+        unsigned count = 0;
+        for (int i = 0; i < 8; ++i) count += (draws >> i & 1) ? std::popcount(expected[i] & lanes) : 0;
+        CHECK_EQ(chacha12::count_at_or_above(expected, lanes, draws), count);
     }
 }
 
@@ -109,8 +188,8 @@ TEST_CASE("a long stream is the blocks of counters 0, 1, 2, ... of its key and n
                 states[12][0] = static_cast<std::uint32_t>(block);
                 states[14][0] = static_cast<std::uint32_t>(stream);
                 states[15][0] = static_cast<std::uint32_t>(stream >> 32);
-                std::uint32_t words[128];
-                chacha12::blocks_with(chacha12::Kernel::Scalar, states, words);
+                std::uint32_t words[16];
+                chacha12::blocks_with(chacha12::Kernel::Scalar, states, words, 1);
                 for (int w = 0; w < 16; ++w) CHECK_EQ(generator.next_u32(), words[w]);
             }
         }
@@ -148,19 +227,44 @@ TEST_CASE("below_count splits the fractions exactly where the uniform value reac
     }
 }
 
-TEST_CASE("count_at_or_above counts the same draws as one-by-one comparison, and leaves the stream aligned") {
-    const std::uint64_t thresholds[] = {RequestGenerator::below_count(0.95), RequestGenerator::below_count(0.5),
-                                        RequestGenerator::below_count(0.8875)};
-    for (std::uint64_t rounds : {0, 1, 21, 43, 1000}) {
-        RequestGenerator fast = fixtures::seeded(rounds);
-        fast.next_u32();  // start off a word pair
-        RequestGenerator plain = fast;
+// Failures among `cycles` cycles of draws from `generator`, one draw at a time.
+static std::uint64_t failures_one_by_one(RequestGenerator generator, const std::vector<std::uint64_t>& thresholds,
+                                         std::uint64_t cycles) {
+    std::uint64_t failed = 0;
+    for (std::uint64_t c = 0; c < cycles; ++c)
+        for (std::uint64_t threshold : thresholds) failed += (generator.next_u64() >> 12) >= threshold;
+    return failed;
+}
+
+static void check_tails(const std::string& kernel) {
+    std::mt19937_64 random(5);
+    vorn::InterruptionPoll poll(nullptr, 1);
+    for (std::size_t hops : {1, 2, 3, 4, 5, 8, 9, 40, 64, 65, 70}) {
+        std::vector<std::uint64_t> thresholds(hops);
+        for (auto& t : thresholds) t = RequestGenerator::below_count(0.3 + 0.65 * (random() % 1000) / 1000.0);
+        const vorn::AttemptThresholds table(thresholds);
+        // Many tails at once, so that lanes mix keys and offsets: from a key and a draw, and from a
+        // generator partway through its words (one word off the draws' pairs included).
+        vorn::TailCounter tails(table, poll);
         std::uint64_t expected = 0;
-        for (std::uint64_t r = 0; r < rounds; ++r)
-            for (auto threshold : thresholds) expected += (plain.next_u64() >> 12) >= threshold;
-        CHECK_EQ(fast.count_at_or_above(thresholds, rounds), expected);
-        CHECK_EQ(fast.next_u64(), plain.next_u64());
+        for (int job = 0; job < 12; ++job) {
+            const std::uint64_t seed = random(), cycles = random() % 60, skipped = random() % 150;
+            RequestGenerator generator = fixtures::seeded(seed);
+            if (job % 3 == 2) generator.next_u32();
+            for (std::uint64_t i = 0; i < skipped; ++i) generator.next_u64();
+            expected += failures_one_by_one(generator, thresholds, cycles);
+            if (job % 3 == 0)
+                tails.add(RequestGenerator::key_words_of_seed(seed), skipped, cycles);
+            else
+                tails.add(generator, cycles);
+        }
+        tails.flush();
+        CHECK_FOR(kernel + ", " + std::to_string(hops) + " hops", tails.failures() == expected);
     }
+}
+
+TEST_CASE("tails counted in bulk count the failures one-by-one comparison counts, with every kernel") {
+    fixtures::with_each_kernel([](const std::string& kernel) { check_tails(kernel); });
 }
 
 CHECK_MAIN()

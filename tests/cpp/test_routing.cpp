@@ -212,8 +212,13 @@ public:
 
     Generated next(int round) {
         palette_ = &palettes()[round % palettes().size()];
-        const int kind = round / static_cast<int>(palettes().size()) % 3;
-        return kind == 0 ? multigraph() : kind == 1 ? complete() : duel();
+        switch (round / static_cast<int>(palettes().size()) % 5) {
+            case 0: return multigraph();
+            case 1: return complete();
+            case 2: return duel();
+            case 3: return equal_figures();
+            default: return long_chain();
+        }
     }
 
     std::mt19937 random;
@@ -311,12 +316,49 @@ private:
         return g;
     }
 
+    // Every link with the same figures (now and then one a step beside them), so that every path of a
+    // length scores alike: fidelity times rate exact (990), or rounded (316.35, 0.30000000000000004).
+    Generated equal_figures() {
+        const int n = 3 + below(6);
+        Generated g = nodes(n);
+        const double figures[][2] = {{0.99, 1000.0}, {0.95, 333.0}, {0.1, 3.0}, {1.0, 0.1}};
+        const auto [fidelity, rate] = figures[below(4)];
+        const bool full = random() % 2;
+        for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j)
+                if (full || below(3)) g.network.add_link(g.names[i], g.names[j], LinkType::Fiber, 1.0, fidelity, rate);
+        if (random() % 3 == 0 && !g.network.links().empty()) {
+            const auto odd = g.network.links()[random() % g.network.links().size()];
+            g.network.add_link(odd.to, odd.from, LinkType::Fiber, 1.0, fidelity, std::nextafter(rate, kInf));
+        }
+        extras(g, n);
+        return g;
+    }
+
+    // More than 64 nodes in a line from n0 to n1 with a few short chords and side branches: few
+    // paths, searched in the sparse form.
+    Generated long_chain() {
+        const int n = 66 + below(10);
+        Generated g = nodes(n);
+        std::vector<int> line{0};
+        for (int i = 2; i < n - 6; ++i) line.push_back(i);
+        line.push_back(1);
+        for (std::size_t i = 0; i + 1 < line.size(); ++i) link(g, line[i], line[i + 1]);
+        for (int k = below(7); k > 0; --k) {
+            const int at = below(static_cast<int>(line.size()) - 3);
+            link(g, line[at], line[at + 2 + below(2)]);
+        }
+        for (int i = n - 6; i < n; ++i) link(g, i, line[below(static_cast<int>(line.size()))]);  // dangling
+        extras(g, n);
+        return g;
+    }
+
     const Palette* palette_ = nullptr;
 };
 
 TEST_CASE("the bounded search returns the literal enumeration's route, bit for bit") {
     Generator generator(2024);
-    const int rounds = std::getenv("VORN_SANITIZED") ? 300 : 1500;  // ASan and UBSan slow the search several times over
+    const int rounds = std::getenv("VORN_SANITIZED") ? 500 : 2500;  // ASan and UBSan slow the search several times over
     int searches = 0, bounded = 0, routes = 0;
     for (int round = 0; round < rounds; ++round) {
         const Generated g = generator.next(round);
@@ -401,6 +443,48 @@ TEST_CASE("bounds leave a handful of candidates in meshes the enumeration cannot
         CHECK(search.bounded && search.candidates <= 50 && search.route);
         if (c.hops && search.route) CHECK_EQ(search.route->hop_links.size(), c.hops);
     }
+}
+
+TEST_CASE("HighestSuccess: ties on a full mesh and varied figures on a larger one leave few candidates") {
+    // 14 nodes of equal figures: every Hamiltonian path ties, and the first met in reverse order wins.
+    const auto equal = mesh("E", 14, [](int, int) { return std::pair{10.0, 0.99}; });
+    const RouteSearch ties = search_routes(equal, "E0", "E13", kSuccess);
+    CHECK(ties.bounded && ties.candidates <= 14 && ties.route && ties.route->hop_links.size() == 13);
+    // The enumeration's winner among the ties: the last path in enumeration order, which visits the
+    // neighbours of each node in reverse link order, so E13 is reached last from E1, E2, ... in turn.
+    std::vector<std::string> last{"E0"};
+    for (int i = 1; i < 13; ++i) last.push_back("E" + std::to_string(i));
+    last.push_back("E13");
+    CHECK(ties.route && ties.route->path == last);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> km(5, 6000), fidelity(0.75, 0.98);
+    const auto varied = mesh("V", 18, [&](int, int) { return std::pair{km(random), fidelity(random)}; });
+    const RouteSearch search = search_routes(varied, "V0", "V17", kSuccess);
+    CHECK(search.bounded && search.candidates <= 100000 && search.route && search.route->hop_links.size() == 17);
+}
+
+TEST_CASE("estimates count the nodes on some path and tell which searches may take long") {
+    // A chain N0 .. N9 with a dead-end branch off N4 and a side loop N2-X-N3.
+    QuantumNetwork network = fixtures::chain(10, 10.0, 0.9);
+    network.add_link("N4", "D1", LinkType::Fiber, 1.0, 0.9, 1.0);
+    network.add_link("D1", "D2", LinkType::Fiber, 1.0, 0.9, 1.0);
+    network.add_link("N2", "X", LinkType::Fiber, 1.0, 0.9, 1.0);
+    network.add_link("X", "N3", LinkType::Fiber, 1.0, 0.9, 1.0);
+    const RouteSearchEstimate chain = estimate_route_search(network, "N0", "N9", kSuccess);
+    CHECK(chain.nodes == 11 && chain.links == 11 && chain.bounded && chain.exponential && !chain.likely_long);
+    CHECK(chain.log2_paths == 2.0);  // N2 and N3 offer two ways on each: a rough upper estimate of the 2 paths
+    CHECK(!estimate_route_search(network, "N0", "N9", kLatency).exponential);
+    CHECK_EQ(estimate_route_search(network, "N0", "nowhere", kLatency).nodes, std::size_t{0});
+
+    const auto wide = mesh("W", 40, [](int i, int j) { return std::pair{1.0 + i + j, 0.9}; });
+    const RouteSearchEstimate success = estimate_route_search(wide, "W0", "W39", kSuccess);
+    CHECK(success.nodes == 40 && success.links == 780 && success.likely_long);
+    CHECK(!estimate_route_search(wide, "W0", "W39", kLatency).likely_long);
+    auto broken = complete_graph(12);
+    broken.add_link("N1", "X", LinkType::Fiber, kNaN, 0.9, 1.0);  // no bounds: every path is scored
+    broken.add_link("X", "N2", LinkType::Fiber, 1.0, 0.9, 1.0);
+    const RouteSearchEstimate unbounded = estimate_route_search(broken, "N0", "N11", kLatency);
+    CHECK(!unbounded.bounded && unbounded.exponential && unbounded.likely_long && unbounded.log2_paths > 25.0);
 }
 
 TEST_CASE("no path: the search ends without enumerating the start's side") {

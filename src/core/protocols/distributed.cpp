@@ -1,15 +1,18 @@
 #include "core/protocols/distributed.hpp"
 
 #include <cmath>
+#include <string_view>
+#include <unordered_map>
 
 #include "core/heatmap.hpp"
+#include "core/interruption_poll.hpp"
+#include "core/link_physics.hpp"
 
 namespace vorn {
 namespace {
 
 constexpr double kLinkFidelityTarget = 0.9;
 constexpr double kRequestBoundPerRelayLatency = 10.0;
-constexpr double kFidelityCap = 0.999;
 
 struct LinksOf {
     const std::vector<std::string>& participants;
@@ -57,6 +60,8 @@ DistributedComputingResult run_distributed_computation(const Engine& engine, con
     if (!engine.network()) return result;
 
     const std::vector<NodePair> links = coordination_links(computation.coordination, computation.participants);
+    // Many short requests, then work in proportion to links and parties: polled as one long loop.
+    InterruptionPoll poll(interruption, kWorkPerClockCheck / 64);
     std::vector<double> link_fidelity;
     link_fidelity.reserve(links.size());
     result.resource_links_used.reserve(links.size());
@@ -67,22 +72,32 @@ DistributedComputingResult run_distributed_computation(const Engine& engine, con
         link_fidelity.push_back(pair.success ? pair.final_fidelity : 0.0);
         result.total_latency_ms += pair.latency_ms;
         result.resource_links_used.push_back(hop_key(first, second));
+        poll.advance();
+    }
+
+    // The links that touch each node, in list order (a link from a node to itself once).
+    std::unordered_map<std::string_view, std::vector<std::size_t>> touching;
+    for (std::size_t l = 0; l < links.size(); ++l) {
+        touching[links[l].first].push_back(l);
+        if (links[l].second != links[l].first) touching[links[l].second].push_back(l);
+        poll.advance();
     }
 
     double product = 1.0;
     bool every_party_measured = true;
     result.party_results.reserve(computation.participants.size());
+    static const std::vector<std::size_t> kNone;
     for (const std::string& party : computation.participants) {
+        const auto found = touching.find(party);
+        const std::vector<std::size_t>& own = found == touching.end() ? kNone : found->second;
         double sum = 0.0;
-        std::size_t touching = 0;
         bool measured = true;
-        for (std::size_t l = 0; l < links.size(); ++l) {
-            if (links[l].first != party && links[l].second != party) continue;
+        for (std::size_t l : own) {
             sum += link_fidelity[l];
-            ++touching;
             measured = measured && link_fidelity[l] > 0.5;
         }
-        const double mean = touching == 0 ? 1.0 : sum / static_cast<double>(touching);
+        poll.advance(1 + own.size());
+        const double mean = own.empty() ? 1.0 : sum / static_cast<double>(own.size());
         const double local = mean * computation.correlation_strength;
         result.party_results.push_back({party, measured, std::fmin(local, kFidelityCap)});
         product *= local;

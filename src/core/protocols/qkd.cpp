@@ -2,21 +2,12 @@
 
 #include <cmath>
 
+#include "core/cycles.hpp"
 #include "core/interruption_poll.hpp"
 #include "core/repeated_sum.hpp"
+#include "core/saturating_count.hpp"
 
 namespace vorn {
-namespace {
-
-constexpr double kFailedRoundMs = 2.5;
-
-}  // namespace
-
-std::uint64_t saturating_count(double value) {
-    if (!(value > 0.0)) return 0;
-    if (value >= 18446744073709551616.0) return UINT64_MAX;  // 2^64
-    return static_cast<std::uint64_t>(value);
-}
 
 // The network cannot change during the run, so the route and everything the rounds share are
 // prepared once; each round is then that request run under the budget left.
@@ -36,7 +27,7 @@ QKDResult run_qkd(const Engine& engine, const QKDParameters& parameters, Interru
                 break;
             }
             const PreparedRequest::Outcome outcome = request.attempt(parameters.max_latency_ms - elapsed, losses, poll);
-            double latency = kFailedRoundMs;
+            double latency = kCycleMs;
             if (outcome.success) {
                 fidelity_sum += outcome.fidelity;
                 latency = outcome.latency_ms;

@@ -90,8 +90,4 @@ constexpr auto description(const QKDStats*) {
 // `interruption` (may be null) is polled every few milliseconds and ends the run with Interrupted.
 QKDResult run_qkd(const Engine& engine, const QKDParameters& parameters, Interruption* interruption = nullptr);
 
-// A product truncated toward zero to an unsigned 64-bit count: 0 for a negative or NaN value, the
-// largest count beyond the range.
-std::uint64_t saturating_count(double value);
-
 }  // namespace vorn

@@ -2,12 +2,12 @@
 
 #include <cmath>
 
+#include "core/link_physics.hpp"
+
 namespace vorn {
 namespace {
 
 constexpr double kRelayHopKm = 50.0;
-constexpr double kClassicalSpeedKmMs = 200.0;
-constexpr double kFidelityCap = 0.999;
 constexpr std::uint64_t kMeasurementBits = 2;
 
 }  // namespace
@@ -28,7 +28,7 @@ TeleportationOutcome execute_teleportation(const Engine& engine, const Teleporta
         latency = pair.latency_ms;
         outcome.path.push_back(parameters.target_node);
         if (!parameters.relay_nodes.empty())
-            latency += static_cast<double>(parameters.relay_nodes.size()) * kRelayHopKm / kClassicalSpeedKmMs;
+            latency += static_cast<double>(parameters.relay_nodes.size()) * kRelayHopKm / kFibreSpeedKmMs;
     }
     outcome.success = resource > 0.5;
     outcome.teleportation_fidelity =

@@ -6,6 +6,7 @@
 #include "core/engine.hpp"
 #include "core/ensemble.hpp"
 #include "core/number_text.hpp"
+#include "core/saturating_count.hpp"
 #include "core/topology/catalog.hpp"
 
 namespace vorn {
@@ -26,13 +27,6 @@ void check_end_node(const NetworkTopologyPayload& payload, const std::string& no
         if (defined.id == node) return;
     throw InvalidValue(std::string(role) + " node '" + node + "' not found in topology '" + topology_name +
                        "'. Available nodes: " + node_list_text(payload.nodes));
-}
-
-// Truncated toward zero; NaN and negative values give 0, values beyond the range its largest value.
-std::uint64_t truncated_count(double value) {
-    if (!(value > 0.0)) return 0;
-    if (value >= 18446744073709551616.0) return UINT64_MAX;
-    return static_cast<std::uint64_t>(value);
 }
 
 }  // namespace
@@ -56,7 +50,7 @@ void rank_results(TopologyComparisonReport& report) {
     report.recommended_topology = best_success->topology_name;
     report.summary =
         "Evaluated " + std::to_string(results.size()) + " topologies. Recommended: " + report.recommended_topology +
-        ". " + "Best success rate: " + std::to_string(truncated_count(best_success->success_rate * 100.0)) + " (" +
+        ". " + "Best success rate: " + std::to_string(saturating_count(best_success->success_rate * 100.0)) + " (" +
         best_success->topology_name + "), Best latency: " + fixed_number_text(best_latency->mean_latency_ms, 2) +
         "ms (" + best_latency->topology_name +
         "). Average fidelity: " + fixed_number_text(fidelity_sum / static_cast<double>(results.size()), 4) + ".";
@@ -75,11 +69,19 @@ TopologyComparisonReport compare_topologies(const std::vector<TopologyEndpoints>
         report.source_node = endpoints.front().from_node;
         report.target_node = endpoints.front().to_node;
     }
-    const SimulationConfig config = SimulationConfig::engine_default();
+    // Every end node too is checked before the first ensemble runs, so that a bad endpoint late in
+    // the list costs no simulation; the first error in endpoint order is the one reported.
+    std::vector<NetworkTopologyPayload> payloads;
+    payloads.reserve(endpoints.size());
     for (const TopologyEndpoints& endpoint : endpoints) {
-        const NetworkTopologyPayload payload = build_named_topology(endpoint.topology_name);
+        const NetworkTopologyPayload& payload = payloads.emplace_back(build_named_topology(endpoint.topology_name));
         check_end_node(payload, endpoint.from_node, "Source", endpoint.topology_name);
         check_end_node(payload, endpoint.to_node, "Target", endpoint.topology_name);
+    }
+    const SimulationConfig config = SimulationConfig::engine_default();
+    for (std::size_t i = 0; i < endpoints.size(); ++i) {
+        const TopologyEndpoints& endpoint = endpoints[i];
+        const NetworkTopologyPayload& payload = payloads[i];
         const QuantumNetwork network = QuantumNetwork::from_definitions(payload.nodes, payload.links);
         const EntanglementRequest request{endpoint.from_node, endpoint.to_node, fidelity_target, max_latency_ms,
                                           strategy};

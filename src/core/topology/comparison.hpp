@@ -70,9 +70,9 @@ constexpr auto description(const TopologyComparisonReport*) {
                      field<&R::runs>("runs", "Trials per topology"));
 }
 
-// Every name is checked before anything runs, then each endpoint's network gets a fresh engine of
-// the default configuration and an unseeded ensemble of `runs` trials. An unknown name or end node
-// is an InvalidValue; `interruption` (may be null) can stop the ensembles.
+// Every name and then every end node is checked before anything runs, then each endpoint's network
+// gets a fresh engine of the default configuration and an unseeded ensemble of `runs` trials. An
+// unknown name or end node is an InvalidValue; `interruption` (may be null) can stop the ensembles.
 TopologyComparisonReport compare_topologies(const std::vector<TopologyEndpoints>& endpoints, double fidelity_target,
                                             double max_latency_ms, std::uint64_t runs,
                                             std::optional<StrategyType> strategy, Interruption* interruption = nullptr);

@@ -1,4 +1,6 @@
-// The orchestrated timeline: one request admitted, then simulated in cycles on a simulated clock.
+// The orchestrated timeline in the documented shape (a policy, a runtime with its event queue of
+// pairs, the policy's utilisation counts), on the library's own cycle rules: the reference against
+// which the tests check the engine's requests and ensembles, which keep no queue.
 #pragma once
 
 #include <cstddef>

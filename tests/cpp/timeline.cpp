@@ -1,4 +1,4 @@
-#include "core/timeline.hpp"
+#include "timeline.hpp"
 
 #include <span>
 
