@@ -38,6 +38,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "core/failure.hpp"
 #include "files/json_emitter.hpp"
 #include "files/json_value.hpp"
 
@@ -83,6 +84,8 @@ inline constexpr std::size_t kMaxJsonNesting = 128;
 //   Unknown node_type "Ground", expected one of "ground", "satellite", "repeater"
 // Strings inside messages are quoted with JSON escapes (control characters as \u00XX).
 std::string json_message(const JsonProblem& problem);
+// The problem's name for programs: "MissingKey", "FieldType", "Syntax", ...
+std::string_view json_problem_code(JsonProblemKind kind);
 
 enum class Presence : bool { Optional, Required };
 inline constexpr Presence kOptional = Presence::Optional;
@@ -252,7 +255,16 @@ struct Access {
             }
         }
         out.key(field.key);
-        const Value& v = value(record);
+        try {
+            write_value(out, format, field, value(record));
+        } catch (UnwritableNumber& refused) {
+            refused.path.insert(0, refused.path.empty() || refused.path.front() == '[' ? "" : ".");
+            refused.path.insert(0, field.key);
+            throw;
+        }
+    }
+
+    static void write_value(JsonEmitter& out, const JsonFormat& format, const JsonField& field, const Value& v) {
         if constexpr (kKind == JsonKind::Text) {
             out.string(v);
         } else if constexpr (kKind == JsonKind::Float) {
@@ -261,7 +273,7 @@ struct Access {
             out.unsigned_integer(v);
         } else if constexpr (kKind == JsonKind::Enumeration) {
             const auto index = static_cast<std::size_t>(v);
-            if (index >= field.spellings.size()) throw std::logic_error("an enumerator without a spelling");
+            if (index >= field.spellings.size()) throw Panic("an enumerator without a spelling");
             out.string(field.spellings[index]);
         } else if constexpr (kKind == JsonKind::Any) {
             out.value(v);
@@ -269,7 +281,16 @@ struct Access {
             write_json_record(out, format, *field.table, &v);
         } else {
             out.start_array();
-            for (const auto& element : v) write_json_record(out, format, *field.table, &element);
+            std::size_t index = 0;
+            try {
+                for (const auto& element : v) {
+                    write_json_record(out, format, *field.table, &element);
+                    ++index;
+                }
+            } catch (UnwritableNumber& refused) {
+                refused.path.insert(0, "[" + std::to_string(index) + "]" + (refused.path.empty() ? "" : "."));
+                throw;
+            }
             out.end_array();
         }
     }

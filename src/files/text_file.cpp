@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "core/interruption_poll.hpp"
+#include "files/text_position.hpp"
 
 namespace vorn::files {
 namespace {
@@ -248,8 +249,8 @@ std::error_code replace_by_rename(const std::string& path, std::string_view cont
 
 }  // namespace
 
-std::variant<std::string, ReadFailure> read_text_file(const std::string& path, Interruption* interruption) {
-    const auto failure = [](int code) { return ReadFailure{error_of(code).message()}; };
+Result<std::string> read_text_file(const std::string& path, Interruption* interruption) {
+    const auto failure = [](int code) { return FileError::read(code); };
     // The system would stop reading the name at a NUL and open some other file.
     if (path.find('\0') != std::string::npos) return failure(EINVAL);
     // Opening a FIFO without O_NONBLOCK would wait for a writer.
@@ -259,7 +260,7 @@ std::variant<std::string, ReadFailure> read_text_file(const std::string& path, I
     struct stat info{};
     if (::fstat(fd.get(), &info) != 0) return failure(errno);
     if (S_ISDIR(info.st_mode)) return failure(EISDIR);
-    if (!S_ISREG(info.st_mode)) return ReadFailure{"not a regular file"};
+    if (!S_ISREG(info.st_mode)) return FileError::read("NotRegularFile", "not a regular file");
 
     // The size is where reading starts: files in /proc report 0, and a file may grow while it is read.
     std::string content(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096, '\0');
@@ -275,12 +276,20 @@ std::variant<std::string, ReadFailure> read_text_file(const std::string& path, I
         poll.advance();
     }
     content.resize(used);
-    if (const auto bad = first_invalid_utf8(content))
-        return ReadFailure{"file is not valid UTF-8 (byte offset " + std::to_string(*bad) + ")"};
+    if (const auto bad = first_invalid_utf8(content)) {
+        FileError error =
+            FileError::read("InvalidUtf8", "file is not valid UTF-8 (byte offset " + std::to_string(*bad) + ")");
+        const TextPosition position = text_position(content, *bad);
+        error.line = position.line;
+        error.column = position.column;
+        return error;
+    }
     return content;
 }
 
-std::error_code write_text_file(const std::string& path, std::string_view content, Interruption* interruption) {
+namespace {
+
+std::error_code replace_file(const std::string& path, std::string_view content, Interruption* interruption) {
     // The system would stop reading the name at a NUL and write some other file.
     if (path.find('\0') != std::string::npos) return error_of(EINVAL);
     Target target;
@@ -300,6 +309,13 @@ std::error_code write_text_file(const std::string& path, std::string_view conten
     const std::error_code error = replace_by_rename(target.path, content, &existing, interruption, outcome);
     if (outcome == Outcome::InPlace) return write_in_place(target.path, content, interruption);
     return error;
+}
+
+}  // namespace
+
+Result<void> write_text_file(const std::string& path, std::string_view content, Interruption* interruption) {
+    if (const std::error_code error = replace_file(path, content, interruption)) return FileError::write(error.value());
+    return {};
 }
 
 }  // namespace vorn::files

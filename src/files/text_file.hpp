@@ -3,22 +3,18 @@
 
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <variant>
 
 #include "core/failure.hpp"
+#include "files/file_error.hpp"
 
 namespace vorn::files {
 
-// Why a file could not be read: the system's error text ("No such file or directory", "Is a
-// directory"), "not a regular file", or "file is not valid UTF-8 (byte offset N)".
-struct ReadFailure {
-    std::string text;
-};
-
 // Reads a whole regular file that must be UTF-8 text. Nothing waits: a FIFO or a device is refused
-// without being read. A stop asked for by `interruption` between reads throws Interrupted.
-std::variant<std::string, ReadFailure> read_text_file(const std::string& path, Interruption* interruption = nullptr);
+// without being read. A failure is a Read error with the system's text ("No such file or
+// directory", "Is a directory"), "not a regular file" (code NotRegularFile), or "file is not valid
+// UTF-8 (byte offset N)" (code InvalidUtf8, with the line and column of the byte). A stop asked
+// for by `interruption` between reads throws Interrupted.
+Result<std::string> read_text_file(const std::string& path, Interruption* interruption = nullptr);
 
 // Replaces the content of the file at `path`, following symbolic links to the file they lead to
 // (a loop is ELOOP). A regular file with a single link, in a directory that can take a new file,
@@ -29,8 +25,7 @@ std::variant<std::string, ReadFailure> read_text_file(const std::string& path, I
 // as /dev/stdout), files with several hard links, files whose owner this process cannot give to a
 // new file, and files in a directory it cannot write. A new file is created by the same rename,
 // with 0666 less the umask. A stop asked for by `interruption` while a write waits (a full pipe)
-// throws Interrupted. Returns the error of the failing system call; empty means success.
-std::error_code write_text_file(const std::string& path, std::string_view content,
-                                Interruption* interruption = nullptr);
+// throws Interrupted. A failure is a Write error with the system's text.
+Result<void> write_text_file(const std::string& path, std::string_view content, Interruption* interruption = nullptr);
 
 }  // namespace vorn::files

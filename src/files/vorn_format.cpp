@@ -77,17 +77,10 @@ constexpr JsonFormat kVornFormat{kFile, AbsentField::Omitted};
 
 }  // namespace
 
-Result<VornFile> read_vorn_json(std::string_view text, Interruption* interruption) {
-    try {
-        auto read = read_json<VornFile>(kVornFormat, text, interruption);
-        if (const auto* error = std::get_if<JsonReadError>(&read))
-            return VornError::json(error->text(), error->line, error->column);
-        return std::get<VornFile>(std::move(read));
-    } catch (const std::logic_error& failure) {
-        return VornError::json(failure.what(), 0, 0);
-    }
+Result<VornFile> read_vorn_json(std::string_view text, Interruption* interruption, JsonPositions* positions) {
+    return read_json<VornFile>(kVornFormat, text, interruption, positions);
 }
 
-std::string write_vorn_json(const VornFile& file) { return write_json(kVornFormat, file); }
+Result<std::string> write_vorn_json(const VornFile& file) { return write_json(kVornFormat, file); }
 
 }  // namespace vorn::files
