@@ -336,10 +336,6 @@ private:
             if (event == Event::Object || event == Event::Array) skip_depth_ = 1;
             return true;
         }
-        if (positions_ && stack_.size() >= 2 && stack_[stack_.size() - 2].kind == FrameKind::List)
-            positions_->value_of_field(*stack_[stack_.size() - 2].field,
-                                       static_cast<std::size_t>(field - stack_.back().table->fields.data()),
-                                       token_start());
         if (event == Event::Null) {
             if (field->presence == kRequired)
                 return fail_at_token(About(JsonProblemKind::RequiredNull, field->key), field->key);
@@ -547,43 +543,70 @@ Result<void> read_json_into(const JsonFormat& format, std::string_view text, voi
 
 // ---- positions
 
-const JsonPositions::List* JsonPositions::find(std::string_view list) const {
-    for (const List& entry : lists_)
-        if (entry.field->key == list) return &entry;
-    return nullptr;
-}
-
-JsonPositions::List& JsonPositions::list_of(const JsonField& field) {
-    for (List& entry : lists_)
-        if (entry.field == &field) return entry;
-    return lists_.push_back({&field, field.table->fields.size() + 1, {}}), lists_.back();
-}
-
 void JsonPositions::start_element(const JsonField& list, std::size_t offset) {
-    List& entry = list_of(list);
-    entry.offsets.resize(entry.offsets.size() + entry.stride, npos);
-    entry.offsets[entry.offsets.size() - entry.stride] = offset;
-}
-
-void JsonPositions::value_of_field(const JsonField& list, std::size_t field, std::size_t offset) {
-    List& entry = list_of(list);
-    if (entry.offsets.empty() || field + 1 >= entry.stride) throw Panic("a field position outside an element");
-    entry.offsets[entry.offsets.size() - entry.stride + 1 + field] = offset;
+    for (List& entry : lists_) {
+        if (entry.field == &list) return entry.offsets.push_back(offset);
+    }
+    lists_.push_back({&list, {offset}});
 }
 
 std::size_t JsonPositions::element(std::string_view list, std::size_t index) const {
-    const List* entry = find(list);
-    if (!entry || index >= entry->offsets.size() / entry->stride) return npos;
-    return entry->offsets[index * entry->stride];
+    for (const List& entry : lists_) {
+        if (entry.field->key == list) return index < entry.offsets.size() ? entry.offsets[index] : npos;
+    }
+    return npos;
 }
 
-std::size_t JsonPositions::value(std::string_view list, std::size_t index, std::string_view key) const {
-    const List* entry = find(list);
-    if (!entry || index >= entry->offsets.size() / entry->stride) return npos;
-    const std::span<const JsonField> fields = entry->field->table->fields;
-    for (std::size_t i = 0; i < fields.size(); ++i)
-        if (fields[i].key == key) return entry->offsets[index * entry->stride + 1 + i];
-    return npos;
+namespace {
+
+// Finds the value of one key of the object the parse starts on, then stops the parse.
+class MemberFinder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, MemberFinder> {
+public:
+    MemberFinder(std::string_view text, const rapidjson::MemoryStream& stream, std::string_view key)
+        : text_(text), stream_(stream), key_(key) {}
+
+    bool Default() { return value(); }
+    bool RawNumber(const char*, rapidjson::SizeType, bool) { return value(); }
+    bool String(const char*, rapidjson::SizeType, bool) { return value(); }
+    bool StartObject() { return open(); }
+    bool StartArray() { return open(); }
+    bool EndObject(rapidjson::SizeType) { return --depth_, true; }
+    bool EndArray(rapidjson::SizeType) { return --depth_, true; }
+    bool Key(const char* text, rapidjson::SizeType length, bool) {
+        if (depth_ == 1 && std::string_view(text, length) == key_) {
+            // The value is the next byte after the key that is neither whitespace nor the colon.
+            std::size_t at = stream_.Tell();
+            while (at < text_.size() && std::string_view(" \t\n\r:").find(text_[at]) != std::string_view::npos) ++at;
+            found_ = at;
+            return false;
+        }
+        return true;
+    }
+
+    std::size_t found() const { return found_; }
+
+private:
+    bool value() { return true; }
+    bool open() { return ++depth_, true; }
+
+    std::string_view text_;
+    const rapidjson::MemoryStream& stream_;
+    std::string_view key_;
+    std::size_t depth_ = 0;
+    std::size_t found_ = JsonPositions::npos;
+};
+
+}  // namespace
+
+std::size_t json_member_offset(std::string_view text, std::size_t object, std::string_view key) {
+    if (object >= text.size()) return JsonPositions::npos;
+    rapidjson::MemoryStream stream(text.data() + object, text.size() - object);
+    MemberFinder finder(text.substr(object), stream, key);
+    rapidjson::Reader reader;
+    constexpr unsigned kFlags =
+        rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag | rapidjson::kParseStopWhenDoneFlag;
+    reader.Parse<kFlags>(stream, finder);
+    return finder.found() == JsonPositions::npos ? JsonPositions::npos : object + finder.found();
 }
 
 }  // namespace vorn::files

@@ -18,33 +18,32 @@
 
 namespace vorn::files {
 
-// Where the elements of the document's lists of records begin in the text, and where the values of
-// their fields begin: byte offsets, recorded only when a reader is given one. Elements are counted
-// per list field over the whole document (the formats' lists sit at the top level).
+// Where the elements of the document's lists of records begin in the text (byte offsets), recorded
+// only when a reader is given one: one offset per element, so that a finding about an entry can be
+// placed without the cost of remembering every value. Elements are counted per list field over the
+// whole document (the formats' lists sit at the top level).
 class JsonPositions {
 public:
     static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
-    // The offset of element `index` of the list under `list` (its key), or npos.
+    // The offset of element `index` of the list under the key `list`, or npos.
     std::size_t element(std::string_view list, std::size_t index) const;
-    // The offset of the value of `key` in that element, or npos when the element has no such key.
-    std::size_t value(std::string_view list, std::size_t index, std::string_view key) const;
 
     // Called by the reader.
     void start_element(const JsonField& list, std::size_t offset);
-    void value_of_field(const JsonField& list, std::size_t field, std::size_t offset);
 
 private:
     struct List {
         const JsonField* field;
-        std::size_t stride;                // one offset for the element, then one per field of its table
-        std::vector<std::size_t> offsets;  // element by element
+        std::vector<std::size_t> offsets;
     };
-    const List* find(std::string_view list) const;
-    List& list_of(const JsonField& field);
-
     std::vector<List> lists_;
 };
+
+// The offset of the value of `key` in the JSON object that begins at `object` in a text that reads
+// as JSON, or JsonPositions::npos when the object has no such key (keys are compared decoded, so
+// "\u0066rom" is "from"; the first occurrence counts).
+std::size_t json_member_offset(std::string_view text, std::size_t object, std::string_view key);
 
 // Reads a whole document into `record`, which must be a default-constructed object of the format's
 // root type; on failure it holds part of the document and should be dropped. The text must be valid

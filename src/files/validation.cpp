@@ -2,6 +2,7 @@
 
 #include <numeric>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 
 #include "core/number_text.hpp"
@@ -13,9 +14,13 @@ std::string path_suffix(const std::optional<std::string>& path) { return path ? 
 
 std::string link_name(const VornLink& link) { return link.id ? *link.id : std::string("unknown"); }
 
-ValidationError make_error(ValidationErrorKind kind) {
+ValidationError make_error(ValidationErrorKind kind, std::string_view list = {}, std::size_t index = 0,
+                           std::string_view key = {}) {
     ValidationError error;
     error.kind = kind;
+    error.list = list;
+    error.index = index;
+    error.key = key;
     return error;
 }
 
@@ -75,6 +80,26 @@ std::string ValidationError::message() const {
     return {};
 }
 
+std::string_view ValidationError::code() const {
+    switch (kind) {
+        case ValidationErrorKind::DuplicateNodeId: return "DuplicateNodeId";
+        case ValidationErrorKind::UnknownNodeReference: return "UnknownNodeReference";
+        case ValidationErrorKind::SelfLoop: return "SelfLoop";
+        case ValidationErrorKind::InvalidDistance: return "InvalidDistance";
+        case ValidationErrorKind::InvalidFidelity: return "InvalidFidelity";
+        case ValidationErrorKind::InvalidGenerationRate: return "InvalidGenerationRate";
+        case ValidationErrorKind::GraphDisconnected: return "GraphDisconnected";
+    }
+    return "ValidationError";
+}
+
+std::string ValidationError::location() const {
+    if (list.empty()) return {};
+    std::string out = std::string(list) + "[" + std::to_string(index) + "]";
+    if (!key.empty()) (out += '.') += key;
+    return out;
+}
+
 std::string ValidationError::type_text() const {
     switch (kind) {
         case ValidationErrorKind::DuplicateNodeId: return "DuplicateNodeId: " + node_id;
@@ -104,23 +129,24 @@ ValidationResult validate_all(const VornFile& file) {
         const auto [at, inserted] = vertex_of.try_emplace(file.nodes[i].id, i);
         if (inserted) continue;
         at->second = i;
-        ValidationError error = make_error(ValidationErrorKind::DuplicateNodeId);
+        ValidationError error = make_error(ValidationErrorKind::DuplicateNodeId, "nodes", i, "id");
         error.node_id = file.nodes[i].id;
         result.add_error(std::move(error));
     }
 
     DisjointSets components(file.nodes.size());
-    for (const VornLink& link : file.links) {
+    for (std::size_t k = 0; k < file.links.size(); ++k) {
+        const VornLink& link = file.links[k];
         if (link.from == link.to) {
-            ValidationError error = make_error(ValidationErrorKind::SelfLoop);
+            ValidationError error = make_error(ValidationErrorKind::SelfLoop, "links", k);
             error.link_name = link_name(link);
             result.add_error(std::move(error));
         }
         const auto from = vertex_of.find(link.from);
         const auto to = vertex_of.find(link.to);
-        for (const auto& [end, found] : {std::pair{&link.from, from}, std::pair{&link.to, to}}) {
+        for (const auto& [end, found, key] : {std::tuple{&link.from, from, "from"}, std::tuple{&link.to, to, "to"}}) {
             if (found != vertex_of.end()) continue;
-            ValidationError error = make_error(ValidationErrorKind::UnknownNodeReference);
+            ValidationError error = make_error(ValidationErrorKind::UnknownNodeReference, "links", k, key);
             error.node_id = *end;
             error.link_id = link.id;
             result.add_error(std::move(error));
@@ -128,19 +154,20 @@ ValidationResult validate_all(const VornFile& file) {
         if (from != vertex_of.end() && to != vertex_of.end()) components.unite(from->second, to->second);
         // Comparisons are written so that NaN passes the distance and rate checks and fails fidelity.
         if (link.distance_km <= 0.0) {
-            ValidationError error = make_error(ValidationErrorKind::InvalidDistance);
+            ValidationError error = make_error(ValidationErrorKind::InvalidDistance, "links", k, "distance_km");
             error.link_name = link_name(link);
             error.value = link.distance_km;
             result.add_error(std::move(error));
         }
         if (!(link.base_fidelity > 0.0 && link.base_fidelity <= 1.0)) {
-            ValidationError error = make_error(ValidationErrorKind::InvalidFidelity);
+            ValidationError error = make_error(ValidationErrorKind::InvalidFidelity, "links", k, "base_fidelity");
             error.link_name = link_name(link);
             error.value = link.base_fidelity;
             result.add_error(std::move(error));
         }
         if (link.generation_rate_hz <= 0.0) {
-            ValidationError error = make_error(ValidationErrorKind::InvalidGenerationRate);
+            ValidationError error =
+                make_error(ValidationErrorKind::InvalidGenerationRate, "links", k, "generation_rate_hz");
             error.link_name = link_name(link);
             error.value = link.generation_rate_hz;
             result.add_error(std::move(error));

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "files/vorn_file.hpp"
@@ -35,12 +36,23 @@ struct ValidationError {
     std::string link_name;
     double value = 0.0;
     std::size_t components = 0;
-    std::optional<std::string> path;  // never set by validate_all
+    std::optional<std::string> path;  // never set by validate_all: it would change the message texts
+
+    // Where the finding is, for programs: the list of the entry ("nodes" or "links"; empty for a
+    // finding about the whole graph), its index, and the key of the value concerned (empty for
+    // the whole entry, as for a self-loop).
+    std::string_view list;
+    std::size_t index = 0;
+    std::string_view key;
 
     // "Duplicate node ID: A", "Graph is disconnected with 2 components", ...
     std::string message() const;
     // "DuplicateNodeId: A", "GraphDisconnected: 2 components", ...
     std::string type_text() const;
+    // "DuplicateNodeId", ...
+    std::string_view code() const;
+    // "links[3].from", "nodes[1].id", "links[0]"; empty for a finding about the whole graph.
+    std::string location() const;
 };
 
 struct ValidationWarning {
