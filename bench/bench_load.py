@@ -7,14 +7,21 @@ whether the time per MB stays flat. Saving the loaded file is timed too (VornFil
 it). When valgrind is present, instructions per byte loaded and saved from callgrind (stable on a noisy
 machine): the difference between a file of 20,000 nodes and one of 2,000, so start-up does not count.
 
+With --interrupt-gb, the time from Ctrl-C (SIGALRM at random points of a load) to the KeyboardInterrupt on a file of
+that many gigabytes (target: within a quarter of a second).
+
     python bench/bench_load.py [--nodes 100000] [--links 300000] [--repeats 5] [--quick] [--no-callgrind]
+                               [--interrupt-gb 1] [--interrupt-only]
 """
 
 import argparse
 import json
 import os
 import random
+import signal
+import statistics
 import tempfile
+import time
 
 import vorn_core as vc
 from measure import callgrind_present, instructions, median_seconds
@@ -246,6 +253,43 @@ def bench_callgrind(folder):
     print(f"callgrind: load_vorn_file {load:.1f} instructions per byte, VornFile.save {save:.1f} instructions per byte")
 
 
+def bench_interrupt(folder, gigabytes, points=12):
+    """Seconds from Ctrl-C to KeyboardInterrupt at random points of loading a file of the given size."""
+    path = os.path.join(folder, "huge.vorn")
+    nodes = int(gigabytes * 1e9 / 4 / 100)  # about 100 bytes a node and 300 a link, three links a node
+    write_network(path, nodes, 3 * nodes)
+    size = os.path.getsize(path) / 1e9
+    start = time.perf_counter()
+    vc.load_vorn_file(path)
+    full = time.perf_counter() - start
+
+    def interrupt(signum, frame):
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    rng = random.Random(7)
+    latencies = []
+    try:
+        for _ in range(points):
+            delay = rng.uniform(0.01, 0.95 * full)
+            start = time.perf_counter()
+            signal.setitimer(signal.ITIMER_REAL, delay)
+            try:
+                vc.load_vorn_file(path)
+            except KeyboardInterrupt:
+                latencies.append(time.perf_counter() - start - delay)
+            finally:
+                signal.setitimer(signal.ITIMER_REAL, 0)
+    finally:
+        signal.signal(signal.SIGALRM, previous)
+    os.unlink(path)
+    print(
+        f"Ctrl-C on a {size:.2f} GB load ({full:.2f} s whole): KeyboardInterrupt after "
+        f"median {statistics.median(latencies) * 1e3:.1f} ms, max {max(latencies) * 1e3:.1f} ms "
+        f"over {len(latencies)} of {points} random points (target <= 250 ms)"
+    )
+
+
 def size_arguments():
     """The command line of the file benchmarks: the full size, the repeats, and whether to count instructions."""
     parser = argparse.ArgumentParser()
@@ -254,6 +298,8 @@ def size_arguments():
     parser.add_argument("--repeats", type=int, default=5)
     parser.add_argument("--quick", action="store_true", help="a tenth of the size, three repeats")
     parser.add_argument("--no-callgrind", action="store_true")
+    parser.add_argument("--interrupt-gb", type=float, default=0.0, help="measure Ctrl-C on a file this large")
+    parser.add_argument("--interrupt-only", action="store_true", help="only the Ctrl-C measurement")
     args = parser.parse_args()
     if args.quick:
         args.nodes, args.links, args.repeats = args.nodes // 10, args.links // 10, 3
@@ -265,6 +311,8 @@ def main():
     args = size_arguments()
 
     with tempfile.TemporaryDirectory(prefix="vorn-bench-") as folder:
+        if args.interrupt_only:
+            return bench_interrupt(folder, args.interrupt_gb or 1.0)
         rows = []
         for fraction in (4, 2, 1):
             path = os.path.join(folder, f"net-{fraction}.vorn")
@@ -311,6 +359,8 @@ def main():
         )
         if not args.no_callgrind:
             bench_callgrind(folder)
+        if args.interrupt_gb:
+            bench_interrupt(folder, args.interrupt_gb)
 
 
 if __name__ == "__main__":

@@ -191,19 +191,6 @@ class TestWriterLayout:
         f.extensions = {"custom": {"b": 1, "a": 2}}
         assert saved_text(tmp_path, f) == EMPTY_NET[:-2] + ',\n  "config": {},\n  "constraints": {}\n}'
 
-    def test_nan_is_written_as_null_and_then_no_longer_reads(self, tmp_path):
-        f = vc.VornFile("net")
-        f.add_node("A", math.inf)
-        f.add_node("B")
-        f.add_link("L1", "A", "B", math.nan, 0.9, 1000.0)
-        lines = saved_text(tmp_path, f).splitlines()
-        assert '      "memory_lifetime_ms": null' in lines
-        null_line = lines.index('      "distance_km": null,') + 1
-        assert (
-            load_error(str(tmp_path / "out.vorn"))
-            == f'JSON parse error: Null is not allowed for required key "distance_km" at line {null_line} column 22'
-        )
-
     def test_strings_are_escaped_and_non_ascii_is_raw(self, tmp_path):
         f = vc.VornFile('q"b\\s/\n\t\x01\x7fé€𝄞\0')
         assert '"name": "q\\"b\\\\s/\\n\\t\\u0001\x7fé€𝄞\\u0000"' in saved_text(tmp_path, f)  # raw UTF-8

@@ -30,7 +30,7 @@ std::string FileError::positioned_message() const {
     return message + " at line " + std::to_string(line) + " column " + std::to_string(column);
 }
 
-std::string vorn_error_text(const FileError& error) {
+std::string vorn_error_text(const FileError& error, Interruption* interruption) {
     switch (error.kind) {
         case FileErrorKind::Read:
         case FileErrorKind::Write: return "IO error: " + error.message;
@@ -38,7 +38,8 @@ std::string vorn_error_text(const FileError& error) {
         case FileErrorKind::Unwritable: return "JSON parse error: " + error.positioned_message();
         case FileErrorKind::UnsupportedVersion: return "Unsupported vorn version: " + error.message;
         case FileErrorKind::Validation:
-            return "Validation failed:\n" + (error.validation ? validation_report(*error.validation) : std::string());
+            return "Validation failed:\n" +
+                   (error.validation ? validation_report(*error.validation, interruption) : std::string());
         case FileErrorKind::NoNetwork: break;
     }
     throw Panic("a .vorn file operation reported a failure of another kind");

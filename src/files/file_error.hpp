@@ -12,6 +12,7 @@
 #include <utility>
 #include <variant>
 
+#include "core/failure.hpp"
 #include "files/validation.hpp"
 
 namespace vorn::files {
@@ -58,8 +59,8 @@ struct FileError {
 // The texts callers of the .vorn functions see: "IO error: " + the system's text, "JSON parse error: "
 // + the problem and its position (a value that cannot be written is a failure to produce the text,
 // so it reads the same way), "Unsupported vorn version: " + the version, "Validation failed:\n" + the
-// report of the result.
-std::string vorn_error_text(const FileError& error);
+// report of the result. Rendering a long report asks `interruption` now and then.
+std::string vorn_error_text(const FileError& error, Interruption* interruption = nullptr);
 
 // The texts callers of the snapshot functions see: "No network topology to save", "Failed to read
 // topology file: ...", "Failed to write topology file: ..." (a value that cannot be written too)

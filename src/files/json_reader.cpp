@@ -535,7 +535,7 @@ Result<void> read_json_into(const JsonFormat& format, std::string_view text, voi
         error.message = json_message(About(JsonProblemKind::NulCharacter));
     }
     error.code = json_problem_code(problem);
-    const TextPosition position = text_position(text, offset);
+    const TextPosition position = text_position(text, offset, interruption);
     error.line = position.line;
     error.column = position.column;
     return error;
@@ -562,8 +562,9 @@ namespace {
 // Finds the value of one key of the object the parse starts on, then stops the parse.
 class MemberFinder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, MemberFinder> {
 public:
-    MemberFinder(std::string_view text, const rapidjson::MemoryStream& stream, std::string_view key)
-        : text_(text), stream_(stream), key_(key) {}
+    MemberFinder(std::string_view text, const rapidjson::MemoryStream& stream, std::string_view key,
+                 Interruption* interruption)
+        : text_(text), stream_(stream), key_(key), poll_(interruption, kEventsPerClockCheck) {}
 
     bool Default() { return value(); }
     bool RawNumber(const char*, rapidjson::SizeType, bool) { return value(); }
@@ -573,6 +574,7 @@ public:
     bool EndObject(rapidjson::SizeType) { return --depth_, true; }
     bool EndArray(rapidjson::SizeType) { return --depth_, true; }
     bool Key(const char* text, rapidjson::SizeType length, bool) {
+        poll_.advance();
         if (depth_ == 1 && std::string_view(text, length) == key_) {
             // The value is the next byte after the key that is neither whitespace nor the colon.
             std::size_t at = stream_.Tell();
@@ -586,22 +588,24 @@ public:
     std::size_t found() const { return found_; }
 
 private:
-    bool value() { return true; }
+    bool value() { return poll_.advance(), true; }
     bool open() { return ++depth_, true; }
 
     std::string_view text_;
     const rapidjson::MemoryStream& stream_;
     std::string_view key_;
+    InterruptionPoll poll_;
     std::size_t depth_ = 0;
     std::size_t found_ = JsonPositions::npos;
 };
 
 }  // namespace
 
-std::size_t json_member_offset(std::string_view text, std::size_t object, std::string_view key) {
+std::size_t json_member_offset(std::string_view text, std::size_t object, std::string_view key,
+                               Interruption* interruption) {
     if (object >= text.size()) return JsonPositions::npos;
     rapidjson::MemoryStream stream(text.data() + object, text.size() - object);
-    MemberFinder finder(text.substr(object), stream, key);
+    MemberFinder finder(text.substr(object), stream, key, interruption);
     rapidjson::Reader reader;
     constexpr unsigned kFlags =
         rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag | rapidjson::kParseStopWhenDoneFlag;

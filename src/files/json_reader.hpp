@@ -42,8 +42,10 @@ private:
 
 // The offset of the value of `key` in the JSON object that begins at `object` in a text that reads
 // as JSON, or JsonPositions::npos when the object has no such key (keys are compared decoded, so
-// "\u0066rom" is "from"; the first occurrence counts).
-std::size_t json_member_offset(std::string_view text, std::size_t object, std::string_view key);
+// "\u0066rom" is "from"; the first occurrence counts). A stop asked for by `interruption` throws
+// Interrupted.
+std::size_t json_member_offset(std::string_view text, std::size_t object, std::string_view key,
+                               Interruption* interruption = nullptr);
 
 // Reads a whole document into `record`, which must be a default-constructed object of the format's
 // root type; on failure it holds part of the document and should be dropped. The text must be valid

@@ -103,7 +103,7 @@ Result<void> save_topology(const Engine& engine, const std::string& path, Interr
 }
 
 Result<TopologySnapshot> read_snapshot_file(const std::string& path, Interruption* interruption) {
-    Result<std::string> text = read_text_file(path, interruption);
+    Result<FileText> text = read_text_file(path, interruption);
     if (!text) return std::move(text).error();
     return read_snapshot_json(text.value(), interruption);
 }

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "core/interruption_poll.hpp"
@@ -67,14 +69,22 @@ std::string directory_of(const std::string& path) {
 // -- reading
 
 // The offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
-// forms, surrogates and code points above U+10FFFF included), or nullopt for valid text.
-std::optional<std::size_t> first_invalid_utf8(std::string_view text) noexcept {
+// forms, surrogates and code points above U+10FFFF included), or nullopt for valid text. Asks
+// `interruption` every megabyte or so.
+std::optional<std::size_t> first_invalid_utf8(std::string_view text, Interruption* interruption) {
+    constexpr std::size_t kBytesPerPoll = std::size_t{1} << 20;
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t size = text.size();
+    InterruptionPoll poll(interruption, 1);
     std::size_t i = 0;
+    std::size_t next_poll = kBytesPerPoll;
     while (i < size) {
+        if (i >= next_poll) {
+            poll.advance();
+            next_poll = i + kBytesPerPoll;
+        }
         // Runs of ASCII go eight bytes at a time.
-        while (i + 8 <= size) {
+        while (i + 8 <= size && i < next_poll) {
             std::uint64_t block;
             std::memcpy(&block, bytes + i, 8);
             if (block & 0x8080808080808080ull) break;
@@ -164,6 +174,45 @@ std::error_code write_all(int fd, std::string_view content, Interruption* interr
     return {};
 }
 
+std::error_code write_at(int fd, std::string_view content, std::size_t offset) {
+    std::size_t done = 0;
+    while (done < content.size()) {
+        const ssize_t written = retrying(nullptr, [&] {
+            return ::pwrite(fd, content.data() + done, content.size() - done, static_cast<off_t>(offset + done));
+        });
+        if (written < 0) return last_error();
+        done += static_cast<std::size_t>(written);
+    }
+    return {};
+}
+
+// A regular file rewritten where it is keeps its old content after a failure: the space of the new
+// content is reserved before a byte of the old one changes. Where the file system can reserve space
+// (fallocate), a full disk, a quota or the size limit fails there; where it cannot, the part of the
+// new content beyond the old end is written first, which takes the new blocks, and a failure there
+// cuts the file back to its old size. Rewriting the old part then takes no new space (on file
+// systems that write in place; one that copies on write may still run out midway). The writes are
+// not cut short by Ctrl-C: they do not wait, and a half-written file is what this avoids.
+std::error_code write_regular_in_place(int fd, std::size_t old_size, std::string_view content) {
+    const auto cut_back = [&](std::error_code error) {
+        (void)::ftruncate(fd, static_cast<off_t>(old_size));  // also gives back a partial reservation
+        return error;
+    };
+    if (!content.empty() &&
+        retrying(nullptr, [&] {
+            return ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(content.size()));
+        }) != 0) {
+        if (errno != EOPNOTSUPP && errno != ENOSYS && errno != EINVAL) return cut_back(last_error());
+        if (content.size() > old_size) {
+            if (std::error_code error = write_at(fd, content.substr(old_size), old_size)) return cut_back(error);
+        }
+    }
+    if (std::error_code error = write_at(fd, content, 0)) return error;
+    if (::ftruncate(fd, static_cast<off_t>(content.size())) != 0) return last_error();
+    if (::fsync(fd) != 0) return last_error();
+    return {};
+}
+
 std::error_code write_in_place(const std::string& path, std::string_view content, Interruption* interruption) {
     // A FIFO without a reader is refused (ENXIO) instead of waited for.
     FileDescriptor fd(
@@ -173,14 +222,19 @@ std::error_code write_in_place(const std::string& path, std::string_view content
     if (::fstat(fd.get(), &info) != 0) return last_error();
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return last_error();
-    std::error_code error = write_all(fd.get(), content, interruption);
-    if (S_ISREG(info.st_mode)) {
-        // Truncating last keeps the old content when the first write fails.
-        if (!error && ::ftruncate(fd.get(), static_cast<off_t>(content.size())) != 0) error = last_error();
-        if (!error && ::fsync(fd.get()) != 0) error = last_error();
-    }
+    std::error_code error = S_ISREG(info.st_mode)
+                                ? write_regular_in_place(fd.get(), static_cast<std::size_t>(info.st_size), content)
+                                                  : write_all(fd.get(), content, interruption);
     if (const std::error_code closed = fd.close(); !error) error = closed;
     return error;
+}
+
+// The size limit of this process (RLIMIT_FSIZE) refuses a file that would outgrow it before anything
+// is written, instead of a write failing midway (and a SIGXFSZ, which Python ignores but an embedding
+// program may not).
+bool beyond_size_limit(std::size_t size) {
+    struct rlimit limit{};
+    return ::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY && size > limit.rlim_cur;
 }
 
 std::string temporary_name(const std::string& target) {
@@ -249,7 +303,21 @@ std::error_code replace_by_rename(const std::string& path, std::string_view cont
 
 }  // namespace
 
-Result<std::string> read_text_file(const std::string& path, Interruption* interruption) {
+void FileText::reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return;
+    auto bigger = std::make_unique_for_overwrite<char[]>(capacity + 1);
+    if (size_ > 0) std::memcpy(bigger.get(), bytes_.get(), size_);
+    bytes_ = std::move(bigger);
+    capacity_ = capacity;
+}
+
+void FileText::set_size(std::size_t size) {
+    if (size > capacity_ || !bytes_) reserve(std::max<std::size_t>(size, 1));
+    size_ = size;
+    bytes_[size] = '\0';
+}
+
+Result<FileText> read_text_file(const std::string& path, Interruption* interruption) {
     const auto failure = [](int code) { return FileError::read(code); };
     // The system would stop reading the name at a NUL and open some other file.
     if (path.find('\0') != std::string::npos) return failure(EINVAL);
@@ -263,23 +331,26 @@ Result<std::string> read_text_file(const std::string& path, Interruption* interr
     if (!S_ISREG(info.st_mode)) return FileError::read("NotRegularFile", "not a regular file");
 
     // The size is where reading starts: files in /proc report 0, and a file may grow while it is read.
-    std::string content(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096, '\0');
+    // The room is not zeroed first: touching gigabytes of it would be a pause that Ctrl-C cannot end.
+    FileText content;
+    content.reserve(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096);
     InterruptionPoll poll(interruption, 1);
     std::size_t used = 0;
     for (;;) {
-        if (used == content.size()) content.resize(content.size() * 2);
-        const std::size_t chunk = std::min(content.size() - used, kReadChunk);
+        if (used == content.capacity()) content.reserve(content.capacity() * 2);
+        const std::size_t chunk = std::min(content.capacity() - used, kReadChunk);
         const ssize_t got = retrying(interruption, [&] { return ::read(fd.get(), content.data() + used, chunk); });
         if (got < 0) return failure(errno);
         if (got == 0) break;
         used += static_cast<std::size_t>(got);
+        content.set_size(used);
         poll.advance();
     }
-    content.resize(used);
-    if (const auto bad = first_invalid_utf8(content)) {
+    content.set_size(used);
+    if (const auto bad = first_invalid_utf8(content, interruption)) {
         FileError error =
             FileError::read("InvalidUtf8", "file is not valid UTF-8 (byte offset " + std::to_string(*bad) + ")");
-        const TextPosition position = text_position(content, *bad);
+        const TextPosition position = text_position(content, *bad, interruption);
         error.line = position.line;
         error.column = position.column;
         return error;
@@ -297,10 +368,12 @@ std::error_code replace_file(const std::string& path, std::string_view content, 
     struct stat existing{};
     if (::stat(target.path.c_str(), &existing) != 0) {
         if (errno != ENOENT) return last_error();
+        if (beyond_size_limit(content.size())) return error_of(EFBIG);
         Outcome outcome;
         return replace_by_rename(target.path, content, nullptr, interruption, outcome);
     }
     if (S_ISDIR(existing.st_mode)) return error_of(EISDIR);
+    if (S_ISREG(existing.st_mode) && beyond_size_limit(content.size())) return error_of(EFBIG);
     if (target.through_proc || !S_ISREG(existing.st_mode) || existing.st_nlink > 1)
         return write_in_place(target.path, content, interruption);
     // A file this process may not write is not replaced either.

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/failure.hpp"
+
 namespace vorn::files {
 
 struct TextPosition {
@@ -14,11 +16,12 @@ struct TextPosition {
 };
 
 // The line and column of each byte offset (clamped to the text), in one pass over the text however
-// many offsets there are.
-std::vector<TextPosition> text_positions(std::string_view text, std::span<const std::size_t> offsets);
+// many offsets there are. Asks `interruption` every megabyte or so; a stop throws Interrupted.
+std::vector<TextPosition> text_positions(std::string_view text, std::span<const std::size_t> offsets,
+                                         Interruption* interruption = nullptr);
 
-inline TextPosition text_position(std::string_view text, std::size_t offset) {
-    return text_positions(text, std::span(&offset, 1)).front();
+inline TextPosition text_position(std::string_view text, std::size_t offset, Interruption* interruption = nullptr) {
+    return text_positions(text, std::span(&offset, 1), interruption).front();
 }
 
 }  // namespace vorn::files

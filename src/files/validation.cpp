@@ -5,6 +5,7 @@
 #include <tuple>
 #include <unordered_map>
 
+#include "core/interruption_poll.hpp"
 #include "core/number_text.hpp"
 
 namespace vorn::files {
@@ -118,14 +119,16 @@ std::string ValidationError::type_text() const {
     return {};
 }
 
-ValidationResult validate_all(const VornFile& file) {
+ValidationResult validate_all(const VornFile& file, Interruption* interruption) {
     ValidationResult result;
+    InterruptionPoll poll(interruption, 4096);
 
     // One vertex per node entry; a repeated id maps to its last entry, which leaves the earlier
     // entries without edges. The same map answers whether a link end names a node.
     std::unordered_map<std::string_view, std::size_t> vertex_of;
     vertex_of.reserve(file.nodes.size());
     for (std::size_t i = 0; i < file.nodes.size(); ++i) {
+        poll.advance();
         const auto [at, inserted] = vertex_of.try_emplace(file.nodes[i].id, i);
         if (inserted) continue;
         at->second = i;
@@ -137,6 +140,7 @@ ValidationResult validate_all(const VornFile& file) {
     DisjointSets components(file.nodes.size());
     for (std::size_t k = 0; k < file.links.size(); ++k) {
         const VornLink& link = file.links[k];
+        poll.advance();
         if (link.from == link.to) {
             ValidationError error = make_error(ValidationErrorKind::SelfLoop, "links", k);
             error.link_name = link_name(link);
@@ -182,16 +186,22 @@ ValidationResult validate_all(const VornFile& file) {
     return result;
 }
 
-std::string validation_report(const ValidationResult& result) {
+std::string validation_report(const ValidationResult& result, Interruption* interruption) {
+    InterruptionPoll poll(interruption, 1024);
     std::string report = result.valid ? "Validation passed.\n" : "Validation failed.\n";
     if (!result.errors.empty()) {
         report += "\nErrors:\n";
-        for (const ValidationError& error : result.errors) report += "   - " + error.message() + "\n";
+        for (const ValidationError& error : result.errors) {
+            poll.advance();
+            report += "   - " + error.message() + "\n";
+        }
     }
     if (!result.warnings.empty()) {
         report += "\nWarnings:\n";
-        for (const ValidationWarning& warning : result.warnings)
+        for (const ValidationWarning& warning : result.warnings) {
+            poll.advance();
             report += "   - " + warning.message + " [" + (warning.path ? *warning.path : "unknown") + "]\n";
+        }
     }
     return report;
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/failure.hpp"
 #include "files/vorn_file.hpp"
 
 namespace vorn::files {
@@ -73,9 +74,11 @@ struct ValidationResult {
 
 // Runs the rules in order: duplicate ids, then the link checks link by link (self-loop, unknown
 // from, unknown to, distance, fidelity, rate), then connectivity. Linear in the size of the file.
-ValidationResult validate_all(const VornFile& file);
+// Asks `interruption` now and then; a stop throws Interrupted (nothing else can fail).
+ValidationResult validate_all(const VornFile& file, Interruption* interruption = nullptr);
 
 // "Validation passed.\n" or "Validation failed.\n", then the "Errors:" and "Warnings:" sections.
-std::string validation_report(const ValidationResult& result);
+// Asks `interruption` now and then (a file can have millions of findings); a stop throws Interrupted.
+std::string validation_report(const ValidationResult& result, Interruption* interruption = nullptr);
 
 }  // namespace vorn::files

@@ -18,12 +18,13 @@ namespace {
 constexpr std::size_t npos = JsonPositions::npos;
 
 // The loader's text of a failure without its position, which the finding carries apart.
-FileFinding finding_of(std::string_view kind, const FileError& error, std::size_t offset, std::string_view text) {
+FileFinding finding_of(std::string_view kind, const FileError& error, std::size_t offset, std::string_view text,
+                       Interruption* interruption) {
     FileError unplaced = error;
     unplaced.line = unplaced.column = 0;
     FileFinding finding{kind, error.code, vorn_error_text(unplaced), error.line, error.column, error.path};
     if (offset != npos) {
-        const TextPosition position = text_position(text, offset);
+        const TextPosition position = text_position(text, offset, interruption);
         finding.line = position.line;
         finding.column = position.column;
     }
@@ -38,25 +39,28 @@ std::size_t document_start(std::string_view text) {
 }  // namespace
 
 std::vector<FileFinding> check_vorn_file(const std::string& path, Interruption* interruption) {
-    Result<std::string> read = read_text_file(path, interruption);
-    if (!read) return {finding_of("io", read.error(), npos, {})};
+    Result<FileText> read = read_text_file(path, interruption);
+    if (!read) return {finding_of("io", read.error(), npos, {}, interruption)};
     const std::string_view text = read.value();
     JsonPositions positions;
     Result<VornFile> parsed = read_vorn_json(text, interruption, &positions);
-    if (!parsed) return {finding_of("json", parsed.error(), npos, text)};
+    if (!parsed) return {finding_of("json", parsed.error(), npos, text, interruption)};
     const VornFile& file = parsed.value();
     if (file.version != "1.0") {
         FileError error = FileError::unsupported_version(file.version);
         error.path = "version";
-        return {finding_of("version", error, json_member_offset(text, document_start(text), "version"), text)};
+        const std::size_t version = json_member_offset(text, document_start(text), "version", interruption);
+        return {finding_of("version", error, version, text, interruption)};
     }
 
-    const ValidationResult result = validate_all(file);
+    const ValidationResult result = validate_all(file, interruption);
     std::vector<FileFinding> findings;
     std::vector<std::size_t> offsets;
+    InterruptionPoll poll(interruption, 1024);
     for (const ValidationError& error : result.errors) {
+        poll.advance();
         std::size_t offset = error.list.empty() ? npos : positions.element(error.list, error.index);
-        if (offset != npos && !error.key.empty()) offset = json_member_offset(text, offset, error.key);
+        if (offset != npos && !error.key.empty()) offset = json_member_offset(text, offset, error.key, interruption);
         findings.push_back({"validation", error.code(), error.message(), 0, 0, error.location()});
         offsets.push_back(offset);
     }
@@ -65,7 +69,7 @@ std::vector<FileFinding> check_vorn_file(const std::string& path, Interruption* 
 
     std::vector<std::size_t> placed;
     std::copy_if(offsets.begin(), offsets.end(), std::back_inserter(placed), [](std::size_t at) { return at != npos; });
-    const std::vector<TextPosition> found = text_positions(text, placed);
+    const std::vector<TextPosition> found = text_positions(text, placed, interruption);
     for (std::size_t i = 0, next = 0; i < offsets.size(); ++i) {
         if (offsets[i] == npos) continue;
         findings[i].line = found[next].line;

@@ -7,13 +7,13 @@
 namespace vorn::files {
 
 Result<VornFile> load_vorn_file(const std::string& path, Interruption* interruption) {
-    Result<std::string> text = read_text_file(path, interruption);
+    Result<FileText> text = read_text_file(path, interruption);
     if (!text) return std::move(text).error();
     Result<VornFile> parsed = read_vorn_json(text.value(), interruption);
     if (!parsed) return parsed;
     VornFile& file = parsed.value();
     if (file.version != "1.0") return FileError::unsupported_version(file.version);
-    ValidationResult validation = validate_all(file);
+    ValidationResult validation = validate_all(file, interruption);
     if (!validation.valid) return FileError::failed_validation(std::move(validation));
     return parsed;
 }

@@ -55,6 +55,7 @@ py::Ref check_vorn_file(FileName path) {
     std::vector<py::Ref> entries;
     entries.reserve(findings.size());
     for (const files::FileFinding& finding : findings) {
+        if (entries.size() % 4096 == 4095 && PyErr_CheckSignals() != 0) throw py::ErrorAlreadySet{};
         entries.push_back(py::DictBuilder()
                               .set("kind", std::string(finding.kind))
                               .set("code", std::string(finding.code))
@@ -70,7 +71,7 @@ py::Ref check_vorn_file(FileName path) {
 
 std::optional<std::string> file_format(FileName path) {
     py::SignalCheck signals;
-    const files::Result<std::string> text = files::read_text_file(path.bytes, &signals);
+    const files::Result<files::FileText> text = files::read_text_file(path.bytes, &signals);
     if (!text) return std::nullopt;
     switch (files::guess_format(text.value(), &signals)) {
         case files::GuessedFormat::Vorn: return "vorn";

@@ -38,7 +38,8 @@ Result<VornFile> load(const std::string& path) {
 }
 
 std::string load_failure(const std::string& path, const FileError& error) {
-    return "Failed to load " + path + ": " + vorn_error_text(error);
+    SignalCheck signals;
+    return "Failed to load " + path + ": " + vorn_error_text(error, &signals);
 }
 
 VornFile load_or_raise(const std::string& path) {
