@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/interruption_poll.hpp"
+#include "files/json_fast_reader.hpp"
 #include "files/json_number.hpp"
 #include "files/text_position.hpp"
 
@@ -505,8 +506,13 @@ std::string json_message(const JsonProblem& p) {
     return "Invalid JSON";
 }
 
-Result<void> read_json_into(const JsonFormat& format, std::string_view text, void* record, Interruption* interruption,
-                            JsonPositions* positions) {
+Result<void> read_json_into(const JsonFormat& format, const FileText& file_text, void* record,
+                            Interruption* interruption, JsonPositions* positions) {
+    if (!positions) {
+        if (read_json_fast(format, file_text, record, interruption)) return {};
+        format.root.reset(record);
+    }
+    const std::string_view text = file_text.view();
     rapidjson::MemoryStream stream(text.data(), text.size());
     SchemaHandler handler(format, record, text, stream, interruption, positions);
     rapidjson::Reader reader;

@@ -15,6 +15,7 @@
 #include "core/failure.hpp"
 #include "files/file_error.hpp"
 #include "files/json_schema.hpp"
+#include "files/text_file.hpp"
 
 namespace vorn::files {
 
@@ -50,13 +51,15 @@ std::size_t json_member_offset(std::string_view text, std::size_t object, std::s
 // Reads a whole document into `record`, which must be a default-constructed object of the format's
 // root type; on failure it holds part of the document and should be dropped. The text must be valid
 // UTF-8 (the file reader checks it). A failure is a Json error with the problem's code and message,
-// its line and column and the path of the entry concerned. Long reads ask `interruption` now and
-// then; a stop throws Interrupted. A broken expectation of the JSON library throws Panic.
-Result<void> read_json_into(const JsonFormat& format, std::string_view text, void* record,
+// its line and column and the path of the entry concerned. A document is read the quick way first
+// (json_fast_reader.hpp); positions are looked for only when there is a problem to report, or when
+// `positions` asks for them. Long reads ask `interruption` now and then; a stop throws Interrupted. A
+// broken expectation of the JSON library throws Panic.
+Result<void> read_json_into(const JsonFormat& format, const FileText& text, void* record,
                             Interruption* interruption = nullptr, JsonPositions* positions = nullptr);
 
 template <class Root>
-Result<Root> read_json(const JsonFormat& format, std::string_view text, Interruption* interruption = nullptr,
+Result<Root> read_json(const JsonFormat& format, const FileText& text, Interruption* interruption = nullptr,
                        JsonPositions* positions = nullptr) {
     if (format.root.type != json_detail::type_tag<Root>()) throw Panic("the format reads another type");
     Root record{};

@@ -36,6 +36,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "core/failure.hpp"
@@ -112,6 +113,10 @@ void write_json_record(JsonEmitter& out, const JsonFormat& format, const JsonRec
 
 struct JsonField {
     std::string_view key;
+    // The first bytes of the key as little-endian words, zero after its end, and the masks of its
+    // bytes in them: a reader compares a key of the text with a few word comparisons.
+    std::array<std::uint64_t, 3> key_words{};
+    std::array<std::uint64_t, 3> key_masks{};
     JsonKind kind = JsonKind::Text;
     Presence presence = kOptional;
     const JsonRecord* table = nullptr;            // Record and RecordList: the table of the records inside
@@ -125,12 +130,19 @@ struct JsonField {
     // it; Any: makes the member present and returns the JsonValue.
     void* (*open)(void* record) = nullptr;
     void (*write)(JsonEmitter& out, const JsonFormat& format, const JsonField& field, const void* record) = nullptr;
+    // RecordList: the elements and the room of the list, and making room for `count` elements.
+    std::size_t (*list_size)(const void* record) = nullptr;
+    std::size_t (*list_capacity)(const void* record) = nullptr;
+    void (*list_reserve)(void* record, std::size_t count) = nullptr;
+    // RecordList: where the list keeps its elements, and how many bytes of room it has there.
+    std::pair<void*, std::size_t> (*list_storage)(void* record) = nullptr;
 };
 
 struct JsonRecord {
     std::string_view what;  // how messages name the record: "the document", "a node", "config"
     std::span<const JsonField> fields;
     const void* type = nullptr;
+    void (*reset)(void* record) = nullptr;  // back to a default-constructed record
 };
 
 struct JsonFormat {
@@ -295,14 +307,32 @@ struct Access {
         }
     }
 
+    static std::size_t list_size(const void* record) { return value(record).size(); }
+    static std::size_t list_capacity(const void* record) { return value(record).capacity(); }
+    static void list_reserve(void* record, std::size_t count) { member(record).reserve(count); }
+    static std::pair<void*, std::size_t> list_storage(void* record) {
+        Stored& list = member(record);
+        return {list.data(), list.capacity() * sizeof(typename Stored::value_type)};
+    }
+
     static constexpr JsonField field(std::string_view key, Presence presence) {
         JsonField f;
         f.key = key;
+        for (std::size_t i = 0; i < key.size() && i < 8 * f.key_words.size(); ++i) {
+            f.key_words[i / 8] |= std::uint64_t{static_cast<unsigned char>(key[i])} << (8 * (i % 8));
+            f.key_masks[i / 8] |= std::uint64_t{0xFF} << (8 * (i % 8));
+        }
         f.kind = kKind;
         f.presence = presence;
         f.owner = type_tag<Record>();
         if constexpr (kKind == JsonKind::Record) f.inner = type_tag<Value>();
-        if constexpr (kKind == JsonKind::RecordList) f.inner = type_tag<typename ListOf<Value>::element>();
+        if constexpr (kKind == JsonKind::RecordList) {
+            f.inner = type_tag<typename ListOf<Value>::element>();
+            f.list_size = &list_size;
+            f.list_capacity = &list_capacity;
+            f.list_reserve = &list_reserve;
+            f.list_storage = &list_storage;
+        }
         f.store = &store;
         f.open = &open;
         f.write = &write;
@@ -352,7 +382,8 @@ constexpr JsonRecord json_record(std::string_view what, const std::array<JsonFie
     static_assert(N <= 64, "a record has at most 64 fields");
     for (const JsonField& field : fields)
         if (field.owner != json_detail::type_tag<Record>()) json_detail::table_error("a field of another record");
-    return {what, fields, json_detail::type_tag<Record>()};
+    return {what, fields, json_detail::type_tag<Record>(),
+            [](void* record) { *static_cast<Record*>(record) = Record{}; }};
 }
 
 }  // namespace vorn::files

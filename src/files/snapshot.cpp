@@ -90,7 +90,7 @@ Result<std::string> write_snapshot_json(const TopologySnapshot& snapshot) {
     return write_json(kSnapshotFormat, snapshot);
 }
 
-Result<TopologySnapshot> read_snapshot_json(std::string_view text, Interruption* interruption) {
+Result<TopologySnapshot> read_snapshot_json(const FileText& text, Interruption* interruption) {
     return read_json<TopologySnapshot>(kSnapshotFormat, text, interruption);
 }
 

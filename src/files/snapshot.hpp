@@ -11,6 +11,7 @@
 #include "core/network.hpp"
 #include "files/file_error.hpp"
 #include "files/node_link_changes.hpp"
+#include "files/text_file.hpp"
 
 namespace vorn::files {
 
@@ -52,7 +53,7 @@ Result<std::string> write_snapshot_json(const TopologySnapshot& snapshot);
 
 // Structure and types only. The text must be valid UTF-8. A stop asked for by `interruption`
 // throws Interrupted.
-Result<TopologySnapshot> read_snapshot_json(std::string_view text, Interruption* interruption = nullptr);
+Result<TopologySnapshot> read_snapshot_json(const FileText& text, Interruption* interruption = nullptr);
 
 // Writes take_snapshot's snapshot as write_text_file does: atomically where it can; a network with
 // a non-finite figure is refused before anything is written. A stop asked for by `interruption`

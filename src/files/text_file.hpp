@@ -11,27 +11,40 @@
 
 namespace vorn::files {
 
-// The whole content of a file in a buffer of its own, followed by a NUL byte (so that it can be
-// parsed in place), filled by reading without being zeroed first.
+// Large text buffers are mapped on their own, where the system can back them with huge pages: a few
+// page faults instead of one every four kilobytes.
+struct TextBufferRelease {
+    std::size_t mapped_length = 0;  // 0: allocated with new[]
+    void operator()(char* bytes) const noexcept;
+};
+
+// The whole content of a file in a buffer of its own, followed by kPadding zero bytes (a NUL ends
+// the text, and a reader may load a few bytes at a time without reaching past its buffer), filled by
+// reading without being zeroed first.
 class FileText {
 public:
+    static constexpr std::size_t kPadding = 64;
+
     FileText() = default;
+    // A copy of any text, for readers that want the padding.
+    static FileText copy_of(std::string_view text);
 
     char* data() noexcept { return bytes_.get(); }
+    const char* data() const noexcept { return bytes_.get(); }
     std::size_t size() const noexcept { return size_; }
     std::string_view view() const noexcept { return {bytes_.get(), size_}; }
     operator std::string_view() const noexcept { return view(); }
 
     // Room for `capacity` bytes after the first `size()`; what they held is kept.
     void reserve(std::size_t capacity);
-    // The first `size` bytes are the text from now on (size <= the room reserved), and a NUL follows.
+    // The first `size` bytes are the text from now on, and the padding follows them.
     void set_size(std::size_t size);
     std::size_t capacity() const noexcept { return capacity_; }
 
 private:
-    std::unique_ptr<char[]> bytes_;
+    std::unique_ptr<char, TextBufferRelease> bytes_;
     std::size_t size_ = 0;
-    std::size_t capacity_ = 0;  // bytes of text the buffer can hold, the NUL not counted
+    std::size_t capacity_ = 0;  // bytes of text the buffer can hold, the padding not counted
 };
 
 // Reads a whole regular file that must be UTF-8 text. Nothing waits: a FIFO or a device is refused

@@ -43,7 +43,7 @@ std::vector<FileFinding> check_vorn_file(const std::string& path, Interruption* 
     if (!read) return {finding_of("io", read.error(), npos, {}, interruption)};
     const std::string_view text = read.value();
     JsonPositions positions;
-    Result<VornFile> parsed = read_vorn_json(text, interruption, &positions);
+    Result<VornFile> parsed = read_vorn_json(read.value(), interruption, &positions);
     if (!parsed) return {finding_of("json", parsed.error(), npos, text, interruption)};
     const VornFile& file = parsed.value();
     if (file.version != "1.0") {

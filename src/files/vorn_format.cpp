@@ -77,9 +77,11 @@ constexpr JsonFormat kVornFormat{kFile, AbsentField::Omitted};
 
 }  // namespace
 
-Result<VornFile> read_vorn_json(std::string_view text, Interruption* interruption, JsonPositions* positions) {
+Result<VornFile> read_vorn_json(const FileText& text, Interruption* interruption, JsonPositions* positions) {
     return read_json<VornFile>(kVornFormat, text, interruption, positions);
 }
+
+Result<VornFile> read_vorn_json(std::string_view text) { return read_vorn_json(FileText::copy_of(text)); }
 
 Result<std::string> write_vorn_json(const VornFile& file) { return write_json(kVornFormat, file); }
 

@@ -15,8 +15,10 @@ namespace vorn::files {
 // the validator. The text must be valid UTF-8. A failure is a Json error (json_reader.hpp). With
 // `positions`, the reader records where the nodes and links and their values are. A stop asked for
 // by `interruption` throws Interrupted.
-Result<VornFile> read_vorn_json(std::string_view text, Interruption* interruption = nullptr,
+Result<VornFile> read_vorn_json(const FileText& text, Interruption* interruption = nullptr,
                                 JsonPositions* positions = nullptr);
+// The same for a text in any buffer (copied into one with the reader's padding).
+Result<VornFile> read_vorn_json(std::string_view text);
 
 // Absent optional fields are left out; the lowercase spellings of the enumerations are written. A
 // non-finite number is an Unwritable error naming it.
