@@ -2,8 +2,10 @@
 
 Both sides read the file, parse it, check structure and types, the version, unique node ids, link ends,
 self-loops, value ranges and connectivity (union-find), and end with Python-visible objects: a VornFile on
-one side, plain dicts on the other. Medians of several runs in this one process, in processor time (the
-machine is shared, so wall-clock figures swing with its load; they are printed too), at 100,000 and at
+one side, plain dicts on the other. Medians of several runs, each kind of run in a fresh child process (so
+that the memory one side leaves behind, gigabytes of freed Python objects, does not shape the other's
+allocations), in processor time (the machine is shared, so wall-clock figures swing with its load; they
+are printed too), at 100,000 and at
 300,000 links (a third of the full size and the full size); the target is 20x. Saving the loaded file is
 timed too (VornFile.save, to a file next to it). When valgrind is present, instructions per byte loaded and
 saved from callgrind (stable on a noisy machine): the difference between a file of 20,000 nodes and one of
@@ -23,6 +25,8 @@ import os
 import random
 import signal
 import statistics
+import subprocess
+import sys
 import tempfile
 import time
 
@@ -269,6 +273,35 @@ def medians(call, repeats):
     return statistics.median(cpu), statistics.median(wall)
 
 
+CHILD_SCRIPT = """
+import sys
+sys.path.insert(0, sys.argv[4])
+import bench_load, vorn_core as vc
+what, path, repeats = sys.argv[1], sys.argv[2], int(sys.argv[3])
+if what == "save":
+    loaded = vc.load_vorn_file(path)
+calls = {
+    "load": lambda: vc.load_vorn_file(path),
+    "load and read": lambda: (lambda f: (f.nodes, f.links))(vc.load_vorn_file(path)),
+    "python": lambda: bench_load.python_load(path),
+    "save": lambda: loaded.save(path + ".saved"),
+}
+print(*bench_load.medians(calls[what], repeats))
+"""
+
+
+def medians_in_child(what, path, repeats):
+    """medians() of one kind of run ("load", "load and read", "python", "save") in a fresh interpreter."""
+    run = subprocess.run(
+        [sys.executable, "-c", CHILD_SCRIPT, what, path, str(repeats), os.path.dirname(os.path.abspath(__file__))],
+        check=True,
+        capture_output=True,
+        text=True,
+    )
+    cpu, wall = map(float, run.stdout.split())
+    return cpu, wall
+
+
 def bench_interrupt(folder, gigabytes, points=12):
     """Seconds from Ctrl-C to KeyboardInterrupt at random points of loading a file of the given size."""
     path = os.path.join(folder, "huge.vorn")
@@ -343,14 +376,11 @@ def main():
             assert loaded.links[-1].distance_km == reference["links"][-1]["distance_km"]
             del loaded, reference
 
-            native = medians(lambda: vc.load_vorn_file(path), args.repeats)
-            with_reads = medians(lambda: (lambda f: (f.nodes, f.links))(vc.load_vorn_file(path)), args.repeats)
-            python = medians(lambda: python_load(path), max(3, args.repeats // 2))
-            loaded = vc.load_vorn_file(path)
-            saved_path = path + ".saved"
-            save = medians(lambda: loaded.save(saved_path), args.repeats)
-            saved_megabytes = os.path.getsize(saved_path) / 1e6
-            del loaded
+            native = medians_in_child("load", path, args.repeats)
+            with_reads = medians_in_child("load and read", path, args.repeats)
+            python = medians_in_child("python", path, max(3, args.repeats // 2))
+            save = medians_in_child("save", path, args.repeats)
+            saved_megabytes = os.path.getsize(path + ".saved") / 1e6
             rows.append((n_nodes, n_links, megabytes, native, with_reads, python, saved_megabytes / save[0]))
 
         print("processor time (wall-clock time in brackets)")

@@ -84,6 +84,25 @@ constexpr std::array<double, 23> kExactPowersOfTen{1e0,  1e1,  1e2,  1e3,  1e4, 
                                                    1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                                    1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+constexpr std::array<std::uint64_t, 9> kPowersOfTen{1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// How many of the eight characters in `word` (little-endian, first character lowest) are digits
+// before the first one that is not.
+int leading_digits(std::uint64_t word) {
+    // A byte is a digit when subtracting '0' leaves 0..9: no borrow, and adding 6 stays below 16.
+    const std::uint64_t values = word - 0x3030303030303030ull;
+    const std::uint64_t not_digits = (values | (values + 0x0606060606060606ull)) & 0xF0F0F0F0F0F0F0F0ull;
+    return not_digits == 0 ? 8 : std::countr_zero(not_digits) / 8;
+}
+
+// The value of the first `count` (1..8) characters of `word`, all digits, as a decimal number.
+std::uint64_t digits_value(std::uint64_t word, int count) {
+    std::uint64_t values = (word - 0x3030303030303030ull) << (8 * (8 - count));  // zeros lead
+    values = (values * 10 + (values >> 8)) & 0x00FF00FF00FF00FFull;
+    values = (values * 100 + (values >> 16)) & 0x0000FFFF0000FFFFull;
+    return (values * 10000 + (values >> 32)) & 0xFFFFFFFFull;
+}
+
 // A number as the grammar check took it apart: its text, and its decimal digits as one integer with
 // the power of ten that scales it.
 struct Number {
@@ -130,6 +149,33 @@ private:
     void expect(char c) {
         if (*p_ != c) give_up();
         ++p_;
+    }
+
+    // A separator and the spaces around it; most files write none before it and one after.
+    void after(char separator) {
+        if (*p_ != separator) {
+            skip_space();
+            expect(separator);
+        } else {
+            ++p_;
+        }
+        if (is_space(*p_)) {
+            ++p_;
+            skip_space();
+        }
+    }
+
+    // After a member or an element: true at a comma, which it passes with the spaces after it; false
+    // at `close`, which it passes.
+    bool next_member(char close) {
+        skip_space();
+        if (*p_ == ',') {
+            ++p_;
+            skip_space();
+            return true;
+        }
+        expect(close);
+        return false;
     }
 
     void literal(std::string_view word) {
@@ -216,6 +262,25 @@ private:
         }
     }
 
+    // Takes the digits from here on into the number's significand, eight at a time, and returns how
+    // many there were.
+    int digit_run(Number& number) {
+        int taken = 0;
+        for (;;) {
+            std::uint64_t word;
+            std::memcpy(&word, p_, 8);  // the padding after the text makes this safe at its end
+            const int digits = leading_digits(word);
+            if (digits > 0) {
+                number.significand =
+                    number.significand * kPowersOfTen[static_cast<std::size_t>(digits)] + digits_value(word, digits);
+                number.digits += digits;
+                taken += digits;
+                p_ += digits;
+            }
+            if (digits < 8) return taken;
+        }
+    }
+
     // A number checked against the JSON grammar. Numbers near the limits of a double (more than 300
     // integer digits, positive exponents from 300) go the exact way, which refuses some of them as
     // the JSON library does.
@@ -226,14 +291,11 @@ private:
             number.negative = true;
             ++p_;
         }
-        const auto digit = [&] {
-            number.significand = number.significand * 10 + static_cast<unsigned>(*p_++ - '0');
-            ++number.digits;
-        };
         if (*p_ == '0') {
-            digit();
+            ++p_;
+            number.digits = 1;
         } else if (is_digit(*p_)) {
-            while (is_digit(*p_)) digit();
+            digit_run(number);
         } else {
             give_up();
         }
@@ -241,7 +303,7 @@ private:
         if (*p_ == '.') {
             ++p_;
             if (!is_digit(*p_)) give_up();
-            for (; is_digit(*p_); --number.exponent) digit();
+            number.exponent = -digit_run(number);
         }
         if (*p_ == 'e' || *p_ == 'E') {
             ++p_;
@@ -289,9 +351,7 @@ private:
             for (;;) {
                 if (*p_ != '"') give_up();
                 const std::size_t found = key_field(fields, next);
-                skip_space();
-                expect(':');
-                skip_space();
+                after(':');
                 if (found < fields.size()) {
                     const std::uint64_t bit = std::uint64_t{1} << found;
                     if (seen & bit) give_up();  // a key twice
@@ -301,18 +361,11 @@ private:
                 } else {
                     skip_value();
                 }
-                skip_space();
-                if (*p_ == ',') {
-                    ++p_;
-                    skip_space();
-                    continue;
-                }
-                expect('}');
+                if (next_member('}')) continue;
                 break;
             }
         }
-        for (std::size_t i = 0; i < fields.size(); ++i)
-            if (fields[i].presence == kRequired && !(seen & (std::uint64_t{1} << i))) give_up();
+        if ((seen & table.required) != table.required) give_up();  // a required key missing
     }
 
     void read_field(const JsonField& field, void* record) {
@@ -391,14 +444,7 @@ private:
             poll_.advance();
             make_room(field, record, start);
             read_record(*field.table, field.open(record));
-            skip_space();
-            if (*p_ == ',') {
-                ++p_;
-                skip_space();
-                continue;
-            }
-            expect(']');
-            return;
+            if (!next_member(']')) return;
         }
     }
 

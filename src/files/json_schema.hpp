@@ -143,6 +143,7 @@ struct JsonRecord {
     std::span<const JsonField> fields;
     const void* type = nullptr;
     void (*reset)(void* record) = nullptr;  // back to a default-constructed record
+    std::uint64_t required = 0;             // bit i set when field i is required
 };
 
 struct JsonFormat {
@@ -380,10 +381,13 @@ constexpr JsonField json_field(std::string_view key, Presence presence, const Js
 template <class Record, std::size_t N>
 constexpr JsonRecord json_record(std::string_view what, const std::array<JsonField, N>& fields) {
     static_assert(N <= 64, "a record has at most 64 fields");
-    for (const JsonField& field : fields)
-        if (field.owner != json_detail::type_tag<Record>()) json_detail::table_error("a field of another record");
+    std::uint64_t required = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (fields[i].owner != json_detail::type_tag<Record>()) json_detail::table_error("a field of another record");
+        if (fields[i].presence == kRequired) required |= std::uint64_t{1} << i;
+    }
     return {what, fields, json_detail::type_tag<Record>(),
-            [](void* record) { *static_cast<Record*>(record) = Record{}; }};
+            [](void* record) { *static_cast<Record*>(record) = Record{}; }, required};
 }
 
 }  // namespace vorn::files

@@ -71,19 +71,14 @@ std::uint64_t hash_id(std::string_view id) {
         std::random_device device;
         return (std::uint64_t{device()} << 32) ^ device();
     }();
-    const auto mix = [](std::uint64_t h) {
-        h ^= h >> 32;
-        h *= 0xD6E8FEB86659FD93ull;
-        h ^= h >> 32;
-        return h;
-    };
+    // Each word is folded in with one multiplication; the end mixes all bits into the slot and the tag.
     std::uint64_t h = key ^ (id.size() * 0x9E3779B97F4A7C15ull);
     const char* p = id.data();
     std::size_t left = id.size();
     for (; left >= 8; p += 8, left -= 8) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);
-        h = mix(h ^ word) * 0x9E3779B97F4A7C15ull;
+        h = std::rotl((h ^ word) * 0x9E3779B97F4A7C15ull, 31);
     }
     if (left > 0) {
         std::uint64_t word = 0;
@@ -92,9 +87,11 @@ std::uint64_t hash_id(std::string_view id) {
         } else {
             for (std::size_t i = 0; i < left; ++i) word |= std::uint64_t{static_cast<unsigned char>(p[i])} << (8 * i);
         }
-        h = mix(h ^ word) * 0x9E3779B97F4A7C15ull;
+        h = std::rotl((h ^ word) * 0x9E3779B97F4A7C15ull, 31);
     }
-    return mix(h);
+    h ^= h >> 33;
+    h *= 0xD6E8FEB86659FD93ull;
+    return h ^ (h >> 29);
 }
 
 // Node ids to the vertex of their last entry: open addressing over a table of entry numbers at most
