@@ -1,8 +1,8 @@
 import vorn._native as native
-import vorn_core
+import vorn_core as vc
 
 
 def test_the_companion_module_raises_the_panic_of_vorn_core():
     assert native.__name__ == "vorn._native"
     assert native.__doc__.startswith("Native helpers of the vorn companion package")
-    assert vorn_core.PanicException.__module__ == "vorn_core"
+    assert vc.PanicException.__module__ == "vorn_core"

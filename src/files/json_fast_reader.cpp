@@ -371,7 +371,7 @@ private:
     void read_field(const JsonField& field, void* record) {
         if (*p_ == 'n') {
             literal("null");
-            if (field.presence == kRequired) give_up();
+            if (field.presence == Presence::Required) give_up();
             return;  // the same as absent
         }
         JsonScalar value;

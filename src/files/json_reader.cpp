@@ -313,7 +313,7 @@ private:
         if (top.kind == FrameKind::Record) {
             const std::span<const JsonField> fields = top.table->fields;
             for (std::size_t i = 0; i < fields.size(); ++i) {
-                if (fields[i].presence == kRequired && !(top.seen & (std::uint64_t{1} << i)))
+                if (fields[i].presence == Presence::Required && !(top.seen & (std::uint64_t{1} << i)))
                     return fail_at_token(About(JsonProblemKind::MissingKey, fields[i].key).in(top.table->what),
                                          fields[i].key);
             }
@@ -338,7 +338,7 @@ private:
             return true;
         }
         if (event == Event::Null) {
-            if (field->presence == kRequired)
+            if (field->presence == Presence::Required)
                 return fail_at_token(About(JsonProblemKind::RequiredNull, field->key), field->key);
             return true;  // the same as absent
         }

@@ -4,10 +4,10 @@
 // alone, so a format is a few tables, not a parser:
 //
 //     constexpr std::array kPointFields{
-//         json_field<&Point::name>("name", kRequired),
-//         json_field<&Point::weight>("weight", kOptional),     // std::optional<double>
-//         json_field<&Point::kind>("kind", kOptional, kKinds), // an enum, spelt as kKinds says
-//         json_field<&Point::tags>("tags", kRequired, kTag),   // std::vector<Tag>, kTag its table
+//         json_field<&Point::name>("name", Presence::Required),
+//         json_field<&Point::weight>("weight", Presence::Optional),     // std::optional<double>
+//         json_field<&Point::kind>("kind", Presence::Optional, kKinds), // an enum, spelt as kKinds says
+//         json_field<&Point::tags>("tags", Presence::Required, kTag),   // std::vector<Tag>, kTag its table
 //     };
 //     constexpr JsonRecord kPoint = json_record<Point>("a point", kPointFields);
 //     constexpr JsonFormat kPointFormat{kPoint};
@@ -89,8 +89,6 @@ std::string json_message(const JsonProblem& problem);
 std::string_view json_problem_code(JsonProblemKind kind);
 
 enum class Presence : bool { Optional, Required };
-inline constexpr Presence kOptional = Presence::Optional;
-inline constexpr Presence kRequired = Presence::Required;
 
 // What the writer does with an optional member that holds no value.
 enum class AbsentField : bool { Omitted, Null };
@@ -118,7 +116,7 @@ struct JsonField {
     std::array<std::uint64_t, 3> key_words{};
     std::array<std::uint64_t, 3> key_masks{};
     JsonKind kind = JsonKind::Text;
-    Presence presence = kOptional;
+    Presence presence = Presence::Optional;
     const JsonRecord* table = nullptr;            // Record and RecordList: the table of the records inside
     std::span<const std::string_view> spellings;  // Enumeration
     const void* owner = nullptr;                  // the record type the member belongs to
@@ -213,23 +211,34 @@ constexpr JsonKind kind_of() {
 template <auto Member>
 using OwnerOf = typename MemberOf<decltype(Member)>::Record;
 
-// `Owner` is the record whose table holds the field: the member's own class, or a class derived from it.
-template <auto Member, class Owner = OwnerOf<Member>>
-struct Access {
+// Reaches a data member of a record: `Get::get(record)` gives it, for a member of the record or of
+// a record inside it.
+template <auto Member>
+struct MemberGet {
+    using Type = typename MemberOf<decltype(Member)>::Stored;
+    template <class R>
+    static constexpr auto& get(R& record) {
+        return record.*Member;
+    }
+};
+
+// `Owner` is the record whose table holds the field; `Get` reaches the field from it.
+template <class Owner, class Get>
+struct AccessOf {
     using Record = Owner;
-    using Stored = typename MemberOf<decltype(Member)>::Stored;
-    static constexpr Stored Record::* kMember = Member;
+    using Stored = typename Get::Type;
     using Value = typename Unwrapped<Stored>::type;
     static constexpr bool kOptional = Unwrapped<Stored>::optional;
     static constexpr JsonKind kKind = kind_of<Value>();
     static_assert(!(kOptional && kKind == JsonKind::RecordList), "a list is never absent, only empty");
 
-    static Stored& member(void* record) { return static_cast<Record*>(record)->*kMember; }
+    static Stored& member(void* record) { return Get::get(*static_cast<Record*>(record)); }
+    static const Stored& stored(const void* record) { return Get::get(*static_cast<const Record*>(record)); }
     static const Value& value(const void* record) {
         if constexpr (kOptional)
-            return *(static_cast<const Record*>(record)->*kMember);
+            return *stored(record);
         else
-            return static_cast<const Record*>(record)->*kMember;
+            return stored(record);
     }
 
     static void store(void* record, const JsonScalar& scalar) {
@@ -261,7 +270,7 @@ struct Access {
     // The key and the value; for an absent optional member, nothing or null as the format says.
     static void write(JsonEmitter& out, const JsonFormat& format, const JsonField& field, const void* record) {
         if constexpr (kOptional) {
-            if (!(static_cast<const Record*>(record)->*kMember)) {
+            if (!stored(record)) {
                 if (format.absent == AbsentField::Omitted) return;
                 out.key(field.key);
                 return out.null();
@@ -341,6 +350,10 @@ struct Access {
     }
 };
 
+// `Owner` is the record whose table holds the field: the member's own class, or a class derived from it.
+template <auto Member, class Owner = OwnerOf<Member>>
+using Access = AccessOf<Owner, MemberGet<Member>>;
+
 // Not a constant expression, so a wrong table fails to compile.
 [[noreturn]] inline void table_error(const char* what) { throw std::logic_error(what); }
 
@@ -384,7 +397,7 @@ constexpr JsonRecord json_record(std::string_view what, const std::array<JsonFie
     std::uint64_t required = 0;
     for (std::size_t i = 0; i < N; ++i) {
         if (fields[i].owner != json_detail::type_tag<Record>()) json_detail::table_error("a field of another record");
-        if (fields[i].presence == kRequired) required |= std::uint64_t{1} << i;
+        if (fields[i].presence == Presence::Required) required |= std::uint64_t{1} << i;
     }
     return {what, fields, json_detail::type_tag<Record>(),
             [](void* record) { *static_cast<Record*>(record) = Record{}; }, required};

@@ -251,21 +251,22 @@ ValidationResult validate_all(const VornFile& file, Interruption* interruption) 
     };
     const auto end_hash = [&](std::size_t k, int end) -> std::uint64_t& { return ahead[2 * (k % kAhead) + end]; };
     const auto hash_ends = [&](std::size_t k) {
-        end_hash(k, 0) = hash_id(file.links[k].from);
-        end_hash(k, 1) = hash_id(file.links[k].to);
+        end_hash(k, 0) = hash_id(file.links[k].figures.from);
+        end_hash(k, 1) = hash_id(file.links[k].figures.to);
         vertex_of.prefetch(end_hash(k, 0));
         vertex_of.prefetch(end_hash(k, 1));
     };
     for (std::size_t k = 0; k < link_count && k < kAhead; ++k) hash_ends(k);
     for (std::size_t k = 0; k < link_count; ++k) {
         const VornLink& link = file.links[k];
+        const LinkFigures& figures = link.figures;
         poll.advance();
         if (k + kAhead / 2 < link_count) {
             vertex_of.prefetch_entry(end_hash(k + kAhead / 2, 0));
             vertex_of.prefetch_entry(end_hash(k + kAhead / 2, 1));
         }
-        const std::size_t from = vertex_of.find(link.from, end_hash(k, 0));
-        const std::size_t to = vertex_of.find(link.to, end_hash(k, 1));
+        const std::size_t from = vertex_of.find(figures.from, end_hash(k, 0));
+        const std::size_t to = vertex_of.find(figures.to, end_hash(k, 1));
         if (k + kAhead < link_count) hash_ends(k + kAhead);
         if (from != NodeIndex::npos && to != NodeIndex::npos) {
             components.prefetch(from);
@@ -273,12 +274,13 @@ ValidationResult validate_all(const VornFile& file, Interruption* interruption) 
             pending[queued++ % kAhead] = {from, to};
             if (queued - united == kAhead) unite_pending();
         }
-        if (link.from == link.to) {
+        if (figures.from == figures.to) {
             ValidationError error = make_error(ValidationErrorKind::SelfLoop, "links", k);
             error.link_name = link_name(link);
             result.add_error(std::move(error));
         }
-        for (const auto& [end, found, key] : {std::tuple{&link.from, from, "from"}, std::tuple{&link.to, to, "to"}}) {
+        for (const auto& [end, found, key] :
+             {std::tuple{&figures.from, from, "from"}, std::tuple{&figures.to, to, "to"}}) {
             if (found != NodeIndex::npos) continue;
             ValidationError error = make_error(ValidationErrorKind::UnknownNodeReference, "links", k, key);
             error.node_id = *end;
@@ -286,23 +288,23 @@ ValidationResult validate_all(const VornFile& file, Interruption* interruption) 
             result.add_error(std::move(error));
         }
         // Comparisons are written so that NaN passes the distance and rate checks and fails fidelity.
-        if (link.distance_km <= 0.0) {
+        if (figures.distance_km <= 0.0) {
             ValidationError error = make_error(ValidationErrorKind::InvalidDistance, "links", k, "distance_km");
             error.link_name = link_name(link);
-            error.value = link.distance_km;
+            error.value = figures.distance_km;
             result.add_error(std::move(error));
         }
-        if (!(link.base_fidelity > 0.0 && link.base_fidelity <= 1.0)) {
+        if (!(figures.base_fidelity > 0.0 && figures.base_fidelity <= 1.0)) {
             ValidationError error = make_error(ValidationErrorKind::InvalidFidelity, "links", k, "base_fidelity");
             error.link_name = link_name(link);
-            error.value = link.base_fidelity;
+            error.value = figures.base_fidelity;
             result.add_error(std::move(error));
         }
-        if (link.generation_rate_hz <= 0.0) {
+        if (figures.generation_rate_hz <= 0.0) {
             ValidationError error =
                 make_error(ValidationErrorKind::InvalidGenerationRate, "links", k, "generation_rate_hz");
             error.link_name = link_name(link);
-            error.value = link.generation_rate_hz;
+            error.value = figures.generation_rate_hz;
             result.add_error(std::move(error));
         }
     }

@@ -1,4 +1,4 @@
-#include "native/files.hpp"
+#include "native/functions.hpp"
 
 #include <optional>
 #include <string>
@@ -9,6 +9,7 @@
 #include "python/interruption.hpp"
 #include "python/toolkit/callables.hpp"
 #include "python/toolkit/dict_builder.hpp"
+#include "python/toolkit/type_text.hpp"
 
 namespace vorn::native {
 
@@ -38,6 +39,12 @@ struct Convert<native::FileName> {
             },
             false);
     }
+};
+
+template <>
+struct TypeText<native::FileName> {
+    static std::string read() { return "str | bytes | os.PathLike[str] | os.PathLike[bytes]"; }
+    static std::string write() { return read(); }
 };
 
 }  // namespace vorn::py

@@ -1,9 +1,6 @@
 #include "native/functions.hpp"
 
-#include "native/files.hpp"
-
 namespace vorn::native {
-
 namespace {
 
 py::Registration function(PyMethodDef (*describe)()) {
@@ -16,6 +13,7 @@ py::Registration function(PyMethodDef (*describe)()) {
 
 const std::vector<py::Registration>& functions() {
     static const std::vector<py::Registration> list = {
+        function(simulate_function),
         function(check_vorn_file_function),
         function(file_format_function),
     };

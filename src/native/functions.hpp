@@ -9,4 +9,11 @@ namespace vorn::native {
 
 const std::vector<py::Registration>& functions();
 
+// ensemble.cpp
+PyMethodDef simulate_function();
+
+// files.cpp
+PyMethodDef check_vorn_file_function();
+PyMethodDef file_format_function();
+
 }  // namespace vorn::native
