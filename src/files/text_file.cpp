@@ -74,16 +74,21 @@ std::string directory_of(const std::string& path) {
 
 // -- reading
 
-// The offset of the first byte that does not belong to a well-formed UTF-8 sequence (overlong
-// forms, surrogates and code points above U+10FFFF included), or nullopt for valid text. Asks
-// `interruption` every megabyte or so.
-std::optional<std::size_t> first_invalid_utf8(std::string_view text, Interruption* interruption) {
+struct Utf8Check {
+    std::optional<std::size_t> invalid;  // the first byte that belongs to no well-formed sequence
+    std::size_t checked = 0;             // where a check of more text goes on
+};
+
+// Checks the text from `from` as UTF-8 (overlong forms, surrogates and code points above U+10FFFF
+// refused). Unless the text is `complete`, a sequence that its end cuts short, and is well-formed as
+// far as it goes, is left for the next check. Asks `interruption` every megabyte or so.
+Utf8Check check_utf8(std::string_view text, std::size_t from, bool complete, Interruption* interruption) {
     constexpr std::size_t kBytesPerPoll = std::size_t{1} << 20;
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t size = text.size();
     InterruptionPoll poll(interruption, 1);
-    std::size_t i = 0;
-    std::size_t next_poll = kBytesPerPoll;
+    std::size_t i = from;
+    std::size_t next_poll = i + kBytesPerPoll;
     while (i < size) {
         if (i >= next_poll) {
             poll.advance();
@@ -127,18 +132,19 @@ std::optional<std::size_t> first_invalid_utf8(std::string_view text, Interruptio
             else if (lead == 0xF4)
                 high = 0x8F;  // above U+10FFFF
         } else {
-            return i;
+            return {i, i};
         }
-        if (i + length > size) return i;
-        if (bytes[i + 1] < low || bytes[i + 1] > high) return i;
-        for (std::size_t k = 2; k < length; ++k)
-            if ((bytes[i + k] & 0xC0) != 0x80) return i;
+        const std::size_t present = std::min(length, size - i);
+        if (present > 1 && (bytes[i + 1] < low || bytes[i + 1] > high)) return {i, i};
+        for (std::size_t k = 2; k < present; ++k)
+            if ((bytes[i + k] & 0xC0) != 0x80) return {i, i};
+        if (present < length) return complete ? Utf8Check{i, i} : Utf8Check{std::nullopt, i};
         i += length;
     }
-    return std::nullopt;
+    return {std::nullopt, size};
 }
 
-constexpr std::size_t kReadChunk = std::size_t{8} << 20;
+constexpr std::size_t kReadChunk = std::size_t{1} << 20;
 
 // -- writing
 
@@ -372,8 +378,11 @@ Result<FileText> read_text_file(const std::string& path, Interruption* interrupt
     // The room is not zeroed first: touching gigabytes of it would be a pause that Ctrl-C cannot end.
     FileText content;
     content.reserve(info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1 : 4096);
+    // Each piece is checked as UTF-8 as soon as it is read, while it is still in the cache; a
+    // sequence cut at the end of a piece waits for the next.
     InterruptionPoll poll(interruption, 1);
     std::size_t used = 0;
+    Utf8Check utf8;
     for (;;) {
         if (used == content.capacity()) content.reserve(content.capacity() * 2);
         const std::size_t chunk = std::min(content.capacity() - used, kReadChunk);
@@ -382,10 +391,12 @@ Result<FileText> read_text_file(const std::string& path, Interruption* interrupt
         if (got == 0) break;
         used += static_cast<std::size_t>(got);
         content.set_size(used);
+        if (!utf8.invalid) utf8 = check_utf8(content, utf8.checked, false, interruption);
         poll.advance();
     }
     content.set_size(used);
-    if (const auto bad = first_invalid_utf8(content, interruption)) {
+    if (!utf8.invalid) utf8 = check_utf8(content, utf8.checked, true, interruption);
+    if (const std::optional<std::size_t> bad = utf8.invalid) {
         FileError error =
             FileError::read("InvalidUtf8", "file is not valid UTF-8 (byte offset " + std::to_string(*bad) + ")");
         const TextPosition position = text_position(content, *bad, interruption);
