@@ -23,6 +23,9 @@ namespace vorn::files {
 namespace {
 
 constexpr std::uintptr_t kPage = 4096;
+// Blocks this large always get a mapping of their own from the C library's allocator (the most its
+// threshold for mapping rises to).
+constexpr std::size_t kOwnMapping = std::size_t{32} << 20;
 
 // Unknown values may nest this deep here; deeper ones, legal up to kMaxJsonNesting, go the exact way.
 constexpr std::size_t kMaxSkipDepth = 100;
@@ -424,8 +427,10 @@ private:
         const std::size_t most = 2 * static_cast<std::size_t>(end_ - p_) / element_bytes;
         field.list_reserve(record, size + std::clamp(rest, size, std::max(size, most)) + 1);
         // Room for millions of records: a few huge pages where the system gives them, instead of a page
-        // fault every four kilobytes (a hint; the memory works the same without).
+        // fault every four kilobytes (a hint; the memory works the same without). Only for room the
+        // allocator maps on its own: a hint on the shared heap would split its mapping, load after load.
         const auto [room, room_bytes] = field.list_storage(record);
+        if (room_bytes < kOwnMapping) return;
         const auto first = (reinterpret_cast<std::uintptr_t>(room) + kPage - 1) & ~(kPage - 1);
         const auto last = (reinterpret_cast<std::uintptr_t>(room) + room_bytes) & ~(kPage - 1);
         if (last > first) (void)::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
