@@ -1,12 +1,306 @@
-"""Faults found from the outside, kept as cases: threads whose arguments run Python code, interrupts raised
-where a conversion asks Python for something."""
+"""Faults found from the outside, kept as cases: a file system that runs out of room, a file size limit, figures no
+file can hold, Ctrl-C at random points of long loads, threads whose arguments run Python code, interrupts raised
+where a conversion asks Python for something. Each case once lost data, reported a failure as success, went on
+after Ctrl-C or failed a caller for another's doing."""
 
 import collections
+import contextlib
+import math
+import os
+import random
+import resource
+import signal
+import subprocess
 import sys
+import tempfile
 import threading
 
 import pytest
 import vorn_core as vc
+
+OLD = "old content that must survive\n" * 150  # 4,500 bytes
+
+
+def big_file():
+    """A valid .vorn file whose text is far larger than OLD (about 40 KB)."""
+    f = vc.VornFile("net")
+    for i in range(400):
+        f.add_node(f"node-{i:04d}", 1000.0 + i)
+    f.add_link("L0", "node-0000", "node-0001", 10.0, 0.9, 1000.0)
+    return f
+
+
+def big_engine():
+    engine = vc.VornEngine()
+    engine.define_network([vc.NodeDefinition(f"node-{i:04d}", 1.0 + i) for i in range(400)], [])
+    return engine
+
+
+WRITE = "Failed to write topology file: "
+SAVES = {
+    "VornFile.save": (lambda path: big_file().save(path), "IO error: "),
+    "save": (lambda path: vc.save(big_file(), path), "IO error: "),
+    "save_topology": (lambda path: vc.save_topology(big_engine(), path), WRITE),
+}
+
+
+@contextlib.contextmanager
+def mounted(kind):
+    """A fresh file system of 64 KiB (tmpfs, which can reserve space) or 128 KiB (ext2, which cannot), or a skip
+    where this process may not mount one."""
+    folder = tempfile.mkdtemp(prefix=f"vorn-{kind}-")
+    image = folder + ".img"
+    if kind == "tmpfs":
+        command = ["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", folder]
+    else:
+        with open(image, "wb") as out:
+            out.truncate(128 * 1024)
+        made = subprocess.run(["mkfs.ext2", "-q", "-F", image], capture_output=True)
+        command = ["mount", "-o", "loop", image, folder]
+    try:
+        if kind != "tmpfs" and made.returncode != 0:
+            pytest.skip("mkfs.ext2 is not available")
+        if os.geteuid() != 0 or subprocess.run(command, capture_output=True).returncode != 0:
+            pytest.skip(f"a {kind} file system cannot be mounted here")
+        try:
+            yield folder
+        finally:
+            subprocess.run(["umount", folder], check=True)
+    finally:
+        os.rmdir(folder)
+        with contextlib.suppress(FileNotFoundError):
+            os.unlink(image)
+
+
+def fill(folder):
+    """Takes every free block of the file system."""
+    with open(os.path.join(folder, "filler"), "wb", buffering=0) as out, contextlib.suppress(OSError):
+        while True:
+            out.write(b"\0" * 512)
+
+
+@pytest.mark.parametrize("save", SAVES)
+@pytest.mark.parametrize("second_name", [False, True], ids=["replaced by rename", "written in place"])
+@pytest.mark.parametrize("kind", ["tmpfs", "ext2"])
+def test_a_save_on_a_full_file_system_keeps_the_old_file_whole(kind, second_name, save):
+    write, prefix = SAVES[save]
+    with mounted(kind) as folder:
+        path = os.path.join(folder, "net.vorn")
+        with open(path, "w") as out:
+            out.write(OLD)
+        if second_name:  # a file with two names is written where it is
+            os.link(path, os.path.join(folder, "other-name.vorn"))
+        fill(folder)
+        before = sorted(os.listdir(folder))
+        with pytest.raises(RuntimeError) as raised:
+            write(path)
+        assert str(raised.value) == prefix + "No space left on device"
+        with open(path) as saved:
+            assert saved.read() == OLD
+        assert sorted(os.listdir(folder)) == before
+        os.unlink(os.path.join(folder, "filler"))
+        write(path)  # with room again, the same save goes through
+        assert os.path.getsize(path) > len(OLD)
+
+
+LIMITED_SAVE = """
+import resource, sys, vorn_core as vc
+sys.path.insert(0, sys.argv[3])
+from test_fault_injection import SAVES
+resource.setrlimit(resource.RLIMIT_FSIZE, (10_000, 10_000))
+write, _ = SAVES[sys.argv[2]]
+try:
+    write(sys.argv[1])
+except RuntimeError as error:
+    print(error)
+"""
+
+
+@pytest.mark.parametrize("save", SAVES)
+@pytest.mark.parametrize("second_name", [False, True], ids=["replaced by rename", "written in place"])
+def test_a_save_beyond_the_file_size_limit_keeps_the_old_file_whole(tmp_path, second_name, save):
+    path = tmp_path / "net.vorn"
+    path.write_text(OLD)
+    if second_name:
+        os.link(path, tmp_path / "other-name.vorn")
+    before = sorted(os.listdir(tmp_path))
+    # The limit's signal, SIGXFSZ, would end a process that does not ignore it: the interpreter does.
+    run = subprocess.run(
+        [sys.executable, "-c", LIMITED_SAVE, str(path), save, os.path.dirname(__file__)],
+        capture_output=True,
+        text=True,
+    )
+    assert (run.returncode, run.stdout, run.stderr) == (0, SAVES[save][1] + "File too large\n", "")
+    assert path.read_text() == OLD and sorted(os.listdir(tmp_path)) == before
+
+
+def vorn_file_with(where):
+    f = vc.VornFile("net")
+    f.add_node("A", 1000.0)
+    f.add_node("B")
+    f.add_link("L1", "A", "B", 10.0, 0.9, 1000.0)
+    f.add_link("L2", "B", "A", 10.0, 0.9, 1000.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0.5, 1.0))
+    nodes, links = f.nodes, f.links
+    if where == "node":
+        nodes[0].memory_lifetime_ms = math.inf
+    elif where == "link":
+        links[1].distance_km = math.nan
+    elif where == "satellite":
+        links[1].satellite = vc.VornSatelliteExtension(0.5, -math.inf)
+    elif where == "config":
+        f.config = vc.VornConfig(gamma_swapping=math.nan)
+    elif where == "constraints":
+        f.constraints = vc.VornConstraints(0.9, math.inf)
+    f.nodes, f.links = nodes, links
+    return f
+
+
+def engine_with(where):
+    config = vc.SimulationConfig(alpha_loss_db_km=math.nan) if where == "config" else None
+    engine = vc.VornEngine(config)
+    lifetime = math.inf if where == "node" else 1.0
+    distance = math.nan if where == "link" else 10.0
+    engine.define_network(
+        [vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", lifetime)],
+        [vc.LinkDefinition("A", "B", 10.0, 0.9, 1000.0), vc.LinkDefinition("B", "A", distance, 0.9, 1000.0)],
+    )
+    return engine
+
+
+@pytest.mark.parametrize(
+    "save, where, number, key, entry",
+    [
+        ("VornFile.save", "node", "inf", "memory_lifetime_ms", "nodes[0]"),
+        ("save", "link", "NaN", "distance_km", "links[1]"),
+        ("VornFile.save", "satellite", "-inf", "weather_factor", "links[1].satellite"),
+        ("VornFile.save", "config", "NaN", "gamma_swapping", "config"),
+        ("VornFile.save", "constraints", "inf", "max_latency_ms", "constraints"),
+        ("save_topology", "node", "inf", "memoryLifetimeT2", "nodes[1]"),
+        ("save_topology", "link", "NaN", "distanceKm", "links[1]"),
+        ("save_topology", "config", "NaN", "alphaLoss", "config"),
+    ],
+)
+def test_a_figure_no_file_can_hold_is_refused_and_nothing_is_written(tmp_path, save, where, number, key, entry):
+    writers = {
+        "VornFile.save": lambda path: vorn_file_with(where).save(path),
+        "save": lambda path: vc.save(vorn_file_with(where), path),
+        "save_topology": lambda path: vc.save_topology(engine_with(where), path),
+    }
+    prefix = WRITE if save == "save_topology" else "JSON parse error: "
+    old, new = tmp_path / "old.json", tmp_path / "new.json"
+    old.write_text(OLD)
+    for path in (old, new):
+        with pytest.raises(RuntimeError) as raised:
+            writers[save](str(path))
+        assert str(raised.value) == f'{prefix}Cannot write {number} as "{key}" of {entry}: JSON numbers are finite'
+
+    assert old.read_text() == OLD and os.listdir(tmp_path) == ["old.json"]
+
+
+# ---- Ctrl-C at random points of long loads
+
+
+def write_large_network(path, nodes, valid=True):
+    """A .vorn file of `nodes` nodes in a chain, about 160 bytes a node; when not valid, every link has a negative
+    distance, so that the load ends in a report of as many findings."""
+    distance = 12.5 if valid else -12.5
+    with open(path, "w") as out:
+        out.write('{"version": "1.0", "metadata": {"name": "big"}, "nodes": [\n')
+        out.write(",\n".join(f'{{"id": "node-{i:07d}", "memory_lifetime_ms": {i}.5}}' for i in range(nodes)))
+        out.write('], "links": [\n')
+        out.write(
+            ",\n".join(
+                f'{{"id": "L{i}", "from": "node-{i:07d}", "to": "node-{i + 1:07d}", "distance_km": {distance}, '
+                '"base_fidelity": 0.95, "generation_rate_hz": 1000.0}'
+                for i in range(nodes - 1)
+            )
+        )
+        out.write("]}")
+
+
+def write_large_snapshot(path, nodes):
+    engine = vc.VornEngine()
+    engine.define_network(
+        [vc.NodeDefinition(f"node-{i:07d}", 1.5) for i in range(nodes)],
+        [vc.LinkDefinition(f"node-{i:07d}", f"node-{i + 1:07d}", 12.5, 0.95, 1000.0) for i in range(nodes - 1)],
+    )
+    vc.save_topology(engine, path)
+
+
+def processor_seconds(call, *args):
+    before = resource.getrusage(resource.RUSAGE_SELF)
+    with contextlib.suppress(RuntimeError):
+        call(*args)
+    after = resource.getrusage(resource.RUSAGE_SELF)
+    return after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
+
+
+def interrupted_while_running(call, args, delay):
+    """An interrupt after `delay` seconds of processor time in call(*args) (SIGPROF, whose handler raises
+    KeyboardInterrupt as Ctrl-C does): whether the handler ran while the call was still running, that is whether
+    the call itself looked and stopped, rather than the interpreter after it ended. After the call the first Python
+    code to run is the profile function below, so a handler that runs there came too late."""
+
+    def profile(frame, event, arg):
+        pass
+
+    seen = []
+
+    def interrupt(signum, frame):
+        seen.append(frame.f_code is not profile.__code__)
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGPROF, interrupt)
+    try:
+        sys.setprofile(profile)
+        signal.setitimer(signal.ITIMER_PROF, delay)
+        with contextlib.suppress(RuntimeError):
+            call(*args)
+        signal.setitimer(signal.ITIMER_PROF, 0)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        signal.setitimer(signal.ITIMER_PROF, 0)
+        sys.setprofile(None)
+        signal.signal(signal.SIGPROF, previous)
+    return seen == [True]
+
+
+@pytest.fixture(scope="module")
+def large_files(tmp_path_factory):
+    folder = tmp_path_factory.mktemp("large")
+    names = ("valid.vorn", "invalid.vorn", "snapshot.json", "not-utf8.vorn")
+    valid, invalid, snapshot, not_utf8 = (str(folder / name) for name in names)
+    nodes = 100_000 if os.environ.get("VORN_SANITIZED") else 300_000
+    write_large_network(valid, nodes)
+    write_large_network(invalid, nodes, valid=False)
+    write_large_snapshot(snapshot, nodes)
+    with open(not_utf8, "wb") as out:  # whose whole text is checked, character by character, until the last byte
+        out.write(b'{"' + "é".encode() * (nodes * 100) + b"\xff")
+    return valid, invalid, snapshot, not_utf8
+
+
+@pytest.mark.parametrize("seed", range(5))
+def test_ctrl_c_at_a_random_point_of_a_long_load_stops_the_load_itself(large_files, seed):
+    valid, invalid, snapshot, not_utf8 = large_files
+    engine = vc.VornEngine()
+    rng = random.Random(seed)
+    # Points from the first read to near the end of a load, in the processor time one load takes now: the test
+    # asserts where the interrupt ends the call, never how fast. Left out: the last moments of a load (the Python
+    # objects of the result or of the refusal are made, the text is freed), for a snapshot what follows parsing
+    # (the engine builds its network without looking for Ctrl-C), and for the text that is not UTF-8 what comes
+    # before its check.
+    for call, args, start, end in (
+        (vc.load_vorn_file, (valid,), 0.0, 0.8),
+        (vc.load_vorn_file, (invalid,), 0.0, 0.7),
+        (vc.load_topology, (engine, snapshot), 0.0, 0.25),
+        (vc.load_vorn_file, (not_utf8,), 0.3, 0.8),
+    ):
+        span = min(processor_seconds(call, *args) for _ in range(2))
+        engine.define_network([vc.NodeDefinition("kept", 1.0)], [])
+        delay = rng.uniform(max(0.001, start * span), end * span)
+        assert interrupted_while_running(call, args, delay), (call.__name__, args[-1], delay, span)
+    assert [n.id for n in engine.snapshot().nodes] == ["kept"]
 
 
 def test_requests_on_one_thread_never_meet_a_definition_converting_on_another(chain_engine):

@@ -57,8 +57,12 @@ public:
         });
         if (!rules.order.empty()) rows = reordered(rows, names, rules.order);
         if (rows.size() > 64) throw Panic("a record has at most 64 fields");
+        std::uint64_t required = 0;
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (rows[i].presence == Presence::Required) required |= std::uint64_t{1} << i;
         auto& stored = rows_.emplace_back(std::move(rows));
-        auto& record = records_.emplace_back(JsonRecord{keep(what), stored, json_detail::type_tag<T>()});
+        auto& record = records_.emplace_back(JsonRecord{keep(what), stored, json_detail::type_tag<T>(),
+                                                        [](void* r) { *static_cast<T*>(r) = T{}; }, required});
         tables_[record.type] = &record;
         return record;
     }
@@ -70,7 +74,7 @@ private:
         std::string_view key = key_of(field.name, rules);
         const bool optional =
             A::kOptional || std::find(rules.optional.begin(), rules.optional.end(), field.name) != rules.optional.end();
-        JsonField f = A::field(key, optional ? kOptional : kRequired);
+        JsonField f = A::field(key, optional ? Presence::Optional : Presence::Required);
         if constexpr (A::kKind == JsonKind::Enumeration) f.spellings = spellings<typename A::Value>();
         if constexpr (A::kKind == JsonKind::Record || A::kKind == JsonKind::RecordList) {
             auto found = tables_.find(f.inner);

@@ -34,7 +34,7 @@ void JsonEmitter::string(std::string_view text) {
 }
 
 void JsonEmitter::number(double value) {
-    if (!std::isfinite(value)) return null();
+    if (!std::isfinite(value)) throw UnwritableNumber(value);
     state_->raw_number(json_number_text(value));
 }
 

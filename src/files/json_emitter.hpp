@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,6 +12,16 @@
 #include "files/json_value.hpp"
 
 namespace vorn::files {
+
+// A number JSON cannot hold (NaN or an infinity): writing stops, and the writer adds the path of the
+// field on its way out ("links[2].distance_km"). Writing null instead would give a file that does not
+// read back.
+struct UnwritableNumber : std::exception {
+    explicit UnwritableNumber(double value) : value(value) {}
+    const char* what() const noexcept override { return "a non-finite number"; }
+    double value;
+    std::string path;
+};
 
 class JsonEmitter {
 public:
@@ -27,7 +38,8 @@ public:
 
     // UTF-8 as it is; quotes, backslashes and control characters escaped (\n, \t, ..., \u00XX).
     void string(std::string_view text);
-    // The shortest text that reads back to the same double, ".0" on whole numbers; null when not finite.
+    // The shortest text that reads back to the same double, ".0" on whole numbers; UnwritableNumber
+    // when not finite.
     void number(double value);
     void integer(std::int64_t value);
     void unsigned_integer(std::uint64_t value);
@@ -36,8 +48,8 @@ public:
     // Objects with their members in ascending key order, as JsonValue holds them.
     void value(const JsonValue& value);
 
-    // The text written so far. Writing cannot fail: a call out of order (a value where a key is
-    // due, a close without an open) is a broken invariant and throws std::logic_error.
+    // The text written so far. A call out of order (a value where a key is due, a close without an
+    // open) is a broken invariant and throws Panic.
     std::string text() const;
 
 private:

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "core/interruption_poll.hpp"
+#include "files/json_fast_reader.hpp"
 #include "files/json_number.hpp"
+#include "files/text_position.hpp"
 
 namespace vorn::files {
 namespace {
@@ -118,8 +120,13 @@ constexpr std::uint64_t kEventsPerClockCheck = 4096;
 class SchemaHandler {
 public:
     SchemaHandler(const JsonFormat& format, void* root, std::string_view text, const rapidjson::MemoryStream& stream,
-                  Interruption* interruption)
-        : format_(format), root_(root), text_(text), stream_(stream), poll_(interruption, kEventsPerClockCheck) {
+                  Interruption* interruption, JsonPositions* positions)
+        : format_(format),
+          root_(root),
+          text_(text),
+          stream_(stream),
+          poll_(interruption, kEventsPerClockCheck),
+          positions_(positions) {
         stack_.reserve(kMaxJsonNesting);
     }
 
@@ -155,8 +162,12 @@ public:
     bool EndArray(rapidjson::SizeType) { return close(); }
 
     bool failed() const { return failed_; }
+    JsonProblemKind problem() const { return problem_; }
     const std::string& message() const { return message_; }
+    const std::string& failure_path() const { return path_; }
     std::size_t offset() const { return offset_; }
+    // Where the reader stands, for a problem the JSON library found.
+    std::string current_path() const { return path(); }
 
 private:
     enum class FrameKind : std::uint8_t { Record, List, AnyArray, AnyObject };
@@ -164,9 +175,11 @@ private:
     struct Frame {
         FrameKind kind;
         const JsonRecord* table = nullptr;  // Record: its table
-        const JsonField* field = nullptr;   // List: the list field; Any frames: the field the value belongs to
-        void* target = nullptr;             // Record: the record; List: the record holding the list; Any: the JsonValue
-        std::uint64_t seen = 0;             // Record: bit i set once field i has occurred
+        // List: the list field; Any frames: the field the value belongs to; Record: the record field it is
+        // the value of (none for the document and for the elements of a list)
+        const JsonField* field = nullptr;
+        void* target = nullptr;  // Record: the record; List: the record holding the list; Any: the JsonValue
+        std::uint64_t seen = 0;  // Record: bit i set once field i has occurred; List: the elements begun
     };
 
     // -- positions: the library calls us after a scalar or key has been consumed, but while it still
@@ -183,8 +196,30 @@ private:
         return at;
     }
 
-    bool fail_at_token(const JsonProblem& problem) {
+    // The entry the reader stands in, as "links[3].satellite", followed by `key` when one is given.
+    std::string path(std::string_view key = {}) const {
+        std::string out;
+        const auto add = [&out](std::string_view name) {
+            if (!out.empty()) out += '.';
+            out += name;
+        };
+        for (const Frame& frame : stack_) {
+            if (frame.kind == FrameKind::List) {
+                add(frame.field->key);
+                if (frame.seen > 0) out += "[" + std::to_string(frame.seen - 1) + "]";
+            } else if (frame.field) {
+                add(frame.field->key);
+                if (frame.kind != FrameKind::Record) return out;  // inside an uninterpreted value
+            }
+        }
+        if (!key.empty()) add(key);
+        return out;
+    }
+
+    bool fail_at_token(const JsonProblem& problem, std::string_view key = {}) {
+        problem_ = problem.kind;
         message_ = json_message(problem);
+        path_ = path(key);
         offset_ = token_start();
         failed_ = true;
         return false;
@@ -231,7 +266,8 @@ private:
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (fields[i].key != key) continue;
             const std::uint64_t bit = std::uint64_t{1} << i;
-            if (top.seen & bit) return fail_at_token(About(JsonProblemKind::DuplicateKey, key).in(top.table->what));
+            if (top.seen & bit)
+                return fail_at_token(About(JsonProblemKind::DuplicateKey, key).in(top.table->what), key);
             top.seen |= bit;
             pending_ = &fields[i];
             break;
@@ -250,12 +286,14 @@ private:
             stack_.push_back({FrameKind::Record, &format_.root, nullptr, root_});
             return true;
         }
-        const Frame& top = stack_.back();
+        Frame& top = stack_.back();
         switch (top.kind) {
             case FrameKind::List:
+                ++top.seen;
                 if (event != Event::Object)
                     return fail_at_token(
                         About(JsonProblemKind::ElementType, top.field->key).finding(event_name(event)));
+                if (positions_) positions_->start_element(*top.field, token_start());
                 stack_.push_back({FrameKind::Record, top.field->table, nullptr, top.field->open(top.target)});
                 return true;
             case FrameKind::AnyArray:
@@ -270,22 +308,25 @@ private:
             --skip_depth_;
             return true;
         }
-        const Frame top = stack_.back();
-        stack_.pop_back();
         pending_ = nullptr;
-        if (top.kind != FrameKind::Record) return true;
-        const std::span<const JsonField> fields = top.table->fields;
-        for (std::size_t i = 0; i < fields.size(); ++i) {
-            if (fields[i].presence == kRequired && !(top.seen & (std::uint64_t{1} << i)))
-                return fail_at_token(About(JsonProblemKind::MissingKey, fields[i].key).in(top.table->what));
+        const Frame& top = stack_.back();
+        if (top.kind == FrameKind::Record) {
+            const std::span<const JsonField> fields = top.table->fields;
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                if (fields[i].presence == Presence::Required && !(top.seen & (std::uint64_t{1} << i)))
+                    return fail_at_token(About(JsonProblemKind::MissingKey, fields[i].key).in(top.table->what),
+                                         fields[i].key);
+            }
         }
+        stack_.pop_back();
         return true;
     }
 
     bool type_error(const JsonField& field, Event event) {
         return fail_at_token(About(JsonProblemKind::FieldType, field.key)
                                  .expecting(expected_name(field.kind))
-                                 .finding(event_name(event)));
+                                 .finding(event_name(event)),
+                             field.key);
     }
 
     bool field_value(Event event, std::string_view text) {
@@ -297,7 +338,8 @@ private:
             return true;
         }
         if (event == Event::Null) {
-            if (field->presence == kRequired) return fail_at_token(About(JsonProblemKind::RequiredNull, field->key));
+            if (field->presence == Presence::Required)
+                return fail_at_token(About(JsonProblemKind::RequiredNull, field->key), field->key);
             return true;  // the same as absent
         }
         if (field->kind == JsonKind::Any)
@@ -308,13 +350,14 @@ private:
             case JsonKind::Text: value.text = text; break;
             case JsonKind::Float: {
                 const std::optional<double> number = parse_json_double(text);
-                if (!number) return fail_at_token(About(JsonProblemKind::NumberOutOfRange, field->key, text));
+                if (!number)
+                    return fail_at_token(About(JsonProblemKind::NumberOutOfRange, field->key, text), field->key);
                 value.number = *number;
                 break;
             }
             case JsonKind::U32: {
                 const std::optional<std::uint32_t> count = parse_json_u32(text);
-                if (!count) return fail_at_token(About(JsonProblemKind::InvalidU32, field->key, text));
+                if (!count) return fail_at_token(About(JsonProblemKind::InvalidU32, field->key, text), field->key);
                 value.count = *count;
                 break;
             }
@@ -322,12 +365,13 @@ private:
                 const auto& spellings = field->spellings;
                 const auto found = std::find(spellings.begin(), spellings.end(), text);
                 if (found == spellings.end())
-                    return fail_at_token(About(JsonProblemKind::UnknownSpelling, field->key, text).among(spellings));
+                    return fail_at_token(About(JsonProblemKind::UnknownSpelling, field->key, text).among(spellings),
+                                         field->key);
                 value.choice = static_cast<std::size_t>(found - spellings.begin());
                 break;
             }
             case JsonKind::Record:
-                stack_.push_back({FrameKind::Record, field->table, nullptr, field->open(record)});
+                stack_.push_back({FrameKind::Record, field->table, field, field->open(record)});
                 return true;
             case JsonKind::RecordList: stack_.push_back({FrameKind::List, nullptr, field, record}); return true;
             case JsonKind::Any: break;
@@ -389,6 +433,7 @@ private:
     std::string_view text_;
     const rapidjson::MemoryStream& stream_;
     InterruptionPoll poll_;
+    JsonPositions* positions_;
     std::vector<Frame> stack_;
     std::size_t depth_ = 0;               // open arrays and objects, skipped ones included
     std::size_t skip_depth_ = 0;          // open arrays and objects inside the value of an unknown key
@@ -398,26 +443,33 @@ private:
     bool bracket_ = false;
     std::size_t prev_end_ = 0;
     bool failed_ = false;
+    JsonProblemKind problem_ = JsonProblemKind::Syntax;
     std::string message_;
+    std::string path_;
     std::size_t offset_ = 0;
 };
 
-JsonReadError located(std::string_view text, std::string message, std::size_t offset) {
-    JsonReadError error{std::move(message), 1, 1};
-    const std::size_t end = std::min(offset, text.size());
-    for (std::size_t i = 0; i < end; ++i) {
-        const char c = text[i];
-        if (c == '\n') {
-            ++error.line;
-            error.column = 1;
-        } else if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
-            ++error.column;
-        }
-    }
-    return error;
-}
-
 }  // namespace
+
+std::string_view json_problem_code(JsonProblemKind kind) {
+    switch (kind) {
+        case JsonProblemKind::Syntax: return "Syntax";
+        case JsonProblemKind::NulCharacter: return "NulCharacter";
+        case JsonProblemKind::LoneSurrogate: return "LoneSurrogate";
+        case JsonProblemKind::TooDeep: return "TooDeep";
+        case JsonProblemKind::RootType: return "RootType";
+        case JsonProblemKind::ElementType: return "ElementType";
+        case JsonProblemKind::FieldType: return "FieldType";
+        case JsonProblemKind::RequiredNull: return "RequiredNull";
+        case JsonProblemKind::NumberOutOfRange: return "NumberOutOfRange";
+        case JsonProblemKind::AnyNumberOutOfRange: return "NumberOutOfRange";
+        case JsonProblemKind::InvalidU32: return "InvalidU32";
+        case JsonProblemKind::UnknownSpelling: return "UnknownSpelling";
+        case JsonProblemKind::DuplicateKey: return "DuplicateKey";
+        case JsonProblemKind::MissingKey: return "MissingKey";
+    }
+    return "Json";
+}
 
 std::string json_message(const JsonProblem& p) {
     const std::string key = quoted(p.key);
@@ -454,29 +506,117 @@ std::string json_message(const JsonProblem& p) {
     return "Invalid JSON";
 }
 
-std::optional<JsonReadError> read_json_into(const JsonFormat& format, std::string_view text, void* record,
-                                            Interruption* interruption) {
+Result<void> read_json_into(const JsonFormat& format, const FileText& file_text, void* record,
+                            Interruption* interruption, JsonPositions* positions) {
+    if (!positions) {
+        if (read_json_fast(format, file_text, record, interruption)) return {};
+        format.root.reset(record);
+    }
+    const std::string_view text = file_text.view();
     rapidjson::MemoryStream stream(text.data(), text.size());
-    SchemaHandler handler(format, record, text, stream, interruption);
+    SchemaHandler handler(format, record, text, stream, interruption, positions);
     rapidjson::Reader reader;
     constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
     const rapidjson::ParseResult parsed = reader.Parse<kFlags>(stream, handler);
+    FileError error{FileErrorKind::Json, {}, {}, 0, 0, {}, {}};
     std::size_t offset = stream.Tell();
-    std::string message;
+    JsonProblemKind problem = JsonProblemKind::Syntax;
     if (handler.failed()) {
         offset = handler.offset();
-        message = handler.message();
+        problem = handler.problem();
+        error.message = handler.message();
+        error.path = handler.failure_path();
     } else if (parsed.IsError()) {
         offset = parsed.Offset();
         std::string_view library = rapidjson::GetParseError_En(parsed.Code());
         if (!library.empty() && library.back() == '.') library.remove_suffix(1);
-        message = json_message(About(JsonProblemKind::Syntax, {}, library));
+        error.message = json_message(About(JsonProblemKind::Syntax, {}, library));
+        error.path = handler.current_path();
     } else if (offset == text.size()) {
-        return std::nullopt;
+        return {};
     }
     // The library takes a NUL byte for the end of the input, and reports whatever that makes of it.
-    if (offset < text.size() && text[offset] == '\0') message = json_message(About(JsonProblemKind::NulCharacter));
-    return located(text, std::move(message), offset);
+    if (offset < text.size() && text[offset] == '\0') {
+        problem = JsonProblemKind::NulCharacter;
+        error.message = json_message(About(JsonProblemKind::NulCharacter));
+    }
+    error.code = json_problem_code(problem);
+    const TextPosition position = text_position(text, offset, interruption);
+    error.line = position.line;
+    error.column = position.column;
+    return error;
+}
+
+// ---- positions
+
+void JsonPositions::start_element(const JsonField& list, std::size_t offset) {
+    for (List& entry : lists_) {
+        if (entry.field == &list) return entry.offsets.push_back(offset);
+    }
+    lists_.push_back({&list, {offset}});
+}
+
+std::size_t JsonPositions::element(std::string_view list, std::size_t index) const {
+    for (const List& entry : lists_) {
+        if (entry.field->key == list) return index < entry.offsets.size() ? entry.offsets[index] : npos;
+    }
+    return npos;
+}
+
+namespace {
+
+// Finds the value of one key of the object the parse starts on, then stops the parse.
+class MemberFinder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, MemberFinder> {
+public:
+    MemberFinder(std::string_view text, const rapidjson::MemoryStream& stream, std::string_view key,
+                 Interruption* interruption)
+        : text_(text), stream_(stream), key_(key), poll_(interruption, kEventsPerClockCheck) {}
+
+    bool Default() { return value(); }
+    bool RawNumber(const char*, rapidjson::SizeType, bool) { return value(); }
+    bool String(const char*, rapidjson::SizeType, bool) { return value(); }
+    bool StartObject() { return open(); }
+    bool StartArray() { return open(); }
+    bool EndObject(rapidjson::SizeType) { return --depth_, true; }
+    bool EndArray(rapidjson::SizeType) { return --depth_, true; }
+    bool Key(const char* text, rapidjson::SizeType length, bool) {
+        poll_.advance();
+        if (depth_ == 1 && std::string_view(text, length) == key_) {
+            // The value is the next byte after the key that is neither whitespace nor the colon.
+            std::size_t at = stream_.Tell();
+            while (at < text_.size() && std::string_view(" \t\n\r:").find(text_[at]) != std::string_view::npos) ++at;
+            found_ = at;
+            return false;
+        }
+        return true;
+    }
+
+    std::size_t found() const { return found_; }
+
+private:
+    bool value() { return poll_.advance(), true; }
+    bool open() { return ++depth_, true; }
+
+    std::string_view text_;
+    const rapidjson::MemoryStream& stream_;
+    std::string_view key_;
+    InterruptionPoll poll_;
+    std::size_t depth_ = 0;
+    std::size_t found_ = JsonPositions::npos;
+};
+
+}  // namespace
+
+std::size_t json_member_offset(std::string_view text, std::size_t object, std::string_view key,
+                               Interruption* interruption) {
+    if (object >= text.size()) return JsonPositions::npos;
+    rapidjson::MemoryStream stream(text.data() + object, text.size() - object);
+    MemberFinder finder(text.substr(object), stream, key, interruption);
+    rapidjson::Reader reader;
+    constexpr unsigned kFlags =
+        rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag | rapidjson::kParseStopWhenDoneFlag;
+    reader.Parse<kFlags>(stream, finder);
+    return finder.found() == JsonPositions::npos ? JsonPositions::npos : object + finder.found();
 }
 
 }  // namespace vorn::files

@@ -4,10 +4,10 @@
 // alone, so a format is a few tables, not a parser:
 //
 //     constexpr std::array kPointFields{
-//         json_field<&Point::name>("name", kRequired),
-//         json_field<&Point::weight>("weight", kOptional),     // std::optional<double>
-//         json_field<&Point::kind>("kind", kOptional, kKinds), // an enum, spelt as kKinds says
-//         json_field<&Point::tags>("tags", kRequired, kTag),   // std::vector<Tag>, kTag its table
+//         json_field<&Point::name>("name", Presence::Required),
+//         json_field<&Point::weight>("weight", Presence::Optional),     // std::optional<double>
+//         json_field<&Point::kind>("kind", Presence::Optional, kKinds), // an enum, spelt as kKinds says
+//         json_field<&Point::tags>("tags", Presence::Required, kTag),   // std::vector<Tag>, kTag its table
 //     };
 //     constexpr JsonRecord kPoint = json_record<Point>("a point", kPointFields);
 //     constexpr JsonFormat kPointFormat{kPoint};
@@ -36,8 +36,10 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "core/failure.hpp"
 #include "files/json_emitter.hpp"
 #include "files/json_value.hpp"
 
@@ -83,10 +85,10 @@ inline constexpr std::size_t kMaxJsonNesting = 128;
 //   Unknown node_type "Ground", expected one of "ground", "satellite", "repeater"
 // Strings inside messages are quoted with JSON escapes (control characters as \u00XX).
 std::string json_message(const JsonProblem& problem);
+// The problem's name for programs: "MissingKey", "FieldType", "Syntax", ...
+std::string_view json_problem_code(JsonProblemKind kind);
 
 enum class Presence : bool { Optional, Required };
-inline constexpr Presence kOptional = Presence::Optional;
-inline constexpr Presence kRequired = Presence::Required;
 
 // What the writer does with an optional member that holds no value.
 enum class AbsentField : bool { Omitted, Null };
@@ -109,8 +111,12 @@ void write_json_record(JsonEmitter& out, const JsonFormat& format, const JsonRec
 
 struct JsonField {
     std::string_view key;
+    // The first bytes of the key as little-endian words, zero after its end, and the masks of its
+    // bytes in them: a reader compares a key of the text with a few word comparisons.
+    std::array<std::uint64_t, 3> key_words{};
+    std::array<std::uint64_t, 3> key_masks{};
     JsonKind kind = JsonKind::Text;
-    Presence presence = kOptional;
+    Presence presence = Presence::Optional;
     const JsonRecord* table = nullptr;            // Record and RecordList: the table of the records inside
     std::span<const std::string_view> spellings;  // Enumeration
     const void* owner = nullptr;                  // the record type the member belongs to
@@ -122,12 +128,20 @@ struct JsonField {
     // it; Any: makes the member present and returns the JsonValue.
     void* (*open)(void* record) = nullptr;
     void (*write)(JsonEmitter& out, const JsonFormat& format, const JsonField& field, const void* record) = nullptr;
+    // RecordList: the elements and the room of the list, and making room for `count` elements.
+    std::size_t (*list_size)(const void* record) = nullptr;
+    std::size_t (*list_capacity)(const void* record) = nullptr;
+    void (*list_reserve)(void* record, std::size_t count) = nullptr;
+    // RecordList: where the list keeps its elements, and how many bytes of room it has there.
+    std::pair<void*, std::size_t> (*list_storage)(void* record) = nullptr;
 };
 
 struct JsonRecord {
     std::string_view what;  // how messages name the record: "the document", "a node", "config"
     std::span<const JsonField> fields;
     const void* type = nullptr;
+    void (*reset)(void* record) = nullptr;  // back to a default-constructed record
+    std::uint64_t required = 0;             // bit i set when field i is required
 };
 
 struct JsonFormat {
@@ -263,7 +277,16 @@ struct AccessOf {
             }
         }
         out.key(field.key);
-        const Value& v = value(record);
+        try {
+            write_value(out, format, field, value(record));
+        } catch (UnwritableNumber& refused) {
+            refused.path.insert(0, refused.path.empty() || refused.path.front() == '[' ? "" : ".");
+            refused.path.insert(0, field.key);
+            throw;
+        }
+    }
+
+    static void write_value(JsonEmitter& out, const JsonFormat& format, const JsonField& field, const Value& v) {
         if constexpr (kKind == JsonKind::Text) {
             out.string(v);
         } else if constexpr (kKind == JsonKind::Float) {
@@ -272,7 +295,7 @@ struct AccessOf {
             out.unsigned_integer(v);
         } else if constexpr (kKind == JsonKind::Enumeration) {
             const auto index = static_cast<std::size_t>(v);
-            if (index >= field.spellings.size()) throw std::logic_error("an enumerator without a spelling");
+            if (index >= field.spellings.size()) throw Panic("an enumerator without a spelling");
             out.string(field.spellings[index]);
         } else if constexpr (kKind == JsonKind::Any) {
             out.value(v);
@@ -280,19 +303,46 @@ struct AccessOf {
             write_json_record(out, format, *field.table, &v);
         } else {
             out.start_array();
-            for (const auto& element : v) write_json_record(out, format, *field.table, &element);
+            std::size_t index = 0;
+            try {
+                for (const auto& element : v) {
+                    write_json_record(out, format, *field.table, &element);
+                    ++index;
+                }
+            } catch (UnwritableNumber& refused) {
+                refused.path.insert(0, "[" + std::to_string(index) + "]" + (refused.path.empty() ? "" : "."));
+                throw;
+            }
             out.end_array();
         }
+    }
+
+    static std::size_t list_size(const void* record) { return value(record).size(); }
+    static std::size_t list_capacity(const void* record) { return value(record).capacity(); }
+    static void list_reserve(void* record, std::size_t count) { member(record).reserve(count); }
+    static std::pair<void*, std::size_t> list_storage(void* record) {
+        Stored& list = member(record);
+        return {list.data(), list.capacity() * sizeof(typename Stored::value_type)};
     }
 
     static constexpr JsonField field(std::string_view key, Presence presence) {
         JsonField f;
         f.key = key;
+        for (std::size_t i = 0; i < key.size() && i < 8 * f.key_words.size(); ++i) {
+            f.key_words[i / 8] |= std::uint64_t{static_cast<unsigned char>(key[i])} << (8 * (i % 8));
+            f.key_masks[i / 8] |= std::uint64_t{0xFF} << (8 * (i % 8));
+        }
         f.kind = kKind;
         f.presence = presence;
         f.owner = type_tag<Record>();
         if constexpr (kKind == JsonKind::Record) f.inner = type_tag<Value>();
-        if constexpr (kKind == JsonKind::RecordList) f.inner = type_tag<typename ListOf<Value>::element>();
+        if constexpr (kKind == JsonKind::RecordList) {
+            f.inner = type_tag<typename ListOf<Value>::element>();
+            f.list_size = &list_size;
+            f.list_capacity = &list_capacity;
+            f.list_reserve = &list_reserve;
+            f.list_storage = &list_storage;
+        }
         f.store = &store;
         f.open = &open;
         f.write = &write;
@@ -344,9 +394,13 @@ constexpr JsonField json_field(std::string_view key, Presence presence, const Js
 template <class Record, std::size_t N>
 constexpr JsonRecord json_record(std::string_view what, const std::array<JsonField, N>& fields) {
     static_assert(N <= 64, "a record has at most 64 fields");
-    for (const JsonField& field : fields)
-        if (field.owner != json_detail::type_tag<Record>()) json_detail::table_error("a field of another record");
-    return {what, fields, json_detail::type_tag<Record>()};
+    std::uint64_t required = 0;
+    for (std::size_t i = 0; i < N; ++i) {
+        if (fields[i].owner != json_detail::type_tag<Record>()) json_detail::table_error("a field of another record");
+        if (fields[i].presence == Presence::Required) required |= std::uint64_t{1} << i;
+    }
+    return {what, fields, json_detail::type_tag<Record>(),
+            [](void* record) { *static_cast<Record*>(record) = Record{}; }, required};
 }
 
 }  // namespace vorn::files

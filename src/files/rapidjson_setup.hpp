@@ -1,13 +1,15 @@
 // Included by the .cpp files of this directory only, before anything else from RapidJSON, so that
-// every use of the library sees the same assertion: a broken internal expectation becomes an
-// exception that the caller turns into an error value instead of aborting the host process.
+// every use of the library sees the same assertion: a broken internal expectation is a Panic, which
+// reaches the caller as such instead of aborting the host process.
 #pragma once
 
-#include <stdexcept>
+#include <string>
+
+#include "core/failure.hpp"
 
 namespace vorn::files::detail {
 [[noreturn]] inline void rapidjson_assertion_failed(const char* condition) {
-    throw std::logic_error(std::string("JSON library assertion failed: ") + condition);
+    throw Panic(std::string("JSON library assertion failed: ") + condition);
 }
 }  // namespace vorn::files::detail
 

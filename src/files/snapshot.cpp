@@ -1,9 +1,9 @@
 #include "files/snapshot.hpp"
 
 #include <cmath>
-#include <stdexcept>
 
 #include "files/json_described.hpp"
+#include "files/json_reader.hpp"
 #include "files/json_writer.hpp"
 #include "files/keyed_index.hpp"
 #include "files/text_file.hpp"
@@ -42,10 +42,9 @@ std::string summary_of(const TopologyDiff& diff) {
 
 }  // namespace
 
-std::variant<TopologySnapshot, SnapshotFailure> take_snapshot(const Engine& engine, std::string name,
-                                                              std::string version) {
+Result<TopologySnapshot> take_snapshot(const Engine& engine, std::string name, std::string version) {
     const std::optional<QuantumNetwork>& network = engine.network();
-    if (!network) return SnapshotFailure{"No network topology to save"};
+    if (!network) return FileError::no_network();
     TopologySnapshot snapshot;
     snapshot.metadata = {std::move(name), std::move(version)};
     snapshot.nodes = network->nodes();
@@ -56,45 +55,35 @@ std::variant<TopologySnapshot, SnapshotFailure> take_snapshot(const Engine& engi
     return snapshot;
 }
 
-std::string write_snapshot_json(const TopologySnapshot& snapshot) { return write_json(snapshot_format(), snapshot); }
-
-std::variant<TopologySnapshot, JsonReadError> read_snapshot_json(std::string_view text, Interruption* interruption) {
-    try {
-        return read_json<TopologySnapshot>(snapshot_format(), text, interruption);
-    } catch (const std::logic_error& failure) {
-        return JsonReadError{failure.what(), 0, 0};
-    }
+Result<std::string> write_snapshot_json(const TopologySnapshot& snapshot) {
+    return write_json(snapshot_format(), snapshot);
 }
 
-std::optional<SnapshotFailure> save_topology(const Engine& engine, const std::string& path,
-                                             Interruption* interruption) {
-    std::variant<TopologySnapshot, SnapshotFailure> snapshot = take_snapshot(engine);
-    if (auto* failure = std::get_if<SnapshotFailure>(&snapshot)) return std::move(*failure);
-    const std::string text = write_snapshot_json(std::get<TopologySnapshot>(snapshot));
-    if (const std::error_code error = write_text_file(path, text, interruption))
-        return SnapshotFailure{"Failed to write topology file: " + error.message()};
-    return std::nullopt;
+Result<TopologySnapshot> read_snapshot_json(const FileText& text, Interruption* interruption) {
+    return read_json<TopologySnapshot>(snapshot_format(), text, interruption);
 }
 
-std::variant<TopologySnapshot, SnapshotFailure> read_snapshot_file(const std::string& path,
-                                                                   Interruption* interruption) {
-    std::variant<std::string, ReadFailure> text = read_text_file(path, interruption);
-    if (const auto* failure = std::get_if<ReadFailure>(&text))
-        return SnapshotFailure{"Failed to read topology file: " + failure->text};
-    std::variant<TopologySnapshot, JsonReadError> parsed =
-        read_snapshot_json(std::get<std::string>(text), interruption);
-    if (const auto* error = std::get_if<JsonReadError>(&parsed))
-        return SnapshotFailure{"Failed to parse topology JSON: " + error->text()};
-    return std::get<TopologySnapshot>(std::move(parsed));
+Result<void> save_topology(const Engine& engine, const std::string& path, Interruption* interruption) {
+    Result<TopologySnapshot> snapshot = take_snapshot(engine);
+    if (!snapshot) return std::move(snapshot).error();
+    Result<std::string> text = write_snapshot_json(snapshot.value());
+    if (!text) return std::move(text).error();
+    return write_text_file(path, text.value(), interruption);
 }
 
-std::optional<SnapshotFailure> load_topology(Engine& engine, const std::string& path, Interruption* interruption) {
+Result<TopologySnapshot> read_snapshot_file(const std::string& path, Interruption* interruption) {
+    Result<FileText> text = read_text_file(path, interruption);
+    if (!text) return std::move(text).error();
+    return read_snapshot_json(text.value(), interruption);
+}
+
+Result<void> load_topology(Engine& engine, const std::string& path, Interruption* interruption) {
     // The file's text is gone before the network is built.
-    std::variant<TopologySnapshot, SnapshotFailure> read = read_snapshot_file(path, interruption);
-    if (auto* failure = std::get_if<SnapshotFailure>(&read)) return std::move(*failure);
-    const TopologySnapshot& snapshot = std::get<TopologySnapshot>(read);
+    Result<TopologySnapshot> read = read_snapshot_file(path, interruption);
+    if (!read) return std::move(read).error();
+    const TopologySnapshot& snapshot = read.value();
     engine.define_network(snapshot.nodes, snapshot.links);
-    return std::nullopt;
+    return {};
 }
 
 TopologyDiff diff_topologies(const TopologySnapshot& first, const TopologySnapshot& second) {

@@ -4,15 +4,15 @@
 
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 #include "core/engine.hpp"
 #include "core/failure.hpp"
 #include "core/network.hpp"
 #include "describe/record.hpp"
-#include "files/json_reader.hpp"
+#include "files/file_error.hpp"
 #include "files/node_link_changes.hpp"
+#include "files/text_file.hpp"
 
 namespace vorn::files {
 
@@ -74,41 +74,35 @@ constexpr auto description(const TopologyDiff*) {
                      base<NodeLinkChanges>(), field<&D::summary>("summary", "The counts in one line"));
 }
 
-// Why a snapshot operation failed, as the caller is told: "No network topology to save",
-// "Failed to write topology file: ...", "Failed to read topology file: ..." or
-// "Failed to parse topology JSON: ... at line L column C".
-struct SnapshotFailure {
-    std::string message;
-};
+// The snapshot functions report failures as FileError, whose texts for callers are those of
+// snapshot_error_text: "No network topology to save", "Failed to write topology file: ...",
+// "Failed to read topology file: ..." or "Failed to parse topology JSON: ... at line L column C".
 
 // The engine's network as a snapshot: nodes in the network's order, each link with its own type
 // and without satellite conditions (the network keeps none), alphaLoss 10 x and gammaSwapping
-// 1 x the purify factor. Fails without a network.
-std::variant<TopologySnapshot, SnapshotFailure> take_snapshot(const Engine& engine,
-                                                              std::string name = "exported_topology",
-                                                              std::string version = "1.0");
+// 1 x the purify factor. Fails without a network (NoNetwork).
+Result<TopologySnapshot> take_snapshot(const Engine& engine, std::string name = "exported_topology",
+                                       std::string version = "1.0");
 
-std::string write_snapshot_json(const TopologySnapshot& snapshot);
+// A non-finite number is an Unwritable error naming it.
+Result<std::string> write_snapshot_json(const TopologySnapshot& snapshot);
 
 // Structure and types only. The text must be valid UTF-8. A stop asked for by `interruption`
 // throws Interrupted.
-std::variant<TopologySnapshot, JsonReadError> read_snapshot_json(std::string_view text,
-                                                                 Interruption* interruption = nullptr);
+Result<TopologySnapshot> read_snapshot_json(const FileText& text, Interruption* interruption = nullptr);
 
-// Writes take_snapshot's snapshot as write_text_file does: atomically where it can. A stop asked
-// for by `interruption` throws Interrupted.
-std::optional<SnapshotFailure> save_topology(const Engine& engine, const std::string& path,
-                                             Interruption* interruption = nullptr);
+// Writes take_snapshot's snapshot as write_text_file does: atomically where it can; a network with
+// a non-finite figure is refused before anything is written. A stop asked for by `interruption`
+// throws Interrupted.
+Result<void> save_topology(const Engine& engine, const std::string& path, Interruption* interruption = nullptr);
 
 // Reads and parses a whole snapshot file.
-std::variant<TopologySnapshot, SnapshotFailure> read_snapshot_file(const std::string& path,
-                                                                   Interruption* interruption = nullptr);
+Result<TopologySnapshot> read_snapshot_file(const std::string& path, Interruption* interruption = nullptr);
 
 // Reads and parses the whole file, then replaces the engine's network in one step (nodes in file
 // order, a repeated id replacing the earlier node; then links); metadata and config are not used.
 // After a failure the engine is as it was.
-std::optional<SnapshotFailure> load_topology(Engine& engine, const std::string& path,
-                                             Interruption* interruption = nullptr);
+Result<void> load_topology(Engine& engine, const std::string& path, Interruption* interruption = nullptr);
 
 // Nodes differ when their T2 values are more than 0.001 apart (never when either is NaN); links
 // with the same key differ unless every field is exactly equal. Within one snapshot a later node

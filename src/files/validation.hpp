@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "core/failure.hpp"
 #include "files/vorn_file.hpp"
 
 namespace vorn::files {
@@ -35,12 +37,23 @@ struct ValidationError {
     std::string link_name;
     double value = 0.0;
     std::size_t components = 0;
-    std::optional<std::string> path;  // never set by validate_all
+    std::optional<std::string> path;  // never set by validate_all: it would change the message texts
+
+    // Where the finding is, for programs: the list of the entry ("nodes" or "links"; empty for a
+    // finding about the whole graph), its index, and the key of the value concerned (empty for
+    // the whole entry, as for a self-loop).
+    std::string_view list;
+    std::size_t index = 0;
+    std::string_view key;
 
     // "Duplicate node ID: A", "Graph is disconnected with 2 components", ...
     std::string message() const;
     // "DuplicateNodeId: A", "GraphDisconnected: 2 components", ...
     std::string type_text() const;
+    // "DuplicateNodeId", ...
+    std::string_view code() const;
+    // "links[3].from", "nodes[1].id", "links[0]"; empty for a finding about the whole graph.
+    std::string location() const;
 };
 
 struct ValidationWarning {
@@ -61,9 +74,11 @@ struct ValidationResult {
 
 // Runs the rules in order: duplicate ids, then the link checks link by link (self-loop, unknown
 // from, unknown to, distance, fidelity, rate), then connectivity. Linear in the size of the file.
-ValidationResult validate_all(const VornFile& file);
+// Asks `interruption` now and then; a stop throws Interrupted (nothing else can fail).
+ValidationResult validate_all(const VornFile& file, Interruption* interruption = nullptr);
 
 // "Validation passed.\n" or "Validation failed.\n", then the "Errors:" and "Warnings:" sections.
-std::string validation_report(const ValidationResult& result);
+// Asks `interruption` now and then (a file can have millions of findings); a stop throws Interrupted.
+std::string validation_report(const ValidationResult& result, Interruption* interruption = nullptr);
 
 }  // namespace vorn::files

@@ -26,17 +26,12 @@ const JsonFormat& vorn_format() {
 
 }  // namespace
 
-Result<VornFile> read_vorn_json(std::string_view text, Interruption* interruption) {
-    try {
-        auto read = read_json<VornFile>(vorn_format(), text, interruption);
-        if (const auto* error = std::get_if<JsonReadError>(&read))
-            return VornError::json(error->text(), error->line, error->column);
-        return std::get<VornFile>(std::move(read));
-    } catch (const std::logic_error& failure) {
-        return VornError::json(failure.what(), 0, 0);
-    }
+Result<VornFile> read_vorn_json(const FileText& text, Interruption* interruption, JsonPositions* positions) {
+    return read_json<VornFile>(vorn_format(), text, interruption, positions);
 }
 
-std::string write_vorn_json(const VornFile& file) { return write_json(vorn_format(), file); }
+Result<VornFile> read_vorn_json(std::string_view text) { return read_vorn_json(FileText::copy_of(text)); }
+
+Result<std::string> write_vorn_json(const VornFile& file) { return write_json(vorn_format(), file); }
 
 }  // namespace vorn::files

@@ -18,4 +18,8 @@ PyMethodDef physics_route_function();
 PyMethodDef physics_simulate_function();
 PyMethodDef physics_trials_function();
 
+// files.cpp
+PyMethodDef check_vorn_file_function();
+PyMethodDef file_format_function();
+
 }  // namespace vorn::native

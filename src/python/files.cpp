@@ -35,8 +35,9 @@ Result<VornFile> load(const std::string& path) {
     return load_vorn_file(path, &signals);
 }
 
-std::string load_failure(const std::string& path, const VornError& error) {
-    return "Failed to load " + path + ": " + error.text();
+std::string load_failure(const std::string& path, const FileError& error) {
+    SignalCheck signals;
+    return "Failed to load " + path + ": " + vorn_error_text(error, &signals);
 }
 
 VornFile load_or_raise(const std::string& path) {
@@ -119,7 +120,7 @@ void add_link(VornFileValue& file, std::string id, std::string src, std::string 
 void save(const VornFileValue& file, std::string filepath) {
     SignalCheck signals;
     Result<void> saved = save_vorn_file(filepath, to_record(file), &signals);
-    if (!saved) throw RuntimeFailure(saved.error().text());
+    if (!saved) throw RuntimeFailure(vorn_error_text(saved.error()));
 }
 
 double satellite_rate(const VornSatelliteExtension& satellite, double base_rate) {

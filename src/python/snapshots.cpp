@@ -6,7 +6,6 @@
 
 namespace vorn::py {
 
-using files::SnapshotFailure;
 using files::TopologyConfig;
 using files::TopologyDiff;
 using files::TopologyMetadata;
@@ -14,8 +13,8 @@ using files::TopologySnapshot;
 
 namespace {
 
-void raise_if(std::optional<SnapshotFailure> failure) {
-    if (failure) throw RuntimeFailure(std::move(failure->message));
+void raise_if(const files::Result<void>& outcome) {
+    if (!outcome) throw RuntimeFailure(files::snapshot_error_text(outcome.error()));
 }
 
 void save_topology(const Engine& engine, std::string filepath) {
@@ -33,10 +32,10 @@ TopologyDiff diff_topologies(const TopologySnapshot& snapshot1, const TopologySn
 }
 
 TopologySnapshot snapshot(const Engine& engine, std::optional<std::string> name, std::optional<std::string> version) {
-    std::variant<TopologySnapshot, SnapshotFailure> taken =
+    files::Result<TopologySnapshot> taken =
         files::take_snapshot(engine, std::move(name).value_or("exported_topology"), std::move(version).value_or("1.0"));
-    if (auto* failure = std::get_if<SnapshotFailure>(&taken)) throw RuntimeFailure(std::move(failure->message));
-    return std::get<TopologySnapshot>(std::move(taken));
+    if (!taken) throw RuntimeFailure(files::snapshot_error_text(taken.error()));
+    return std::move(taken).value();
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // What the .vorn reader and writer do that the Python module cannot show: the custom value of the extensions,
-// and very deep nesting. Messages and layout are tested from Python.
+// very deep nesting, and the positions behind findings. Messages and layout are tested from Python.
 #include "check.hpp"
 #include "files/json_emitter.hpp"
+#include "files/json_reader.hpp"
+#include "files/text_position.hpp"
 #include "files/vorn_format.hpp"
 
 using namespace vorn::files;
@@ -32,9 +34,9 @@ TEST_CASE("custom values keep their kinds, are written with sorted keys and read
     CHECK_EQ(out.text(), std::string("{\n  \"a\": 3,\n  \"b\": [\n    1,\n    -9223372036854775808,\n"
                                      "    18446744073709551615,\n    1.8446744073709552e19,\n    2.0,\n    -0.0,\n"
                                      "    \"s\",\n    true,\n    null,\n    {}\n  ]\n}"));
-    const std::string document = write_vorn_json(read.value());
+    const std::string document = write_vorn_json(read.value()).value();
     const Result<VornFile> again = read_vorn_json(document);
-    CHECK(again.ok() && again.value() == read.value() && write_vorn_json(again.value()) == document);
+    CHECK(again.ok() && again.value() == read.value() && write_vorn_json(again.value()).value() == document);
 }
 
 TEST_CASE("custom values compare by structure") {
@@ -63,9 +65,36 @@ TEST_CASE("a million levels of nesting are refused at level 129") {
         if (result.ok()) continue;
         // The top-level object is level 1, and the extensions object level 2.
         const std::size_t open_before = lead.size() < 10 ? 1 : 2;
-        CHECK_EQ(result.error().detail, "Arrays and objects nest more than 128 levels at line 1 column " +
-                                            std::to_string(lead.size() + (128 - open_before) + 1));
+        CHECK_EQ(result.error().positioned_message(), "Arrays and objects nest more than 128 levels at line 1 column " +
+                                                          std::to_string(lead.size() + (128 - open_before) + 1));
     }
+}
+
+TEST_CASE("a member is found at the object's own level, and positions in any order in one pass") {
+    const std::string text = "{\"a\": {\"k\": 1}, \"b\": [{\"k\": 2}], \"\\u006b\":\n  \"\xc3\xa9\", \"x\": 3}";
+    const std::size_t k = json_member_offset(text, 0, "k");
+    CHECK_EQ(text.substr(k, 3), std::string("\"\xc3\xa9"));
+    CHECK_EQ(json_member_offset(text, 0, "missing"), JsonPositions::npos);
+    CHECK_EQ(json_member_offset(text, 6, "k"), std::size_t{12});  // inside "a"
+    const std::size_t x = json_member_offset(text, 0, "x");
+    const std::size_t offsets[] = {x, 0, k, text.size() + 5};
+    const std::vector<TextPosition> found = text_positions(text, offsets);
+    CHECK(found[0].line == 2 && found[0].column == 13);  // the two bytes of the e-acute are one column
+    CHECK(found[1].line == 1 && found[1].column == 1);
+    CHECK(found[2].line == 2 && found[2].column == 3);
+    CHECK(found[3].line == 2 && found[3].column == 15);  // clamped to the end
+}
+
+TEST_CASE("a record the tables cannot write is a broken invariant, not a failure of the file") {
+    VornFile file = VornFile::named("n");
+    file.nodes.push_back({"A", {}, {}, static_cast<VornNodeType>(7)});
+    bool panicked = false;
+    try {
+        (void)write_vorn_json(file);
+    } catch (const vorn::Panic& panic) {
+        panicked = std::string(panic.what()) == "an enumerator without a spelling";
+    }
+    CHECK(panicked);
 }
 
 CHECK_MAIN()

@@ -1,0 +1,184 @@
+"""What the companion's native module tells programs about files: the findings of a .vorn file with their
+positions, and which of the two formats a file looks like."""
+
+import json
+import os
+
+import pytest
+import vorn._native as native
+import vorn_core as vc
+
+INVALID = """{"version": "1.0", "metadata": {"name": "x"},
+ "nodes": [{"id": "A"}, {"id": "A"}],
+ "links": [
+   {"id": "L1", "from": "A", "to": "Z", "distance_km": -5, "base_fidelity": 0.9, "generation_rate_hz": 1},
+   {"\\u0066rom": "Q", "to": "Q", "distance_km": 5, "base_fidelity": 0, "generation_rate_hz": 0}
+ ]}"""
+
+
+def write(folder, text, name="t.vorn"):
+    (folder / name).write_bytes(text if isinstance(text, bytes) else text.encode())
+    return str(folder / name)
+
+
+def finding(kind, code, message, line=None, column=None, path=None, severity="error"):
+    return {
+        "kind": kind,
+        "code": code,
+        "message": message,
+        "line": line,
+        "column": column,
+        "path": path,
+        "severity": severity,
+    }
+
+
+def test_validation_findings_are_placed_at_the_value_concerned(tmp_path):
+    path = write(tmp_path, INVALID)
+    assert native.check_vorn_file(path) == [
+        finding("validation", "DuplicateNodeId", "Duplicate node ID: A", 2, 32, "nodes[1].id"),
+        finding("validation", "UnknownNodeReference", "Unknown node reference 'Z' in link 'L1'", 4, 36, "links[0].to"),
+        finding(
+            "validation",
+            "InvalidDistance",
+            "Invalid distance -5 km for link 'L1' (must be > 0)",
+            4,
+            56,
+            "links[0].distance_km",
+        ),
+        finding("validation", "SelfLoop", "Self-loop detected in link 'unknown'", 5, 4, "links[1]"),
+        finding("validation", "UnknownNodeReference", "Unknown node reference 'Q'", 5, 18, "links[1].from"),
+        finding("validation", "UnknownNodeReference", "Unknown node reference 'Q'", 5, 29, "links[1].to"),
+        finding(
+            "validation",
+            "InvalidFidelity",
+            "Invalid fidelity 0 for link 'unknown' (must be 0 < x <= 1)",
+            5,
+            69,
+            "links[1].base_fidelity",
+        ),
+        finding(
+            "validation",
+            "InvalidGenerationRate",
+            "Invalid generation rate 0 Hz for link 'unknown' (must be > 0)",
+            5,
+            94,
+            "links[1].generation_rate_hz",
+        ),
+        finding("validation", "GraphDisconnected", "Graph is disconnected with 2 components"),
+    ]
+    # The same findings, in the same order, as the loader's report.
+    with pytest.raises(RuntimeError) as raised:
+        vc.load_vorn_file(path)
+    report = str(raised.value).split("\nErrors:\n")[1].splitlines()
+    assert report == ["   - " + f["message"] for f in native.check_vorn_file(path)]
+
+
+@pytest.mark.parametrize(
+    "text, expected",
+    [
+        pytest.param(
+            '{\n  "version": "1.0",\n  "nodes": [] []\n}',
+            finding("json", "Syntax", "JSON parse error: Missing a comma or '}' after an object member", 3, 15),
+            id="syntax",
+        ),
+        pytest.param(
+            '{"version": "1.0", "metadata": {"name": "n"}, "nodes": [{"id": "A"}],\n'
+            ' "links": [{"from": "A", "to": "A", "distance_km": 1, "base_fidelity": 1, "generation_rate_hz": 1},\n'
+            '           {"to": "A"}]}',
+            finding(
+                "json", "MissingKey", 'JSON parse error: Missing required key "from" in a link', 3, 22, "links[1].from"
+            ),
+            id="a key missing in an entry",
+        ),
+        pytest.param(
+            '{"version": "1.0", "metadata": {"name": "n"}, "nodes": [], "links": [],\n'
+            ' "config": {"max_attempts": 4.0}}',
+            finding(
+                "json",
+                "InvalidU32",
+                'JSON parse error: Invalid value for "max_attempts": expected an integer from 0 to 4294967295 '
+                "without fraction or exponent, found 4.0",
+                2,
+                29,
+                "config.max_attempts",
+            ),
+            id="a value of a section",
+        ),
+        pytest.param(
+            '{"version": "1.0", "metadata": {"name": "n"}, "nodes": [{"id": "A"}, 7], "links": []}',
+            finding(
+                "json",
+                "ElementType",
+                'JSON parse error: Invalid type for an element of "nodes": expected an object, found a number',
+                1,
+                70,
+                "nodes[1]",
+            ),
+            id="an entry of the wrong type",
+        ),
+        pytest.param(
+            '{"metadata": {"name": "n"}, "nodes": [], "links": [],\n  "version": "2.0"}',
+            finding("version", "UnsupportedVersion", "Unsupported vorn version: 2.0", 2, 14, "version"),
+            id="version",
+        ),
+        pytest.param(
+            b'{"version": "1.0",\n "metadata": {"name": "\xc3\xa9\xff"}}',
+            finding("io", "InvalidUtf8", "IO error: file is not valid UTF-8 (byte offset 44)", 2, 25),
+            id="not UTF-8",
+        ),
+    ],
+)
+def test_a_file_that_fails_before_validation_gives_one_finding_as_the_loader_says(tmp_path, text, expected):
+    path = write(tmp_path, text)
+    assert native.check_vorn_file(path) == [expected]
+    with pytest.raises(RuntimeError) as raised:
+        vc.load_vorn_file(path)
+    position = f" at line {expected['line']} column {expected['column']}" if expected["kind"] == "json" else ""
+    assert str(raised.value) == f"Failed to load {path}: {expected['message']}{position}"
+
+
+def test_a_file_that_cannot_be_read_and_a_file_that_loads(tmp_path):
+    assert native.check_vorn_file(str(tmp_path / "missing.vorn")) == [
+        finding("io", "ENOENT", "IO error: No such file or directory")
+    ]
+    assert native.check_vorn_file(tmp_path) == [finding("io", "EISDIR", "IO error: Is a directory")]
+    assert native.check_vorn_file("/dev/zero") == [finding("io", "NotRegularFile", "IO error: not a regular file")]
+    f = vc.VornFile("net")
+    f.add_node("A")
+    f.save(str(tmp_path / "net.vorn"))
+    assert native.check_vorn_file(tmp_path / "net.vorn") == []
+
+
+def test_any_name_the_system_takes(tmp_path):
+    name = os.path.join(os.fsencode(tmp_path), b"\xff.vorn")
+    with open(name, "w") as out:
+        out.write(INVALID)
+    assert len(native.check_vorn_file(name)) == 9 and native.file_format(name) == "vorn"
+    with pytest.raises(TypeError, match="argument 'path': expected str, bytes or os.PathLike object, not int"):
+        native.check_vorn_file(3)
+
+
+def test_file_format_tells_the_two_formats_apart_even_damaged(tmp_path):
+    engine = vc.VornEngine()
+    nodes = [vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)]
+    engine.define_network(nodes, [vc.LinkDefinition("A", "B", 1, 0.9, 10)])
+    vc.save_topology(engine, str(tmp_path / "snapshot.json"))
+    snapshot = (tmp_path / "snapshot.json").read_text()
+    vorn = json.dumps(json.loads(INVALID), indent=2)
+    empty = vc.VornFile("net")
+    empty.save(str(tmp_path / "empty.vorn"))
+    cases = {
+        "snapshot.json": ("snapshot", None),
+        "empty.vorn": ("vorn", None),
+        "vorn": ("vorn", vorn),
+        "vorn-cut-after-the-first-link": ("vorn", vorn[: vorn.index('"to": "Q"')]),
+        "snapshot-cut-after-the-first-node": ("snapshot", snapshot[: snapshot.index('"id": "B"')]),
+        "another JSON object": (None, '{"name": "x", "nodes": [{"id": "A"}]}'),
+        "an array": (None, '[{"version": "1.0"}]'),
+        "not JSON": (None, "version: 1.0"),
+    }
+    for name, (expected, text) in cases.items():
+        path = str(tmp_path / name) if text is None else write(tmp_path, text, name)
+        assert (name, native.file_format(path)) == (name, expected)
+    assert native.file_format(str(tmp_path / "missing")) is None
