@@ -1,9 +1,24 @@
 #include "native/functions.hpp"
 
+#include "native/networks.hpp"
+
 namespace vorn::native {
 
+namespace {
+
+py::Registration function(PyMethodDef (*describe)()) {
+    // The interpreter keeps a pointer to the definition for the life of the function object.
+    auto* definition = new PyMethodDef(describe());
+    return {definition->ml_name, nullptr, definition};
+}
+
+}  // namespace
+
 const std::vector<py::Registration>& functions() {
-    static const std::vector<py::Registration> list = {};
+    static const std::vector<py::Registration> list = {
+        function(reference_network_function),
+        function(vorn_network_function),
+    };
     return list;
 }
 

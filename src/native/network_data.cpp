@@ -20,7 +20,8 @@ LinkDefinition link_of(LinkTuple link) {
     definition.base_fidelity = base_fidelity;
     definition.generation_rate_hz = generation_rate_hz;
     definition.link_type = type;
-    if (conditions) definition.satellite_conditions = SatelliteConditions{std::get<0>(*conditions), std::get<1>(*conditions)};
+    if (conditions)
+        definition.satellite_conditions = SatelliteConditions{std::get<0>(*conditions), std::get<1>(*conditions)};
     return definition;
 }
 
@@ -53,9 +54,28 @@ std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value) {
     return static_cast<StrategyType>(*value);
 }
 
+NodeTuple node_tuple(const NodeDefinition& node) { return {node.id, node.memory_lifetime_t2}; }
+
+LinkTuple link_tuple(const LinkDefinition& link) {
+    std::optional<std::tuple<double, double>> conditions;
+    if (link.satellite_conditions)
+        conditions = std::tuple(link.satellite_conditions->visibility, link.satellite_conditions->weather_factor);
+    return {link.from,
+            link.to,
+            link.distance_km,
+            link.base_fidelity,
+            link.generation_rate_hz,
+            link.link_type == LinkType::Satellite ? "Satellite" : "Fiber",
+            conditions};
+}
+
+ConfigTuple config_tuple(const SimulationConfig& config) {
+    return {config.total_time_cutoff_ms, config.step_resolution_ms, config.physical.baseline_purify_factor,
+            config.physical.speed_of_light_in_fiber_km_ms};
+}
+
 void require_node(const QuantumNetwork& network, const char* argument, const std::string& id) {
-    if (!network.has_node(id))
-        throw py::ValueFailure(std::string(argument) + ": no node '" + id + "' in the network");
+    if (!network.has_node(id)) throw py::ValueFailure(std::string(argument) + ": no node '" + id + "' in the network");
 }
 
 }  // namespace vorn::native

@@ -34,6 +34,12 @@ SimulationConfig config_of(const std::optional<ConfigTuple>& config);
 // None is the engine's default; an unknown value is a ValueError.
 std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value);
 
+// The way back, for networks built natively (reference topologies, files) that the companion
+// then holds as plain data.
+NodeTuple node_tuple(const NodeDefinition& node);
+LinkTuple link_tuple(const LinkDefinition& link);
+ConfigTuple config_tuple(const SimulationConfig& config);
+
 // A ValueError "<argument>: no node '<id>' in the network" unless the network has the node.
 void require_node(const QuantumNetwork& network, const char* argument, const std::string& id);
 
