@@ -66,7 +66,16 @@ std::tuple<std::vector<NodeTuple>, std::vector<LinkTuple>, ConfigTuple> vorn_net
     return {std::move(plain_nodes), std::move(plain_links), config_tuple(files::simulation_config_from_vorn(file))};
 }
 
+ConfigTuple engine_default_config() { return config_tuple(SimulationConfig::engine_default()); }
+
 }  // namespace
+
+PyMethodDef engine_default_config_function() {
+    return py::module_function<&engine_default_config>(
+        "engine_default_config", {},
+        "(total_time_cutoff_ms, step_resolution_ms, baseline_purify_factor, speed_of_light_in_fiber_km_ms) "
+        "of an engine built without a configuration.");
+}
 
 PyMethodDef reference_network_function() {
     return py::module_function<&reference_network>(
