@@ -77,17 +77,14 @@ def _location(path: str, finding: Mapping[str, Any]) -> str:
 def check_lines(path: str) -> tuple[list[str], bool]:
     """Lines ``FILE:LINE:COLUMN: CODE: message`` (``FILE: CODE: message`` where no position is known) for
     every finding of a .vorn file, a hint when it is an engine snapshot, and whether any is an error."""
-    with library_path(path) as reachable:
-        findings = _native.check_vorn_file(reachable)
-        lines, failed = [], False
-        for finding in findings:
-            warning = finding.get("severity") == "warning"
-            failed = failed or not warning
-            message = str(finding["message"]).replace(reachable, path)
-            entry = f" [{shown(finding['path'])}]" if finding.get("path") else ""
-            prefix = "warning: " if warning else ""
-            lines.append(f"{_location(path, finding)}: {prefix}{finding['code']}: {shown(message)}{entry}")
-        hint = format_hint(reachable, "vorn") if failed else None
+    lines, failed = [], False
+    for finding in _native.check_vorn_file(path):
+        warning = finding["severity"] == "warning"
+        failed = failed or not warning
+        entry = f" [{shown(finding['path'])}]" if finding["path"] else ""
+        prefix = "warning: " if warning else ""
+        lines.append(f"{_location(path, finding)}: {prefix}{finding['code']}: {shown(finding['message'])}{entry}")
+    hint = format_hint(path, "vorn") if failed else None
     if hint:
         lines.append(f"{shown(path)}: hint: {hint}")
     return lines, failed

@@ -73,12 +73,9 @@ def _is_utf8(name: str) -> bool:
     return True
 
 
-def format_hint(path: str, expected: str) -> str | None:
+def format_hint(path: str | os.PathLike[str], expected: str) -> str | None:
     """A hint when the file at `path` is of the other JSON format than `expected` ("vorn" or "snapshot")."""
-    try:
-        found = _native.file_format(path)
-    except (OSError, ValueError, RuntimeError, UnicodeError):
-        return None
+    found = _native.file_format(path)
     if expected == "vorn" and found == "snapshot":
         return "this looks like an engine snapshot (save_topology): load it with vorn_core.load_topology(engine, path)"
     if expected == "snapshot" and found == "vorn":
@@ -95,7 +92,7 @@ def load_vorn_file(path: str | os.PathLike[str]) -> vc.VornFile:
             return vc.load_vorn_file(reachable)
         except RuntimeError as error:
             message = str(error).replace(reachable, shown, 1)
-            hint = format_hint(reachable, "vorn")
+            hint = format_hint(path, "vorn")
             raise RuntimeError(message + (f"\nhint: {hint}" if hint else "")) from None
 
 

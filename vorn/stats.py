@@ -134,15 +134,16 @@ class EnsembleStats:
         """Successful trials / trials (NaN without trials)."""
         return self.successes / self.total_runs if self.total_runs else math.nan
 
+    # The means divide the correctly rounded sums, as vorn._native.simulate does for one call.
     @property
     def mean_latency_ms(self) -> float:
         """Mean latency in ms of simulated time over all trials, failed ones included (NaN without trials)."""
-        return float(self.latency_sum_ms / self.total_runs) if self.total_runs else math.nan
+        return float(self.latency_sum_ms) / self.total_runs if self.total_runs else math.nan
 
     @property
     def mean_fidelity(self) -> float:
         """Mean final fidelity of the successful trials (0.0 without successes)."""
-        return float(self.fidelity_sum / self.successes) if self.successes else 0.0
+        return float(self.fidelity_sum) / self.successes if self.successes else 0.0
 
     def interval(self, confidence: float = 0.95) -> tuple[float, float]:
         """The Wilson interval of the success probability (`wilson_interval`)."""
