@@ -45,18 +45,17 @@ def test_validate_prints_one_line_per_problem_with_position_and_code(tmp_path, c
     )
     broken.write_text('{\n  "version": "1.0",\n  "nodes": [] []\n}')
     link = {"id": "L1", "from": "A", "to": "Z", "distance_km": -5, "base_fidelity": 0.9, "generation_rate_hz": 1.0}
-    invalid.write_text(
-        json.dumps({"version": "1.0", "metadata": {"name": "x"}, "nodes": [{"id": "A"}, {"id": "A"}], "links": [link]})
-    )
+    document = {"version": "1.0", "metadata": {"name": "x"}, "nodes": [{"id": "A"}, {"id": "A"}], "links": [link]}
+    invalid.write_text(json.dumps(document, indent=2))
     status, out, err = run(capsys, "validate", good, str(broken), str(invalid), str(missing))
     assert status == 1 and err == ""
     assert out.splitlines() == [
-        f"{broken}:3:15: JsonSyntax: Missing a comma or '}}' after an object member",
-        f"{invalid}: DuplicateNodeId: Duplicate node ID: A",
-        f"{invalid}: UnknownNodeReference: Unknown node reference 'Z' in link 'L1'",
-        f"{invalid}: InvalidDistance: Invalid distance -5 km for link 'L1' (must be > 0)",
+        f"{broken}:3:15: Syntax: JSON parse error: Missing a comma or '}}' after an object member",
+        f"{invalid}:11:13: DuplicateNodeId: Duplicate node ID: A [nodes[1].id]",
+        f"{invalid}:18:13: UnknownNodeReference: Unknown node reference 'Z' in link 'L1' [links[0].to]",
+        f"{invalid}:19:22: InvalidDistance: Invalid distance -5 km for link 'L1' (must be > 0) [links[0].distance_km]",
         f"{invalid}: GraphDisconnected: Graph is disconnected with 2 components",
-        f"{missing}: Io: IO error: No such file or directory",
+        f"{missing}: ENOENT: IO error: No such file or directory",
     ]
     assert run(capsys, "validate", good) == (0, "", "")
     assert run(capsys, "validate", "-v", good) == (0, f"{good}: valid\n", "")
@@ -96,7 +95,7 @@ def test_diff_exits_like_diff_and_shows_old_and_new_values(tmp_path, capsys):
     status, out, err = run(capsys, "diff", first, str(tmp_path / "none.vorn"))
     assert (status, out) == (2, "")
     assert err.splitlines() == [
-        f"{tmp_path / 'none.vorn'}: Io: IO error: No such file or directory",
+        f"{tmp_path / 'none.vorn'}: ENOENT: IO error: No such file or directory",
         f"vorn diff: cannot compare {tmp_path / 'none.vorn'}",
     ]
 
