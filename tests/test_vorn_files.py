@@ -8,7 +8,7 @@ from conftest import network_figures
 
 import vorn._native as native
 from vorn import _network, parallel
-from vorn.files import load_network, load_vorn_file, to_vorn_file
+from vorn.files import load_network, load_snapshot, load_vorn_file, to_vorn_file
 
 
 def network():
@@ -88,6 +88,17 @@ def test_a_snapshot_given_to_the_file_loader_gets_a_hint(tmp_path):
     assert str(raised.value).startswith(f"Failed to load {tmp_path / 'snapshot.json'}: ")
     assert str(raised.value).endswith(
         "\nhint: this looks like an engine snapshot (save_topology): load it with vorn_core.load_topology(engine, path)"
+    )
+
+
+def test_a_vorn_file_given_to_the_snapshot_loader_gets_a_hint(tmp_path):
+    to_vorn_file(*network(), "net").save(str(tmp_path / "net.vorn"))
+    engine = vc.VornEngine()
+    with pytest.raises(RuntimeError) as raised:
+        load_snapshot(engine, tmp_path / "net.vorn")
+    assert str(raised.value).startswith("Failed to parse topology JSON: ")
+    assert str(raised.value).endswith(
+        "\nhint: this looks like a .vorn file: load it with vorn_core.load_vorn_file or vorn_core.from_vorn_file"
     )
 
 

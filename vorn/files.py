@@ -21,7 +21,7 @@ import vorn_core as vc
 
 from . import _native, _network
 
-__all__ = ["to_vorn_file", "load_network", "load_vorn_file", "LoadedNetwork", "format_hint"]
+__all__ = ["to_vorn_file", "load_network", "load_vorn_file", "load_snapshot", "LoadedNetwork", "format_hint"]
 
 # What a .vorn file can say of a configuration: only these are written, the rest is fixed by the format.
 FILE_SPEED_KM_MS = 200.0
@@ -93,6 +93,19 @@ def load_vorn_file(path: str | os.PathLike[str]) -> vc.VornFile:
         except RuntimeError as error:
             message = str(error).replace(reachable, shown, 1)
             hint = format_hint(path, "vorn")
+            raise RuntimeError(message + (f"\nhint: {hint}" if hint else "")) from None
+
+
+def load_snapshot(engine: vc.VornEngine, path: str | os.PathLike[str]) -> None:
+    """``vorn_core.load_topology(engine, path)`` for any path, its RuntimeError followed by a hint when the
+    file is a .vorn file rather than an engine snapshot."""
+    shown = os.fsdecode(path)
+    with library_path(path) as reachable:
+        try:
+            vc.load_topology(engine, reachable)
+        except RuntimeError as error:
+            message = str(error).replace(reachable, shown, 1)
+            hint = format_hint(path, "snapshot")
             raise RuntimeError(message + (f"\nhint: {hint}" if hint else "")) from None
 
 
