@@ -222,3 +222,23 @@ def test_calls_here_grow_to_a_fifth_of_a_second_each():
     assert pacer.size == 2048
     pacer.observe(2048, 1.0)
     assert pacer.size == int(2048 * 0.2)
+
+
+class Counting(ThreadPoolExecutor):
+    def __init__(self):
+        super().__init__(2)
+        self.submitted = 0
+
+    def submit(self, *args, **kwargs):
+        self.submitted += 1
+        return super().submit(*args, **kwargs)
+
+
+def test_work_too_small_to_send_runs_here_and_the_rest_in_shards(monkeypatch):
+    with Counting() as executor:
+        small = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 300, seed=1, executor=executor)
+        assert executor.submitted == 0 and small == one_call(*two_node_network(), 300, 1, request=("A", "B", 0.9, 20.0))
+        monkeypatch.setattr(_jobs, "SECONDS_PER_SHARD", 1e-9)  # as if every trial took long
+        monkeypatch.setattr(_jobs, "SECONDS_PER_CALL", 1e-9)
+        sent = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 5000, seed=1, executor=executor)
+        assert executor.submitted > 1 and sent == one_call(*two_node_network(), 5000, 1, request=("A", "B", 0.9, 20.0))

@@ -161,34 +161,44 @@ def _elsewhere(
     outstanding: dict[int, int] = {}
     pending: dict[Future[Any], tuple[int, int, int, int]] = {}
     size: int | None = None  # trials per shard, once measured
+    here = False  # so little work that sending it would cost more than doing it
     pacer = Pacer(SECONDS_PER_CALL)
 
+    def run_here(index: int, task: Task, start: int, seconds: float) -> int:
+        spent = 0.0
+        while start < task.runs and spent < seconds:
+            runs = min(pacer.size, task.runs - start)
+            began = time.perf_counter()
+            piece = _call(task, start, runs)
+            pacer.observe(runs, elapsed := time.perf_counter() - began)
+            spent += elapsed
+            slots[index].append(check(piece, runs, (task.seed + start) % 2**64))
+            if bar is not None:
+                bar.update(runs)
+            start += runs
+        return start
+
     def shards_of(index: int, task: Task) -> Iterator[tuple[int, int, int, Task]]:
-        nonlocal size
+        nonlocal size, here
+        slots.setdefault(index, [])
         if shards is not None:
             ranges = shard_ranges(task.runs, shards) if task.runs else []
+        elif here:
+            run_here(index, task, 0, math.inf)
+            ranges = []
         else:
             start = 0
             if size is None and task.runs:
                 # Calibrate on this process with the first trials, which are part of the task.
-                slots[index] = []
-                spent = 0.0
-                while start < task.runs and spent < SECONDS_PER_CALL / 4:
-                    runs = min(pacer.size, task.runs - start)
-                    began = time.perf_counter()
-                    piece = _call(task, start, runs)
-                    pacer.observe(runs, elapsed := time.perf_counter() - began)
-                    spent += elapsed
-                    slots[index].append(check(piece, runs, (task.seed + start) % 2**64))
-                    if bar is not None:
-                        bar.update(runs)
-                    start += runs
+                start = run_here(index, task, 0, SECONDS_PER_CALL / 4)
                 rate = pacer.rate or 0.0
+                here = rate > 0.0 and (total - start) / rate < SECONDS_PER_SHARD
                 by_time = int(rate * SECONDS_PER_SHARD) if rate else SMALLEST_SHARD
                 by_workers = math.ceil(total / (SHARDS_PER_WORKER * workers))
                 size = max(SMALLEST_SHARD, min(by_time, by_workers))
+            if here:
+                start = run_here(index, task, start, math.inf)
             ranges = [(start + first, runs) for first, runs in _split(task.runs - start, size or SMALLEST_SHARD)]
-        slots.setdefault(index, [])
         offset = len(slots[index])
         slots[index].extend([None] * len(ranges))
         outstanding[index] = len(ranges)
@@ -249,7 +259,8 @@ def run_tasks(
     Tasks are taken from `tasks` as they are needed, so a long stream is never built whole. Without an
     executor they run on this process in calls of about 0.2 s (or in `shards` pieces each); with one,
     in `shards` pieces per task, or else in pieces of about 0.5 s each, measured on the first trials
-    here, and at least four per worker. `total` trials (for the bar) is what all tasks add up to. On any
+    here, and at least four per worker (work that takes less than that runs here, and a pool that is
+    given none starts no process). `total` trials (for the bar) is what all tasks add up to. On any
     exception, Ctrl-C included, the shards not yet started are cancelled.
     """
     bar = progress_bar(total, description, progress)

@@ -117,7 +117,7 @@ class EnsembleStats:
     `link_utilization_heatmap`), computed once from the exact sums, so every figure is the same
     however the trials were split. `seed` is the seed of the first trial (None when the statistics were
     merged from pieces that do not form one seed range); `replicates` holds the independent replicates
-    that were pooled into these statistics, if any.
+    that were pooled into these statistics, if any, and then `seed` is the one their seeds come from.
     """
 
     total_runs: int
