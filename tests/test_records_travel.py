@@ -47,6 +47,10 @@ def link():
     return vc.LinkDefinition("A", "B", 12.5, 0.93, 750.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.5, 0.25))
 
 
+def plain_state():
+    return link().__reduce__()[2]
+
+
 def simulation_config():
     return having(vc.SimulationConfig(1234.5, 0.25, 0.7), physical=physical())
 
@@ -165,16 +169,33 @@ def test_statistics_keep_their_context_and_can_still_be_analysed():
     assert pickle.loads(pickle.dumps(stats))._context is None
 
 
-def test_state_that_does_not_fit_leaves_the_record_unchanged():
+@pytest.mark.parametrize(
+    "state, error, message",
+    [
+        ({**plain_state(), "distance_km": "far"}, TypeError, "^field 'distance_km': must be real number, not str$"),
+        ([], TypeError, "^'list' object cannot be converted to 'PyDict'$"),
+        ({"to": "C"}, ValueError, "^LinkDefinition state: missing fields 'from_node', 'distance_km', "),
+        ({**plain_state(), "unknown": 1}, ValueError, "^LinkDefinition state: unknown field 'unknown'$"),
+        (
+            {k: v for k, v in plain_state().items() if k != "to"} | {"too": "B", 1: 2},
+            ValueError,
+            "^LinkDefinition state: missing field 'to'; unknown fields 'too', 1$",
+        ),
+    ],
+)
+def test_state_that_does_not_fit_is_refused_and_leaves_the_record_unchanged(state, error, message):
     record = link()
     before = plain(record)
-    with pytest.raises(TypeError, match="must be real number, not str"):
-        record.__setstate__({"from_node": "X", "distance_km": "far"})
-    with pytest.raises(TypeError, match="'list' object cannot be converted to 'PyDict'"):
-        record.__setstate__([])
+    with pytest.raises(error, match=message):
+        record.__setstate__(state)
     assert plain(record) == before
-    record.__setstate__({"to": "C", "unknown": 1})
-    assert record.to == "C"
+
+
+def test_records_refuse_a_state_naming_none_of_their_fields():
+    with pytest.raises(ValueError, match="^QKDParameters state: missing fields 'from_node', "):
+        vc.QKDParameters("A", "B", 0.9, 10.0).__setstate__({})
+    with pytest.raises(ValueError, match="^NodeDefinition state: missing field 'memory_lifetime_t2'; unknown field "):
+        vc.NodeDefinition("A", 1.0).__setstate__({"id": "A", "memory_lifetime_t2_typo": 150.0})
 
 
 def comparison():

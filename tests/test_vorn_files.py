@@ -39,7 +39,7 @@ def test_a_file_from_definitions_gives_an_engine_the_same_network_and_configurat
     assert written["metadata"] == {"name": "net", "author": "me"}
     loaded = load_network(path)
     assert network_figures(*loaded.definitions()) == network_figures(*network())  # every T2 exactly
-    expected = _network.pack_config(config) or _network.Config(*native.engine_default_config())
+    expected = _network.pack_config(config) or _network.default_config()
     assert (loaded.config, loaded.fidelity_target, loaded.max_latency_ms) == (expected, 0.8, None)
     # the engine that vorn_core itself makes of the file serves the request alike
     engine = vc.from_vorn_file(path)
@@ -71,7 +71,7 @@ def test_file_conversion_follows_the_engine_rules():
     )
     assert nodes == [("A", 1.5), ("B", 1.0)]
     assert links == [("A", "B", 1.0, 0.9, 10.0, "Satellite", (0.5, 0.8)), ("B", "A", 2.0, 0.8, 5.0, "Fiber", None)]
-    assert config == (1000.0, 0.1, 0.22, 200.0)  # a config without alpha_loss takes 0.22 itself
+    assert config == ((0.22, 200.0), 1000.0, 0.1)  # a config without alpha_loss takes 0.22 itself
     for name in ("telecom_backbone", "repeater_chain", "hybrid_satellite_fiber"):
         reference = vc.generate_topology(name)
         plain = _network.definitions(_network.reference_network(name))

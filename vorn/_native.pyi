@@ -4,7 +4,7 @@ from typing import Any
 
 NodeTuple = tuple[str, float]
 LinkTuple = tuple[str, str, float, float, float, str, tuple[float, float] | None]
-ConfigTuple = tuple[float, float, float, float]
+ConfigTuple = tuple[tuple[float, float], float, float]
 
 def simulate(
     nodes: Any,

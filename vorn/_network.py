@@ -34,11 +34,24 @@ class Link(NamedTuple):
     satellite_conditions: tuple[float, float] | None = None  # (visibility, weather_factor)
 
 
-class Config(NamedTuple):
-    total_time_cutoff_ms: float
-    step_resolution_ms: float
+class Physical(NamedTuple):
     baseline_purify_factor: float
-    speed_of_light_in_fiber_km_ms: float
+    speed_of_light_in_fiber_km_ms: float  # km/ms
+
+
+class Config(NamedTuple):  # the fields of SimulationConfig, in its order
+    physical: Physical
+    total_time_cutoff_ms: float  # ms
+    step_resolution_ms: float  # ms
+
+    @classmethod
+    def of(cls, plain: tuple[tuple[float, float], float, float]) -> Config:
+        """The configuration of the plain tuple the native functions give."""
+        physical, cutoff, step = plain
+        return cls(Physical(*physical), cutoff, step)
+
+    def with_purify_factor(self, factor: float) -> Config:
+        return self._replace(physical=self.physical._replace(baseline_purify_factor=factor))
 
 
 class Request(NamedTuple):
@@ -201,18 +214,21 @@ def pack_config(config: vc.SimulationConfig | Config | None) -> Config | None:
     if isinstance(config, vc.SimulationConfig):
         physical = config.physical
         config = Config(
+            Physical(physical.baseline_purify_factor, physical.speed_of_light_in_fiber_km_ms),
             config.total_time_cutoff_ms,
             config.step_resolution_ms,
-            physical.baseline_purify_factor,
-            physical.speed_of_light_in_fiber_km_ms,
         )
     if not isinstance(config, Config):
         raise TypeError(f"argument 'config': expected SimulationConfig or None, got {type(config).__name__}")
     return Config(
+        Physical(
+            non_negative(config.physical.baseline_purify_factor, "config.physical.baseline_purify_factor"),
+            non_negative(
+                config.physical.speed_of_light_in_fiber_km_ms, "config.physical.speed_of_light_in_fiber_km_ms"
+            ),
+        ),
         non_negative(config.total_time_cutoff_ms, "config.total_time_cutoff_ms"),
         non_negative(config.step_resolution_ms, "config.step_resolution_ms"),
-        non_negative(config.baseline_purify_factor, "config.physical.baseline_purify_factor"),
-        non_negative(config.speed_of_light_in_fiber_km_ms, "config.physical.speed_of_light_in_fiber_km_ms"),
     )
 
 
@@ -222,10 +238,15 @@ def simulation_config(config: Config | None) -> vc.SimulationConfig | None:
         return None
     built = vc.SimulationConfig(config.total_time_cutoff_ms, config.step_resolution_ms)
     physical = built.physical
-    physical.baseline_purify_factor = config.baseline_purify_factor
-    physical.speed_of_light_in_fiber_km_ms = config.speed_of_light_in_fiber_km_ms
+    physical.baseline_purify_factor = config.physical.baseline_purify_factor
+    physical.speed_of_light_in_fiber_km_ms = config.physical.speed_of_light_in_fiber_km_ms
     built.physical = physical
     return built
+
+
+def default_config() -> Config:
+    """The configuration of ``VornEngine()``."""
+    return Config.of(_native.engine_default_config())
 
 
 def strategy_value(strategy: object) -> int | None:
@@ -315,4 +336,4 @@ def file_network(qf: vc.VornFile) -> tuple[Network, Config]:
     config = None if section is None else (section.alpha_loss, section.max_attempts)
     plain_nodes, plain_links, plain_config = _native.vorn_network(nodes, links, config)
     network = Network(tuple(Node(*node) for node in plain_nodes), tuple(Link(*link) for link in plain_links))
-    return network, Config(*plain_config)
+    return network, Config.of(plain_config)

@@ -134,11 +134,12 @@ def _scaled_exactly(value: float, factor: float) -> float:
 
 def _file_config(config: vc.SimulationConfig | None) -> vc.VornConfig | None:
     plain = _network.pack_config(config)
-    if plain is None or plain == _network.Config(*_native.engine_default_config()):
+    if plain is None or plain == _network.default_config():
         return None  # a file without config gives an engine the default configuration
-    if plain.speed_of_light_in_fiber_km_ms != FILE_SPEED_KM_MS:
+    speed = plain.physical.speed_of_light_in_fiber_km_ms
+    if speed != FILE_SPEED_KM_MS:
         raise ValueError(
-            f"config.physical.speed_of_light_in_fiber_km_ms {plain.speed_of_light_in_fiber_km_ms!r} cannot be "
+            f"config.physical.speed_of_light_in_fiber_km_ms {speed!r} cannot be "
             f"written to a .vorn file: an engine made from one always has {FILE_SPEED_KM_MS}"
         )
     if plain.step_resolution_ms != FILE_STEP_MS:
@@ -154,7 +155,7 @@ def _file_config(config: vc.SimulationConfig | None) -> vc.VornConfig | None:
             f"config.total_time_cutoff_ms {plain.total_time_cutoff_ms!r} cannot be written to a .vorn file: "
             f"it keeps the cut-off as a whole number of {MS_PER_ATTEMPT:g} ms attempts"
         )
-    alpha = _scaled_exactly(plain.baseline_purify_factor, PURIFY_PER_LOSS)
+    alpha = _scaled_exactly(plain.physical.baseline_purify_factor, PURIFY_PER_LOSS)
     return vc.VornConfig(alpha_loss=alpha, max_attempts=int(attempts))
 
 

@@ -36,7 +36,7 @@ from typing import TYPE_CHECKING, Any
 
 import vorn_core as vc
 
-from . import _native, _network, inputs, parallel
+from . import _network, inputs, parallel
 from .stats import EnsembleStats, Table, pool, replicate_seeds, z_score
 
 if TYPE_CHECKING:
@@ -78,7 +78,7 @@ def base_value(key: str, network: _network.Network, config: _network.Config) -> 
     """The value a parameter has in the unperturbed network (the first link's, for parallel links)."""
     figure, _, target = key.partition(":")
     if figure == "alpha_loss_db_km":
-        return config.baseline_purify_factor * 10.0
+        return config.physical.baseline_purify_factor * 10.0
     if figure == "memory_lifetime_t2":
         return next(node.memory_lifetime_t2 for node in network.nodes if node.id == target)
     link = next(link for link in network.links if f"{link.from_node}->{link.to}" == target)
@@ -93,7 +93,7 @@ def scaled(
     named ends, each its own value; a fidelity no higher than 1)."""
     figure, _, target = key.partition(":")
     if figure == "alpha_loss_db_km":
-        return network, config._replace(baseline_purify_factor=config.baseline_purify_factor * factor)
+        return network, config.with_purify_factor(config.physical.baseline_purify_factor * factor)
     if figure == "memory_lifetime_t2":
         nodes = tuple(
             node._replace(memory_lifetime_t2=node.memory_lifetime_t2 * factor) if node.id == target else node
@@ -199,7 +199,7 @@ def sensitivity(
     z = z_score(confidence)
     network = _network.pack_network(nodes, links)
     request = _network.pack_request(network, from_node, to, fidelity_target, max_latency_ms, strategy)
-    plain_config = _network.pack_config(config) or _network.Config(*_native.engine_default_config())
+    plain_config = _network.pack_config(config) or _network.default_config()
     chosen = _network.seed_of(seed)
     base = parallel.clock_seed() if chosen is None else chosen
     seeds = replicate_seeds(base, replicates, runs)

@@ -98,7 +98,7 @@ def apply(
         purify = vc.PhysicalConfig(value).baseline_purify_factor
         if config is None:  # VornEngine()'s configuration shares SimulationConfig's defaults but the loss
             return network, _network.pack_config(vc.SimulationConfig(alpha_loss_db_km=value)), request
-        return network, config._replace(baseline_purify_factor=purify), request
+        return network, config.with_purify_factor(purify), request
     if figure in NODE_FIGURES:
         nodes = tuple(
             node._replace(memory_lifetime_t2=value) if not target or node.id == target else node

@@ -4,8 +4,8 @@
 
 namespace vorn {
 
-void Engine::define_network(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links) {
-    network_ = QuantumNetwork::from_definitions(nodes, links);
+void Engine::define_network(std::vector<NodeDefinition> nodes, const std::vector<LinkDefinition>& links) {
+    network_ = QuantumNetwork::from_definitions(std::move(nodes), links);
     last_request_.reset();
 }
 

@@ -19,7 +19,7 @@ public:
     const SimulationConfig& config() const { return config_; }
     const std::optional<QuantumNetwork>& network() const { return network_; }
 
-    void define_network(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links);
+    void define_network(std::vector<NodeDefinition> nodes, const std::vector<LinkDefinition>& links);
 
     // Throws Panic without a network.
     SimulationResult request_entanglement(const EntanglementRequest& request,

@@ -27,6 +27,25 @@ struct MonteCarloContext {
     std::optional<StrategyType> strategy;
 };
 
+constexpr auto description(const MonteCarloContext*) {
+    using namespace describe;
+    using C = MonteCarloContext;
+    return record<C>(
+        field<&C::seed>("seed", "Seed the caller passed to simulate (None when the clock chose it)"),
+        field<&C::nodes, RecordTuples>("nodes", "The nodes as (id, memory_lifetime_t2 in s)"),
+        field<&C::links, RecordTuples>("links",
+                                       "The links as (from_node, to, distance_km, base_fidelity, "
+                                       "generation_rate_hz), without type or satellite conditions"),
+        field<&C::from_node>("from_node", "Node where the requested pair starts"),
+        field<&C::to_node>("to_node", "Node where the requested pair ends"),
+        field<&C::fidelity_target>("fidelity_target", "Fidelity target of the request, a fraction in [0, 1]"),
+        field<&C::max_latency_ms>("max_latency_ms", "Latency bound of the request", "ms"),
+        field<&C::total_time_cutoff_ms>("total_time_cutoff_ms", "The engine's horizon of one request", "ms"),
+        field<&C::step_resolution_ms>("step_resolution_ms", "The engine's time step (unused by the timeline)", "ms"),
+        field<&C::baseline_purify_factor>("baseline_purify_factor", "The engine's purify factor"),
+        field<&C::strategy>("strategy", "Strategy the caller passed (None for the default)"));
+}
+
 struct MonteCarloStats {
     std::uint64_t total_runs = 0;
     double empirical_success_rate = 0.0;
@@ -36,6 +55,23 @@ struct MonteCarloStats {
     Heatmap link_utilization_heatmap;
     std::optional<MonteCarloContext> context;
 };
+
+constexpr auto description(const MonteCarloStats*) {
+    using namespace describe;
+    using S = MonteCarloStats;
+    return record<S>(
+        field<&S::total_runs>("total_runs", "Number of trials"),
+        field<&S::empirical_success_rate>("empirical_success_rate",
+                                          "Successful trials divided by the trials (NaN without trials)"),
+        field<&S::mean_latency_ms>("mean_latency_ms", "Mean simulated latency over all trials, failed ones included",
+                                   "ms"),
+        field<&S::mean_fidelity>("mean_fidelity", "Mean fidelity of the delivered pairs (0.0 without a success)"),
+        field<&S::aggregate_congestion_drops>("aggregate_congestion_drops",
+                                              "Failed generation attempts summed over the trials"),
+        field<&S::link_utilization_heatmap, Mapping>(
+            "link_utilization_heatmap", "Generation attempts summed over the trials, by hop key (\"A->B\")"),
+        field<&S::context>("_context", "What the ensemble ran, for a later sensitivity analysis", kOptional));
+}
 
 // Runs trials 0..runs-1 with generators keyed from seed + i, each with the outcome of the timeline
 // given that generator; loss draws come from this thread's loss generator. `interruption` (may be

@@ -4,11 +4,11 @@
 
 namespace vorn {
 
-QuantumNetwork QuantumNetwork::from_definitions(const std::vector<NodeDefinition>& nodes,
+QuantumNetwork QuantumNetwork::from_definitions(std::vector<NodeDefinition> nodes,
                                                 const std::vector<LinkDefinition>& links) {
     QuantumNetwork network;
     network.nodes_.reserve(nodes.size());
-    for (const auto& node : nodes) network.add_node(node.id, node.memory_lifetime_t2);
+    for (auto& node : nodes) network.add_node(std::move(node.id), node.memory_lifetime_t2);
     network.links_.assign(links.begin(), links.end());  // each definition less its satellite conditions
     return network;
 }

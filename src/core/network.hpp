@@ -9,9 +9,18 @@
 #include <unordered_map>
 #include <vector>
 
+#include "describe/record.hpp"
+
 namespace vorn {
 
 enum class LinkType : std::uint8_t { Fiber = 0, Satellite = 1 };
+
+constexpr auto description(const LinkType*) {
+    using namespace describe;
+    return enumeration<LinkType>(
+        Member<LinkType>{LinkType::Fiber, "Fiber", "an optical fibre"},
+        Member<LinkType>{LinkType::Satellite, "Satellite", "a free-space link via a satellite"});
+}
 
 struct SatelliteConditions {
     double visibility = 1.0;
@@ -21,12 +30,37 @@ struct SatelliteConditions {
     friend bool operator==(const SatelliteConditions&, const SatelliteConditions&) = default;
 };
 
+constexpr auto description(const SatelliteConditions*) {
+    using namespace describe;
+    using S = SatelliteConditions;
+    return record<S>(field<&S::visibility>("visibility",
+                                           "Visibility factor of the satellite pass, a factor of the "
+                                           "effective generation rate",
+                                           kOptional),
+                     field<&S::weather_factor>("weather_factor",
+                                               "Weather factor, a factor of the effective "
+                                               "generation rate",
+                                               kOptional));
+}
+
 struct NodeDefinition {
     std::string id;
     double memory_lifetime_t2 = 0.0;  // seconds
 
     friend bool operator==(const NodeDefinition&, const NodeDefinition&) = default;
 };
+
+constexpr auto description(const NodeDefinition*) {
+    using namespace describe;
+    return record<NodeDefinition>(
+        field<&NodeDefinition::id>("id",
+                                   "Identifier of the node, unique in its network (a later node with the "
+                                   "same id replaces the earlier one)"),
+        field<&NodeDefinition::memory_lifetime_t2>("memory_lifetime_t2",
+                                                   "Coherence time T2 of the node's quantum "
+                                                   "memory",
+                                                   "s"));
+}
 
 // The two ends and the three figures that every record of a link carries, wherever it is kept.
 struct LinkFigures {
@@ -39,15 +73,43 @@ struct LinkFigures {
     friend bool operator==(const LinkFigures&, const LinkFigures&) = default;
 };
 
+constexpr auto description(const LinkFigures*) {
+    using namespace describe;
+    using L = LinkFigures;
+    return record<L>(field<&L::from>("from_node", "Identifier of one end node"),
+                     field<&L::to>("to", "Identifier of the other end node"),
+                     field<&L::distance_km>("distance_km", "Length of the channel", "km"),
+                     field<&L::base_fidelity>("base_fidelity",
+                                              "Fidelity of one freshly generated entangled pair, a "
+                                              "fraction in [0, 1]"),
+                     field<&L::generation_rate_hz>("generation_rate_hz", "Rate of attempted pair generation", "Hz"));
+}
+
+inline const LinkFigures& figures_of(const LinkFigures& link) { return link; }
+
 // A link as the network keeps it.
 struct InternalLink : LinkFigures {
     LinkType link_type = LinkType::Fiber;
 };
 
+constexpr auto description(const InternalLink*) {
+    using namespace describe;
+    return record<InternalLink>(
+        base<LinkFigures>(),
+        field<&InternalLink::link_type>("link_type", "Kind of channel (Fiber when omitted)", kOptional));
+}
+
 // A link as a caller defines it: the network drops the satellite conditions when it takes the link.
 struct LinkDefinition : InternalLink {
     std::optional<SatelliteConditions> satellite_conditions;
 };
+
+constexpr auto description(const LinkDefinition*) {
+    using namespace describe;
+    return record<LinkDefinition>(base<InternalLink>(),
+                                  field<&LinkDefinition::satellite_conditions>(
+                                      "satellite_conditions", "Conditions of a satellite link's pass", kOptional));
+}
 
 struct PhysicalConfig {
     double baseline_purify_factor = 0.022;
@@ -60,6 +122,20 @@ struct PhysicalConfig {
         return config;
     }
 };
+
+constexpr auto description(const PhysicalConfig*) {
+    using namespace describe;
+    using P = PhysicalConfig;
+    return record<P>(
+        field<&P::baseline_purify_factor>("baseline_purify_factor",
+                                          "Fidelity that the timeline adds to what its purification map "
+                                          "gives (a tenth of the fibre loss in dB/km)",
+                                          kAbsent),
+        field<&P::speed_of_light_in_fiber_km_ms>("speed_of_light_in_fiber_km_ms",
+                                                 "Signal speed in the fibre; a hop's propagation delay is its "
+                                                 "length divided by it",
+                                                 "km/ms", kAbsent));
+}
 
 struct SimulationConfig {
     PhysicalConfig physical;
@@ -74,10 +150,29 @@ struct SimulationConfig {
     }
 };
 
+constexpr auto description(const SimulationConfig*) {
+    using namespace describe;
+    using C = SimulationConfig;
+    return record<C>(field<&C::physical>("physical", "Physical constants", kAbsent),
+                     field<&C::total_time_cutoff_ms>("total_time_cutoff_ms",
+                                                     "Horizon of one request's simulated timeline", "ms", kAbsent),
+                     field<&C::step_resolution_ms>("step_resolution_ms",
+                                                   "Time step, recorded in the Monte Carlo context; the timeline does "
+                                                   "not use it",
+                                                   "ms", kAbsent));
+}
+
 struct NetworkTopologyPayload {
     std::vector<NodeDefinition> nodes;
     std::vector<LinkDefinition> links;
 };
+
+constexpr auto description(const NetworkTopologyPayload*) {
+    using namespace describe;
+    using N = NetworkTopologyPayload;
+    return record<N>(field<&N::nodes>("nodes", "The network's nodes"),
+                     field<&N::links>("links", "The network's links"));
+}
 
 struct RouteGraph;
 
@@ -85,8 +180,7 @@ struct RouteGraph;
 // is reproducible; a repeated id replaces the stored record in place.
 class QuantumNetwork {
 public:
-    static QuantumNetwork from_definitions(const std::vector<NodeDefinition>& nodes,
-                                           const std::vector<LinkDefinition>& links);
+    static QuantumNetwork from_definitions(std::vector<NodeDefinition> nodes, const std::vector<LinkDefinition>& links);
 
     void add_node(std::string id, double memory_lifetime_t2);
     void add_link(std::string from, std::string to, LinkType link_type, double distance_km, double base_fidelity,

@@ -6,9 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "describe/record.hpp"
+
 namespace vorn {
 
 enum class StrategyType : std::uint8_t { LowestLatency = 0, HighestFidelity = 1, HighestSuccess = 2 };
+
+constexpr auto description(const StrategyType*) {
+    using namespace describe;
+    using S = StrategyType;
+    return enumeration<S>(
+        Member<S>{S::LowestLatency, "LowestLatency", "the route with the smallest total length (propagation delay)"},
+        Member<S>{S::HighestFidelity, "HighestFidelity",
+                  "the route with the highest product of link fidelities (the default); below the target, the "
+                  "LowestLatency route instead"},
+        Member<S>{S::HighestSuccess, "HighestSuccess",
+                  "the route with the highest summed success score of its links (an exhaustive search)"});
+}
 
 struct EntanglementRequest {
     std::string from_node;
@@ -18,11 +32,36 @@ struct EntanglementRequest {
     std::optional<StrategyType> strategy;  // absent means HighestFidelity
 };
 
+constexpr auto description(const EntanglementRequest*) {
+    using namespace describe;
+    using R = EntanglementRequest;
+    return record<R>(
+        field<&R::from_node>("from_node", "Identifier of the node where the pair starts"),
+        field<&R::to>("to", "Identifier of the node where the pair ends"),
+        field<&R::fidelity_target>("fidelity_target", "Fidelity the delivered pair must reach, a fraction in [0, 1]"),
+        field<&R::max_latency_ms>("max_latency_ms", "Bound on the simulated time the request may take", "ms"),
+        field<&R::strategy>("strategy", "How the route is chosen (HighestFidelity when omitted)", kOptional));
+}
+
 struct SimulationResult {
     bool success = false;
     double latency_ms = 0.0;
     double final_fidelity = 0.0;
     std::vector<std::string> execution_path;
 };
+
+constexpr auto description(const SimulationResult*) {
+    using namespace describe;
+    using R = SimulationResult;
+    return record<R>(field<&R::success>("success", "Whether a pair meeting the request was delivered"),
+                     field<&R::latency_ms>("latency_ms",
+                                           "Simulated clock when the request ended (delivery on success); the "
+                                           "timeline's cycles, not the light's travel time",
+                                           "ms"),
+                     field<&R::final_fidelity>("final_fidelity", "Fidelity of the delivered pair (0.0 on failure)"),
+                     field<&R::execution_path>("execution_path",
+                                               "Node identifiers of the route used, source first (empty "
+                                               "without a route)"));
+}
 
 }  // namespace vorn

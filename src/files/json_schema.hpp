@@ -197,23 +197,34 @@ constexpr JsonKind kind_of() {
 template <auto Member>
 using OwnerOf = typename MemberOf<decltype(Member)>::Record;
 
-// `Owner` is the record whose table holds the field: the member's own class, or a class derived from it.
-template <auto Member, class Owner = OwnerOf<Member>>
-struct Access {
+// Reaches a data member of a record: `Get::get(record)` gives it, for a member of the record or of
+// a record inside it.
+template <auto Member>
+struct MemberGet {
+    using Type = typename MemberOf<decltype(Member)>::Stored;
+    template <class R>
+    static constexpr auto& get(R& record) {
+        return record.*Member;
+    }
+};
+
+// `Owner` is the record whose table holds the field; `Get` reaches the field from it.
+template <class Owner, class Get>
+struct AccessOf {
     using Record = Owner;
-    using Stored = typename MemberOf<decltype(Member)>::Stored;
-    static constexpr Stored Record::* kMember = Member;
+    using Stored = typename Get::Type;
     using Value = typename Unwrapped<Stored>::type;
     static constexpr bool kOptional = Unwrapped<Stored>::optional;
     static constexpr JsonKind kKind = kind_of<Value>();
     static_assert(!(kOptional && kKind == JsonKind::RecordList), "a list is never absent, only empty");
 
-    static Stored& member(void* record) { return static_cast<Record*>(record)->*kMember; }
+    static Stored& member(void* record) { return Get::get(*static_cast<Record*>(record)); }
+    static const Stored& stored(const void* record) { return Get::get(*static_cast<const Record*>(record)); }
     static const Value& value(const void* record) {
         if constexpr (kOptional)
-            return *(static_cast<const Record*>(record)->*kMember);
+            return *stored(record);
         else
-            return static_cast<const Record*>(record)->*kMember;
+            return stored(record);
     }
 
     static void store(void* record, const JsonScalar& scalar) {
@@ -245,7 +256,7 @@ struct Access {
     // The key and the value; for an absent optional member, nothing or null as the format says.
     static void write(JsonEmitter& out, const JsonFormat& format, const JsonField& field, const void* record) {
         if constexpr (kOptional) {
-            if (!(static_cast<const Record*>(record)->*kMember)) {
+            if (!stored(record)) {
                 if (format.absent == AbsentField::Omitted) return;
                 out.key(field.key);
                 return out.null();
@@ -288,6 +299,10 @@ struct Access {
         return f;
     }
 };
+
+// `Owner` is the record whose table holds the field: the member's own class, or a class derived from it.
+template <auto Member, class Owner = OwnerOf<Member>>
+using Access = AccessOf<Owner, MemberGet<Member>>;
 
 // Not a constant expression, so a wrong table fails to compile.
 [[noreturn]] inline void table_error(const char* what) { throw std::logic_error(what); }

@@ -108,7 +108,8 @@ NodeLinkChanges compare_nodes_and_links(const std::vector<Node>& first_nodes, co
     KeyedChanges nodes = compare_keyed(
         first_nodes, second_nodes, [](const Node& node) -> const std::string& { return node.id; }, nodes_differ);
     KeyedChanges links = compare_keyed(
-        first_links, second_links, [](const Link& link) { return hop_key(link.from, link.to); }, links_differ);
+        first_links, second_links, [](const Link& link) { return hop_key(figures_of(link).from, figures_of(link).to); },
+        links_differ);
     return {std::move(nodes.added), std::move(nodes.removed), std::move(nodes.modified),
             std::move(links.added), std::move(links.removed), std::move(links.modified)};
 }

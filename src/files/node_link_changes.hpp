@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "describe/record.hpp"
+
 namespace vorn::files {
 
 // Node ids and link keys ("from->to"). Each list follows the first network's order of first
@@ -17,5 +19,16 @@ struct NodeLinkChanges {
     std::vector<std::string> links_removed;
     std::vector<std::string> links_modified;
 };
+
+constexpr auto description(const NodeLinkChanges*) {
+    using namespace describe;
+    using C = NodeLinkChanges;
+    return record<C>(field<&C::nodes_added>("nodes_added", "Ids of nodes only the second network has"),
+                     field<&C::nodes_removed>("nodes_removed", "Ids of nodes only the first network has"),
+                     field<&C::nodes_modified>("nodes_modified", "Ids of nodes whose fields differ"),
+                     field<&C::links_added>("links_added", "Keys (\"from->to\") of links only the second has"),
+                     field<&C::links_removed>("links_removed", "Keys of links only the first has"),
+                     field<&C::links_modified>("links_modified", "Keys of links whose fields differ"));
+}
 
 }  // namespace vorn::files

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "files/json_described.hpp"
 #include "files/json_writer.hpp"
 #include "files/keyed_index.hpp"
 #include "files/text_file.hpp"
@@ -10,53 +11,21 @@
 namespace vorn::files {
 namespace {
 
-constexpr std::array<std::string_view, 2> kLinkTypes{"Fiber", "Satellite"};
-
-constexpr std::array kMetadataFields{
-    json_field<&TopologyMetadata::name>("name", kRequired),
-    json_field<&TopologyMetadata::version>("version", kRequired),
-};
-constexpr JsonRecord kMetadata = json_record<TopologyMetadata>("metadata", kMetadataFields);
-
-constexpr std::array kNodeFields{
-    json_field<&NodeDefinition::id>("id", kRequired),
-    json_field<&NodeDefinition::memory_lifetime_t2>("memoryLifetimeT2", kRequired),
-};
-constexpr JsonRecord kNode = json_record<NodeDefinition>("a node", kNodeFields);
-
-constexpr std::array kConditionsFields{
-    json_field<&SatelliteConditions::visibility>("visibility", kRequired),
-    json_field<&SatelliteConditions::weather_factor>("weatherFactor", kRequired),
-};
-constexpr JsonRecord kConditions = json_record<SatelliteConditions>("satelliteConditions", kConditionsFields);
-
-constexpr std::array kLinkFields{
-    json_field<&LinkDefinition::from, LinkDefinition>("fromNode", kRequired),
-    json_field<&LinkDefinition::to, LinkDefinition>("to", kRequired),
-    json_field<&LinkDefinition::distance_km, LinkDefinition>("distanceKm", kRequired),
-    json_field<&LinkDefinition::base_fidelity, LinkDefinition>("baseFidelity", kRequired),
-    json_field<&LinkDefinition::generation_rate_hz, LinkDefinition>("generationRateHz", kRequired),
-    json_field<&LinkDefinition::link_type, LinkDefinition>("linkType", kOptional, kLinkTypes),
-    json_field<&LinkDefinition::satellite_conditions>("satelliteConditions", kOptional, kConditions),
-};
-constexpr JsonRecord kLink = json_record<LinkDefinition>("a link", kLinkFields);
-
-constexpr std::array kConfigFields{
-    json_field<&TopologyConfig::alpha_loss>("alphaLoss", kRequired),
-    json_field<&TopologyConfig::gamma_swapping>("gammaSwapping", kRequired),
-};
-constexpr JsonRecord kConfig = json_record<TopologyConfig>("config", kConfigFields);
-
-constexpr std::array kSnapshotFields{
-    json_field<&TopologySnapshot::metadata>("metadata", kRequired, kMetadata),
-    json_field<&TopologySnapshot::nodes>("nodes", kRequired, kNode),
-    json_field<&TopologySnapshot::links>("links", kRequired, kLink),
-    json_field<&TopologySnapshot::config>("config", kRequired, kConfig),
-};
-constexpr JsonRecord kSnapshot = json_record<TopologySnapshot>("the document", kSnapshotFields);
-
 // Every key is written: an absent satelliteConditions as null.
-constexpr JsonFormat kSnapshotFormat{kSnapshot, AbsentField::Null};
+const JsonFormat& snapshot_format() {
+    static JsonSchema schema(KeyStyle::Camel, Spelling::AsNamed);
+    static const JsonFormat format{[]() -> const JsonRecord& {
+                                       schema.table<TopologyMetadata>("metadata");
+                                       schema.table<NodeDefinition>("a node");
+                                       schema.table<SatelliteConditions>("satelliteConditions");
+                                       schema.table<LinkDefinition>("a link", {.optional = {"link_type"}});
+                                       schema.table<TopologyConfig>("config");
+                                       return schema.table<TopologySnapshot>(
+                                           "the document", {.order = {"metadata", "nodes", "links", "config"}});
+                                   }(),
+                                   AbsentField::Null};
+    return format;
+}
 
 bool links_equal(const LinkDefinition& a, const LinkDefinition& b) {
     return static_cast<const LinkFigures&>(a) == static_cast<const LinkFigures&>(b) && a.link_type == b.link_type &&
@@ -87,11 +56,11 @@ std::variant<TopologySnapshot, SnapshotFailure> take_snapshot(const Engine& engi
     return snapshot;
 }
 
-std::string write_snapshot_json(const TopologySnapshot& snapshot) { return write_json(kSnapshotFormat, snapshot); }
+std::string write_snapshot_json(const TopologySnapshot& snapshot) { return write_json(snapshot_format(), snapshot); }
 
 std::variant<TopologySnapshot, JsonReadError> read_snapshot_json(std::string_view text, Interruption* interruption) {
     try {
-        return read_json<TopologySnapshot>(kSnapshotFormat, text, interruption);
+        return read_json<TopologySnapshot>(snapshot_format(), text, interruption);
     } catch (const std::logic_error& failure) {
         return JsonReadError{failure.what(), 0, 0};
     }

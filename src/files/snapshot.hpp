@@ -10,6 +10,7 @@
 #include "core/engine.hpp"
 #include "core/failure.hpp"
 #include "core/network.hpp"
+#include "describe/record.hpp"
 #include "files/json_reader.hpp"
 #include "files/node_link_changes.hpp"
 
@@ -20,11 +21,28 @@ struct TopologyMetadata {
     std::string version;
 };
 
+constexpr auto description(const TopologyMetadata*) {
+    using namespace describe;
+    using M = TopologyMetadata;
+    return record<M>(field<&M::name>("name", "Name of the snapshot"), field<&M::version>("version", "Its version"));
+}
+
 // Not the engine's configuration: a summary written for readers of the file, ignored when loading.
 struct TopologyConfig {
     double alpha_loss = 0.2;
     double gamma_swapping = 0.85;
 };
+
+constexpr auto description(const TopologyConfig*) {
+    using namespace describe;
+    using C = TopologyConfig;
+    return record<C>(field<&C::alpha_loss>("alpha_loss",
+                                           "Ten times the engine's purify factor (for readers; loading "
+                                           "ignores it)"),
+                     field<&C::gamma_swapping>("gamma_swapping",
+                                               "The engine's purify factor (for readers; loading "
+                                               "ignores it)"));
+}
 
 struct TopologySnapshot {
     TopologyMetadata metadata;
@@ -33,10 +51,28 @@ struct TopologySnapshot {
     TopologyConfig config;
 };
 
+constexpr auto description(const TopologySnapshot*) {
+    using namespace describe;
+    using S = TopologySnapshot;
+    return record<S>(field<&S::nodes>("nodes", "The network's nodes, in the network's order"),
+                     field<&S::links>("links",
+                                      "The network's links, each with its own type and without satellite "
+                                      "conditions"),
+                     field<&S::config>("config", "A summary of the engine's configuration"),
+                     field<&S::metadata>("metadata", "Name and version"));
+}
+
 struct TopologyDiff : NodeLinkChanges {
     std::string name;     // "first vs second"
     std::string summary;  // one line of counts
 };
+
+constexpr auto description(const TopologyDiff*) {
+    using namespace describe;
+    using D = TopologyDiff;
+    return record<D>(field<&D::name>("name", "\"first vs second\", from the two snapshots' names"),
+                     base<NodeLinkChanges>(), field<&D::summary>("summary", "The counts in one line"));
+}
 
 // Why a snapshot operation failed, as the caller is told: "No network topology to save",
 // "Failed to write topology file: ...", "Failed to read topology file: ..." or

@@ -111,14 +111,15 @@ ValidationResult validate_all(const VornFile& file) {
 
     DisjointSets components(file.nodes.size());
     for (const VornLink& link : file.links) {
-        if (link.from == link.to) {
+        const LinkFigures& figures = link.figures;
+        if (figures.from == figures.to) {
             ValidationError error = make_error(ValidationErrorKind::SelfLoop);
             error.link_name = link_name(link);
             result.add_error(std::move(error));
         }
-        const auto from = vertex_of.find(link.from);
-        const auto to = vertex_of.find(link.to);
-        for (const auto& [end, found] : {std::pair{&link.from, from}, std::pair{&link.to, to}}) {
+        const auto from = vertex_of.find(figures.from);
+        const auto to = vertex_of.find(figures.to);
+        for (const auto& [end, found] : {std::pair{&figures.from, from}, std::pair{&figures.to, to}}) {
             if (found != vertex_of.end()) continue;
             ValidationError error = make_error(ValidationErrorKind::UnknownNodeReference);
             error.node_id = *end;
@@ -127,22 +128,22 @@ ValidationResult validate_all(const VornFile& file) {
         }
         if (from != vertex_of.end() && to != vertex_of.end()) components.unite(from->second, to->second);
         // Comparisons are written so that NaN passes the distance and rate checks and fails fidelity.
-        if (link.distance_km <= 0.0) {
+        if (figures.distance_km <= 0.0) {
             ValidationError error = make_error(ValidationErrorKind::InvalidDistance);
             error.link_name = link_name(link);
-            error.value = link.distance_km;
+            error.value = figures.distance_km;
             result.add_error(std::move(error));
         }
-        if (!(link.base_fidelity > 0.0 && link.base_fidelity <= 1.0)) {
+        if (!(figures.base_fidelity > 0.0 && figures.base_fidelity <= 1.0)) {
             ValidationError error = make_error(ValidationErrorKind::InvalidFidelity);
             error.link_name = link_name(link);
-            error.value = link.base_fidelity;
+            error.value = figures.base_fidelity;
             result.add_error(std::move(error));
         }
-        if (link.generation_rate_hz <= 0.0) {
+        if (figures.generation_rate_hz <= 0.0) {
             ValidationError error = make_error(ValidationErrorKind::InvalidGenerationRate);
             error.link_name = link_name(link);
-            error.value = link.generation_rate_hz;
+            error.value = figures.generation_rate_hz;
             result.add_error(std::move(error));
         }
     }

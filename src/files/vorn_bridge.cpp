@@ -11,8 +11,8 @@ NetworkTopologyPayload network_definitions_from_vorn(const VornFile& file) {
     for (const VornLink& link : file.links) {
         const LinkType type = link.link_type == VornLinkType::Satellite ? LinkType::Satellite : LinkType::Fiber;
         std::optional<SatelliteConditions> conditions;
-        if (link.satellite) conditions = *link.satellite;
-        payload.links.push_back({{link, type}, conditions});
+        if (link.satellite) conditions = link.satellite->conditions;
+        payload.links.push_back({{link.figures, type}, conditions});
     }
     return payload;
 }

@@ -1,5 +1,5 @@
-// Networks, configurations and strategies as the companion sends them: plain tuples, which pickle
-// to any worker, turned into core records once per call.
+// Networks, configurations and strategies as the companion sends them (vorn_core's own records, which
+// pickle to any worker, or plain data), turned into core records once per call.
 #pragma once
 
 #include <cstdint>
@@ -10,35 +10,27 @@
 
 #include "core/network.hpp"
 #include "core/request.hpp"
+#include "python/toolkit/described.hpp"
 
 namespace vorn::native {
 
-// (id, memory_lifetime_t2)
-using NodeTuple = std::tuple<std::string, double>;
-// (from_node, to, distance_km, base_fidelity, generation_rate_hz, "Fiber" or "Satellite",
-//  (visibility, weather_factor) or None)
-using LinkTuple = std::tuple<std::string, std::string, double, double, double, std::string,
-                             std::optional<std::tuple<double, double>>>;
-// (total_time_cutoff_ms, step_resolution_ms, baseline_purify_factor, speed_of_light_in_fiber_km_ms)
-using ConfigTuple = std::tuple<double, double, double, double>;
+// A node or a link from any object carrying its fields: vorn_core's NodeDefinition and LinkDefinition,
+// objects with the same attributes, or plain tuples of the fields in order ((id, memory_lifetime_t2);
+// (from_node, to, distance_km, base_fidelity, generation_rate_hz, "Fiber" or "Satellite" or a
+// LinkType, (visibility, weather_factor) or SatelliteConditions or None)).
+using NodeData = py::Loose<NodeDefinition>;
+using LinkData = py::Loose<LinkDefinition>;
+// A SimulationConfig, or any object with its attributes.
+using ConfigData = py::Loose<SimulationConfig>;
 
-NodeDefinition node_of(NodeTuple node);
-// An unknown link type name is a ValueError naming it.
-LinkDefinition link_of(LinkTuple link);
-std::vector<NodeDefinition> nodes_of(std::vector<NodeTuple> nodes);
-std::vector<LinkDefinition> links_of(std::vector<LinkTuple> links);
+std::vector<NodeDefinition> nodes_of(std::vector<NodeData> nodes);
+std::vector<LinkDefinition> links_of(std::vector<LinkData> links);
 
 // None is the configuration of an engine built without one.
-SimulationConfig config_of(const std::optional<ConfigTuple>& config);
+SimulationConfig config_of(std::optional<ConfigData> config);
 
 // None is the engine's default; an unknown value is a ValueError.
 std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value);
-
-// The way back, for networks built natively (reference topologies, files) that the companion
-// then holds as plain data.
-NodeTuple node_tuple(const NodeDefinition& node);
-LinkTuple link_tuple(const LinkDefinition& link);
-ConfigTuple config_tuple(const SimulationConfig& config);
 
 // A ValueError "<argument>: no node '<id>' in the network" unless the network has the node.
 void require_node(const QuantumNetwork& network, const char* argument, const std::string& id);

@@ -2,7 +2,6 @@
 
 #include "core/topology/catalog.hpp"
 #include "files/vorn_bridge.hpp"
-#include "native/network_data.hpp"
 #include "python/toolkit/callables.hpp"
 #include "python/toolkit/errors.hpp"
 
@@ -10,7 +9,34 @@ namespace vorn::native {
 
 namespace {
 
+// The plain data that vorn_core's records are taken from (network_data.hpp), given back: the fields
+// of each record in order.
+using NodeTuple = std::tuple<std::string, double>;
+using LinkTuple = std::tuple<std::string, std::string, double, double, double, std::string,
+                             std::optional<std::tuple<double, double>>>;
+using ConfigTuple = std::tuple<std::tuple<double, double>, double, double>;
 using Network = std::tuple<std::vector<NodeTuple>, std::vector<LinkTuple>>;
+
+NodeTuple node_tuple(const NodeDefinition& node) { return {node.id, node.memory_lifetime_t2}; }
+
+LinkTuple link_tuple(const LinkDefinition& link) {
+    std::optional<std::tuple<double, double>> conditions;
+    if (link.satellite_conditions)
+        conditions = std::tuple(link.satellite_conditions->visibility, link.satellite_conditions->weather_factor);
+    return {link.from,
+            link.to,
+            link.distance_km,
+            link.base_fidelity,
+            link.generation_rate_hz,
+            link.link_type == LinkType::Satellite ? "Satellite" : "Fiber",
+            conditions};
+}
+
+ConfigTuple config_tuple(const SimulationConfig& config) {
+    return {{config.physical.baseline_purify_factor, config.physical.speed_of_light_in_fiber_km_ms},
+            config.total_time_cutoff_ms,
+            config.step_resolution_ms};
+}
 
 Network plain(const NetworkTopologyPayload& payload) {
     Network network;
@@ -36,11 +62,7 @@ files::VornFile file_of(std::vector<FileNodeTuple> nodes, std::vector<FileLinkTu
     for (auto& [id, lifetime] : nodes) file.nodes.push_back({std::move(id), lifetime, std::nullopt, std::nullopt});
     for (auto& [from, to, distance_km, base_fidelity, generation_rate_hz, type_name, satellite] : links) {
         files::VornLink link;
-        link.from = std::move(from);
-        link.to = std::move(to);
-        link.distance_km = distance_km;
-        link.base_fidelity = base_fidelity;
-        link.generation_rate_hz = generation_rate_hz;
+        link.figures = {std::move(from), std::move(to), distance_km, base_fidelity, generation_rate_hz};
         if (type_name == "satellite")
             link.link_type = files::VornLinkType::Satellite;
         else if (type_name == "fiber")
@@ -73,7 +95,7 @@ ConfigTuple engine_default_config() { return config_tuple(SimulationConfig::engi
 PyMethodDef engine_default_config_function() {
     return py::module_function<&engine_default_config>(
         "engine_default_config", {},
-        "(total_time_cutoff_ms, step_resolution_ms, baseline_purify_factor, speed_of_light_in_fiber_km_ms) "
+        "((baseline_purify_factor, speed_of_light_in_fiber_km_ms), total_time_cutoff_ms, step_resolution_ms) "
         "of an engine built without a configuration.");
 }
 

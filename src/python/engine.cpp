@@ -12,7 +12,7 @@ Engine make_engine(std::optional<SimulationConfig> config) {
 }
 
 void define_network(Engine& engine, std::vector<NodeDefinition> nodes, std::vector<LinkDefinition> links) {
-    engine.define_network(nodes, links);
+    engine.define_network(std::move(nodes), links);
 }
 
 SimulationResult request_entanglement(const Engine& engine, std::string from_node, std::string to,
@@ -32,49 +32,13 @@ MonteCarloStats simulate(const Engine& engine, std::string from_node, std::strin
                            &signals);
 }
 
+// The statistics' own constructor: its last parameter is `context`, its attribute `_context`.
 MonteCarloStats make_stats(std::uint64_t total_runs, double empirical_success_rate, double mean_latency_ms,
                            double mean_fidelity, std::uint64_t aggregate_congestion_drops,
                            Entries<std::uint64_t> link_utilization_heatmap, std::optional<MonteCarloContext> context) {
     return {total_runs,        empirical_success_rate,     mean_latency_ms,
             mean_fidelity,     aggregate_congestion_drops, std::move(link_utilization_heatmap.items),
             std::move(context)};
-}
-
-// The context lists its nodes and links as plain tuples.
-using NodeTuple = std::tuple<std::string, double>;
-using LinkTuple = std::tuple<std::string, std::string, double, double, double>;
-
-std::vector<NodeTuple> context_nodes(const MonteCarloContext& context) {
-    std::vector<NodeTuple> nodes;
-    nodes.reserve(context.nodes.size());
-    for (const NodeDefinition& node : context.nodes) nodes.emplace_back(node.id, node.memory_lifetime_t2);
-    return nodes;
-}
-void set_context_nodes(MonteCarloContext& context, std::vector<NodeTuple> nodes) {
-    std::vector<NodeDefinition> records;
-    records.reserve(nodes.size());
-    for (auto& [id, lifetime] : nodes) records.push_back({std::move(id), lifetime});
-    context.nodes = std::move(records);
-}
-
-std::vector<LinkTuple> context_links(const MonteCarloContext& context) {
-    std::vector<LinkTuple> links;
-    links.reserve(context.links.size());
-    for (const LinkFigures& link : context.links)
-        links.emplace_back(link.from, link.to, link.distance_km, link.base_fidelity, link.generation_rate_hz);
-    return links;
-}
-void set_context_links(MonteCarloContext& context, std::vector<LinkTuple> links) {
-    std::vector<LinkFigures> records;
-    records.reserve(links.size());
-    for (auto& [from, to, distance_km, base_fidelity, generation_rate_hz] : links)
-        records.push_back({std::move(from), std::move(to), distance_km, base_fidelity, generation_rate_hz});
-    context.links = std::move(records);
-}
-
-Entries<std::uint64_t> heatmap(const MonteCarloStats& stats) { return {stats.link_utilization_heatmap}; }
-void set_heatmap(MonteCarloStats& stats, Entries<std::uint64_t> entries) {
-    stats.link_utilization_heatmap = std::move(entries.items);
 }
 
 Entries<double> sensitivity_analysis(const MonteCarloStats& stats, std::uint64_t seed_base) {
@@ -108,32 +72,17 @@ PyTypeObject* Bound<MonteCarloStats>::type() noexcept {
             .template constructor<&make_stats>({"total_runs", "empirical_success_rate", "mean_latency_ms",
                                                 "mean_fidelity", "aggregate_congestion_drops",
                                                 "link_utilization_heatmap", "context"})
-            .field("total_runs", &MonteCarloStats::total_runs)
-            .field("empirical_success_rate", &MonteCarloStats::empirical_success_rate)
-            .field("mean_latency_ms", &MonteCarloStats::mean_latency_ms)
-            .field("mean_fidelity", &MonteCarloStats::mean_fidelity)
-            .field("aggregate_congestion_drops", &MonteCarloStats::aggregate_congestion_drops)
-            .template property<&heatmap, &set_heatmap>("link_utilization_heatmap")
-            .field("_context", &MonteCarloStats::context,
-                   "Optional context for post-hoc analysis (perturbation-based sensitivity).")
-            .template method<&sensitivity_analysis>("sensitivity_analysis", {"seed_base"}, kSensitivityDoc);
+            .described_fields()
+            .attribute_doc("_context", "Optional context for post-hoc analysis (perturbation-based sensitivity).")
+            .template method<&sensitivity_analysis>(
+                "sensitivity_analysis",
+                {{"seed_base", "Seed of the first perturbed ensemble; each ensemble takes the next one"}},
+                kSensitivityDoc);
     });
 }
 
 PyTypeObject* Bound<MonteCarloContext>::type() noexcept {
-    return lazy_type<MonteCarloContext>([](auto& table) {
-        table.field("seed", &MonteCarloContext::seed)
-            .template property<&context_nodes, &set_context_nodes>("nodes")
-            .template property<&context_links, &set_context_links>("links")
-            .field("from_node", &MonteCarloContext::from_node)
-            .field("to_node", &MonteCarloContext::to_node)
-            .field("fidelity_target", &MonteCarloContext::fidelity_target)
-            .field("max_latency_ms", &MonteCarloContext::max_latency_ms)
-            .field("total_time_cutoff_ms", &MonteCarloContext::total_time_cutoff_ms)
-            .field("step_resolution_ms", &MonteCarloContext::step_resolution_ms)
-            .field("baseline_purify_factor", &MonteCarloContext::baseline_purify_factor)
-            .field("strategy", &MonteCarloContext::strategy);
-    });
+    return lazy_type<MonteCarloContext>([](auto& table) { table.described_fields(); });
 }
 
 }  // namespace vorn::py

@@ -19,15 +19,13 @@ namespace {
 // ---- conversions between the Python form and the file record -------------------------------
 
 VornFileValue from_record(VornFile&& file) {
-    VornFileValue value{std::move(file.version), std::move(file.metadata), std::move(file.nodes),
-                        std::move(file.links),   std::move(file.config),   std::move(file.constraints),
-                        Ref::borrow(Py_None)};
-    for (auto& link : value.links) link.id = link.id.value_or("");
-    return value;
+    file.extensions.reset();
+    for (auto& link : file.links) link.id = link.id.value_or("");
+    return {std::move(file), Ref::borrow(Py_None)};
 }
 
 VornFile to_record(const VornFileValue& value) {
-    VornFile file{value.version, value.metadata, value.nodes, value.links, value.config, value.constraints, {}};
+    VornFile file = value.file;
     for (auto& link : file.links) link.id = link.id.value_or("");
     return file;
 }
@@ -54,33 +52,29 @@ std::string optional_text(const std::optional<T>& value, Show show) {
     return value ? "Some(" + show(*value) + ")" : "None";
 }
 
-std::string node_type_name(VornNodeType type) {
-    switch (type) {
-        case VornNodeType::Ground: return "Ground";
-        case VornNodeType::Satellite: return "Satellite";
-        case VornNodeType::Repeater: return "Repeater";
-    }
-    return "?";
-}
-
 std::string count_text(std::uint32_t count) { return std::to_string(count); }
 
 std::string file_repr(const VornFileValue& file) {
-    return "VornFile(version='" + file.version + "', metadata={name:'" + file.metadata.name +
-           "'}, nodes=" + std::to_string(file.nodes.size()) + ", links=" + std::to_string(file.links.size()) + ")";
+    return "VornFile(version='" + file.file.version + "', metadata={name:'" + file.file.metadata.name +
+           "'}, nodes=" + std::to_string(file.file.nodes.size()) + ", links=" + std::to_string(file.file.links.size()) +
+           ")";
 }
 
 std::string node_repr(const VornNode& node) {
     return "VornNode(id='" + node.id + "', memory=" + optional_debug_text(node.memory_lifetime_ms) +
            ", capacity=" + optional_text(node.memory_capacity, count_text) + ", type=" +
-           optional_text(node.node_type, [](VornNodeType t) { return "PyVornNodeType(" + node_type_name(t) + ")"; }) +
+           optional_text(
+               node.node_type,
+               [](VornNodeType t) { return "PyVornNodeType(" + std::string(describe::member_name(t)) + ")"; }) +
            ")";
 }
 
 std::string link_repr(const VornLink& link) {
-    return "VornLink(id=" + debug_quoted(link.id.value_or("")) + ", src='" + link.from + "', to='" + link.to +
-           "', dist=" + plain_number_text(link.distance_km) + "km, fid=" + fixed2_number_text(link.base_fidelity) +
-           ", rate=" + plain_number_text(link.generation_rate_hz) + "Hz)";
+    const LinkFigures& figures = link.figures;
+    return "VornLink(id=" + debug_quoted(link.id.value_or("")) + ", src='" + figures.from + "', to='" + figures.to +
+           "', dist=" + plain_number_text(figures.distance_km) +
+           "km, fid=" + fixed2_number_text(figures.base_fidelity) +
+           ", rate=" + plain_number_text(figures.generation_rate_hz) + "Hz)";
 }
 
 std::string config_repr(const VornConfig& config) {
@@ -109,23 +103,16 @@ VornFileValue make_file(std::string name) { return from_record(VornFile::named(s
 
 void add_node(VornFileValue& file, std::string id, std::optional<double> memory_lifetime_ms,
               std::optional<std::uint32_t> memory_capacity, std::optional<VornNodeType> node_type) {
-    file.nodes.push_back({std::move(id), memory_lifetime_ms, memory_capacity, node_type});
-}
-
-VornLink make_link(std::string id, std::string src, std::string to, double distance_km, double base_fidelity,
-                   double generation_rate_hz, std::optional<VornLinkType> link_type,
-                   std::optional<VornSatelliteExtension> satellite) {
-    return {{std::move(src), std::move(to), distance_km, base_fidelity, generation_rate_hz},
-            std::move(id),
-            link_type,
-            satellite};
+    file.file.nodes.push_back({std::move(id), memory_lifetime_ms, memory_capacity, node_type});
 }
 
 void add_link(VornFileValue& file, std::string id, std::string src, std::string to, double distance_km,
               double base_fidelity, double generation_rate_hz, std::optional<VornLinkType> link_type,
               std::optional<VornSatelliteExtension> satellite) {
-    file.links.push_back(make_link(std::move(id), std::move(src), std::move(to), distance_km, base_fidelity,
-                                   generation_rate_hz, link_type, satellite));
+    file.file.links.push_back({std::move(id),
+                               {std::move(src), std::move(to), distance_km, base_fidelity, generation_rate_hz},
+                               link_type,
+                               satellite});
 }
 
 // VornFile.save, and the module's save_vorn_file_wrapper (alias save).
@@ -133,32 +120,6 @@ void save(const VornFileValue& file, std::string filepath) {
     SignalCheck signals;
     Result<void> saved = save_vorn_file(filepath, to_record(file), &signals);
     if (!saved) throw RuntimeFailure(saved.error().text());
-}
-
-VornNode make_node(std::string id, std::optional<double> memory_lifetime_ms,
-                   std::optional<std::uint32_t> memory_capacity, std::optional<VornNodeType> node_type) {
-    return {std::move(id), memory_lifetime_ms, memory_capacity, node_type};
-}
-
-std::string link_id(const VornLink& link) { return link.id.value_or(""); }
-void set_link_id(VornLink& link, std::string id) { link.id = std::move(id); }
-
-VornConfig make_config(std::optional<double> alpha_loss, std::optional<double> beta_fidelity_decay,
-                       std::optional<double> gamma_swapping, std::optional<std::uint32_t> max_attempts) {
-    return {alpha_loss, beta_fidelity_decay, gamma_swapping, max_attempts};
-}
-
-VornConstraints make_constraints(std::optional<double> fidelity_target, std::optional<double> max_latency_ms) {
-    return {fidelity_target, max_latency_ms};
-}
-
-VornMetadata make_metadata(std::string name, std::optional<std::string> description, std::optional<std::string> author,
-                           std::optional<std::string> created_at) {
-    return {std::move(name), std::move(description), std::move(author), std::move(created_at)};
-}
-
-VornSatelliteExtension make_satellite(std::optional<double> visibility, std::optional<double> weather_factor) {
-    return {{visibility.value_or(1.0), weather_factor.value_or(1.0)}};
 }
 
 double satellite_rate(const VornSatelliteExtension& satellite, double base_rate) {
@@ -251,14 +212,8 @@ PyMethodDef save_vorn_file_wrapper_function() {
 
 PyTypeObject* Bound<VornFileValue>::type() noexcept {
     return lazy_type<VornFileValue>([](auto& table) {
-        table.template constructor<&make_file>({"name"})
-            .field("version", &VornFileValue::version)
-            .field("metadata", &VornFileValue::metadata)
-            .field("nodes", &VornFileValue::nodes)
-            .field("links", &VornFileValue::links)
-            .field("config", &VornFileValue::config)
-            .field("constraints", &VornFileValue::constraints)
-            .field("extensions", &VornFileValue::extensions)
+        table.template constructor<&make_file>({{"name", "Name of the topology, for its metadata"}})
+            .described_fields()
             .template holds_object<&VornFileValue::extensions>()
             .template method<&add_node>("add_node", {"id", "memory_lifetime_ms", "memory_capacity", "node_type"},
                                         "Add a node with optional fields.\n\nNo checks are made; "
@@ -274,87 +229,52 @@ PyTypeObject* Bound<VornFileValue>::type() noexcept {
 }
 
 PyTypeObject* Bound<VornNode>::type() noexcept {
-    return lazy_type<VornNode>([](auto& table) {
-        table.template constructor<&make_node>({"id", "memory_lifetime_ms", "memory_capacity", "node_type"})
-            .field("id", &VornNode::id)
-            .field("memory_lifetime_ms", &VornNode::memory_lifetime_ms)
-            .field("memory_capacity", &VornNode::memory_capacity)
-            .field("node_type", &VornNode::node_type)
-            .template repr<&node_repr>();
-    });
+    return lazy_type<VornNode>(
+        [](auto& table) { table.described_constructor().described_fields().template repr<&node_repr>(); });
 }
 
 PyTypeObject* Bound<VornLink>::type() noexcept {
     return lazy_type<VornLink>([](auto& table) {
-        table
-            .template constructor<&make_link>(
-                {"id", "src", "to", "distance_km", "base_fidelity", "generation_rate_hz", "link_type", "satellite"})
-            .template property<&link_id, &set_link_id>("id")
-            .field("src", &VornLink::from,
-                   "Link source node (Python kwarg is \"src\" to avoid Python keyword conflict with \"from\")")
-            .field("to", &VornLink::to)
-            .field("distance_km", &VornLink::distance_km)
-            .field("base_fidelity", &VornLink::base_fidelity)
-            .field("generation_rate_hz", &VornLink::generation_rate_hz)
-            .field("link_type", &VornLink::link_type)
-            .field("satellite", &VornLink::satellite)
+        table.described_constructor()
+            .described_fields()
+            .attribute_doc("src",
+                           "Link source node (Python kwarg is \"src\" to avoid Python keyword conflict with \"from\")")
             .template repr<&link_repr>();
     });
 }
 
 PyTypeObject* Bound<VornConfig>::type() noexcept {
-    return lazy_type<VornConfig>([](auto& table) {
-        table
-            .template constructor<&make_config>({"alpha_loss", "beta_fidelity_decay", "gamma_swapping", "max_attempts"})
-            .field("alpha_loss", &VornConfig::alpha_loss)
-            .field("beta_fidelity_decay", &VornConfig::beta_fidelity_decay)
-            .field("gamma_swapping", &VornConfig::gamma_swapping)
-            .field("max_attempts", &VornConfig::max_attempts)
-            .template repr<&config_repr>();
-    });
+    return lazy_type<VornConfig>(
+        [](auto& table) { table.described_constructor().described_fields().template repr<&config_repr>(); });
 }
 
 PyTypeObject* Bound<VornConstraints>::type() noexcept {
     return lazy_type<VornConstraints>([](auto& table) {
-        table.template constructor<&make_constraints>({"fidelity_target", "max_latency_ms"})
-            .field("fidelity_target", &VornConstraints::fidelity_target)
-            .field("max_latency_ms", &VornConstraints::max_latency_ms)
+        table.described_constructor()
+            .described_fields()
             .template repr<&constraints_repr>()
             .template equality<&constraints_equal>();
     });
 }
 
 PyTypeObject* Bound<VornMetadata>::type() noexcept {
-    return lazy_type<VornMetadata>([](auto& table) {
-        table.template constructor<&make_metadata>({"name", "description", "author", "created_at"})
-            .field("name", &VornMetadata::name)
-            .field("description", &VornMetadata::description)
-            .field("author", &VornMetadata::author)
-            .field("created_at", &VornMetadata::created_at)
-            .template repr<&metadata_repr>();
-    });
+    return lazy_type<VornMetadata>(
+        [](auto& table) { table.described_constructor().described_fields().template repr<&metadata_repr>(); });
 }
 
 PyTypeObject* Bound<VornNodeType>::type() noexcept {
-    return lazy_type<VornNodeType>([](auto& table) {
-        table.member("Ground", VornNodeType::Ground)
-            .member("Satellite", VornNodeType::Satellite)
-            .member("Repeater", VornNodeType::Repeater);
-    });
+    return lazy_type<VornNodeType>([](auto& table) { table.described_members(); });
 }
 
 PyTypeObject* Bound<VornLinkType>::type() noexcept {
-    return lazy_type<VornLinkType>(
-        [](auto& table) { table.member("Fiber", VornLinkType::Fiber).member("Satellite", VornLinkType::Satellite); });
+    return lazy_type<VornLinkType>([](auto& table) { table.described_members(); });
 }
 
 PyTypeObject* Bound<VornSatelliteExtension>::type() noexcept {
     return lazy_type<VornSatelliteExtension>([](auto& table) {
-        table.template constructor<&make_satellite>({"visibility", "weather_factor"}, false)
-            .field("visibility", &VornSatelliteExtension::visibility)
-            .field("weather_factor", &VornSatelliteExtension::weather_factor)
-            .template method<&satellite_rate>("effective_rate", {"base_rate"},
-                                              "Calculate effective generation rate based on conditions");
+        table.described_constructor(false).described_fields().template method<&satellite_rate>(
+            "effective_rate", {{"base_rate", "Generation rate before the conditions apply", "Hz"}},
+            "Calculate effective generation rate based on conditions");
     });
 }
 

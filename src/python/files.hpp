@@ -7,16 +7,18 @@
 namespace vorn::py {
 
 // A file as Python holds it: every link has an id (possibly empty), and `extensions` is any
-// Python object, never written to disk.
+// Python object in place of the file's own, never written to disk.
 struct VornFileValue {
-    std::string version = "1.0";
-    files::VornMetadata metadata;
-    std::vector<files::VornNode> nodes;
-    std::vector<files::VornLink> links;
-    std::optional<files::VornConfig> config;
-    std::optional<files::VornConstraints> constraints;
+    files::VornFile file;
     Ref extensions;
 };
+
+constexpr auto description(const VornFileValue*) {
+    using namespace describe;
+    return record<VornFileValue>(
+        embed<&VornFileValue::file>(Rename{"extensions", ""}),
+        field<&VornFileValue::extensions>("extensions", "Any Python object, kept with the file but never saved"));
+}
 
 VORN_PYTHON_CLASS(VornFileValue, "VornFile");
 VORN_PYTHON_CLASS(files::VornNode, "VornNode");

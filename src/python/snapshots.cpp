@@ -61,36 +61,19 @@ PyMethodDef diff_topologies_function() {
 }
 
 PyTypeObject* Bound<TopologySnapshot>::type() noexcept {
-    return lazy_type<TopologySnapshot>([](auto& table) {
-        table.field("nodes", &TopologySnapshot::nodes)
-            .field("links", &TopologySnapshot::links)
-            .field("config", &TopologySnapshot::config)
-            .field("metadata", &TopologySnapshot::metadata);
-    });
+    return lazy_type<TopologySnapshot>([](auto& table) { table.described_fields(); });
 }
 
 PyTypeObject* Bound<TopologyConfig>::type() noexcept {
-    return lazy_type<TopologyConfig>([](auto& table) {
-        table.field("alpha_loss", &TopologyConfig::alpha_loss).field("gamma_swapping", &TopologyConfig::gamma_swapping);
-    });
+    return lazy_type<TopologyConfig>([](auto& table) { table.described_fields(); });
 }
 
 PyTypeObject* Bound<TopologyMetadata>::type() noexcept {
-    return lazy_type<TopologyMetadata>(
-        [](auto& table) { table.field("name", &TopologyMetadata::name).field("version", &TopologyMetadata::version); });
+    return lazy_type<TopologyMetadata>([](auto& table) { table.described_fields(); });
 }
 
 PyTypeObject* Bound<TopologyDiff>::type() noexcept {
-    return lazy_type<TopologyDiff>([](auto& table) {
-        table.field("name", &TopologyDiff::name)
-            .field("nodes_added", &TopologyDiff::nodes_added)
-            .field("nodes_removed", &TopologyDiff::nodes_removed)
-            .field("nodes_modified", &TopologyDiff::nodes_modified)
-            .field("links_added", &TopologyDiff::links_added)
-            .field("links_removed", &TopologyDiff::links_removed)
-            .field("links_modified", &TopologyDiff::links_modified)
-            .field("summary", &TopologyDiff::summary);
-    });
+    return lazy_type<TopologyDiff>([](auto& table) { table.described_fields(); });
 }
 
 }  // namespace vorn::py

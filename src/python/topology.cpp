@@ -8,15 +8,6 @@ namespace vorn::py {
 
 namespace {
 
-TopologyEndpoints make_endpoints(std::string topology_name, std::string from_node, std::string to_node) {
-    return {std::move(topology_name), std::move(from_node), std::move(to_node)};
-}
-
-Entries<std::uint64_t> link_utilization(const TopologyComparisonResult& result) { return {result.link_utilization}; }
-void set_link_utilization(TopologyComparisonResult& result, Entries<std::uint64_t> entries) {
-    result.link_utilization = std::move(entries.items);
-}
-
 NetworkTopologyPayload generate(std::string name) { return generate_topology(name); }
 
 TopologyComparisonReport compare(std::vector<TopologyEndpoints> endpoints, double fidelity_target,
@@ -62,35 +53,15 @@ constexpr const char* kCompareDoc =
 }  // namespace
 
 PyTypeObject* Bound<TopologyEndpoints>::type() noexcept {
-    return lazy_type<TopologyEndpoints>([](auto& table) {
-        table.template constructor<&make_endpoints>({"topology_name", "from_node", "to_node"})
-            .field("topology_name", &TopologyEndpoints::topology_name)
-            .field("from_node", &TopologyEndpoints::from_node)
-            .field("to_node", &TopologyEndpoints::to_node);
-    });
+    return lazy_type<TopologyEndpoints>([](auto& table) { table.described_constructor().described_fields(); });
 }
 
 PyTypeObject* Bound<TopologyComparisonResult>::type() noexcept {
-    return lazy_type<TopologyComparisonResult>([](auto& table) {
-        table.field("topology_name", &TopologyComparisonResult::topology_name)
-            .field("success_rate", &TopologyComparisonResult::success_rate)
-            .field("mean_latency_ms", &TopologyComparisonResult::mean_latency_ms)
-            .field("mean_fidelity", &TopologyComparisonResult::mean_fidelity)
-            .template property<&link_utilization, &set_link_utilization>("link_utilization");
-    });
+    return lazy_type<TopologyComparisonResult>([](auto& table) { table.described_fields(); });
 }
 
 PyTypeObject* Bound<TopologyComparisonReport>::type() noexcept {
-    return lazy_type<TopologyComparisonReport>([](auto& table) {
-        table.field("source_node", &TopologyComparisonReport::source_node)
-            .field("target_node", &TopologyComparisonReport::target_node)
-            .field("results", &TopologyComparisonReport::results)
-            .field("recommended_topology", &TopologyComparisonReport::recommended_topology)
-            .field("summary", &TopologyComparisonReport::summary)
-            .field("fidelity_target", &TopologyComparisonReport::fidelity_target)
-            .field("max_latency_ms", &TopologyComparisonReport::max_latency_ms)
-            .field("runs", &TopologyComparisonReport::runs);
-    });
+    return lazy_type<TopologyComparisonReport>([](auto& table) { table.described_fields(); });
 }
 
 PyMethodDef generate_topology_function() { return module_function<&generate>("generate_topology", {"name"}); }

@@ -8,10 +8,10 @@ using namespace vorn::files;
 TEST_CASE("a file as engine records") {
     VornFile file = VornFile::named("n");
     file.nodes.push_back({"A", 1500.0, 3u, VornNodeType::Satellite});
-    file.links.push_back({{"A", "B", 10.0, 0.9, 1000.0}, "L1", {}, {}});
+    file.links.push_back({"L1", {"A", "B", 10.0, 0.9, 1000.0}, {}, {}});
     file.links.push_back(
-        {{"B", "A", 500.0, 0.8, 10.0}, {}, VornLinkType::Satellite, VornSatelliteExtension{{0.5, 0.25}}});
-    file.links.push_back({{"A", "B", 1.0, 1.0, 1.0}, {}, VornLinkType::Fiber, VornSatelliteExtension{}});
+        {{}, {"B", "A", 500.0, 0.8, 10.0}, VornLinkType::Satellite, VornSatelliteExtension{{0.5, 0.25}}});
+    file.links.push_back({{}, {"A", "B", 1.0, 1.0, 1.0}, VornLinkType::Fiber, VornSatelliteExtension{}});
     const vorn::NetworkTopologyPayload payload = network_definitions_from_vorn(file);
     CHECK(payload.links.size() == 3);
     CHECK(payload.links[0].link_type == vorn::LinkType::Fiber && !payload.links[0].satellite_conditions);

@@ -15,7 +15,7 @@ static VornFile network(std::vector<std::string> ids, std::vector<VornLink> link
 
 static VornLink link(std::optional<std::string> id, std::string from, std::string to, double distance = 10.0,
                      double fidelity = 0.9, double rate = 100.0) {
-    return {{std::move(from), std::move(to), distance, fidelity, rate}, std::move(id), {}, {}};
+    return {std::move(id), {std::move(from), std::move(to), distance, fidelity, rate}, {}, {}};
 }
 
 TEST_CASE("NaN passes the distance and rate checks and fails fidelity") {

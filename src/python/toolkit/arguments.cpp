@@ -14,6 +14,24 @@ std::string Signature::text(bool method) const {
     return out + ")";
 }
 
+std::vector<DescribedItem> parameter_items(const Signature& signature, const Params& names,
+                                           const std::vector<std::string>& types) {
+    std::vector<DescribedItem> items;
+    for (std::size_t i = 0; i < signature.parameters.size(); ++i) {
+        const Parameter& parameter = signature.parameters[i];
+        DescribedItem item{parameter.name,
+                           types[i],
+                           types[i],
+                           names[i].meaning ? names[i].meaning : "",
+                           names[i].unit ? names[i].unit : "",
+                           !parameter.required,
+                           {}};
+        if (item.optional && !item.write_type.ends_with(" | None")) item.read_type = item.write_type += " | None";
+        items.push_back(std::move(item));
+    }
+    return items;
+}
+
 namespace {
 
 bool fail(const std::string& message) {

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "python/toolkit/convert.hpp"
+#include "python/toolkit/infos.hpp"
+#include "python/toolkit/type_text.hpp"
 
 namespace vorn::py {
 
@@ -19,6 +21,17 @@ struct Parameter {
     KeptRef key;  // the name as an interned str, compared with keyword names as Python strings
 };
 
+// A parameter as a table declares it: its name, and its meaning and unit where the module's glossary
+// does not already give them.
+struct Param {
+    Param(const char* name) : name(name) {}  // NOLINT: a plain name is the common case
+    Param(const char* name, const char* meaning, const char* unit = "") : name(name), meaning(meaning), unit(unit) {}
+    const char* name;
+    const char* meaning = nullptr;
+    const char* unit = nullptr;
+};
+using Params = std::vector<Param>;
+
 struct Signature {
     std::string callable;  // "Class.method()" or "function()", the prefix of every binding error
     std::vector<Parameter> parameters;
@@ -26,6 +39,10 @@ struct Signature {
     // "(a, b=None)", or "($self, a, b=None)" for a method.
     std::string text(bool method) const;
 };
+
+// The parameters of a signature as the stubs describe them, with their annotations.
+std::vector<DescribedItem> parameter_items(const Signature& signature, const Params& names,
+                                           const std::vector<std::string>& types);
 
 // Put each argument (borrowed, nullptr when absent) into `slots`, in parameter order; on a
 // binding error they set TypeError and return false. One binder, two calling conventions:
@@ -40,8 +57,8 @@ inline constexpr bool is_optional_v = false;
 template <class T>
 inline constexpr bool is_optional_v<std::optional<T>> = true;
 
-// The argument's own instance of a bound class, held shared or exclusively from its conversion
-// to the end of the call.
+// The argument's own instance of a bound class, held shared or exclusively from the end of the
+// call's conversions (which may run Python code) to the end of the call.
 template <BoundClass T, bool Exclusive>
 class HeldArgument {
 public:
@@ -49,10 +66,10 @@ public:
         PyTypeObject* type = class_type<T>();
         if (!type) return false;
         if (!PyObject_TypeCheck(object, type)) return cannot_convert(object, type);
-        if (!hold_.acquire(object_of<T>(object)->borrow)) return false;
         object_ = Ref::borrow(object);
         return true;
     }
+    bool hold() noexcept { return hold_.acquire(object_of<T>(object_.get())->borrow); }
     std::conditional_t<Exclusive, T, const T>& get() const noexcept { return object_of<T>(object_.get())->value; }
 
 private:
@@ -71,6 +88,7 @@ struct Argument {
     using Storage = std::decay_t<A>;
     static constexpr bool required = !is_optional_v<Storage>;
     static bool from(PyObject* object, Storage& out) noexcept { return Convert<Storage>::from(object, out); }
+    static std::string type_text() { return TypeText<Storage>::write(); }
     static Storage&& pass(Storage& stored) noexcept { return std::move(stored); }
 };
 
@@ -78,6 +96,7 @@ template <BoundClass T>
 struct Argument<const T&> {
     using Storage = HeldArgument<T, false>;
     static constexpr bool required = true;
+    static std::string type_text() { return Bound<T>::name; }
     static bool from(PyObject* object, Storage& out) noexcept { return out.take(object); }
     static const T& pass(Storage& stored) noexcept { return stored.get(); }
 };
@@ -86,6 +105,7 @@ template <BoundClass T>
 struct Argument<T&> {
     using Storage = HeldArgument<T, true>;
     static constexpr bool required = true;
+    static std::string type_text() { return Bound<T>::name; }
     static bool from(PyObject* object, Storage& out) noexcept { return out.take(object); }
     static T& pass(Storage& stored) noexcept { return stored.get(); }
 };
@@ -97,22 +117,27 @@ struct Parameters {
     using Values = std::tuple<typename Argument<A>::Storage...>;
     static constexpr std::size_t count = sizeof...(A);
 
-    static Signature signature(std::string callable, const std::vector<const char*>& names) {
+    static Signature signature(std::string callable, const Params& names) {
         if (names.size() != count) throw std::logic_error(callable + " is described with a wrong number of names");
         Signature result{std::move(callable), {}};
         bool required[] = {Argument<A>::required..., false};
         for (std::size_t i = 0; i < count; ++i) {
-            Ref key = Ref::steal(PyUnicode_InternFromString(names[i]));
+            Ref key = Ref::steal(PyUnicode_InternFromString(names[i].name));
             if (!key) throw ErrorAlreadySet{};
-            result.parameters.push_back({names[i], required[i], KeptRef(std::move(key))});
+            result.parameters.push_back({names[i].name, required[i], KeptRef(std::move(key))});
         }
         return result;
     }
 
-    // Converts bound arguments in order; a TypeError is re-raised naming the parameter. Throws
-    // ErrorAlreadySet on failure, so that callers stay inside one guard.
+    // The annotation of each parameter, as the stubs write it.
+    static std::vector<std::string> type_texts() { return {Argument<A>::type_text()...}; }
+
+    // Converts bound arguments in order (a TypeError is re-raised naming the parameter), then holds
+    // the arguments that are library objects. Throws ErrorAlreadySet on failure, so that callers stay
+    // inside one guard.
     static void convert(const Signature& signature, PyObject* const* slots, Values& values) {
         if (!convert_each(signature, slots, values, std::index_sequence_for<A...>{})) throw ErrorAlreadySet{};
+        if (!std::apply([](auto&... value) { return (hold(value) && ...); }, values)) throw ErrorAlreadySet{};
     }
 
     // Positional arguments that bind to any call, up to the last required parameter: the value-initialised
@@ -139,6 +164,15 @@ struct Parameters {
     }
 
 private:
+    template <class V>
+    static bool hold(V&) noexcept {
+        return true;
+    }
+    template <BoundClass T, bool Exclusive>
+    static bool hold(HeldArgument<T, Exclusive>& argument) noexcept {
+        return argument.hold();
+    }
+
     template <class One>
     static Ref neutral() noexcept {
         using Storage = typename Argument<One>::Storage;
@@ -174,6 +208,7 @@ struct FunctionTraits;
 template <class R, class... A>
 struct FunctionTraits<R (*)(A...)> {
     using Params = Parameters<A...>;
+    using Result = R;
 };
 
 // A method's: the first C++ parameter is the instance, `const T&` (held shared) or `T&` (held
@@ -185,6 +220,7 @@ struct MethodTraits<R (*)(Self&, A...)> {
     using Instance = std::remove_const_t<Self>;
     static constexpr bool exclusive = !std::is_const_v<Self>;
     using Params = Parameters<A...>;
+    using Result = R;
 };
 
 // Binds with `bind` (one of the two binders, given the slots) and converts into `values`.
@@ -193,6 +229,15 @@ void bind_and_convert(const Signature& signature, typename Params::Values& value
     PyObject* slots[Params::count == 0 ? 1 : Params::count] = {};
     if (!bind(slots)) throw ErrorAlreadySet{};
     Params::convert(signature, slots, values);
+}
+
+// The annotation of what a callable returns.
+template <class R>
+std::string return_text() {
+    if constexpr (std::is_void_v<R>)
+        return "None";
+    else
+        return TypeText<std::decay_t<R>>::read();
 }
 
 // Converts a call's C++ result; void becomes None.

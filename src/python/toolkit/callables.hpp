@@ -54,12 +54,14 @@ struct Constructor {
     }
 };
 
-// A method (METH_FASTCALL | METH_KEYWORDS): the instance is held before the arguments are bound,
-// so that a conversion calling back into it meets the hold; argument holds end first.
+// A method (METH_FASTCALL | METH_KEYWORDS). The arguments are converted before the instance is held,
+// so that the hold spans only the method's own work, never Python code that a conversion runs (a
+// sequence whose iteration calls back, another thread's turn in between); argument holds end last.
 template <class T, auto Fn>
 struct Method {
     using Traits = MethodTraits<decltype(Fn)>;
     using Params = typename Traits::Params;
+    static std::string return_text() { return py::return_text<typename Traits::Result>(); }
     using Hold = std::conditional_t<Traits::exclusive, ExclusiveHold, SharedHold>;
     static_assert(std::is_same_v<typename Traits::Instance, T>, "a method's first parameter is its instance");
     static Signature& signature() {
@@ -70,12 +72,15 @@ struct Method {
         return guarded(
             [&] {
                 auto* object = object_of<T>(self);
-                Hold hold(object->borrow);
                 typename Params::Values values{};
                 bind_and_convert<Params>(signature(), values, [&](PyObject** slots) {
                     return bind_fastcall(signature(), args, nargs, kwnames, slots);
                 });
-                return result_of([&]() -> decltype(auto) { return Params::invoke(Fn, values, object->value); });
+                // The hold ends with the call; converting the result may run Python code too.
+                return result_of([&]() -> decltype(auto) {
+                    Hold hold(object->borrow);
+                    return Params::invoke(Fn, values, object->value);
+                });
             },
             static_cast<PyObject*>(nullptr));
     }
@@ -85,6 +90,7 @@ struct Method {
 template <auto Fn, class Owner = void>
 struct Function {
     using Params = typename FunctionTraits<decltype(Fn)>::Params;
+    static std::string return_text() { return py::return_text<typename FunctionTraits<decltype(Fn)>::Result>(); }
     static Signature& signature() {
         static Signature instance;
         return instance;
@@ -110,10 +116,12 @@ inline constexpr int fastcall_flags = METH_FASTCALL | METH_KEYWORDS;
 
 // The method table entry of a module function; its docstring carries the text signature.
 template <auto Fn>
-PyMethodDef module_function(const char* name, std::vector<const char*> names, const char* doc = nullptr) {
+PyMethodDef module_function(const char* name, Params names, const char* doc = nullptr) {
     using Call = Function<Fn>;
     Call::signature() = Call::Params::signature(std::string(name) + "()", names);
     static const std::string text = name + Call::signature().text(false) + "\n--\n\n" + (doc ? doc : "");
+    function_infos().push_back({name, parameter_items(Call::signature(), names, Call::Params::type_texts()),
+                                Call::return_text(), doc ? doc : "", false});
     return {name, fastcall_entry<Call>(), fastcall_flags, text.c_str()};
 }
 

@@ -8,9 +8,12 @@
 #include <utility>
 #include <vector>
 
+#include "describe/record.hpp"
 #include "python/toolkit/arguments.hpp"
 #include "python/toolkit/callables.hpp"
+#include "python/toolkit/described.hpp"
 #include "python/toolkit/fields.hpp"
+#include "python/toolkit/infos.hpp"
 
 namespace vorn::py {
 
@@ -25,12 +28,77 @@ public:
     // `Make` is T(*)(Args...); the Python parameters are `names`, optional where Args is std::optional.
     // With `signature` false the class reports no text signature.
     template <auto Make>
-    ClassTable& constructor(std::vector<const char*> names, bool signature = true) {
+    ClassTable& constructor(Params names, bool signature = true) {
         using Call = Constructor<T, Make>;
         Call::signature() = Call::Params::signature(name_ + ".__new__()", names);
         if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n";
         new_ = &Call::call;
         reduce_ = &Reduce<T, Make>::call;
+        info_.constructible = true;
+        info_.text_signature = signature;
+        info_.constructor = parameter_items(Call::signature(), names, Call::Params::type_texts());
+        return *this;
+    }
+
+    // The constructor that the description gives: the described fields that are parameters, in order.
+    ClassTable& described_constructor(bool signature = true)
+        requires describe::Described<T>
+    {
+        using Call = DescribedConstructor<T>;
+        Call::signature() = Call::make_signature(name_ + ".__new__()");
+        if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n";
+        new_ = &Call::call;
+        reduce_ = &Call::reduce;
+        info_.constructible = true;
+        info_.text_signature = signature;
+        describe::for_each_field<T>([&](const auto& field) {
+            using F = std::decay_t<decltype(field)>;
+            if (field.parameter == describe::kAbsent) return;
+            DescribedItem item = field_item<F>(field);
+            item.read_type = item.write_type;
+            item.optional = field.parameter == describe::kOptional;
+            if (item.optional) {
+                if (!item.write_type.ends_with(" | None")) item.read_type = item.write_type += " | None";
+                item.default_text = default_text<T, F>();
+            }
+            info_.constructor.push_back(std::move(item));
+        });
+        return *this;
+    }
+
+    // An attribute for every described field, in the description's order.
+    ClassTable& described_fields()
+        requires describe::Described<T>
+    {
+        describe::for_each_field<T>([&](const auto& field) {
+            using F = std::decay_t<decltype(field)>;
+            accessors_.push_back(std::make_unique<DescribedField<T, F>>());
+            getset_.push_back(
+                {keep(std::string(field.name)), field_getter, field_setter, nullptr, accessors_.back().get()});
+            info_.fields.push_back(field_item<F>(field));
+        });
+        return *this;
+    }
+
+    // The docstring of an attribute described before (most have none).
+    ClassTable& attribute_doc(const char* name, const char* doc) {
+        for (PyGetSetDef& entry : getset_)
+            if (std::string_view(entry.name) == name) entry.doc = doc;
+        return *this;
+    }
+
+    // The members of an enumeration, from its description.
+    ClassTable& described_members()
+        requires std::is_enum_v<T> && describe::Described<T>
+    {
+        for (const auto& member : describe::description_of<T>().members) {
+            const char* name = keep(std::string(member.name));
+            members_.emplace_back(name, member.value);
+            EnumMembers<T>::list().push_back({member.value, name, name_ + "." + name});
+            info_.members.emplace_back(name, std::string(member.meaning));
+        }
+        info_.enumeration = true;
+        repr_ = &EnumRepr<T>::call;
         return *this;
     }
 
@@ -41,38 +109,28 @@ public:
         return *this;
     }
 
-    template <class Pointer>
-    ClassTable& field(const char* name, Pointer member, const char* doc = nullptr) {
-        accessors_.push_back(std::make_unique<MemberField<T, Pointer>>(member));
-        getset_.push_back({name, field_getter, field_setter, doc, accessors_.back().get()});
-        return *this;
-    }
-
-    template <auto Get, auto Set>
-    ClassTable& property(const char* name, const char* doc = nullptr) {
-        accessors_.push_back(std::make_unique<PropertyField<T, Get, Set>>());
-        getset_.push_back({name, field_getter, field_setter, doc, accessors_.back().get()});
-        return *this;
-    }
-
     // `Fn` is R(*)(const T&, Args...) (holds the instance shared) or R(*)(T&, Args...) (exclusive);
     // the Python parameters are `names`, received as Argument<Args> says.
     template <auto Fn>
-    ClassTable& method(const char* name, std::vector<const char*> names, const char* doc = nullptr) {
+    ClassTable& method(const char* name, Params names, const char* doc = nullptr) {
         using Call = Method<T, Fn>;
         Call::signature() = Call::Params::signature(name_ + "." + name + "()", names);
         std::string text = name + Call::signature().text(true) + "\n--\n\n" + (doc ? doc : "");
         methods_.push_back({name, fastcall_entry<Call>(), fastcall_flags, keep(std::move(text))});
+        info_.methods.push_back({name, parameter_items(Call::signature(), names, Call::Params::type_texts()),
+                                 Call::return_text(), doc ? doc : "", false});
         return *this;
     }
 
     // `Fn` is R(*)(Args...), called on the class (or an instance) without the instance.
     template <auto Fn>
-    ClassTable& static_method(const char* name, std::vector<const char*> names, const char* doc = nullptr) {
+    ClassTable& static_method(const char* name, Params names, const char* doc = nullptr) {
         using Call = Function<Fn, T>;
         Call::signature() = Call::Params::signature(name_ + "." + name + "()", names);
         std::string text = name + Call::signature().text(false) + "\n--\n\n" + (doc ? doc : "");
         methods_.push_back({name, fastcall_entry<Call>(), fastcall_flags | METH_STATIC, keep(std::move(text))});
+        info_.methods.push_back({name, parameter_items(Call::signature(), names, Call::Params::type_texts()),
+                                 Call::return_text(), doc ? doc : "", true});
         return *this;
     }
 
@@ -86,6 +144,7 @@ public:
     template <auto Equal>
     ClassTable& equality() {
         compare_ = &Compare<T, Equal>::call;
+        info_.equality = true;
         return *this;
     }
 
@@ -94,14 +153,6 @@ public:
     ClassTable& holds_object() {
         traverse_ = &HeldObject<T, Member>::traverse;
         clear_ = &HeldObject<T, Member>::clear;
-        return *this;
-    }
-
-    // An enumeration member: a class attribute created once, when the type is built.
-    ClassTable& member(const char* name, T value) {
-        members_.emplace_back(name, value);
-        EnumMembers<T>::list().push_back({value, name, name_ + "." + name});
-        repr_ = &EnumRepr<T>::call;
         return *this;
     }
 
@@ -136,10 +187,30 @@ public:
         PyType_Spec spec{qualified_.c_str(), static_cast<int>(sizeof(Object<T>)), 0, flags, slots.data()};
         Ref type = Ref::steal(PyType_FromSpec(&spec));
         if (!type || !add_members(reinterpret_cast<PyTypeObject*>(type.get()))) return nullptr;
+        info_.name = name_;
+        if (!guarded(
+                [&] {
+                    class_infos().push_back(info_);
+                    return true;
+                },
+                false))
+            return nullptr;
         return reinterpret_cast<PyTypeObject*>(type.release());
     }
 
 private:
+    template <class F>
+    static DescribedItem field_item(const F& field) {
+        using S = ShapeOf<T, F>;
+        return {std::string(field.name),
+                S::read_text(),
+                S::write_text(),
+                std::string(field.meaning),
+                std::string(field.unit),
+                false,
+                {}};
+    }
+
     bool record_fields() noexcept {
         auto& fields = RecordFields<T>::list();
         fields.clear();
@@ -178,6 +249,7 @@ private:
     std::vector<PyMethodDef> methods_;
     std::vector<std::pair<const char*, T>> members_;
     std::deque<std::string> texts_;
+    ClassInfo info_;
 };
 
 // The one type object of T, described into its table on first use and kept for the process.

@@ -84,7 +84,12 @@ Ref open_sequence(PyObject* object, std::size_t& size_hint) noexcept {
     }
     constexpr Py_ssize_t most_reserved = 4096;  // beyond it the vector grows as items arrive
     Py_ssize_t claimed = PySequence_Size(object);
-    if (claimed < 0) PyErr_Clear();
+    // As list() does: a length that cannot be had is no hint, but a real error from __len__
+    // (KeyboardInterrupt among them) is the caller's to see.
+    if (claimed < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return {};
+        PyErr_Clear();
+    }
     size_hint = static_cast<std::size_t>(std::clamp<Py_ssize_t>(claimed, 0, most_reserved));
     return Ref::steal(PyObject_GetIter(object));
 }

@@ -66,7 +66,11 @@ void translate_current_exception() noexcept {
     }
 }
 
-void prefix_argument_error(const char* name) noexcept {
+namespace {
+
+// Replaces a pending TypeError (exactly that type) by one whose message is `prefix` then the first
+// message, with the first as its cause.
+void prefix_type_error(PyObject* prefix) noexcept {
     if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
@@ -81,12 +85,26 @@ void prefix_argument_error(const char* name) noexcept {
     Py_XDECREF(traceback);
     Ref text = Ref::steal(PyObject_Str(cause.get()));
     if (!text) return;
-    Ref message = Ref::steal(PyUnicode_FromFormat("argument '%s': %U", name, text.get()));
+    Ref message = Ref::steal(PyUnicode_Concat(prefix, text.get()));
     if (!message) return;
     Ref error = Ref::steal(PyObject_CallFunctionObjArgs(PyExc_TypeError, message.get(), nullptr));
     if (!error) return;
     PyException_SetCause(error.get(), cause.release());
     PyErr_SetObject(PyExc_TypeError, error.get());
+}
+
+}  // namespace
+
+void prefix_argument_error(const char* name) noexcept {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    Ref prefix = Ref::steal(PyUnicode_FromFormat("argument '%s': ", name));
+    if (prefix) prefix_type_error(prefix.get());
+}
+
+void prefix_field_error(PyObject* name) noexcept {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    Ref prefix = Ref::steal(PyUnicode_FromFormat("field '%U': ", name));
+    if (prefix) prefix_type_error(prefix.get());
 }
 
 std::string type_name(PyTypeObject* type) {

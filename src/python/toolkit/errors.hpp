@@ -69,8 +69,10 @@ Result guarded(Body&& body, Result failed) noexcept {
     }
 }
 
-// Replaces a pending TypeError by "argument '<name>': <message>" with the original as cause.
+// Replace a pending TypeError by "argument '<name>': <message>" (a field of a state: "field
+// '<name>': <message>") with the original as cause.
 void prefix_argument_error(const char* name) noexcept;
+void prefix_field_error(PyObject* name) noexcept;
 
 // The type's __qualname__, as the conversion messages name it.
 std::string type_name(PyTypeObject* type);

@@ -69,11 +69,18 @@ PyObject* state_of(PyObject* self) noexcept {
     return state.release();
 }
 
-// Sets the fields named in `state` (a dict from state_of; other keys are ignored) on a copy of the
-// record first, so that a failure leaves the instance as it was.
+// Checks that `state` names exactly the fields of the record (`names`, in table order): otherwise a
+// ValueError "<Class> state: missing field 'a'; unknown field 'b'" naming each, and false.
+bool check_state_keys(PyObject* self, PyObject* state,
+                      const std::vector<std::pair<KeptRef, FieldAccess*>>& fields) noexcept;
+
+// Sets every field from `state` (a dict from state_of, with exactly the record's fields) on a copy of
+// the record first, so that a failure leaves the instance as it was.
 template <class T>
 bool restore_state(PyObject* self, PyObject* state) noexcept {
     if (!PyDict_Check(state)) return cannot_convert(state, "PyDict");
+    const auto& fields = RecordFields<T>::list();
+    if (!check_state_keys(self, state, fields)) return false;
     return guarded(
         [&] {
             Ref copy;
@@ -82,14 +89,13 @@ bool restore_state(PyObject* self, PyObject* state) noexcept {
                 copy = Ref::steal(make_instance<T>(Py_TYPE(self), object_of<T>(self)->value));
             }
             if (!copy) return false;
-            for (const auto& [name, field] : RecordFields<T>::list()) {
-                PyObject* value = PyDict_GetItemWithError(state, name.get());  // borrowed
-                if (!value) {
-                    if (PyErr_Occurred()) return false;
-                    continue;
+            for (const auto& [name, field] : fields) {
+                Ref value = Ref::borrow(PyDict_GetItemWithError(state, name.get()));
+                if (!value) return false;
+                if (field->restore(copy.get(), value.get()) < 0) {
+                    prefix_field_error(name.get());
+                    return false;
                 }
-                Ref held = Ref::borrow(value);
-                if (field->restore(copy.get(), held.get()) < 0) return false;
             }
             ExclusiveHold hold(object_of<T>(self)->borrow);
             object_of<T>(self)->value = std::move(object_of<T>(copy.get())->value);

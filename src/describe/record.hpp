@@ -1,0 +1,254 @@
+// The one description of a record: its fields in order, each with its name, its place in the C++
+// record, whether a constructor takes it, and a one-line meaning with its unit. The Python class
+// tables, the constructors and their text signatures, the file formats' schema rows and the typed
+// stubs are all produced from it, so a new field is one line here plus the rules that use it.
+//
+//     struct Point { std::string name; double weight = 1.0; };
+//     constexpr auto description(const Point*) {
+//         using namespace vorn::describe;
+//         return record<Point>(field<&Point::name>("name", "What the point is called"),
+//                              field<&Point::weight>("weight", "Its mass", "kg", kOptional));
+//     }
+//
+// `description` is found by argument-dependent lookup, so it sits beside the record in the record's own
+// namespace. A record that keeps another by composition lists the other's fields in place with
+// `embed<&Outer::inner>()`, renaming some on the way (to the empty name: left out). Every member of a plain aggregate
+// must be described: `record` counts them, so a new member without a description does not compile. Enumerations are
+// described the same way, as their members with a meaning each.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+namespace vorn::describe {
+
+// How a constructor built from the description takes a field.
+enum class Parameter : std::uint8_t {
+    Required,  // a parameter without default
+    Optional,  // "=None": omitted or None keeps the record's default value
+    Absent,    // not a parameter: the field keeps its default until assigned
+};
+inline constexpr Parameter kRequired = Parameter::Required;
+inline constexpr Parameter kOptional = Parameter::Optional;
+inline constexpr Parameter kAbsent = Parameter::Absent;
+
+template <class Pointer>
+struct MemberPointer;
+template <class Owner, class Type>
+struct MemberPointer<Type Owner::*> {
+    using OwnerType = Owner;
+    using ValueType = Type;
+};
+
+// How a field's value appears outside C++ where its C++ type alone does not say it.
+struct Plain {};         // as its type says
+struct Mapping {};       // a list of (key, value) pairs that is a map from key to value
+struct RecordTuples {};  // a list of records, each as the plain tuple of its described fields
+struct EmptyText {};     // an optional text that reads "" when absent and is present once written
+
+// One field: a data member of the record itself.
+template <auto Member, class Form = Plain>
+struct Field {
+    using Owner = typename MemberPointer<decltype(Member)>::OwnerType;
+    using Type = typename MemberPointer<decltype(Member)>::ValueType;
+    using Shape = Form;
+
+    std::string_view name;     // the attribute's name, snake_case
+    std::string_view meaning;  // one line, no full stop
+    std::string_view unit;     // "km", "ms", "s", "Hz", "dB/km"; empty for none
+    Parameter parameter = kRequired;
+
+    static constexpr Type& get(Owner& record) noexcept { return record.*Member; }
+    static constexpr const Type& get(const Owner& record) noexcept { return record.*Member; }
+};
+
+template <auto Member, class Form = Plain>
+constexpr Field<Member, Form> field(std::string_view name, std::string_view meaning, std::string_view unit = {},
+                                    Parameter parameter = kRequired) {
+    return {name, meaning, unit, parameter};
+}
+template <auto Member, class Form = Plain>
+constexpr Field<Member, Form> field(std::string_view name, std::string_view meaning, Parameter parameter) {
+    return {name, meaning, {}, parameter};
+}
+
+// A field of a record kept inside another (composition), seen as a field of the outer record.
+template <auto Outer, class Inner>
+struct Nested {
+    using Owner = typename MemberPointer<decltype(Outer)>::OwnerType;
+    using Type = typename Inner::Type;
+    using Shape = typename Inner::Shape;
+
+    std::string_view name;
+    std::string_view meaning;
+    std::string_view unit;
+    Parameter parameter = kRequired;
+
+    static constexpr Type& get(Owner& record) noexcept { return Inner::get(record.*Outer); }
+    static constexpr const Type& get(const Owner& record) noexcept { return Inner::get(record.*Outer); }
+};
+
+// A new name for an embedded field: {"from_node", "src"}.
+struct Rename {
+    std::string_view from;
+    std::string_view to;
+};
+
+// Marks where an embedded record's fields go; `record` replaces it by them.
+template <auto Outer, std::size_t N>
+struct Embed {
+    std::array<Rename, N> renames;
+};
+
+template <auto Outer, class... R>
+constexpr Embed<Outer, sizeof...(R)> embed(R... renames) {
+    return {{renames...}};
+}
+
+// Marks where the fields of a base record go (for records that extend another by inheritance).
+template <class B>
+struct Base {};
+
+template <class B>
+constexpr Base<B> base() {
+    return {};
+}
+
+// Fields that an aggregate of N members can take in braces: counts its members, a base counting as one.
+namespace detail {
+struct AnyMember {
+    template <class T>
+    constexpr operator T&() const noexcept;
+    template <class T>
+    constexpr operator T&&() const noexcept;
+};
+template <class T, class... A>
+constexpr bool brace_constructible = requires { T{std::declval<A>()...}; };
+template <class T, class... A>
+constexpr std::size_t count_members() {
+    if constexpr (sizeof...(A) > 64)
+        return 0;
+    else if constexpr (brace_constructible<T, A..., AnyMember>)
+        return count_members<T, A..., AnyMember>();
+    else
+        return sizeof...(A);
+}
+}  // namespace detail
+
+template <class T>
+inline constexpr std::size_t member_count = detail::count_members<T>();
+
+// The description of a record T: its fields (embedded ones spliced in) and how many entries of the
+// aggregate they account for.
+template <class T, class... F>
+struct Record {
+    using Type = T;
+    std::tuple<F...> fields;
+};
+
+template <class T>
+concept Described = requires(const T* record) { description(record); };
+
+template <Described T>
+constexpr auto description_of() {
+    return description(static_cast<const T*>(nullptr));
+}
+
+namespace detail {
+
+template <class Entry>
+struct Spliced {
+    static constexpr std::size_t members = 1;
+    static constexpr auto fields(const Entry& entry) { return std::tuple<Entry>{entry}; }
+};
+
+template <auto Outer, std::size_t N>
+struct Spliced<Embed<Outer, N>> {
+    using Inner = typename MemberPointer<decltype(Outer)>::ValueType;
+    static constexpr std::size_t members = 1;
+    static constexpr auto fields(const Embed<Outer, N>& entry) {
+        return std::apply(
+            [&](const auto&... inner) {
+                return std::tuple{Nested<Outer, std::decay_t<decltype(inner)>>{
+                    renamed(entry, inner.name), inner.meaning, inner.unit, inner.parameter}...};
+            },
+            description_of<Inner>().fields);
+    }
+    static constexpr std::string_view renamed(const Embed<Outer, N>& entry, std::string_view name) {
+        for (const Rename& rename : entry.renames)
+            if (rename.from == name) return rename.to;
+        return name;
+    }
+};
+
+template <class B>
+struct Spliced<Base<B>> {
+    static constexpr std::size_t members = 1;
+    static constexpr auto fields(const Base<B>&) { return description_of<B>().fields; }
+};
+
+}  // namespace detail
+
+// Every member of T must be described, except where T has members that are not data of the record
+// (a cache): those records pass `checked = false` and say why.
+template <class T, bool Checked = true, class... E>
+constexpr auto record(E... entries) {
+    if constexpr (Checked && std::is_aggregate_v<T>) {
+        constexpr std::size_t described = (std::size_t{0} + ... + detail::Spliced<E>::members);
+        static_assert(described == member_count<T>, "every member of the record must be described");
+    }
+    return std::apply([](auto... fields) { return Record<T, decltype(fields)...>{{fields...}}; },
+                      std::tuple_cat(detail::Spliced<E>::fields(entries)...));
+}
+
+// Calls `visit(field)` for each field of T's description, in order. An embedded field renamed to
+// the empty name is not a field of the outer record.
+template <Described T, class Visit>
+constexpr void for_each_field(Visit&& visit) {
+    constexpr auto description = description_of<T>();
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+        (
+            [&] {
+                if constexpr (!std::get<I>(description.fields).name.empty()) visit(std::get<I>(description.fields));
+            }(),
+            ...);
+    }(std::make_index_sequence<std::tuple_size_v<decltype(description.fields)>>{});
+}
+
+template <Described T>
+inline constexpr std::size_t field_count = std::tuple_size_v<decltype(description_of<T>().fields)>;
+
+// One member of an enumeration.
+template <class E>
+struct Member {
+    E value;
+    std::string_view name;  // as Python spells it: "HighestFidelity"
+    std::string_view meaning;
+};
+
+template <class E, std::size_t N>
+struct Enumeration {
+    using Type = E;
+    std::array<Member<E>, N> members;
+};
+
+template <class E, class... M>
+constexpr Enumeration<E, sizeof...(M)> enumeration(M... members) {
+    return {{members...}};
+}
+
+// The name of an enumeration's member ("HighestFidelity"); empty for a value without a member.
+template <Described E>
+    requires std::is_enum_v<E>
+constexpr std::string_view member_name(E value) {
+    for (const auto& member : description_of<E>().members)
+        if (member.value == value) return member.name;
+    return {};
+}
+
+}  // namespace vorn::describe

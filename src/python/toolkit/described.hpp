@@ -1,0 +1,375 @@
+// Classes built from record descriptions: each described field becomes an attribute, and the
+// fields that a constructor takes become its parameters, in the description's order.
+#pragma once
+
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "describe/record.hpp"
+#include "python/toolkit/arguments.hpp"
+#include "python/toolkit/fields.hpp"
+#include "python/toolkit/infos.hpp"
+#include "python/toolkit/type_text.hpp"
+
+namespace vorn::py {
+
+// How a described field's value converts, by its shape (describe::Plain, Mapping, ...).
+template <class V, class Shape>
+struct Shaped {
+    static PyObject* to(const V& value) noexcept { return Convert<V>::to(value); }
+    static bool from(PyObject* object, V& out) noexcept { return Convert<V>::from(object, out); }
+    static PyObject* state(const V& value) noexcept { return Travel<V>::state(value); }
+    static bool restore(PyObject* object, V& out) noexcept { return Travel<V>::restore(object, out); }
+    static std::string read_text() { return TypeText<V>::read(); }
+    static std::string write_text() { return TypeText<V>::write(); }
+};
+
+template <class V>
+struct Shaped<std::vector<std::pair<std::string, V>>, describe::Mapping> {
+    using Items = std::vector<std::pair<std::string, V>>;
+    static PyObject* to(const Items& value) noexcept { return Convert<Entries<V>>::to(Entries<V>{value}); }
+    static bool from(PyObject* object, Items& out) noexcept {
+        Entries<V> entries;
+        if (!Convert<Entries<V>>::from(object, entries)) return false;
+        out = std::move(entries.items);
+        return true;
+    }
+    static PyObject* state(const Items& value) noexcept { return to(value); }
+    static bool restore(PyObject* object, Items& out) noexcept { return from(object, out); }
+    static std::string read_text() { return TypeText<Entries<V>>::read(); }
+    static std::string write_text() { return TypeText<Entries<V>>::write(); }
+};
+
+// A described record as the plain tuple of its fields, in the description's order.
+template <describe::Described R>
+struct FieldTuple {
+    static auto empty() {
+        return std::apply(
+            [](const auto&... field) { return std::tuple<typename std::decay_t<decltype(field)>::Type...>{}; },
+            describe::description_of<R>().fields);
+    }
+    using Tuple = decltype(empty());
+
+    static Tuple of(const R& record) {
+        return std::apply([&](const auto&... field) { return Tuple{field.get(record)...}; },
+                          describe::description_of<R>().fields);
+    }
+    static R from(Tuple&& tuple) {
+        R record{};
+        assign(record, std::move(tuple), std::make_index_sequence<std::tuple_size_v<Tuple>>{});
+        return record;
+    }
+
+private:
+    template <std::size_t... I>
+    static void assign(R& record, Tuple&& tuple, std::index_sequence<I...>) {
+        constexpr auto fields = describe::description_of<R>().fields;
+        ((std::get<I>(fields).get(record) = std::move(std::get<I>(tuple))), ...);
+    }
+};
+
+template <class R>
+struct Shaped<std::vector<R>, describe::RecordTuples> {
+    using Tuple = typename FieldTuple<R>::Tuple;
+    static PyObject* to(const std::vector<R>& value) noexcept {
+        return guarded(
+            [&] {
+                std::vector<Tuple> tuples;
+                tuples.reserve(value.size());
+                for (const R& record : value) tuples.push_back(FieldTuple<R>::of(record));
+                return Convert<std::vector<Tuple>>::to(tuples);
+            },
+            static_cast<PyObject*>(nullptr));
+    }
+    static bool from(PyObject* object, std::vector<R>& out) noexcept {
+        std::vector<Tuple> tuples;
+        if (!Convert<std::vector<Tuple>>::from(object, tuples)) return false;
+        return guarded(
+            [&] {
+                std::vector<R> records;
+                records.reserve(tuples.size());
+                for (Tuple& tuple : tuples) records.push_back(FieldTuple<R>::from(std::move(tuple)));
+                out = std::move(records);
+                return true;
+            },
+            false);
+    }
+    static PyObject* state(const std::vector<R>& value) noexcept { return to(value); }
+    static bool restore(PyObject* object, std::vector<R>& out) noexcept { return from(object, out); }
+    static std::string read_text() { return TypeText<std::vector<Tuple>>::read(); }
+    static std::string write_text() { return TypeText<std::vector<Tuple>>::write(); }
+};
+
+template <>
+struct Shaped<std::optional<std::string>, describe::EmptyText> {
+    static PyObject* to(const std::optional<std::string>& value) noexcept {
+        return Convert<std::string>::to(value ? *value : std::string());
+    }
+    static bool from(PyObject* object, std::optional<std::string>& out) noexcept {
+        std::string text;
+        if (!Convert<std::string>::from(object, text)) return false;
+        out = std::move(text);
+        return true;
+    }
+    static PyObject* state(const std::optional<std::string>& value) noexcept { return to(value); }
+    static bool restore(PyObject* object, std::optional<std::string>& out) noexcept { return from(object, out); }
+    static std::string read_text() { return "str"; }
+    static std::string write_text() { return "str"; }
+};
+
+template <class T, class F>
+using ShapeOf = Shaped<typename F::Type, typename F::Shape>;
+
+// The attribute of one described field.
+template <class T, class F>
+struct DescribedField final : FieldAccess {
+    using V = typename F::Type;
+    using S = ShapeOf<T, F>;
+
+    PyObject* get(PyObject* self) noexcept override { return read_field<T>(self, read, S::to); }
+    int set(PyObject* self, PyObject* value) noexcept override {
+        return write_field<T, V>(self, value, S::from, write);
+    }
+    PyObject* state(PyObject* self) noexcept override { return read_field<T>(self, read, S::state); }
+    int restore(PyObject* self, PyObject* value) noexcept override {
+        return write_field<T, V>(self, value, S::restore, write);
+    }
+
+private:
+    static const V& read(const T& record) { return F::get(record); }
+    static void write(T& record, V&& converted) { F::get(record) = std::move(converted); }
+};
+
+// The default value of field F in a value-initialised record, as Python shows it (repr).
+template <class T, class F>
+std::string default_text() {
+    T record{};
+    Ref value = Ref::steal(ShapeOf<T, F>::to(F::get(record)));
+    if (!value) {
+        PyErr_Clear();
+        return {};
+    }
+    Ref text = Ref::steal(PyObject_Repr(value.get()));
+    Py_ssize_t size = 0;
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+    if (!utf8) {
+        PyErr_Clear();
+        return {};
+    }
+    return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+// tp_new of a class whose constructor takes the described fields that are parameters: required ones
+// by position or keyword, optional ones "=None" (None or omitted keeps the field's default).
+template <describe::Described T>
+struct DescribedConstructor {
+    static Signature& signature() {
+        static Signature instance;
+        return instance;
+    }
+
+    static Signature make_signature(const std::string& callable) {
+        Signature result{callable, {}};
+        describe::for_each_field<T>([&](const auto& field) {
+            if (field.parameter == describe::kAbsent) return;
+            std::string name(field.name);
+            Ref key = Ref::steal(PyUnicode_InternFromString(name.c_str()));
+            if (!key) throw ErrorAlreadySet{};
+            result.parameters.push_back(
+                {keep_name(std::move(name)), field.parameter == describe::kRequired, KeptRef(std::move(key))});
+        });
+        return result;
+    }
+
+    static PyObject* call(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+        return guarded(
+            [&] {
+                const Signature& sig = signature();
+                std::vector<PyObject*> slots(sig.parameters.size() + 1, nullptr);
+                if (!bind_tuple(sig, args, kwargs, slots.data())) throw ErrorAlreadySet{};
+                T record{};
+                std::size_t slot = 0;
+                bool converted = true;
+                describe::for_each_field<T>([&](const auto& field) {
+                    using F = std::decay_t<decltype(field)>;
+                    if (!converted || field.parameter == describe::kAbsent) return;
+                    const std::size_t i = slot++;
+                    PyObject* argument = slots[i];
+                    if (!argument || (argument == Py_None && field.parameter == describe::kOptional)) return;
+                    if (!ShapeOf<T, F>::from(argument, F::get(record))) {
+                        prefix_argument_error(sig.parameters[i].name);
+                        converted = false;
+                    }
+                });
+                if (!converted) throw ErrorAlreadySet{};
+                PyObject* self = make_instance<T>(type, std::move(record));
+                if (!self) throw ErrorAlreadySet{};
+                return self;
+            },
+            static_cast<PyObject*>(nullptr));
+    }
+
+    // The positional arguments of __reduce__: the value-initialised value of each required
+    // parameter, up to the last one.
+    static PyObject* reduce(PyObject* self, PyObject*) noexcept {
+        return guarded(
+            [&] {
+                std::vector<Ref> items;
+                std::size_t last_required = 0;
+                describe::for_each_field<T>([&](const auto& field) {
+                    using F = std::decay_t<decltype(field)>;
+                    if (field.parameter == describe::kAbsent) return;
+                    if (field.parameter == describe::kRequired) {
+                        typename F::Type neutral{};
+                        items.push_back(Ref::steal(ShapeOf<T, F>::to(neutral)));
+                        last_required = items.size();
+                    } else {
+                        items.push_back(Ref::borrow(Py_None));
+                    }
+                });
+                Ref arguments = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(last_required)));
+                if (!arguments) throw ErrorAlreadySet{};
+                for (std::size_t i = 0; i < last_required; ++i) {
+                    if (!items[i]) throw ErrorAlreadySet{};
+                    PyTuple_SetItem(arguments.get(), static_cast<Py_ssize_t>(i), items[i].release());
+                }
+                Ref state = Ref::steal(state_of<T>(self));
+                if (!state) throw ErrorAlreadySet{};
+                PyObject* reduced =
+                    PyTuple_Pack(3, reinterpret_cast<PyObject*>(Py_TYPE(self)), arguments.get(), state.get());
+                if (!reduced) throw ErrorAlreadySet{};
+                return reduced;
+            },
+            static_cast<PyObject*>(nullptr));
+    }
+
+private:
+    static const char* keep_name(std::string name) {
+        static std::vector<std::unique_ptr<std::string>> names;
+        names.push_back(std::make_unique<std::string>(std::move(name)));
+        return names.back()->c_str();
+    }
+};
+
+// A described record or enumeration taken from any object that carries it, for modules that receive
+// another module's objects: a record from an object with the described attributes (a record of any
+// module, a named tuple) or from a plain tuple of the fields in order; an enumeration member from its
+// name or from a member of any module (which pickles as getattr(class, name)).
+template <class T>
+struct Loose {
+    T value{};
+};
+
+// The loose form of a field's type: described records and enumerations inside are loose too.
+template <class V>
+struct LooseOf {
+    using Type = V;
+    static V& unwrap(V& value) { return value; }
+};
+template <describe::Described V>
+struct LooseOf<V> {
+    using Type = Loose<V>;
+    static V& unwrap(Loose<V>& value) { return value.value; }
+};
+template <class V>
+struct LooseOf<std::optional<V>> {
+    using Type = std::optional<typename LooseOf<V>::Type>;
+};
+template <class V>
+struct LooseOf<std::vector<V>> {
+    using Type = std::vector<typename LooseOf<V>::Type>;
+};
+
+template <class V>
+V tighten(typename LooseOf<V>::Type&& loose) {
+    if constexpr (std::is_same_v<typename LooseOf<V>::Type, V>) {
+        return std::move(loose);
+    } else if constexpr (describe::Described<V>) {
+        return std::move(loose.value);
+    } else if constexpr (is_optional_v<V>) {
+        if (!loose) return std::nullopt;
+        return tighten<typename V::value_type>(std::move(*loose));
+    } else {
+        V out;
+        out.reserve(loose.size());
+        for (auto& item : loose) out.push_back(tighten<typename V::value_type>(std::move(item)));
+        return out;
+    }
+}
+
+// The member named `name`, or a ValueError naming the enumeration's members.
+template <class E>
+bool member_named(PyObject* name, E& out) noexcept {
+    std::string text;
+    if (!Convert<std::string>::from(name, text)) return false;
+    for (const auto& member : describe::description_of<E>().members)
+        if (member.name == text) {
+            out = member.value;
+            return true;
+        }
+    return guarded(
+        [&] {
+            std::string names;
+            for (const auto& member : describe::description_of<E>().members)
+                names += (names.empty() ? "'" : ", '") + std::string(member.name) + "'";
+            set_error(PyExc_ValueError, "'" + text + "' is not one of " + names);
+            return false;
+        },
+        false);
+}
+
+template <describe::Described E>
+    requires std::is_enum_v<E>
+struct Convert<Loose<E>> {
+    static bool from(PyObject* object, Loose<E>& out) noexcept {
+        if (PyUnicode_Check(object)) return member_named(object, out.value);
+        // A member of any module reduces to (getattr, (its class, its name)).
+        Ref reduced = Ref::steal(PyObject_CallMethod(object, "__reduce__", nullptr));
+        if (reduced && PyTuple_Check(reduced.get()) && PyTuple_Size(reduced.get()) == 2) {
+            PyObject* arguments = PyTuple_GetItem(reduced.get(), 1);
+            if (PyTuple_Check(arguments) && PyTuple_Size(arguments) == 2 &&
+                PyUnicode_Check(PyTuple_GetItem(arguments, 1)))
+                return member_named(PyTuple_GetItem(arguments, 1), out.value);
+        }
+        PyErr_Clear();
+        return cannot_convert(object, "an enumeration member");
+    }
+};
+
+template <describe::Described T>
+    requires(!std::is_enum_v<T>)
+struct Convert<Loose<T>> {
+    static bool from(PyObject* object, Loose<T>& out) noexcept {
+        return guarded(
+            [&] {
+                T record{};
+                const bool positional = PyTuple_Check(object);
+                if (positional && !check_tuple(object, static_cast<Py_ssize_t>(describe::field_count<T>))) return false;
+                Py_ssize_t index = 0;
+                bool converted = true;
+                describe::for_each_field<T>([&](const auto& field) {
+                    using F = std::decay_t<decltype(field)>;
+                    if (!converted) return;
+                    Ref item = positional ? Ref::borrow(PyTuple_GetItem(object, index++))
+                                          : Ref::steal(PyObject_GetAttrString(object, std::string(field.name).c_str()));
+                    typename LooseOf<typename F::Type>::Type loose{};
+                    if (!item || !Convert<decltype(loose)>::from(item.get(), loose)) {
+                        Ref name = Ref::steal(Convert<std::string>::to(std::string(field.name)));
+                        if (name) prefix_field_error(name.get());
+                        converted = false;
+                        return;
+                    }
+                    F::get(record) = tighten<typename F::Type>(std::move(loose));
+                });
+                if (!converted) return false;
+                out.value = std::move(record);
+                return true;
+            },
+            false);
+    }
+};
+
+}  // namespace vorn::py
