@@ -60,10 +60,3 @@ def test_any_graph_with_defaults_for_missing_figures():
         from_networkx(graph)
     with pytest.raises(TypeError, match="expected node and link definitions"):
         to_networkx([vc.NodeDefinition("A", 1.0)])
-
-
-def test_node_names_that_become_the_same_id_are_refused():
-    graph = nx.Graph()
-    graph.add_nodes_from([1, "1"], memory_lifetime_t2=1.0)
-    with pytest.raises(ValueError, match="^nodes 1 and '1' would both become the node id '1'$"):
-        from_networkx(graph)  # both used to become one node "1"
