@@ -19,7 +19,6 @@ namespace vorn {
 
 inline constexpr double kCycleMs = 2.5;
 inline constexpr double kPurificationMs = 0.85;
-inline constexpr double kLossProbability = 0.1;
 
 // Cycles end when the clock reaches the latency bound or the cut-off. A request that can no longer
 // succeed (one failed attempt is enough) would otherwise cycle forever when neither bound can be
@@ -38,8 +37,6 @@ inline std::uint64_t cycle_limit(double max_latency_ms, double cutoff_ms) {
 // Units of work (draws, cycles, trials) between two looks at the clock for an interruption: a few
 // hundred microseconds.
 inline constexpr std::uint64_t kWorkPerClockCheck = 1u << 16;
-
-inline bool pair_lost(LossGenerator& losses) { return losses.next() < kLossProbability; }
 
 // The cycles a request still runs once it can no longer succeed, and where its clock stops.
 struct CycleTail {
@@ -109,10 +106,11 @@ class PairCount {
 public:
     void generated(std::size_t, double) {}
 
-    std::size_t deliver(double, std::size_t pairs, LossGenerator* losses) {
+    template <class Losses>
+    std::size_t deliver(double, std::size_t pairs, Losses* losses) {
         std::size_t arrived = pairs;
         if (losses)
-            for (std::size_t i = 0; i < pairs; ++i) arrived -= pair_lost(*losses);
+            for (std::size_t i = 0; i < pairs; ++i) arrived -= losses->pair_lost();
         return arrived;
     }
 };
@@ -132,15 +130,16 @@ inline std::uint64_t tail_failures(const CyclePlan& plan, std::uint64_t cycles, 
 }
 
 // Runs the cycles of an admitted request one by one, up to success, a bound, or the first failed
-// attempt (see CycleOutcome::failed_attempt). `Record` keeps what its caller wants of their pairs:
+// attempt (see CycleOutcome::failed_attempt). `Losses` (LossGenerator or KeyedLosses) makes the loss
+// draws: `bool pair_lost()`. `Record` keeps what its caller wants of their pairs:
 //   void generated(std::size_t hop, double clock_ms)
 //       an attempt on `hop` succeeded: a pair is on its way
-//   std::size_t deliver(double clock_ms, std::size_t pairs, LossGenerator* losses)
-//       the cycle's `pairs` pairs arrive, each lost when its draw from `losses` (if not null) says
-//       so (pair_lost); returns how many arrived
-template <class Record>
+//   std::size_t deliver(double clock_ms, std::size_t pairs, Losses* losses)
+//       the cycle's `pairs` pairs arrive, each lost when `losses` (if not null) says so; returns how
+//       many arrived
+template <class Record, class Losses>
 CycleOutcome run_cycles_until_failure(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws,
-                                      LossGenerator& losses, InterruptionPoll& poll, Record& record) {
+                                      Losses& losses, InterruptionPoll& poll, Record& record) {
     const std::size_t hops = plan.hops();
     std::uint64_t cycles = 0;
     double clock = 0.0;
@@ -173,9 +172,9 @@ CycleOutcome run_cycles_until_failure(const CyclePlan& plan, const CycleBounds& 
 
 // The whole request: the cycles after the first failed attempt only step the clock and count
 // failures, in bulk.
-template <class Record>
-CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws,
-                        LossGenerator& losses, InterruptionPoll& poll, Record& record) {
+template <class Record, class Losses>
+CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws, Losses& losses,
+                        InterruptionPoll& poll, Record& record) {
     CycleOutcome outcome = run_cycles_until_failure(plan, bounds, draws, losses, poll, record);
     if (!outcome.failed_attempt) return outcome;
     const CycleTail tail = outcome.cycles == 1 ? bounds.tail_after_first_cycle(poll)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/exact_sum.hpp"
 #include "core/failure.hpp"
 #include "core/heatmap.hpp"
 #include "core/network.hpp"
@@ -80,5 +81,20 @@ constexpr auto description(const MonteCarloStats*) {
 MonteCarloStats execute_ensemble(const QuantumNetwork& network, const SimulationConfig& config,
                                  const EntanglementRequest& request, std::uint64_t runs, std::uint64_t seed,
                                  Interruption* interruption = nullptr);
+
+// An ensemble that repeats exactly: the trials and generation draws of execute_ensemble, with each
+// trial's loss draws from its own keyed stream (KeyedLosses) instead of the thread's generator, and
+// its sums kept exactly. Every field then follows from the seed alone, and the sums of ensembles over
+// consecutive seed ranges (trial i of seed s being trial 0 of seed s + i) add up to those of one
+// ensemble over the whole range, bit for bit.
+struct KeyedEnsemble {
+    MonteCarloStats stats;  // the means are the rounded sums divided, as execute_ensemble divides
+    std::uint64_t successes = 0;
+    ExactSum latency_ms;  // over every trial
+    ExactSum fidelity;    // over the successful trials
+};
+KeyedEnsemble execute_keyed_ensemble(const QuantumNetwork& network, const SimulationConfig& config,
+                                     const EntanglementRequest& request, std::uint64_t runs, std::uint64_t seed,
+                                     Interruption* interruption = nullptr);
 
 }  // namespace vorn

@@ -29,13 +29,14 @@ std::array<std::uint32_t, 8> key_words_of_seed(std::uint64_t seed) {
     return words;
 }
 
-void set_lane(chacha12::LaneStates& states, int lane, const std::array<std::uint32_t, 8>& key, std::uint64_t counter) {
+void set_lane(chacha12::LaneStates& states, int lane, const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+              std::uint64_t stream) {
     for (int w = 0; w < 4; ++w) states[w][lane] = chacha12::kSigma[w];
     for (int w = 0; w < 8; ++w) states[4 + w][lane] = key[w];
     states[12][lane] = static_cast<std::uint32_t>(counter);
     states[13][lane] = static_cast<std::uint32_t>(counter >> 32);
-    states[14][lane] = 0;
-    states[15][lane] = 0;
+    states[14][lane] = static_cast<std::uint32_t>(stream);
+    states[15][lane] = static_cast<std::uint32_t>(stream >> 32);
 }
 
 // Two consecutive keystream words, the first as the low half.
@@ -51,7 +52,7 @@ inline std::uint64_t load_draw(const std::uint32_t* words) {
 
 }  // namespace
 
-RequestGenerator::RequestGenerator(const Key& key) {
+RequestGenerator::RequestGenerator(const Key& key, std::uint64_t stream) : stream_(stream) {
     for (int w = 0; w < 8; ++w) key_[w] = load_le32(key.data() + 4 * w);
 }
 
@@ -67,7 +68,8 @@ void RequestGenerator::from_consecutive_seeds(std::uint64_t first, std::span<Req
     alignas(32) chacha12::LaneStates states;
     for (int lane = 0; lane < chacha12::kLanes; ++lane) {
         out[lane].key_ = key_words_of_seed(first + static_cast<std::uint64_t>(lane));
-        set_lane(states, lane, out[lane].key_, 0);
+        out[lane].stream_ = 0;
+        set_lane(states, lane, out[lane].key_, 0, 0);
     }
     alignas(32) std::uint32_t blocks[chacha12::kLanes * kWordsPerBlock];
     chacha12::blocks(states, blocks);
@@ -82,7 +84,7 @@ void RequestGenerator::from_consecutive_seeds(std::uint64_t first, std::span<Req
 
 void RequestGenerator::refill() {
     alignas(32) chacha12::LaneStates states;
-    for (int lane = 0; lane < kBufferBlocks; ++lane) set_lane(states, lane, key_, counter_ + lane);
+    for (int lane = 0; lane < kBufferBlocks; ++lane) set_lane(states, lane, key_, counter_ + lane, stream_);
     chacha12::blocks(states, buffer_);
     counter_ += kBufferBlocks;
     pos_ = 0;

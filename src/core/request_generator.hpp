@@ -15,7 +15,9 @@ public:
 
     // All-zero key: the draws of a request made without a generator.
     RequestGenerator() : RequestGenerator(Key{}) {}
-    explicit RequestGenerator(const Key& key);
+    // `stream` is the 64-bit nonce (state words 14 and 15): each stream of a key is an independent
+    // keystream. Generation draws use stream 0.
+    explicit RequestGenerator(const Key& key, std::uint64_t stream = 0);
 
     // The key of seed s: eight PCG32 outputs of the states s·M + I, (s·M + I)·M + I, ...
     static Key key_from_seed(std::uint64_t seed);
@@ -58,6 +60,7 @@ private:
     void refill();
 
     std::array<std::uint32_t, 8> key_{};
+    std::uint64_t stream_ = 0;
     std::uint64_t counter_ = 0;  // next block to generate
     std::uint32_t pos_ = 0;
     std::uint32_t len_ = 0;

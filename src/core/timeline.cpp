@@ -31,7 +31,7 @@ public:
         while (!queue.empty() && queue.top().time_ms <= clock_ms) {
             const EventWrapper event = queue.top();
             queue.pop();
-            if (losses && pair_lost(*losses)) continue;
+            if (losses && losses->pair_lost()) continue;
             pairs.push_back({event.hop, event.fidelity});
         }
         return pairs.size();

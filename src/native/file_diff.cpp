@@ -1,7 +1,8 @@
-#include "native/file_diff.hpp"
-
+// The diff of two .vorn files as structured data: every change vorn_core's diff finds, with the old
+// and new values of the sections that its report text shows only in part.
 #include "files/vorn_diff.hpp"
 #include "files/vorn_io.hpp"
+#include "native/functions.hpp"
 #include "python/interruption.hpp"
 #include "python/toolkit/callables.hpp"
 #include "python/toolkit/dict_builder.hpp"

@@ -1,10 +1,6 @@
 #include "native/functions.hpp"
 
-#include "native/file_diff.hpp"
-#include "native/networks.hpp"
-
 namespace vorn::native {
-
 namespace {
 
 py::Registration function(PyMethodDef (*describe)()) {
@@ -17,10 +13,8 @@ py::Registration function(PyMethodDef (*describe)()) {
 
 const std::vector<py::Registration>& functions() {
     static const std::vector<py::Registration> list = {
-        function(engine_default_config_function),
-        function(reference_network_function),
-        function(vorn_network_function),
-        function(diff_vorn_files_function),
+        function(simulate_function),     function(engine_default_config_function), function(reference_network_function),
+        function(vorn_network_function), function(diff_vorn_files_function),
     };
     return list;
 }

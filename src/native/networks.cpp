@@ -1,7 +1,9 @@
-#include "native/networks.hpp"
-
+// Networks and configurations that the companion takes from vorn_core's own sources (the reference
+// topologies, .vorn files, the engine's defaults) as the plain data its other functions take, by the
+// rules vorn_core itself uses.
 #include "core/topology/catalog.hpp"
 #include "files/vorn_bridge.hpp"
+#include "native/functions.hpp"
 #include "python/toolkit/callables.hpp"
 #include "python/toolkit/errors.hpp"
 

@@ -32,11 +32,11 @@ static void count(Heatmap& heatmap, const std::string& key, std::uint64_t n = 1)
     found->second += n;
 }
 
-// One request as the rules put it. Loss draws that cannot change the outcome are skipped, as the
-// implementation does, so that both take the same loss draws.
+// One request as the rules put it, its loss draws (uniform values) from `loss_draw`. Loss draws that
+// cannot change the outcome are skipped, as the implementation does, so that both take the same loss draws.
 static ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationConfig& config,
                                        const EntanglementRequest& request, RequestGenerator draws,
-                                       LossGenerator& losses) {
+                                       const std::function<double()>& loss_draw) {
     ReferenceRun run;
     const TimelineSettings settings = TimelineSettings::from_config(config);
     const Admission admission = admit(network, request, settings);
@@ -78,7 +78,7 @@ static ReferenceRun reference_timeline(const QuantumNetwork& network, const Simu
         while (!queue.empty() && queue.top().time_ms <= t) {
             const Event event = queue.top();
             queue.pop();
-            if (path.size() >= 3 && run.congestion_drops == 0 && losses.next() < kLossProbability) continue;
+            if (path.size() >= 3 && run.congestion_drops == 0 && loss_draw() < kLossProbability) continue;
             established.emplace_back(event.first, event.second, event.fidelity);
         }
         if (run.congestion_drops > 0) {
@@ -131,6 +131,37 @@ static LossGenerator losses_with(const std::vector<bool>& lost) {
 
 static bool same_next_draw(LossGenerator a, LossGenerator b) { return a.next() == b.next(); }
 
+static std::function<double()> draws_of(LossGenerator& losses) {
+    return [&] { return losses.next(); };
+}
+
+// The keyed ensemble: trial i's loss draws are the uniform draws of stream 1 of the key of seed + i.
+static void check_keyed_against_reference(const fixtures::Scenario& s, std::uint64_t runs, std::uint64_t seed) {
+    const KeyedEnsemble keyed = execute_keyed_ensemble(s.network, s.config, s.request, runs, seed);
+    std::uint64_t successes = 0, drops = 0;
+    ExactSum latency, fidelity;
+    Heatmap utilisation;
+    for (std::uint64_t i = 0; i < runs; ++i) {
+        RequestGenerator stream(RequestGenerator::key_from_seed(seed + i), 1);
+        const ReferenceRun reference = reference_timeline(s.network, s.config, s.request, fixtures::seeded(seed + i),
+                                                          [&] { return fixtures::next_uniform(stream); });
+        if (reference.result.success) ++successes, fidelity.add(reference.result.final_fidelity);
+        latency.add(reference.result.latency_ms);
+        drops += reference.congestion_drops;
+        for (const auto& [key, n] : reference.utilisation) count(utilisation, key, n);
+    }
+    const double n = static_cast<double>(runs);
+    const MonteCarloStats& stats = keyed.stats;
+    CHECK_FOR(s.name, keyed.successes == successes && stats.aggregate_congestion_drops == drops &&
+                          stats.link_utilization_heatmap == utilisation &&
+                          keyed.latency_ms.partials() == latency.partials() &&
+                          keyed.fidelity.partials() == fidelity.partials() &&
+                          check::same_double(stats.empirical_success_rate, static_cast<double>(successes) / n) &&
+                          check::same_double(stats.mean_latency_ms, latency.total() / n) &&
+                          check::same_double(stats.mean_fidelity,
+                                             successes ? fidelity.total() / static_cast<double>(successes) : 0.0));
+}
+
 // Trial i with the generator of seed + i, three ways: stepped literally, through the timeline, and
 // as part of the ensemble, whose statistics are summed from the literal trials as the ensemble's
 // rules say. All three start from the same loss generator.
@@ -150,7 +181,8 @@ static void check_against_reference(const fixtures::Scenario& s, std::uint64_t r
     MonteCarloStats summed;
     for (std::uint64_t i = 0; i < runs; ++i) {
         const RequestGenerator generator = fixtures::seeded(seed + i);
-        const ReferenceRun reference = reference_timeline(s.network, s.config, s.request, generator, reference_losses);
+        const ReferenceRun reference =
+            reference_timeline(s.network, s.config, s.request, generator, draws_of(reference_losses));
         NetworkOrchestratorPolicy policy(s.config);
         SimulationRuntime runtime;
         const SimulationResult result = policy.coordinate_timeline(s.network, runtime, s.request, &generator);
@@ -173,6 +205,7 @@ static void check_against_reference(const fixtures::Scenario& s, std::uint64_t r
         fail("ensemble differs from the trials summed");
     if (!same_next_draw(thread_losses, reference_losses)) fail("the timeline took other loss draws");
     if (!same_next_draw(after_ensemble, reference_losses)) fail("the ensemble took other loss draws");
+    check_keyed_against_reference(s, runs, seed);
 }
 
 // The figures of the documented examples, on small routes whose draws are chosen by picking seeds: the fixed
@@ -275,7 +308,7 @@ TEST_CASE("outcomes of single requests, by the timeline and by the literal rules
         const RequestGenerator generator = fixtures::seeded(seed_with_attempts(probability, c.attempts));
         const QuantumNetwork network = fixtures::network_of(c.hops);
         LossGenerator losses = losses_with(c.lost);
-        const ReferenceRun reference = reference_timeline(network, c.config, c.request, generator, losses);
+        const ReferenceRun reference = reference_timeline(network, c.config, c.request, generator, draws_of(losses));
         LossGenerator::for_this_thread() = losses_with(c.lost);
         NetworkOrchestratorPolicy policy(c.config);
         SimulationRuntime runtime;

@@ -97,18 +97,22 @@ TEST_CASE("every kernel this CPU runs matches the scalar one") {
     }
 }
 
-TEST_CASE("a long stream is the blocks of counters 0, 1, 2, ... in order") {
+TEST_CASE("a long stream is the blocks of counters 0, 1, 2, ... of its key and nonce, in order") {
     for (const RequestGenerator::Key& key : {RequestGenerator::Key{}, RequestGenerator::key_from_seed(99)}) {
-        RequestGenerator generator(key);
-        for (std::uint64_t block = 0; block < 20; ++block) {
-            chacha12::LaneStates states{};
-            for (int w = 0; w < 4; ++w) states[w][0] = chacha12::kSigma[w];
-            for (int w = 0; w < 8; ++w)
-                for (int b = 0; b < 4; ++b) states[4 + w][0] |= std::uint32_t{key[4 * w + b]} << (8 * b);
-            states[12][0] = static_cast<std::uint32_t>(block);
-            std::uint32_t words[128];
-            chacha12::blocks_with(chacha12::Kernel::Scalar, states, words);
-            for (int w = 0; w < 16; ++w) CHECK_EQ(generator.next_u32(), words[w]);
+        for (std::uint64_t stream : {std::uint64_t{0}, std::uint64_t{1}, (std::uint64_t{5} << 32) | 3}) {
+            RequestGenerator generator(key, stream);
+            for (std::uint64_t block = 0; block < 20; ++block) {
+                chacha12::LaneStates states{};
+                for (int w = 0; w < 4; ++w) states[w][0] = chacha12::kSigma[w];
+                for (int w = 0; w < 8; ++w)
+                    for (int b = 0; b < 4; ++b) states[4 + w][0] |= std::uint32_t{key[4 * w + b]} << (8 * b);
+                states[12][0] = static_cast<std::uint32_t>(block);
+                states[14][0] = static_cast<std::uint32_t>(stream);
+                states[15][0] = static_cast<std::uint32_t>(stream >> 32);
+                std::uint32_t words[128];
+                chacha12::blocks_with(chacha12::Kernel::Scalar, states, words);
+                for (int w = 0; w < 16; ++w) CHECK_EQ(generator.next_u32(), words[w]);
+            }
         }
     }
 }

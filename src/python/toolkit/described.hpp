@@ -263,6 +263,12 @@ struct Loose {
     T value{};
 };
 
+template <class T>
+struct TypeText<Loose<T>> {
+    static std::string read() { return "Any"; }
+    static std::string write() { return "Any"; }
+};
+
 // The loose form of a field's type: described records and enumerations inside are loose too.
 template <class V>
 struct LooseOf {

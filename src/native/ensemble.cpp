@@ -1,0 +1,60 @@
+// Ensembles that repeat exactly, for the companion's shards: plain data in, plain data out.
+#include "core/ensemble.hpp"
+#include "native/functions.hpp"
+#include "native/network_data.hpp"
+#include "python/interruption.hpp"
+#include "python/toolkit/callables.hpp"
+
+namespace vorn::native {
+namespace {
+
+// (total_runs, empirical_success_rate, mean_latency_ms, mean_fidelity, aggregate_congestion_drops,
+//  heatmap, successes, latency_sum, fidelity_sum)
+using EnsembleTuple = std::tuple<std::uint64_t, double, double, double, std::uint64_t, py::Entries<std::uint64_t>,
+                                 std::uint64_t, std::vector<double>, std::vector<double>>;
+
+EnsembleTuple simulate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::optional<ConfigData> config,
+                       std::string from_node, std::string to, double fidelity_target, double max_latency_ms,
+                       std::uint64_t runs, std::optional<std::uint64_t> strategy, std::uint64_t seed) {
+    const QuantumNetwork network =
+        QuantumNetwork::from_definitions(nodes_of(std::move(nodes)), links_of(std::move(links)));
+    require_node(network, "from_node", from_node);
+    require_node(network, "to", to);
+    const EntanglementRequest request{std::move(from_node), std::move(to), fidelity_target, max_latency_ms,
+                                      strategy_of(strategy)};
+    py::SignalCheck signals;
+    KeyedEnsemble ensemble =
+        execute_keyed_ensemble(network, config_of(std::move(config)), request, runs, seed, &signals);
+    MonteCarloStats& stats = ensemble.stats;
+    return {stats.total_runs,    stats.empirical_success_rate,     stats.mean_latency_ms,
+            stats.mean_fidelity, stats.aggregate_congestion_drops, {std::move(stats.link_utilization_heatmap)},
+            ensemble.successes,  ensemble.latency_ms.partials(),   ensemble.fidelity.partials()};
+}
+
+constexpr const char* kSimulateDoc =
+    "The ensemble of VornEngine(config).simulate(...) on this network, with each trial's loss draws\n"
+    "keyed by its own seed, so that every field follows from the seed. Trial i of seed s is trial 0\n"
+    "of seed s + i (modulo 2**64): ensembles over consecutive seed ranges merge into the one over the\n"
+    "whole range exactly.\n"
+    "\n"
+    "nodes and links: vorn_core's NodeDefinition and LinkDefinition records (or objects with their\n"
+    "attributes, or tuples of their fields in order); config: None (an engine's default) or a\n"
+    "SimulationConfig; strategy: None or the StrategyType value.\n"
+    "\n"
+    "Returns (total_runs, empirical_success_rate, mean_latency_ms, mean_fidelity,\n"
+    "aggregate_congestion_drops, heatmap, successes, latency_sum, fidelity_sum). The two sums are\n"
+    "exact: lists of floats whose exact total is the sum (math.fsum rounds it). Shards merge by\n"
+    "adding counts and heatmaps and concatenating the sums; then mean_latency_ms is\n"
+    "math.fsum(latency_sum) / total_runs and mean_fidelity math.fsum(fidelity_sum) / successes\n"
+    "(0.0 without successes), as here.";
+
+}  // namespace
+
+PyMethodDef simulate_function() {
+    return py::module_function<&simulate>("simulate",
+                                          {"nodes", "links", "config", "from_node", "to", "fidelity_target",
+                                           "max_latency_ms", "runs", "strategy", "seed"},
+                                          kSimulateDoc);
+}
+
+}  // namespace vorn::native
