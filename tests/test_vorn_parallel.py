@@ -43,14 +43,15 @@ def test_a_seed_gives_the_same_statistics_bit_for_bit_however_the_trials_are_spl
         {"workers": 2, "shards": 3},
         {"executor": "dask", "shards": 4},
     ]
-    for options in splits:
-        if options.get("executor") == "dask":
-            options["executor"] = request.getfixturevalue("dask_client").get_executor()
-        elif options.get("executor") == "threads":
-            options["executor"] = ThreadPoolExecutor(2)
-        stats = parallel.simulate(*chain(), *REQUEST, 4000, seed=2**64 - 7, **options)
-        assert stats == whole, options
-        assert (stats.mean_latency_ms, stats.mean_fidelity) == (whole.mean_latency_ms, whole.mean_fidelity)
+    with ThreadPoolExecutor(2) as threads:
+        for options in splits:
+            if options.get("executor") == "dask":
+                options["executor"] = request.getfixturevalue("dask_client").get_executor()
+            elif options.get("executor") == "threads":
+                options["executor"] = threads
+            stats = parallel.simulate(*chain(), *REQUEST, 4000, seed=2**64 - 7, **options)
+            assert stats == whole, options
+            assert (stats.mean_latency_ms, stats.mean_fidelity) == (whole.mean_latency_ms, whole.mean_fidelity)
 
 
 def test_generation_draws_are_those_of_the_engine():
@@ -203,3 +204,10 @@ def test_work_too_small_to_send_runs_here_and_the_rest_in_shards(monkeypatch):
         monkeypatch.setattr(_jobs, "SECONDS_PER_CALL", 1e-9)
         sent = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 5000, seed=1, executor=executor)
         assert executor.submitted > 1 and sent == one_call(*two_node_network(), 5000, 1, request=("A", "B", 0.9, 20.0))
+
+
+def test_independent_jobs_come_back_in_job_order_here_and_on_an_executor():
+    jobs = [(index, 10 - index) for index in range(5)]
+    assert _jobs.run_jobs(None, divmod, jobs, "jobs", progress=False) == [divmod(*job) for job in jobs]
+    with ThreadPoolExecutor(2) as executor:
+        assert _jobs.run_jobs(executor, divmod, jobs, "jobs", progress=False) == [divmod(*job) for job in jobs]

@@ -14,7 +14,7 @@ import multiprocessing.context
 import os
 import sys
 import time
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from concurrent.futures import FIRST_COMPLETED, Executor, Future, ProcessPoolExecutor, wait
 from typing import Any, NamedTuple, Protocol
 
@@ -61,7 +61,7 @@ def _interactive() -> bool:
     return sys.stderr is not None and (sys.stderr.isatty() or "ipykernel" in sys.modules)
 
 
-def progress_bar(total: int, description: str, progress: bool | None) -> Bar | None:
+def progress_bar(total: int, description: str, progress: bool | None, unit: str = "trial") -> Bar | None:
     """A tqdm bar over `total` trials: always when `progress` is true, never when false, and when None
     only if tqdm is installed and the output is a terminal or a notebook; then it appears once the run
     has lasted half a second."""
@@ -78,7 +78,7 @@ def progress_bar(total: int, description: str, progress: bool | None) -> Bar | N
     bar: Bar = tqdm(
         total=total,
         desc=description,
-        unit="trial",
+        unit=unit,
         unit_scale=True,
         file=sys.stderr,
         delay=0.0 if progress else BAR_DELAY,
@@ -253,6 +253,7 @@ def run_tasks(
     shards: int | None = None,
     progress: bool | None = None,
     description: str = "trials",
+    unit: str = "trial",
 ) -> Iterator[list[Any]]:
     """The checked results of every task's shards, task by task in task order, each task's in seed order.
 
@@ -263,7 +264,7 @@ def run_tasks(
     given none starts no process). `total` trials (for the bar) is what all tasks add up to. On any
     exception, Ctrl-C included, the shards not yet started are cancelled.
     """
-    bar = progress_bar(total, description, progress)
+    bar = progress_bar(total, description, progress, unit)
     try:
         if executor is None:
             yield from _here(tasks, check, shards, bar)
@@ -272,6 +273,37 @@ def run_tasks(
     finally:
         if bar is not None:
             bar.close()
+
+
+def _apply(function: Callable[..., Any], job: tuple[Any, ...], runs: int, seed: int) -> Any:
+    return function(*job)
+
+
+def _unchecked(result: Any, runs: int, seed: int) -> Any:
+    return result
+
+
+def run_jobs(
+    executor: Executor | None,
+    function: Callable[..., Any],
+    jobs: Sequence[tuple[Any, ...]],
+    description: str,
+    progress: bool | None,
+) -> list[Any]:
+    """Results of ``function(*job)`` for independent jobs (not ranges of trials), in job order: here
+    without an executor, else one job per submission, with a bar over jobs; Ctrl-C as for `run_tasks`."""
+    tasks = [Task(_apply, (function, job), 1, 0) for job in jobs]
+    results = run_tasks(
+        tasks,
+        len(tasks),
+        _unchecked,
+        executor=executor,
+        shards=1,
+        progress=progress,
+        description=description,
+        unit="job",
+    )
+    return [pieces[0] for pieces in results]
 
 
 def _start_method() -> multiprocessing.context.BaseContext | None:
