@@ -192,8 +192,8 @@ class VornEngine:
 
         Args:
             participants: Nodes of the parties, in order.
-            coordination_topology: Which pairs of parties share entanglement.
-            basis_type: Entangled state measured (GHZ when omitted).
+            coordination_topology: "star" (around the first participant), "ring" or "mesh".
+            basis_type: "ghz", "cluster" or "graph".
             correlation_strength: Factor of every party's fidelity (0.85 when omitted).
             classical_relay_latency_ms: Classical delay per coordination link (5.0 when omitted), in ms.
         """
@@ -1039,8 +1039,7 @@ class DistributedComputingParameters:
         Args:
             participants: Nodes of the parties, in order.
             coordination_topology: Which pairs of parties share entanglement.
-            measurement_basis: Basis and correlation of the measurement (<vorn_core.MeasurementBasis object at
-                0x7ff5b0c42430> when omitted).
+            measurement_basis: Basis and correlation of the measurement.
             classical_relay_latency_ms: Classical delay per coordination link (5.0 when omitted), in ms.
         """
 
