@@ -80,6 +80,11 @@ def test_text_from_files_and_paths_reaches_the_terminal_escaped(tmp_path, capsys
     assert run(capsys, "validate", "-v", first) == (0, f"{tmp_path}/a\\xff.vorn: valid\n", "")
     status, out, _ = run(capsys, "simulate", second, "A", hostile, "--runs", "10", "--seed", "1")
     assert status == 0 and f"A -> {escaped}" in out and "\x1b" not in out
+    arguments = ["--runs", "10", "--target", "0.5", "--bound", "10", "--seed", "1"]
+    status, out, _ = run(
+        capsys, "compare", "--endpoint", first, "A", "B", "--endpoint", second, "A", hostile, *arguments
+    )
+    assert status == 0 and f"{tmp_path}/a\\xff.vorn" in out and "\x1b" not in out
 
 
 def test_a_name_that_is_no_utf8_from_the_shell(tmp_path):

@@ -22,6 +22,7 @@ from typing import TYPE_CHECKING, Any
 import vorn_core as vc
 
 from . import _network, parallel
+from .files import is_utf8, load_network
 from .stats import EnsembleStats, Table, pool
 
 if TYPE_CHECKING:
@@ -92,15 +93,14 @@ class ComparisonReport:
 def resolve(topology: str | os.PathLike[str]) -> tuple[_network.Network, _network.Config | None]:
     """The network and configuration of a reference topology's name or of a .vorn file's path (a path
     that happens to be a reference name needs a directory part: "./telecom_backbone")."""
-    if isinstance(topology, str):
+    if isinstance(topology, str) and is_utf8(topology):  # else only a path that is no UTF-8
         try:
             return _network.reference_network(topology), None
         except ValueError as error:
             if not (os.path.exists(topology) or topology.endswith(".vorn") or os.sep in topology):
                 raise ValueError(f"{error}, or the path of a .vorn file") from None
-    elif not isinstance(topology, os.PathLike):
+    elif not isinstance(topology, (str, os.PathLike)):
         raise TypeError(f"expected a topology name or a .vorn file's path, got {type(topology).__name__}")
-    from .files import load_network
 
     loaded = load_network(topology)
     return loaded.network, loaded.config

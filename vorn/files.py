@@ -55,7 +55,7 @@ def library_path(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> I
     path the operating system accepts: the path itself, or for a name that is no valid UTF-8 the
     descriptor of the file opened here (/dev/fd/N; opening it may raise OSError)."""
     name = os.fsdecode(path)
-    if _is_utf8(name):
+    if is_utf8(name):
         yield name
         return
     descriptor = os.open(os.fsencode(path), os.O_RDONLY)
@@ -65,7 +65,8 @@ def library_path(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> I
         os.close(descriptor)
 
 
-def _is_utf8(name: str) -> bool:
+def is_utf8(name: str) -> bool:
+    """Whether a text (such as a path from the command line) can be given to functions that take UTF-8."""
     try:
         name.encode("utf-8")
     except UnicodeEncodeError:
