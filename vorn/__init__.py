@@ -10,7 +10,8 @@
 - `vorn.files`: .vorn files from node and link definitions, and the networks of files;
 - `vorn.plot`: networks, sensitivity, comparisons and sweeps as matplotlib figures;
 - `vorn.nx`: networkx graphs of networks, both ways;
-- `vorn.cli`: the `vorn` command (validate, diff, simulate, compare).
+- `vorn.cli`: the `vorn` command (validate, diff, simulate, compare);
+- `vorn.physics`: a physical model of repeater chains (lossy links, decaying memories, swaps) at ensemble speed.
 
 Seeds: trial i of an ensemble with seed s is keyed by s + i, so seeds 1 and 2 share all trials but one;
 take independent replicates from `vorn.stats.replicate_seeds` (or pass ``replicates=`` to the functions
@@ -40,6 +41,7 @@ __all__ = [
     "plot",
     "nx",
     "cli",
+    "physics",
     "enable_result_pickling",
 ]
 

@@ -12,6 +12,12 @@ const std::vector<py::Registration>& functions();
 // ensemble.cpp
 PyMethodDef simulate_function();
 
+// physics.cpp
+PyMethodDef physics_check_model_function();
+PyMethodDef physics_route_function();
+PyMethodDef physics_simulate_function();
+PyMethodDef physics_trials_function();
+
 // networks.cpp: the reference topologies, the networks of .vorn file records and the engine's default
 // configuration as the plain data the other functions take, by the rules vorn_core itself uses
 PyMethodDef engine_default_config_function();

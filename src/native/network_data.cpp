@@ -24,9 +24,9 @@ SimulationConfig config_of(std::optional<ConfigData> config) {
 
 std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value) {
     if (!value) return std::nullopt;
-    if (*value > static_cast<std::uint64_t>(StrategyType::HighestSuccess))
-        throw py::ValueFailure("unknown strategy value " + std::to_string(*value));
-    return static_cast<StrategyType>(*value);
+    for (const auto& member : describe::description_of<StrategyType>().members)
+        if (static_cast<std::uint64_t>(member.value) == *value) return member.value;
+    throw py::ValueFailure("unknown strategy value " + std::to_string(*value));
 }
 
 void require_node(const QuantumNetwork& network, const char* argument, const std::string& id) {

@@ -1,0 +1,90 @@
+#include "core/physics/model.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/number_text.hpp"
+#include "core/routing.hpp"
+
+namespace vorn::physics {
+namespace {
+
+[[noreturn]] void refuse(const std::string& what, const std::string& rule, double value) {
+    throw InvalidValue(what + " must be " + rule + ", got " + debug_number_text(value));
+}
+
+bool within_unit(double x) { return x >= 0.0 && x <= 1.0; }
+
+void require(bool holds, const std::string& what, const char* rule, double value) {
+    if (!holds) refuse(what, rule, value);
+}
+
+std::string link_name(const LinkDefinition& link) { return "link '" + link.from + "'-'" + link.to + "'"; }
+
+}  // namespace
+
+void check_model(const PhysicalModel& model) {
+    require(std::isfinite(model.attenuation_db_km) && model.attenuation_db_km >= 0.0,
+            "attenuation_db_km:", "finite and non-negative", model.attenuation_db_km);
+    require(model.efficiency > 0.0 && model.efficiency <= 1.0, "efficiency:", "within (0, 1]", model.efficiency);
+    require(std::isfinite(model.satellite_loss_db) && model.satellite_loss_db >= 0.0,
+            "satellite_loss_db:", "finite and non-negative", model.satellite_loss_db);
+    require(model.swap_success_probability > 0.0 && model.swap_success_probability <= 1.0,
+            "swap_success_probability:", "within (0, 1]", model.swap_success_probability);
+    if (model.cutoff_ms) require(*model.cutoff_ms >= 0.0, "cutoff_ms:", "non-negative", *model.cutoff_ms);
+    require(model.signal_speed_km_ms > 0.0, "signal_speed_km_ms:", "positive", model.signal_speed_km_ms);
+    if (model.max_waiting_time_ms)
+        require(*model.max_waiting_time_ms >= 0.0, "max_waiting_time_ms:", "non-negative", *model.max_waiting_time_ms);
+}
+
+Hop hop_of(const LinkDefinition& link, const PhysicalModel& model) {
+    auto field = [&](const char* figure) { return std::string("links: ") + figure + " of " + link_name(link); };
+    require(std::isfinite(link.distance_km) && link.distance_km >= 0.0, field("distance_km"), "finite and non-negative",
+            link.distance_km);
+    require(within_unit(link.base_fidelity), field("base_fidelity"), "within [0, 1]", link.base_fidelity);
+    require(std::isfinite(link.generation_rate_hz) && link.generation_rate_hz > 0.0, field("generation_rate_hz"),
+            "finite and positive", link.generation_rate_hz);
+    Hop hop;
+    if (link.link_type == LinkType::Satellite) {
+        const SatelliteConditions conditions = link.satellite_conditions.value_or(SatelliteConditions{});
+        require(within_unit(conditions.visibility), field("visibility"), "within [0, 1]", conditions.visibility);
+        require(within_unit(conditions.weather_factor), field("weather_factor"), "within [0, 1]",
+                conditions.weather_factor);
+        hop.transmissivity =
+            std::pow(10.0, -model.satellite_loss_db / 10.0) * conditions.visibility * conditions.weather_factor;
+    } else {
+        hop.transmissivity = std::pow(10.0, -model.attenuation_db_km * link.distance_km / 10.0);
+    }
+    hop.success_probability = model.efficiency * hop.transmissivity;
+    if (!(hop.success_probability > 0.0))
+        throw InvalidValue("links: " + link_name(link) + " never succeeds (its success probability is 0)");
+    hop.attempt_ms = std::max(1000.0 / link.generation_rate_hz, link.distance_km / model.signal_speed_km_ms);
+    hop.werner = (4.0 * link.base_fidelity - 1.0) / 3.0;
+    return hop;
+}
+
+Chain chain_between(const QuantumNetwork& network, const std::vector<LinkDefinition>& links, std::string_view from_node,
+                    std::string_view to, std::optional<StrategyType> strategy, const PhysicalModel& model,
+                    Interruption* interruption) {
+    check_model(model);
+    if (from_node == to) throw InvalidValue("to: the same node as from_node ('" + std::string(to) + "')");
+    const std::optional<RouteInfo> route =
+        find_route(network, from_node, to, strategy.value_or(StrategyType::HighestFidelity), interruption);
+    Chain chain;
+    if (!route) return chain;
+    for (std::size_t link : route->hop_links) chain.hops.push_back(hop_of(links[link], model));
+    for (const std::string& id : route->path) {
+        const auto found = std::find_if(network.nodes().begin(), network.nodes().end(),
+                                        [&](const NodeDefinition& node) { return node.id == id; });
+        if (found == network.nodes().end())
+            throw InvalidValue("nodes: no node '" + id + "', which a link on the route names");
+        const double t2 = found->memory_lifetime_t2;
+        require(t2 >= 0.0, "nodes: memory_lifetime_t2 of node '" + id + "'", "non-negative", t2);
+        chain.decay_per_ms.push_back(1.0 / (1000.0 * t2));
+    }
+    chain.path = route->path;
+    return chain;
+}
+
+}  // namespace vorn::physics

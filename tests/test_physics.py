@@ -1,0 +1,309 @@
+"""The physical model against exact results, its reproducibility, and its refusals.
+
+The exact results (sources in docs/physics.md): the expected maximum of n geometric waiting times; the mean
+waiting time of two links with probabilistic swapping; the mean Werner parameter of two links with memory
+decay; a Markov chain of two links with a cut-off, solved here; the repeaterless bound. Every seed is fixed,
+so each check passes or fails the same way on every run; the intervals are 4.5 standard errors wide.
+"""
+
+import math
+from concurrent.futures import ThreadPoolExecutor
+from fractions import Fraction
+
+import pytest
+import vorn_core as vc
+from conftest import ctrl_c_after
+
+import vorn.physics as physics
+
+Z = 4.5
+
+
+def chain(hops, t2=math.inf, fidelity=1.0, rate_hz=1000.0, distance_km=0.0):
+    """Nodes N0..Nn and n equal links; without distance an attempt lasts 1 ms when the rate is 1000 Hz."""
+    nodes = [vc.NodeDefinition(f"N{i}", t2) for i in range(hops + 1)]
+    links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", distance_km, fidelity, rate_hz) for i in range(hops)]
+    return nodes, links
+
+
+def run(hops, runs, seed=1, **model):
+    nodes, links = chain(hops, **{k: model.pop(k) for k in ("t2", "fidelity") if k in model})
+    return physics.simulate(nodes, links, "N0", f"N{hops}", runs, physics.PhysicalModel(**model), seed=seed)
+
+
+def assert_within(stats_mean, stderr, exact):
+    assert abs(stats_mean - exact) <= Z * stderr, (stats_mean, exact, stderr)
+
+
+def expected_max_of_geometrics(n, p):
+    return sum((-1) ** (k + 1) * math.comb(n, k) / (1 - (1 - p) ** k) for k in range(1, n + 1))
+
+
+@pytest.mark.parametrize("n", [1, 2, 3, 4, 8])
+@pytest.mark.parametrize("p", [0.9, 0.5, 0.1, 0.01, 0.001])
+def test_mean_waiting_time_is_the_expected_maximum_of_geometric_waits(n, p):
+    stats = run(n, 40_000, efficiency=p)
+    assert (stats.runs, stats.delivered) == (40_000, 40_000)
+    assert_within(stats.mean_waiting_time_ms, stats.waiting_time_ms_stderr, expected_max_of_geometrics(n, p))
+
+
+@pytest.mark.parametrize("p", [0.5, 0.1, 0.01])
+@pytest.mark.parametrize("q", [0.3, 0.7, 1.0])
+def test_two_links_with_probabilistic_swapping(p, q):
+    stats = run(2, 40_000, efficiency=p, swap_success_probability=q)
+    assert_within(stats.mean_waiting_time_ms, stats.waiting_time_ms_stderr, (3 - 2 * p) / (q * p * (2 - p)))
+
+
+@pytest.mark.parametrize("p", [0.5, 0.05])
+@pytest.mark.parametrize("t2", [0.002, 0.02, 1.0])
+def test_two_links_with_memory_decay(p, t2):
+    fidelity = 0.97
+    stats = run(2, 40_000, efficiency=p, t2=t2, fidelity=fidelity)
+    w0 = (4 * fidelity - 1) / 3
+    decay = math.exp(-2 * 1.0 / (1000 * t2))  # one 1 ms attempt in two memories of T2 seconds
+    werner = w0**2 * p * (1 + (1 - p) * decay) / ((2 - p) * (1 - (1 - p) * decay))
+    assert_within(stats.mean_fidelity, stats.fidelity_stderr, (1 + 3 * werner) / 4)
+
+
+def solve(matrix, vector):
+    """Gaussian elimination; exact for Fractions."""
+    n = len(vector)
+    rows = [list(matrix[i]) + [vector[i]] for i in range(n)]
+    for col in range(n):
+        pivot = next(r for r in range(col, n) if rows[r][col] != 0)
+        rows[col], rows[pivot] = rows[pivot], rows[col]
+        for r in range(n):
+            if r != col and rows[r][col] != 0:
+                factor = rows[r][col] / rows[col][col]
+                rows[r] = [a - factor * b for a, b in zip(rows[r], rows[col])]
+    return [rows[i][n] / rows[i][i] for i in range(n)]
+
+
+def cutoff_chain(p, q, m, w0, decay):
+    """Two links, attempts of one step, a cut-off of m steps. States: 0 = nothing stored, 1 + j = one pair
+    stored for j steps (j < m). Returns the mean waiting time (steps) and mean delivered Werner parameter."""
+    size = m + 1
+    after_one = 1 if m > 0 else 0  # one arrival: a stored pair, unless it expires at once
+    steps_rows, steps_rhs = [], []
+    werner_rows, werner_rhs = [], []
+    # From nothing: both arrive (p^2) and swap, one arrives, or none.
+    row = [Fraction(0)] * size
+    row[0] += 1 - (1 - p) ** 2 - p * p * (1 - q)
+    row[after_one] -= 2 * p * (1 - p)
+    steps_rows.append(row), steps_rhs.append(Fraction(1))
+    werner_rows.append(row), werner_rhs.append(p * p * q * w0 * w0)
+    for j in range(m):
+        # A pair stored j steps: the other arrives (swap at age j + 1) or not (age j + 1; expired at m).
+        row = [Fraction(0)] * size
+        row[1 + j] += 1
+        row[0] -= p * (1 - q)
+        row[1 + j + 1 if j + 1 < m else 0] -= 1 - p
+        steps_rows.append(row), steps_rhs.append(Fraction(1))
+        werner_rows.append(row), werner_rhs.append(p * q * w0 * w0 * decay ** (j + 1))
+    return solve(steps_rows, steps_rhs)[0], solve(werner_rows, werner_rhs)[0]
+
+
+@pytest.mark.parametrize(
+    ("p", "q", "m"), [(Fraction(3, 10), Fraction(1), 2), (Fraction(1, 10), Fraction(3, 5), 5), (Fraction(1, 2), 1, 0)]
+)
+def test_two_links_with_a_cutoff_follow_their_markov_chain(p, q, m):
+    fidelity, t2 = Fraction(19, 20), 0.05
+    decay = Fraction(math.exp(-2 / (1000 * t2)))
+    w0 = (4 * fidelity - 1) / 3
+    steps, werner = cutoff_chain(p, Fraction(q), m, w0, decay)
+    stats = run(2, 40_000, efficiency=float(p), swap_success_probability=float(q), cutoff_ms=m, t2=t2,
+                fidelity=float(fidelity))  # fmt: skip
+    assert_within(stats.mean_waiting_time_ms, stats.waiting_time_ms_stderr, float(steps))
+    assert_within(stats.mean_fidelity, stats.fidelity_stderr, float((1 + 3 * werner) / 4))
+    # Without the cut-off the chain waits longer and delivers worse pairs (the check has power).
+    free = run(2, 40_000, efficiency=float(p), swap_success_probability=float(q), t2=t2, fidelity=float(fidelity))
+    assert abs(free.mean_fidelity - float((1 + 3 * werner) / 4)) > Z * free.fidelity_stderr
+
+
+@pytest.mark.parametrize("distance_km", [1.0, 20.0, 100.0, 300.0])
+def test_a_single_link_never_beats_the_repeaterless_bound(distance_km):
+    nodes, links = chain(1, distance_km=distance_km, rate_hz=1e9)
+    stats = physics.simulate(nodes, links, "N0", "N1", 20_000, seed=5)
+    hop = physics.route(nodes, links, "N0", "N1").hops[0]
+    key_per_attempt = stats.secret_key_rate_bps * hop.attempt_ms / 1000
+    assert 0 < key_per_attempt <= physics.repeaterless_bound(hop.transmissivity)
+
+
+def test_certain_link_key_rate_is_rate_times_secret_fraction():
+    nodes, links = chain(1, fidelity=0.98, rate_hz=500.0)
+    stats = physics.simulate(nodes, links, "N0", "N1", 1000, seed=3)
+    error = 2 * (1 - 0.98) / 3
+    assert stats.qber == pytest.approx(error, rel=1e-14)
+    assert stats.secret_key_rate_bps == pytest.approx(500 * (1 - 2 * physics.binary_entropy(error)), rel=1e-14)
+    assert stats.waiting_time_ms_quantiles == {q: pytest.approx(2.0, rel=4e-3) for q in physics.QUANTILES}
+
+
+def test_waiting_time_quantiles_are_those_of_the_geometric_distribution():
+    p = 0.05
+    stats = run(1, 100_000, seed=9, efficiency=p)
+    for q in (0.1, 0.5, 0.9):
+        exact = math.ceil(math.log(1 - q) / math.log(1 - p))  # smallest k with P(N <= k) >= q
+        assert stats.waiting_time_ms_quantile(q) == pytest.approx(exact, abs=1.0 + 0.004 * exact)
+
+
+def test_route_figures_follow_the_formulas():
+    nodes = [vc.NodeDefinition(n, 1.0) for n in "ABC"]
+    links = [
+        vc.LinkDefinition("A", "B", 50.0, 0.9, 1000.0),
+        vc.LinkDefinition("B", "C", 800.0, 0.85, 20.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.5, 0.8)),
+    ]
+    model = physics.PhysicalModel(efficiency=0.5, satellite_loss_db=20.0)
+    route = physics.route(nodes, links, "A", "C", model)
+    assert route == physics.Route(
+        ("A", "B", "C"),
+        (
+            physics.Hop("A", "B", 10 ** (-0.2 * 50 / 10), 0.5 * 0.1, max(1.0, 50 / 200), (4 * 0.9 - 1) / 3),
+            physics.Hop("B", "C", 0.01 * 0.5 * 0.8, 0.5 * 0.01 * 0.4, max(50.0, 800 / 200), (4 * 0.85 - 1) / 3),
+        ),
+    )
+    assert physics.route(nodes, links[:1] + [vc.LinkDefinition("B", "C", 10.0, 0.9, 1000.0)], "A", "C").hops[1][
+        2
+    ] == pytest.approx(10 ** (-0.2))
+
+
+def test_memory_lifetimes_and_rates_change_the_outcome():
+    figures = []
+    for t2, rate in [(1.0, 1000.0), (0.001, 1000.0), (1.0, 10.0)]:
+        nodes, links = chain(3, t2=t2, fidelity=0.95, rate_hz=rate, distance_km=50.0)
+        stats = physics.simulate(nodes, links, "N0", "N3", 5000, seed=2)
+        figures.append((stats.mean_waiting_time_ms, stats.mean_fidelity))
+    assert len(set(figures)) == 3
+
+
+@pytest.mark.parametrize("shards", [1, 3, 16])
+def test_shards_merge_into_the_whole_run_bit_for_bit(shards):
+    nodes, links = chain(3, t2=0.05, fidelity=0.95, distance_km=30.0)
+    model = physics.PhysicalModel(swap_success_probability=0.8, cutoff_ms=5.0)
+    whole = physics.simulate(nodes, links, "N0", "N3", 3000, model, seed=2**64 - 1000)
+    assert physics.simulate(nodes, links, "N0", "N3", 3000, model, seed=2**64 - 1000) == whole
+    with ThreadPoolExecutor(2) as pool:
+        split = physics.simulate(nodes, links, "N0", "N3", 3000, model, seed=2**64 - 1000, executor=pool, shards=shards)
+    assert split == whole
+    assert split.to_dict() == whole.to_dict()
+
+
+def test_a_local_process_pool_gives_the_same_ensemble():
+    nodes, links = chain(2, t2=0.05, fidelity=0.95, distance_km=30.0)
+    whole = physics.simulate(nodes, links, "N0", "N2", 2000, seed=12)
+    assert physics.simulate(nodes, links, "N0", "N2", 2000, seed=12, workers=2) == whole
+
+
+def test_trial_i_of_seed_s_is_trial_0_of_seed_s_plus_i():
+    nodes, links = chain(2, t2=0.01, fidelity=0.9, distance_km=40.0)
+    model = physics.PhysicalModel(swap_success_probability=0.5)
+    many = physics.trials(nodes, links, "N0", "N2", 50, model, seed=7)
+    for i in (0, 1, 13, 49):
+        one = physics.trials(nodes, links, "N0", "N2", 1, model, seed=7 + i)
+        assert (one.waiting_time_ms[0], one.fidelity[0]) == (many.waiting_time_ms[i], many.fidelity[i])
+    stats = physics.simulate(nodes, links, "N0", "N2", 50, model, seed=7)
+    assert stats.mean_waiting_time_ms == math.fsum(many.waiting_time_ms) / 50
+    assert stats.mean_fidelity == math.fsum(many.fidelity) / 50
+
+
+def test_ensembles_run_on_dask(dask_client):
+    nodes, links = chain(2, t2=0.05, fidelity=0.95, distance_km=30.0)
+    whole = physics.simulate(nodes, links, "N0", "N2", 2000, seed=11)
+    assert physics.simulate(nodes, links, "N0", "N2", 2000, seed=11, executor=dask_client.get_executor()) == whole
+
+
+def test_waiting_limit_gives_trials_up_and_charges_their_time():
+    stats = run(2, 20_000, seed=4, efficiency=0.1, max_waiting_time_ms=10.0, fidelity=0.99)
+    undelivered = stats.runs - stats.delivered
+    assert 0 < undelivered < stats.runs
+    assert stats.delivery_rate == stats.delivered / stats.runs
+    assert max(edge for edge, _, _ in stats.waiting_time_ms_histogram()) <= 10.0
+    total_s = (stats.mean_waiting_time_ms * stats.delivered + 10.0 * undelivered) / 1000
+    assert stats.secret_key_rate_bps == pytest.approx(stats.delivered * stats.secret_fraction / total_s)
+    limited = physics.PhysicalModel(efficiency=0.1, max_waiting_time_ms=10.0)
+    given_up = physics.trials(*chain(2), "N0", "N2", 200, limited)
+    assert {w for w, f in zip(given_up.waiting_time_ms, given_up.fidelity) if math.isnan(f)} == {10.0}
+
+
+def test_no_route_delivers_nothing():
+    nodes = [vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)]
+    stats = physics.simulate(nodes, [], "A", "B", 10, seed=1)
+    assert (stats.path, stats.runs, stats.delivered, stats.secret_key_rate_bps) == ((), 10, 0, 0.0)
+    assert math.isnan(stats.mean_waiting_time_ms) and math.isnan(stats.waiting_time_ms_quantile(0.5))
+    assert list(physics.trials(nodes, [], "A", "B", 2, seed=1).waiting_time_ms) == [math.inf, math.inf]
+
+
+def test_links_too_poor_to_wait_for_deliver_nothing_and_crash_nothing():
+    nodes, links = chain(2)
+    hopeless = physics.PhysicalModel(efficiency=5e-324)  # waits beyond the largest double
+    stats = physics.simulate(nodes, links, "N0", "N2", 100, hopeless, seed=1)
+    assert (stats.delivered, stats.secret_key_rate_bps) == (0, 0.0)
+    assert list(physics.trials(nodes, links, "N0", "N2", 2, hopeless, seed=1).waiting_time_ms) == [math.inf] * 2
+    slow = physics.simulate(nodes, links, "N0", "N2", 100, physics.PhysicalModel(efficiency=1e-300), seed=1)
+    assert slow.delivered == 100 and 1e299 < slow.mean_waiting_time_ms < math.inf
+
+
+def test_ctrl_c_stops_a_long_run():
+    nodes, links = chain(4, t2=1.0, fidelity=0.9)
+    with ctrl_c_after(0.2), pytest.raises(KeyboardInterrupt):
+        physics.simulate(nodes, links, "N0", "N4", 10**12, physics.PhysicalModel(swap_success_probability=0.5))
+
+
+NODES, LINKS = chain(2, t2=1.0, fidelity=0.9)
+
+
+@pytest.mark.parametrize(
+    ("arguments", "message"),
+    [
+        ({"from_node": "X"}, "from_node: no node 'X' in the network"),
+        ({"to": "Y"}, "to: no node 'Y' in the network"),
+        ({"to": "N0"}, "to: the same node as from_node ('N0')"),
+        ({"runs": -1}, "runs: must be a non-negative integer below 2**64, got -1"),
+        ({"shards": 0}, "shards: at least one shard is needed, got 0"),
+        ({"workers": 0}, "workers: at least one worker is needed, got 0"),
+        ({"seed": 2**64}, "seed: must be a non-negative integer below 2**64, got 18446744073709551616"),
+        ({"links": [vc.LinkDefinition("N0", "N2", 5.0, 1.5, 1000.0)]},
+         "links: base_fidelity of link 'N0'-'N2' must be within [0, 1], got 1.5"),
+        ({"links": [vc.LinkDefinition("N0", "N2", -5.0, 0.9, 1000.0)]},
+         "links: distance_km of link 'N0'-'N2' must be finite and non-negative, got -5.0"),
+        ({"links": [vc.LinkDefinition("N0", "N2", 5.0, 0.9, 0.0)]},
+         "links: generation_rate_hz of link 'N0'-'N2' must be finite and positive, got 0.0"),
+        ({"links": [vc.LinkDefinition("N0", "N2", 1e5, 0.9, 1000.0)]},
+         "links: link 'N0'-'N2' never succeeds (its success probability is 0)"),
+        ({"links": [vc.LinkDefinition("N0", "N2", 5.0, 0.9, 1e3, vc.LinkType.Satellite, vc.SatelliteConditions(1.2))]},
+         "links: visibility of link 'N0'-'N2' must be within [0, 1], got 1.2"),
+        ({"nodes": [vc.NodeDefinition("N0", 1.0), vc.NodeDefinition("N1", math.nan), vc.NodeDefinition("N2", 1.0)]},
+         "nodes: memory_lifetime_t2 of node 'N1' must be non-negative, got NaN"),
+        ({"nodes": [vc.NodeDefinition("N0", 1.0), vc.NodeDefinition("N2", 1.0)]},
+         "nodes: no node 'N1', which a link on the route names"),
+    ],
+)  # fmt: skip
+def test_bad_requests_are_refused_with_the_argument_and_value(arguments, message):
+    call = {"nodes": NODES, "links": LINKS, "from_node": "N0", "to": "N2", "runs": 10, "seed": 1} | arguments
+    with pytest.raises(ValueError) as refused:
+        physics.simulate(**call)
+    assert str(refused.value) == message
+
+
+@pytest.mark.parametrize(
+    ("parameters", "message"),
+    [
+        ({"efficiency": 0.0}, "efficiency: must be within (0, 1], got 0.0"),
+        ({"swap_success_probability": 1.5}, "swap_success_probability: must be within (0, 1], got 1.5"),
+        ({"attenuation_db_km": math.inf}, "attenuation_db_km: must be finite and non-negative, got inf"),
+        ({"satellite_loss_db": -1}, "satellite_loss_db: must be finite and non-negative, got -1.0"),
+        ({"cutoff_ms": -2.0}, "cutoff_ms: must be non-negative, got -2.0"),
+        ({"signal_speed_km_ms": 0}, "signal_speed_km_ms: must be positive, got 0.0"),
+        ({"max_waiting_time_ms": math.nan}, "max_waiting_time_ms: must be non-negative, got NaN"),
+    ],
+)
+def test_model_parameters_out_of_range_are_refused(parameters, message):
+    with pytest.raises(ValueError) as refused:
+        physics.PhysicalModel(**parameters)
+    assert str(refused.value) == message
+
+
+def test_model_parameters_must_be_numbers():
+    with pytest.raises(TypeError, match=r"^efficiency: must be a number, got '0.5'$"):
+        physics.PhysicalModel(efficiency="0.5")
+    with pytest.raises(TypeError, match=r"^model: must be a PhysicalModel or None, got 3$"):
+        physics.simulate(NODES, LINKS, "N0", "N2", 1, 3)

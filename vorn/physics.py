@@ -1,0 +1,514 @@
+"""A physical model of repeater chains, at ensemble speed.
+
+The route between two nodes (found as the engine finds it, under the caller's strategy) is a chain of links.
+Every link attempts heralded entanglement generation until it holds a pair; a node that holds both of its pairs
+swaps them at once; a trial ends when one pair joins the two end nodes. What the model reads from a network:
+
+- a link's ``distance_km``: fibre loss and the herald's travel time;
+- a link's ``base_fidelity``: the fidelity F of a fresh pair, a Werner state of parameter w = (4F - 1) / 3;
+- a link's ``generation_rate_hz``: the source's period, 1 / rate;
+- a satellite link's ``satellite_conditions``: its visibility and weather factor (absent: both 1);
+- a node's ``memory_lifetime_t2`` (seconds): a stored qubit's share of w decays as exp(-t / T2).
+
+Formulas (units: km, ms, s for T2, dB):
+
+- fibre transmissivity 10^(-attenuation_db_km * distance_km / 10); satellite 10^(-satellite_loss_db / 10)
+  * visibility * weather_factor; one attempt succeeds with p = efficiency * transmissivity;
+- an attempt lasts max(1000 / generation_rate_hz, distance_km / signal_speed_km_ms) ms;
+- a swap succeeds with probability ``swap_success_probability`` and gives w = w1 * w2; a failed swap loses both
+  pairs and every link under them attempts again;
+- a delivered pair of parameter w has fidelity (1 + 3w) / 4 and BB84 error rate (1 - w) / 2.
+
+Seeds: trial i of seed s is trial 0 of seed s + i (modulo 2**64), and its draws depend on that seed alone, so
+ensembles over consecutive seed ranges, run anywhere, merge (`merge`) into the ensemble of the whole range, bit
+for bit. Seeds s and s + 1 therefore share all trials but one: take replicates from ranges that do not overlap.
+
+    import vorn.physics as physics
+    stats = physics.simulate(nodes, links, "N0", "N3", 1_000_000, physics.PhysicalModel(cutoff_ms=50.0), seed=1)
+    stats.mean_waiting_time_ms, stats.mean_fidelity, stats.secret_key_rate_bps
+"""
+
+from __future__ import annotations
+
+import array
+import math
+import operator
+import struct
+import time
+from collections.abc import Iterable
+from concurrent.futures import Executor
+from dataclasses import dataclass, fields
+from fractions import Fraction
+from typing import Any, NamedTuple
+
+import vorn_core as vc
+
+from . import _jobs, _native
+
+__all__ = [
+    "PhysicalModel",
+    "Hop",
+    "Route",
+    "PhysicsStats",
+    "Trials",
+    "route",
+    "simulate",
+    "trials",
+    "merge",
+    "repeaterless_bound",
+    "binary_entropy",
+]
+
+SEEDS = 2**64
+_UNIT = 2**1074  # native sums count units of 2**-1074, the smallest subnormal double
+_Z95 = 1.959963984540054  # two-sided 95 % quantile of the standard normal distribution
+QUANTILES = (0.05, 0.25, 0.5, 0.75, 0.95)
+_HISTOGRAM_SHIFT = 45  # a waiting-time bin holds the doubles whose bit patterns share all bits above this
+
+
+@dataclass(frozen=True)
+class PhysicalModel:
+    """The parameters of the model, each with its unit; every trial of an ensemble uses the same ones.
+
+    - `attenuation_db_km`: fibre loss in dB per km (default 0.2, telecom fibre at 1550 nm).
+    - `efficiency`: the chance that a photon that reaches the far end is heralded there (sources, coupling and
+      detectors together), in (0, 1] (default 1.0, the bare channel).
+    - `satellite_loss_db`: fixed loss of a satellite link in dB, before its visibility and weather factor
+      (default 30.0).
+    - `swap_success_probability`: chance that one entanglement swap succeeds, in (0, 1] (default 1.0).
+    - `cutoff_ms`: a memory that has held a qubit of an unfinished pair this long (ms) frees it, and the links
+      under that pair attempt again; None (default) keeps pairs as long as it takes.
+    - `signal_speed_km_ms`: speed of light in the fibre, km per ms (default 200.0); a herald needs
+      distance / speed.
+    - `max_waiting_time_ms`: a trial with no end-to-end pair after this long (ms) is given up and counts as not
+      delivered; None (default) waits as long as it takes.
+
+    Values out of range are refused with a ValueError naming the parameter and the value.
+    """
+
+    attenuation_db_km: float = 0.2
+    efficiency: float = 1.0
+    satellite_loss_db: float = 30.0
+    swap_success_probability: float = 1.0
+    cutoff_ms: float | None = None
+    signal_speed_km_ms: float = 200.0
+    max_waiting_time_ms: float | None = None
+
+    def __post_init__(self) -> None:
+        for field in fields(self):
+            value = getattr(self, field.name)
+            if value is None and field.default is None:
+                continue
+            if isinstance(value, bool) or not isinstance(value, (int, float)):
+                raise TypeError(f"{field.name}: must be a number, got {value!r}")
+            object.__setattr__(self, field.name, float(value))
+        _native.physics_check_model(self._plain())
+
+    def _plain(self) -> tuple[float, float, float, float, float | None, float, float | None]:
+        return (
+            self.attenuation_db_km,
+            self.efficiency,
+            self.satellite_loss_db,
+            self.swap_success_probability,
+            self.cutoff_ms,
+            self.signal_speed_km_ms,
+            self.max_waiting_time_ms,
+        )
+
+
+class Hop(NamedTuple):
+    """One link of a route as the model sees it."""
+
+    from_node: str
+    to: str
+    transmissivity: float  # of the channel alone
+    success_probability: float  # of one attempt: efficiency * transmissivity
+    attempt_ms: float  # max(1000 / generation_rate_hz, distance_km / signal_speed_km_ms)
+    werner_parameter: float  # of a fresh pair: (4 * base_fidelity - 1) / 3
+
+
+class Route(NamedTuple):
+    """The path that route finding picks (empty when there is none) and its hops."""
+
+    path: tuple[str, ...]
+    hops: tuple[Hop, ...]
+
+
+class Trials(NamedTuple):
+    """Trial by trial: the waiting time in ms (when the end-to-end pair was there, or when the trial was given
+    up) and the delivered fidelity (NaN where nothing was delivered)."""
+
+    path: tuple[str, ...]
+    seed: int
+    waiting_time_ms: array.array[float]
+    fidelity: array.array[float]
+
+
+def _count(value: Any, name: str) -> int:
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name}: must be an integer, got {value!r}") from None
+    if not 0 <= number < SEEDS:
+        raise ValueError(f"{name}: must be a non-negative integer below 2**64, got {number}")
+    return number
+
+
+def _seed(seed: int | None) -> int:
+    return time.time_ns() % SEEDS if seed is None else _count(seed, "seed")
+
+
+class _Request(NamedTuple):
+    nodes: tuple[vc.NodeDefinition, ...]  # records travel to workers as they are: they pickle
+    links: tuple[vc.LinkDefinition, ...]
+    from_node: str
+    to: str
+    model: tuple[float, float, float, float, float | None, float, float | None]
+    strategy: int | None
+
+    def arguments(self) -> tuple[Any, ...]:
+        return (self.nodes, self.links, self.from_node, self.to)
+
+
+def _request(
+    nodes: Iterable[vc.NodeDefinition],
+    links: Iterable[vc.LinkDefinition],
+    from_node: str,
+    to: str,
+    model: PhysicalModel | None,
+    strategy: vc.StrategyType | None,
+) -> _Request:
+    if model is None:
+        model = PhysicalModel()
+    elif not isinstance(model, PhysicalModel):
+        raise TypeError(f"model: must be a PhysicalModel or None, got {model!r}")
+    if strategy is not None and not isinstance(strategy, vc.StrategyType):
+        raise TypeError(f"strategy: must be a StrategyType or None, got {strategy!r}")
+    return _Request(
+        tuple(nodes),
+        tuple(links),
+        from_node,
+        to,
+        model._plain(),
+        None if strategy is None else strategy.to_u8(),
+    )
+
+
+def route(
+    nodes: Iterable[vc.NodeDefinition],
+    links: Iterable[vc.LinkDefinition],
+    from_node: str,
+    to: str,
+    model: PhysicalModel | None = None,
+    strategy: vc.StrategyType | None = None,
+) -> Route:
+    """The route between two nodes (as `VornEngine` finds it; `strategy` None means HighestFidelity) and the
+    model's figures for each of its links. Refuses unknown nodes, the same node at both ends, and figures the
+    model cannot use (for example a fidelity outside [0, 1], or a link that never succeeds) with ValueError."""
+    request = _request(nodes, links, from_node, to, model, strategy)
+    path, hops, _decay = _native.physics_route(*request.arguments(), request.model, request.strategy)
+    return Route(
+        tuple(path),
+        tuple(Hop(path[k], path[k + 1], *figures) for k, figures in enumerate(hops)),
+    )
+
+
+def _shard(request: _Request, runs: int, seed: int) -> tuple[Any, ...]:
+    return tuple(_native.physics_simulate(*request.arguments(), runs, request.model, request.strategy, seed))
+
+
+def _ratio(numerator: int | float, denominator: int) -> float:
+    if isinstance(numerator, float):  # an infinite sum
+        return numerator
+    return numerator / denominator if denominator else math.nan
+
+
+def binary_entropy(p: float) -> float:
+    """h(p) = -p log2 p - (1 - p) log2(1 - p), with h(0) = h(1) = 0."""
+    if p <= 0.0 or p >= 1.0:
+        return 0.0
+    return -p * math.log2(p) - (1.0 - p) * math.log2(1.0 - p)
+
+
+def repeaterless_bound(transmissivity: float) -> float:
+    """The most secret key (or entanglement) per use of a lossy channel of this transmissivity that any protocol
+    without repeaters can reach: -log2(1 - transmissivity) bits (Pirandola, Laurenza, Ottaviani, Banchi 2017)."""
+    if not 0.0 <= transmissivity <= 1.0:
+        raise ValueError(f"transmissivity: must be within [0, 1], got {transmissivity!r}")
+    return -math.log1p(-transmissivity) / math.log(2.0) if transmissivity < 1.0 else math.inf
+
+
+@dataclass(frozen=True)
+class PhysicsStats:
+    """The statistics of an ensemble, kept as exact sums so that ensembles merge bit for bit (`merge`).
+
+    Waiting times are in ms of simulated time from the start of a trial until its end-to-end pair is there;
+    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials."""
+
+    path: tuple[str, ...]
+    model: PhysicalModel
+    seed: int
+    runs: int
+    delivered: int
+    waiting_time_ms_sum: int | float  # units of 2**-1074 ms (an int), or inf
+    waiting_time_ms_squares: int | float  # units of 2**-1074 ms², or inf
+    fidelity_sum: int | float  # units of 2**-1074
+    fidelity_squares: int | float
+    waiting_time_ms_bins: tuple[tuple[int, int], ...]  # (bin, count), bins increasing
+
+    @property
+    def mean_waiting_time_ms(self) -> float:
+        return _ratio(self.waiting_time_ms_sum, _UNIT * self.delivered)
+
+    @property
+    def waiting_time_ms_stderr(self) -> float:
+        return _stderr(self.waiting_time_ms_sum, self.waiting_time_ms_squares, self.delivered)
+
+    @property
+    def mean_fidelity(self) -> float:
+        return _ratio(self.fidelity_sum, _UNIT * self.delivered)
+
+    @property
+    def fidelity_stderr(self) -> float:
+        return _stderr(self.fidelity_sum, self.fidelity_squares, self.delivered)
+
+    @property
+    def waiting_time_ms_interval(self) -> tuple[float, float]:
+        """95 % normal interval of the mean waiting time."""
+        return _interval(self.mean_waiting_time_ms, self.waiting_time_ms_stderr)
+
+    @property
+    def fidelity_interval(self) -> tuple[float, float]:
+        """95 % normal interval of the mean fidelity."""
+        return _interval(self.mean_fidelity, self.fidelity_stderr)
+
+    @property
+    def delivery_rate(self) -> float:
+        """Share of the trials that delivered a pair (1.0 unless `max_waiting_time_ms` gives some up)."""
+        return self.delivered / self.runs if self.runs else math.nan
+
+    @property
+    def mean_werner_parameter(self) -> float:
+        return float((4 * self._mean_fidelity_exact() - 1) / 3) if self.delivered else math.nan
+
+    @property
+    def qber(self) -> float:
+        """BB84 error rate of the delivered pairs: (1 - w) / 2 for their mean Werner parameter w."""
+        return float(2 * (1 - self._mean_fidelity_exact()) / 3) if self.delivered else math.nan
+
+    @property
+    def secret_fraction(self) -> float:
+        """Asymptotic BB84 secret fraction max(0, 1 - 2 h(qber)) (Shor and Preskill 2000)."""
+        return max(0.0, 1.0 - 2.0 * binary_entropy(self.qber)) if self.delivered else 0.0
+
+    @property
+    def secret_key_rate_bps(self) -> float:
+        """Secret bits per second of simulated time: delivered pairs times the secret fraction, over the time of
+        all trials (a trial given up counts `max_waiting_time_ms`)."""
+        fraction = self.secret_fraction
+        if fraction == 0.0:
+            return 0.0
+        total_ms = _ratio(self.waiting_time_ms_sum, _UNIT)
+        undelivered = self.runs - self.delivered
+        if undelivered:
+            limit = self.model.max_waiting_time_ms
+            total_ms = (
+                math.inf
+                if limit is None
+                else float(Fraction(self.waiting_time_ms_sum) / _UNIT + undelivered * Fraction(limit))
+            )
+        return self.delivered * fraction / (total_ms / 1000.0)
+
+    def waiting_time_ms_quantile(self, q: float) -> float:
+        """The q-quantile of the delivered trials' waiting times, as the middle of its histogram bin (bins are
+        at most 1/128 of their lower edge wide, so within 0.4 %); NaN without delivered trials."""
+        if not 0.0 <= q <= 1.0:
+            raise ValueError(f"q: must be within [0, 1], got {q!r}")
+        if not self.delivered:
+            return math.nan
+        rank = max(1, math.ceil(q * self.delivered))
+        seen = 0
+        for low, high, count in self.waiting_time_ms_histogram():
+            seen += count
+            if seen >= rank:
+                return low + (high - low) / 2 if math.isfinite(high) else low
+        raise AssertionError("bins hold fewer trials than were delivered")
+
+    @property
+    def waiting_time_ms_quantiles(self) -> dict[float, float]:
+        return {q: self.waiting_time_ms_quantile(q) for q in QUANTILES}
+
+    def waiting_time_ms_histogram(self) -> list[tuple[float, float, int]]:
+        """(lower edge, upper edge, count) of every bin that holds a delivered trial, edges in ms."""
+        return [(_bin_edge(bin), _bin_edge(bin + 1), count) for bin, count in self.waiting_time_ms_bins]
+
+    def to_dict(self) -> dict[str, Any]:
+        """The figures of the ensemble, with the model's parameters."""
+        return {
+            "path": list(self.path),
+            "seed": self.seed,
+            "runs": self.runs,
+            "delivered": self.delivered,
+            "mean_waiting_time_ms": self.mean_waiting_time_ms,
+            "waiting_time_ms_stderr": self.waiting_time_ms_stderr,
+            "mean_fidelity": self.mean_fidelity,
+            "fidelity_stderr": self.fidelity_stderr,
+            "qber": self.qber,
+            "secret_fraction": self.secret_fraction,
+            "secret_key_rate_bps": self.secret_key_rate_bps,
+            **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
+            **{f"model_{name}": value for name, value in vars(self.model).items()},
+        }
+
+    def _mean_fidelity_exact(self) -> Fraction:
+        if isinstance(self.fidelity_sum, float):
+            raise AssertionError("fidelities are finite")
+        return Fraction(self.fidelity_sum, _UNIT * self.delivered)
+
+
+def _bin_edge(bin: int) -> float:
+    bits = bin << _HISTOGRAM_SHIFT
+    return math.inf if bits >= 0x7FF0000000000000 else struct.unpack("<d", struct.pack("<Q", bits))[0]
+
+
+def _stderr(total: int | float, squares: int | float, count: int) -> float:
+    if count < 2:
+        return math.nan
+    if isinstance(total, float) or isinstance(squares, float):
+        return math.inf
+    # Sample variance (n Σx² - (Σx)²) / (n (n - 1)), over n, from the exact sums.
+    spread = Fraction(count * squares * _UNIT - total * total, _UNIT * _UNIT * count * count * (count - 1))
+    return math.sqrt(max(0.0, float(spread)))
+
+
+def _interval(mean: float, stderr: float) -> tuple[float, float]:
+    return (mean - _Z95 * stderr, mean + _Z95 * stderr)
+
+
+def _stats(result: tuple[Any, ...], model: PhysicalModel, seed: int) -> PhysicsStats:
+    path, runs, delivered, waiting, waiting_squares, fidelity, fidelity_squares, bins = result
+    return PhysicsStats(
+        tuple(path),
+        model,
+        seed,
+        runs,
+        delivered,
+        waiting,
+        waiting_squares,
+        fidelity,
+        fidelity_squares,
+        tuple(sorted(bins.items())),
+    )
+
+
+def merge(pieces: Iterable[PhysicsStats]) -> PhysicsStats:
+    """One ensemble from ensembles of the same route and model (its seed is the first piece's). Pieces over
+    consecutive seed ranges give exactly the ensemble of the whole range."""
+    pieces = list(pieces)
+    if not pieces:
+        raise ValueError("pieces: nothing to merge")
+    first = pieces[0]
+    for piece in pieces[1:]:
+        if piece.path != first.path or piece.model != first.model:
+            raise ValueError("pieces: ensembles of different routes or models do not merge")
+    bins: dict[int, int] = {}
+    for piece in pieces:
+        for bin, count in piece.waiting_time_ms_bins:
+            bins[bin] = bins.get(bin, 0) + count
+    return PhysicsStats(
+        first.path,
+        first.model,
+        first.seed,
+        sum(piece.runs for piece in pieces),
+        sum(piece.delivered for piece in pieces),
+        sum(piece.waiting_time_ms_sum for piece in pieces),
+        sum(piece.waiting_time_ms_squares for piece in pieces),
+        sum(piece.fidelity_sum for piece in pieces),
+        sum(piece.fidelity_squares for piece in pieces),
+        tuple(sorted(bins.items())),
+    )
+
+
+def simulate(
+    nodes: Iterable[vc.NodeDefinition],
+    links: Iterable[vc.LinkDefinition],
+    from_node: str,
+    to: str,
+    runs: int,
+    model: PhysicalModel | None = None,
+    strategy: vc.StrategyType | None = None,
+    seed: int | None = None,
+    *,
+    executor: Executor | None = None,
+    shards: int | None = None,
+    workers: int | None = None,
+    progress: bool | None = None,
+) -> PhysicsStats:
+    """`runs` trials of the model on the route from `from_node` to `to` (see `route`), as exact statistics.
+
+    - `model`: the parameters (None: `PhysicalModel()`); `strategy`: route choice (None: HighestFidelity).
+    - `seed`: trial i uses seed + i; None takes one from the clock (kept in the result's `seed`).
+    - `executor`: any `concurrent.futures.Executor` (a process pool; for a dask.distributed cluster
+      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: four per worker); `workers`
+      without an executor runs them on a local process pool of that many processes (a script that does so
+      needs the usual ``if __name__ == "__main__":`` guard); with neither, `shards` pieces run here one after
+      another. The result is the same bit for bit however it is cut.
+    - `progress`: a progress bar over the shards (None: when tqdm is there and stderr is a terminal).
+
+    Without a route between the nodes no trial delivers (`path` is empty). Ctrl-C stops the run with
+    KeyboardInterrupt.
+    """
+    runs = _count(runs, "runs")
+    base_seed = _seed(seed)
+    request = _request(nodes, links, from_node, to, model, strategy)
+    plain_model = PhysicalModel(*request.model)
+    if workers is not None and _count(workers, "workers") == 0:
+        raise ValueError("workers: at least one worker is needed, got 0")
+    if executor is None and shards is None and workers is None:
+        return _stats(_shard(request, runs, base_seed), plain_model, base_seed)
+    # The route and its figures are checked here, so that a refusal is raised once and at once.
+    _native.physics_route(*request.arguments(), request.model, request.strategy)
+    if shards is not None and _count(shards, "shards") == 0:
+        raise ValueError("shards: at least one shard is needed, got 0")
+
+    def run_on(pool: Executor | None) -> PhysicsStats:
+        count = shards
+        if count is None:
+            count = 4 * _jobs.executor_workers(pool) if pool is not None else 1
+        pieces = max(1, min(count, runs))
+        size, extra = divmod(runs, pieces)
+        jobs, start = [], 0
+        for index in range(pieces):
+            length = size + (index < extra)
+            jobs.append((request, length, (base_seed + start) % SEEDS))
+            start += length
+        results = _jobs.run_jobs(pool, _shard, jobs, "shards", progress)
+        return merge(_stats(result, plain_model, job[2]) for result, job in zip(results, jobs))
+
+    if executor is None and workers is not None:
+        with _jobs.process_pool(workers) as pool:
+            return run_on(pool)
+    return run_on(executor)
+
+
+def trials(
+    nodes: Iterable[vc.NodeDefinition],
+    links: Iterable[vc.LinkDefinition],
+    from_node: str,
+    to: str,
+    runs: int,
+    model: PhysicalModel | None = None,
+    strategy: vc.StrategyType | None = None,
+    seed: int | None = None,
+) -> Trials:
+    """The outcome of every trial of `simulate` with the same arguments, in trial order (16 bytes a trial)."""
+    runs = _count(runs, "runs")
+    base_seed = _seed(seed)
+    request = _request(nodes, links, from_node, to, model, strategy)
+    path, waiting, fidelity = _native.physics_trials(
+        *request.arguments(), runs, request.model, request.strategy, base_seed
+    )
+    waiting_times, fidelities = array.array("d"), array.array("d")
+    waiting_times.frombytes(waiting)
+    fidelities.frombytes(fidelity)
+    return Trials(tuple(path), base_seed, waiting_times, fidelities)
