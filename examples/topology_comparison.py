@@ -1,7 +1,8 @@
 """One request on three reference topologies: success rates with their 95 % intervals, the recommended
-topology highlighted. Writes examples/out/topology_comparison.png.
+topology highlighted. The same seed runs every topology, so the figure repeats exactly. Writes
+examples/out/topology_comparison.png.
 
-    python examples/topology_comparison.py [--runs N] [--output FILE]
+    python examples/topology_comparison.py [--runs N] [--seed S] [--output FILE]
 """
 
 import argparse
@@ -11,23 +12,24 @@ import matplotlib
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt
-import vorn_core as vc
 
+from vorn.compare import compare
 from vorn.plot import plot_comparison
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--runs", type=int, default=5000, help="trials per topology")
+    parser.add_argument("--seed", type=int, default=2026)
     parser.add_argument("--output", default=os.path.join(os.path.dirname(__file__), "out", "topology_comparison.png"))
     args = parser.parse_args()
-    endpoints = [
-        vc.TopologyEndpoints("telecom_backbone", "A", "C"),
-        vc.TopologyEndpoints("hybrid_satellite_fiber", "Toronto", "London"),
-        vc.TopologyEndpoints("repeater_chain", "N0", "N3"),
+    networks = [
+        ("telecom_backbone", "A", "C"),
+        ("hybrid_satellite_fiber", "Toronto", "London"),
+        ("repeater_chain", "N0", "N3"),
     ]
-    report = vc.compare_topologies(endpoints, 0.75, 5000.0, args.runs, vc.StrategyType.HighestFidelity)
-    print(report.summary)
+    report = compare(networks, 0.75, 5000.0, args.runs, seed=args.seed)
+    print(report)
 
     _, ax = plt.subplots(figsize=(7, 4.5))
     plot_comparison(report, ax=ax)

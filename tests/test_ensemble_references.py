@@ -6,8 +6,9 @@ import pathlib
 from fractions import Fraction
 
 import pytest
-import vorn._native as native
 import vorn_core as vc
+
+import vorn._native as native
 
 DATA = json.loads((pathlib.Path(__file__).parent / "data" / "ensemble_references.json").read_text())
 SCENARIOS = {s["name"]: s for s in DATA["scenarios"]}

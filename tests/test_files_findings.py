@@ -5,8 +5,9 @@ import json
 import os
 
 import pytest
-import vorn._native as native
 import vorn_core as vc
+
+import vorn._native as native
 
 INVALID = """{"version": "1.0", "metadata": {"name": "x"},
  "nodes": [{"id": "A"}, {"id": "A"}],

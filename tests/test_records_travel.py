@@ -14,7 +14,9 @@ import pytest
 import vorn_core as vc
 from conftest import having, resident_kib, result_class
 
-import vorn  # noqa: F401  (lets results of single requests travel by pickle)
+import vorn
+
+vorn.enable_result_pickling()  # results of single requests travel by pickle
 
 PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
 

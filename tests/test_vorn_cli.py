@@ -1,9 +1,10 @@
 import json
+import os
 
 import pytest
 import vorn_core as vc
 
-from vorn import cli
+from vorn import cli, parallel
 
 
 def run(capsys, *argv):
@@ -16,21 +17,24 @@ def run(capsys, *argv):
     return status, out, err
 
 
-def network_file(tmp_path, name="net.vorn", extra_node=False, constraints=True):
+def network_file(tmp_path, name="net.vorn", extra_node=False, constraints=True, node_id="B"):
     qf = vc.VornFile("net")
     qf.add_node("A", 1000.0)
-    qf.add_node("B", 2000.0)
-    qf.add_link("L1", "A", "B", 50.0, 0.95, 1000.0)
+    qf.add_node(node_id, 2000.0)
+    qf.add_link("L1", "A", node_id, 50.0, 0.95, 1000.0)
     if extra_node:
         qf.add_node("C")
-        qf.add_link("L2", "B", "C", 20.0, 0.9, 500.0)
+        qf.add_link("L2", node_id, "C", 20.0, 0.9, 500.0)
     if constraints:
         qf.constraints = vc.VornConstraints(0.9, 20.0)
-    qf.save(str(tmp_path / name))
-    return str(tmp_path / name)
+    path = os.path.join(os.fsencode(tmp_path), os.fsencode(name))
+    with open(path, "w", encoding="utf-8") as file:  # any name the system takes, UTF-8 or not
+        qf.save(str(tmp_path / "staged.vorn"))
+        file.write((tmp_path / "staged.vorn").read_text())
+    return os.fsdecode(path)
 
 
-def test_validate_prints_one_line_per_problem_with_position_or_code(tmp_path, capsys):
+def test_validate_prints_one_line_per_problem_with_position_and_code(tmp_path, capsys):
     good, broken, invalid, missing = (
         network_file(tmp_path),
         tmp_path / "broken.vorn",
@@ -38,71 +42,94 @@ def test_validate_prints_one_line_per_problem_with_position_or_code(tmp_path, ca
         tmp_path / "missing.vorn",
     )
     broken.write_text('{\n  "version": "1.0",\n  "nodes": [] []\n}')
-    invalid.write_text(
-        json.dumps(
-            {
-                "version": "1.0",
-                "metadata": {"name": "x"},
-                "nodes": [{"id": "A"}, {"id": "A"}],
-                "links": [
-                    {
-                        "id": "L1",
-                        "from": "A",
-                        "to": "Z",
-                        "distance_km": -5,
-                        "base_fidelity": 0.9,
-                        "generation_rate_hz": 1.0,
-                    }
-                ],
-            }
-        )
-    )
+    link = {"id": "L1", "from": "A", "to": "Z", "distance_km": -5, "base_fidelity": 0.9, "generation_rate_hz": 1.0}
+    document = {"version": "1.0", "metadata": {"name": "x"}, "nodes": [{"id": "A"}, {"id": "A"}], "links": [link]}
+    invalid.write_text(json.dumps(document, indent=2))
     status, out, err = run(capsys, "validate", good, str(broken), str(invalid), str(missing))
     assert status == 1 and err == ""
     assert out.splitlines() == [
-        f"{broken}:3:15: JSON parse error: Missing a comma or '}}' after an object member",
-        f"{invalid}: DuplicateNodeId: Duplicate node ID: A",
-        f"{invalid}: UnknownNodeReference: Unknown node reference 'Z' in link 'L1'",
-        f"{invalid}: InvalidDistance: Invalid distance -5 km for link 'L1' (must be > 0)",
+        f"{broken}:3:15: Syntax: JSON parse error: Missing a comma or '}}' after an object member",
+        f"{invalid}:11:13: DuplicateNodeId: Duplicate node ID: A [nodes[1].id]",
+        f"{invalid}:18:13: UnknownNodeReference: Unknown node reference 'Z' in link 'L1' [links[0].to]",
+        f"{invalid}:19:22: InvalidDistance: Invalid distance -5 km for link 'L1' (must be > 0) [links[0].distance_km]",
         f"{invalid}: GraphDisconnected: Graph is disconnected with 2 components",
-        f"{missing}: IoError: IO error: No such file or directory",
+        f"{missing}: ENOENT: IO error: No such file or directory",
     ]
     assert run(capsys, "validate", good) == (0, "", "")
     assert run(capsys, "validate", "-v", good) == (0, f"{good}: valid\n", "")
 
 
-def test_diff_exit_status_follows_the_differences(tmp_path, capsys):
+def test_validate_hints_at_a_snapshot(tmp_path, capsys):
+    engine = vc.from_vorn_file(network_file(tmp_path))
+    vc.save_topology(engine, str(tmp_path / "snapshot.json"))
+    status, out, _ = run(capsys, "validate", str(tmp_path / "snapshot.json"))
+    assert status == 1 and out.splitlines()[-1] == (
+        f"{tmp_path / 'snapshot.json'}: hint: this looks like an engine snapshot (save_topology): "
+        "load it with vorn_core.load_topology(engine, path)"
+    )
+
+
+def test_diff_exits_like_diff_and_shows_old_and_new_values(tmp_path, capsys):
     first, second = network_file(tmp_path, "a.vorn"), network_file(tmp_path, "b.vorn", extra_node=True)
     assert run(capsys, "diff", first, first) == (0, f"Diff between '{first}' and '{first}':\n", "")
-    status, out, _ = run(capsys, "diff", first, second)
-    assert status == 1 and "  Nodes added: 1 (C)\n" in out
+    qf = vc.load_vorn_file(second)
+    qf.nodes = [vc.VornNode("A", 1500.0, None, vc.VornNodeType.Repeater)] + qf.nodes[1:]
+    qf.links = [vc.VornLink("L1", "A", "B", 60.0, 0.95, 1000.0)] + qf.links[1:]
+    qf.config = vc.VornConfig(max_attempts=20)
+    qf.save(second)
+    status, out, err = run(capsys, "diff", first, second)
+    assert (status, err) == (1, "")
+    assert out.splitlines() == [
+        f"Diff between '{first}' and '{second}':",
+        "  Nodes added: 1 (C)",
+        "  Nodes modified: 1 (A)",
+        "     - A: memory_lifetime_ms 1000.0 → 1500.0; node_type absent → Repeater",
+        "  Links added: 1 (B->C)",
+        "  Links modified: 1 (A->B)",
+        "     - A->B: distance_km 50.0 → 60.0",
+        "  Config changes:",
+        "     - max_attempts: absent → 20",
+    ]
     status, out, err = run(capsys, "diff", first, str(tmp_path / "none.vorn"))
-    assert (status, out) == (1, "") and err.startswith(f"vorn diff: Failed to load {tmp_path / 'none.vorn'}: IO error")
+    assert (status, out) == (2, "")
+    assert err.splitlines() == [
+        f"{tmp_path / 'none.vorn'}: ENOENT: IO error: No such file or directory",
+        f"vorn diff: cannot compare {tmp_path / 'none.vorn'}",
+    ]
 
 
-def test_simulate_prints_statistics_with_interval_the_same_on_several_workers(tmp_path, capsys):
+def test_simulate_prints_reproducible_statistics_with_interval(tmp_path, capsys):
     path = network_file(tmp_path)
     status, out, err = run(capsys, "simulate", path, "A", "B", "--runs", "500", "--seed", "4")
-    stats = vc.from_vorn_file(path).simulate("A", "B", 0.9, 20.0, 500, seed=4)
-    won = round(stats.empirical_success_rate * 500)
-    low, high = cli.wilson_interval(won, 500)
+    stats = parallel.simulate(
+        *[list(part) for part in cli.load_network(path).network], "A", "B", 0.9, 20.0, 500, seed=4, workers=1
+    )
+    low, high = stats.interval()
     assert status == 0 and err == ""
     assert out.splitlines()[:3] == [
         f"{path}: A -> B, fidelity target 0.9, bound 20 ms, seed 4",
         "runs               500",
-        f"success rate       {won / 500:.4f}  (95% interval {low:.4f} to {high:.4f}, {won} successes)",
+        f"success rate       {stats.empirical_success_rate:.4f}  (95% interval {low:.4f} to {high:.4f}, "
+        f"{stats.successes} successes)",
     ]
     assert f"  A->B  {stats.link_utilization_heatmap['A->B']:,}" in out
     assert run(capsys, "simulate", path, "A", "B", "--runs", "500", "--seed", "4", "--workers", "2") == (0, out, "")
+    status, out, _ = run(capsys, "simulate", path, "A", "B", "--runs", "100", "--seed", "4", "--replicates", "3")
+    assert status == 0 and "runs               300\n" in out and "replicates         3: success rates scatter" in out
+    status, out, _ = run(capsys, "simulate", path, "A", "B", "--runs", "10")
+    seed = out.split("seed ")[1].split(" ")[0]
+    assert f"(from the clock; pass --seed {seed} to repeat)" in out
 
 
 @pytest.mark.parametrize(
     "arguments, message",
     [
-        (["A", "Q", "--runs", "5"], "has no node 'Q' (nodes: A, B)"),
+        (["A", "Q", "--runs", "5"], "net.vorn: argument 'to': no node 'Q' in the network (nodes: A, B)"),
         (["A", "B", "--runs", "-5"], "argument --runs: must lie in 0 .. 2**64 - 1: -5"),
         (["A", "B", "--runs", "5", "--workers", "0"], "argument --workers: must be at least 1"),
         (["A", "B", "--runs", "5", "--strategy", "fast"], "argument --strategy: invalid choice: 'fast'"),
+        (["A", "B", "--runs", "5", "--target", "85"], "argument 'fidelity_target': must lie in [0, 1], got 85.0"),
+        (["A", "B", "--runs", "5", "--replicates", "1"], "argument --replicates: a spread needs at least 2"),
         (["A", "B"], "the following arguments are required: --runs"),
     ],
 )
@@ -119,24 +146,10 @@ def test_simulate_needs_a_target_when_the_file_sets_none(tmp_path, capsys):
     assert status == 1 and err.startswith(f"vorn simulate: Failed to load {tmp_path / 'none.vorn'}: IO error")
 
 
-def test_compare_reports_each_topology_with_its_interval(capsys):
-    arguments = [
-        "compare",
-        "--endpoint",
-        "telecom_backbone",
-        "A",
-        "C",
-        "--endpoint",
-        "repeater_chain",
-        "N0",
-        "N3",
-        "--runs",
-        "200",
-        "--target",
-        "0.75",
-        "--bound",
-        "5000",
-    ]
+def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):
+    path = network_file(tmp_path)
+    arguments = ["compare", "--endpoint", "telecom_backbone", "A", "C", "--endpoint", path, "A", "B"]
+    arguments += ["--runs", "200", "--target", "0.75", "--bound", "5000", "--seed", "3"]
     status, out, _ = run(capsys, *arguments)
     lines = out.splitlines()
     assert status == 0 and lines[0].split() == [
@@ -150,10 +163,13 @@ def test_compare_reports_each_topology_with_its_interval(capsys):
         "mean",
         "fidelity",
     ]
-    assert [line.split()[0] for line in lines[1:3]] == ["telecom_backbone", "repeater_chain"]
-    low, high = cli.wilson_interval(round(float(lines[1].split()[1]) * 200), 200)
-    assert f"{low:.4f} to {high:.4f}" in lines[1]
-    assert lines[3].startswith("recommended: ") and lines[4].startswith("Evaluated 2 topologies. Recommended: ")
+    assert [line.split()[0] for line in lines[1:3]] == ["telecom_backbone", path]
+    assert lines[3].startswith("recommended: ") and lines[4].startswith("Recommended: ")
+    assert run(capsys, *arguments) == (0, out, "")
+    arguments[arguments.index("--runs") + 1] = "0"
+    status, _, err = run(capsys, *arguments)
+    assert status == 2 and "argument --runs: must be at least 1" in err
     arguments[2] = "mesh"
+    arguments[arguments.index("--runs") + 1] = "10"
     status, _, err = run(capsys, *arguments)
     assert status == 2 and "Unknown topology in endpoints: 'mesh'" in err

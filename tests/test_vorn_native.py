@@ -1,5 +1,6 @@
-import vorn._native as native
 import vorn_core as vc
+
+import vorn._native as native
 
 
 def test_the_companion_module_raises_the_panic_of_vorn_core():

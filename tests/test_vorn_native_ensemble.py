@@ -4,9 +4,10 @@ follows from the seed, and shards over consecutive seed ranges merge into one en
 import math
 
 import pytest
-import vorn._native as native
 import vorn_core as vc
 from conftest import ctrl_c_after
+
+import vorn._native as native
 
 STATISTICS = "empirical_success_rate mean_latency_ms mean_fidelity aggregate_congestion_drops link_utilization_heatmap"
 

@@ -19,13 +19,28 @@ def run_python(code):
     )
 
 
-def test_importing_vorn_and_its_modules_imports_no_extra():
+def test_importing_vorn_and_its_modules_runs_nothing_and_imports_no_extra():
     code = (
-        "import sys, vorn; import vorn.stats, vorn.parallel, vorn.sweep, vorn.nx, vorn.plot, vorn.cli; "
+        "import sys, vorn_core\n"
+        "class Refused:\n"
+        "    def __init__(self, *args): raise AssertionError('an engine was made on import')\n"
+        "vorn_core.VornEngine = Refused\n"
+        "import vorn\n"
+        "for name in vorn.__all__[:-1]: __import__('vorn.' + name)\n"
         f"print(sorted(name for name in {EXTRAS!r} if name in sys.modules))"
     )
     result = run_python(code)
     assert (result.returncode, result.stdout) == (0, "[]\n"), result.stderr
+
+
+def test_version_of_the_package_and_the_command(capsys):
+    import vorn
+    from vorn import cli
+
+    assert isinstance(vorn.__version__, str) and vorn.__version__
+    with pytest.raises(SystemExit) as exited:
+        cli.main(["--version"])
+    assert (exited.value.code, capsys.readouterr().out) == (0, f"vorn {vorn.__version__}\n")
 
 
 @pytest.mark.parametrize(

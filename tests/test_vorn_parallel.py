@@ -8,100 +8,130 @@ from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 import vorn_core as vc
-from conftest import fields, two_node_network
+from conftest import two_node_network
 
-from vorn import parallel
-
-FIELDS = "total_runs empirical_success_rate aggregate_congestion_drops link_utilization_heatmap"
-CONTEXT_FIELDS = (
-    "seed links from_node to_node fidelity_target max_latency_ms total_time_cutoff_ms step_resolution_ms "
-    "baseline_purify_factor"
-)
+import vorn._native as native
+from vorn import _jobs, _network, parallel
+from vorn.stats import EnsembleStats, SeedOverlapWarning, merge, replicate_seeds
 
 
-def one_ensemble(runs, seed, config=None, strategy=None):
-    engine = vc.VornEngine(config)
-    engine.define_network(*two_node_network())
-    return engine.simulate("A", "B", 0.9, 20.0, runs, strategy, seed)
+def chain():
+    """Four nodes, three 100 km links: losses decide many trials."""
+    nodes = [vc.NodeDefinition(f"N{i}", 150.0) for i in range(4)]
+    links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0) for i in range(3)]
+    return nodes, links
 
 
-def assert_same_ensemble(merged, whole):
-    assert fields(merged, FIELDS) == fields(whole, FIELDS)
-    assert fields(merged, "mean_latency_ms mean_fidelity") == pytest.approx(
-        fields(whole, "mean_latency_ms mean_fidelity"), rel=1e-12
-    )
-    assert fields(merged._context, CONTEXT_FIELDS) == fields(whole._context, CONTEXT_FIELDS)
-    assert sorted(merged._context.nodes) == sorted(whole._context.nodes)
-    assert repr(merged._context.strategy) == repr(whole._context.strategy)
+REQUEST = ("N0", "N3", 0.8, 100.0)
 
 
-def test_shards_on_any_executor_merge_into_one_ensemble_with_its_context():
+def one_call(nodes, links, runs, seed, config=None, strategy=None, request=REQUEST):
+    """The ensemble as one call of the native function: what every split must reproduce."""
+    network = _network.pack_network(nodes, links)
+    plain = _network.pack_request(network, *request, strategy)
+    config = _network.pack_config(config)
+    piece = native.simulate(network.nodes, network.links, config, *plain[:4], runs, plain[4], seed)
+    return EnsembleStats.from_piece(piece, runs, seed)
+
+
+def test_a_seed_gives_the_same_statistics_bit_for_bit_however_the_trials_are_split(request):
+    whole = one_call(*chain(), 4000, 2**64 - 7)  # the seed range wraps round
+    splits = [
+        {"workers": 1},
+        {"workers": 1, "shards": 7},
+        {"executor": "threads", "shards": 5},
+        {"workers": 2, "shards": 3},
+        {"executor": "dask", "shards": 4},
+    ]
+    with ThreadPoolExecutor(2) as threads:
+        for options in splits:
+            if options.get("executor") == "dask":
+                options["executor"] = request.getfixturevalue("dask_client").get_executor()
+            elif options.get("executor") == "threads":
+                options["executor"] = threads
+            stats = parallel.simulate(*chain(), *REQUEST, 4000, seed=2**64 - 7, **options)
+            assert stats == whole, options
+            assert (stats.mean_latency_ms, stats.mean_fidelity) == (whole.mean_latency_ms, whole.mean_fidelity)
+
+
+def test_generation_draws_are_those_of_the_engine():
+    engine = vc.VornEngine()
+    engine.define_network(*chain())
+    for seed in (1, 42):
+        # on the repeater chain the success count depends on the generation draws alone
+        expected = engine.simulate(*REQUEST, 3000, seed=seed)
+        stats = parallel.simulate(*chain(), *REQUEST, 3000, seed=seed, workers=1)
+        assert stats.successes / 3000 == expected.empirical_success_rate
+        assert stats.link_utilization_heatmap == expected.link_utilization_heatmap
+
+
+def test_configuration_and_strategy_reach_the_trials():
     config, strategy = vc.SimulationConfig(1000.0, 0.5, 0.3), vc.StrategyType.LowestLatency
-    with ThreadPoolExecutor(2) as executor:  # the seed range wraps round
-        merged = parallel.simulate(
-            *two_node_network(), "A", "B", 0.9, 20.0, 3000, strategy, 2**64 - 5, config, executor=executor, shards=7
-        )
-    assert_same_ensemble(merged, one_ensemble(3000, 2**64 - 5, config, strategy))
+    stats = parallel.simulate(*chain(), *REQUEST, 500, strategy, 3, config, workers=1)
+    assert stats == one_call(*chain(), 500, 3, config, strategy)
+    assert stats != parallel.simulate(*chain(), *REQUEST, 500, None, 3, None, workers=1)
 
 
-@pytest.mark.parametrize("on_dask", [False, True], ids=["local pool", "dask"])
-def test_shards_in_other_processes(request, on_dask):
-    client = request.getfixturevalue("dask_client") if on_dask else None
-    options = {"executor": client.get_executor(), "shards": 4} if on_dask else {"workers": 2}
-    merged = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 2000, seed=11, **options)
-    assert_same_ensemble(merged, one_ensemble(2000, 11))
+def test_an_unseeded_run_records_the_seed_that_repeats_it():
+    first = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 300, workers=1)
+    assert (
+        isinstance(first.seed, int)
+        and parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 300, seed=first.seed, workers=1) == first
+    )
+    empty = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 0, seed=1)
+    assert (empty.total_runs, empty.seed, empty.mean_fidelity) == (0, 1, 0.0)
+    assert math.isnan(empty.empirical_success_rate)
 
 
-def test_unseeded_and_empty_ensembles():
-    with ThreadPoolExecutor(1) as executor:
-        unseeded = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 100, executor=executor)
-        empty = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 0, seed=1, executor=executor)
-    assert unseeded.total_runs == 100 and unseeded._context.seed is None
-    assert empty.total_runs == 0 and math.isnan(empty.empirical_success_rate) and empty._context.seed == 1
+def test_replicates_run_disjoint_seed_ranges_and_report_their_spread():
+    stats = parallel.simulate(*chain(), *REQUEST, 400, seed=8, workers=1, replicates=4)
+    seeds = replicate_seeds(8, 4, 400)
+    assert [replicate.seed for replicate in stats.replicates] == seeds
+    assert list(stats.replicates) == [one_call(*chain(), 400, seed) for seed in seeds]
+    pooled = merge(stats.replicates)
+    assert (stats.total_runs, stats.successes, stats.seed) == (1600, pooled.successes, 8)
+    rates = [replicate.empirical_success_rate for replicate in stats.replicates]
+    spread = stats.spread()
+    assert spread.replicates == 4 and spread.sd == pytest.approx(
+        math.sqrt(sum((rate - sum(rates) / 4) ** 2 for rate in rates) / 3)
+    )
+    assert spread.se == spread.sd / 2
+    with pytest.warns(SeedOverlapWarning, match="^replicates: seeds 1 and 2 share 399 of their 400 trials"):
+        parallel.simulate(*chain(), *REQUEST, 400, seed=8, workers=1, replicates=[1, 2, 3])
 
 
-ENGINE = "the engine's own message"
+class Refusing(ThreadPoolExecutor):
+    def submit(self, *args, **kwargs):
+        raise AssertionError("a shard was submitted")
 
 
 @pytest.mark.parametrize(
     "change, error, text",
     [
-        ({"runs": -1}, OverflowError, "argument 'runs': must be a non-negative integer below 2**64, got -1"),
-        ({"runs": 1.5}, TypeError, "argument 'runs': 'float' object cannot be interpreted as an integer"),
-        ({"shards": 0}, ValueError, "argument 'shards': at least one shard is needed"),
-        ({"workers": 0}, ValueError, "argument 'workers': at least one worker is needed"),
-        ({"seed": -1}, OverflowError, ENGINE),
-        ({"strategy": 1}, TypeError, ENGINE),
-        ({"nodes": ["A"]}, TypeError, ENGINE),
+        ({"runs": -1}, ValueError, "argument 'runs': must be a whole number from 0 to 2**64 - 1, got -1"),
+        ({"runs": 1.5}, TypeError, "argument 'runs': expected a whole number, got float"),
+        ({"to": "bob"}, ValueError, "argument 'to': no node 'bob' in the network (nodes: A, B)"),
+        ({"fidelity_target": 85}, ValueError, "argument 'fidelity_target': must lie in [0, 1], got 85.0"),
+        ({"max_latency_ms": math.nan}, ValueError, "argument 'max_latency_ms': must be a non-negative number, got nan"),
+        ({"max_latency_ms": -1.0}, ValueError, "argument 'max_latency_ms': must be a non-negative number, got -1.0"),
+        ({"shards": 0}, ValueError, "argument 'shards': at least one shard is needed, got 0"),
+        ({"seed": -1}, ValueError, "argument 'seed': must be a whole number from 0 to 2**64 - 1, got -1"),
+        ({"strategy": 1}, TypeError, "argument 'strategy': expected StrategyType or None, got int"),
+        ({"nodes": ["A"]}, TypeError, "argument 'nodes': expected NodeDefinition items, got str at nodes[0]"),
+        ({"replicates": 0}, ValueError, "argument 'replicates': at least one replicate is needed, got 0"),
+        (
+            {"links": [vc.LinkDefinition("A", "B", -5.0, 0.9, 1.0)]},
+            ValueError,
+            "argument 'links[0].distance_km': must be a non-negative number, got -5.0",
+        ),
     ],
 )
 def test_arguments_are_checked_before_any_shard_runs(change, error, text):
     nodes, links = two_node_network()
-    arguments = {
-        "nodes": nodes,
-        "links": links,
-        "from_node": "A",
-        "to": "B",
-        "fidelity_target": 0.9,
-        "max_latency_ms": 20.0,
-        "runs": 10,
-        "seed": 1,
-        "shards": 2,
-        **change,
-    }
-
-    class Refusing(ThreadPoolExecutor):
-        def submit(self, *args, **kwargs):
-            raise AssertionError("a shard was submitted")
-
+    arguments = {"nodes": nodes, "links": links, "from_node": "A", "to": "B", "fidelity_target": 0.9}
+    arguments |= {"max_latency_ms": 20.0, "runs": 10, "seed": 1, "shards": 2} | change
     with Refusing(1) as executor, pytest.raises(error) as raised:
         parallel.simulate(executor=executor, **arguments)
-    if text is ENGINE:
-        with pytest.raises(error) as raised_by_engine:
-            engine = vc.VornEngine()
-            engine.define_network(arguments["nodes"], arguments["links"])
-            engine.simulate("A", "B", 0.9, 20.0, 10, arguments.get("strategy"), arguments["seed"])
-        text = str(raised_by_engine.value)
     assert str(raised.value) == text
 
 
@@ -109,7 +139,7 @@ def test_interrupt_ends_the_local_pool_at_once():
     script = (
         "import vorn_core as vc\nfrom vorn import parallel\nchain = vc.generate_topology('repeater_chain')\n"
         "print('started', flush=True)\n"
-        "parallel.simulate(chain.nodes, chain.links, 'N0', 'N3', 0.8, 100.0, 10**10, seed=1, workers=2, shards=2)"
+        "parallel.simulate(chain.nodes, chain.links, 'N0', 'N3', 0.8, 100.0, 10**12, seed=1, workers=2)"
     )
     process = subprocess.Popen(
         [sys.executable, "-c", script],
@@ -126,27 +156,58 @@ def test_interrupt_ends_the_local_pool_at_once():
     assert time.monotonic() - started < 10 and process.returncode != 0 and "KeyboardInterrupt" in stderr
 
 
-def test_a_failing_job_cancels_the_jobs_not_yet_started():
-    from vorn import _jobs
-
+def test_a_failing_shard_cancels_the_shards_not_yet_started():
     started = []
 
-    def job(index):
-        started.append(index)
-        if index == 0:
+    def job(runs, seed):
+        started.append(seed)
+        if seed == 0:
             raise KeyboardInterrupt
         time.sleep(0.2)
 
+    tasks = [_jobs.Task(job, (), 1, seed) for seed in range(10)]
     with ThreadPoolExecutor(1) as executor, pytest.raises(KeyboardInterrupt):
-        _jobs.run_jobs(executor, job, [(index,) for index in range(10)], "jobs", progress=False)
+        list(_jobs.run_tasks(tasks, 10, lambda piece, runs, seed: piece, executor=executor, shards=1, progress=False))
     assert started[0] == 0 and len(started) <= 2
 
 
-def test_progress_bar_over_shards(capsys):
+def test_the_progress_bar_counts_trials_in_one_process_too(capsys):
     pytest.importorskip("tqdm")
-    with ThreadPoolExecutor(1) as executor:
-        parallel.simulate(
-            *two_node_network(), "A", "B", 0.9, 20.0, 30, seed=1, executor=executor, shards=3, progress=True
-        )
+    parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 3000, seed=1, workers=1, progress=True)
     err = capsys.readouterr().err
-    assert "shards: 100%" in err and "3/3" in err
+    assert "trials: 100%" in err and "3.00k/3.00k" in err
+
+
+def test_calls_here_grow_to_a_fifth_of_a_second_each():
+    pacer = _jobs.Pacer(0.2)
+    pacer.observe(256, 0.001)  # fast trials: grow, but at most eightfold at a time
+    assert pacer.size == 2048
+    pacer.observe(2048, 1.0)
+    assert pacer.size == int(2048 * 0.2)
+
+
+class Counting(ThreadPoolExecutor):
+    def __init__(self):
+        super().__init__(2)
+        self.submitted = 0
+
+    def submit(self, *args, **kwargs):
+        self.submitted += 1
+        return super().submit(*args, **kwargs)
+
+
+def test_work_too_small_to_send_runs_here_and_the_rest_in_shards(monkeypatch):
+    with Counting() as executor:
+        small = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 300, seed=1, executor=executor)
+        assert executor.submitted == 0 and small == one_call(*two_node_network(), 300, 1, request=("A", "B", 0.9, 20.0))
+        monkeypatch.setattr(_jobs, "SECONDS_PER_SHARD", 1e-9)  # as if every trial took long
+        monkeypatch.setattr(_jobs, "SECONDS_PER_CALL", 1e-9)
+        sent = parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 5000, seed=1, executor=executor)
+        assert executor.submitted > 1 and sent == one_call(*two_node_network(), 5000, 1, request=("A", "B", 0.9, 20.0))
+
+
+def test_independent_jobs_come_back_in_job_order_here_and_on_an_executor():
+    jobs = [(index, 10 - index) for index in range(5)]
+    assert _jobs.run_jobs(None, divmod, jobs, "jobs", progress=False) == [divmod(*job) for job in jobs]
+    with ThreadPoolExecutor(2) as executor:
+        assert _jobs.run_jobs(executor, divmod, jobs, "jobs", progress=False) == [divmod(*job) for job in jobs]

@@ -1,3 +1,4 @@
+import math
 from types import SimpleNamespace
 
 import pytest
@@ -8,8 +9,10 @@ pytest.importorskip("networkx")
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.colors import to_rgba  # noqa: E402
+from matplotlib.container import BarContainer  # noqa: E402
 
 from vorn import plot  # noqa: E402
+from vorn.sensitivity import sensitivity  # noqa: E402
 from vorn.stats import wilson_interval  # noqa: E402
 
 
@@ -23,19 +26,19 @@ def network():
     nodes = [vc.NodeDefinition(name, 1.0) for name in "ABC"]
     links = [
         vc.LinkDefinition("A", "B", 10.0, 0.9, 100.0),
-        vc.LinkDefinition("B", "C", 20.0, 0.9, 100.0),
+        vc.LinkDefinition("B", "C", 20.0, 0.9, 100.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.5, 0.8)),
         vc.LinkDefinition("B", "A", 30.0, 0.9, 100.0),
     ]
     return nodes, links
 
 
 def texts(ax, gid):
-    return [text.get_text() for text in ax.texts if text.get_gid() == gid]
+    return [text for text in ax.texts if text.get_gid() == gid]
 
 
-def link_colours(ax):
+def link_lines(ax):
     (lines,) = [collection for collection in ax.collections if collection.get_gid() == "links"]
-    return [tuple(colour) for colour in lines.get_colors()]
+    return lines
 
 
 def test_network_links_are_coloured_and_labelled_by_utilisation():
@@ -43,43 +46,64 @@ def test_network_links_are_coloured_and_labelled_by_utilisation():
     assert plot.plot_network(*network(), utilisation={"A->B": 40, "B->A": 20, "C->B": 30}, ax=ax) is ax
     cmap = plt.get_cmap(plot.UTILISATION_COLOURS)
     # both directions count on the first link joining two nodes; a later parallel link carries nothing
-    assert link_colours(ax) == [cmap(1.0), cmap(0.5), cmap(0.0)]
-    assert texts(ax, "link-label") == ["60", "30", "0"]
+    assert [tuple(colour) for colour in link_lines(ax).get_colors()] == [cmap(1.0), cmap(0.5), cmap(0.0)]
+    assert [text.get_text() for text in texts(ax, "link-label")] == ["60", "30", "0"]
     assert len(ax.figure.axes) == 2  # the colour bar
 
 
-def test_network_without_utilisation_shows_lengths():
+def test_network_satellite_links_dashed_to_scale_labels_beside_their_lines():
     ax = plot.plot_network(vc.NetworkTopologyPayload(*network()))
-    assert texts(ax, "link-label") == ["10 km", "20 km", "30 km"]
-    assert set(link_colours(ax)) == {to_rgba(plot.UNUSED_COLOUR)}
-
-
-def test_sensitivity_tornado_puts_the_largest_impact_on_top():
-    ranking = {"base_fidelity:A->B": 0.5, "memory_lifetime_t2:A": 0.2, "alpha_loss_db_km": float("nan")}
-    ax = plot.plot_sensitivity(ranking)
-    bars = sorted(ax.patches, key=lambda bar: -bar.get_y())
-    assert [bar.get_width() for bar in bars] == [0.5, 0.2, 0.0]
-    assert [bar.get_facecolor() for bar in bars] == [
-        to_rgba(plot.PARAMETER_COLOURS[kind]) for kind in ("base_fidelity", "memory_lifetime_t2", "alpha_loss_db_km")
+    lines = link_lines(ax)
+    styles = [style for _, style in lines.get_linestyles()]
+    assert styles[0] is None and styles[1] is not None and styles[2] is None  # only the satellite link dashed
+    assert [tuple(colour) for colour in lines.get_colors()] == [
+        to_rgba(plot.UNUSED_COLOUR),
+        to_rgba(plot.SATELLITE_COLOUR),
+        to_rgba(plot.UNUSED_COLOUR),
     ]
+    assert [text.get_text() for text in texts(ax, "link-label")] == ["10 km", "20 km", "30 km"]
+    assert ax.get_aspect() == 1.0
+    for segment, label in zip(lines.get_segments(), texts(ax, "link-label")):
+        (x0, y0), (x1, y1) = segment
+        x, y = label.get_position()
+        distance = abs((x1 - x0) * (y0 - y) - (x0 - x) * (y1 - y0)) / math.hypot(x1 - x0, y1 - y0)
+        assert distance > 0.02  # off the line
+    assert [text.get_text() for text in ax.get_legend().get_texts()] == ["fibre", "satellite"]
+
+
+def test_the_same_network_gets_the_same_layout_whatever_the_order():
+    nodes, links = network()
+    assert plot.layout(nodes, links) == plot.layout(nodes[::-1], links[::-1])
+    assert all(0.0 <= value <= 1.0 for point in plot.layout(nodes, links).values() for value in point)
+
+
+def test_sensitivity_tornado_is_two_sided_with_error_bars_and_the_noise_floor():
+    nodes = [vc.NodeDefinition(f"N{i}", 1.0) for i in range(3)]
+    links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", 80.0, 0.93, 800.0) for i in range(2)]
+    report = sensitivity(nodes, links, "N0", "N2", 0.85, 50.0, 200, seed=2, replicates=3)
+    ax = plot.plot_sensitivity(report)
+    moved = [row for row in report.table if row["read"] and (row["effect_lower"] or row["effect_upper"])]
+    for side in ("lower", "upper"):
+        bars = sorted((bar for bar in ax.patches if bar.get_gid() == f"effect-{side}"), key=lambda bar: -bar.get_y())
+        assert [bar.get_width() for bar in bars] == [row[f"effect_{side}"] for row in moved]
     labels = sorted(ax.get_yticklabels(), key=lambda label: -label.get_position()[1])
-    assert [label.get_text() for label in labels] == list(ranking)
-    assert len(plot.plot_sensitivity(ranking, top=2).patches) == 2
+    assert [label.get_text() for label in labels] == [row["parameter"] for row in moved]
+    (band,) = [patch for patch in ax.patches if patch.get_gid() == "noise-floor"]
+    assert band.get_x() == pytest.approx(-report.noise_floor) and band.get_width() == pytest.approx(
+        2 * report.noise_floor
+    )
+    (notes,) = texts(ax, "sensitivity-notes")
+    assert "not read by the model: memory_lifetime_t2 (3), generation_rate_hz (2)" in notes.get_text()
+    bars = [container for container in ax.containers if isinstance(container, BarContainer)]
+    assert len(bars) == 2 and all(container.errorbar is not None for container in bars)
 
 
 def test_comparison_bars_carry_wilson_intervals_and_mark_the_recommendation():
-    ax = plot.plot_comparison(
-        SimpleNamespace(
-            runs=200,
-            recommended_topology="hybrid",
-            results=[
-                SimpleNamespace(
-                    topology_name=name, success_rate=rate, mean_latency_ms=3.0, mean_fidelity=0.8, link_utilization={}
-                )
-                for name, rate in (("telecom_backbone", 0.5), ("hybrid", 0.9))
-            ],
-        )
-    )
+    results = [
+        SimpleNamespace(topology_name=name, success_rate=rate, successes=won)
+        for name, rate, won in (("telecom_backbone", 0.5, 100), ("hybrid", 0.9, 180))
+    ]
+    ax = plot.plot_comparison(SimpleNamespace(runs=200, recommended_topology="hybrid", results=results))
     assert [bar.get_height() for bar in ax.patches] == [0.5, 0.9]
     assert [bar.get_facecolor() for bar in ax.patches] == [to_rgba(plot.BAR_COLOUR), to_rgba(plot.RECOMMENDED_COLOUR)]
     assert [label.get_text() for label in ax.get_xticklabels()] == ["telecom_backbone", "hybrid"]
@@ -90,7 +114,7 @@ def test_comparison_bars_carry_wilson_intervals_and_mark_the_recommendation():
     ]
 
 
-def test_sweep_curve_with_its_band_per_group():
+def test_sweep_curve_with_its_band_per_group_and_labels_with_units():
     rows = [
         {"distance_km": d, "fidelity_target": t, "success_rate": r, "ci_low": r - 0.1, "ci_high": r + 0.1}
         for t in (0.8, 0.9)
@@ -100,4 +124,6 @@ def test_sweep_curve_with_its_band_per_group():
     assert [(list(line.get_xdata()), list(line.get_ydata())) for line in ax.lines] == [([50.0, 100.0], [0.7, 0.5])] * 2
     assert len(ax.collections) == 2
     assert [t.get_text() for t in ax.get_legend().get_texts()] == ["fidelity_target = 0.8", "fidelity_target = 0.9"]
-    assert len(plot.plot_sweep(rows[:2], "distance_km", y="ci_low").collections) == 0
+    assert (ax.get_xlabel(), ax.get_ylabel()) == ("link length (km)", "success rate (band: interval)")
+    ax = plot.plot_sweep(rows[:2], "distance_km", y="ci_low")
+    assert len(ax.collections) == 0 and ax.get_ylabel() == "success rate, interval low end"

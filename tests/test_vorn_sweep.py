@@ -1,23 +1,13 @@
+import math
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 import vorn_core as vc
 from conftest import two_node_network
 
-from vorn.stats import successes, wilson_interval
-from vorn.sweep import parameter_keys, sweep
-
-COLUMNS = [
-    "runs",
-    "successes",
-    "success_rate",
-    "ci_low",
-    "ci_high",
-    "mean_latency_ms",
-    "mean_fidelity",
-    "aggregate_congestion_drops",
-    "seed",
-]
+from vorn import parallel
+from vorn.stats import Table, wilson_interval
+from vorn.sweep import COLUMNS, grid_size, parameter_keys, sweep
 
 
 def chain():
@@ -28,26 +18,29 @@ def chain():
 
 
 def ensemble(nodes, links, target=0.8, bound=100.0, runs=300, seed=5, config=None):
-    engine = vc.VornEngine(config)
-    engine.define_network(nodes, links)
-    return engine.simulate(nodes[0].id, nodes[-1].id, target, bound, runs, seed=seed)
+    ends = nodes[0].id, nodes[-1].id
+    return parallel.simulate(nodes, links, *ends, target, bound, runs, None, seed, config, workers=1)
 
 
 def test_rows_hold_the_point_the_statistics_and_the_interval():
-    rows = sweep(*two_node_network(), "A", "B", 0.9, 20.0, 400, {"distance_km": [10.0, 80.0]}, seed=9, frame=False)
-    assert [list(row) for row in rows] == [["distance_km"] + COLUMNS] * 2
+    rows = sweep(*two_node_network(), "A", "B", 0.9, 20.0, 400, {"distance_km": [10.0, 80.0]}, seed=9)
+    assert isinstance(rows, Table) and rows.columns == ["distance_km"] + COLUMNS
     for row in rows:
         nodes, links = two_node_network()
         links[0].distance_km = row["distance_km"]
         expected = ensemble(nodes, links, 0.9, 20.0, 400, 9)
-        assert (row["runs"], row["successes"], row["aggregate_congestion_drops"], row["seed"]) == (
-            400,
-            successes(expected),
-            expected.aggregate_congestion_drops,
-            9,
-        )
-        assert (row["ci_low"], row["ci_high"]) == wilson_interval(row["successes"], 400)
-        assert row["mean_latency_ms"] == pytest.approx(expected.mean_latency_ms)
+        assert row == {
+            "distance_km": row["distance_km"],
+            "runs": 400,
+            "successes": expected.successes,
+            "success_rate": expected.empirical_success_rate,
+            "ci_low": wilson_interval(expected.successes, 400)[0],
+            "ci_high": wilson_interval(expected.successes, 400)[1],
+            "mean_latency_ms": expected.mean_latency_ms,
+            "mean_fidelity": expected.mean_fidelity,
+            "aggregate_congestion_drops": expected.aggregate_congestion_drops,
+            "seed": 9,
+        }
 
 
 @pytest.mark.parametrize(
@@ -63,18 +56,18 @@ def test_rows_hold_the_point_the_statistics_and_the_interval():
     ],
 )
 def test_a_key_changes_what_it_names(key, values, change):
-    rows = sweep(*chain(), "N0", "N2", 0.8, 100.0, 300, {key: values}, seed=5, frame=False)
+    rows = sweep(*chain(), "N0", "N2", 0.8, 100.0, 300, {key: values}, seed=5)
     for row, value in zip(rows, values):
         nodes, links = chain()
         change(links, value)
-        assert row["successes"] == successes(ensemble(nodes, links))
+        assert row["successes"] == ensemble(nodes, links).successes
 
 
 def test_grid_is_the_product_of_its_keys_and_reaches_request_and_configuration():
     grid = {"fidelity_target": [0.5, 0.99], "max_latency_ms": [1.0, 50.0], "alpha_loss_db_km": [0.1]}
     with ThreadPoolExecutor(2) as executor:
         rows = sweep(*chain(), "N0", "N2", 0.8, 100.0, 200, grid, seed=2, executor=executor, frame=False)
-    assert [(row["fidelity_target"], row["max_latency_ms"]) for row in rows] == [
+    assert grid_size(grid) == 4 and [(row["fidelity_target"], row["max_latency_ms"]) for row in rows] == [
         (0.5, 1.0),
         (0.5, 50.0),
         (0.99, 1.0),
@@ -84,10 +77,23 @@ def test_grid_is_the_product_of_its_keys_and_reaches_request_and_configuration()
         expected = ensemble(
             *chain(), row["fidelity_target"], row["max_latency_ms"], 200, 2, vc.SimulationConfig(alpha_loss_db_km=0.1)
         )
-        assert row["successes"] == successes(expected)
+        assert row["successes"] == expected.successes
 
 
-def test_unknown_keys_are_refused_with_the_known_ones():
+def test_replicates_share_their_seeds_across_the_grid():
+    rows = sweep(*chain(), "N0", "N2", 0.8, 100.0, 100, {"distance_km": [50.0, 150.0]}, seed=4, replicates=3)
+    assert rows.columns[-3:] == ["replicates", "replicate_sd", "replicate_se"]
+    for row in rows:
+        nodes, links = chain()
+        for link in links:
+            link.distance_km = row["distance_km"]
+        expected = parallel.simulate(nodes, links, "N0", "N2", 0.8, 100.0, 100, seed=4, workers=1, replicates=3)
+        spread = expected.spread()
+        assert (row["runs"], row["successes"], row["replicates"]) == (300, expected.successes, 3)
+        assert (row["replicate_sd"], row["replicate_se"]) == (spread.sd, spread.se)
+
+
+def test_unknown_keys_and_values_out_of_range_are_refused():
     nodes, links = two_node_network()
     assert parameter_keys(nodes, links) == [
         "memory_lifetime_t2",
@@ -103,16 +109,24 @@ def test_unknown_keys_are_refused_with_the_known_ones():
         "fidelity_target",
         "max_latency_ms",
     ]
-    with pytest.raises(
-        ValueError,
-        match=r"unknown sweep parameter 'distance_km:B->A'; this network has: "
-        r"memory_lifetime_t2, memory_lifetime_t2:A, ",
+    for grid, error, text in (
+        (
+            {"distance_km:B->A": [1.0]},
+            ValueError,
+            "unknown sweep parameter 'distance_km:B->A'; this network has: memory_lifetime_t2, memory_lifetime_t2:A, ",
+        ),
+        ({"base_fidelity": [0.5, 1.5]}, ValueError, "argument 'grid['base_fidelity']': must lie in [0, 1], got 1.5"),
+        ({"distance_km": [math.nan]}, ValueError, "argument 'grid['distance_km']': must be a non-negative number"),
+        ({"distance_km": 5.0}, TypeError, "argument 'grid': the values of 'distance_km' are float, not a sequence"),
     ):
-        sweep(nodes, links, "A", "B", 0.9, 20.0, 10, {"distance_km:B->A": [1.0]})
+        with pytest.raises(error) as raised:
+            sweep(nodes, links, "A", "B", 0.9, 20.0, 10, grid)
+        assert str(raised.value).startswith(text)
 
 
-def test_data_frame_when_pandas_is_there():
+def test_data_frame_when_asked_for():
     pandas = pytest.importorskip("pandas")
-    table = sweep(*two_node_network(), "A", "B", 0.9, 20.0, 50, {"max_latency_ms": [5.0, 10.0, 20.0]}, seed=1)
+    grid = {"max_latency_ms": [5.0, 10.0, 20.0]}
+    table = sweep(*two_node_network(), "A", "B", 0.9, 20.0, 50, grid, seed=1, frame=True)
     assert isinstance(table, pandas.DataFrame) and list(table.columns) == ["max_latency_ms"] + COLUMNS
-    assert len(table) == 3
+    assert table.equals(sweep(*two_node_network(), "A", "B", 0.9, 20.0, 50, grid, seed=1).to_frame())

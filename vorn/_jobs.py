@@ -1,15 +1,41 @@
-"""Running independent jobs on an executor with a progress bar, and stopping them on Ctrl-C."""
+"""Running ranges of trials here or on an executor, in shards, with a progress bar, stopping on Ctrl-C.
+
+A task is `runs` trials from `seed`: ``function(*arguments, runs, seed)``. Since trial i of seed s is
+trial 0 of seed s + i, a task can be cut into shards over consecutive seed ranges anywhere without
+changing what its trials are; the caller merges the shards' results, which come back in seed order.
+"""
 
 from __future__ import annotations
 
 import contextlib
+import math
 import multiprocessing
 import multiprocessing.context
 import os
 import sys
-from collections.abc import Callable, Iterator, Sequence
-from concurrent.futures import Executor, Future, ProcessPoolExecutor, as_completed
-from typing import Any
+import time
+from collections.abc import Callable, Iterable, Iterator, Sequence
+from concurrent.futures import FIRST_COMPLETED, Executor, Future, ProcessPoolExecutor, wait
+from typing import Any, NamedTuple, Protocol
+
+SHARDS_PER_WORKER = 4  # a few shards per worker even out uneven workers
+SECONDS_PER_CALL = 0.2  # a native call of about this long keeps the bar moving and Ctrl-C prompt
+SECONDS_PER_SHARD = 0.5  # the same on another process or machine, where a call costs more to send
+FIRST_CALL = 256  # trials of the first call, before anything is known of their cost
+SMALLEST_SHARD = 1000
+BAR_DELAY = 0.5  # seconds before a bar appears: runs that end sooner show none
+
+
+class Task(NamedTuple):
+    function: Callable[..., Any]  # a module-level function, so that it pickles to any worker
+    arguments: tuple[Any, ...]
+    runs: int
+    seed: int
+
+
+class Bar(Protocol):
+    def update(self, n: int = 1) -> Any: ...
+    def close(self) -> None: ...
 
 
 def local_workers() -> int:
@@ -31,28 +57,230 @@ def executor_workers(executor: Executor) -> int:
     return local_workers()
 
 
-class _NoBar:
-    def update(self, n: int = 1) -> None:
-        pass
-
-    def close(self) -> None:
-        pass
+def _interactive() -> bool:
+    return sys.stderr is not None and (sys.stderr.isatty() or "ipykernel" in sys.modules)
 
 
-def progress_bar(total: int, description: str, progress: bool | None) -> Any:
-    """A tqdm bar on stderr: always when `progress` is true, never when false, and when None only if
-    tqdm is installed and stderr is a terminal."""
+def progress_bar(total: int, description: str, progress: bool | None, unit: str = "trial") -> Bar | None:
+    """A tqdm bar over `total` trials: always when `progress` is true, never when false, and when None
+    only if tqdm is installed and the output is a terminal or a notebook; then it appears once the run
+    has lasted half a second."""
     if progress is False:
-        return _NoBar()
+        return None
     try:
         from tqdm.auto import tqdm
     except ImportError:
         if progress:
             raise ImportError("progress bars need tqdm: pip install tqdm") from None
-        return _NoBar()
-    if progress is None and not sys.stderr.isatty():
-        return _NoBar()
-    return tqdm(total=total, desc=description, unit="job", file=sys.stderr)
+        return None
+    if progress is None and not _interactive():
+        return None
+    bar: Bar = tqdm(
+        total=total,
+        desc=description,
+        unit=unit,
+        unit_scale=True,
+        file=sys.stderr,
+        delay=0.0 if progress else BAR_DELAY,
+    )
+    return bar
+
+
+class Pacer:
+    """Sizes of successive calls on one process, grown or shrunk so that each lasts about `target` seconds."""
+
+    def __init__(self, target: float) -> None:
+        self.target = target
+        self.size = FIRST_CALL
+        self.rate: float | None = None  # trials per second, once measured
+
+    def observe(self, trials: int, seconds: float) -> None:
+        if seconds <= 0.0:
+            self.size *= 8
+            return
+        self.rate = trials / seconds
+        self.size = max(1, min(self.size * 8, int(self.rate * self.target)))
+
+
+def _split(runs: int, size: int) -> list[tuple[int, int]]:
+    return [(start, min(size, runs - start)) for start in range(0, runs, size)]
+
+
+def shard_ranges(runs: int, shards: int) -> list[tuple[int, int]]:
+    """(first trial, number of trials) of each of `shards` near-equal consecutive pieces of `runs` trials;
+    never an empty piece."""
+    shards = max(1, min(shards, runs))
+    size, extra = divmod(runs, shards)
+    ranges, start = [], 0
+    for index in range(shards):
+        count = size + (index < extra)
+        ranges.append((start, count))
+        start += count
+    return ranges
+
+
+Check = Callable[[Any, int, int], Any]  # (result, runs, seed) -> the checked result
+
+
+def _call(task: Task, start: int, runs: int) -> Any:
+    return task.function(*task.arguments, runs, (task.seed + start) % 2**64)
+
+
+def _here(tasks: Iterable[Task], check: Check, shards: int | None, bar: Bar | None) -> Iterator[list[Any]]:
+    pacer = Pacer(SECONDS_PER_CALL)
+    for task in tasks:
+        results = []
+        if shards is not None:
+            ranges = shard_ranges(task.runs, shards) if task.runs else []
+        elif bar is None:
+            ranges = [(0, task.runs)] if task.runs else []
+        else:
+            ranges = []
+        start = 0
+        while start < task.runs:
+            if ranges:
+                start, size = ranges.pop(0)
+            else:
+                size = min(pacer.size, task.runs - start)
+            began = time.perf_counter()
+            piece = _call(task, start, size)
+            pacer.observe(size, time.perf_counter() - began)
+            results.append(check(piece, size, (task.seed + start) % 2**64))
+            if bar is not None:
+                bar.update(size)
+            start += size
+        yield results
+
+
+def _elsewhere(
+    tasks: Iterable[Task], check: Check, shards: int | None, bar: Bar | None, executor: Executor, total: int
+) -> Iterator[list[Any]]:
+    workers = executor_workers(executor)
+    in_flight = max(4, 3 * workers)
+    slots: dict[int, list[Any]] = {}
+    outstanding: dict[int, int] = {}
+    pending: dict[Future[Any], tuple[int, int, int, int]] = {}
+    size: int | None = None  # trials per shard, once measured
+    here = False  # so little work that sending it would cost more than doing it
+    pacer = Pacer(SECONDS_PER_CALL)
+
+    def run_here(index: int, task: Task, start: int, seconds: float) -> int:
+        spent = 0.0
+        while start < task.runs and spent < seconds:
+            runs = min(pacer.size, task.runs - start)
+            began = time.perf_counter()
+            piece = _call(task, start, runs)
+            pacer.observe(runs, elapsed := time.perf_counter() - began)
+            spent += elapsed
+            slots[index].append(check(piece, runs, (task.seed + start) % 2**64))
+            if bar is not None:
+                bar.update(runs)
+            start += runs
+        return start
+
+    def shards_of(index: int, task: Task) -> Iterator[tuple[int, int, int, Task]]:
+        nonlocal size, here
+        slots.setdefault(index, [])
+        if shards is not None:
+            ranges = shard_ranges(task.runs, shards) if task.runs else []
+        elif here:
+            run_here(index, task, 0, math.inf)
+            ranges = []
+        else:
+            start = 0
+            if size is None and task.runs:
+                # Calibrate on this process with the first trials, which are part of the task.
+                start = run_here(index, task, 0, SECONDS_PER_CALL / 4)
+                rate = pacer.rate or 0.0
+                here = rate > 0.0 and (total - start) / rate < SECONDS_PER_SHARD
+                by_time = int(rate * SECONDS_PER_SHARD) if rate else SMALLEST_SHARD
+                by_workers = math.ceil(total / (SHARDS_PER_WORKER * workers))
+                size = max(SMALLEST_SHARD, min(by_time, by_workers))
+            if here:
+                start = run_here(index, task, start, math.inf)
+            ranges = [(start + first, runs) for first, runs in _split(task.runs - start, size or SMALLEST_SHARD)]
+        offset = len(slots[index])
+        slots[index].extend([None] * len(ranges))
+        outstanding[index] = len(ranges)
+        for number, (start, runs) in enumerate(ranges):
+            yield offset + number, start, runs, task
+
+    def all_shards() -> Iterator[tuple[int, int, int, int, Task]]:
+        for index, task in enumerate(tasks):
+            for slot, start, runs, shard_task in shards_of(index, task):
+                yield index, slot, start, runs, shard_task
+
+    shard_stream = all_shards()
+    exhausted = False
+    next_task = 0
+    try:
+        while True:
+            while not exhausted and len(pending) < in_flight:
+                try:
+                    index, slot, start, runs, task = next(shard_stream)
+                except StopIteration:
+                    exhausted = True
+                    break
+                seed = (task.seed + start) % 2**64
+                future = executor.submit(task.function, *task.arguments, runs, seed)
+                pending[future] = (index, slot, runs, seed)
+            while outstanding.get(next_task) == 0:
+                del outstanding[next_task]
+                yield slots.pop(next_task)
+                next_task += 1
+            if not pending:
+                if exhausted:
+                    return
+                continue
+            done, _ = wait(pending, return_when=FIRST_COMPLETED)
+            for future in [future for future in pending if future in done]:  # in the order submitted
+                index, slot, runs, seed = pending.pop(future)
+                slots[index][slot] = check(future.result(), runs, seed)
+                outstanding[index] -= 1
+                if bar is not None:
+                    bar.update(runs)
+    finally:
+        for future in pending:
+            future.cancel()
+
+
+def run_tasks(
+    tasks: Iterable[Task],
+    total: int,
+    check: Check,
+    *,
+    executor: Executor | None = None,
+    shards: int | None = None,
+    progress: bool | None = None,
+    description: str = "trials",
+    unit: str = "trial",
+) -> Iterator[list[Any]]:
+    """The checked results of every task's shards, task by task in task order, each task's in seed order.
+
+    Tasks are taken from `tasks` as they are needed, so a long stream is never built whole. Without an
+    executor they run on this process in calls of about 0.2 s (or in `shards` pieces each); with one,
+    in `shards` pieces per task, or else in pieces of about 0.5 s each, measured on the first trials
+    here, and at least four per worker (work that takes less than that runs here, and a pool that is
+    given none starts no process). `total` trials (for the bar) is what all tasks add up to. On any
+    exception, Ctrl-C included, the shards not yet started are cancelled.
+    """
+    bar = progress_bar(total, description, progress, unit)
+    try:
+        if executor is None:
+            yield from _here(tasks, check, shards, bar)
+        else:
+            yield from _elsewhere(tasks, check, shards, bar, executor, total)
+    finally:
+        if bar is not None:
+            bar.close()
+
+
+def _apply(function: Callable[..., Any], job: tuple[Any, ...], runs: int, seed: int) -> Any:
+    return function(*job)
+
+
+def _unchecked(result: Any, runs: int, seed: int) -> Any:
+    return result
 
 
 def run_jobs(
@@ -62,36 +290,20 @@ def run_jobs(
     description: str,
     progress: bool | None,
 ) -> list[Any]:
-    """Results of ``function(*job)`` for every job, in job order. Without an executor the jobs run here,
-    one after another. On any exception, Ctrl-C included, the jobs not yet started are cancelled."""
-    results: list[Any] = [None] * len(jobs)
-    if executor is None:
-        bar = progress_bar(len(jobs), description, progress)
-        try:
-            for index, job in enumerate(jobs):
-                results[index] = function(*job)
-                bar.update(1)
-            return results
-        finally:
-            bar.close()
-    futures: list[Future[Any]] = []
-    try:
-        for job in jobs:
-            futures.append(executor.submit(function, *job))
-        # The bar starts after the submissions: a pool that forks its workers then forks no bar thread.
-        bar = progress_bar(len(jobs), description, progress)
-        try:
-            position = {future: index for index, future in enumerate(futures)}
-            for future in as_completed(futures):
-                results[position[future]] = future.result()
-                bar.update(1)
-            return results
-        finally:
-            bar.close()
-    except BaseException:
-        for future in futures:
-            future.cancel()
-        raise
+    """Results of ``function(*job)`` for independent jobs (not ranges of trials), in job order: here
+    without an executor, else one job per submission, with a bar over jobs; Ctrl-C as for `run_tasks`."""
+    tasks = [Task(_apply, (function, job), 1, 0) for job in jobs]
+    results = run_tasks(
+        tasks,
+        len(tasks),
+        _unchecked,
+        executor=executor,
+        shards=1,
+        progress=progress,
+        description=description,
+        unit="job",
+    )
+    return [pieces[0] for pieces in results]
 
 
 def _start_method() -> multiprocessing.context.BaseContext | None:

@@ -1,220 +1,327 @@
-"""The `vorn` command: validate, diff, simulate and compare topologies from the shell.
+"""The `vorn` command: validate, diff, simulate and compare networks from the shell.
 
-Exit status: 0 on success, 1 when a file is invalid, two files differ or an operation fails, 2 for a
-command line that cannot be used (with a usage message), 130 after Ctrl-C.
+Exit status: 0 on success; 1 when a file is invalid or an operation fails; 2 for a command line that
+cannot be used (with a usage message); 130 after Ctrl-C. `vorn diff` exits like diff(1): 0 when the files
+are the same, 1 when they differ, 2 when they cannot be compared.
+
+Everything the command prints from a file or a path (ids, names, messages that quote them) has its
+non-printable characters escaped, so that no file can move the cursor, retitle the window or forge a
+line; paths may be any name the operating system accepts, UTF-8 or not.
 """
 
 from __future__ import annotations
 
 import argparse
 import math
-import re
+import os
 import sys
-from collections.abc import Sequence
+from collections.abc import Callable, Mapping, Sequence
+from typing import Any
 
 import vorn_core as vc
 
-from .stats import successes, wilson_interval
+from . import _native, _network
+from .files import format_hint, library_path, load_network
 
-# Validation messages by the error kind that produces them (their order in a report is the checks' order).
-VALIDATION_CODES = (
-    ("Duplicate node ID: ", "DuplicateNodeId"),
-    ("Unknown node reference '", "UnknownNodeReference"),
-    ("Self-loop detected in link '", "SelfLoop"),
-    ("Invalid distance ", "InvalidDistance"),
-    ("Invalid fidelity ", "InvalidFidelity"),
-    ("Invalid generation rate ", "InvalidGenerationRate"),
-    ("Graph is disconnected with ", "GraphDisconnected"),
-)
-JSON_POSITION = re.compile(r"(.*) at line (\d+) column (\d+)", re.DOTALL)
 STRATEGIES = {
     "lowest-latency": vc.StrategyType.LowestLatency,
     "highest-fidelity": vc.StrategyType.HighestFidelity,
     "highest-success": vc.StrategyType.HighestSuccess,
 }
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED = 0, 1, 2, 130
+EXIT_SAME, EXIT_DIFFERENT, EXIT_TROUBLE = 0, 1, 2  # vorn diff, as diff(1)
+ARROW = "→"
 
 
 class Failure(Exception):
     """An operation failed for a reason the user can act on: printed without a traceback."""
+
+    def __init__(self, message: str, status: int = EXIT_FAILED) -> None:
+        super().__init__(message)
+        self.status = status
 
 
 class Usage(Exception):
     """The command line asks for something impossible: printed with the command's usage."""
 
 
-def _validation_code(message: str) -> str:
-    for prefix, code in VALIDATION_CODES:
-        if message.startswith(prefix):
-            return code
-    return "ValidationError"
+def shown(text: str) -> str:
+    """Text from a file or a path as a terminal may print it: every character that is not printable
+    escaped (a control character as \\x1b or \\n, a format character as \\u202e), and the bytes of a
+    name that is no valid UTF-8 as \\xNN."""
+    if text.isprintable():
+        return text
+    escaped = []
+    for character in text:
+        if character.isprintable():
+            escaped.append(character)
+        elif "\udc80" <= character <= "\udcff":  # a byte that os.fsdecode could not decode
+            escaped.append(f"\\x{ord(character) - 0xDC00:02x}")
+        else:
+            escaped.append(character.encode("unicode_escape").decode("ascii"))
+    return "".join(escaped)
 
 
-def load_failure_lines(path: str, text: str) -> list[str]:
-    """Lines ``FILE:LINE:COLUMN: message`` or ``FILE: CODE: message`` for the text of a failed load."""
-    reason = text.removeprefix(f"Failed to load {path}: ")
-    if reason.startswith("JSON parse error: "):
-        match = JSON_POSITION.fullmatch(reason)
-        if match:
-            return [f"{path}:{match[2]}:{match[3]}: {match[1]}"]
-        return [f"{path}: JsonError: {reason}"]
-    if reason.startswith("IO error: "):
-        return [f"{path}: IoError: {reason}"]
-    if reason.startswith("Unsupported vorn version: "):
-        return [f"{path}: UnsupportedVersion: {reason}"]
-    if reason.startswith("Validation failed:\n"):
-        lines, section = [], None
-        for line in reason.splitlines():
-            if line in ("Errors:", "Warnings:"):
-                section = line
-            elif line.startswith("   - ") and section == "Errors:":
-                message = line[len("   - ") :]
-                lines.append(f"{path}: {_validation_code(message)}: {message}")
-            elif line.startswith("   - ") and section == "Warnings:":
-                lines.append(f"{path}: warning: {line[len('   - ') :]}")
-        return lines
-    return [f"{path}: error: {reason}"]
+# ---- validate --------------------------------------------------------------------------------------
+
+
+def _location(path: str, finding: Mapping[str, Any]) -> str:
+    location = shown(path)
+    if finding.get("line") is not None:
+        location += f":{finding['line']}"
+        if finding.get("column") is not None:
+            location += f":{finding['column']}"
+    return location
+
+
+def check_lines(path: str) -> tuple[list[str], bool]:
+    """Lines ``FILE:LINE:COLUMN: CODE: message`` (``FILE: CODE: message`` where no position is known) for
+    every finding of a .vorn file, a hint when it is an engine snapshot, and whether any is an error."""
+    lines, failed = [], False
+    for finding in _native.check_vorn_file(path):
+        warning = finding["severity"] == "warning"
+        failed = failed or not warning
+        entry = f" [{shown(finding['path'])}]" if finding["path"] else ""
+        prefix = "warning: " if warning else ""
+        lines.append(f"{_location(path, finding)}: {prefix}{finding['code']}: {shown(finding['message'])}{entry}")
+    hint = format_hint(path, "vorn") if failed else None
+    if hint:
+        lines.append(f"{shown(path)}: hint: {hint}")
+    return lines, failed
 
 
 def command_validate(args: argparse.Namespace) -> int:
     status = EXIT_OK
     for path in args.files:
-        try:
-            result = vc.validate(path)
-        except RuntimeError as error:
-            lines = load_failure_lines(path, str(error))
+        lines, failed = check_lines(path)
+        if failed:
             status = EXIT_FAILED
-        else:
-            lines = [f"{path}: {entry['type'].partition(':')[0]}: {entry['message']}" for entry in result["errors"]]
-            lines += [
-                f"{path}: warning: {entry['message']}" + (f" [{entry['path']}]" if "path" in entry else "")
-                for entry in result["warnings"]
-            ]
-            if not result["valid"]:
-                status = EXIT_FAILED
-            elif args.verbose and not lines:
-                lines = [f"{path}: valid"]
+        elif args.verbose and not lines:
+            lines = [f"{shown(path)}: valid"]
         for line in lines:
             print(line)
     return status
 
 
+# ---- diff ------------------------------------------------------------------------------------------
+
+
+def _value(value: object) -> str:
+    if value is None:
+        return "absent"
+    if isinstance(value, str):
+        return "'" + shown(value) + "'"
+    if isinstance(value, (vc.VornNodeType, vc.VornLinkType)):
+        return _network.member_name(value, type(value))
+    if isinstance(value, vc.VornSatelliteExtension):
+        return f"(visibility {value.visibility!r}, weather_factor {value.weather_factor!r})"
+    return repr(value)
+
+
+def _changed(old: object, new: object) -> bool:
+    if isinstance(old, vc.VornSatelliteExtension) and isinstance(new, vc.VornSatelliteExtension):
+        return (old.visibility, old.weather_factor) != (new.visibility, new.weather_factor)
+    return old != new  # floats exactly, so NaN always differs, as in the diff itself
+
+
+def _field_changes(old: object, new: object, fields: Sequence[str]) -> str:
+    changes = [
+        f"{field} {_value(getattr(old, field))} {ARROW} {_value(getattr(new, field))}"
+        for field in fields
+        if _changed(getattr(old, field), getattr(new, field))
+    ]
+    return "; ".join(changes)
+
+
+def _last(items: Sequence[Any], key: Callable[[Any], str]) -> dict[str, Any]:
+    # A later node or link with the same id or ends replaces an earlier one, as in the diff.
+    return {key(item): item for item in items}
+
+
+def diff_lines(first: str, second: str, changes: Mapping[str, Any], old: vc.VornFile, new: vc.VornFile) -> list[str]:
+    """The report of `vorn diff`: vorn_core's diff report with the old and new value of every change."""
+    lines = [f"Diff between '{shown(first)}' and '{shown(second)}':"]
+    if changes["version"] is not None:
+        lines.append(f"  Version: {shown(changes['version'][0])} {ARROW} {shown(changes['version'][1])}")
+    sections = (("Metadata", changes["metadata"]),)
+    for title, fields in sections:
+        if fields is not None:
+            lines.append(f"  {title} changes:")
+            lines += [f"     - {name}: {_value(a)} {ARROW} {_value(b)}" for name, (a, b) in fields.items()]
+    old_nodes, new_nodes = _last(old.nodes, lambda node: node.id), _last(new.nodes, lambda node: node.id)
+    old_links = _last(old.links, lambda link: f"{link.src}->{link.to}")
+    new_links = _last(new.links, lambda link: f"{link.src}->{link.to}")
+    node_fields = ("memory_lifetime_ms", "memory_capacity", "node_type")
+    link_fields = ("id", "distance_km", "base_fidelity", "generation_rate_hz", "link_type", "satellite")
+    for kind, items, olds, news, fields in (
+        ("Nodes", "nodes", old_nodes, new_nodes, node_fields),
+        ("Links", "links", old_links, new_links, link_fields),
+    ):
+        for change in ("added", "removed", "modified"):
+            keys = changes[f"{items}_{change}"]
+            if not keys:
+                continue
+            lines.append(f"  {kind} {change}: {len(keys)} ({', '.join(shown(key) for key in keys)})")
+            if change == "modified":
+                lines += [f"     - {shown(key)}: {_field_changes(olds[key], news[key], fields)}" for key in keys]
+    for title, fields in (("Config", changes["config"]), ("Constraints", changes["constraints"])):
+        if fields is not None:
+            lines.append(f"  {title} changes:")
+            shown_fields = [(name, a, b) for name, (a, b) in fields.items() if _changed(a, b)]
+            lines += [f"     - {name}: {_value(a)} {ARROW} {_value(b)}" for name, a, b in shown_fields]
+            if not shown_fields:
+                lines.append("     - an empty section added or removed")
+    if changes["extensions_changed"]:
+        lines.append("  Extensions changed")
+    return lines
+
+
 def command_diff(args: argparse.Namespace) -> int:
-    result = vc.diff(args.first, args.second)
-    if "error" in result:
-        raise Failure(result["error"])
-    print(result["summary"], end="")
-    changed = any(
-        result[key]
-        for key in ("nodes_added", "nodes_removed", "nodes_modified", "links_added", "links_removed", "links_modified")
-    )
-    return EXIT_FAILED if changed or result["summary"].count("\n") > 1 else EXIT_OK
+    for path in (args.first, args.second):
+        problems, failed = check_lines(path)
+        if failed:
+            for line in problems:
+                print(line, file=sys.stderr)
+            raise Failure(f"cannot compare {shown(path)}", EXIT_TROUBLE)
+    with library_path(args.first) as first, library_path(args.second) as second:
+        try:
+            changes = _native.diff_vorn_files(first, second)
+            old, new = vc.load_vorn_file(first), vc.load_vorn_file(second)
+        except RuntimeError as error:  # changed on disk since it was checked
+            raise Failure(shown(str(error)), EXIT_TROUBLE) from None
+    lines = diff_lines(args.first, args.second, changes, old, new)
+    print("\n".join(lines))
+    return EXIT_DIFFERENT if len(lines) > 1 else EXIT_SAME
+
+
+# ---- simulate and compare --------------------------------------------------------------------------
 
 
 def _percent(fraction: float) -> str:
     return f"{fraction * 100:g}%"
 
 
-def _print_stats(stats: vc.MonteCarloStats, confidence: float) -> None:
-    won = successes(stats)
-    low, high = wilson_interval(won, stats.total_runs, confidence)
+def _print_stats(stats: Any, confidence: float) -> None:
+    low, high = stats.interval(confidence)
     print(f"runs               {stats.total_runs:,}")
     print(
         f"success rate       {stats.empirical_success_rate:.4f}  "
-        f"({_percent(confidence)} interval {low:.4f} to {high:.4f}, {won:,} successes)"
+        f"({_percent(confidence)} interval {low:.4f} to {high:.4f}, {stats.successes:,} successes)"
     )
-    print(f"mean latency       {stats.mean_latency_ms:.3f} ms")
+    spread = stats.spread()
+    if spread is not None:
+        print(
+            f"replicates         {spread.replicates}: success rates scatter by {spread.sd:.4f} "
+            f"(standard error of their mean {spread.se:.4f})"
+        )
+    print(f"mean latency       {stats.mean_latency_ms:.3f} ms of simulated time")
     print(f"mean fidelity      {stats.mean_fidelity:.4f} (successful trials)")
     print(f"failed attempts    {stats.aggregate_congestion_drops:,}")
     heatmap = stats.link_utilization_heatmap
     if heatmap:
         print("link utilisation   generation attempts per hop")
-        width = max(map(len, heatmap))
-        for hop, attempts in heatmap.items():
+        hops = {shown(hop): attempts for hop, attempts in heatmap.items()}
+        width = max(map(len, hops))
+        for hop, attempts in hops.items():
             print(f"  {hop:<{width}}  {attempts:,}")
 
 
+def _seed_text(seed: int, given: int | None) -> str:
+    return f"seed {seed}" if given is not None else f"seed {seed} (from the clock; pass --seed {seed} to repeat)"
+
+
 def command_simulate(args: argparse.Namespace) -> int:
-    from . import _network, parallel
+    from . import parallel
 
     try:
-        engine = vc.from_vorn_file(args.file)
-        constraints = vc.load_vorn_file(args.file).constraints
+        loaded = load_network(args.file)
     except RuntimeError as error:
-        raise Failure(str(error)) from None
-    target: float | None = args.target
-    bound: float | None = args.bound
-    if constraints is not None:
-        target = constraints.fidelity_target if target is None else target
-        bound = constraints.max_latency_ms if bound is None else bound
+        raise Failure(shown(str(error))) from None
+    target: float | None = args.target if args.target is not None else loaded.fidelity_target
+    bound: float | None = args.bound if args.bound is not None else loaded.max_latency_ms
     if target is None:
-        raise Usage(f"--target is needed: {args.file} sets no fidelity_target in its constraints")
+        raise Usage(f"--target is needed: {shown(args.file)} sets no fidelity_target in its constraints")
     if bound is None:
-        raise Usage(f"--bound is needed: {args.file} sets no max_latency_ms in its constraints")
+        raise Usage(f"--bound is needed: {shown(args.file)} sets no max_latency_ms in its constraints")
     strategy = STRATEGIES[args.strategy] if args.strategy else None
-    # The engine's record of an empty ensemble is the network and configuration it simulates.
-    context = engine.simulate(args.from_node, args.to, target, bound, 0, strategy, args.seed)._context
-    assert context is not None  # simulate always records one
-    ids = {node for node, _ in context.nodes}
-    for node in (args.from_node, args.to):
-        if node not in ids:
-            raise Usage(f"{args.file} has no node {node!r} (nodes: {', '.join(sorted(ids))})")
-    if args.workers == 1:
-        stats = engine.simulate(args.from_node, args.to, target, bound, args.runs, strategy, args.seed)
-    else:
-        network, config = _network.from_context(context)
-        nodes, links = _network.definitions(network)
+    seed = parallel.clock_seed() if args.seed is None else args.seed
+    try:
         stats = parallel.simulate(
-            nodes,
-            links,
+            loaded.network.nodes,  # type: ignore[arg-type]
+            loaded.network.links,  # type: ignore[arg-type]
             args.from_node,
             args.to,
             target,
             bound,
             args.runs,
             strategy,
-            args.seed,
-            _network.simulation_config(config),
+            seed,
+            loaded.simulation_config(),
             workers=args.workers,
+            replicates=args.replicates,
         )
-    seed = "seed from the clock" if args.seed is None else f"seed {args.seed}"
-    print(f"{args.file}: {args.from_node} -> {args.to}, fidelity target {target:g}, bound {bound:g} ms, {seed}")
+    except ValueError as error:
+        raise Usage(f"{shown(args.file)}: {shown(str(error))}") from None
+    print(
+        f"{shown(args.file)}: {shown(args.from_node)} -> {shown(args.to)}, fidelity target {target:g}, "
+        f"bound {bound:g} ms, {_seed_text(seed, args.seed)}"
+    )
     _print_stats(stats, args.confidence)
     return EXIT_OK
 
 
 def command_compare(args: argparse.Namespace) -> int:
-    endpoints = [vc.TopologyEndpoints(name, source, target) for name, source, target in args.endpoint]
+    from .compare import compare
+
     strategy = STRATEGIES[args.strategy] if args.strategy else None
+    seed = args.seed
+    if seed is None:
+        from .parallel import clock_seed
+
+        seed = clock_seed()
     try:
-        report = vc.compare_topologies(endpoints, args.target, args.bound, args.runs, strategy)
+        report = compare(
+            [tuple(entry) for entry in args.endpoint],
+            args.target,
+            args.bound,
+            args.runs,
+            strategy,
+            seed,
+            replicates=args.replicates,
+            confidence=args.confidence,
+            workers=args.workers,
+        )
     except ValueError as error:
-        raise Usage(str(error)) from None
-    width = max([len("topology")] + [len(result.topology_name) for result in report.results])
+        raise Usage(shown(str(error))) from None
+    except RuntimeError as error:
+        raise Failure(shown(str(error))) from None
+    names = [shown(row["topology"]) for row in report.table]
+    width = max([len("topology")] + [len(name) for name in names])
     print(
         f"{'topology':<{width}}  success rate  {_percent(args.confidence) + ' interval':<16}  mean latency  "
         "mean fidelity"
     )
-    for result in report.results:
-        rate = result.success_rate
-        interval = "-"
-        if report.runs and not math.isnan(rate):
-            low, high = wilson_interval(round(rate * report.runs), report.runs, args.confidence)
-            interval = f"{low:.4f} to {high:.4f}"
+    for name, row in zip(names, report.table):
+        interval = "-" if math.isnan(row["ci_low"]) else f"{row['ci_low']:.4f} to {row['ci_high']:.4f}"
         print(
-            f"{result.topology_name:<{width}}  {rate:>12.4f}  {interval:<16}  {result.mean_latency_ms:>9.2f} ms"
-            f"  {result.mean_fidelity:>13.4f}"
+            f"{name:<{width}}  {row['success_rate']:>12.4f}  {interval:<16}  {row['mean_latency_ms']:>9.2f} ms"
+            f"  {row['mean_fidelity']:>13.4f}"
         )
-    print(f"recommended: {report.recommended_topology}")
-    print(report.summary)
+    print(f"recommended: {shown(report.recommended_topology)}")
+    print(shown(report.summary))
+    if args.seed is None:
+        print(f"(seed from the clock; pass --seed {seed} to repeat)")
     return EXIT_OK
+
+
+# ---- the command line ------------------------------------------------------------------------------
 
 
 def _count(text: str) -> int:
     try:
         value = int(text)
     except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+        raise argparse.ArgumentTypeError(f"not a whole number: {shown(text)!r}") from None
     if not 0 <= value < 2**64:
         raise argparse.ArgumentTypeError(f"must lie in 0 .. 2**64 - 1: {text}")
     return value
@@ -231,7 +338,7 @@ def _probability(text: str) -> float:
     try:
         value = float(text)
     except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+        raise argparse.ArgumentTypeError(f"not a number: {shown(text)!r}") from None
     if not 0.0 < value < 1.0:
         raise argparse.ArgumentTypeError(f"must lie strictly between 0 and 1: {text}")
     return value
@@ -241,23 +348,34 @@ def _number(text: str) -> float:
     try:
         return float(text)
     except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+        raise argparse.ArgumentTypeError(f"not a number: {shown(text)!r}") from None
+
+
+def _replicates(text: str) -> int:
+    value = _count(text)
+    if value < 2:
+        raise argparse.ArgumentTypeError("a spread needs at least 2 replicates")
+    return value
 
 
 def build_parser() -> argparse.ArgumentParser:
+    from . import __version__
+
     parser = argparse.ArgumentParser(
         prog="vorn",
         description="Check, compare and simulate quantum network topologies (.vorn files).",
-        epilog="Exit status: 0 success, 1 invalid files, differences or failures, 2 bad command line.",
+        epilog="Exit status: 0 success, 1 invalid files or failures, 2 bad command line; "
+        "vorn diff: 0 same, 1 different, 2 trouble.",
     )
+    parser.add_argument("--version", action="version", version=f"vorn {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     validate = commands.add_parser(
         "validate",
         help="check .vorn files",
-        description="Check .vorn files. Prints one line per problem, "
-        "FILE:LINE:COLUMN: message where the position is known and FILE: CODE: message otherwise; "
-        "exits with 1 when a file has errors (usable as a pre-commit hook).",
+        description="Check .vorn files. Prints one line per problem, FILE:LINE:COLUMN: CODE: message "
+        "(FILE: CODE: message where no position is known); exits with 1 when a file has errors "
+        "(usable as a pre-commit hook).",
     )
     validate.add_argument("files", nargs="+", metavar="FILE")
     validate.add_argument("-v", "--verbose", action="store_true", help="also name the valid files")
@@ -266,7 +384,8 @@ def build_parser() -> argparse.ArgumentParser:
     diff = commands.add_parser(
         "diff",
         help="compare two .vorn files",
-        description="Print the changes from the first file to the second; exits with 1 when they differ.",
+        description="Print the changes from the first file to the second, each with its old and new value. "
+        "Exits like diff(1): 0 when the files are the same, 1 when they differ, 2 when a file cannot be read.",
     )
     diff.add_argument("first", metavar="A")
     diff.add_argument("second", metavar="B")
@@ -276,28 +395,27 @@ def build_parser() -> argparse.ArgumentParser:
         "simulate",
         help="run a Monte Carlo ensemble on a .vorn file",
         description="Run a seeded Monte Carlo ensemble of one entanglement request on the network and "
-        "configuration of a .vorn file and print its statistics with the success rate's interval.",
+        "configuration of a .vorn file and print its statistics with the success rate's interval. "
+        "Trial i of seed S is keyed by S + i: the same seed repeats every figure, and seeds S and S + 1 "
+        "share all trials but one (use --replicates for independent ones).",
     )
     simulate.add_argument("file", metavar="FILE")
     simulate.add_argument("from_node", metavar="FROM")
     simulate.add_argument("to", metavar="TO")
     simulate.add_argument("--runs", type=_count, required=True, metavar="N", help="number of trials")
-    simulate.add_argument("--seed", type=_count, metavar="S", help="seed (default: from the clock)")
     simulate.add_argument(
         "--target", type=_number, metavar="F", help="fidelity target (default: the file's constraints)"
     )
     simulate.add_argument(
         "--bound", type=_number, metavar="MS", help="latency bound in ms (default: the file's constraints)"
     )
-    simulate.add_argument(
-        "--workers", type=_positive, default=1, metavar="K", help="local processes sharing the ensemble (default 1)"
-    )
     simulate.set_defaults(run=command_simulate)
 
     compare = commands.add_parser(
         "compare",
-        help="compare reference topologies",
-        description="Simulate one request on several reference topologies and recommend one.",
+        help="compare networks",
+        description="Simulate one request on several networks (reference topologies or .vorn files) with "
+        "the same seeds and recommend one.",
     )
     compare.add_argument(
         "--endpoint",
@@ -305,15 +423,22 @@ def build_parser() -> argparse.ArgumentParser:
         action="append",
         required=True,
         metavar=("TOPOLOGY", "FROM", "TO"),
-        help="a topology (telecom_backbone, fiber_only, repeater_chain, hybrid_satellite_fiber, "
-        "hybrid) and the two nodes of the request there; repeat for each topology",
+        help="a reference topology (telecom_backbone, fiber_only, repeater_chain, hybrid_satellite_fiber, "
+        "hybrid) or the path of a .vorn file, and the two nodes of the request there; repeat for each network",
     )
-    compare.add_argument("--runs", type=_count, required=True, metavar="N", help="trials per topology")
+    compare.add_argument("--runs", type=_positive, required=True, metavar="N", help="trials per network")
     compare.add_argument("--target", type=_number, required=True, metavar="F", help="fidelity target")
     compare.add_argument("--bound", type=_number, required=True, metavar="MS", help="latency bound in ms")
     compare.set_defaults(run=command_compare)
 
     for command in (simulate, compare):
+        command.add_argument("--seed", type=_count, metavar="S", help="seed of the first trial (default: the clock)")
+        command.add_argument(
+            "--replicates",
+            type=_replicates,
+            metavar="R",
+            help="independent replicates of N trials each, with the spread of their success rates",
+        )
         command.add_argument("--strategy", choices=sorted(STRATEGIES), help="route choice (default: highest-fidelity)")
         command.add_argument(
             "--confidence",
@@ -322,22 +447,42 @@ def build_parser() -> argparse.ArgumentParser:
             metavar="C",
             help="confidence of the printed interval (default 0.95)",
         )
+        command.add_argument(
+            "--workers", type=_positive, default=1, metavar="K", help="local processes sharing the trials (default 1)"
+        )
     for command in (validate, diff, simulate, compare):
         command.set_defaults(usage=command.error)  # a usage message and exit status 2
     return parser
 
 
+def _printable_streams() -> None:
+    # A character the terminal's encoding lacks is printed escaped, never a UnicodeEncodeError.
+    for stream in (sys.stdout, sys.stderr):
+        reconfigure = getattr(stream, "reconfigure", None)
+        if reconfigure is not None:
+            reconfigure(errors="backslashreplace")
+
+
 def main(argv: Sequence[str] | None = None) -> int:
+    _printable_streams()
     args = build_parser().parse_args(argv)
     try:
         status: int = args.run(args)
+        sys.stdout.flush()
         return status
     except Usage as usage:
         args.usage(str(usage))  # exits with status 2
         raise
     except Failure as failure:
         print(f"vorn {args.command}: {failure}", file=sys.stderr)
-        return EXIT_FAILED
+        return failure.status
+    except OSError as error:  # a file the command line names cannot be opened
+        if isinstance(error, BrokenPipeError):  # the reader went away (vorn diff a b | head)
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            return EXIT_FAILED
+        name = "" if error.filename is None else f"{shown(os.fsdecode(error.filename))}: "
+        print(f"vorn {args.command}: {name}{error.strerror or error}", file=sys.stderr)
+        return EXIT_TROUBLE if args.command == "diff" else EXIT_FAILED
     except KeyboardInterrupt:
         print(f"vorn {args.command}: interrupted", file=sys.stderr)
         return EXIT_INTERRUPTED

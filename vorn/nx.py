@@ -14,10 +14,13 @@ from typing import Any, cast
 
 import vorn_core as vc
 
+from . import _network
 from ._extras import require
-from ._network import LINK_FIGURES, LINK_TYPES, link_type_name
+from ._network import LINK_FIGURES, member_name
 
 __all__ = ["to_networkx", "from_networkx"]
+
+LINK_TYPE_NAMES = ("Fiber", "Satellite")
 
 
 def _networkx() -> Any:
@@ -26,29 +29,7 @@ def _networkx() -> Any:
 
 def _file_definitions(qf: vc.VornFile) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition]]:
     """The definitions that an engine makes of a .vorn file, in file order."""
-    # The engine owns the conversion of file nodes (memory lifetime in ms, its default): ask it.
-    engine = vc.VornEngine()
-    engine.define_network_from_vorn(qf)
-    context = engine.simulate("", "", 0.0, 0.0, 0, None, 0)._context
-    assert context is not None  # simulate always records one
-    lifetimes = dict(context.nodes)
-    nodes = [vc.NodeDefinition(node.id, lifetimes[node.id]) for node in qf.nodes]
-    links = []
-    for link in qf.links:
-        kind = "Fiber" if link.link_type is None else link_type_name(link.link_type)
-        satellite = link.satellite
-        links.append(
-            vc.LinkDefinition(
-                link.src,
-                link.to,
-                link.distance_km,
-                link.base_fidelity,
-                link.generation_rate_hz,
-                LINK_TYPES[kind],
-                None if satellite is None else vc.SatelliteConditions(satellite.visibility, satellite.weather_factor),
-            )
-        )
-    return nodes, links
+    return _network.definitions(_network.file_network(qf)[0])
 
 
 # What the functions over networks take: node definitions (with link definitions beside them), a
@@ -93,7 +74,7 @@ def to_networkx(nodes: NetworkSource, links: Iterable[vc.LinkDefinition] | None 
             key=index,
             from_node=link.from_node,
             to=link.to,
-            link_type=link_type_name(link.link_type),
+            link_type=member_name(link.link_type, vc.LinkType),
             **figures,
         )
     return graph
@@ -116,11 +97,17 @@ def from_networkx(
     """Node and link definitions from any networkx graph.
 
     Figures come from the node and edge attributes named as in `to_networkx`; a missing one takes the
-    default given here, and without a default raises ValueError. Node names become ids with ``str``.
-    A link's ends are its ``from_node`` and ``to`` attributes when they name the edge's two nodes, else
+    default given here, and without a default raises ValueError. Node names become ids with ``str``;
+    two nodes whose names give the same id (1 and "1") are refused with ValueError. A link's ends are
+    its ``from_node`` and ``to`` attributes when they name the edge's two nodes, else
     the edge's ends as the graph lists them. Edges of a multigraph whose keys are distinct integers come
     in key order (the order `to_networkx` recorded), other edges in the graph's order.
     """
+    ids: dict[str, Any] = {}
+    for name in graph.nodes:
+        other = ids.setdefault(str(name), name)
+        if other is not name and other != name:
+            raise ValueError(f"nodes {other!r} and {name!r} would both become the node id {str(name)!r}")
     nodes = [
         vc.NodeDefinition(str(name), _figure(data, "memory_lifetime_t2", memory_lifetime_t2, f"node {name!r}"))
         for name, data in graph.nodes(data=True)
@@ -142,8 +129,8 @@ def from_networkx(
             ends = (str(recorded[0]), str(recorded[1]))
         where = f"link {ends[0]}->{ends[1]}"
         kind = data.get("link_type", "Fiber")
-        if kind not in LINK_TYPES:
-            raise ValueError(f"{where} has link_type {kind!r}; expected one of {', '.join(LINK_TYPES)}")
+        if kind not in LINK_TYPE_NAMES:
+            raise ValueError(f"{where} has link_type {kind!r}; expected one of {', '.join(LINK_TYPE_NAMES)}")
         conditions = None
         if "satellite_visibility" in data or "satellite_weather_factor" in data:
             conditions = vc.SatelliteConditions(data.get("satellite_visibility"), data.get("satellite_weather_factor"))
@@ -151,6 +138,8 @@ def from_networkx(
             _figure(data, figure, defaults[figure], where) for figure in LINK_FIGURES
         )
         links.append(
-            vc.LinkDefinition(*ends, distance_km, base_fidelity, generation_rate_hz, LINK_TYPES[kind], conditions)
+            vc.LinkDefinition(
+                *ends, distance_km, base_fidelity, generation_rate_hz, getattr(vc.LinkType, kind), conditions
+            )
         )
     return nodes, links

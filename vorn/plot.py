@@ -1,5 +1,5 @@
 """Figures with matplotlib (the `plot` extra). Each function draws on `ax` (a new figure's Axes when None)
-and returns that Axes."""
+and returns that Axes; axes are labelled with what they show and its unit."""
 
 from __future__ import annotations
 
@@ -9,28 +9,30 @@ from typing import TYPE_CHECKING, Any, Protocol
 
 import vorn_core as vc
 
+from . import _network, inputs
 from ._extras import require
-from .nx import NetworkSource, definitions_of, to_networkx
-from .stats import wilson_interval
+from .nx import NetworkSource, definitions_of
+from .stats import wilson_interval, z_score
 
 if TYPE_CHECKING:
     import pandas
     from matplotlib.axes import Axes
 
-__all__ = ["plot_network", "plot_sensitivity", "plot_comparison", "plot_sweep", "link_utilisation"]
+    from .sensitivity import SensitivityReport
+
+__all__ = ["plot_network", "plot_sensitivity", "plot_comparison", "plot_sweep", "link_utilisation", "layout"]
 
 FEATURE = "vorn.plot"
 UTILISATION_COLOURS = "viridis"
 UNUSED_COLOUR = "0.55"
-PARAMETER_COLOURS = {  # sensitivity keys by the figure they perturb
-    "memory_lifetime_t2": "tab:purple",
-    "distance_km": "tab:blue",
-    "base_fidelity": "tab:green",
-    "generation_rate_hz": "tab:orange",
-    "alpha_loss_db_km": "tab:red",
-}
+LINK_STYLES: dict[str, Any] = {"Fiber": "solid", "Satellite": (0, (4, 2))}  # satellite links dashed
+SATELLITE_COLOUR = "tab:purple"
+LOWER_COLOUR = "tab:blue"  # the parameter lowered
+UPPER_COLOUR = "tab:red"  # the parameter raised
+NOISE_COLOUR = "0.85"
 BAR_COLOUR = "tab:blue"
 RECOMMENDED_COLOUR = "tab:orange"
+LABEL_OFFSET = 0.04  # of the drawing's span: link labels sit beside their line, not on it
 
 
 def _pyplot() -> Any:
@@ -51,8 +53,8 @@ class ComparisonResult(Protocol):
 
 
 class ComparisonReport(Protocol):
-    """What `plot_comparison` reads: a TopologyComparisonReport, or a report of the same shape put together
-    from several (the library's reports have no constructor)."""
+    """What `plot_comparison` reads: a ``vorn.compare`` report, a TopologyComparisonReport, or a report of
+    the same shape put together from several."""
 
     @property
     def results(self) -> Sequence[ComparisonResult]: ...
@@ -81,30 +83,66 @@ def link_utilisation(links: Iterable[vc.LinkDefinition], heatmap: Mapping[str, i
     return values
 
 
+def layout(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition]) -> dict[str, tuple[float, float]]:
+    """Positions in the unit square that depend only on which nodes are joined, not on the order of the
+    definitions: the same network always gets the same drawing (a seeded spring layout started from the
+    nodes on a circle in depth-first order, so that rings and chains start untangled)."""
+    nx = require("networkx", "plot", FEATURE)
+    ids = sorted({node.id for node in nodes})
+    pairs = sorted({tuple(sorted((link.from_node, link.to))) for link in links if link.from_node != link.to})
+    neighbours: dict[str, list[str]] = {node: [] for node in ids}
+    for a, b in pairs:
+        if a in neighbours and b in neighbours:
+            neighbours[a].append(b)
+            neighbours[b].append(a)
+    order: list[str] = []
+    for root in ids:
+        stack = [root]
+        while stack:
+            node = stack.pop()
+            if node not in order:
+                order.append(node)
+                stack += sorted(neighbours[node], reverse=True)
+    if len(order) < 2:
+        return {node: (0.5, 0.5) for node in order}
+    turn = 2 * math.pi / len(order)
+    start = {node: (math.cos(turn * i), math.sin(turn * i)) for i, node in enumerate(order)}
+    graph = nx.Graph()
+    graph.add_nodes_from(order)
+    graph.add_edges_from((a, b) for a, b in pairs if a in neighbours and b in neighbours)
+    positions = nx.spring_layout(graph, pos=start, seed=1, iterations=200)
+    xs = [float(x) for x, _ in positions.values()]
+    ys = [float(y) for _, y in positions.values()]
+    span = max(max(xs) - min(xs), max(ys) - min(ys)) or 1.0
+    return {node: ((float(x) - min(xs)) / span, (float(y) - min(ys)) / span) for node, (x, y) in positions.items()}
+
+
 def plot_network(
     nodes: NetworkSource,
     links: Iterable[vc.LinkDefinition] | None = None,
-    utilisation: Mapping[str, int] | vc.MonteCarloStats | None = None,
+    utilisation: Mapping[str, int] | Any | None = None,
     ax: Axes | None = None,
     positions: Mapping[str, tuple[float, float]] | None = None,
 ) -> Axes:
-    """Draw a network (definitions, a NetworkTopologyPayload or a VornFile) with networkx.
+    """Draw a network (definitions, a NetworkTopologyPayload or a VornFile) to scale in both directions.
 
-    With `utilisation` (a heatmap dict such as ``stats.link_utilization_heatmap``, or the statistics
-    themselves) each link is coloured on a colour scale and labelled by its attempt count; without it,
-    links are grey and labelled by their length. Parallel links are drawn side by side. `positions` maps
-    node ids to coordinates (default: a seeded spring layout).
+    Fibre links are solid lines, satellite links dashed. With `utilisation` (a heatmap dict such as
+    ``stats.link_utilization_heatmap``, or statistics that have one) each link is coloured on a colour
+    scale of its generation attempts and labelled with their count; without it, links are grey (satellite
+    links purple) and labelled with their length. Labels sit beside their line; parallel links are drawn
+    side by side. `positions` maps node ids to coordinates (default: `layout`, the same for the same network).
     """
-    nx = require("networkx", "plot", FEATURE)
+    require("networkx", "plot", FEATURE)
     plt = _pyplot()
     from matplotlib.collections import LineCollection
     from matplotlib.colors import Normalize
+    from matplotlib.lines import Line2D
 
     node_list, link_list = definitions_of(nodes, links)
-    graph = to_networkx(node_list, link_list)
     ax = _axes(ax)
-    pos = dict(positions) if positions is not None else nx.spring_layout(graph, seed=1)
+    pos = dict(positions) if positions is not None else layout(node_list, link_list)
     span = max((math.dist(a, b) for a in pos.values() for b in pos.values()), default=1.0) or 1.0
+    kinds = [_network.member_name(link.link_type, vc.LinkType) for link in link_list]
 
     if utilisation is not None:
         heatmap = utilisation if isinstance(utilisation, Mapping) else utilisation.link_utilization_heatmap
@@ -114,37 +152,74 @@ def plot_network(
         colours = [cmap(norm(value)) for value in values]
         labels = [f"{value:,}" for value in values]
     else:
-        colours = [UNUSED_COLOUR] * len(link_list)
+        colours = [SATELLITE_COLOUR if kind == "Satellite" else UNUSED_COLOUR for kind in kinds]
         labels = [f"{link.distance_km:g} km" for link in link_list]
 
     parallel: dict[frozenset[str], list[int]] = {}
     for index, link in enumerate(link_list):
         parallel.setdefault(frozenset((link.from_node, link.to)), []).append(index)
     segments: list[list[tuple[float, float]]] = [[] for _ in link_list]
+    normals: list[tuple[float, float]] = [(0.0, 0.0) for _ in link_list]
     for indices in parallel.values():
         for rank, index in enumerate(indices):
             (x0, y0), (x1, y1) = pos[link_list[index].from_node], pos[link_list[index].to]
+            if (x1, y1) < (x0, y0):  # the same normal whichever way round the link was defined
+                (x0, y0), (x1, y1) = (x1, y1), (x0, y0)
             length = math.hypot(x1 - x0, y1 - y0) or 1.0
+            nx_, ny_ = -(y1 - y0) / length, (x1 - x0) / length
             shift = (rank - (len(indices) - 1) / 2) * 0.03 * span
-            dx, dy = -(y1 - y0) / length * shift, (x1 - x0) / length * shift
-            segments[index] = [(x0 + dx, y0 + dy), (x1 + dx, y1 + dy)]
-    lines = LineCollection(segments, colors=colours, linewidths=2.5, zorder=1, gid="links")
+            segments[index] = [(x0 + nx_ * shift, y0 + ny_ * shift), (x1 + nx_ * shift, y1 + ny_ * shift)]
+            normals[index] = (nx_, ny_)
+    lines = LineCollection(
+        segments,
+        colors=colours,
+        linestyles=[LINK_STYLES[kind] for kind in kinds],
+        linewidths=2.5,
+        zorder=1,
+        gid="links",
+    )
     ax.add_collection(lines)
-    for segment, label in zip(segments, labels):
+    for segment, normal, label in zip(segments, normals, labels):
         (x0, y0), (x1, y1) = segment
+        offset = LABEL_OFFSET * span
         ax.text(
-            (x0 + x1) / 2,
-            (y0 + y1) / 2,
+            (x0 + x1) / 2 + normal[0] * offset,
+            (y0 + y1) / 2 + normal[1] * offset,
             label,
             fontsize=8,
             ha="center",
             va="center",
             zorder=3,
             gid="link-label",
-            bbox={"boxstyle": "round,pad=0.2", "fc": "white", "ec": "none", "alpha": 0.8},
+            bbox={"boxstyle": "round,pad=0.15", "fc": "white", "ec": "none", "alpha": 0.85},
         )
-    nx.draw_networkx_nodes(graph, pos, ax=ax, node_color="white", edgecolors="black", node_size=500)
-    nx.draw_networkx_labels(graph, pos, ax=ax, font_size=9)
+    xs = [pos[node.id][0] for node in node_list]
+    ys = [pos[node.id][1] for node in node_list]
+    ax.scatter(xs, ys, s=120, c="white", edgecolors="black", zorder=4, gid="nodes")
+    away = _label_directions(pos, link_list)
+    for node in node_list:
+        x, y = pos[node.id]
+        dx, dy = away.get(node.id, (0.0, 1.0))
+        ax.annotate(
+            node.id,
+            (x, y),
+            xytext=(10 * dx, 10 * dy),
+            textcoords="offset points",
+            ha="left" if dx > 0.5 else "right" if dx < -0.5 else "center",
+            va="bottom" if dy > 0.5 else "top" if dy < -0.5 else "center",
+            fontsize=9,
+            zorder=5,
+            gid="node-label",
+        )
+    if "Satellite" in kinds:
+        ax.legend(
+            handles=[
+                Line2D([], [], color="0.3", linestyle=LINK_STYLES["Fiber"], label="fibre"),
+                Line2D([], [], color="0.3", linestyle=LINK_STYLES["Satellite"], label="satellite"),
+            ],
+            loc="best",
+            fontsize=8,
+        )
     if utilisation is not None:
         from matplotlib.cm import ScalarMappable
         from matplotlib.ticker import StrMethodFormatter
@@ -155,38 +230,112 @@ def plot_network(
             label="generation attempts",
             format=StrMethodFormatter("{x:,.0f}"),
         )
+    ax.set_aspect("equal")
     ax.set_axis_off()
-    ax.autoscale_view()
+    margin = 0.12 * span
+    ax.set_xlim(min(xs, default=0.0) - margin, max(xs, default=1.0) + margin)
+    ax.set_ylim(min(ys, default=0.0) - margin, max(ys, default=1.0) + margin)
     return ax
 
 
-def plot_sensitivity(ranking: Mapping[str, float], ax: Axes | None = None, top: int | None = None) -> Axes:
-    """Tornado chart of a ranking from ``MonteCarloStats.sensitivity_analysis``: one horizontal bar per
-    parameter (the `top` first, or all), the most influential at the top, coloured by kind of parameter.
-    A NaN impact (a ranking of statistics without runs) is drawn as an empty bar."""
-    ax = _axes(ax)
-    items = list(ranking.items())[:top]
-    kinds = [key.partition(":")[0] for key, _ in items]
-    impacts = [0.0 if math.isnan(value) else value for _, value in items]
-    positions = list(range(len(items)))[::-1]
-    ax.barh(positions, impacts, color=[PARAMETER_COLOURS.get(kind, "tab:gray") for kind in kinds])
-    ax.set_yticks(positions, [key for key, _ in items])
-    ax.set_xlabel("impact on the success rate (relative change at -10 % and +10 %)")
-    from matplotlib.patches import Patch
+def _label_directions(
+    pos: Mapping[str, tuple[float, float]], links: Sequence[vc.LinkDefinition]
+) -> dict[str, tuple[float, float]]:
+    """For each node, the unit direction away from the mean of its links, where its label sits clear of them."""
+    pulls: dict[str, list[float]] = {}
+    for link in links:
+        for here, there in ((link.from_node, link.to), (link.to, link.from_node)):
+            if here == there or here not in pos or there not in pos:
+                continue
+            (x0, y0), (x1, y1) = pos[here], pos[there]
+            length = math.hypot(x1 - x0, y1 - y0) or 1.0
+            pull = pulls.setdefault(here, [0.0, 0.0])
+            pull[0] += (x1 - x0) / length
+            pull[1] += (y1 - y0) / length
+    directions = {}
+    for node, (px, py) in pulls.items():
+        size = math.hypot(px, py)
+        directions[node] = (-px / size, -py / size) if size > 1e-9 else (0.0, 1.0)
+    return directions
 
-    shown = list(dict.fromkeys(kinds))
-    if shown:
-        ax.legend(
-            handles=[Patch(color=PARAMETER_COLOURS.get(kind, "tab:gray"), label=kind) for kind in shown],
-            loc="lower right",
+
+def plot_sensitivity(report: SensitivityReport, ax: Axes | None = None, top: int | None = None) -> Axes:
+    """Two-sided tornado chart of a `vorn.sensitivity` report: for each parameter that the model reads and
+    that moved the success rate (the `top` largest, or all), the change of the success rate with the
+    parameter lowered (left colour) and raised (right colour), each with its error bar at the report's
+    confidence; the noise floor as a grey band around zero. Parameters without any effect and those the
+    model does not read are named beneath the chart instead of drawn."""
+    ax = _axes(ax)
+    z = z_score(report.confidence)
+    rows = [row for row in report.table if row["read"]]
+    shown = [row for row in rows if row["effect_lower"] != 0.0 or row["effect_upper"] != 0.0][:top]
+    still = [row["parameter"] for row in rows if row["effect_lower"] == 0.0 and row["effect_upper"] == 0.0]
+    unread = [row["parameter"] for row in report.table if not row["read"]]
+    positions = list(range(len(shown)))[::-1]
+    height = 0.38
+    change = f"{report.change:.0%}"
+    for side, colour, offset, label in (
+        ("lower", LOWER_COLOUR, height / 2, f"parameter lowered by {change}"),
+        ("upper", UPPER_COLOUR, -height / 2, f"parameter raised by {change}"),
+    ):
+        ax.barh(
+            [position + offset for position in positions],
+            [row[f"effect_{side}"] for row in shown],
+            height=height,
+            xerr=[z * row[f"se_{side}"] for row in shown],
+            color=colour,
+            ecolor="black",
+            capsize=3,
+            label=label,
+            gid=f"effect-{side}",
+        )
+    ax.axvspan(
+        -report.noise_floor,
+        report.noise_floor,
+        color=NOISE_COLOUR,
+        zorder=0,
+        label=f"noise floor ±{report.noise_floor:.4f}",
+        gid="noise-floor",
+    )
+    ax.axvline(0.0, color="black", linewidth=0.8)
+    ax.set_yticks(positions, [row["parameter"] for row in shown])
+    ax.set_xlabel(
+        f"change of the success rate from {report.baseline.empirical_success_rate:.4f} "
+        f"(error bars: {report.confidence:.0%} intervals)"
+    )
+    ax.legend(loc="lower right", fontsize=8)
+    notes = []
+    if still:
+        notes.append(f"no effect in this run: {_listed(still)}")
+    if unread:
+        notes.append(f"not read by the model: {_listed(unread)}")
+    if notes:
+        ax.annotate(
+            "\n".join(notes),
+            (0.0, 0.0),
+            xycoords="axes fraction",
+            xytext=(0, -36),
+            textcoords="offset points",
+            va="top",
             fontsize=8,
+            wrap=True,
+            gid="sensitivity-notes",
         )
     return ax
 
 
+def _listed(keys: list[str]) -> str:
+    by_figure: dict[str, int] = {}
+    for key in keys:
+        figure = key.partition(":")[0]
+        by_figure[figure] = by_figure.get(figure, 0) + 1
+    return ", ".join(f"{figure} ({count})" if count > 1 else figure for figure, count in by_figure.items())
+
+
 def plot_comparison(report: ComparisonReport, ax: Axes | None = None, confidence: float = 0.95) -> Axes:
-    """Success rate of each topology of a TopologyComparisonReport as bars with their Wilson intervals
-    (from the report's runs per topology), the recommended topology highlighted."""
+    """Success rate of each network of a comparison (a ``vorn.compare`` report or a TopologyComparisonReport)
+    as bars with their Wilson intervals, the recommended one highlighted. Each result's exact success count
+    is used where it has one; a TopologyComparisonReport's rates are turned back into counts."""
     ax = _axes(ax)
     results = list(report.results)
     rates, below, above = [], [], []
@@ -197,7 +346,8 @@ def plot_comparison(report: ComparisonReport, ax: Axes | None = None, confidence
             below.append(0.0)
             above.append(0.0)
             continue
-        low, high = wilson_interval(round(rate * report.runs), report.runs, confidence)
+        won = getattr(result, "successes", None)
+        low, high = wilson_interval(round(rate * report.runs) if won is None else won, report.runs, confidence)
         rates.append(rate)
         below.append(rate - low)
         above.append(high - rate)
@@ -217,12 +367,12 @@ def plot_sweep(
     ax: Axes | None = None,
     by: str | None = None,
 ) -> Axes:
-    """A sweep (rows of `vorn.sweep.sweep`, DataFrame or list of dicts) as `y` against `x`, with the
-    success rate's interval band (columns "ci_low" and "ci_high") when `y` is "success_rate"; one curve
-    per value of the column `by`."""
+    """A sweep (rows of `vorn.sweep.sweep`: a Table, DataFrame or list of dicts) as `y` against `x`, with
+    the success rate's interval band (columns "ci_low" and "ci_high") when `y` is "success_rate"; one curve
+    per value of the column `by`. Axes are labelled with what the columns hold and their units."""
     ax = _axes(ax)
     records = rows.to_dict("records") if hasattr(rows, "to_dict") else list(rows)
-    groups: dict[Any, list[dict[str, Any]]] = {}
+    groups: dict[Any, list[Mapping[str, Any]]] = {}
     for record in records:
         groups.setdefault(record[by] if by else None, []).append(record)
     for value, group in groups.items():
@@ -239,8 +389,15 @@ def plot_sweep(
                 alpha=0.25,
                 linewidth=0,
             )
-    ax.set_xlabel(x)
-    ax.set_ylabel(y)
+    ax.set_xlabel(_label(x))
+    ax.set_ylabel(_label(y) + (" (band: interval)" if y == "success_rate" else ""))
     if by is not None:
         ax.legend()
     return ax
+
+
+def _label(column: str) -> str:
+    try:
+        return inputs.label(column)
+    except KeyError:
+        return column

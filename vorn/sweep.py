@@ -3,45 +3,65 @@
     from vorn.sweep import sweep
     table = sweep(nodes, links, "N0", "N3", 0.8, 100.0, runs=5_000,
                   grid={"distance_km": [50, 75, 100, 125, 150]}, seed=1)
+    table.to_frame()
 
-A parameter is named by a key in the vocabulary of `MonteCarloStats.sensitivity_analysis`:
+A parameter is named by a key:
 
-- "distance_km", "base_fidelity", "generation_rate_hz": that figure of every link;
+- "distance_km" (km), "base_fidelity" (fraction), "generation_rate_hz" (Hz): that figure of every link;
   with ":A->B" (for example "distance_km:N0->N1") only of the links defined from A to B;
-- "memory_lifetime_t2": every node's T2 (seconds); "memory_lifetime_t2:A" only node A's;
-- "alpha_loss_db_km": the fibre loss, setting the configuration's `baseline_purify_factor` as
+- "memory_lifetime_t2": every node's T2 (s); "memory_lifetime_t2:A" only node A's;
+- "alpha_loss_db_km": the fibre loss in dB/km, setting the configuration's `baseline_purify_factor` as
   ``PhysicalConfig(alpha_loss_db_km)`` does;
-- "fidelity_target", "max_latency_ms": the request's target and bound.
+- "fidelity_target" (fraction), "max_latency_ms" (ms): the request's target and bound.
 
-With several keys the grid is their cartesian product, the first key varying slowest. Every point runs
-with the same seed (common random numbers), so neighbouring points differ by their parameters rather than
-by their draws. `parameter_keys(nodes, links)` lists the keys of a network.
+With several keys the grid is their cartesian product, the first key varying slowest. It is walked
+lazily: its size is known (`grid_size`) and said before anything runs, no list of its points is ever
+built, and Ctrl-C stops the sweep at once. Every point runs with the same seed (common random numbers),
+so neighbouring points differ by their parameters rather than by their draws; replicates (``replicates=``)
+take the same replicate seeds at every point. `parameter_keys(nodes, links)` lists the keys of a network.
 """
 
 from __future__ import annotations
 
 import itertools
-import time
-from collections.abc import Iterable, Mapping, Sequence
+import logging
+import math
+import warnings
+from collections.abc import Iterable, Iterator, Mapping, Sequence
 from concurrent.futures import Executor
 from typing import TYPE_CHECKING, Any, Protocol
 
 import vorn_core as vc
 
-from . import _jobs, _network
-from .stats import successes, wilson_interval
+from . import _network, parallel
+from .stats import EnsembleStats, Table, pool
 
-__all__ = ["sweep", "parameter_keys"]
+if TYPE_CHECKING:
+    import pandas
+
+__all__ = ["sweep", "iter_sweep", "parameter_keys", "grid_size"]
 
 LINK_FIGURES = _network.LINK_FIGURES
 NODE_FIGURES = ("memory_lifetime_t2",)
 REQUEST_FIGURES = ("fidelity_target", "max_latency_ms")
 CONFIG_FIGURES = ("alpha_loss_db_km",)
+FRACTIONS = ("base_fidelity", "fidelity_target")  # the figures that must lie in [0, 1]
+LARGE_GRID = 1_000_000  # points beyond which a sweep warns before it starts
+COLUMNS = [
+    "runs",
+    "successes",
+    "success_rate",
+    "ci_low",
+    "ci_high",
+    "mean_latency_ms",
+    "mean_fidelity",
+    "aggregate_congestion_drops",
+    "seed",
+]
+REPLICATE_COLUMNS = ["replicates", "replicate_sd", "replicate_se"]
 
 Row = dict[str, Any]
-
-if TYPE_CHECKING:
-    import pandas
+log = logging.getLogger(__name__)
 
 
 class _Node(Protocol):  # a node definition, or its plain form
@@ -66,10 +86,10 @@ def parameter_keys(nodes: Iterable[_Node], links: Iterable[_Link]) -> list[str]:
     return list(dict.fromkeys(keys))
 
 
-def _apply(
+def apply(
     key: str, value: float, network: _network.Network, config: _network.Config | None, request: _network.Request
 ) -> tuple[_network.Network, _network.Config | None, _network.Request]:
-    """The point of the grid where `key` (a key of `parameter_keys`) has `value`."""
+    """The point where `key` (a key of `parameter_keys`) has `value`."""
     figure, _, target = key.partition(":")
     changes: dict[str, Any] = {figure: value}
     if figure in REQUEST_FIGURES:
@@ -78,7 +98,7 @@ def _apply(
         purify = vc.PhysicalConfig(value).baseline_purify_factor
         if config is None:  # VornEngine()'s configuration shares SimulationConfig's defaults but the loss
             return network, _network.pack_config(vc.SimulationConfig(alpha_loss_db_km=value)), request
-        return network, config._replace(baseline_purify_factor=purify), request
+        return network, config.with_purify_factor(purify), request
     if figure in NODE_FIGURES:
         nodes = tuple(
             node._replace(memory_lifetime_t2=value) if not target or node.id == target else node
@@ -90,6 +110,111 @@ def _apply(
         for link in network.links
     )
     return network._replace(links=links), config, request
+
+
+def _axes(grid: object, known: list[str]) -> list[tuple[str, list[float]]]:
+    if not isinstance(grid, Mapping):
+        raise TypeError(
+            f"argument 'grid': expected a mapping from parameter key to its values, got {type(grid).__name__}"
+        )
+    axes = []
+    for key, values in grid.items():
+        if key not in known:
+            raise ValueError(f"unknown sweep parameter {key!r}; this network has: {', '.join(known)}")
+        if isinstance(values, (str, bytes)) or not isinstance(values, Iterable):
+            raise TypeError(f"argument 'grid': the values of {key!r} are {type(values).__name__}, not a sequence")
+        check = _network.fraction if key.partition(":")[0] in FRACTIONS else _network.non_negative
+        axes.append((key, [check(value, f"grid[{key!r}]") for value in values]))
+    return axes
+
+
+def grid_size(grid: Mapping[str, Sequence[float]]) -> int:
+    """Number of points of a grid (the product of its axes' lengths; 1 for an empty grid)."""
+    return math.prod(len(values) for values in grid.values())
+
+
+def iter_sweep(
+    nodes: Iterable[vc.NodeDefinition],
+    links: Iterable[vc.LinkDefinition],
+    from_node: str,
+    to: str,
+    fidelity_target: float,
+    max_latency_ms: float,
+    runs: int,
+    grid: Mapping[str, Iterable[float]],
+    strategy: vc.StrategyType | None = None,
+    seed: int | None = None,
+    config: vc.SimulationConfig | None = None,
+    executor: Executor | None = None,
+    confidence: float = 0.95,
+    progress: bool | None = None,
+    *,
+    replicates: int | Sequence[int] | None = None,
+    workers: int | None = None,
+) -> Iterator[Row]:
+    """The rows of `sweep`, one per point as it is done. Every argument is checked before the first
+    point runs (the generator's first ``next``)."""
+    runs = _network.count(runs, "runs")
+    network = _network.pack_network(nodes, links)
+    request = _network.pack_request(network, from_node, to, fidelity_target, max_latency_ms, strategy)
+    plain_config = _network.pack_config(config)
+    axes = _axes(grid, parameter_keys(network.nodes, network.links))
+    chosen = _network.seed_of(seed)
+    base = parallel.clock_seed() if chosen is None else chosen
+    seeds = parallel.replicate_starts(base, runs, replicates)
+    starts = seeds or [base]
+    points = math.prod(len(values) for _, values in axes)
+    total = points * len(starts) * runs
+    described = " x ".join(f"{len(values)} {key}" for key, values in axes) or "one point"
+    log.info("sweep of %s points (%s), %s trials in all", f"{points:,}", described, f"{total:,}")
+    if points > LARGE_GRID:
+        warnings.warn(
+            f"a sweep of {points:,} points ({described}): its rows are kept as they come; Ctrl-C stops it",
+            stacklevel=3,
+        )
+    keys = [key for key, _ in axes]
+
+    def jobs() -> Iterator[parallel.Job]:
+        for point in itertools.product(*(values for _, values in axes)):
+            point_network, point_config, point_request = network, plain_config, request
+            for key, value in zip(keys, point):
+                point_network, point_config, point_request = apply(
+                    key, value, point_network, point_config, point_request
+                )
+            for start in starts:
+                yield point_network, point_config, point_request, runs, start
+
+    results = parallel.ensembles(
+        jobs(), total, executor=executor, workers=workers, shards=None, progress=progress, description="sweep"
+    )
+    for point in itertools.product(*(values for _, values in axes)):
+        pieces = [next(results) for _ in starts]
+        stats = pool(pieces, base) if seeds is not None else pieces[0]
+        yield _row(dict(zip(keys, point)), stats, confidence, seeds is not None)
+
+
+def _row(point: Row, stats: EnsembleStats, confidence: float, replicated: bool) -> Row:
+    low, high = stats.interval(confidence)
+    row = dict(point)
+    row.update(
+        runs=stats.total_runs,
+        successes=stats.successes,
+        success_rate=stats.empirical_success_rate,
+        ci_low=low,
+        ci_high=high,
+        mean_latency_ms=stats.mean_latency_ms,
+        mean_fidelity=stats.mean_fidelity,
+        aggregate_congestion_drops=stats.aggregate_congestion_drops,
+        seed=stats.seed,
+    )
+    if replicated:
+        spread = stats.spread()
+        row.update(
+            replicates=len(stats.replicates),
+            replicate_sd=math.nan if spread is None else spread.sd,
+            replicate_se=math.nan if spread is None else spread.se,
+        )
+    return row
 
 
 def sweep(
@@ -108,81 +233,49 @@ def sweep(
     confidence: float = 0.95,
     progress: bool | None = None,
     frame: bool | None = None,
-) -> pandas.DataFrame | list[Row]:
-    """Run the ensemble ``simulate(from_node, to, fidelity_target, max_latency_ms, runs, strategy, seed)``
-    of ``VornEngine(config)`` at every point of `grid` (a mapping from parameter key to its values).
+    *,
+    replicates: int | Sequence[int] | None = None,
+    workers: int | None = None,
+) -> Table | pandas.DataFrame | list[Row]:
+    """Run the ensemble of `vorn.parallel.simulate` (every draw keyed by the trial's seed) at every point
+    of `grid`, a mapping from parameter key to its values (units as in the module's key list).
 
-    Returns one row per point, in grid order: the point's parameter values under their keys, then
-    "runs", "successes", "success_rate", "ci_low" and "ci_high" (Wilson interval at `confidence`),
-    "mean_latency_ms", "mean_fidelity", "aggregate_congestion_drops" and "seed". As a pandas DataFrame
-    when pandas is installed (or `frame` is true), as a list of dicts otherwise (or when `frame` is false).
+    Returns one row per point, in grid order: the point's values under their keys, then "runs",
+    "successes", "success_rate", "ci_low" and "ci_high" (Wilson interval at `confidence`),
+    "mean_latency_ms" (simulated clock), "mean_fidelity", "aggregate_congestion_drops" and "seed"; with
+    `replicates` (as for `vorn.parallel.simulate`) the pooled figures and "replicates", "replicate_sd" and
+    "replicate_se", the scatter of the replicates' success rates. As a `vorn.stats.Table` (a sequence of
+    dicts with ``to_frame()``), as a pandas DataFrame when `frame` is true, a list of dicts when false.
 
-    Points run here one after another, or one per job on `executor` (any concurrent.futures.Executor);
-    a tqdm bar over points shows when `progress` is true (None: when tqdm is installed and stderr is a
-    terminal). Unknown keys raise ValueError before anything runs; Ctrl-C stops the sweep.
+    Points run here one after another, on `executor` (any ``concurrent.futures.Executor``) or on a local
+    pool of `workers` processes; a tqdm bar over the trials of the whole grid shows when `progress` is true
+    (None: in a terminal or notebook, once the sweep has lasted half a second). Unknown keys, values out
+    of range and a grid that is no mapping raise before anything runs; Ctrl-C stops the sweep.
     """
-    runs = _network.count(runs, "runs")
-    engine, network = _network.checked_engine(nodes, links, config)
-    engine.simulate(from_node, to, fidelity_target, max_latency_ms, 0, strategy, seed)  # checks the arguments
-    seed = time.time_ns() % _network.SEEDS if seed is None else seed
-    request = _network.pack_request(from_node, to, fidelity_target, max_latency_ms, strategy)
-    plain_config = _network.pack_config(config)
-
-    known = parameter_keys(network.nodes, network.links)
-    axes: list[tuple[str, list[float]]] = []
-    for key, values in grid.items():
-        if key not in known:
-            raise ValueError(f"unknown sweep parameter {key!r}; this network has: {', '.join(known)}")
-        axes.append((key, [float(value) for value in values]))
-    points: list[Sequence[float]] = list(itertools.product(*(values for _, values in axes))) if axes else []
-
-    jobs = []
-    for point in points:
-        point_network, point_config, point_request = network, plain_config, request
-        for (key, _), value in zip(axes, point):
-            point_network, point_config, point_request = _apply(key, value, point_network, point_config, point_request)
-        jobs.append((point_network, point_config, point_request, runs, seed))
-    results = _jobs.run_jobs(executor, _network.run, jobs, "sweep", progress)
-
-    rows: list[Row] = []
-    for point, fields in zip(points, results):
-        stats = vc.MonteCarloStats(*fields)
-        won = successes(stats)
-        low, high = wilson_interval(won, stats.total_runs, confidence)
-        row: Row = {key: value for (key, _), value in zip(axes, point)}
-        row.update(
-            runs=stats.total_runs,
-            successes=won,
-            success_rate=stats.empirical_success_rate,
-            ci_low=low,
-            ci_high=high,
-            mean_latency_ms=stats.mean_latency_ms,
-            mean_fidelity=stats.mean_fidelity,
-            aggregate_congestion_drops=stats.aggregate_congestion_drops,
-            seed=seed,
-        )
-        rows.append(row)
-    return _table(rows, [key for key, _ in axes], frame)
-
-
-def _table(rows: list[Row], keys: list[str], frame: bool | None) -> pandas.DataFrame | list[Row]:
+    rows = iter_sweep(
+        nodes,
+        links,
+        from_node,
+        to,
+        fidelity_target,
+        max_latency_ms,
+        runs,
+        grid,
+        strategy,
+        seed,
+        config,
+        executor,
+        confidence,
+        progress,
+        replicates=replicates,
+        workers=workers,
+    )
+    first = next(rows, None)  # checks the arguments
+    keys = list(grid) if isinstance(grid, Mapping) else []
+    columns = keys + COLUMNS + (REPLICATE_COLUMNS if replicates is not None else [])
+    table = Table(itertools.chain([] if first is None else [first], rows), columns)
     if frame is False:
-        return rows
-    try:
-        import pandas
-    except ImportError:
-        if frame:
-            raise ImportError("vorn.sweep needs pandas for a DataFrame: pip install pandas") from None
-        return rows
-    columns = keys + [
-        "runs",
-        "successes",
-        "success_rate",
-        "ci_low",
-        "ci_high",
-        "mean_latency_ms",
-        "mean_fidelity",
-        "aggregate_congestion_drops",
-        "seed",
-    ]
-    return pandas.DataFrame(rows, columns=columns)
+        return table.to_dicts()
+    if frame:
+        return table.to_frame()
+    return table

@@ -22,4 +22,13 @@ PyMethodDef physics_trials_function();
 PyMethodDef check_vorn_file_function();
 PyMethodDef file_format_function();
 
+// networks.cpp: the reference topologies, the networks of .vorn file records and the engine's default
+// configuration as the plain data the other functions take, by the rules vorn_core itself uses
+PyMethodDef engine_default_config_function();
+PyMethodDef reference_network_function();
+PyMethodDef vorn_network_function();
+
+// file_diff.cpp: the diff of two .vorn files as structured data
+PyMethodDef diff_vorn_files_function();
+
 }  // namespace vorn::native

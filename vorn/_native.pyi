@@ -1,0 +1,30 @@
+# Types of vorn._native, the companion's private native module (plain data in, plain data out).
+from os import PathLike
+from typing import Any
+
+NodeTuple = tuple[str, float]
+LinkTuple = tuple[str, str, float, float, float, str, tuple[float, float] | None]
+ConfigTuple = tuple[tuple[float, float], float, float]
+
+def simulate(
+    nodes: Any,
+    links: Any,
+    config: Any,
+    from_node: str,
+    to: str,
+    fidelity_target: float,
+    max_latency_ms: float,
+    runs: int,
+    strategy: int | None,
+    seed: int,
+) -> tuple[int, float, float, float, int, dict[str, int], int, Any, Any]: ...
+def check_vorn_file(path: str | bytes | PathLike[str] | PathLike[bytes]) -> list[dict[str, Any]]: ...
+def file_format(path: str | bytes | PathLike[str] | PathLike[bytes]) -> str | None: ...
+def engine_default_config() -> ConfigTuple: ...
+def reference_network(name: str) -> tuple[list[NodeTuple], list[LinkTuple]]: ...
+def vorn_network(
+    nodes: list[tuple[str, float | None]],
+    links: list[tuple[str, str, float, float, float, str | None, tuple[float, float] | None]],
+    config: tuple[float | None, int | None] | None,
+) -> tuple[list[NodeTuple], list[LinkTuple], ConfigTuple]: ...
+def diff_vorn_files(file1: str, file2: str) -> dict[str, Any]: ...

@@ -1,0 +1,216 @@
+"""One request on several networks, reproducibly, with intervals: which network serves it best?
+
+    from vorn.compare import compare
+    report = compare([("telecom_backbone", "A", "E"), ("my_network.vorn", "Alice", "Bob")],
+                     fidelity_target=0.75, max_latency_ms=5000.0, runs=20_000, seed=1)
+    report.table, report.recommended
+
+Networks are named by the reference topologies that ``compare_topologies`` knows (telecom_backbone,
+repeater_chain, hybrid_satellite_fiber and their aliases fiber_only and hybrid, each with the engine
+configuration of ``VornEngine()``) or by the path of a .vorn file (with the configuration that
+``from_vorn_file`` takes from it). Every network runs the same seeds, so the comparison repeats exactly.
+"""
+
+from __future__ import annotations
+
+import os
+from collections.abc import Iterable, Sequence
+from concurrent.futures import Executor
+from dataclasses import dataclass
+from typing import TYPE_CHECKING, Any
+
+import vorn_core as vc
+
+from . import _network, parallel
+from .files import is_utf8, load_network
+from .stats import EnsembleStats, Table, pool
+
+if TYPE_CHECKING:
+    import pandas
+
+__all__ = ["compare", "ComparisonReport", "ComparedNetwork", "resolve"]
+
+COLUMNS = [
+    "topology",
+    "from_node",
+    "to",
+    "runs",
+    "successes",
+    "success_rate",
+    "ci_low",
+    "ci_high",
+    "mean_latency_ms",
+    "mean_fidelity",
+]
+
+
+@dataclass(frozen=True)
+class ComparedNetwork:
+    """One network of a comparison and its outcome (the shape `vorn.plot.plot_comparison` draws)."""
+
+    topology_name: str
+    from_node: str
+    to: str
+    stats: EnsembleStats
+
+    @property
+    def success_rate(self) -> float:
+        return self.stats.empirical_success_rate
+
+    @property
+    def successes(self) -> int:
+        return self.stats.successes
+
+
+@dataclass(frozen=True)
+class ComparisonReport:
+    """The outcome of `compare`: each network's statistics, a table with intervals, the recommendation."""
+
+    results: list[ComparedNetwork]
+    table: Table
+    recommended_topology: str
+    summary: str
+    fidelity_target: float
+    max_latency_ms: float
+    runs: int
+    seed: int
+    confidence: float
+
+    @property
+    def recommended(self) -> str:
+        return self.recommended_topology
+
+    def to_frame(self) -> pandas.DataFrame:
+        return self.table.to_frame()
+
+    def __repr__(self) -> str:
+        return f"{self.table!r}\n{self.summary}"
+
+    def _repr_html_(self) -> str:
+        return f"{self.table._repr_html_()}<p>{self.summary}</p>"
+
+
+def resolve(topology: str | os.PathLike[str]) -> tuple[_network.Network, _network.Config | None]:
+    """The network and configuration of a reference topology's name or of a .vorn file's path (a path
+    that happens to be a reference name needs a directory part: "./telecom_backbone")."""
+    if isinstance(topology, str) and is_utf8(topology):  # else only a path that is no UTF-8
+        try:
+            return _network.reference_network(topology), None
+        except ValueError as error:
+            if not (os.path.exists(topology) or topology.endswith(".vorn") or os.sep in topology):
+                raise ValueError(f"{error}, or the path of a .vorn file") from None
+    elif not isinstance(topology, (str, os.PathLike)):
+        raise TypeError(f"expected a topology name or a .vorn file's path, got {type(topology).__name__}")
+
+    loaded = load_network(topology)
+    return loaded.network, loaded.config
+
+
+def _entry(entry: object, index: int) -> tuple[str, str, str]:
+    if isinstance(entry, vc.TopologyEndpoints):
+        return entry.topology_name, entry.from_node, entry.to_node
+    if isinstance(entry, (tuple, list)) and len(entry) == 3:
+        name, source, target = entry
+        return os.fspath(name), source, target
+    raise TypeError(f"argument 'networks': item {index} is no (topology, from_node, to) triple: {entry!r}")
+
+
+def compare(
+    networks: Iterable[tuple[str | os.PathLike[str], str, str] | vc.TopologyEndpoints],
+    fidelity_target: float,
+    max_latency_ms: float,
+    runs: int,
+    strategy: vc.StrategyType | None = None,
+    seed: int | None = None,
+    *,
+    replicates: int | Sequence[int] | None = None,
+    confidence: float = 0.95,
+    executor: Executor | None = None,
+    workers: int | None = None,
+    progress: bool | None = None,
+) -> ComparisonReport:
+    """Run one request (`fidelity_target`, `max_latency_ms` in ms, `strategy`) with `runs` trials from
+    `seed` on each network, given as (topology, from_node, to) with a reference topology name or a .vorn
+    file path (or as ``TopologyEndpoints``).
+
+    Every network, name, node and figure is checked before anything runs (ValueError naming it);
+    `runs` must be at least 1. Every network runs the same seeds (None: one from the clock, recorded
+    in the report). The recommendation is the network with the highest success rate (the first of equal
+    ones); the summary says when its interval overlaps the runner-up's, so the data cannot tell them apart.
+    `replicates`, `executor`, `workers` and `progress` as for `vorn.parallel.simulate`.
+    """
+    runs = _network.count(runs, "runs")
+    if runs == 0:
+        raise ValueError("argument 'runs': a comparison needs at least one run, got 0")
+    entries = [_entry(entry, index) for index, entry in enumerate(networks)]
+    if not entries:
+        raise ValueError("argument 'networks': nothing to compare")
+    jobs_without_seed = []
+    for name, source, target in entries:
+        network, config = resolve(name)
+        request = _network.pack_request(network, source, target, fidelity_target, max_latency_ms, strategy)
+        jobs_without_seed.append((network, config, request))
+    chosen = _network.seed_of(seed)
+    base = parallel.clock_seed() if chosen is None else chosen
+    seeds = parallel.replicate_starts(base, runs, replicates)
+    starts = seeds or [base]
+    results = parallel.ensembles(
+        [(network, config, request, runs, start) for network, config, request in jobs_without_seed for start in starts],
+        len(entries) * len(starts) * runs,
+        executor=executor,
+        workers=workers,
+        shards=None,
+        progress=progress,
+        description="compare",
+    )
+    outcomes = []
+    for name, source, target in entries:
+        pieces = [next(results) for _ in starts]
+        stats = pool(pieces, base) if seeds is not None else pieces[0]
+        outcomes.append(ComparedNetwork(name, source, target, stats))
+
+    rows: list[dict[str, Any]] = []
+    for outcome in outcomes:
+        low, high = outcome.stats.interval(confidence)
+        row = {
+            "topology": outcome.topology_name,
+            "from_node": outcome.from_node,
+            "to": outcome.to,
+            "runs": outcome.stats.total_runs,
+            "successes": outcome.successes,
+            "success_rate": outcome.success_rate,
+            "ci_low": low,
+            "ci_high": high,
+            "mean_latency_ms": outcome.stats.mean_latency_ms,
+            "mean_fidelity": outcome.stats.mean_fidelity,
+        }
+        spread = outcome.stats.spread()
+        if spread is not None:
+            row["replicate_sd"] = spread.sd
+        rows.append(row)
+    ranked = sorted(range(len(rows)), key=lambda index: -rows[index]["success_rate"])
+    best = rows[ranked[0]]
+    summary = (
+        f"Recommended: {best['topology']} (success rate {best['success_rate']:.4f}, "
+        f"{confidence:.0%} interval {best['ci_low']:.4f} to {best['ci_high']:.4f}; "
+        f"{runs * len(starts):,} trials per network from seed {base})."
+    )
+    if len(ranked) > 1:
+        second = rows[ranked[1]]
+        if second["ci_high"] >= best["ci_low"]:
+            summary += (
+                f" Its interval overlaps that of {second['topology']} ({second['success_rate']:.4f}): "
+                "more runs are needed to tell them apart."
+            )
+    columns = COLUMNS + (["replicate_sd"] if seeds is not None and len(seeds) > 1 else [])
+    return ComparisonReport(
+        outcomes,
+        Table(rows, columns),
+        str(best["topology"]),
+        summary,
+        float(fidelity_target),
+        float(max_latency_ms),
+        runs * len(starts),
+        base,
+        confidence,
+    )
