@@ -10,11 +10,7 @@ import importlib
 import importlib.metadata
 import importlib.util
 import os
-import re
 import shutil
-import sys
-
-import yaml
 
 import vorn
 
@@ -56,47 +52,6 @@ nb_merge_streams = True
 # Progress bars would print into the pages; the kernels inherit this environment.
 os.environ["TQDM_DISABLE"] = "1"
 
-# Pages that a later part of the package completes. While a page's file is missing, its toctree entries
-# and the passages fenced as ```{only} <page>``` are left out; once it exists, they are built.
-OPTIONAL_PAGES = {"physics"}
-
-
-def _front_matter(path: str) -> dict:
-    with open(path, encoding="utf-8") as file:
-        text = file.read()
-    match = re.match(r"---\n(.*?)\n---\n", text, re.DOTALL)
-    return (yaml.safe_load(match.group(1)) or {}) if match else {}
-
-
-def _present(name: str) -> bool:
-    """Whether a dotted name (a module, or an attribute of one) exists in the installed packages."""
-    module, _, attribute = name.partition(":")
-    try:
-        found = importlib.util.find_spec(module) is not None
-    except ModuleNotFoundError:
-        found = False
-    if not found or not attribute:
-        return found
-    return hasattr(importlib.import_module(module), attribute)
-
-
-def _pages_missing_requirements() -> dict[str, list[str]]:
-    """Executable pages whose front matter names (under `requires`) something this build lacks."""
-    missing = {}
-    for folder, _, files in os.walk(DOCS):
-        for name in sorted(files):
-            if not name.endswith(".md") or "_build" in folder:
-                continue
-            path = os.path.join(folder, name)
-            needs = [item for item in _front_matter(path).get("requires", []) if not _present(item)]
-            if needs:
-                missing[os.path.relpath(path, DOCS)[: -len(".md")]] = needs
-    return missing
-
-
-MISSING = _pages_missing_requirements()
-nb_execution_excludepatterns = [f"{page}.md" for page in MISSING]
-
 
 def _write_companion_reference() -> None:
     """One reference page per public module of vorn (its __all__), from the module's docstrings."""
@@ -110,32 +65,3 @@ def _write_companion_reference() -> None:
 
 
 _write_companion_reference()
-
-
-def _complete_page(app, docname: str, source: list[str]) -> None:
-    text = source[0]
-    if docname in MISSING:
-        needs = ", ".join(f"`{item.replace(':', '.')}`" for item in MISSING[docname])
-        note = (
-            f":::{{note}}\nThis page needs {needs}, which the vorn_core installed for this build does not "
-            "have yet: it is shown without running its cells.\n:::\n\n"
-        )
-        heading = re.search(r"^# .*\n", text, re.MULTILINE)
-        at = heading.end() if heading else 0
-        text = text[:at] + "\n" + note + text[at:]
-        # On stderr, so that a quiet build (and CI) still says which pages did not run.
-        print(f"build-docs: {docname} not executed, this build lacks {needs}", file=sys.stderr)
-    for page in OPTIONAL_PAGES:
-        if not os.path.exists(os.path.join(DOCS, f"{page}.md")):
-            # Its toctree entry, and the passages written for it (references resolve before `only` applies).
-            text = re.sub(rf"^{page}\n", "", text, flags=re.MULTILINE)
-            text = re.sub(rf"^```{{only}} {page}\n.*?^```\n", "", text, flags=re.MULTILINE | re.DOTALL)
-    source[0] = text
-
-
-def setup(app) -> None:
-    for page in OPTIONAL_PAGES:
-        if os.path.exists(os.path.join(DOCS, f"{page}.md")):
-            app.tags.add(page)
-    app.connect("source-read", _complete_page)
-    return {"parallel_read_safe": True}
