@@ -20,7 +20,7 @@ from concurrent.futures import Future, ThreadPoolExecutor
 
 import pytest
 import vorn_core as vc
-from conftest import ctrl_c_after, two_node_network
+from conftest import child_python, ctrl_c_after, two_node_network
 from test_vorn_cli import network_file, run
 
 from vorn import parallel
@@ -138,6 +138,7 @@ def test_a_save_beyond_the_file_size_limit_keeps_the_old_file_whole(tmp_path, se
         [sys.executable, "-c", LIMITED_SAVE, str(path), save, os.path.dirname(__file__)],
         capture_output=True,
         text=True,
+        **child_python(),
     )
     assert (run.returncode, run.stdout, run.stderr) == (0, SAVES[save][1] + "File too large\n", "")
     assert path.read_text() == OLD and sorted(os.listdir(tmp_path)) == before
@@ -384,7 +385,7 @@ def test_a_name_that_is_no_utf8_from_the_shell(tmp_path):
         [sys.executable, "-m", "vorn", "validate", "-v", os.fsencode(path)],
         capture_output=True,
         timeout=60,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        **child_python(),
     )
     assert (result.returncode, result.stdout, result.stderr) == (
         0,

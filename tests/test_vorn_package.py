@@ -5,6 +5,7 @@ import sys
 import sysconfig
 
 import pytest
+from conftest import child_python
 
 EXTRAS = ("matplotlib", "networkx", "dask", "distributed", "pandas", "tqdm", "numpy")
 
@@ -15,7 +16,7 @@ def run_python(code):
         capture_output=True,
         text=True,
         timeout=60,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        **child_python(),
     )
 
 
@@ -71,6 +72,6 @@ def test_console_script_and_module_entry():
         capture_output=True,
         text=True,
         timeout=60,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        **child_python(),
     )
     assert result.returncode == 2 and "the following arguments are required: COMMAND" in result.stderr

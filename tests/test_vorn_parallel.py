@@ -1,5 +1,4 @@
 import math
-import os
 import signal
 import subprocess
 import sys
@@ -8,7 +7,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 import vorn_core as vc
-from conftest import two_node_network
+from conftest import child_python, two_node_network
 
 import vorn._native as native
 from vorn import _jobs, _network, parallel
@@ -146,7 +145,7 @@ def test_interrupt_ends_the_local_pool_at_once():
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         text=True,
-        env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
+        **child_python(),
     )
     assert process.stdout.readline() == "started\n"
     time.sleep(1.0)
