@@ -195,9 +195,11 @@ class EnsembleStats:
     def __repr__(self) -> str:
         low, high = self.interval()
         replicates = f", {len(self.replicates)} replicates" if self.replicates else ""
+        spread = self.spread()
+        scatter = f"; standard error between replicates {spread.se:.4f}" if spread else ""
         return (
             f"EnsembleStats({self.total_runs:,} runs from seed {self.seed}{replicates}: "
-            f"success rate {self.empirical_success_rate:.4f} (95% interval {low:.4f} to {high:.4f}), "
+            f"success rate {self.empirical_success_rate:.4f} (95% interval {low:.4f} to {high:.4f}{scatter}), "
             f"mean latency {self.mean_latency_ms:.4g} ms, mean fidelity {self.mean_fidelity:.4f})"
         )
 

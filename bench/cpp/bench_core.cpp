@@ -50,7 +50,7 @@ Engine repeater_chain() {
     for (int i = 0; i < 4; ++i) nodes.push_back({"N" + std::to_string(i), 1.0});
     for (int i = 0; i < 3; ++i)
         links.push_back(
-            {"N" + std::to_string(i), "N" + std::to_string(i + 1), 100.0, 0.92, 800.0, LinkType::Fiber, {}});
+            {{{"N" + std::to_string(i), "N" + std::to_string(i + 1), 100.0, 0.92, 800.0}, LinkType::Fiber}});
     engine.define_network(nodes, links);
     return engine;
 }

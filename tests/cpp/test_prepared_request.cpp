@@ -71,8 +71,8 @@ TEST_CASE("a prepared request runs as the timeline does, under every bound") {
 TEST_CASE("an engine reuses a prepared request only for the same request on the same network") {
     // Two-node routes take no loss draws, so every outcome here is fixed.
     Engine engine;
-    engine.define_network({{"A", 1.0}, {"B", 1.0}, {"C", 1.0}}, {{"A", "B", 0.0, 0.85, 1000.0, LinkType::Fiber, {}},
-                                                                 {"A", "C", 0.0, 0.95, 1000.0, LinkType::Fiber, {}}});
+    engine.define_network({{"A", 1.0}, {"B", 1.0}, {"C", 1.0}}, {{{{"A", "B", 0.0, 0.85, 1000.0}, LinkType::Fiber}},
+                                                                 {{{"A", "C", 0.0, 0.95, 1000.0}, LinkType::Fiber}}});
     const auto outcome = [&](const EntanglementRequest& request) {
         const SimulationResult r = engine.request_entanglement(request);
         return std::to_string(r.success) + " " + std::to_string(r.latency_ms) + " " + std::to_string(r.final_fidelity) +
@@ -84,7 +84,7 @@ TEST_CASE("an engine reuses a prepared request only for the same request on the 
     CHECK_EQ(outcome({"A", "B", 0.9, 0.5, StrategyType::LowestLatency}), "1 0.850000 0.999000 B");
     CHECK_EQ(outcome({"A", "X", 0.9, 10.0, {}}), "0 0.000000 0.000000 -");
     CHECK_EQ(outcome({"A", "C", 0.9, 10.0, StrategyType::LowestLatency}), "1 0.000000 0.950000 C");
-    engine.define_network({{"A", 1.0}, {"C", 1.0}}, {{"C", "A", 0.0, 0.5, 1000.0, LinkType::Fiber, {}}});
+    engine.define_network({{"A", 1.0}, {"C", 1.0}}, {{{{"C", "A", 0.0, 0.5, 1000.0}, LinkType::Fiber}}});
     CHECK_EQ(outcome({"A", "C", 0.9, 10.0, StrategyType::LowestLatency}), "0 0.000000 0.000000 C");  // out of reach
     CHECK_EQ(outcome({"A", "B", 0.8, 10.0, {}}), "0 0.000000 0.000000 -");
 }
