@@ -71,7 +71,14 @@ class Network(NamedTuple):
 # aggregate_congestion_drops, heatmap, successes, and the exact sums of latency (ms) and fidelity.
 Piece = tuple[int, float, float, float, int, dict[str, int], int, Any, Any]
 
-STRATEGIES = (vc.StrategyType.LowestLatency, vc.StrategyType.HighestFidelity, vc.StrategyType.HighestSuccess)
+
+def members(cls: type) -> list[Any]:
+    """The members of one of vorn_core's enumerations, in the order of their numbers."""
+    found = [value for value in vars(cls).values() if type(value) is cls]
+    return sorted(found, key=lambda member: int(member.to_u8()))
+
+
+STRATEGIES = members(vc.StrategyType)
 
 
 def member_name(member: object, cls: type) -> str:

@@ -14,6 +14,7 @@ from __future__ import annotations
 import argparse
 import math
 import os
+import re
 import sys
 from collections.abc import Callable, Mapping, Sequence
 from typing import Any
@@ -23,10 +24,10 @@ import vorn_core as vc
 from . import _native, _network
 from .files import format_hint, library_path, load_network
 
+# lowest-latency for StrategyType.LowestLatency, and so on for every member
 STRATEGIES = {
-    "lowest-latency": vc.StrategyType.LowestLatency,
-    "highest-fidelity": vc.StrategyType.HighestFidelity,
-    "highest-success": vc.StrategyType.HighestSuccess,
+    re.sub(r"(?<!^)(?=[A-Z])", "-", _network.member_name(member, vc.StrategyType)).lower(): member
+    for member in _network.members(vc.StrategyType)
 }
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_INTERRUPTED = 0, 1, 2, 130
 EXIT_SAME, EXIT_DIFFERENT, EXIT_TROUBLE = 0, 1, 2  # vorn diff, as diff(1)
