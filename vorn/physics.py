@@ -166,7 +166,7 @@ class _Request(NamedTuple):
     model: tuple[float, float, float, float, float | None, float, float | None]
     strategy: int | None
 
-    def arguments(self) -> tuple[Any, ...]:
+    def arguments(self) -> tuple[Any, Any, str, str]:
         return (self.nodes, self.links, self.from_node, self.to)
 
 
