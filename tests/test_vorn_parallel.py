@@ -3,6 +3,7 @@ import signal
 import subprocess
 import sys
 import time
+import warnings
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -212,3 +213,16 @@ def test_independent_jobs_come_back_in_job_order_here_and_on_an_executor():
     assert _jobs.run_jobs(None, divmod, jobs, "jobs", progress=False) == [divmod(*job) for job in jobs]
     with ThreadPoolExecutor(2) as executor:
         assert _jobs.run_jobs(executor, divmod, jobs, "jobs", progress=False) == [divmod(*job) for job in jobs]
+
+
+def test_a_search_that_will_be_long_is_announced_before_it_starts():
+    nodes = [vc.NodeDefinition(f"N{i}", 1.0) for i in range(40)]
+    links = [vc.LinkDefinition(f"N{i}", f"N{j}", 10.0, 0.9, 100.0) for i in range(40) for j in range(i + 1, 40)]
+    long = "^the route search from 'N0' to 'N39' under HighestSuccess will likely take more than a second: 40 nodes"
+    with pytest.warns(parallel.LongSearchWarning, match=long) as caught:
+        parallel.simulate(nodes, links, "N0", "N39", 0.5, 10.0, 0, vc.StrategyType.HighestSuccess, seed=1)
+    assert [warning.filename for warning in caught] == [__file__]
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        parallel.simulate(nodes, links, "N0", "N39", 0.5, 10.0, 0, vc.StrategyType.LowestLatency, seed=1)
+        parallel.simulate(*chain(), *REQUEST, 0, vc.StrategyType.HighestSuccess, seed=1)

@@ -27,6 +27,9 @@ def vorn_network(
     links: list[tuple[str, str, float, float, float, str | None, tuple[float, float] | None]],
     config: tuple[float | None, int | None] | None,
 ) -> tuple[list[NodeTuple], list[LinkTuple], ConfigTuple]: ...
+def route_search_estimate(
+    nodes: Any, links: Any, from_node: str, to: str, strategy: int | None
+) -> tuple[int, int, float, bool, bool, bool]: ...
 def diff_vorn_files(file1: str, file2: str) -> dict[str, Any]: ...
 
 # The physical model: `model` is PhysicalModel._plain(), `strategy` a StrategyType number or None.

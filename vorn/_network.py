@@ -7,6 +7,7 @@ with ``_replace``, and reaches `vorn._native` as it is: the native functions tak
 from __future__ import annotations
 
 import operator
+import warnings
 from collections.abc import Iterable
 from typing import Any, NamedTuple
 
@@ -52,6 +53,11 @@ class Config(NamedTuple):  # the fields of SimulationConfig, in its order
 
     def with_purify_factor(self, factor: float) -> Config:
         return self._replace(physical=self.physical._replace(baseline_purify_factor=factor))
+
+
+class LongSearchWarning(UserWarning):
+    """A route search that will likely take more than about a second, said before it starts: HighestSuccess
+    over many nodes, or every path scored on a large network. Ctrl-C stops it."""
 
 
 class Request(NamedTuple):
@@ -291,12 +297,34 @@ def pack_request(
         if value not in known:
             listing = f" (nodes: {_node_list(ids)})" if ids else " (it has no nodes)"
             raise ValueError(f"argument '{name}': no node {value!r} in the network{listing}")
-    return Request(
+    request = Request(
         from_node,  # type: ignore[arg-type]
         to,  # type: ignore[arg-type]
         fraction(fidelity_target, "fidelity_target"),
         non_negative(max_latency_ms, "max_latency_ms"),
         strategy_value(strategy),
+    )
+    warn_if_long_search(network, request)
+    return request
+
+
+def warn_if_long_search(network: Network, request: Request) -> None:
+    """A LongSearchWarning, pointing at the caller of the companion's entry point, when the request's route
+    search will likely take more than about a second."""
+    nodes, links, log2_paths, _, exponential, likely_long = _native.route_search_estimate(
+        network.nodes, network.links, request.from_node, request.to, request.strategy
+    )
+    if not likely_long:
+        return
+    strategy = member_name(strategy_member(request.strategy) or vc.StrategyType.HighestFidelity, vc.StrategyType)
+    growth = "a search that grows exponentially with them" if exponential else "every path scored"
+    warnings.warn(
+        LongSearchWarning(
+            f"the route search from {request.from_node!r} to {request.to!r} under {strategy} will likely take "
+            f"more than a second: {nodes} nodes and {links} links lie on paths between them (up to about "
+            f"2**{log2_paths:.0f} paths), for {growth}; Ctrl-C stops it"
+        ),
+        stacklevel=4,
     )
 
 

@@ -37,7 +37,9 @@ import vorn_core as vc
 from . import _jobs, _network
 from .stats import EnsembleStats, empty_stats, merge, pool, replicate_seeds, warn_overlaps
 
-__all__ = ["simulate", "run_trials", "shard_ranges", "clock_seed"]
+__all__ = ["simulate", "run_trials", "shard_ranges", "clock_seed", "LongSearchWarning"]
+
+LongSearchWarning = _network.LongSearchWarning
 
 shard_ranges = _jobs.shard_ranges
 

@@ -18,7 +18,7 @@ const std::vector<py::Registration>& functions() {
         function(physics_trials_function),    function(check_vorn_file_function),
         function(file_format_function),       function(engine_default_config_function),
         function(reference_network_function), function(vorn_network_function),
-        function(diff_vorn_files_function),
+        function(diff_vorn_files_function),   function(route_search_estimate_function),
     };
     return list;
 }

@@ -18,6 +18,9 @@ PyMethodDef physics_route_function();
 PyMethodDef physics_simulate_function();
 PyMethodDef physics_trials_function();
 
+// route_search.cpp
+PyMethodDef route_search_estimate_function();
+
 // files.cpp
 PyMethodDef check_vorn_file_function();
 PyMethodDef file_format_function();
