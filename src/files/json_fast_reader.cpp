@@ -267,6 +267,8 @@ private:
 
     // Takes the digits from here on into the number's significand, eight at a time, and returns how
     // many there were.
+    static constexpr int kMostDigits = 1 << 20;
+
     int digit_run(Number& number) {
         int taken = 0;
         for (;;) {
@@ -281,6 +283,7 @@ private:
                 p_ += digits;
             }
             if (digits < 8) return taken;
+            if (taken > kMostDigits) give_up();  // the counts stay far from overflowing an int
         }
     }
 
@@ -314,7 +317,7 @@ private:
             if (*p_ == '+' || *p_ == '-') ++p_;
             const char* digits = p_;
             int written = 0;
-            for (; is_digit(*p_); ++p_) written = written * 10 + (*p_ - '0');
+            for (; is_digit(*p_) && p_ - digits < 4; ++p_) written = written * 10 + (*p_ - '0');
             if (p_ == digits || p_ - digits > 3 || (!minus && written >= 300)) give_up();
             number.exponent += minus ? -written : written;
         }

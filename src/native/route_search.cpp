@@ -16,10 +16,10 @@ EstimateTuple route_search_estimate(std::vector<NodeData> nodes, std::vector<Lin
         QuantumNetwork::from_definitions(nodes_of(std::move(nodes)), links_of(std::move(links)));
     require_node(network, "from_node", from_node);
     require_node(network, "to", to);
-    const RouteSearchEstimate estimate = estimate_route_search(
-        network, from_node, to, strategy_of(strategy).value_or(StrategyType::HighestFidelity));
-    return {estimate.nodes,       estimate.links,       estimate.log2_paths,
-            estimate.bounded,     estimate.exponential, estimate.likely_long};
+    const RouteSearchEstimate estimate =
+        estimate_route_search(network, from_node, to, strategy_of(strategy).value_or(StrategyType::HighestFidelity));
+    return {estimate.nodes,   estimate.links,       estimate.log2_paths,
+            estimate.bounded, estimate.exponential, estimate.likely_long};
 }
 
 constexpr const char* kEstimateDoc =

@@ -1,6 +1,9 @@
 // The two ways of reading a document agree: the quick one (which gives up on what it is not sure of)
 // and the exact one (which also reports positions). Damaged versions of documents that use every
 // corner of the grammar must read to the same record, or fail alike.
+#include <string>
+#include <vector>
+
 #include "check.hpp"
 #include "files/json_reader.hpp"
 #include "files/vorn_format.hpp"
@@ -128,6 +131,23 @@ TEST_CASE("the quick reader and the exact reader give the same record or the sam
     }
     // Enough of the damaged documents still load to compare records, and enough fail.
     CHECK(compared > cases / 2 && loaded > compared / 10 && loaded < compared * 9 / 10);
+}
+
+TEST_CASE("numbers too long for the quick reader take the exact way to the same result") {
+    const std::string base = kDocuments[1];
+    const std::string place = R"({"id":""})";
+    for (const std::string& number :
+         std::vector<std::string>{"1e0000000000400901234", "1e-0000000000000000001", "0." + std::string(3'000'000, '1'),
+                                  std::string(2'000'000, '9'), "1." + std::string(1'500'000, '0') + "e-2"}) {
+        std::string text = base;
+        text.replace(text.find(place), place.size(), R"({"id":"","memory_lifetime_ms":)" + number + "}");
+        const FileText padded = FileText::copy_of(text);
+        JsonPositions positions;
+        const Result<VornFile> exact = read_vorn_json(padded, nullptr, &positions);
+        const Result<VornFile> quick = read_vorn_json(padded);
+        CHECK_FOR(number.substr(0, 40), quick.ok() == exact.ok());
+        if (quick.ok() && exact.ok()) CHECK_FOR(number.substr(0, 40), quick.value() == exact.value());
+    }
 }
 
 CHECK_MAIN()
