@@ -117,14 +117,24 @@ class PhysicalModel:
 
 
 class Hop(NamedTuple):
-    """One link of a route as the model sees it."""
+    """One link of a route as the model sees it.
+
+    - `from_node`, `to`: the link's ends, in the route's direction.
+    - `transmissivity`: share of photons the channel alone lets through, in (0, 1] (fibre
+      10^(-attenuation_db_km * distance_km / 10); satellite 10^(-satellite_loss_db / 10) * visibility
+      * weather_factor).
+    - `success_probability`: chance that one attempt heralds a pair, efficiency * transmissivity.
+    - `attempt_ms`: length of one attempt in ms, max(1000 / generation_rate_hz, distance_km /
+      signal_speed_km_ms).
+    - `werner_parameter`: w of a fresh pair, (4 * base_fidelity - 1) / 3 (dimensionless, 1 is perfect).
+    """
 
     from_node: str
     to: str
-    transmissivity: float  # of the channel alone
-    success_probability: float  # of one attempt: efficiency * transmissivity
-    attempt_ms: float  # max(1000 / generation_rate_hz, distance_km / signal_speed_km_ms)
-    werner_parameter: float  # of a fresh pair: (4 * base_fidelity - 1) / 3
+    transmissivity: float
+    success_probability: float
+    attempt_ms: float
+    werner_parameter: float
 
 
 class Route(NamedTuple):
@@ -243,18 +253,28 @@ class PhysicsStats:
     """The statistics of an ensemble, kept as exact sums so that ensembles merge bit for bit (`merge`).
 
     Waiting times are in ms of simulated time from the start of a trial until its end-to-end pair is there;
-    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials."""
+    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials.
+
+    - `path`: the route's nodes (empty without a route); `model`: the parameters; `seed`: trial i used
+      seed + i.
+    - `runs`: trials run; `delivered`: trials that delivered an end-to-end pair.
+    - `waiting_time_ms_sum`, `waiting_time_ms_squares`: exact sums over the delivered trials of the waiting
+      time (ms) and of its square (ms²), as integers in units of 2**-1074 (inf once a sum overflows).
+    - `fidelity_sum`, `fidelity_squares`: the same for the delivered fidelity (dimensionless).
+    - `waiting_time_ms_bins`: the waiting-time histogram as (bin, count) pairs, bins increasing
+      (`waiting_time_ms_histogram` gives their edges in ms).
+    """
 
     path: tuple[str, ...]
     model: PhysicalModel
     seed: int
     runs: int
     delivered: int
-    waiting_time_ms_sum: int | float  # units of 2**-1074 ms (an int), or inf
-    waiting_time_ms_squares: int | float  # units of 2**-1074 ms², or inf
-    fidelity_sum: int | float  # units of 2**-1074
+    waiting_time_ms_sum: int | float
+    waiting_time_ms_squares: int | float
+    fidelity_sum: int | float
     fidelity_squares: int | float
-    waiting_time_ms_bins: tuple[tuple[int, int], ...]  # (bin, count), bins increasing
+    waiting_time_ms_bins: tuple[tuple[int, int], ...]
 
     @property
     def mean_waiting_time_ms(self) -> float:

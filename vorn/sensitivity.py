@@ -177,8 +177,12 @@ def sensitivity(
     Every ensemble has `replicates` replicates of `runs` trials (at least two replicates, for the standard
     errors), with the same seeds for the baseline and every variant. Arguments as for
     `vorn.parallel.simulate` (ValueError naming argument and value for unknown nodes, out-of-range
-    targets, negative or NaN figures); `change` lies in (0, 1). Ensembles run here, on `executor` or on a
-    local pool of `workers` processes, with a progress bar over all their trials (`progress`).
+    targets, negative or NaN figures): `fidelity_target` a fraction in [0, 1], `max_latency_ms` a bound in
+    ms of simulated time, `runs` trials per replicate, `seed` the seed the replicates' seeds derive from
+    (`vorn.stats.replicate_seeds`; None: one from the clock, kept in the report's `seed`). `change` is the
+    relative step, in (0, 1) (0.1: values at 90 % and 110 %); `confidence` the level of the noise floor
+    and of the intervals, in (0, 1). Ensembles run here, on `executor` or on a local pool of `workers`
+    processes, with a progress bar over all their trials (`progress`).
 
     Each row: "parameter" (a key as `vorn.sweep` takes it), "read" (whether the model reads it; rows of
     parameters it does not read hold NaN), "base_value", "lower_value", "upper_value" (the values used),

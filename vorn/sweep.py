@@ -239,6 +239,11 @@ def sweep(
 ) -> Table | pandas.DataFrame | list[Row]:
     """Run the ensemble of `vorn.parallel.simulate` (every draw keyed by the trial's seed) at every point
     of `grid`, a mapping from parameter key to its values (units as in the module's key list).
+    `fidelity_target` (a fraction in [0, 1]), `max_latency_ms` (a bound in ms of simulated time), `runs`
+    (trials per point and replicate), `strategy` (None: HighestFidelity), `seed` (trial i uses seed + i;
+    None takes one from the clock and every row records it) and `config` are those of
+    `vorn.parallel.simulate`, the values of the grid replacing theirs at each point; `confidence` is the
+    level of the intervals, in (0, 1).
 
     Returns one row per point, in grid order: the point's values under their keys, then "runs",
     "successes", "success_rate", "ci_low" and "ci_high" (Wilson interval at `confidence`),
