@@ -138,7 +138,10 @@ def test_arguments_are_checked_before_any_shard_runs(change, error, text):
 
 
 def test_interrupt_ends_the_local_pool_at_once():
+    # Ctrl-C as a terminal gives it, whatever this process inherited (a job started in the background of a
+    # script ignores SIGINT, and so would the child)
     script = (
+        "import signal\nsignal.signal(signal.SIGINT, signal.default_int_handler)\n"
         "import vorn_core as vc\nfrom vorn import parallel\nchain = vc.generate_topology('repeater_chain')\n"
         "print('started', flush=True)\n"
         "parallel.simulate(chain.nodes, chain.links, 'N0', 'N3', 0.8, 100.0, 10**12, seed=1, workers=2)"
