@@ -5,9 +5,6 @@
 //   bench_core                           all figures
 //   bench_core trials chain|backbone N   one ensemble of N trials and nothing else, for
 //                                        `valgrind --tool=callgrind bench_core trials chain N`
-#include <sys/resource.h>
-#include <time.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -21,26 +18,12 @@
 #include "core/ensemble.hpp"
 #include "core/routing.hpp"
 #include "core/topology/catalog.hpp"
+#include "process_clocks.hpp"
 
 using namespace vorn;
+using namespace vorn::bench;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-double cpu_seconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-long peak_rss_kib() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 // N0 - N1 - N2 - N3, 100 km links of fidelity 0.92 at 800 Hz.
 Engine repeater_chain() {

@@ -14,9 +14,6 @@
 // about 8 links per node, fibre length = distance), routed between the nodes nearest two opposite
 // corners. Fidelities and rates are drawn uniformly from the reference topologies' ranges
 // (0.75 to 0.98, 50 to 2,000 Hz); complete graphs draw lengths from 5 to 6,000 km.
-#include <sys/resource.h>
-#include <time.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -29,26 +26,12 @@
 
 #include "core/ensemble.hpp"
 #include "core/routing.hpp"
+#include "process_clocks.hpp"
 
 using namespace vorn;
+using namespace vorn::bench;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-double cpu_seconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-long peak_rss_kib() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 struct Bench {
     std::string name;
