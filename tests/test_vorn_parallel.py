@@ -1,4 +1,6 @@
+import contextlib
 import math
+import os
 import signal
 import subprocess
 import sys
@@ -151,13 +153,19 @@ def test_interrupt_ends_the_local_pool_at_once():
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
         text=True,
+        start_new_session=True,  # a group of its own, with its pool, to be ended whole if it fails
         **child_python(),
     )
-    assert process.stdout.readline() == "started\n"
-    time.sleep(1.0)
-    started = time.monotonic()
-    process.send_signal(signal.SIGINT)  # to the parent alone: the shards must be stopped by it
-    _, stderr = process.communicate(timeout=60)
+    try:
+        assert process.stdout.readline() == "started\n"
+        time.sleep(1.0)
+        started = time.monotonic()
+        process.send_signal(signal.SIGINT)  # to the parent alone: the shards must be stopped by it
+        _, stderr = process.communicate(timeout=60)
+    finally:
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
     assert time.monotonic() - started < 10 and process.returncode != 0 and "KeyboardInterrupt" in stderr
 
 
