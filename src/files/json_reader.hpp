@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/failure.hpp"
+#include "files/discard_later.hpp"
 #include "files/file_error.hpp"
 #include "files/json_schema.hpp"
 #include "files/text_file.hpp"
@@ -63,8 +64,13 @@ Result<Root> read_json(const JsonFormat& format, const FileText& text, Interrupt
                        JsonPositions* positions = nullptr) {
     if (format.root.type != json_detail::type_tag<Root>()) throw Panic("the format reads another type");
     Root record{};
-    if (Result<void> read = read_json_into(format, text, &record, interruption, positions); !read)
-        return std::move(read).error();
+    try {
+        if (Result<void> read = read_json_into(format, text, &record, interruption, positions); !read)
+            return std::move(read).error();
+    } catch (const Interrupted&) {
+        discard_later(std::move(record));
+        throw;
+    }
     return record;
 }
 

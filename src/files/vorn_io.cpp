@@ -1,5 +1,7 @@
 #include "files/vorn_io.hpp"
 
+#include "core/failure.hpp"
+#include "files/discard_later.hpp"
 #include "files/text_file.hpp"
 #include "files/validation.hpp"
 #include "files/vorn_format.hpp"
@@ -13,7 +15,13 @@ Result<VornFile> load_vorn_file(const std::string& path, Interruption* interrupt
     if (!parsed) return parsed;
     VornFile& file = parsed.value();
     if (file.version != "1.0") return FileError::unsupported_version(file.version);
-    ValidationResult validation = validate_all(file, interruption);
+    ValidationResult validation;
+    try {
+        validation = validate_all(file, interruption);
+    } catch (const Interrupted&) {
+        discard_later(std::move(file));
+        throw;
+    }
     if (!validation.valid) return FileError::failed_validation(std::move(validation));
     return parsed;
 }

@@ -3,6 +3,7 @@
 
 #include "core/debug_text.hpp"
 #include "core/number_text.hpp"
+#include "files/discard_later.hpp"
 #include "files/validation.hpp"
 #include "files/vorn_bridge.hpp"
 #include "files/vorn_diff.hpp"
@@ -20,13 +21,15 @@ namespace {
 
 VornFileValue from_record(VornFile&& file) {
     file.extensions.reset();
-    for (auto& link : file.links) link.id = link.id.value_or("");
+    for (auto& link : file.links)
+        if (!link.id) link.id.emplace();
     return {std::move(file), Ref::borrow(Py_None)};
 }
 
 VornFile to_record(const VornFileValue& value) {
     VornFile file = value.file;
-    for (auto& link : file.links) link.id = link.id.value_or("");
+    for (auto& link : file.links)
+        if (!link.id) link.id.emplace();
     return file;
 }
 
@@ -43,6 +46,11 @@ std::string load_failure(const std::string& path, const FileError& error) {
 VornFile load_or_raise(const std::string& path) {
     Result<VornFile> loaded = load(path);
     if (!loaded) throw RuntimeFailure(load_failure(path, loaded.error()));
+    // Ctrl-C during the last stretch of a load is answered now, without waiting for the file to be freed.
+    if (SignalCheck().requested()) {
+        discard_later(std::move(loaded).value());
+        throw Interrupted();
+    }
     return std::move(loaded).value();
 }
 
