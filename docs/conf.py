@@ -17,10 +17,10 @@ import vorn
 DOCS = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(DOCS)
 
-# The source folder vorn/ has no native module: pages executed against it would fail in confusing ways.
-if os.path.dirname(os.path.abspath(vorn.__file__)) == os.path.join(ROOT, "vorn"):
+# The source folder python/vorn/ has no native module: pages executed against it would fail in confusing ways.
+if os.path.dirname(os.path.abspath(vorn.__file__)) == os.path.join(ROOT, "python", "vorn"):
     raise RuntimeError(
-        f"vorn was imported from the source folder {ROOT}/vorn; build with tools/build-docs, or put a built "
+        f"vorn was imported from the source folder {ROOT}/python/vorn; build with tools/build-docs, or put a built "
         "package first on PYTHONPATH (for example build/dev)"
     )
 

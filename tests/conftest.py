@@ -9,8 +9,7 @@ import vorn_core
 
 
 def child_python():
-    """Options for a child interpreter that imports what this one does. It starts in the tests folder: from
-    the checkout's root, `-c` and `-m` would put the source folder vorn/ (which has no native module) first."""
+    """Options for a child interpreter that imports what this one does, started in the tests folder."""
     return {"env": {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}, "cwd": os.path.dirname(__file__)}
 
 
