@@ -75,6 +75,67 @@ def test_validation_findings_are_placed_at_the_value_concerned(tmp_path):
     assert report == ["   - " + f["message"] for f in native.check_vorn_file(path)]
 
 
+IMPOSSIBLE = """{"version": "1.0", "metadata": {"name": "x"},
+ "nodes": [{"id": "A", "memory_lifetime_ms": -10}, {"id": "B"}],
+ "links": [{"from": "A", "to": "B", "distance_km": -5, "base_fidelity": 0.9, "generation_rate_hz": 1,
+            "satellite": {"visibility": 1.2, "weather_factor": 1}}],
+ "config": {"alpha_loss": -0.2}, "constraints": {"fidelity_target": 1.5}}"""
+
+
+def test_figures_that_no_simulation_takes_are_errors_where_validation_has_none(tmp_path):
+    path = write(tmp_path, IMPOSSIBLE.replace('"distance_km": -5', '"distance_km": 5'))
+    vc.load_vorn_file(path)  # which the loader takes
+    assert [f["path"] for f in native.check_vorn_file(path)] == [
+        "nodes[0].memory_lifetime_ms",
+        "links[0].satellite.visibility",
+        "config.alpha_loss",
+        "constraints.fidelity_target",
+    ]
+    path = write(tmp_path, IMPOSSIBLE)
+    assert native.check_vorn_file(path) == [
+        finding(
+            "validation",
+            "InvalidDistance",
+            "Invalid distance -5 km for link 'unknown' (must be > 0)",
+            3,
+            52,
+            "links[0].distance_km",
+        ),
+        finding(
+            "validation",
+            "ImpossibleFigure",
+            "memory_lifetime_ms of node 'A' must be non-negative, got -10.0",
+            2,
+            46,
+            "nodes[0].memory_lifetime_ms",
+        ),
+        finding(
+            "validation",
+            "ImpossibleFigure",
+            "visibility of link 'A->B' must be within [0, 1], got 1.2",
+            4,
+            41,
+            "links[0].satellite.visibility",
+        ),
+        finding(
+            "validation",
+            "ImpossibleFigure",
+            "alpha_loss of the config must be finite and non-negative, got -0.2",
+            5,
+            27,
+            "config.alpha_loss",
+        ),
+        finding(
+            "validation",
+            "ImpossibleFigure",
+            "fidelity_target of the constraints must be within [0, 1], got 1.5",
+            5,
+            69,
+            "constraints.fidelity_target",
+        ),
+    ]
+
+
 @pytest.mark.parametrize(
     "text, expected",
     [

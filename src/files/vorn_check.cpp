@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_set>
 
+#include "core/figure_rules.hpp"
 #include "core/interruption_poll.hpp"
 #include "files/json_reader.hpp"
 #include "files/text_file.hpp"
@@ -36,6 +38,49 @@ std::size_t document_start(std::string_view text) {
     return at == std::string_view::npos ? npos : at;
 }
 
+// Figures that the loader's validation lets pass but that no physical reading of the file allows (a
+// negative memory lifetime, a visibility above 1): an error at each value where validation has none.
+void add_impossible_figures(const VornFile& file, std::string_view text, const JsonPositions& positions,
+                            const std::vector<ValidationError>& validated, std::vector<FileFinding>& findings,
+                            std::vector<std::size_t>& offsets, Interruption* interruption) {
+    std::unordered_set<std::string> taken;
+    for (const ValidationError& error : validated) taken.insert(error.location());
+    InterruptionPoll poll(interruption, 1024);
+    const auto check = [&](const auto& record, const std::string& location, std::size_t at,
+                           const std::string& of_what) {
+        poll.advance();
+        for_each_broken_figure(record, [&](const BrokenFigure& figure) {
+            const std::string path = location + "." + figure.path;
+            if (taken.contains(path)) return;
+            std::size_t offset = at;
+            for (std::size_t start = 0; offset != npos && start <= figure.path.size();) {
+                const std::size_t end = std::min(figure.path.find('.', start), figure.path.size());
+                offset = json_member_offset(text, offset, std::string_view(figure.path).substr(start, end - start),
+                                            interruption);
+                start = end + 1;
+            }
+            findings.push_back({"validation", "ImpossibleFigure",
+                                broken_rule_text(std::string(figure.name) + of_what, *figure.rule, figure.value), 0, 0,
+                                path});
+            offsets.push_back(offset);
+        });
+    };
+    for (std::size_t i = 0; i < file.nodes.size(); ++i)
+        check(file.nodes[i], "nodes[" + std::to_string(i) + "]", positions.element("nodes", i),
+              " of node '" + file.nodes[i].id + "'");
+    for (std::size_t k = 0; k < file.links.size(); ++k) {
+        const VornLink& link = file.links[k];
+        const std::string name = link.id ? *link.id : link.figures.from + "->" + link.figures.to;
+        check(link, "links[" + std::to_string(k) + "]", positions.element("links", k), " of link '" + name + "'");
+    }
+    const std::size_t top = document_start(text);
+    if (file.config)
+        check(*file.config, "config", json_member_offset(text, top, "config", interruption), " of the config");
+    if (file.constraints)
+        check(*file.constraints, "constraints", json_member_offset(text, top, "constraints", interruption),
+              " of the constraints");
+}
+
 }  // namespace
 
 std::vector<FileFinding> check_vorn_file(const std::string& path, Interruption* interruption) {
@@ -64,6 +109,7 @@ std::vector<FileFinding> check_vorn_file(const std::string& path, Interruption* 
         findings.push_back({"validation", error.code(), error.message(), 0, 0, error.location()});
         offsets.push_back(offset);
     }
+    add_impossible_figures(file, text, positions, result.errors, findings, offsets, interruption);
     for (const ValidationWarning& warning : result.warnings)
         findings.push_back({"validation", "Warning", warning.message, 0, 0, warning.path.value_or(""), "warning"});
 

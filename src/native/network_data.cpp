@@ -1,5 +1,6 @@
 #include "native/network_data.hpp"
 
+#include "core/figure_rules.hpp"
 #include "python/toolkit/errors.hpp"
 
 namespace vorn::native {
@@ -31,6 +32,20 @@ std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value) {
 
 void require_node(const QuantumNetwork& network, const char* argument, const std::string& id) {
     if (!network.has_node(id)) throw py::ValueFailure(std::string(argument) + ": no node '" + id + "' in the network");
+}
+
+QuantumNetwork checked_network(std::vector<NodeData> nodes, std::vector<LinkData> links) {
+    std::vector<NodeDefinition> node_records = nodes_of(std::move(nodes));
+    const std::vector<LinkDefinition> link_records = links_of(std::move(links));
+    check_definitions(node_records, link_records);
+    return QuantumNetwork::from_definitions(std::move(node_records), link_records);
+}
+
+EntanglementRequest checked_request(const QuantumNetwork& network, RequestData request) {
+    require_node(network, "from_node", request.value.from_node);
+    require_node(network, "to", request.value.to);
+    check_figures(request.value);
+    return std::move(request.value);
 }
 
 }  // namespace vorn::native
