@@ -50,7 +50,7 @@ Hop hop_of(const LinkDefinition& link, const PhysicalModel& model) {
     hop.success_probability = model.efficiency * hop.transmissivity;
     if (!(hop.success_probability > 0.0))
         throw InvalidValue("links: " + link_name(link) + " never succeeds (its success probability is 0)");
-    hop.attempt_ms = std::max(1000.0 / link.generation_rate_hz, link.distance_km / model.signal_speed_km_ms);
+    hop.attempt_ms = std::max(kMsPerSecond / link.generation_rate_hz, link.distance_km / model.signal_speed_km_ms);
     hop.werner = (4.0 * link.base_fidelity - 1.0) / 3.0;
     return hop;
 }
