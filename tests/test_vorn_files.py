@@ -62,14 +62,15 @@ def test_a_file_from_definitions_gives_an_engine_the_same_network_and_configurat
 
 
 @pytest.mark.parametrize(
-    "config, text",
+    "config, error, text",
     [
-        (vc.SimulationConfig(5000.0, 0.5), "config.step_resolution_ms 0.5 cannot be written to a .vorn file"),
-        (vc.SimulationConfig(1234.0, 0.1), "config.total_time_cutoff_ms 1234.0 cannot be written to a .vorn file"),
+        (vc.SimulationConfig(5000.0, 0.5), ValueError, "config.step_resolution_ms 0.5 cannot be written to a .vorn"),
+        (vc.SimulationConfig(1234.0, 0.1), ValueError, "config.total_time_cutoff_ms 1234.0 cannot be written to a"),
+        (3, TypeError, "argument 'config': expected SimulationConfig, got int (it has no attribute 'physical')"),
     ],
 )
-def test_a_configuration_a_file_cannot_hold_is_refused(config, text):
-    with pytest.raises(ValueError) as raised:
+def test_a_configuration_a_file_cannot_hold_is_refused(config, error, text):
+    with pytest.raises(error) as raised:
         to_vorn_file(*network(), "net", config)
     assert str(raised.value).startswith(text)
 

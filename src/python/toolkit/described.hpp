@@ -417,6 +417,13 @@ struct Convert<Loose<T>> {
             [&] {
                 T record{};
                 bool converted = true;
+                bool found = false;  // an object with none of the attributes is no such record
+                const auto refuse = [&](const std::string& missing) {
+                    set_error(PyExc_TypeError, "expected " + described_name() + ", got " + type_name(Py_TYPE(object)) +
+                                                   " (it has no attribute '" + missing + "')");
+                    converted = false;
+                };
+                std::string first_missing;
                 describe::for_each_field<T>([&](const auto& field) {
                     using F = std::decay_t<decltype(field)>;
                     if (!converted) return;
@@ -424,24 +431,23 @@ struct Convert<Loose<T>> {
                     const bool required = field.parameter == describe::kRequired;
                     Ref item = Ref::steal(PyObject_GetAttrString(object, name.c_str()));
                     if (!item) {
-                        converted = false;
-                        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return;
-                        PyErr_Clear();
-                        if (!required) {
-                            converted = true;  // the record's default
+                        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+                            converted = false;
                             return;
                         }
-                        set_error(PyExc_TypeError, "expected " + described_name() + ", got " +
-                                                       type_name(Py_TYPE(object)) + " (it has no attribute '" + name +
-                                                       "')");
-                        return;
+                        PyErr_Clear();
+                        if (first_missing.empty()) first_missing = name;
+                        if (required) refuse(name);
+                        return;  // an optional one keeps the record's default
                     }
+                    found = true;
                     if (item.get() == Py_None && !required && !is_optional_v<typename F::Type>) return;
                     if (loose_field_from<T, F>(item.get(), F::get(record))) return;
                     Ref key = Ref::steal(Convert<std::string>::to(name));
                     if (key) prefix_field_error(key.get());
                     converted = false;
                 });
+                if (converted && !found && !first_missing.empty()) refuse(first_missing);
                 if (!converted) return false;
                 out.value = std::move(record);
                 return true;
