@@ -9,7 +9,7 @@ import vorn_core as vc
 import vorn._native as native
 from vorn import parallel
 
-WHERE = {"node": "nodes: {} of node 'A'", "link": "links: {} of link 'A'-'B'", "request": "{}:"}
+WHERE = {"node": "nodes: {} of node 'A'", "link": "links: {} of link 'A'-'B'", "request": "{}:", "config": "config: {}"}
 
 
 @pytest.mark.parametrize(
@@ -27,24 +27,32 @@ WHERE = {"node": "nodes: {} of node 'A'", "link": "links: {} of link 'A'-'B'", "
         ("request", "fidelity_target", 85, "within [0, 1]"),
         ("request", "max_latency_ms", math.inf, None),  # no bound
         ("request", "max_latency_ms", math.nan, "non-negative"),
+        ("config", "total_time_cutoff_ms", math.nan, "non-negative"),
+        ("config", "physical.speed_of_light_in_fiber_km_ms", 0.0, "finite and positive"),
+        ("config", "physical.baseline_purify_factor", -0.1, None),  # purification that lowers the fidelity
     ],
 )
 def test_every_entry_point_refuses_a_figure_out_of_its_range_naming_it(record, figure, value, rule):
     nodes = [vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 2.0)]
     links = [vc.LinkDefinition("A", "B", 50.0, 0.95, 1000.0)]
     request = {"fidelity_target": 0.9, "max_latency_ms": 20.0}
+    config = vc.SimulationConfig()
     if record == "request":
         request[figure] = value
+    elif record == "config":
+        physical = config.physical
+        setattr(physical if figure.startswith("physical.") else config, figure.removeprefix("physical."), value)
+        config.physical = physical
     elif figure in ("visibility", "weather_factor"):
         links[0].satellite_conditions = vc.SatelliteConditions(**{figure: value})
     else:
         setattr({"node": nodes[0], "link": links[0]}[record], figure, value)
     calls = [
-        lambda: native.simulate(nodes, links, None, vc.EntanglementRequest("A", "B", **request), 1, 1),
-        lambda: parallel.simulate(nodes, links, "A", "B", *request.values(), 1, seed=1),
+        lambda: native.simulate(nodes, links, config, vc.EntanglementRequest("A", "B", **request), 1, 1),
+        lambda: parallel.simulate(nodes, links, "A", "B", *request.values(), 1, seed=1, config=config),
     ]
-    if record != "request":
-        calls.append(lambda: native.vorn_file(nodes, links, "n", None, None, None, None))
+    if record in ("node", "link"):
+        calls.append(lambda: native.vorn_file(nodes, links, "n", config, None, None, None))
     for call in calls:
         if rule is None:
             call()

@@ -66,6 +66,7 @@ def test_a_file_from_definitions_gives_an_engine_the_same_network_and_configurat
     [
         (vc.SimulationConfig(5000.0, 0.5), ValueError, "config.step_resolution_ms 0.5 cannot be written to a .vorn"),
         (vc.SimulationConfig(1234.0, 0.1), ValueError, "config.total_time_cutoff_ms 1234.0 cannot be written to a"),
+        (vc.SimulationConfig(alpha_loss_db_km=-1.0), ValueError, "config.physical.baseline_purify_factor -0.1 cannot"),
         (3, TypeError, "argument 'config': expected SimulationConfig, got int (it has no attribute 'physical')"),
     ],
 )

@@ -131,11 +131,12 @@ def setup(
 
 
 def warn_if_long_search(checked: Setup) -> None:
-    """Checks the network and the request, and warns (LongSearchWarning, pointing at the caller of the
-    companion's entry point) when the request's route search will likely take more than about a second."""
+    """Checks the network, the configuration and the request, and warns (LongSearchWarning, pointing at the
+    caller of the companion's entry point) when the request's route search will likely take more than about a
+    second."""
     request = checked.request
     nodes, links, log2_paths, _, exponential, likely_long = _native.route_search_estimate(
-        checked.nodes, checked.links, request
+        checked.nodes, checked.links, checked.config, request
     )
     if not likely_long:
         return

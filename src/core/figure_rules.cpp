@@ -9,6 +9,7 @@
 namespace vorn {
 namespace {
 
+constexpr FigureRule kFinite{"finite", [](double x) { return std::isfinite(x); }};
 constexpr FigureRule kWithinUnit{"within [0, 1]", [](double x) { return x >= 0.0 && x <= 1.0; }};
 constexpr FigureRule kFiniteNonNegative{"finite and non-negative",
                                         [](double x) { return std::isfinite(x) && x >= 0.0; }};
@@ -33,6 +34,11 @@ constexpr std::array kRules{
     Entry{"max_latency_ms", &kNonNegative},
     Entry{"alpha_loss", &kFiniteNonNegative},        // dB/km, as a .vorn file's config keeps it
     Entry{"alpha_loss_db_km", &kFiniteNonNegative},  // the same, as PhysicalConfig takes it
+    // A fidelity increment of the timeline: below zero, purification lowers the fidelity.
+    Entry{"baseline_purify_factor", &kFinite},
+    Entry{"speed_of_light_in_fiber_km_ms", &kFinitePositive},
+    Entry{"total_time_cutoff_ms", &kNonNegative},
+    Entry{"step_resolution_ms", &kNonNegative},
 };
 
 // Throws for the first broken figure: "<list>: <figure><of_what> must be ...".
@@ -65,6 +71,12 @@ void check_figures(const LinkDefinition& link) {
 void check_figures(const EntanglementRequest& request) {
     for_each_broken_figure(request, [&](const BrokenFigure& figure) {
         throw InvalidValue(broken_rule_text(std::string(figure.name) + ":", *figure.rule, figure.value));
+    });
+}
+
+void check_figures(const SimulationConfig& config) {
+    for_each_broken_figure(config, [&](const BrokenFigure& figure) {
+        throw InvalidValue(broken_rule_text("config: " + figure.path, *figure.rule, figure.value));
     });
 }
 

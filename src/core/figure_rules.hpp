@@ -1,4 +1,4 @@
-// The values that the figures of a node, a link and a request may take where a simulation reads them
+// The values that the figures of a node, a link, a request and a configuration may take where a simulation reads them
 // physically: the companion's entry points, the physical model and the companion's file findings. One
 // rule per figure, with its text. vorn_core's own validation keeps the rules of its file format (a
 // distance must be > 0 there and NaN passes), which these do not replace.
@@ -95,10 +95,12 @@ void for_each_broken_figure(const R& record, Visit&& broken) {
 
 // Throw InvalidValue for the first figure that breaks its rule: "nodes: memory_lifetime_t2 of node 'A'
 // must be non-negative, got NaN", "links: distance_km of link 'A'-'B' must be finite and non-negative,
-// got -5.0", "fidelity_target: must be within [0, 1], got 1.5".
+// got -5.0", "fidelity_target: must be within [0, 1], got 1.5", "config: total_time_cutoff_ms must be
+// non-negative, got NaN".
 void check_figures(const NodeDefinition& node);
 void check_figures(const LinkDefinition& link);
 void check_figures(const EntanglementRequest& request);
+void check_figures(const SimulationConfig& config);
 
 // Every node's and link's figures, and node ids defined more than once ("nodes: the id 'A' is defined
 // twice"), which would otherwise replace one another.

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "core/failure.hpp"
+#include "core/figure_rules.hpp"
 #include "core/number_text.hpp"
 #include "files/json_number.hpp"
 
@@ -64,6 +65,9 @@ std::optional<VornConfig> config_section(const std::optional<SimulationConfig>& 
                    "it keeps the cut-off as a whole number of " + plain_number_text(kMsPerAttempt) + " ms attempts");
     VornConfig section;
     section.alpha_loss = scaled_exactly(physical.baseline_purify_factor, kLossPerPurifyFactor);
+    if (const FigureRule& rule = *figure_rule("alpha_loss"); !rule.holds(*section.alpha_loss))
+        unwritable("physical.baseline_purify_factor", physical.baseline_purify_factor,
+                   broken_rule_text("its fibre loss alpha_loss", rule, *section.alpha_loss));
     section.max_attempts = static_cast<std::uint32_t>(attempts);
     return section;
 }

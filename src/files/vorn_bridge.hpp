@@ -33,7 +33,8 @@ SimulationConfig simulation_config_from_vorn(const VornFile& file);
 //   second link between the same ends);
 // - the engine's default configuration writes no config section; another is written as alpha_loss
 //   (10 x the purify factor) and max_attempts (cut-off / 50 ms). One that a file cannot hold (another
-//   signal speed or step, a cut-off that is no whole number of attempts) throws InvalidValue naming it.
+//   signal speed or step, a cut-off that is no whole number of attempts, a negative fibre loss) throws
+//   InvalidValue naming it.
 VornFile vorn_file_from_network(const NetworkTopologyPayload& network, const std::optional<SimulationConfig>& config,
                                 std::optional<VornConstraints> constraints, VornMetadata metadata);
 

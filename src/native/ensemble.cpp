@@ -16,10 +16,10 @@ using EnsembleTuple = std::tuple<std::uint64_t, double, double, double, std::uin
 EnsembleTuple simulate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::optional<ConfigData> config,
                        RequestData request, std::uint64_t runs, std::uint64_t seed) {
     const QuantumNetwork network = checked_network(std::move(nodes), std::move(links));
+    const SimulationConfig settings = checked_config(std::move(config));
     const EntanglementRequest checked = checked_request(network, std::move(request));
     py::SignalCheck signals;
-    KeyedEnsemble ensemble =
-        execute_keyed_ensemble(network, config_of(std::move(config)), checked, runs, seed, &signals);
+    KeyedEnsemble ensemble = execute_keyed_ensemble(network, settings, checked, runs, seed, &signals);
     MonteCarloStats& stats = ensemble.stats;
     return {stats.total_runs,    stats.empirical_success_rate,     stats.mean_latency_ms,
             stats.mean_fidelity, stats.aggregate_congestion_drops, {std::move(stats.link_utilization_heatmap)},
@@ -34,7 +34,8 @@ constexpr const char* kSimulateDoc =
     "\n"
     "nodes, links, config and request: vorn_core's NodeDefinition, LinkDefinition, SimulationConfig\n"
     "(None: an engine's default) and EntanglementRequest records, or objects with their attributes. A\n"
-    "figure out of its range, a node id defined twice or a request end that is no node is a ValueError.\n"
+    "figure out of its range (vorn_core's own rules aside), a node id defined twice or a request end\n"
+    "that is no node is a ValueError.\n"
     "\n"
     "Returns (total_runs, empirical_success_rate, mean_latency_ms, mean_fidelity,\n"
     "aggregate_congestion_drops, heatmap, successes, latency_sum, fidelity_sum). The two sums are\n"

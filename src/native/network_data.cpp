@@ -23,6 +23,11 @@ SimulationConfig config_of(std::optional<ConfigData> config) {
     return config ? std::move(config->value) : SimulationConfig::engine_default();
 }
 
+SimulationConfig checked_config(std::optional<ConfigData> config) {
+    if (config) check_figures(config->value);
+    return config_of(std::move(config));
+}
+
 std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value) {
     if (!value) return std::nullopt;
     for (const auto& member : describe::description_of<StrategyType>().members)

@@ -34,6 +34,8 @@ std::vector<py::Loose<R>> loose(std::vector<R> records) {
 
 // None is the configuration of an engine built without one.
 SimulationConfig config_of(std::optional<ConfigData> config);
+// The same, its figures checked: a ValueError naming the first out of its range.
+SimulationConfig checked_config(std::optional<ConfigData> config);
 
 // None is the engine's default; an unknown value is a ValueError.
 std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value);

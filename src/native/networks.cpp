@@ -81,7 +81,7 @@ py::Ref vorn_file(std::vector<NodeData> nodes, std::vector<LinkData> links, std:
         });
     }
     std::optional<SimulationConfig> settings;
-    if (config) settings = std::move(config->value);
+    if (config) settings = checked_config(std::move(config));
     const files::VornFile file = files::vorn_file_from_network(
         network, settings, std::move(kept), {std::move(name), std::move(description), std::move(author), std::nullopt});
     return python_file(file);

@@ -10,8 +10,10 @@ namespace {
 // (nodes, links, log2_paths, bounded, exponential, likely_long)
 using EstimateTuple = std::tuple<std::uint64_t, std::uint64_t, double, bool, bool, bool>;
 
-EstimateTuple route_search_estimate(std::vector<NodeData> nodes, std::vector<LinkData> links, RequestData request) {
+EstimateTuple route_search_estimate(std::vector<NodeData> nodes, std::vector<LinkData> links,
+                                    std::optional<ConfigData> config, RequestData request) {
     const QuantumNetwork network = checked_network(std::move(nodes), std::move(links));
+    checked_config(std::move(config));
     const EntanglementRequest checked = checked_request(network, std::move(request));
     const RouteSearchEstimate estimate = estimate_route_search(
         network, checked.from_node, checked.to, checked.strategy.value_or(StrategyType::HighestFidelity));
@@ -21,8 +23,8 @@ EstimateTuple route_search_estimate(std::vector<NodeData> nodes, std::vector<Lin
 
 constexpr const char* kEstimateDoc =
     "What the route search of the request (an EntanglementRequest) will go through, worked out without\n"
-    "searching, in time about linear in the network. Checks the network and the request as simulate\n"
-    "does, so that a call refuses what the ensemble would.\n"
+    "searching, in time about linear in the network. Checks the network, the configuration and the\n"
+    "request as simulate does, so that a call refuses what the ensemble would.\n"
     "\n"
     "Returns (nodes, links, log2_paths, bounded, exponential, likely_long): the nodes on some simple\n"
     "path between the two ends (the ends included) and the links between them; log2 of a rough upper\n"
@@ -33,7 +35,7 @@ constexpr const char* kEstimateDoc =
 }  // namespace
 
 PyMethodDef route_search_estimate_function() {
-    return py::module_function<&route_search_estimate>("route_search_estimate", {"nodes", "links", "request"},
+    return py::module_function<&route_search_estimate>("route_search_estimate", {"nodes", "links", "config", "request"},
                                                        kEstimateDoc);
 }
 
