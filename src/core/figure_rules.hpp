@@ -62,12 +62,11 @@ template <describe::Described R, class Visit>
 void walk_figures(const R& record, const FieldPath& outer, Visit& broken);
 
 template <class V, class Visit>
-void walk_value(const V& value, std::string_view name, const FieldPath& outer, Visit& broken) {
+void walk_value(const V& value, std::string_view name, const FigureRule* rule, const FieldPath& outer, Visit& broken) {
     if constexpr (std::is_same_v<V, double>) {
-        const FigureRule* rule = figure_rule(name);
         if (rule && !rule->holds(value)) broken(BrokenFigure{name, outer.joined(name), value, rule});
     } else if constexpr (is_optional<V>) {
-        if (value) walk_value(*value, name, outer, broken);
+        if (value) walk_value(*value, name, rule, outer, broken);
     } else if constexpr (describe::Described<V> && !std::is_enum_v<V>) {
         FieldPath inner = outer;
         inner.names[inner.depth++] = name;
@@ -75,11 +74,25 @@ void walk_value(const V& value, std::string_view name, const FieldPath& outer, V
     }
 }
 
+// The rule of each field of R, in the order for_each_field visits them, looked up once.
+template <describe::Described R>
+const std::array<const FigureRule*, describe::field_count<R>>& field_rules() {
+    static const auto rules = [] {
+        std::array<const FigureRule*, describe::field_count<R>> found{};
+        std::size_t i = 0;
+        describe::for_each_field<R>([&](const auto& field) { found[i++] = figure_rule(field.name); });
+        return found;
+    }();
+    return rules;
+}
+
 template <describe::Described R, class Visit>
 void walk_figures(const R& record, const FieldPath& outer, Visit& broken) {
+    const auto& rules = field_rules<R>();
+    std::size_t i = 0;
     describe::for_each_field<R>([&](const auto& field) {
         using F = std::decay_t<decltype(field)>;
-        walk_value(F::get(record), field.name, outer, broken);
+        walk_value(F::get(record), field.name, rules[i++], outer, broken);
     });
 }
 

@@ -50,10 +50,10 @@ Network file_network(std::vector<py::Loose<files::VornNode>> nodes, std::vector<
 
 // vorn_core's VornFile of a file record (its constructor takes the name alone; the rest are attributes).
 py::Ref python_file(const files::VornFile& file) {
-    py::Ref type = py::Ref::steal(py::core_class(py::Bound<py::VornFileValue>::name));
+    PyObject* type = py::core_class<py::VornFileValue>();
     if (!type) throw py::ErrorAlreadySet{};
     py::Ref name = py::Ref::steal(py::Convert<std::string>::to(file.metadata.name));
-    py::Ref made = name ? py::Ref::steal(PyObject_CallFunctionObjArgs(type.get(), name.get(), nullptr)) : py::Ref();
+    py::Ref made = name ? py::Ref::steal(PyObject_CallFunctionObjArgs(type, name.get(), nullptr)) : py::Ref();
     if (!made) throw py::ErrorAlreadySet{};
     const py::VornFileValue value{file, {}};
     describe::for_each_field<py::VornFileValue>([&](const auto& field) {

@@ -2,6 +2,8 @@
 // fields that a constructor takes become its parameters, in the description's order.
 #pragma once
 
+#include <bit>
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -270,10 +272,19 @@ struct Loose {
 template <class T>
 concept CoreNamed = requires { Bound<T>::name; };
 
-// vorn_core's class of that name (a new reference), or nullptr with an error set.
-inline PyObject* core_class(const char* name) noexcept {
-    Ref module = Ref::steal(PyImport_ImportModule("vorn_core"));
-    return module ? PyObject_GetAttrString(module.get(), name) : nullptr;
+// vorn_core's class of T (borrowed: looked up once and kept for the process, as vorn_core keeps its
+// types), or nullptr with an error set.
+template <class T>
+    requires CoreNamed<T>
+PyObject* core_class() noexcept {
+    static KeptRef kept;
+    if (!kept.get()) {
+        Ref module = Ref::steal(PyImport_ImportModule("vorn_core"));
+        Ref type = module ? Ref::steal(PyObject_GetAttrString(module.get(), Bound<T>::name)) : Ref();
+        if (!type) return nullptr;
+        kept = KeptRef(std::move(type));
+    }
+    return kept.get();
 }
 
 template <class T>
@@ -363,6 +374,21 @@ PyObject* loose_field_to(const typename F::Type& value) noexcept {
     }
 }
 
+// Whether two values of a field are the same, bit for bit where they are numbers (-0.0 is not 0.0); false
+// where that is not simply told.
+template <class V>
+bool same_value(const V& a, const V& b) {
+    if constexpr (std::is_floating_point_v<V>)
+        return std::bit_cast<std::uint64_t>(static_cast<double>(a)) ==
+               std::bit_cast<std::uint64_t>(static_cast<double>(b));
+    else if constexpr (std::is_enum_v<V> || std::is_integral_v<V>)
+        return a == b;
+    else if constexpr (is_optional_v<V>)
+        return !a && !b;
+    else
+        return false;
+}
+
 // The member named `name`, or a ValueError naming the enumeration's members.
 template <class E>
 bool member_named(PyObject* name, E& out) noexcept {
@@ -403,9 +429,8 @@ struct Convert<Loose<E>> {
     static PyObject* to(const Loose<E>& member) noexcept
         requires CoreNamed<E>
     {
-        Ref type = Ref::steal(core_class(Bound<E>::name));
-        return type ? PyObject_GetAttrString(type.get(), std::string(describe::member_name(member.value)).c_str())
-                    : nullptr;
+        PyObject* type = core_class<E>();
+        return type ? PyObject_GetAttrString(type, std::string(describe::member_name(member.value)).c_str()) : nullptr;
     }
 };
 
@@ -460,13 +485,17 @@ struct Convert<Loose<T>> {
     {
         return guarded(
             [&]() -> PyObject* {
-                Ref type = Ref::steal(core_class(Bound<T>::name));
+                PyObject* type = core_class<T>();
                 Ref arguments = Ref::steal(PyTuple_New(0));
                 Ref keywords = Ref::steal(PyDict_New());
                 if (!type || !arguments || !keywords) throw ErrorAlreadySet{};
                 std::vector<std::pair<std::string, Ref>> attributes;
+                [[maybe_unused]] static const T defaults{};
                 describe::for_each_field<T>([&](const auto& field) {
                     using F = std::decay_t<decltype(field)>;
+                    // An optional parameter left out keeps the record's default.
+                    if (field.parameter == describe::kOptional && same_value(F::get(loose.value), F::get(defaults)))
+                        return;
                     Ref value = Ref::steal(loose_field_to<T, F>(F::get(loose.value)));
                     if (!value) throw ErrorAlreadySet{};
                     if (field.parameter == describe::kAbsent)
@@ -474,7 +503,7 @@ struct Convert<Loose<T>> {
                     else if (PyDict_SetItemString(keywords.get(), std::string(field.name).c_str(), value.get()) < 0)
                         throw ErrorAlreadySet{};
                 });
-                Ref record = Ref::steal(PyObject_Call(type.get(), arguments.get(), keywords.get()));
+                Ref record = Ref::steal(PyObject_Call(type, arguments.get(), keywords.get()));
                 if (!record) throw ErrorAlreadySet{};
                 for (const auto& [name, value] : attributes)
                     if (PyObject_SetAttrString(record.get(), name.c_str(), value.get()) < 0) throw ErrorAlreadySet{};
