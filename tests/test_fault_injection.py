@@ -313,33 +313,7 @@ def test_ctrl_c_at_a_random_point_of_a_long_load_stops_the_load_itself(large_fil
     assert [n.id for n in engine.snapshot().nodes] == ["kept"]
 
 
-def test_requests_on_one_thread_never_meet_a_definition_converting_on_another(chain_engine):
-    nodes = collections.UserList([vc.NodeDefinition(f"N{i}", 150.0) for i in range(4)])
-    links = collections.UserList([vc.LinkDefinition(f"N{i}", f"N{i + 1}", 100.0, 0.92, 800.0) for i in range(3)])
-    stop, errors = threading.Event(), []
-
-    def define():
-        while not stop.is_set():
-            chain_engine.define_network(nodes, links)
-
-    definer = threading.Thread(target=define)
-    interval = sys.getswitchinterval()
-    sys.setswitchinterval(1e-6)  # threads take turns as often as they can
-    definer.start()
-    try:
-        for _ in range(3000):
-            try:
-                chain_engine.request_entanglement("N0", "N3", 0.8, 100.0)
-            except RuntimeError as error:
-                errors.append(str(error))
-    finally:
-        stop.set()
-        definer.join()
-        sys.setswitchinterval(interval)
-    assert errors == []
-
-
-def test_a_definition_converting_on_one_thread_holds_off_no_other_thread(chain_engine):
+def test_calls_on_one_thread_never_meet_a_definition_converting_on_another(chain_engine):
     converting, finish, failures = threading.Event(), threading.Event(), []
 
     class Waiting(collections.UserList):
