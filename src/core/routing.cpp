@@ -1,6 +1,7 @@
 #include "core/routing.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <functional>
@@ -90,12 +91,22 @@ struct Winner {
     }
 };
 
-std::vector<ScoredArc> score_arcs(const RouteGraph& graph, const std::vector<InternalLink>& links,
-                                  const Strategy& strategy) {
+// The arcs with their terms, in a loop of each table entry's own, so that the term is inlined.
+template <std::size_t entry>
+std::vector<ScoredArc> score_arcs_with(const RouteGraph& graph, const std::vector<InternalLink>& links) {
+    constexpr auto term = kStrategies[entry].term;
     std::vector<ScoredArc> scored(graph.arcs.size());
     for (std::size_t i = 0; i < scored.size(); ++i)
-        scored[i] = {graph.arcs[i].neighbour, graph.arcs[i].joining, strategy.term(links[graph.arcs[i].joining])};
+        scored[i] = {graph.arcs[i].neighbour, graph.arcs[i].joining, term(links[graph.arcs[i].joining])};
     return scored;
+}
+
+std::vector<ScoredArc> score_arcs(const RouteGraph& graph, const std::vector<InternalLink>& links,
+                                  const Strategy& strategy) {
+    static constexpr auto kLoops = []<std::size_t... entry>(std::index_sequence<entry...>) {
+        return std::array{&score_arcs_with<entry>...};
+    }(std::make_index_sequence<std::size(kStrategies)>());
+    return kLoops[static_cast<std::size_t>(strategy.type)](graph, links);
 }
 
 // What the enumeration can touch: the nodes reachable from the source without passing through the
@@ -549,9 +560,10 @@ private:
 
     // The main pass (First false): every prefix in reversed enumeration order, cut where no
     // completion beats the best strictly or reaches `floor`. The first look (First true): the
-    // children of each prefix in order of their bounds, for at most `expansions` prefixes.
+    // children of each prefix in order of their bounds, for at most `expansions` prefixes. Out of line
+    // for the same reason as depth_first.
     template <bool First>
-    void walk(Winner& winner, InterruptionPoll& poll, double floor, std::uint64_t expansions) {
+    [[gnu::noinline]] void walk(Winner& winner, InterruptionPoll& poll, double floor, std::uint64_t expansions) {
         const std::uint32_t* first = graph_.first_arc.data();
         std::vector<Frame> frames(graph_.node_count());
         best_by_set_.clear();
@@ -812,10 +824,11 @@ std::optional<GreatestSumSearch> greatest_sum_search(const RouteGraph& graph, st
 }
 
 // One path and its on-path marks, extended and retracted in place; each frame remembers where
-// in its node's arc list the search resumes.
+// in its node's arc list the search resumes. Out of line, so that g++ 12 keeps its inner loop whole
+// whichever searches share a caller (inlined, it ran up to a tenth slower).
 template <class Rule, class Cut>
-void depth_first(const RouteGraph& graph, std::span<const ScoredArc> arcs, std::uint32_t source, std::uint32_t target,
-                 Cut& cut, Winner& winner, InterruptionPoll& poll) {
+[[gnu::noinline]] void depth_first(const RouteGraph& graph, std::span<const ScoredArc> arcs, std::uint32_t source,
+                                   std::uint32_t target, Cut& cut, Winner& winner, InterruptionPoll& poll) {
     std::vector<Frame> frames(graph.node_count());
     std::vector<std::uint8_t> on_path(graph.node_count(), 0);
     const std::uint32_t* first = graph.first_arc.data();

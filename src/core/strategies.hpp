@@ -41,12 +41,12 @@ struct Strategy {
 // goal: least sums, greatest sums and greatest products are searched with bounds, least products by
 // enumerating every path.
 inline constexpr Strategy kStrategies[] = {
-    {StrategyType::LowestLatency, [](const InternalLink& link) { return link.distance_km; }, Combine::Sum,
-     Goal::Least},
+    {StrategyType::LowestLatency, [](const InternalLink& link) { return link.distance_km; }, Combine::Sum, Goal::Least},
     {StrategyType::HighestFidelity, [](const InternalLink& link) { return link.base_fidelity; }, Combine::Product,
      Goal::Greatest, StrategyType::LowestLatency},
-    {StrategyType::HighestSuccess, [](const InternalLink& link) { return link.base_fidelity * link.generation_rate_hz; },
-     Combine::Sum, Goal::Greatest},
+    {StrategyType::HighestSuccess,
+     [](const InternalLink& link) { return link.base_fidelity * link.generation_rate_hz; }, Combine::Sum,
+     Goal::Greatest},
 };
 
 static_assert(
