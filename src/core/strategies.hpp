@@ -21,7 +21,7 @@ enum class Combine : std::uint8_t {
     Product,  // from 1.0, multiplying by each term
 };
 
-// Which of two candidates wins: enumerated first, or later.
+// Which score wins, and of two candidates with equal scores, the one enumerated first or the later.
 enum class Goal : std::uint8_t {
     Least,     // the later only with a strictly smaller score (ties and NaN keep the earlier)
     Greatest,  // the later unless the earlier's score is strictly greater (ties and NaN go to the later)
