@@ -2,7 +2,7 @@
 // vorn_core, for the work beyond vorn_core's registered surface that needs native speed. Its
 // functions take and return plain data, so vorn_core's classes and behaviour never move for it.
 #include "native/functions.hpp"
-#include "python/core_failures.hpp"
+#include "python/toolkit/core_failures.hpp"
 #include "python/toolkit/registration.hpp"
 
 namespace vorn::native {
