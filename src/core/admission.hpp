@@ -38,8 +38,8 @@ struct Admission {
     double fidelity = 0.0;  // the route's fidelity, which the cycles start from
 };
 
-// HighestFidelity stands in for an absent strategy; a HighestFidelity route below the target gives
-// way to the LowestLatency route.
+// The default strategy stands in for an absent one; a route whose fidelity is below the target gives
+// way to the route of the strategy's below_target, where it has one (strategies.hpp).
 Admission admit(const QuantumNetwork& network, const EntanglementRequest& request, const TimelineSettings& settings,
                 Interruption* interruption = nullptr);
 

@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "core/strategies.hpp"
+
 namespace vorn {
 namespace {
 
@@ -22,7 +24,7 @@ PreparedRequest::PreparedRequest(const QuantumNetwork& network, const TimelineSe
                                  const EntanglementRequest& request, Interruption* interruption)
     : from_node_(request.from_node),
       to_node_(request.to),
-      strategy_(request.strategy.value_or(StrategyType::HighestFidelity)),
+      strategy_(chosen_strategy(request)),
       fidelity_target_(request.fidelity_target),
       settings_(settings),
       admission_(admit_route(network, request, settings, interruption)) {
@@ -33,8 +35,7 @@ PreparedRequest::PreparedRequest(const QuantumNetwork& network, const TimelineSe
 
 bool PreparedRequest::serves(const EntanglementRequest& request) const {
     return std::bit_cast<std::uint64_t>(request.fidelity_target) == std::bit_cast<std::uint64_t>(fidelity_target_) &&
-           request.strategy.value_or(StrategyType::HighestFidelity) == strategy_ && request.from_node == from_node_ &&
-           request.to == to_node_;
+           chosen_strategy(request) == strategy_ && request.from_node == from_node_ && request.to == to_node_;
 }
 
 SimulationResult PreparedRequest::run(double max_latency_ms, LossGenerator& losses, InterruptionPoll& poll) const {

@@ -2,8 +2,8 @@
 #include "core/ensemble.hpp"
 #include "native/functions.hpp"
 #include "native/network_data.hpp"
-#include "python/interruption.hpp"
 #include "python/toolkit/callables.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::native {
 namespace {

@@ -6,9 +6,9 @@
 
 #include "files/text_file.hpp"
 #include "files/vorn_check.hpp"
-#include "python/interruption.hpp"
 #include "python/toolkit/callables.hpp"
 #include "python/toolkit/dict_builder.hpp"
+#include "python/toolkit/interruption.hpp"
 #include "python/toolkit/type_text.hpp"
 
 namespace vorn::native {

@@ -3,7 +3,7 @@
 // functions take and return vorn_core's own records (and plain data), so vorn_core's classes and behaviour
 // never move for it.
 #include "native/functions.hpp"
-#include "python/core_failures.hpp"
+#include "python/toolkit/core_failures.hpp"
 #include "python/toolkit/registration.hpp"
 
 namespace vorn::native {

@@ -6,7 +6,7 @@
 
 #include "core/physics/ensemble.hpp"
 #include "native/network_data.hpp"
-#include "python/interruption.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::native {
 namespace {

@@ -8,8 +8,8 @@
 #include "files/vorn_bridge.hpp"
 #include "files/vorn_diff.hpp"
 #include "files/vorn_io.hpp"
-#include "python/interruption.hpp"
 #include "python/toolkit/dict_builder.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::py {
 
