@@ -7,9 +7,9 @@
 #include "files/vorn_io.hpp"
 #include "native/functions.hpp"
 #include "native/network_data.hpp"
-#include "python/interruption.hpp"
 #include "python/toolkit/callables.hpp"
 #include "python/toolkit/errors.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::native {
 
