@@ -7,7 +7,7 @@
 
 #include "core/admission.hpp"
 #include "core/cycles.hpp"
-#include "core/ensemble_driver.hpp"
+#include "core/ensemble/driver.hpp"
 #include "core/interruption_poll.hpp"
 #include "core/random/keyed_stream.hpp"
 

@@ -1,6 +1,6 @@
 // Exact sums against integer arithmetic, however the terms are split and merged.
 #include "check.hpp"
-#include "core/exact_sum.hpp"
+#include "core/ensemble/exact_sum.hpp"
 
 using vorn::ExactSum;
 

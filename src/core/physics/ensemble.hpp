@@ -1,4 +1,4 @@
-// Ensembles of the model's trials, run by the ensemble driver (core/ensemble_driver.hpp). Every total is
+// Ensembles of the model's trials, run by the ensemble driver (core/ensemble/driver.hpp). Every total is
 // exact, so ensembles over consecutive seed ranges add up to the ensemble of the whole range.
 #pragma once
 
@@ -7,8 +7,8 @@
 #include <memory>
 #include <type_traits>
 
-#include "core/ensemble_driver.hpp"
-#include "core/exact_sum.hpp"
+#include "core/ensemble/driver.hpp"
+#include "core/ensemble/exact_sum.hpp"
 #include "core/failure.hpp"
 #include "core/physics/chain_trial.hpp"
 #include "core/physics/log_histogram.hpp"

@@ -1,4 +1,4 @@
-#include "core/exact_sum.hpp"
+#include "core/ensemble/exact_sum.hpp"
 
 #include <cmath>
 
