@@ -19,6 +19,7 @@ const std::vector<py::Registration>& functions() {
         function(file_format_function),       function(engine_default_config_function),
         function(reference_network_function), function(vorn_network_function),
         function(diff_vorn_files_function),   function(route_search_estimate_function),
+        function(replicate_seeds_function),
     };
     return list;
 }

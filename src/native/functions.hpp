@@ -11,6 +11,7 @@ const std::vector<py::Registration>& functions();
 
 // ensemble.cpp
 PyMethodDef simulate_function();
+PyMethodDef replicate_seeds_function();
 
 // physics.cpp
 PyMethodDef physics_check_model_function();
