@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "core/chacha12_block.hpp"
 #include "core/engine.hpp"
 #include "core/ensemble.hpp"
+#include "core/random/chacha12_block.hpp"
 #include "core/routing.hpp"
 #include "core/strategies.hpp"
 #include "core/topology/catalog.hpp"

@@ -9,11 +9,11 @@ namespace {
 
 // The generation draws of every request without a generator: the all-zero key, with its first
 // blocks computed once for the process instead of once per request.
-const RequestGenerator& zero_key_draws() {
-    static const RequestGenerator draws = [] {
-        RequestGenerator generator;
-        generator.prefetch();
-        return generator;
+const KeyedStream& zero_key_draws() {
+    static const KeyedStream draws = [] {
+        KeyedStream stream;
+        stream.prefetch();
+        return stream;
     }();
     return draws;
 }
@@ -43,7 +43,7 @@ SimulationResult PreparedRequest::run(double max_latency_ms, LossGenerator& loss
     if (auto latency = bound_refusal(propagation_ms_, max_latency_ms, settings_))
         return {false, *latency, 0.0, admission_.path};
     const CycleBounds bounds(max_latency_ms, settings_.total_time_cutoff_ms);
-    RequestGenerator draws = zero_key_draws();
+    KeyedStream draws = zero_key_draws();
     PairCount pairs;
     const CycleOutcome outcome = run_cycles(*plan_, bounds, draws, losses, poll, pairs);
     return {outcome.success, outcome.latency_ms, outcome.fidelity, admission_.path};
@@ -53,7 +53,7 @@ PreparedRequest::Outcome PreparedRequest::attempt(double max_latency_ms, LossGen
                                                   InterruptionPoll& poll) const {
     if (admission_.refusal || bound_refusal(propagation_ms_, max_latency_ms, settings_)) return {};
     const CycleBounds bounds(max_latency_ms, settings_.total_time_cutoff_ms);
-    RequestGenerator draws = zero_key_draws();
+    KeyedStream draws = zero_key_draws();
     PairCount pairs;
     const CycleOutcome outcome = run_cycles_until_failure(*plan_, bounds, draws, losses, poll, pairs, plan_->start());
     if (!outcome.success) return {};

@@ -15,8 +15,8 @@
 #include "core/interruption_poll.hpp"
 #include "core/loss_generator.hpp"
 #include "core/network.hpp"
+#include "core/random/keyed_stream.hpp"
 #include "core/request.hpp"
-#include "core/request_generator.hpp"
 
 namespace vorn {
 

@@ -1,5 +1,8 @@
-// Ensembles that repeat exactly, for the companion's shards: vorn_core's records in, counts and sums out.
+// Ensembles that repeat exactly, for the companion's shards (vorn_core's records in, counts and sums out),
+// and the seeds of independent replicates.
 #include "core/ensemble.hpp"
+#include "core/interruption_poll.hpp"
+#include "core/random/seeds.hpp"
 #include "native/functions.hpp"
 #include "native/network_data.hpp"
 #include "python/toolkit/callables.hpp"
@@ -44,11 +47,47 @@ constexpr const char* kSimulateDoc =
     "math.fsum(latency_sum) / total_runs and mean_fidelity math.fsum(fidelity_sum) / successes\n"
     "(0.0 without successes), as here.";
 
+py::Ref replicate_seeds(std::uint64_t seed, std::uint64_t count, std::uint64_t runs) {
+    if (runs == 0) throw py::ValueFailure("argument 'runs': replicates need at least one run each, got 0");
+    if (static_cast<unsigned __int128>(count) * runs > static_cast<unsigned __int128>(1) << 64)
+        throw py::ValueFailure("argument 'count': " + std::to_string(count) + " replicates of " + std::to_string(runs) +
+                               " runs need more than the 2**64 seeds there are");
+    // A list that cannot be held fails here at once, before any seed is made.
+    PyObject* list =
+        count <= static_cast<std::uint64_t>(PY_SSIZE_T_MAX) ? PyList_New(static_cast<Py_ssize_t>(count)) : nullptr;
+    if (!list) {
+        if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_MemoryError)) throw py::ErrorAlreadySet{};
+        PyErr_Clear();
+        throw py::Failure(PyExc_MemoryError,
+                          "argument 'count': a list of " + std::to_string(count) + " seeds does not fit in memory");
+    }
+    py::Ref seeds = py::Ref::steal(list);
+    py::SignalCheck signals;
+    InterruptionPoll poll(&signals, 1u << 16);
+    const std::uint64_t base = replicate_base(seed);
+    for (std::uint64_t k = 0; k < count; ++k) {
+        PyObject* value = PyLong_FromUnsignedLongLong(base + k * runs);
+        if (!value) throw py::ErrorAlreadySet{};
+        PyList_SetItem(list, static_cast<Py_ssize_t>(k), value);  // steals the reference
+        poll.advance();
+    }
+    return seeds;
+}
+
+constexpr const char* kReplicateSeedsDoc =
+    "The first seeds of `count` independent replicates of `runs` trials derived from `seed`: replicate k\n"
+    "starts at base + k * runs (modulo 2**64), base being the 8-byte BLAKE2b digest (person b'vorn-rep') of\n"
+    "the seed's 8 little-endian bytes, read little-endian. Needs runs >= 1 and count * runs <= 2**64.";
+
 }  // namespace
 
 PyMethodDef simulate_function() {
     return py::module_function<&simulate>("simulate", {"nodes", "links", "config", "request", "runs", "seed"},
                                           kSimulateDoc);
+}
+
+PyMethodDef replicate_seeds_function() {
+    return py::module_function<&replicate_seeds>("replicate_seeds", {"seed", "count", "runs"}, kReplicateSeedsDoc);
 }
 
 }  // namespace vorn::native

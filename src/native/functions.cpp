@@ -21,6 +21,7 @@ const std::vector<py::Registration>& functions() {
         function(file_network_function),       function(vorn_file_function),
         function(definition_figures_function), function(check_figure_function),
         function(diff_vorn_files_function),    function(route_search_estimate_function),
+        function(replicate_seeds_function),
     };
     return list;
 }

@@ -15,6 +15,7 @@ bool add_constants(PyObject* module) noexcept;
 
 // ensemble.cpp
 PyMethodDef simulate_function();
+PyMethodDef replicate_seeds_function();
 
 // physics.cpp
 PyMethodDef physics_check_model_function();
