@@ -13,9 +13,9 @@ namespace vorn {
 
 // The configuration values a timeline runs with.
 struct TimelineSettings {
-    double baseline_purify_factor = 0.12;
+    double baseline_purify_factor = kEnginePurifyFactor;
     double speed_of_light_in_fiber_km_ms = kFibreSpeedKmMs;
-    double total_time_cutoff_ms = 5000.0;
+    double total_time_cutoff_ms = kCutoffMs;
 
     static TimelineSettings from_config(const SimulationConfig& config) {
         return {config.physical.baseline_purify_factor, config.physical.speed_of_light_in_fiber_km_ms,

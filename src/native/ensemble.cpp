@@ -1,5 +1,5 @@
-// Ensembles that repeat exactly, for the companion's shards, and the seeds of independent replicates:
-// plain data in, plain data out.
+// Ensembles that repeat exactly, for the companion's shards (vorn_core's records in, counts and sums out),
+// and the seeds of independent replicates.
 #include "core/ensemble.hpp"
 #include "core/interruption_poll.hpp"
 #include "core/random/seeds.hpp"
@@ -17,17 +17,12 @@ using EnsembleTuple = std::tuple<std::uint64_t, double, double, double, std::uin
                                  std::uint64_t, std::vector<double>, std::vector<double>>;
 
 EnsembleTuple simulate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::optional<ConfigData> config,
-                       std::string from_node, std::string to, double fidelity_target, double max_latency_ms,
-                       std::uint64_t runs, std::optional<std::uint64_t> strategy, std::uint64_t seed) {
-    const QuantumNetwork network =
-        QuantumNetwork::from_definitions(nodes_of(std::move(nodes)), links_of(std::move(links)));
-    require_node(network, "from_node", from_node);
-    require_node(network, "to", to);
-    const EntanglementRequest request{std::move(from_node), std::move(to), fidelity_target, max_latency_ms,
-                                      strategy_of(strategy)};
+                       RequestData request, std::uint64_t runs, std::uint64_t seed) {
+    const QuantumNetwork network = checked_network(std::move(nodes), std::move(links));
+    const SimulationConfig settings = checked_config(std::move(config));
+    const EntanglementRequest checked = checked_request(network, std::move(request));
     py::SignalCheck signals;
-    KeyedEnsemble ensemble =
-        execute_keyed_ensemble(network, config_of(std::move(config)), request, runs, seed, &signals);
+    KeyedEnsemble ensemble = execute_keyed_ensemble(network, settings, checked, runs, seed, &signals);
     MonteCarloStats& stats = ensemble.stats;
     return {stats.total_runs,    stats.empirical_success_rate,     stats.mean_latency_ms,
             stats.mean_fidelity, stats.aggregate_congestion_drops, {std::move(stats.link_utilization_heatmap)},
@@ -40,9 +35,10 @@ constexpr const char* kSimulateDoc =
     "of seed s + i (modulo 2**64): ensembles over consecutive seed ranges merge into the one over the\n"
     "whole range exactly.\n"
     "\n"
-    "nodes and links: vorn_core's NodeDefinition and LinkDefinition records (or objects with their\n"
-    "attributes, or tuples of their fields in order); config: None (an engine's default) or a\n"
-    "SimulationConfig; strategy: None or the StrategyType value.\n"
+    "nodes, links, config and request: vorn_core's NodeDefinition, LinkDefinition, SimulationConfig\n"
+    "(None: an engine's default) and EntanglementRequest records, or objects with their attributes. A\n"
+    "figure out of its range (vorn_core's own rules aside), a node id defined twice or a request end\n"
+    "that is no node is a ValueError.\n"
     "\n"
     "Returns (total_runs, empirical_success_rate, mean_latency_ms, mean_fidelity,\n"
     "aggregate_congestion_drops, heatmap, successes, latency_sum, fidelity_sum). The two sums are\n"
@@ -86,9 +82,7 @@ constexpr const char* kReplicateSeedsDoc =
 }  // namespace
 
 PyMethodDef simulate_function() {
-    return py::module_function<&simulate>("simulate",
-                                          {"nodes", "links", "config", "from_node", "to", "fidelity_target",
-                                           "max_latency_ms", "runs", "strategy", "seed"},
+    return py::module_function<&simulate>("simulate", {"nodes", "links", "config", "request", "runs", "seed"},
                                           kSimulateDoc);
 }
 

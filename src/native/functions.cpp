@@ -13,12 +13,14 @@ py::Registration function(PyMethodDef (*describe)()) {
 
 const std::vector<py::Registration>& functions() {
     static const std::vector<py::Registration> list = {
-        function(simulate_function),          function(physics_check_model_function),
-        function(physics_route_function),     function(physics_simulate_function),
-        function(physics_trials_function),    function(check_vorn_file_function),
-        function(file_format_function),       function(engine_default_config_function),
-        function(reference_network_function), function(vorn_network_function),
-        function(diff_vorn_files_function),   function(route_search_estimate_function),
+        function(simulate_function),           function(physics_check_model_function),
+        function(physics_route_function),      function(physics_simulate_function),
+        function(physics_trials_function),     function(check_vorn_file_function),
+        function(file_format_function),        function(engine_default_config_function),
+        function(reference_network_function),  function(load_network_function),
+        function(file_network_function),       function(vorn_file_function),
+        function(definition_figures_function), function(check_figure_function),
+        function(diff_vorn_files_function),    function(route_search_estimate_function),
         function(replicate_seeds_function),
     };
     return list;

@@ -40,7 +40,7 @@ Result<VornFile> load(const std::string& path) {
 
 std::string load_failure(const std::string& path, const FileError& error) {
     SignalCheck signals;
-    return "Failed to load " + path + ": " + vorn_error_text(error, &signals);
+    return load_failure_text(path, error, &signals);
 }
 
 VornFile load_or_raise(const std::string& path) {

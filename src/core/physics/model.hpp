@@ -14,13 +14,13 @@
 namespace vorn::physics {
 
 struct PhysicalModel {
-    double attenuation_db_km = 0.2;             // fibre loss, dB per km
-    double efficiency = 1.0;                    // sources, coupling and detectors together, in (0, 1]
-    double satellite_loss_db = 30.0;            // fixed loss of a satellite link, dB
-    double swap_success_probability = 1.0;      // of one entanglement swap, in (0, 1]
-    std::optional<double> cutoff_ms;            // a memory holding a qubit longer than this frees it
-    double signal_speed_km_ms = 200.0;          // light in fibre; sets how long a herald takes
-    std::optional<double> max_waiting_time_ms;  // a trial not delivered by then is given up
+    double attenuation_db_km = kFibreLossDbKm;    // fibre loss, dB per km
+    double efficiency = 1.0;                      // sources, coupling and detectors together, in (0, 1]
+    double satellite_loss_db = 30.0;              // fixed loss of a satellite link, dB
+    double swap_success_probability = 1.0;        // of one entanglement swap, in (0, 1]
+    std::optional<double> cutoff_ms;              // a memory holding a qubit longer than this frees it
+    double signal_speed_km_ms = kFibreSpeedKmMs;  // light in fibre; sets how long a herald takes
+    std::optional<double> max_waiting_time_ms;    // a trial not delivered by then is given up
 };
 
 // Throws InvalidValue "<parameter>: must be ..., got <value>" for a parameter out of its range.
