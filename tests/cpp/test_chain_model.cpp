@@ -10,13 +10,13 @@ using namespace vorn::physics;
 
 namespace {
 
-// Uniforms handed in advance; running out is a failure.
+// Uniforms handed in advance; running out ends the case.
 struct Scripted {
     std::vector<double> values;
     std::size_t next = 0;
     double next_open_closed() {
-        CHECK(next < values.size());
-        return next < values.size() ? values[next++] : 1.0;
+        if (next == values.size()) throw std::runtime_error("the scripted draws ran out");
+        return values[next++];
     }
 };
 
@@ -174,33 +174,46 @@ TEST_CASE("certain links: delivered at τ + (n − 1) L / c, with the decay of e
 }
 
 TEST_CASE("a failed swap: each link attempts again once both of its nodes heard; a swap before the news spreads it") {
-    // Two links of 0.25 ms: the swap at 0.25 ms fails, the ends hear at 0.5 ms, the links are back at
-    // 0.75 ms and their swap's outcome reaches the ends at 1 ms.
-    {
-        Scripted stream{{1.0, 1.0, 1.0, 1.0, 1.0, 0.1}};
-        auto poll = no_poll();
-        const ChainOutcome outcome = ChainModel(chain(2, 1.0, 50.0, 0.25), parameters(0.5)).run(stream, poll);
-        CHECK(outcome.delivered && outcome.waiting_time_ms == 1.0 && stream.next == stream.values.size());
-    }
-    // Links of 0.5, 0.5 and 0.1 ms (the last one arriving after 6 slots, at 0.6 ms); the swap at node 1
-    // fails at 0.5 ms, node 2 hears of it at 1 ms but swaps its link-2 pair in at 0.6 ms, losing it too.
+    struct Case {
+        const char* name;
+        ChainFigures figures;
+        std::vector<double> draws;
+        double at, exponent;  // of the delivered pair's decay
+    };
+    // A: two links of 0.25 ms; the swap fails at 0.25 ms, the ends hear at 0.5 ms, the links are back at
+    // 0.75 ms, and the next swap's outcome reaches the ends at 1 ms.
+    // B: links of 0.5, 0.5 and 0.1 ms (the last back after 6 slots, at 0.6 ms); the swap at node 1 fails
+    // at 0.5 ms; node 2 hears of it at 1 ms but swaps in its link-2 pair at 0.6 ms, which is lost too.
     // If that swap succeeds, the news goes on from node 2 at 1 ms: link 2 is back at 1.2 ms, links 0
-    // and 1 at 1.5 ms, and the ends know at 2.5 ms. If it fails, its own news brings link 2 back at
-    // 0.8 ms and link 1 at 1.1 ms (both nodes heard by 0.6 ms), so the ends know at 2.1 ms.
-    ChainFigures figures = chain(3, 1.0, 100.0, 0.5, 1.0, 100.0);
-    figures.links[2] = {0.5, 20.0, 0.1, 1.0};
-    for (auto [node2, at, link2_ready, link1_ready] :
-         {std::tuple{0.1, 2.5, 1.2, 1.5}, std::tuple{1.0, 2.1, 0.8, 1.1}}) {
-        Scripted stream{{1.0, 1.0, 0.02, 1.0, 1.0, 1.0, node2, 1.0, 0.1, 0.1}};
+    // and 1 at 1.5 ms, the ends know at 2.5 ms. If it fails, its own news brings link 2 back at 0.8 ms
+    // and link 1 at 1.1 ms, and the ends know at 2.1 ms.
+    // B, news first: link 2 comes at 1 ms, as node 2 hears of the loss: it frees that qubit and keeps
+    // its link-2 pair for the links' return at 1.5 ms.
+    // C: links of 0.1, 0.1 (back at 0.6 ms), 0.5 and 0.5 ms. The swap at node 3 fails at 0.5 ms; at
+    // 0.6 ms node 1's swap fails and node 2 joins the two lost runs before hearing of either: node 2
+    // passes on the news of each into the other, which brings link 2 back at 1.2 ms instead of 1.5 ms
+    // (and, if node 2's own swap fails too, link 1 at 0.7 ms and link 2 at 1.1 ms).
+    ChainFigures b = chain(3, 1.0, 100.0, 0.5, 1.0, 100.0), c = chain(4, 1.0, 100.0, 0.5, 1.0, 100.0);
+    b.links[2] = {0.5, 20.0, 0.1, 1.0};
+    c.links[0] = {1.0, 20.0, 0.1, 1.0};
+    c.links[1] = {0.5, 20.0, 0.1, 1.0};
+    c.decay_per_ms[2] = 0.03;
+    const std::vector<Case> cases{
+        {"A", chain(2, 1.0, 50.0, 0.25), {1, 1, 1, 1, 1, 0.1}, 1.0, 0.0},
+        {"B, node 2 swaps", b, {1, 1, 0.02, 1, 1, 1, 0.1, 1, 0.1, 0.1}, 2.5, 0.048},
+        {"B, node 2 fails", b, {1, 1, 0.02, 1, 1, 1, 1, 1, 0.1, 0.1}, 2.1, 0.048},
+        {"B, news first", b, {1, 1, 0.0015, 1, 1, 1, 0.1, 0.1}, 2.5, 0.052},
+        {"C, node 2 swaps", c, {1, 0.02, 1, 1, 1, 1, 1, 1, 0.1, 1, 1, 0.1, 0.1, 0.1}, 2.2, 0.072},
+        {"C, node 2 fails", c, {1, 0.02, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0.1, 0.1, 0.1}, 2.2, 0.074},
+    };
+    for (const Case& test : cases) {
+        Scripted stream{test.draws};
         auto poll = no_poll();
-        const ChainOutcome outcome = ChainModel(figures, parameters(0.5)).run(stream, poll);
-        CHECK(outcome.delivered && std::abs(outcome.waiting_time_ms - at) < 1e-12);
-        CHECK(stream.next == stream.values.size());
-        const double swap2 = std::max(link1_ready, link2_ready), swap1 = 1.5;
-        const double exponent = (0.5 + 0.5 + 0.5 + 0.5 + 0.1 + 0.1) + (at - 1.5) + (at - link2_ready) +
-                                (swap1 - link1_ready) + (swap2 - link1_ready) + (swap2 - link2_ready);
-        CHECK(std::abs(outcome.fidelity - fidelity(decayed(werner(1.0), exponent / 100.0, MemoryNoise::Dephasing))) <
-              1e-12);
+        const ChainOutcome outcome = ChainModel(test.figures, parameters(0.5)).run(stream, poll);
+        CHECK_FOR(test.name, outcome.delivered && std::abs(outcome.waiting_time_ms - test.at) < 1e-12);
+        CHECK_FOR(test.name, stream.next == stream.values.size());
+        const double expected = fidelity(decayed(werner(1.0), test.exponent, MemoryNoise::Dephasing));
+        CHECK_FOR(test.name, std::abs(outcome.fidelity - expected) < 1e-12);
     }
 }
 
@@ -332,7 +345,7 @@ TEST_CASE("cut-off: swapped at exactly the cut-off; an end keeps only a pair it 
     }
 }
 
-TEST_CASE("without failing swaps or expiring qubits, skipping the events changes nothing") {
+TEST_CASE("skipping the events where no swap fails and no qubit expires changes nothing") {
     std::mt19937_64 random(11);
     auto uniform = [&](double a, double b) { return std::uniform_real_distribution<double>(a, b)(random); };
     for (int round = 0; round < 60; ++round) {
@@ -346,6 +359,7 @@ TEST_CASE("without failing swaps or expiring qubits, skipping the events changes
         model.modes = 1 + round % 4;
         model.distillation_rounds = round % 3;
         model.measurement_error = 0.01;
+        model.base.swap_success_probability = round % 4 ? 0.95 : 1.0;
         if (round % 5 == 0) model.base.max_waiting_time_ms = 5.0;
         ChainModel shortest(figures, model), events(figures, model, ChainModel::Course::Events);
         auto poll = no_poll();

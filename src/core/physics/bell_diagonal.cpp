@@ -1,7 +1,5 @@
 #include "core/physics/bell_diagonal.hpp"
 
-#include <cmath>
-
 namespace vorn::physics {
 
 Correlations correlations_of(const BellDiagonal& pair) {
@@ -12,11 +10,6 @@ Correlations correlations_of(const BellDiagonal& pair) {
 BellDiagonal bell_diagonal_of(const Correlations& pair) {
     return {(1.0 + pair.zz + pair.xx + pair.yy) / 4.0, (1.0 - pair.zz + pair.xx - pair.yy) / 4.0,
             (1.0 - pair.zz - pair.xx + pair.yy) / 4.0, (1.0 + pair.zz - pair.xx - pair.yy) / 4.0};
-}
-
-Correlations decayed(const Correlations& pair, double exponent, MemoryNoise noise) {
-    const double factor = std::exp(-exponent);
-    return {noise == MemoryNoise::Depolarizing ? pair.zz * factor : pair.zz, pair.xx * factor, pair.yy * factor};
 }
 
 Correlations swap_noise(double gate_error, double measurement_error) {

@@ -8,6 +8,8 @@
 // Bell-diagonal, and so do the recurrence protocols below.
 #pragma once
 
+#include <cmath>
+
 namespace vorn::physics {
 
 // The probabilities of the error that makes the pair from |Φ+⟩.
@@ -47,7 +49,10 @@ enum class MemoryNoise {
 
 // What memories do to a pair whose qubits were held for a total of Σ t / T2 = `exponent`: dephasing
 // leaves ⟨Z⊗Z⟩ alone and multiplies the others by e^(−exponent); depolarising multiplies all three.
-Correlations decayed(const Correlations& pair, double exponent, MemoryNoise noise);
+inline Correlations decayed(const Correlations& pair, double exponent, MemoryNoise noise) {
+    const double factor = std::exp(-exponent);
+    return {noise == MemoryNoise::Depolarizing ? pair.zz * factor : pair.zz, pair.xx * factor, pair.yy * factor};
+}
 
 // The factors by which one swap's imperfections multiply the joined pair's correlations:
 // `gate_error` g replaces the node's two qubits by the fully mixed state with probability g (every

@@ -36,6 +36,8 @@ ChainModel::ChainModel(const ChainFigures& chain, const ChainParameters& paramet
       rounds_(parameters.distillation_rounds),
       protocol_(parameters.distillation),
       follow_events_(course == Course::Events || swaps_draw_ || cutoff_ms_ != kNever),
+      speculate_(course == Course::Shortest && swaps_draw_ && cutoff_ms_ == kNever &&
+                 std::pow(swap_success_, static_cast<double>(links_ - 1)) >= 0.5),
       decay_per_ms_(chain.decay_per_ms) {
     if (links_ == 0 || decay_per_ms_.size() != links_ + 1)
         throw Panic("a chain model needs at least one link and a decay rate for each node");
@@ -78,78 +80,50 @@ ChainModel::ChainModel(const ChainFigures& chain, const ChainParameters& paramet
     delta_ms_.resize(links_);
     pending_.resize(links_);
     pair_.resize(links_);
+    other_end_.resize(links_);
     lost_with_.resize(links_);
     learn_left_ms_.resize(links_);
     learn_right_ms_.resize(links_);
-    slot_left_.resize(links_ + 1);
-    slot_right_.resize(links_ + 1);
+    held_left_.resize(links_ + 1);
+    held_right_.resize(links_ + 1);
+    arrivals_.resize(links_);
+    expiries_.resize(links_);
     swap_ms_.resize(links_ + 1);
     waiting_.resize(static_cast<std::size_t>(rounds_));
 }
 
-void ChainModel::arrive(std::size_t link, double now) {
-    if (runs_.size() >= 4 * links_ + 64) compact_runs();
-    ready_ms_[link] = now;
-    if (rounds_ > 0) pair_[link] = pending_[link];
-    lost_with_[link] = -1;
-    const auto id = static_cast<std::int32_t>(runs_.size());
-    runs_.push_back({id, static_cast<std::int32_t>(link), static_cast<std::int32_t>(link), false});
-    slot_right_[link] = slot_left_[link + 1] = id;
-    if (cutoff_ms_ != kNever) expiries_.set(link, now + cutoff_ms_);
-}
-
-std::int32_t ChainModel::find(std::int32_t id) {
-    while (runs_[id].parent != id) id = runs_[id].parent = runs_[runs_[id].parent].parent;
-    return id;
-}
-
-// Every id still named somewhere becomes its run's, and the runs are numbered afresh: a trial with
-// many restarts keeps a table in proportion to the chain.
-void ChainModel::compact_runs() {
-    renumbered_.assign(runs_.size(), -1);
-    compacted_.clear();
-    auto renumber = [&](std::int32_t& id) {
-        if (id < 0) return;
-        const std::int32_t root = find(id);
-        if (renumbered_[root] < 0) {
-            renumbered_[root] = static_cast<std::int32_t>(compacted_.size());
-            compacted_.push_back(runs_[root]);
-            compacted_.back().parent = renumbered_[root];
+// The lost runs still named by a link are numbered afresh: a trial with many losses keeps a table in
+// proportion to the chain.
+void ChainModel::renumber_lost_runs() {
+    renumbered_.assign(lost_runs_.size(), -1);
+    for (std::int32_t lost : lost_with_)
+        if (lost >= 0) renumbered_[lost] = 0;
+    std::int32_t kept = 0;
+    for (std::size_t lost = 0; lost < lost_runs_.size(); ++lost)
+        if (renumbered_[lost] == 0) {
+            lost_runs_[kept] = lost_runs_[lost];
+            renumbered_[lost] = kept++;
         }
-        id = renumbered_[root];
-    };
-    for (std::int32_t& id : slot_left_) renumber(id);
-    for (std::int32_t& id : slot_right_) renumber(id);
-    for (std::int32_t& id : lost_with_) renumber(id);
-    runs_.swap(compacted_);
+    for (std::int32_t& lost : lost_with_)
+        if (lost >= 0) lost = renumbered_[lost];
+    lost_runs_.resize(kept);
 }
 
-bool ChainModel::holding(std::int32_t& slot, double learn, double now) {
-    if (slot < 0) return false;
-    if (runs_[find(slot)].lost && learn <= now) {
-        slot = -1;
-        return false;
+ChainModel::Known ChainModel::known_ms() const {
+    if (links_ == 1) return {ready_ms_[0], ready_ms_[0]};
+    Known known{0.0, 0.0};
+    for (std::size_t node = 1; node < links_; ++node) {
+        known.at_start = std::max(known.at_start, swap_ms_[node] + from_start_ms_[node]);
+        known.at_end = std::max(known.at_end, swap_ms_[node] + to_end_ms_[node]);
     }
-    return true;
-}
-
-bool ChainModel::holds_both(std::size_t node, double now) {
-    return holding(slot_left_[node], learn_right_ms_[node - 1], now) &&
-           holding(slot_right_[node], learn_left_ms_[node], now);
-}
-
-double ChainModel::known_ms(bool at_start) const {
-    if (links_ == 1) return ready_ms_[0];
-    const std::vector<double>& delay = at_start ? from_start_ms_ : to_end_ms_;
-    double known = 0.0;
-    for (std::size_t node = 1; node < links_; ++node) known = std::max(known, swap_ms_[node] + delay[node]);
     return known;
 }
 
 // Every qubit of the pair's history decays at its node's rate while it is stored: the end qubits
 // from their pairs' arrivals until `at`, the two qubits at a repeater node from their pairs' arrivals
 // until it swapped them (their flights are in the pairs' states already).
-ChainOutcome ChainModel::settled(double at) const {
+ChainOutcome ChainModel::settled(Known known) const {
+    const double at = std::max(known.at_start, known.at_end);
     if (at > limit_ms_) return {false, limit_ms_};
     if (at == kNever) return {false, at};
     const std::size_t last = links_ - 1;

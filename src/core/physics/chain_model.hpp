@@ -79,7 +79,7 @@ inline double decay_exponent(double duration, double rate) { return duration > 0
 class ChainModel {
 public:
     enum class Course {
-        Shortest,  // skip the events when no swap can fail and no qubit expires: nothing they decide
+        Shortest,  // skip the events where they decide nothing: when no swap fails and no qubit expires
         Events,    // follow every event (for comparisons)
     };
 
@@ -95,18 +95,36 @@ public:
     ChainOutcome run(Stream& stream, InterruptionPoll& poll);
 
 private:
-    // A run of links joined by swaps, found from any id it ever had (ids merge as runs do).
-    struct Run {
-        std::int32_t parent;
-        std::int32_t first;  // links
+    struct Extent {  // the links of a lost run
+        std::int32_t first;
         std::int32_t last;
-        bool lost;
     };
     struct Waiting {  // a pair of a link waiting for its distillation partner
         double since;
         Correlations pair;
     };
 
+    // A stream whose uniforms are kept, and one that gives the kept ones again before its own.
+    template <class Stream>
+    struct Recorded {
+        Stream& stream;
+        std::vector<double>& drawn;
+        double next_open_closed() { return drawn.emplace_back(stream.next_open_closed()); }
+    };
+    template <class Stream>
+    struct Replayed {
+        Stream& stream;
+        const std::vector<double>& drawn;
+        std::size_t next = 0;
+        double next_open_closed() { return next < drawn.size() ? drawn[next++] : stream.next_open_closed(); }
+    };
+
+    template <class Stream>
+    void draw_without_failures(Stream& stream, InterruptionPoll& poll);
+    template <class Stream>
+    bool swaps_succeed(Stream& stream);
+    template <class Stream>
+    ChainOutcome run_events(Stream& stream, InterruptionPoll& poll);
     template <class Stream>
     double draw_attempts(std::size_t link, Stream& stream) const;
     // How long after it starts attempting a link holds its next pair; the pair goes to pending_.
@@ -114,28 +132,51 @@ private:
     double draw_pair(std::size_t link, Stream& stream, InterruptionPoll& poll);
     template <class Stream>
     void start(Stream& stream, InterruptionPoll& poll);
-    // News sent from `node` at `sent` that run `root` is lost reaches its links.
+    // News sent from `node` at `sent` reaches links [first, last] of lost run `from` (−1: of the live
+    // run there, which is lost now), which become part of lost run `into`.
     template <class Stream>
-    void hear(std::int32_t root, std::size_t node, double sent, Stream& stream, InterruptionPoll& poll);
+    void spread(std::int32_t from, std::int32_t into, std::size_t first, std::size_t last, std::size_t node,
+                double sent, Stream& stream, InterruptionPoll& poll);
+    // The live run of links [first, last] is lost at `node`, now.
+    template <class Stream>
+    void lose(std::size_t first, std::size_t last, std::size_t node, double now, Stream& stream,
+              InterruptionPoll& poll);
+    template <class Stream>
+    void spread_within(std::int32_t lost, std::size_t node, double sent, Stream& stream, InterruptionPoll& poll) {
+        spread(lost, lost, lost_runs_[lost].first, lost_runs_[lost].last, node, sent, stream, poll);
+    }
     template <class Stream>
     void swap(std::size_t node, bool succeeded, double now, Stream& stream, InterruptionPoll& poll);
     template <class Stream>
     void expire(std::size_t link, double now, Stream& stream, InterruptionPoll& poll);
 
-    void arrive(std::size_t link, double now);
-    std::int32_t find(std::int32_t id);
-    bool spans_chain(std::int32_t root) const {
-        return runs_[root].first == 0 && static_cast<std::size_t>(runs_[root].last) + 1 == links_;
+    void arrive(std::size_t link, double now) {
+        ready_ms_[link] = now;
+        if (rounds_ > 0) pair_[link] = pending_[link];
+        lost_with_[link] = -1;
+        other_end_[link] = static_cast<std::int32_t>(link);
+        held_right_[link] = held_left_[link + 1] = 1;
+        if (cutoff_ms_ != EarliestTimes::kNever) expiries_.set(link, now + cutoff_ms_);
     }
-    // Whether a node still holds the qubit of `slot`, whose loss it hears at `learn`.
-    bool holding(std::int32_t& slot, double learn, double now);
-    bool holds_both(std::size_t node, double now);
+    // Whether a node still holds its qubit of `link`'s pair, whose loss it hears at `learn`.
+    bool holds(char& held, std::size_t link, double learn, double now) {
+        if (held && lost_with_[link] >= 0 && learn <= now) held = 0;
+        return held;
+    }
+    bool holds_both(std::size_t node, double now) {
+        return holds(held_left_[node], node - 1, learn_right_ms_[node - 1], now) &&
+               holds(held_right_[node], node, learn_left_ms_[node], now);
+    }
     double distance_ms(std::size_t a, std::size_t b) const { return std::abs(from_start_ms_[a] - from_start_ms_[b]); }
-    // When an end node knows every swap outcome of the end-to-end pair.
-    double known_ms(bool at_start) const;
-    // Delivered now, or given up at the limit.
-    ChainOutcome settled(double at) const;
-    void compact_runs();
+    // When the first and the last node know every swap outcome of the end-to-end pair.
+    struct Known {
+        double at_start;
+        double at_end;
+    };
+    Known known_ms() const;
+    // Delivered when both ends know, or given up at the limit.
+    ChainOutcome settled(Known known) const;
+    void renumber_lost_runs();
 
     std::size_t links_;
     double swap_success_;
@@ -146,6 +187,9 @@ private:
     std::int64_t rounds_;
     Distillation protocol_;
     bool follow_events_;
+    // Draw the first pairs and the swaps' outcomes as if nothing failed, and follow the events (with
+    // the same draws) only when something did: when most trials see no failure.
+    bool speculate_;
     Correlations swap_noise_;     // of all n − 1 swaps together
     Correlations fresh_product_;  // of the fresh pairs of every link, without distillation
 
@@ -168,19 +212,21 @@ private:
     std::vector<double> delta_ms_;         // from restart to arrival of the pair it attempts for
     std::vector<Correlations> pending_;    // the state of that pair (with distillation)
     std::vector<Correlations> pair_;       // of the pair it holds (with distillation)
-    std::vector<std::int32_t> lost_with_;  // the run whose loss it awaits, or −1
+    std::vector<std::int32_t> other_end_;  // at either end of a live run: the link at its other end
+    std::vector<std::int32_t> lost_with_;  // the lost run whose news it awaits, or −1
     std::vector<double> learn_left_ms_;    // when its nodes hear of that loss
     std::vector<double> learn_right_ms_;
-    // Per node: the runs whose qubits it holds on either side (−1: none), when it last swapped.
-    std::vector<std::int32_t> slot_left_;
-    std::vector<std::int32_t> slot_right_;
+    // Per node: whether it holds its qubit of the pair on its left and on its right (not yet swapped
+    // nor freed), and when it last swapped.
+    std::vector<char> held_left_;
+    std::vector<char> held_right_;
     std::vector<double> swap_ms_;
-    std::vector<Run> runs_;
+    std::vector<Extent> lost_runs_;
+    std::vector<std::int32_t> renumbered_;
     std::vector<std::uint32_t> swapping_;
     std::vector<char> succeeded_;
     std::vector<Waiting> waiting_;  // per distillation level
-    std::vector<std::int32_t> renumbered_;
-    std::vector<Run> compacted_;
+    std::vector<double> drawn_;
 };
 
 template <class Stream>
@@ -237,12 +283,11 @@ double ChainModel::draw_pair(std::size_t link, Stream& stream, InterruptionPoll&
 
 template <class Stream>
 void ChainModel::start(Stream& stream, InterruptionPoll& poll) {
-    runs_.clear();
+    lost_runs_.clear();
     std::fill(lost_with_.begin(), lost_with_.end(), -1);
-    std::fill(slot_left_.begin(), slot_left_.end(), -1);
-    std::fill(slot_right_.begin(), slot_right_.end(), -1);
-    arrivals_.reset(links_);
-    if (cutoff_ms_ != EarliestTimes::kNever) expiries_.reset(links_);
+    std::fill(held_left_.begin(), held_left_.end(), 0);
+    std::fill(held_right_.begin(), held_right_.end(), 0);
+    if (cutoff_ms_ != EarliestTimes::kNever) expiries_.clear();
     for (std::size_t link = 0; link < links_; ++link) {
         delta_ms_[link] = draw_pair(link, stream, poll);
         arrivals_.set_only(link, delta_ms_[link]);
@@ -251,71 +296,133 @@ void ChainModel::start(Stream& stream, InterruptionPoll& poll) {
 }
 
 // The loss spreads from `node` as a light cone: a link's node hears of it at sent + distance / c (or
-// earlier, from another loss of the same run). A run lost for the first time draws its links' next
-// attempts; a later loss can only bring their restarts forward.
+// earlier, from another loss of the same run). A link lost for the first time draws its next attempts;
+// a later loss can only bring its restart forward.
 template <class Stream>
-void ChainModel::hear(std::int32_t root, std::size_t node, double sent, Stream& stream, InterruptionPoll& poll) {
-    Run& run = runs_[root];
-    const bool first_loss = !run.lost;
-    run.lost = true;
-    for (std::size_t link = run.first; link <= static_cast<std::size_t>(run.last); ++link) {
-        if (first_loss) {
-            lost_with_[link] = root;
+void ChainModel::spread(std::int32_t from, std::int32_t into, std::size_t first, std::size_t last, std::size_t node,
+                        double sent, Stream& stream, InterruptionPoll& poll) {
+    for (std::size_t link = first; link <= last; ++link) {
+        if (from < 0) {
             learn_left_ms_[link] = learn_right_ms_[link] = EarliestTimes::kNever;
             delta_ms_[link] = draw_pair(link, stream, poll);
-        } else if (lost_with_[link] < 0 || find(lost_with_[link]) != root) {
+        } else if (lost_with_[link] != from) {
             continue;  // it has attempted again since, and holds another pair or attempts for one
         }
+        lost_with_[link] = into;
         learn_left_ms_[link] = std::min(learn_left_ms_[link], sent + distance_ms(node, link));
         learn_right_ms_[link] = std::min(learn_right_ms_[link], sent + distance_ms(node, link + 1));
         arrivals_.set_only(link, std::max(learn_left_ms_[link], learn_right_ms_[link]) + delta_ms_[link]);
     }
-    arrivals_.refresh(run.first, run.last);
+    arrivals_.refresh(first, last);
 }
 
 template <class Stream>
+void ChainModel::lose(std::size_t first, std::size_t last, std::size_t node, double now, Stream& stream,
+                      InterruptionPoll& poll) {
+    if (lost_runs_.size() >= 2 * links_ + 32) renumber_lost_runs();
+    const auto lost = static_cast<std::int32_t>(lost_runs_.size());
+    lost_runs_.push_back({static_cast<std::int32_t>(first), static_cast<std::int32_t>(last)});
+    spread(-1, lost, first, last, node, now, stream, poll);
+}
+
+// A node that swaps a run it does not yet know lost passes the loss on: the news reaches the node when
+// it hears it and goes on into the other side.
+template <class Stream>
 void ChainModel::swap(std::size_t node, bool succeeded, double now, Stream& stream, InterruptionPoll& poll) {
-    const std::int32_t left = find(slot_left_[node]), right = find(slot_right_[node]);
-    slot_left_[node] = slot_right_[node] = -1;
+    const std::size_t left = node - 1, right = node;
+    held_left_[node] = held_right_[node] = 0;
     swap_ms_[node] = now;
-    // A node that swaps a run it does not yet know lost passes the loss on: the news reaches it at its
-    // learn time and goes on into the other side.
-    const bool left_lost = runs_[left].lost, right_lost = runs_[right].lost;
-    const double left_heard = learn_right_ms_[node - 1], right_heard = learn_left_ms_[node];
-    if (left_lost) hear(right, node, left_heard, stream, poll);
-    if (right_lost) hear(left, node, right_heard, stream, poll);
-    runs_[right].parent = left;
-    runs_[left].last = runs_[right].last;
-    runs_[left].lost = runs_[left].lost || runs_[right].lost;
-    if (!succeeded) hear(left, node, now, stream, poll);
+    const std::int32_t left_lost = lost_with_[left], right_lost = lost_with_[right];
+    if (left_lost < 0 && right_lost < 0) {
+        const std::size_t first = other_end_[left], last = other_end_[right];
+        other_end_[first] = static_cast<std::int32_t>(last);
+        other_end_[last] = static_cast<std::int32_t>(first);
+        if (!succeeded) lose(first, last, node, now, stream, poll);
+        return;
+    }
+    const double left_heard = learn_right_ms_[left], right_heard = learn_left_ms_[right];
+    const std::int32_t lost = left_lost >= 0 ? left_lost : right_lost;
+    if (left_lost >= 0 && right_lost >= 0) {
+        spread_within(left_lost, node, right_heard, stream, poll);
+        spread(right_lost, left_lost, lost_runs_[right_lost].first, lost_runs_[right_lost].last, node, left_heard,
+               stream, poll);
+        lost_runs_[left_lost].last = lost_runs_[right_lost].last;
+    } else if (left_lost >= 0) {
+        spread(-1, left_lost, right, other_end_[right], node, left_heard, stream, poll);
+        lost_runs_[left_lost].last = other_end_[right];
+    } else {
+        spread(-1, right_lost, other_end_[left], left, node, right_heard, stream, poll);
+        lost_runs_[right_lost].first = other_end_[left];
+    }
+    if (!succeeded) spread_within(lost, node, now, stream, poll);
 }
 
 template <class Stream>
 void ChainModel::expire(std::size_t link, double now, Stream& stream, InterruptionPoll& poll) {
     for (std::size_t node : {link, link + 1}) {
-        std::int32_t& slot = node == link ? slot_right_[link] : slot_left_[link + 1];
-        if (!holding(slot, node == link ? learn_left_ms_[link] : learn_right_ms_[link], now)) continue;
-        const std::int32_t root = find(slot);
-        // An end node keeps the qubit of a pair it already knows complete.
-        if ((node == 0 || node == links_) && spans_chain(root) && !runs_[root].lost && known_ms(node == 0) <= now)
+        char& held = node == link ? held_right_[link] : held_left_[link + 1];
+        if (!holds(held, link, node == link ? learn_left_ms_[link] : learn_right_ms_[link], now)) continue;
+        const std::int32_t lost = lost_with_[link];
+        if (lost >= 0) {
+            held = 0;
+            spread_within(lost, node, now, stream, poll);
             continue;
-        slot = -1;
-        hear(root, node, now, stream, poll);
+        }
+        const std::size_t first = std::min<std::size_t>(link, other_end_[link]);
+        const std::size_t last = std::max<std::size_t>(link, other_end_[link]);
+        // An end node keeps the qubit of a pair it already knows complete.
+        if ((node == 0 || node == links_) && first == 0 && last + 1 == links_ &&
+            (node == 0 ? known_ms().at_start : known_ms().at_end) <= now)
+            continue;
+        held = 0;
+        lose(first, last, node, now, stream, poll);
     }
 }
 
 template <class Stream>
 ChainOutcome ChainModel::run(Stream& stream, InterruptionPoll& poll) {
+    drawn_.clear();
     if (!follow_events_) {
-        for (std::size_t link = 0; link < links_; ++link) {
-            ready_ms_[link] = draw_pair(link, stream, poll);
-            if (rounds_ > 0) pair_[link] = pending_[link];
-        }
-        for (std::size_t node = 1; node < links_; ++node)
-            swap_ms_[node] = std::max(ready_ms_[node - 1], ready_ms_[node]);
-        poll.advance(links_);
-        return settled(std::max(known_ms(true), known_ms(false)));
+        draw_without_failures(stream, poll);
+        return settled(known_ms());
     }
+    if (speculate_) {
+        Recorded<Stream> recorded{stream, drawn_};
+        draw_without_failures(recorded, poll);
+        if (swaps_succeed(recorded)) return settled(known_ms());
+    }
+    Replayed<Stream> replayed{stream, drawn_};
+    return run_events(replayed, poll);
+}
+
+// Every link's first pair and the swaps they lead to, as they are when no swap fails and no qubit
+// expires: a node swaps when the later of its pairs arrives.
+template <class Stream>
+void ChainModel::draw_without_failures(Stream& stream, InterruptionPoll& poll) {
+    for (std::size_t link = 0; link < links_; ++link) {
+        ready_ms_[link] = draw_pair(link, stream, poll);
+        if (rounds_ > 0) pair_[link] = pending_[link];
+    }
+    for (std::size_t node = 1; node < links_; ++node) swap_ms_[node] = std::max(ready_ms_[node - 1], ready_ms_[node]);
+    poll.advance(links_);
+}
+
+// The swaps' outcomes drawn in the order in which the events draw them (by time, then by node), up to
+// the first failure.
+template <class Stream>
+bool ChainModel::swaps_succeed(Stream& stream) {
+    swapping_.clear();
+    for (std::size_t node = 1; node < links_; ++node) swapping_.push_back(static_cast<std::uint32_t>(node));
+    std::sort(swapping_.begin(), swapping_.end(), [&](std::uint32_t a, std::uint32_t b) {
+        return swap_ms_[a] < swap_ms_[b] || (swap_ms_[a] == swap_ms_[b] && a < b);
+    });
+    for (std::size_t k = 0; k < swapping_.size(); ++k)
+        if (!(stream.next_open_closed() <= swap_success_)) return false;
+    return true;
+}
+
+template <class Stream>
+ChainOutcome ChainModel::run_events(Stream& stream, InterruptionPoll& poll) {
     start(stream, poll);
     for (;;) {
         poll.advance();
@@ -339,13 +446,10 @@ ChainOutcome ChainModel::run(Stream& stream, InterruptionPoll& poll) {
         for (std::size_t k = 0; k < swapping_.size(); ++k)
             succeeded_.push_back(!swaps_draw_ || stream.next_open_closed() <= swap_success_);
         for (std::size_t k = 0; k < swapping_.size(); ++k) swap(swapping_[k], succeeded_[k], now, stream, poll);
-        if (arrived && slot_right_[0] >= 0) {
-            const std::int32_t root = find(slot_right_[0]);
-            if (spans_chain(root) && !runs_[root].lost) {
-                const double at_start = known_ms(true), at_end = known_ms(false);
-                if (at_start <= ready_ms_[0] + cutoff_ms_ && at_end <= ready_ms_[links_ - 1] + cutoff_ms_)
-                    return settled(std::max(at_start, at_end));
-            }
+        if (arrived && held_right_[0] && lost_with_[0] < 0 && other_end_[0] + 1 == static_cast<std::int32_t>(links_)) {
+            const Known known = known_ms();
+            if (known.at_start <= ready_ms_[0] + cutoff_ms_ && known.at_end <= ready_ms_[links_ - 1] + cutoff_ms_)
+                return settled(known);
         }
         if (cutoff_ms_ != EarliestTimes::kNever) {
             while (expiries_.earliest_time() == now) {

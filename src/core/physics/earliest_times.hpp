@@ -13,18 +13,20 @@ public:
     static constexpr double kNever = std::numeric_limits<double>::infinity();
 
     // n times, all kNever.
-    void reset(std::size_t count) {
+    void resize(std::size_t count) {
         leaves_ = 1;
         while (leaves_ < count) leaves_ *= 2;
-        times_.assign(leaves_, kNever);
         winner_.resize(2 * leaves_);
         for (std::size_t k = 0; k < leaves_; ++k) winner_[leaves_ + k] = static_cast<std::uint32_t>(k);
+        clear();
+    }
+    void clear() {
+        times_.assign(leaves_, kNever);
         refresh(0, leaves_ - 1);
     }
 
     std::size_t earliest() const { return winner_[1]; }
     double earliest_time() const { return times_[winner_[1]]; }
-    double time(std::size_t i) const { return times_[i]; }
 
     void set(std::size_t i, double time) {
         times_[i] = time;
@@ -32,7 +34,7 @@ public:
             winner_[k] = earlier(winner_[2 * k], winner_[2 * k + 1]);
     }
 
-    // Sets times without updating the tree; refresh() over the changed range afterwards.
+    // Sets a time without updating the tree; refresh() over the changed range afterwards.
     void set_only(std::size_t i, double time) { times_[i] = time; }
     // O(last − first + log n).
     void refresh(std::size_t first, std::size_t last) {
@@ -41,11 +43,15 @@ public:
     }
 
 private:
-    std::uint32_t earlier(std::uint32_t a, std::uint32_t b) const { return times_[b] < times_[a] ? b : a; }
+    // Without a branch: which child wins is as good as random.
+    std::uint32_t earlier(std::uint32_t a, std::uint32_t b) const {
+        const std::uint32_t b_wins = times_[b] < times_[a];
+        return a ^ ((a ^ b) & (0u - b_wins));
+    }
 
     std::size_t leaves_ = 1;
-    std::vector<double> times_;
-    std::vector<std::uint32_t> winner_;  // winner_[k] for inner node k ≥ 1; leaves at leaves_ + i
+    std::vector<double> times_{kNever};
+    std::vector<std::uint32_t> winner_{0, 0};  // winner_[k] for inner node k ≥ 1; leaves at leaves_ + i
 };
 
 }  // namespace vorn::physics
