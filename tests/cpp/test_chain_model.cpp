@@ -343,6 +343,12 @@ TEST_CASE("cut-off: swapped at exactly the cut-off; an end keeps only a pair it 
         const ChainOutcome outcome = ChainModel(chain(2, 1.0, 50.0, 0.25), model).run(stream, poll);
         CHECK(outcome.delivered == delivered && outcome.waiting_time_ms == (delivered ? 0.5 : 10.0));
     }
+    // A distillation partner that can never come within the cut-off: nothing, ever.
+    ChainParameters model = parameters(1.0, 0.5);
+    model.distillation_rounds = 1;
+    Scripted none{{}};
+    auto poll = no_poll();
+    CHECK(ChainModel(chain(1, 1.0), model).run(none, poll).waiting_time_ms == kInf);
 }
 
 TEST_CASE("skipping the events where no swap fails and no qubit expires changes nothing") {

@@ -76,6 +76,13 @@ ChainModel::ChainModel(const ChainFigures& chain, const ChainParameters& paramet
         round_ms_.push_back(flight);
         pair_decay_.push_back(a + b);
     }
+    if (cutoff_ms_ != kNever) {
+        // A level-l pair's partner comes 2^l slots and 2^l − 1 rounds later at the earliest.
+        const double top = rounds_ > 0 ? std::ldexp(1.0, static_cast<int>(rounds_ - 1)) : 0.0;
+        for (std::size_t k = 0; k < links_; ++k)
+            never_ = never_ || cutoff_ms_ < top * attempt_ms_[k] + (top - 1.0) * round_ms_[k];
+        never_ = never_ || (links_ > 1 && cutoff_ms_ < std::max(round_ms_.front(), round_ms_.back()));
+    }
     ready_ms_.resize(links_);
     delta_ms_.resize(links_);
     pending_.resize(links_);

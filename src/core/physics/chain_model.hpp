@@ -190,6 +190,9 @@ private:
     // Draw the first pairs and the swaps' outcomes as if nothing failed, and follow the events (with
     // the same draws) only when something did: when most trials see no failure.
     bool speculate_;
+    // The cut-off leaves no way to deliver: an end's qubit expires before the news of the swap next to
+    // it can come, or a distillation partner can never come in time.
+    bool never_ = false;
     Correlations swap_noise_;     // of all n − 1 swaps together
     Correlations fresh_product_;  // of the fresh pairs of every link, without distillation
 
@@ -381,6 +384,7 @@ void ChainModel::expire(std::size_t link, double now, Stream& stream, Interrupti
 
 template <class Stream>
 ChainOutcome ChainModel::run(Stream& stream, InterruptionPoll& poll) {
+    if (never_) return {false, limit_ms_};
     drawn_.clear();
     if (!follow_events_) {
         draw_without_failures(stream, poll);
