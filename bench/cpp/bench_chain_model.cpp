@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/ensemble/driver.hpp"
 #include "core/physics/chain_model.hpp"
 #include "core/physics/chain_trial.hpp"
 #include "process_clocks.hpp"
@@ -48,14 +49,12 @@ Chain old_chain(int links, double p) {
 template <class Model>
 double trials_per_cpu_second(Model& model, std::uint64_t runs) {
     InterruptionPoll poll(nullptr, 1 << 20);
-    std::array<KeyedStream, KeyedStream::kBatch> streams;
     double best = 0.0, delivered = 0.0;
     for (int round = 0; round < 5; ++round) {
         const double start = cpu_seconds();
-        for (std::uint64_t first = 0; first < runs; first += streams.size()) {
-            KeyedStream::start_batch(1 + first + (static_cast<std::uint64_t>(round) << 40), streams);
-            for (KeyedStream& stream : streams) delivered += model.run(stream, poll).delivered;
-        }
+        for_each_seed_stream<kPhysicalModelDraws>(
+            1 + (static_cast<std::uint64_t>(round) << 40), runs,
+            [&](KeyedStream& stream) { delivered += model.run(stream, poll).delivered; });
         best = std::max(best, static_cast<double>(runs) / (cpu_seconds() - start));
     }
     if (delivered == 0.0) std::printf("(nothing delivered)\n");
@@ -74,14 +73,11 @@ int main(int argc, char** argv) {
         old_parameters.swap_success_probability = q;
         ChainTrials old_model(old_chain(links, p), old_parameters);
         InterruptionPoll poll(nullptr, 1 << 20);
-        std::array<KeyedStream, KeyedStream::kBatch> streams;
         double waiting = 0.0;
-        for (std::uint64_t first = 0; first < runs; first += streams.size()) {
-            KeyedStream::start_batch(1 + first, streams);
-            for (KeyedStream& stream : streams)
-                waiting +=
-                    argc == 7 ? old_model.run(stream, poll).waiting_time_ms : model.run(stream, poll).waiting_time_ms;
-        }
+        for_each_seed_stream<kPhysicalModelDraws>(1, runs, [&](KeyedStream& stream) {
+            waiting +=
+                argc == 7 ? old_model.run(stream, poll).waiting_time_ms : model.run(stream, poll).waiting_time_ms;
+        });
         std::printf("%llu trials, mean waiting %.6g ms\n", static_cast<unsigned long long>(runs),
                     waiting / static_cast<double>(runs));
         return 0;

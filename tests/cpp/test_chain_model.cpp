@@ -3,8 +3,8 @@
 // multiplexing, distillation, memory decay and cut-offs. Statistical checks use fixed seeds and
 // intervals of 4.5 standard errors.
 #include "check.hpp"
+#include "core/ensemble/driver.hpp"
 #include "core/physics/chain_model.hpp"
-#include "core/physics/keyed_stream.hpp"
 
 using namespace vorn::physics;
 
@@ -60,17 +60,13 @@ Ensemble simulate(const ChainFigures& figures, const ChainParameters& parameters
     ChainModel model(figures, parameters);
     auto poll = no_poll();
     Ensemble ensemble;
-    std::array<KeyedStream, KeyedStream::kBatch> streams;
-    for (std::uint64_t first = 0; first < runs; first += streams.size()) {
-        KeyedStream::start_batch(seed + first, streams);
-        for (KeyedStream& stream : streams) {
-            const ChainOutcome outcome = model.run(stream, poll);
-            ensemble.waiting.add(outcome.waiting_time_ms);
-            ensemble.fidelity.add(outcome.fidelity);
-            ensemble.error_z.add(outcome.error_rate_z);
-            ensemble.error_x.add(outcome.error_rate_x);
-        }
-    }
+    vorn::for_each_seed_stream<vorn::kPhysicalModelDraws>(seed, runs, [&](vorn::KeyedStream& stream) {
+        const ChainOutcome outcome = model.run(stream, poll);
+        ensemble.waiting.add(outcome.waiting_time_ms);
+        ensemble.fidelity.add(outcome.fidelity);
+        ensemble.error_z.add(outcome.error_rate_z);
+        ensemble.error_x.add(outcome.error_rate_x);
+    });
     return ensemble;
 }
 
@@ -369,14 +365,16 @@ TEST_CASE("skipping the events where no swap fails and no qubit expires changes 
         if (round % 5 == 0) model.base.max_waiting_time_ms = 5.0;
         ChainModel shortest(figures, model), events(figures, model, ChainModel::Course::Events);
         auto poll = no_poll();
-        std::array<KeyedStream, KeyedStream::kBatch> a, b;
-        KeyedStream::start_batch(static_cast<std::uint64_t>(round) << 8, a);
-        KeyedStream::start_batch(static_cast<std::uint64_t>(round) << 8, b);
-        for (int k = 0; k < KeyedStream::kBatch; ++k) {
-            const ChainOutcome x = shortest.run(a[k], poll), y = events.run(b[k], poll);
+        std::vector<ChainOutcome> outcomes;
+        const auto first = static_cast<std::uint64_t>(round) << 8;
+        vorn::for_each_seed_stream<vorn::kPhysicalModelDraws>(
+            first, 16, [&](vorn::KeyedStream& stream) { outcomes.push_back(shortest.run(stream, poll)); });
+        std::size_t k = 0;
+        vorn::for_each_seed_stream<vorn::kPhysicalModelDraws>(first, 16, [&](vorn::KeyedStream& stream) {
+            const ChainOutcome x = outcomes[k++], y = events.run(stream, poll);
             CHECK(x.delivered == y.delivered && check::same_double(x.waiting_time_ms, y.waiting_time_ms) &&
                   check::same_double(x.fidelity, y.fidelity) && check::same_double(x.error_rate_x, y.error_rate_x));
-        }
+        });
     }
 }
 
