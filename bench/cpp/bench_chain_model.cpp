@@ -45,6 +45,31 @@ Chain old_chain(int links, double p) {
     return chain;
 }
 
+// Trials as the ensemble driver runs them: sixteen seeds' first blocks computed together.
+template <class Model, class Visit>
+struct Trials {
+    static constexpr SeedStream kDraws = kPhysicalModelDraws;
+    Model& model;
+    InterruptionPoll& poll;
+    Visit visit;
+    KeyedStream stream;
+    alignas(64) std::uint32_t blocks[chacha12::kLanes * chacha12::kBlockWords];
+
+    void run_batch(const chacha12::LaneStates& lanes, int count) {
+        chacha12::blocks(lanes, blocks, count);
+        for (int k = 0; k < count; ++k) {
+            stream.start(chacha12::key_of_lane(lanes, k), kDraws.stream, blocks + k * chacha12::kBlockWords);
+            visit(model.run(stream, poll));
+        }
+    }
+};
+
+template <class Model, class Visit>
+void run_trials(Model& model, InterruptionPoll& poll, std::uint64_t first_seed, std::uint64_t runs, Visit visit) {
+    Trials<Model, Visit> trials{model, poll, visit, {}, {}};
+    run_seed_range(trials, first_seed, runs);
+}
+
 // The best of five rounds of `runs` trials: other work on a shared machine only ever slows a round down.
 template <class Model>
 double trials_per_cpu_second(Model& model, std::uint64_t runs) {
@@ -52,9 +77,8 @@ double trials_per_cpu_second(Model& model, std::uint64_t runs) {
     double best = 0.0, delivered = 0.0;
     for (int round = 0; round < 5; ++round) {
         const double start = cpu_seconds();
-        for_each_seed_stream<kPhysicalModelDraws>(
-            1 + (static_cast<std::uint64_t>(round) << 40), runs,
-            [&](KeyedStream& stream) { delivered += model.run(stream, poll).delivered; });
+        run_trials(model, poll, 1 + (static_cast<std::uint64_t>(round) << 40), runs,
+                   [&](const auto& outcome) { delivered += outcome.delivered; });
         best = std::max(best, static_cast<double>(runs) / (cpu_seconds() - start));
     }
     if (delivered == 0.0) std::printf("(nothing delivered)\n");
@@ -74,10 +98,11 @@ int main(int argc, char** argv) {
         ChainTrials old_model(old_chain(links, p), old_parameters);
         InterruptionPoll poll(nullptr, 1 << 20);
         double waiting = 0.0;
-        for_each_seed_stream<kPhysicalModelDraws>(1, runs, [&](KeyedStream& stream) {
-            waiting +=
-                argc == 7 ? old_model.run(stream, poll).waiting_time_ms : model.run(stream, poll).waiting_time_ms;
-        });
+        const auto add = [&](const auto& outcome) { waiting += outcome.waiting_time_ms; };
+        if (argc == 7)
+            run_trials(old_model, poll, 1, runs, add);
+        else
+            run_trials(model, poll, 1, runs, add);
         std::printf("%llu trials, mean waiting %.6g ms\n", static_cast<unsigned long long>(runs),
                     waiting / static_cast<double>(runs));
         return 0;

@@ -3,12 +3,19 @@
 // multiplexing, distillation, memory decay and cut-offs. Statistical checks use fixed seeds and
 // intervals of 4.5 standard errors.
 #include "check.hpp"
-#include "core/ensemble/driver.hpp"
 #include "core/physics/chain_model.hpp"
+#include "core/random/keyed_stream.hpp"
+#include "core/random/seeds.hpp"
 
 using namespace vorn::physics;
+using vorn::KeyedStream;
 
 namespace {
+
+// The stream of the trial with this seed, as the physical model's ensembles draw it.
+KeyedStream stream_of(std::uint64_t seed) {
+    return KeyedStream(vorn::key_words(vorn::kPhysicalModelDraws.key, seed), vorn::kPhysicalModelDraws.stream);
+}
 
 // Uniforms handed in advance; running out ends the case.
 struct Scripted {
@@ -60,13 +67,14 @@ Ensemble simulate(const ChainFigures& figures, const ChainParameters& parameters
     ChainModel model(figures, parameters);
     auto poll = no_poll();
     Ensemble ensemble;
-    vorn::for_each_seed_stream<vorn::kPhysicalModelDraws>(seed, runs, [&](vorn::KeyedStream& stream) {
+    for (std::uint64_t i = 0; i < runs; ++i) {
+        KeyedStream stream = stream_of(seed + i);
         const ChainOutcome outcome = model.run(stream, poll);
         ensemble.waiting.add(outcome.waiting_time_ms);
         ensemble.fidelity.add(outcome.fidelity);
         ensemble.error_z.add(outcome.error_rate_z);
         ensemble.error_x.add(outcome.error_rate_x);
-    });
+    }
     return ensemble;
 }
 
@@ -365,16 +373,12 @@ TEST_CASE("skipping the events where no swap fails and no qubit expires changes 
         if (round % 5 == 0) model.base.max_waiting_time_ms = 5.0;
         ChainModel shortest(figures, model), events(figures, model, ChainModel::Course::Events);
         auto poll = no_poll();
-        std::vector<ChainOutcome> outcomes;
-        const auto first = static_cast<std::uint64_t>(round) << 8;
-        vorn::for_each_seed_stream<vorn::kPhysicalModelDraws>(
-            first, 16, [&](vorn::KeyedStream& stream) { outcomes.push_back(shortest.run(stream, poll)); });
-        std::size_t k = 0;
-        vorn::for_each_seed_stream<vorn::kPhysicalModelDraws>(first, 16, [&](vorn::KeyedStream& stream) {
-            const ChainOutcome x = outcomes[k++], y = events.run(stream, poll);
+        for (std::uint64_t k = 0; k < 16; ++k) {
+            KeyedStream a = stream_of((static_cast<std::uint64_t>(round) << 8) + k), b = a;
+            const ChainOutcome x = shortest.run(a, poll), y = events.run(b, poll);
             CHECK(x.delivered == y.delivered && check::same_double(x.waiting_time_ms, y.waiting_time_ms) &&
                   check::same_double(x.fidelity, y.fidelity) && check::same_double(x.error_rate_x, y.error_rate_x));
-        });
+        }
     }
 }
 
