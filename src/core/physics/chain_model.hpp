@@ -106,6 +106,7 @@ private:
         }
         void restart(std::size_t link, double time) { model.arrivals_.set_only(link, time + model.delta_ms_[link]); }
         void restarted(std::size_t first, std::size_t last) { model.arrivals_.refresh(first, last); }
+        void swapped(std::size_t) {}
     };
 
     template <class Stream>

@@ -4,8 +4,8 @@ namespace vorn::physics {
 
 RouteShape::RouteShape(const LinkGeneration& generation, std::span<const std::uint32_t> route_links,
                        std::span<const double> distances_km, std::span<const double> node_decays,
-                       double signal_speed_km_ms, double success, const Correlations& one_swap_noise,
-                       double cutoff, double limit, MemoryNoise memory_noise)
+                       double signal_speed_km_ms, double success, const Correlations& one_swap_noise, double cutoff,
+                       double limit, MemoryNoise memory_noise)
     : links(route_links.size()),
       swap_success(success),
       swaps_draw(success < 1.0),

@@ -58,7 +58,8 @@ enum class Loss { Swap, Cutoff };
 //   supply.lost(link, Loss)      a link's pair is lost (the first time its run is lost);
 //   supply.restart(link, time)   the link may attempt again from `time` (told again with an earlier
 //                                time when another loss's news comes sooner);
-//   supply.restarted(first, last) after restarts of links first..last.
+//   supply.restarted(first, last) after restarts of links first..last;
+//   supply.swapped(node)         the route's node `node` swapped its two qubits, which frees them.
 class RouteRun {
 public:
     struct Known {  // when the first and the last node know every swap outcome of the end-to-end pair
@@ -240,6 +241,7 @@ void RouteRun::swap(std::size_t node, bool succeeded, double now, Supply& supply
     const std::size_t left = node - 1, right = node;
     held_left_[node] = held_right_[node] = 0;
     swap_ms_[node] = now;
+    supply.swapped(node);
     const std::int32_t left_lost = lost_with_[left], right_lost = lost_with_[right];
     if (left_lost < 0 && right_lost < 0) {
         const std::size_t first = other_end_[left], last = other_end_[right];
