@@ -1,7 +1,7 @@
 #include "core/physics/network_model.hpp"
 
 #include <string>
-#include <utility>
+#include <tuple>
 
 #include "core/number_text.hpp"
 
@@ -67,12 +67,10 @@ void NetworkModel::reset() {
     outcome_.nodes.assign(memories_.size(), {});
     events_ = {};
     order_ = 0;
+    // Which request slot a request takes decides the order of draws within an instant: a run starts
+    // with none, whatever ran before.
+    requests_.clear();
     idle_requests_.clear();
-    for (std::uint32_t id = 0; id < requests_.size(); ++id) {
-        requests_[id].active = false;
-        ++requests_[id].stamp;
-        idle_requests_.push_back(id);
-    }
     link_states_.assign(network_links_.size(), {});
     for (LinkState& link : link_states_) link.last_served = static_cast<std::uint32_t>(demands_.size() - 1);
     node_states_.assign(memories_.size(), {});
@@ -211,7 +209,7 @@ std::size_t NetworkModel::chosen(const LinkState& link) const {
         const Request& request = requests_[want.request];
         const std::uint32_t turn =
             policy_ == Policy::RoundRobin ? (request.demand + demands - link.last_served - 1) % demands : 0;
-        return std::pair(turn, request.order);
+        return std::tuple(turn, request.requested_ms, request.order);
     };
     std::size_t best = 0;
     auto best_rank = rank(link.wanting[0]);
