@@ -12,7 +12,6 @@
 #include <deque>
 #include <random>
 
-#include "core/ensemble/driver.hpp"
 #include "core/physics/network_model.hpp"
 #include "process_clocks.hpp"
 
@@ -107,16 +106,16 @@ int main(int argc, char** argv) {
     double best = 0.0;
     for (int round = 0; round < runs; ++round) {
         double seconds = 0.0, events = 0.0, delivered = 0.0, discarded = 0.0, lost = 0.0;
-        for_each_seed_stream<kPhysicalModelDraws>(1 + static_cast<std::uint64_t>(round), 1, [&](KeyedStream& stream) {
-            const double start = cpu_seconds();
-            const NetworkOutcome outcome = model.run(stream, poll, network_ms);
-            seconds = cpu_seconds() - start;
-            for (const LinkTally& link : outcome.links)
-                events += static_cast<double>(link.generated), discarded += static_cast<double>(link.discarded),
-                    lost += static_cast<double>(link.lost);
-            for (const DemandTally& demand : outcome.demands)
-                delivered += static_cast<double>(demand.waiting_ms.size());
-        });
+        const double start = cpu_seconds();
+        run_network(
+            model, network_ms, 1 + static_cast<std::uint64_t>(round), 1, poll, [&](const NetworkOutcome& outcome) {
+                seconds = cpu_seconds() - start;
+                for (const LinkTally& link : outcome.links)
+                    events += static_cast<double>(link.generated), discarded += static_cast<double>(link.discarded),
+                        lost += static_cast<double>(link.lost);
+                for (const DemandTally& demand : outcome.demands)
+                    delivered += static_cast<double>(demand.waiting_ms.size());
+            });
         best = std::max(best, events / seconds);
         std::printf(
             "run %d: %.0f link-generation events (%.0f discarded, %.0f lost), %.0f pairs delivered, %.3f "

@@ -2,8 +2,8 @@
 // two demands on one link, single-server queues, and the account of every pair. Statistical checks use
 // fixed seeds and intervals of 4.5 standard errors over independent runs.
 #include "check.hpp"
-#include "core/ensemble/driver.hpp"
 #include "core/physics/network_model.hpp"
+#include "core/physics/network_setup.hpp"
 
 using namespace vorn::physics;
 
@@ -55,12 +55,10 @@ ChainParameters parameters(double q, std::optional<double> cutoff_ms = std::null
     return parameters;
 }
 
-// Runs of the model from consecutive seeds; `visit` sees each run's outcome.
 template <class Visit>
 void simulate(NetworkModel& model, double duration_ms, std::uint64_t runs, std::uint64_t seed, Visit visit) {
     auto poll = no_poll();
-    vorn::for_each_seed_stream<vorn::kPhysicalModelDraws>(
-        seed, runs, [&](vorn::KeyedStream& stream) { visit(model.run(stream, poll, duration_ms)); });
+    run_network(model, duration_ms, seed, runs, poll, visit);
 }
 
 // Each demand's pairs per ms, one value per run.
@@ -212,6 +210,39 @@ TEST_CASE(
                      [&](const NetworkOutcome& outcome) { CHECK(outcome.demands[2].waiting_ms == last); });
             CHECK(holds && delivered > 0 && lost > 0 && (discarded > 0) == cutoff.has_value());
         }
+}
+
+TEST_CASE("a network's figures: the links routes take, memories per link end unless given, the engine's routes") {
+    std::vector<vorn::NodeDefinition> nodes{{"A", 1.0}, {"B", 1.0}, {"C", 0.5}, {"D", 1.0}};
+    std::vector<vorn::LinkDefinition> links(3);
+    for (auto [k, from, to, km] : {std::tuple(0, "A", "B", 10.0), {1, "B", "C", 10.0}, {2, "C", "A", 50.0}}) {
+        links[k].from = from, links[k].to = to, links[k].distance_km = km;
+        links[k].base_fidelity = 0.95, links[k].generation_rate_hz = 1e6;
+    }
+    const auto network = vorn::QuantumNetwork::from_definitions(nodes, links);
+    PhysicalModel model;
+    model.efficiency = 0.5;
+    const auto setup = [&](std::vector<DemandPair> demands) {
+        return network_setup(network, links, demands, {std::nullopt, 5, std::nullopt, std::nullopt}, 2,
+                             vorn::StrategyType::LowestLatency, model, nullptr);
+    };
+    const NetworkSetup built = setup({{"A", "C", 0.0, 1}, {"B", "C", 0.1, 0}});
+    CHECK(built.figures.memories == (std::vector<std::int64_t>{4, 5, 4, 0}));
+    CHECK(built.demands[0].nodes == (std::vector<std::uint32_t>{0, 1, 2}) && built.demands[1].links.size() == 1 &&
+          built.demands[1].links[0] == built.demands[0].links[1] && built.figures.links.size() == 2);
+    const NetworkLink& first = built.figures.links[built.demands[0].links[0]];
+    CHECK(std::abs(first.success_probability - 0.5 * std::pow(10.0, -0.2)) < 1e-15 && first.source_period_ms == 1e-3);
+    CHECK(std::abs(built.figures.decay_per_ms[2] - 1.0 / 500.0) < 1e-18 && built.paths[1][0] == "B");
+    for (const auto& [from, to] :
+         std::vector<std::pair<const char*, const char*>>{{"A", "D"}, {"A", "A"}, {"A", "E"}}) {
+        bool refused = false;
+        try {
+            setup({{from, to, 0.0, 1}});
+        } catch (const vorn::InvalidValue&) {
+            refused = true;
+        }
+        CHECK_FOR(to, refused);
+    }
 }
 
 CHECK_MAIN()

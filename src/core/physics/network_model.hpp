@@ -17,6 +17,7 @@
 #include <queue>
 #include <vector>
 
+#include "core/ensemble/driver.hpp"
 #include "core/interruption_poll.hpp"
 #include "core/physics/bell_diagonal.hpp"
 #include "core/physics/chain_model.hpp"
@@ -216,6 +217,15 @@ private:
     std::vector<Arrived> arrived_;
     std::vector<std::uint32_t> to_start_;  // links that may be able to attempt now
 };
+
+// Runs `runs` of the network, run i on the network model's draws of seed `first_seed` + i, in order;
+// `visit` sees each outcome.
+template <class Visit>
+void run_network(NetworkModel& model, double duration_ms, std::uint64_t first_seed, std::uint64_t runs,
+                 InterruptionPoll& poll, Visit&& visit) {
+    for_each_seed_stream<kNetworkModelDraws>(first_seed, runs,
+                                             [&](KeyedStream& stream) { visit(model.run(stream, poll, duration_ms)); });
+}
 
 template <class Stream>
 NetworkOutcome NetworkModel::run(Stream& stream, InterruptionPoll& poll, double duration_ms) {
