@@ -469,11 +469,13 @@ def simulate(
     - `model`: the parameters (None: `PhysicalModel()`); `strategy`: route choice (None: HighestFidelity).
     - `seed`: trial i uses seed + i; None takes one from the clock (kept in the result's `seed`).
     - `executor`: any `concurrent.futures.Executor` (a process pool; for a dask.distributed cluster
-      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: four per worker); `workers`
-      without an executor runs them on a local process pool of that many processes (a script that does so
-      needs the usual ``if __name__ == "__main__":`` guard); with neither, `shards` pieces run here one after
-      another. The result is the same bit for bit however it is cut.
-    - `progress`: a progress bar over the shards (None: when tqdm is there and stderr is a terminal).
+      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: pieces of about half a second,
+      at least four per worker); `workers` without an executor runs them on a local process pool of that many
+      processes (a script that does so needs the usual ``if __name__ == "__main__":`` guard); with neither, the
+      trials run here (in `shards` pieces one after another, if given). The result is the same bit for bit
+      however it is cut.
+    - `progress`: a progress bar over the trials, with rate and time to go (None: when tqdm is there and the
+      output is a terminal or a notebook, once the run has lasted half a second; False: never).
 
     Without a route between the nodes no trial delivers (`path` is empty). Ctrl-C stops the run with
     KeyboardInterrupt.
@@ -484,26 +486,19 @@ def simulate(
     plain_model = PhysicalModel(*request.model)
     if workers is not None and _count(workers, "workers") == 0:
         raise ValueError("workers: at least one worker is needed, got 0")
-    if executor is None and shards is None and workers is None:
-        return _stats(_shard(request, runs, base_seed), plain_model, base_seed)
-    # The route and its figures are checked here, so that a refusal is raised once and at once.
-    _native.physics_route(*request.arguments(), request.model, request.strategy)
     if shards is not None and _count(shards, "shards") == 0:
         raise ValueError("shards: at least one shard is needed, got 0")
+    if executor is not None or workers is not None or shards is not None:
+        # The route and its figures are checked here, so that a refusal is raised once and at once.
+        _native.physics_route(*request.arguments(), request.model, request.strategy)
+
+    def piece(result: tuple[Any, ...], runs: int, seed: int) -> PhysicsStats:
+        return _stats(result, plain_model, seed)
 
     def run_on(pool: Executor | None) -> PhysicsStats:
-        count = shards
-        if count is None:
-            count = 4 * _jobs.executor_workers(pool) if pool is not None else 1
-        pieces = max(1, min(count, runs))
-        size, extra = divmod(runs, pieces)
-        jobs, start = [], 0
-        for index in range(pieces):
-            length = size + (index < extra)
-            jobs.append((request, length, (base_seed + start) % SEEDS))
-            start += length
-        results = _jobs.run_jobs(pool, _shard, jobs, "shards", progress)
-        return merge(_stats(result, plain_model, job[2]) for result, job in zip(results, jobs))
+        task = _jobs.Task(_shard, (request,), runs, base_seed)
+        pieces = next(_jobs.run_tasks([task], runs, piece, executor=pool, shards=shards, progress=progress))
+        return merge(pieces) if pieces else piece(_shard(request, 0, base_seed), 0, base_seed)
 
     if executor is None and workers is not None:
         with _jobs.process_pool(workers) as pool:
