@@ -106,7 +106,8 @@ class Pacer:
 
 def _split(runs: int, size: int, first: int = 0, first_size: int = 0) -> list[tuple[int, int]]:
     """(offset, runs) of consecutive pieces of `runs` trials: `first` pieces of `first_size`, then of `size`."""
-    pieces, start = [], 0
+    pieces: list[tuple[int, int]] = []
+    start = 0
     while start < runs:
         length = min(first_size if len(pieces) < first else size, runs - start)
         pieces.append((start, length))

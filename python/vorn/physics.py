@@ -39,11 +39,15 @@ from collections.abc import Iterable
 from concurrent.futures import Executor
 from dataclasses import dataclass, fields
 from fractions import Fraction
-from typing import Any, NamedTuple
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 import vorn_core as vc
 
 from . import _jobs, _native
+from ._figures import Figure, FigureRecord
+
+if TYPE_CHECKING:
+    import pandas
 
 __all__ = [
     "PhysicalModel",
@@ -153,6 +157,32 @@ class Trials(NamedTuple):
     waiting_time_ms: array.array[float]
     fidelity: array.array[float]
 
+    def __repr__(self) -> str:
+        route = " - ".join(self.path) if self.path else "no route"
+        return f"Trials({route}, {len(self.waiting_time_ms):,} trials from seed {self.seed})"
+
+    def to_dict(self) -> dict[str, Any]:
+        """The route, the seed and the trials' outcomes as lists."""
+        return {
+            "path": list(self.path),
+            "seed": self.seed,
+            "waiting_time_ms": self.waiting_time_ms.tolist(),
+            "fidelity": self.fidelity.tolist(),
+        }
+
+    def to_frame(self) -> pandas.DataFrame:
+        """One row per trial, in trial order: its seed, waiting time (ms) and fidelity (needs pandas)."""
+        from ._extras import require
+
+        frame: pandas.DataFrame = require("pandas", "all", "Trials.to_frame").DataFrame(
+            {
+                "seed": [(self.seed + index) % SEEDS for index in range(len(self.waiting_time_ms))],
+                "waiting_time_ms": self.waiting_time_ms,
+                "fidelity": self.fidelity,
+            }
+        )
+        return frame
+
 
 def _count(value: Any, name: str) -> int:
     try:
@@ -248,8 +278,8 @@ def repeaterless_bound(transmissivity: float) -> float:
     return -math.log1p(-transmissivity) / math.log(2.0) if transmissivity < 1.0 else math.inf
 
 
-@dataclass(frozen=True)
-class PhysicsStats:
+@dataclass(frozen=True, repr=False)
+class PhysicsStats(FigureRecord):
     """The statistics of an ensemble, kept as exact sums so that ensembles merge bit for bit (`merge`).
 
     Waiting times are in ms of simulated time from the start of a trial until its end-to-end pair is there;
@@ -275,6 +305,15 @@ class PhysicsStats:
     fidelity_sum: int | float
     fidelity_squares: int | float
     waiting_time_ms_bins: tuple[tuple[int, int], ...]
+
+    FIGURES = (
+        Figure("mean_waiting_time_ms", "mean waiting time", "ms", "waiting_time_ms_interval"),
+        Figure("mean_fidelity", "mean fidelity", "", "fidelity_interval", format=".4f"),
+        Figure("secret_key_rate_bps", "secret-key rate", "bit/s", "secret_key_rate_bps_interval"),
+        Figure("delivery_rate", "delivered share of trials", format=".4f", short=False),
+        Figure("qber", "QBER", format=".4f", short=False),
+        Figure("secret_fraction", "secret fraction", format=".4f", short=False),
+    )
 
     @property
     def mean_waiting_time_ms(self) -> float:
@@ -362,20 +401,17 @@ class PhysicsStats:
         """(lower edge, upper edge, count) of every bin that holds a delivered trial, edges in ms."""
         return [(_bin_edge(bin), _bin_edge(bin + 1), count) for bin, count in self.waiting_time_ms_bins]
 
-    def to_dict(self) -> dict[str, Any]:
-        """The figures of the ensemble, with the model's parameters."""
+    def _subject(self) -> str:
+        route = " - ".join(self.path) if self.path else "no route"
+        return f"{route}, {self.runs:,} trials from seed {self.seed}"
+
+    def _fields(self) -> dict[str, Any]:
+        return {"path": list(self.path), "seed": self.seed, "runs": self.runs, "delivered": self.delivered}
+
+    def _details(self) -> dict[str, Any]:
         return {
-            "path": list(self.path),
-            "seed": self.seed,
-            "runs": self.runs,
-            "delivered": self.delivered,
-            "mean_waiting_time_ms": self.mean_waiting_time_ms,
             "waiting_time_ms_stderr": self.waiting_time_ms_stderr,
-            "mean_fidelity": self.mean_fidelity,
             "fidelity_stderr": self.fidelity_stderr,
-            "qber": self.qber,
-            "secret_fraction": self.secret_fraction,
-            "secret_key_rate_bps": self.secret_key_rate_bps,
             **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
             **{f"model_{name}": value for name, value in vars(self.model).items()},
         }
