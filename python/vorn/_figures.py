@@ -37,6 +37,16 @@ def _number(value: Any, format: str) -> str:
     return f"{value:{format}}"
 
 
+def _telling(format: str, interval: tuple[float, float]) -> str:
+    """`format` with as many more digits as it takes to tell the ends of a narrow interval apart (at most six)."""
+    precision, kind = int(format[1:-1]), format[-1]
+    for more in range(7):
+        candidate = f".{precision + more}{kind}"
+        if f"{interval[0]:{candidate}}" != f"{interval[1]:{candidate}}":
+            return candidate
+    return format
+
+
 class FigureRecord:
     """A result record that shows its declared `FIGURES`; a subclass says what it is about (`_subject`) and
     which plain values belong in `to_dict` before and after the figures (`_fields`, `_details`)."""
@@ -86,11 +96,11 @@ class FigureRecord:
 
     def _shown(self, figure: Figure, value: Any, interval: tuple[float, float] | None) -> tuple[str, str, str]:
         """The value, the interval ("" for none) and the unit ("" for none or where no number is shown)."""
-        text = _number(value, figure.format)
         unit = figure.unit if isinstance(value, (int, float)) and not math.isnan(value) else ""
         if interval is None or not all(math.isfinite(end) for end in interval):
-            return text, "", unit
-        return text, f"{_number(interval[0], figure.format)} to {_number(interval[1], figure.format)}", unit
+            return _number(value, figure.format), "", unit
+        format = _telling(figure.format, interval)
+        return _number(value, format), f"{_number(interval[0], format)} to {_number(interval[1], format)}", unit
 
     def __repr__(self) -> str:
         parts = []
