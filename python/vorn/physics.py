@@ -31,6 +31,7 @@ for bit. Seeds s and s + 1 therefore share all trials but one: take replicates f
 from __future__ import annotations
 
 import array
+import dataclasses
 import math
 import operator
 import struct
@@ -51,6 +52,8 @@ if TYPE_CHECKING:
 
 __all__ = [
     "PhysicalModel",
+    "Parameter",
+    "parameters",
     "Hop",
     "Route",
     "PhysicsStats",
@@ -118,6 +121,30 @@ class PhysicalModel:
             self.signal_speed_km_ms,
             self.max_waiting_time_ms,
         )
+
+
+class Parameter(NamedTuple):
+    """One parameter of `PhysicalModel`, as its description gives it."""
+
+    name: str
+    unit: str  # "" for plain numbers and fractions
+    meaning: str
+    default: float | None  # None: the parameter is off unless set
+
+
+def parameters() -> tuple[Parameter, ...]:
+    """The parameters of `PhysicalModel`, in the order of its constructor: what a sweep can vary beside the
+    network, and the options of ``vorn physics``."""
+    units = {"_db_km": "dB/km", "_km_ms": "km/ms", "_db": "dB", "_ms": "ms"}
+    return tuple(
+        Parameter(
+            field.name,
+            next((unit for suffix, unit in units.items() if field.name.endswith(suffix)), ""),
+            field.name.replace("_", " "),
+            field.default,  # type: ignore[arg-type]
+        )
+        for field in fields(PhysicalModel)
+    )
 
 
 class Hop(NamedTuple):
@@ -208,6 +235,21 @@ class _Request(NamedTuple):
 
     def arguments(self) -> tuple[Any, Any, str, str]:
         return (self.nodes, self.links, self.from_node, self.to)
+
+    def physical_model(self) -> PhysicalModel:
+        return PhysicalModel(*self.model)
+
+    def with_model(self, **changes: float | None) -> _Request:
+        """The request under the model with some parameters changed (checked by the model)."""
+        return self._replace(model=dataclasses.replace(self.physical_model(), **changes)._plain())  # type: ignore[arg-type]
+
+    def task(self, runs: int, seed: int) -> _jobs.Task:
+        """The ensemble of `runs` trials from `seed`, as the job runner takes it."""
+        return _jobs.Task(_shard, (self,), runs, seed)
+
+    def piece(self, result: tuple[Any, ...], runs: int, seed: int) -> PhysicsStats:
+        """The statistics of what a shard of `task` returned."""
+        return _stats(result, self.physical_model(), seed)
 
 
 def _request(
@@ -519,7 +561,6 @@ def simulate(
     runs = _count(runs, "runs")
     base_seed = _seed(seed)
     request = _request(nodes, links, from_node, to, model, strategy)
-    plain_model = PhysicalModel(*request.model)
     if workers is not None and _count(workers, "workers") == 0:
         raise ValueError("workers: at least one worker is needed, got 0")
     if shards is not None and _count(shards, "shards") == 0:
@@ -528,13 +569,10 @@ def simulate(
         # The route and its figures are checked here, so that a refusal is raised once and at once.
         _native.physics_route(*request.arguments(), request.model, request.strategy)
 
-    def piece(result: tuple[Any, ...], runs: int, seed: int) -> PhysicsStats:
-        return _stats(result, plain_model, seed)
-
     def run_on(pool: Executor | None) -> PhysicsStats:
-        task = _jobs.Task(_shard, (request,), runs, base_seed)
-        pieces = next(_jobs.run_tasks([task], runs, piece, executor=pool, shards=shards, progress=progress))
-        return merge(pieces) if pieces else piece(_shard(request, 0, base_seed), 0, base_seed)
+        task = request.task(runs, base_seed)
+        pieces = next(_jobs.run_tasks([task], runs, request.piece, executor=pool, shards=shards, progress=progress))
+        return merge(pieces) if pieces else request.piece(_shard(request, 0, base_seed), 0, base_seed)
 
     if executor is None and workers is not None:
         with _jobs.process_pool(workers) as pool:
