@@ -35,9 +35,9 @@ import math
 import operator
 import struct
 import time
+import types
 from collections.abc import Iterable
 from concurrent.futures import Executor
-from dataclasses import dataclass, fields
 from fractions import Fraction
 from typing import Any, NamedTuple
 
@@ -66,82 +66,12 @@ QUANTILES = (0.05, 0.25, 0.5, 0.75, 0.95)
 _HISTOGRAM_SHIFT = 45  # a waiting-time bin holds the doubles whose bit patterns share all bits above this
 
 
-@dataclass(frozen=True)
-class PhysicalModel:
-    """The parameters of the model, each with its unit; every trial of an ensemble uses the same ones.
-
-    - `attenuation_db_km`: fibre loss in dB per km (default 0.2, telecom fibre at 1550 nm).
-    - `efficiency`: the chance that a photon that reaches the far end is heralded there (sources, coupling and
-      detectors together), in (0, 1] (default 1.0, the bare channel).
-    - `satellite_loss_db`: fixed loss of a satellite link in dB, before its visibility and weather factor
-      (default 30.0).
-    - `swap_success_probability`: chance that one entanglement swap succeeds, in (0, 1] (default 1.0).
-    - `cutoff_ms`: a memory that has held a qubit of an unfinished pair this long (ms) frees it, and the links
-      under that pair attempt again; None (default) keeps pairs as long as it takes.
-    - `signal_speed_km_ms`: speed of light in the fibre, km per ms (default 200.0); a herald needs
-      distance / speed.
-    - `max_waiting_time_ms`: a trial with no end-to-end pair after this long (ms) is given up and counts as not
-      delivered; None (default) waits as long as it takes.
-
-    Values out of range are refused with a ValueError naming the parameter and the value.
-    """
-
-    attenuation_db_km: float = 0.2
-    efficiency: float = 1.0
-    satellite_loss_db: float = 30.0
-    swap_success_probability: float = 1.0
-    cutoff_ms: float | None = None
-    signal_speed_km_ms: float = 200.0
-    max_waiting_time_ms: float | None = None
-
-    def __post_init__(self) -> None:
-        for field in fields(self):
-            value = getattr(self, field.name)
-            if value is None and field.default is None:
-                continue
-            if isinstance(value, bool) or not isinstance(value, (int, float)):
-                raise TypeError(f"{field.name}: must be a number, got {value!r}")
-            object.__setattr__(self, field.name, float(value))
-        _native.physics_check_model(self._plain())
-
-    def _plain(self) -> tuple[float, float, float, float, float | None, float, float | None]:
-        return (
-            self.attenuation_db_km,
-            self.efficiency,
-            self.satellite_loss_db,
-            self.swap_success_probability,
-            self.cutoff_ms,
-            self.signal_speed_km_ms,
-            self.max_waiting_time_ms,
-        )
-
-
-class Hop(NamedTuple):
-    """One link of a route as the model sees it.
-
-    - `from_node`, `to`: the link's ends, in the route's direction.
-    - `transmissivity`: share of photons the channel alone lets through, in (0, 1] (fibre
-      10^(-attenuation_db_km * distance_km / 10); satellite 10^(-satellite_loss_db / 10) * visibility
-      * weather_factor).
-    - `success_probability`: chance that one attempt heralds a pair, efficiency * transmissivity.
-    - `attempt_ms`: length of one attempt in ms, max(1000 / generation_rate_hz, distance_km /
-      signal_speed_km_ms).
-    - `werner_parameter`: w of a fresh pair, (4 * base_fidelity - 1) / 3 (dimensionless, 1 is perfect).
-    """
-
-    from_node: str
-    to: str
-    transmissivity: float
-    success_probability: float
-    attempt_ms: float
-    werner_parameter: float
-
-
-class Route(NamedTuple):
-    """The path that route finding picks (empty when there is none) and its hops."""
-
-    path: tuple[str, ...]
-    hops: tuple[Hop, ...]
+# The model's records are described once, in the native module: constructor, attributes (read only), pickling,
+# copying, equality and hashing come from there, with the meaning and unit of every field (`help(PhysicalModel)`).
+# Out-of-range parameters are refused with a ValueError naming the parameter and the value.
+PhysicalModel = _native.PhysicalModel
+Hop = _native.Hop
+Route = _native.Route
 
 
 class Trials(NamedTuple):
@@ -173,7 +103,7 @@ class _Request(NamedTuple):
     links: tuple[vc.LinkDefinition, ...]
     from_node: str
     to: str
-    model: tuple[float, float, float, float, float | None, float, float | None]
+    model: PhysicalModel
     strategy: int | None
 
     def arguments(self) -> tuple[Any, Any, str, str]:
@@ -194,14 +124,7 @@ def _request(
         raise TypeError(f"model: must be a PhysicalModel or None, got {model!r}")
     if strategy is not None and not isinstance(strategy, vc.StrategyType):
         raise TypeError(f"strategy: must be a StrategyType or None, got {strategy!r}")
-    return _Request(
-        tuple(nodes),
-        tuple(links),
-        from_node,
-        to,
-        model._plain(),
-        None if strategy is None else strategy.to_u8(),
-    )
+    return _Request(tuple(nodes), tuple(links), from_node, to, model, None if strategy is None else strategy.to_u8())
 
 
 def route(
@@ -216,15 +139,11 @@ def route(
     model's figures for each of its links. Refuses unknown nodes, the same node at both ends, and figures the
     model cannot use (for example a fidelity outside [0, 1], or a link that never succeeds) with ValueError."""
     request = _request(nodes, links, from_node, to, model, strategy)
-    path, hops, _decay = _native.physics_route(*request.arguments(), request.model, request.strategy)
-    return Route(
-        tuple(path),
-        tuple(Hop(path[k], path[k + 1], *figures) for k, figures in enumerate(hops)),
-    )
+    return _native.physics_route(*request.arguments(), request.model, request.strategy)
 
 
-def _shard(request: _Request, runs: int, seed: int) -> tuple[Any, ...]:
-    return tuple(_native.physics_simulate(*request.arguments(), runs, request.model, request.strategy, seed))
+def _shard(request: _Request, runs: int, seed: int) -> _native.PhysicsStats:
+    return _native.physics_simulate(*request.arguments(), runs, request.model, request.strategy, seed)
 
 
 def _ratio(numerator: int | float, denominator: int) -> float:
@@ -248,33 +167,17 @@ def repeaterless_bound(transmissivity: float) -> float:
     return -math.log1p(-transmissivity) / math.log(2.0) if transmissivity < 1.0 else math.inf
 
 
-@dataclass(frozen=True)
-class PhysicsStats:
+class PhysicsStats(_native.PhysicsStats):
     """The statistics of an ensemble, kept as exact sums so that ensembles merge bit for bit (`merge`).
 
     Waiting times are in ms of simulated time from the start of a trial until its end-to-end pair is there;
-    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials.
-
-    - `path`: the route's nodes (empty without a route); `model`: the parameters; `seed`: trial i used
-      seed + i.
-    - `runs`: trials run; `delivered`: trials that delivered an end-to-end pair.
-    - `waiting_time_ms_sum`, `waiting_time_ms_squares`: exact sums over the delivered trials of the waiting
-      time (ms) and of its square (ms²), as integers in units of 2**-1074 (inf once a sum overflows).
-    - `fidelity_sum`, `fidelity_squares`: the same for the delivered fidelity (dimensionless).
-    - `waiting_time_ms_bins`: the waiting-time histogram as (bin, count) pairs, bins increasing
-      (`waiting_time_ms_histogram` gives their edges in ms).
+    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials. The
+    fields (the route's `path`, the `model`, the `seed`, `runs`, `delivered`, the exact sums of the waiting time
+    and the fidelity and of their squares in units of 2**-1074, the histogram's `waiting_time_ms_bins`) are the
+    native record's, described there; the figures derived from them are here.
     """
 
-    path: tuple[str, ...]
-    model: PhysicalModel
-    seed: int
-    runs: int
-    delivered: int
-    waiting_time_ms_sum: int | float
-    waiting_time_ms_squares: int | float
-    fidelity_sum: int | float
-    fidelity_squares: int | float
-    waiting_time_ms_bins: tuple[tuple[int, int], ...]
+    __slots__ = ()
 
     @property
     def mean_waiting_time_ms(self) -> float:
@@ -377,7 +280,7 @@ class PhysicsStats:
             "secret_fraction": self.secret_fraction,
             "secret_key_rate_bps": self.secret_key_rate_bps,
             **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
-            **{f"model_{name}": value for name, value in vars(self.model).items()},
+            **{f"model_{name}": getattr(self.model, name) for name in _MODEL_FIELDS},
         }
 
     def _mean_fidelity_exact(self) -> Fraction:
@@ -405,23 +308,21 @@ def _interval(mean: float, stderr: float) -> tuple[float, float]:
     return (mean - _Z95 * stderr, mean + _Z95 * stderr)
 
 
-def _stats(result: tuple[Any, ...], model: PhysicalModel, seed: int) -> PhysicsStats:
-    path, runs, delivered, waiting, waiting_squares, fidelity, fidelity_squares, bins = result
-    return PhysicsStats(
-        tuple(path),
-        model,
-        seed,
-        runs,
-        delivered,
-        waiting,
-        waiting_squares,
-        fidelity,
-        fidelity_squares,
-        tuple(sorted(bins.items())),
-    )
+def _field_names(cls: type) -> tuple[str, ...]:
+    """The fields of a native record, in the order of its description."""
+    return tuple(name for name, value in vars(cls).items() if isinstance(value, types.GetSetDescriptorType))
 
 
-def merge(pieces: Iterable[PhysicsStats]) -> PhysicsStats:
+_MODEL_FIELDS = _field_names(PhysicalModel)
+_STATS_FIELDS = _field_names(_native.PhysicsStats)
+
+
+def _stats(native: _native.PhysicsStats) -> PhysicsStats:
+    """The same record as the companion's class, with its derived figures."""
+    return PhysicsStats(**{name: getattr(native, name) for name in _STATS_FIELDS})
+
+
+def merge(pieces: Iterable[_native.PhysicsStats]) -> PhysicsStats:
     """One ensemble from ensembles of the same route and model (its seed is the first piece's). Pieces over
     consecutive seed ranges give exactly the ensemble of the whole range."""
     pieces = list(pieces)
@@ -481,11 +382,10 @@ def simulate(
     runs = _count(runs, "runs")
     base_seed = _seed(seed)
     request = _request(nodes, links, from_node, to, model, strategy)
-    plain_model = PhysicalModel(*request.model)
     if workers is not None and _count(workers, "workers") == 0:
         raise ValueError("workers: at least one worker is needed, got 0")
     if executor is None and shards is None and workers is None:
-        return _stats(_shard(request, runs, base_seed), plain_model, base_seed)
+        return _stats(_shard(request, runs, base_seed))
     # The route and its figures are checked here, so that a refusal is raised once and at once.
     _native.physics_route(*request.arguments(), request.model, request.strategy)
     if shards is not None and _count(shards, "shards") == 0:
@@ -502,8 +402,7 @@ def simulate(
             length = size + (index < extra)
             jobs.append((request, length, (base_seed + start) % SEEDS))
             start += length
-        results = _jobs.run_jobs(pool, _shard, jobs, "shards", progress)
-        return merge(_stats(result, plain_model, job[2]) for result, job in zip(results, jobs))
+        return merge(_jobs.run_jobs(pool, _shard, jobs, "shards", progress))
 
     if executor is None and workers is not None:
         with _jobs.process_pool(workers) as pool:

@@ -1,4 +1,4 @@
-// The functions of vorn._native, in the order they are registered; each area adds its own.
+// The classes and functions of vorn._native, in the order they are registered; each area adds its own.
 #pragma once
 
 #include <vector>
@@ -13,7 +13,6 @@ const std::vector<py::Registration>& functions();
 PyMethodDef simulate_function();
 
 // physics.cpp
-PyMethodDef physics_check_model_function();
 PyMethodDef physics_route_function();
 PyMethodDef physics_simulate_function();
 PyMethodDef physics_trials_function();
@@ -33,5 +32,9 @@ PyMethodDef vorn_network_function();
 
 // file_diff.cpp: the diff of two .vorn files as structured data
 PyMethodDef diff_vorn_files_function();
+
+// model_inputs.cpp
+PyMethodDef model_inputs_function();
+PyMethodDef class_tables_function();
 
 }  // namespace vorn::native

@@ -1,27 +1,15 @@
 #include "native/functions.hpp"
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "core/physics/ensemble.hpp"
 #include "native/network_data.hpp"
+#include "native/physics_records.hpp"
 #include "python/interruption.hpp"
 
 namespace vorn::native {
 namespace {
-
-// (attenuation_db_km, efficiency, satellite_loss_db, swap_success_probability, cutoff_ms or None,
-//  signal_speed_km_ms, max_waiting_time_ms or None)
-using ModelTuple = std::tuple<double, double, double, double, std::optional<double>, double, std::optional<double>>;
-
-physics::PhysicalModel model_of(const ModelTuple& tuple) {
-    physics::PhysicalModel model;
-    std::tie(model.attenuation_db_km, model.efficiency, model.satellite_loss_db, model.swap_success_probability,
-             model.cutoff_ms, model.signal_speed_km_ms, model.max_waiting_time_ms) = tuple;
-    physics::check_model(model);
-    return model;
-}
 
 struct Setup {
     physics::PhysicalModel model;
@@ -29,9 +17,9 @@ struct Setup {
 };
 
 Setup setup(std::vector<NodeData> nodes, std::vector<LinkData> links, const std::string& from_node,
-            const std::string& to, const ModelTuple& model_tuple, std::optional<std::uint64_t> strategy,
+            const std::string& to, const physics::PhysicalModel& model, std::optional<std::uint64_t> strategy,
             Interruption* interruption) {
-    Setup built{model_of(model_tuple), {}};
+    Setup built{model, {}};
     const std::vector<LinkDefinition> definitions = links_of(std::move(links));
     const QuantumNetwork network = QuantumNetwork::from_definitions(nodes_of(std::move(nodes)), definitions);
     require_node(network, "from_node", from_node);
@@ -46,67 +34,32 @@ py::Ref owned(PyObject* object) {
     return py::Ref::steal(object);
 }
 
-// The exact sum as a Python int of units of 2^-1074, or inf when an infinite term was added.
-py::Ref exact_value(const physics::ExactSum& sum) {
-    if (sum.infinities() > 0) return owned(PyFloat_FromDouble(std::numeric_limits<double>::infinity()));
-    const std::vector<std::uint64_t> limbs = sum.units();
-    std::string hex = "0";
-    static constexpr char kDigits[] = "0123456789abcdef";
-    for (auto limb = limbs.rbegin(); limb != limbs.rend(); ++limb)
-        for (int shift = 60; shift >= 0; shift -= 4) hex += kDigits[(*limb >> shift) & 0xF];
-    return owned(PyLong_FromString(hex.c_str(), nullptr, 16));
-}
-
-py::Ref histogram_dict(const physics::LogHistogram& histogram) {
-    py::Ref dict = owned(PyDict_New());
-    for (const auto& [bin, count] : histogram.counts()) {
-        py::Ref key = owned(PyLong_FromUnsignedLong(bin));
-        py::Ref value = owned(PyLong_FromUnsignedLongLong(count));
-        if (PyDict_SetItem(dict.get(), key.get(), value.get()) != 0) throw py::ErrorAlreadySet{};
-    }
-    return dict;
-}
-
 py::Ref doubles_bytes(const std::vector<double>& values) {
     return owned(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
                                            static_cast<Py_ssize_t>(values.size() * sizeof(double))));
 }
 
-void check_model_tuple(ModelTuple model) { model_of(model); }
-
-using HopTuple = std::tuple<double, double, double, double>;
-
-std::tuple<std::vector<std::string>, std::vector<HopTuple>, std::vector<double>> route(
-    std::vector<NodeData> nodes, std::vector<LinkData> links, std::string from_node, std::string to, ModelTuple model,
-    std::optional<std::uint64_t> strategy) {
+physics::RouteReport route(std::vector<NodeData> nodes, std::vector<LinkData> links, std::string from_node,
+                           std::string to, physics::PhysicalModel model, std::optional<std::uint64_t> strategy) {
     py::SignalCheck signals;
-    Setup built = setup(std::move(nodes), std::move(links), from_node, to, model, strategy, &signals);
-    std::vector<HopTuple> hops;
-    for (const physics::Hop& hop : built.chain.hops)
-        hops.emplace_back(hop.transmissivity, hop.success_probability, hop.attempt_ms, hop.werner);
-    return {std::move(built.chain.path), std::move(hops), std::move(built.chain.decay_per_ms)};
+    return physics::report_of(
+        setup(std::move(nodes), std::move(links), from_node, to, model, strategy, &signals).chain);
 }
 
-std::tuple<std::vector<std::string>, std::uint64_t, std::uint64_t, py::Ref, py::Ref, py::Ref, py::Ref, py::Ref>
-simulate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::string from_node, std::string to,
-         std::uint64_t runs, ModelTuple model, std::optional<std::uint64_t> strategy, std::uint64_t seed) {
+physics::EnsembleReport simulate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::string from_node,
+                                 std::string to, std::uint64_t runs, physics::PhysicalModel model,
+                                 std::optional<std::uint64_t> strategy, std::uint64_t seed) {
     py::SignalCheck signals;
     Setup built = setup(std::move(nodes), std::move(links), from_node, to, model, strategy, &signals);
     const auto totals = physics::run_ensemble(built.chain, built.model, runs, seed, &signals);
-    return {std::move(built.chain.path),
-            totals->runs,
-            totals->delivered,
-            exact_value(totals->waiting_time_ms),
-            exact_value(totals->waiting_time_ms_squared),
-            exact_value(totals->fidelity),
-            exact_value(totals->fidelity_squared),
-            histogram_dict(totals->waiting_time_ms_histogram)};
+    return physics::report_of(built.chain, built.model, seed, *totals);
 }
 
 // Per trial: the waiting time and the fidelity (NaN when nothing was delivered), as native doubles.
 std::tuple<std::vector<std::string>, py::Ref, py::Ref> trials(std::vector<NodeData> nodes, std::vector<LinkData> links,
                                                               std::string from_node, std::string to, std::uint64_t runs,
-                                                              ModelTuple model, std::optional<std::uint64_t> strategy,
+                                                              physics::PhysicalModel model,
+                                                              std::optional<std::uint64_t> strategy,
                                                               std::uint64_t seed) {
     py::SignalCheck signals;
     Setup built = setup(std::move(nodes), std::move(links), from_node, to, model, strategy, &signals);
@@ -120,10 +73,6 @@ std::tuple<std::vector<std::string>, py::Ref, py::Ref> trials(std::vector<NodeDa
 }
 
 }  // namespace
-
-PyMethodDef physics_check_model_function() {
-    return py::module_function<&check_model_tuple>("physics_check_model", {"model"});
-}
 
 PyMethodDef physics_route_function() {
     return py::module_function<&route>("physics_route", {"nodes", "links", "from_node", "to", "model", "strategy"});

@@ -120,6 +120,21 @@ struct Shaped<std::optional<std::string>, describe::EmptyText> {
     static std::string write_text() { return "str"; }
 };
 
+template <class V>
+struct Shaped<std::vector<V>, describe::AsTuple> {
+    static PyObject* to(const std::vector<V>& value) noexcept {
+        Ref list = Ref::steal(Convert<std::vector<V>>::to(value));
+        return list ? PyList_AsTuple(list.get()) : nullptr;
+    }
+    static bool from(PyObject* object, std::vector<V>& out) noexcept {
+        return Convert<std::vector<V>>::from(object, out);
+    }
+    static PyObject* state(const std::vector<V>& value) noexcept { return to(value); }
+    static bool restore(PyObject* object, std::vector<V>& out) noexcept { return from(object, out); }
+    static std::string read_text() { return "tuple[" + TypeText<V>::read() + ", ...]"; }
+    static std::string write_text() { return TypeText<std::vector<V>>::write(); }
+};
+
 template <class T, class F>
 using ShapeOf = Shaped<typename F::Type, typename F::Shape>;
 
@@ -162,9 +177,24 @@ std::string default_text() {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
+// Calls `visit(field, slot)` for each described field of T that a constructor takes, in the order of its
+// parameters: the positional ones (required and optional) in the description's order, then the
+// keyword-only ones; `slot` counts them.
+template <describe::Described T, class Visit>
+void for_each_parameter(Visit&& visit) {
+    std::size_t slot = 0;
+    describe::for_each_field<T>([&](const auto& field) {
+        if (field.parameter != describe::kAbsent && field.parameter != describe::kKeywordOnly) visit(field, slot++);
+    });
+    describe::for_each_field<T>([&](const auto& field) {
+        if (field.parameter == describe::kKeywordOnly) visit(field, slot++);
+    });
+}
+
 // tp_new of a class whose constructor takes the described fields that are parameters: required ones
-// by position or keyword, optional ones "=None" (None or omitted keeps the field's default).
-template <describe::Described T>
+// by position or keyword, optional ones "=None" (None or omitted keeps the field's default), keyword-only
+// ones after "*". `Check`, when given, is void(const T&): it throws for a record it refuses.
+template <describe::Described T, auto Check = nullptr>
 struct DescribedConstructor {
     static Signature& signature() {
         static Signature instance;
@@ -173,13 +203,12 @@ struct DescribedConstructor {
 
     static Signature make_signature(const std::string& callable) {
         Signature result{callable, {}};
-        describe::for_each_field<T>([&](const auto& field) {
-            if (field.parameter == describe::kAbsent) return;
+        for_each_parameter<T>([&](const auto& field, std::size_t) {
             std::string name(field.name);
             Ref key = Ref::steal(PyUnicode_InternFromString(name.c_str()));
             if (!key) throw ErrorAlreadySet{};
-            result.parameters.push_back(
-                {keep_name(std::move(name)), field.parameter == describe::kRequired, KeptRef(std::move(key))});
+            result.parameters.push_back({keep_name(std::move(name)), field.parameter == describe::kRequired,
+                                         KeptRef(std::move(key)), field.parameter == describe::kKeywordOnly});
         });
         return result;
     }
@@ -191,20 +220,19 @@ struct DescribedConstructor {
                 std::vector<PyObject*> slots(sig.parameters.size() + 1, nullptr);
                 if (!bind_tuple(sig, args, kwargs, slots.data())) throw ErrorAlreadySet{};
                 T record{};
-                std::size_t slot = 0;
                 bool converted = true;
-                describe::for_each_field<T>([&](const auto& field) {
+                for_each_parameter<T>([&](const auto& field, std::size_t i) {
                     using F = std::decay_t<decltype(field)>;
-                    if (!converted || field.parameter == describe::kAbsent) return;
-                    const std::size_t i = slot++;
                     PyObject* argument = slots[i];
-                    if (!argument || (argument == Py_None && field.parameter == describe::kOptional)) return;
+                    if (!converted || !argument) return;
+                    if (argument == Py_None && describe::may_be_omitted(field.parameter)) return;
                     if (!ShapeOf<T, F>::from(argument, F::get(record))) {
                         prefix_argument_error(sig.parameters[i].name);
                         converted = false;
                     }
                 });
                 if (!converted) throw ErrorAlreadySet{};
+                if constexpr (!std::is_null_pointer_v<decltype(Check)>) Check(record);
                 PyObject* self = make_instance<T>(type, std::move(record));
                 if (!self) throw ErrorAlreadySet{};
                 return self;
@@ -213,15 +241,14 @@ struct DescribedConstructor {
     }
 
     // The positional arguments of __reduce__: the value-initialised value of each required
-    // parameter, up to the last one.
+    // parameter, up to the last one (keyword-only parameters are never required).
     static PyObject* reduce(PyObject* self, PyObject*) noexcept {
         return guarded(
             [&] {
                 std::vector<Ref> items;
                 std::size_t last_required = 0;
-                describe::for_each_field<T>([&](const auto& field) {
+                for_each_parameter<T>([&](const auto& field, std::size_t) {
                     using F = std::decay_t<decltype(field)>;
-                    if (field.parameter == describe::kAbsent) return;
                     if (field.parameter == describe::kRequired) {
                         typename F::Type neutral{};
                         items.push_back(Ref::steal(ShapeOf<T, F>::to(neutral)));
