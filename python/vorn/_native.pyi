@@ -7,7 +7,7 @@ import os
 from collections.abc import Sequence
 from typing import Any, final
 
-from typing_extensions import Self
+from typing_extensions import Self, disjoint_base
 
 __all__ = [
     "PhysicalModel",
@@ -160,6 +160,7 @@ class Route:
     def __ne__(self, other: object, /) -> bool: ...
     def __hash__(self) -> int: ...
 
+@disjoint_base
 class PhysicsStats:
     """The exact totals of an ensemble of the physical model, so that ensembles merge bit for bit."""
     @property
