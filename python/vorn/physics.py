@@ -74,6 +74,8 @@ Hop = _native.Hop
 Route = _native.Route
 
 
+# Trials stays a Python record: its arrays are buffers over the native doubles (16 bytes a trial), which the
+# attributes of a described record would copy into new lists on every read.
 class Trials(NamedTuple):
     """Trial by trial: the waiting time in ms (when the end-to-end pair was there, or when the trial was given
     up) and the delivered fidelity (NaN where nothing was delivered)."""

@@ -82,7 +82,7 @@ struct MemberPointer<Type Owner::*> {
 // How a field's value appears outside C++ where its C++ type alone does not say it.
 struct Plain {};         // as its type says
 struct Mapping {};       // a list of (key, value) pairs that is a map from key to value
-struct RecordTuples {};  // a list of records, each as the plain tuple of its described fields
+struct RecordTuples {};  // a list of records, each as the plain tuple of its fields but the keyword-only ones
 struct EmptyText {};     // an optional text that reads "" when absent and is present once written
 struct AsTuple {};       // a list that reads as a tuple, in records kept as values that never change
 

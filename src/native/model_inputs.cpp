@@ -18,7 +18,8 @@ void add_inputs(std::vector<py::Ref>& inputs, const char* record, const char* py
         using F = std::decay_t<decltype(field)>;
         // The configuration's physical constants are listed as the configuration's own inputs.
         if constexpr (!std::is_same_v<typename F::Type, PhysicalConfig>) {
-            py::DescribedItem item{std::string(field.name), {}, {}, std::string(field.meaning), std::string(field.unit)};
+            py::DescribedItem item{
+                std::string(field.name), {}, {}, std::string(field.meaning), std::string(field.unit)};
             item.readings = py::readings_of(field.readings);
             py::Ref entry = py::item_dict(item, {});
             py::Ref where = py::Ref::steal(PyUnicode_FromString(record));

@@ -27,8 +27,8 @@ bool Convert<physics::ExactUnits>::from(PyObject* object, physics::ExactUnits& o
             std::size_t bit = 0;
             for (auto digit = digits.rbegin(); digit != digits.rend() - 2; ++digit, bit += 4) {
                 const char c = *digit;
-                const std::uint64_t value = c <= '9' ? static_cast<std::uint64_t>(c - '0')
-                                                     : static_cast<std::uint64_t>(c - 'a' + 10);
+                const std::uint64_t value =
+                    c <= '9' ? static_cast<std::uint64_t>(c - '0') : static_cast<std::uint64_t>(c - 'a' + 10);
                 if (bit % 64 == 0) units.limbs.push_back(0);
                 units.limbs.back() |= value << (bit % 64);
             }
@@ -58,9 +58,10 @@ PyTypeObject* Bound<physics::PhysicalModel>::type() noexcept {
             .described_equality()
             .described_repr()
             .frozen()
-            .summary("The parameters of the physical model, each with its unit; every trial of an ensemble uses "
-                     "the same ones. Values out of range are refused with a ValueError naming the parameter and the "
-                     "value.");
+            .summary(
+                "The parameters of the physical model, each with its unit; every trial of an ensemble uses "
+                "the same ones. Values out of range are refused with a ValueError naming the parameter and the "
+                "value.");
     });
 }
 

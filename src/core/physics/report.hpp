@@ -88,8 +88,7 @@ constexpr auto description(const EnsembleReport*) {
         field<&E::waiting_time_ms_squares>("waiting_time_ms_squares",
                                            "Exact sum of their squares (ms²), in units of 2**-1074 (inf once the sum "
                                            "overflows)"),
-        field<&E::fidelity_sum>("fidelity_sum",
-                                "Exact sum of the delivered fidelities, in units of 2**-1074"),
+        field<&E::fidelity_sum>("fidelity_sum", "Exact sum of the delivered fidelities, in units of 2**-1074"),
         field<&E::fidelity_squares>("fidelity_squares", "Exact sum of their squares, in units of 2**-1074"),
         field<&E::waiting_time_ms_bins, AsTuple>("waiting_time_ms_bins",
                                                  "The waiting-time histogram as (bin, count) pairs, bins increasing: "

@@ -2,6 +2,7 @@
 // fields that a constructor takes become its parameters, in the description's order.
 #pragma once
 
+#include <array>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -43,31 +44,46 @@ struct Shaped<std::vector<std::pair<std::string, V>>, describe::Mapping> {
     static std::string write_text() { return TypeText<Entries<V>>::write(); }
 };
 
-// A described record as the plain tuple of its fields, in the description's order.
+// A described record as the plain tuple of its fields, in the description's order. The tuple is positional,
+// like a constructor's arguments: a keyword-only field takes no place in it (and keeps its default when a
+// record is built from a tuple), so the tuples callers hold keep their length when a record gains a field.
 template <describe::Described R>
 struct FieldTuple {
+    static constexpr auto fields = describe::description_of<R>().fields;
+    static constexpr std::size_t kTotal = std::tuple_size_v<std::decay_t<decltype(fields)>>;
+    // The indices of the fields in the tuple, and how many there are.
+    static constexpr auto kPlaces = [] {
+        std::array<std::size_t, kTotal + 1> places{};
+        std::size_t count = 0;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            ((std::get<I>(fields).parameter != describe::kKeywordOnly ? void(places[count++] = I) : void()), ...);
+        }(std::make_index_sequence<kTotal>{});
+        places[kTotal] = count;
+        return places;
+    }();
+    static constexpr std::size_t kCount = kPlaces[kTotal];
+
+    template <std::size_t K>
+    using FieldAt = std::decay_t<decltype(std::get<kPlaces[K]>(fields))>;
+
     static auto empty() {
-        return std::apply(
-            [](const auto&... field) { return std::tuple<typename std::decay_t<decltype(field)>::Type...>{}; },
-            describe::description_of<R>().fields);
+        return []<std::size_t... K>(std::index_sequence<K...>) {
+            return std::tuple<typename FieldAt<K>::Type...>{};
+        }(std::make_index_sequence<kCount>{});
     }
     using Tuple = decltype(empty());
 
     static Tuple of(const R& record) {
-        return std::apply([&](const auto&... field) { return Tuple{field.get(record)...}; },
-                          describe::description_of<R>().fields);
+        return [&]<std::size_t... K>(std::index_sequence<K...>) {
+            return Tuple{FieldAt<K>::get(record)...};
+        }(std::make_index_sequence<kCount>{});
     }
     static R from(Tuple&& tuple) {
         R record{};
-        assign(record, std::move(tuple), std::make_index_sequence<std::tuple_size_v<Tuple>>{});
+        [&]<std::size_t... K>(std::index_sequence<K...>) {
+            ((FieldAt<K>::get(record) = std::move(std::get<K>(tuple))), ...);
+        }(std::make_index_sequence<kCount>{});
         return record;
-    }
-
-private:
-    template <std::size_t... I>
-    static void assign(R& record, Tuple&& tuple, std::index_sequence<I...>) {
-        constexpr auto fields = describe::description_of<R>().fields;
-        ((std::get<I>(fields).get(record) = std::move(std::get<I>(tuple))), ...);
     }
 };
 

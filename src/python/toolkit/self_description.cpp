@@ -69,8 +69,7 @@ Ref class_dict(const ClassInfo& info, const Glossary& glossary) {
         .take();
 }
 
-Ref describe_module(const std::vector<Registration>& registrations, const Glossary& glossary,
-                    bool (*more)() noexcept) {
+Ref describe_module(const std::vector<Registration>& registrations, const Glossary& glossary, bool (*more)() noexcept) {
     std::vector<std::string> order;
     DictBuilder aliases;
     for (const Registration& entry : registrations) {
