@@ -328,19 +328,3 @@ def test_model_parameters_must_be_numbers():
         physics.PhysicalModel(efficiency="0.5")
     with pytest.raises(TypeError, match=r"^model: must be a PhysicalModel or None, got 3$"):
         physics.simulate(NODES, LINKS, "N0", "N2", 1, 3)
-
-
-def test_detector_efficiency_scales_an_attempt_and_is_optional_everywhere(tmp_path):
-    nodes = [vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)]
-    link = vc.LinkDefinition("A", "B", 10.0, 0.9, 1000.0, detector_efficiency=0.5)
-    with pytest.raises(TypeError, match=r"takes from 5 to 7 positional arguments but 8 were given"):
-        vc.LinkDefinition("A", "B", 10.0, 0.9, 1000.0, None, None, 0.5)
-    assert vc.LinkDefinition("A", "B", 10.0, 0.9, 1000.0).detector_efficiency == 1.0
-    hop = physics.route(nodes, [link], "A", "B").hops[0]
-    assert hop.success_probability == 0.5 * hop.transmissivity
-    qf = vc.VornFile("n")
-    qf.add_node("A")
-    qf.add_node("B")
-    qf.add_link("", "A", "B", 10.0, 0.9, 1000.0)
-    qf.save(str(tmp_path / "n.vorn"))
-    assert "detector_efficiency" not in (tmp_path / "n.vorn").read_text()

@@ -73,7 +73,6 @@ struct LinkFigures {
     double distance_km = 0.0;
     double base_fidelity = 0.0;
     double generation_rate_hz = 0.0;
-    double detector_efficiency = 1.0;
 
     friend bool operator==(const LinkFigures&, const LinkFigures&) = default;
 };
@@ -107,10 +106,7 @@ constexpr auto description(const LinkFigures*) {
                                    "timeline lasts 2.5 ms whatever the rate",
                                    strategy_bits(StrategyType::HighestSuccess)),
                      physical_model("the length of an attempt, the source's period 1 / rate or the herald's "
-                                    "travel time if longer")),
-        field<&L::detector_efficiency>("detector_efficiency", "Efficiency of the link's detectors, in (0, 1]",
-                                       kKeywordOnly)
-            .read_by(physical_model("a factor of an attempt's success probability")));
+                                    "travel time if longer")));
 }
 
 inline const LinkFigures& figures_of(const LinkFigures& link) { return link; }

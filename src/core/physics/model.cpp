@@ -56,7 +56,7 @@ Hop hop_of(const LinkDefinition& link, const PhysicalModel& model) {
     } else {
         hop.transmissivity = std::pow(10.0, -model.attenuation_db_km * link.distance_km / 10.0);
     }
-    hop.success_probability = model.efficiency * link.detector_efficiency * hop.transmissivity;
+    hop.success_probability = model.efficiency * hop.transmissivity;
     if (!(hop.success_probability > 0.0))
         throw InvalidValue("links: " + link_name(link) + " never succeeds (its success probability is 0)");
     hop.attempt_ms = std::max(1000.0 / link.generation_rate_hz, link.distance_km / model.signal_speed_km_ms);
