@@ -1,5 +1,8 @@
 """The rules every class and function follows: argument binding, conversion, attributes, enums."""
 
+import collections
+import contextlib
+
 import pytest
 import vorn_core as vc
 from conftest import calling_back, result_class
@@ -263,30 +266,69 @@ def test_static_methods_bind_keywords_and_are_reached_through_instances():
     assert vc.CoordinationTopology("x").star(center_node="hub").center_node == "hub"
 
 
-class TestConversionsBeforeHolds:
-    """Arguments are converted before any object is held, so Python code that a conversion runs may use
-    the objects of the call; the holds span only the library's own work."""
+class TestReentrantCalls:
+    """Python code that a call's conversions run on the calling thread meets the objects of the call as held
+    from the call's start: one held shared may be read again but not changed, one held exclusively not used."""
 
-    def test_a_conversion_may_use_the_instance_and_the_object_arguments(self):
-        engine, file = vc.VornEngine(), vc.VornFile("net")
+    @staticmethod
+    def nodes_calling(hook, action):
+        """The nodes [A] in a sequence whose `hook` (__iter__, __len__ or __getitem__) runs `action` first."""
+
+        def hooked(nodes, *args):
+            action()
+            return getattr(collections.UserList, hook)(nodes, *args)
+
+        return type("Nodes", (collections.UserList,), {hook: hooked})([node()])
+
+    @pytest.mark.parametrize("hook", ["__iter__", "__len__", "__getitem__"])
+    def test_redefining_from_inside_a_definition_fails_and_the_definition_goes_through(self, chain_engine, hook):
+        errors = []
+
+        def redefine():
+            try:
+                chain_engine.define_network([], [])
+            except RuntimeError as error:
+                errors.append(str(error))
+
+        chain_engine.define_network(self.nodes_calling(hook, redefine), [])
+        assert errors and set(errors) == {"Already borrowed"}
+        assert [chain_engine.request_entanglement(n, n, 0.5, 1.0).execution_path for n in ("A", "N0")] == [["A"], []]
+
+    @pytest.mark.parametrize(
+        "call, message",
+        [
+            (
+                lambda e, f: e.request_entanglement("N0", "N3", calling_back(lambda: e.define_network([], [])), 1.0),
+                "Already borrowed",
+            ),
+            (
+                lambda e, f: vc.qkd(e, "N0", "N3", calling_back(lambda: vc.load_topology(e, "x.json")), 1.0),
+                "Already borrowed",
+            ),
+            (
+                lambda e, f: f.add_node("B", calling_back(lambda: e.define_network_from_vorn(f))),
+                "Already mutably borrowed",
+            ),
+            (
+                lambda e, f: e.define_network(
+                    TestReentrantCalls.nodes_calling("__iter__", lambda: e.request_entanglement("N0", "N3", 0.8, 1.0)),
+                    [],
+                ),
+                "Already mutably borrowed",
+            ),
+            (
+                lambda e, f: vc.qkd(
+                    e, "N0", "N3", calling_back(lambda: e.simulate("N0", "N3", 0.8, 1.0, 1, seed=1)), 1.0
+                ),
+                None,
+            ),
+        ],
+    )
+    def test_calls_from_inside_a_conversion(self, chain_engine, call, message):
+        file = vc.VornFile("net")
         file.add_node("A")
-        file.add_node("B", calling_back(lambda: engine.define_network_from_vorn(file)))
-        assert [n.id for n in file.nodes] == ["A", "B"]
-        assert engine.request_entanglement("A", "A", 0.5, 1.0).execution_path == ["A"]
-        assert engine.request_entanglement("B", "B", 0.5, 1.0).execution_path == []
-
-    def test_the_call_sees_what_the_conversions_left(self, chain_engine):
-        result = vc.qkd(chain_engine, "N0", "N3", calling_back(lambda: chain_engine.define_network([], [])), 100.0, 5)
-        assert (result.rounds_completed, result.execution_path) == (0, [])
-        result = chain_engine.request_entanglement(
-            "N0", "N3", calling_back(lambda: chain_engine.define_network([vc.NodeDefinition("N0", 1.0)], [])), 100.0
-        )
-        assert result.execution_path == []
-
-    def test_an_error_raised_by_a_conversion_passes_unchanged(self, chain_engine, tmp_path):
-        missing = str(tmp_path / "missing.json")
-        with pytest.raises(RuntimeError, match="^Failed to read topology file: "):
-            chain_engine.request_entanglement(
-                "N0", "N3", calling_back(lambda: vc.load_topology(chain_engine, missing)), 100.0
-            )
+        # The error is raised inside the conversion and passed on as it is.
+        with pytest.raises(RuntimeError, match=f"^{message}$") if message else contextlib.nullcontext():
+            call(chain_engine, file)
         assert chain_engine.request_entanglement("N0", "N3", 0.8, 100.0).execution_path == ["N0", "N1", "N2", "N3"]
+        assert [n.id for n in file.nodes] == ["A"]

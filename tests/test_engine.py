@@ -225,19 +225,3 @@ class TestBounds:
         with pytest.raises(KeyboardInterrupt), ctrl_c_after(0.2):
             call(engine)
         engine.define_network([], [])  # no hold outlives the interrupted call
-
-
-def test_a_sequence_that_calls_back_into_the_engine_runs_before_the_engine_is_held(chain_engine):
-    class Nodes(list):
-        def __iter__(self):
-            self.action()
-            return super().__iter__()
-
-    nodes = Nodes([vc.NodeDefinition("A", 1.0)])
-    seen = []
-    nodes.action = lambda: seen.append(chain_engine.request_entanglement("N0", "N3", 0.8, 100.0).execution_path)
-    chain_engine.define_network(nodes, [])
-    assert seen == [["N0", "N1", "N2", "N3"]]
-    nodes.action = lambda: chain_engine.define_network([vc.NodeDefinition("B", 1.0)], [])
-    chain_engine.define_network(nodes, [])
-    assert [chain_engine.request_entanglement(n, n, 0.5, 1.0).execution_path for n in "AB"] == [["A"], []]

@@ -32,7 +32,7 @@ def churn(node, link, engine, file):
         lambda: vc.NodeDefinition(id="A", colour=1),
         lambda: engine.simulate("A", "B", 0.5, 1.0, 1, **{"seed\x00": 1}),
         lambda: engine.define_network_from_vorn(engine),
-        # The callback runs, then the conversion fails, so the file does not grow round by round.
+        # The callback meets the file's hold, so the file does not grow round by round.
         lambda: file.add_node("B", calling_back(lambda: engine.define_network_from_vorn(file), "not a float")),
         lambda: vc.qkd(engine, "A", "B", calling_back(lambda: engine.define_network([node], [link])), 1.0),
         lambda: engine.run_distributed_computation(["A"], "Star", "ghz"),

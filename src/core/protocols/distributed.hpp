@@ -55,11 +55,6 @@ using Coordination = std::variant<StarCoordination, RingCoordination, MeshCoordi
 // "star", "ring" and "mesh" exactly, byte for byte; any other kind is an explicit edge list.
 Coordination coordination_of(const CoordinationTopology& topology);
 
-// The links a coordination asks for among `participants`, in request order; each link's request
-// goes from its first node to its second.
-std::vector<NodePair> coordination_links(const Coordination& coordination,
-                                         const std::vector<std::string>& participants);
-
 struct MeasurementBasis {
     BasisType basis_type = BasisType::GHZ;
     double correlation_strength = 0.85;

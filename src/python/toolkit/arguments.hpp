@@ -60,8 +60,8 @@ inline constexpr bool is_optional_v = false;
 template <class T>
 inline constexpr bool is_optional_v<std::optional<T>> = true;
 
-// The argument's own instance of a bound class, held shared or exclusively from the end of the
-// call's conversions (which may run Python code) to the end of the call.
+// The argument's own instance of a bound class, claimed when converted and held shared or exclusively
+// from the end of the call's conversions (which may run Python code) to the end of the call.
 template <BoundClass T, bool Exclusive>
 class HeldArgument {
 public:
@@ -70,9 +70,9 @@ public:
         if (!type) return false;
         if (!PyObject_TypeCheck(object, type)) return cannot_convert(object, type);
         object_ = Ref::borrow(object);
-        return true;
+        return hold_.claim(object_of<T>(object)->borrow);
     }
-    bool hold() noexcept { return hold_.acquire(object_of<T>(object_.get())->borrow); }
+    bool hold() noexcept { return hold_.take(); }
     std::conditional_t<Exclusive, T, const T>& get() const noexcept { return object_of<T>(object_.get())->value; }
 
 private:

@@ -54,15 +54,16 @@ struct Constructor {
     }
 };
 
-// A method (METH_FASTCALL | METH_KEYWORDS). The arguments are converted before the instance is held,
-// so that the hold spans only the method's own work, never Python code that a conversion runs (a
-// sequence whose iteration calls back, another thread's turn in between); argument holds end last.
+// A method (METH_FASTCALL | METH_KEYWORDS). The instance is claimed once the arguments are bound and
+// held once they are converted, so that the hold spans only the method's own work, never Python code
+// that a conversion runs (another thread's turn in between), while this thread calling back from a
+// conversion meets the claim; argument holds end last.
 template <class T, auto Fn>
 struct Method {
     using Traits = MethodTraits<decltype(Fn)>;
     using Params = typename Traits::Params;
     static std::string return_text() { return py::return_text<typename Traits::Result>(); }
-    using Hold = std::conditional_t<Traits::exclusive, ExclusiveHold, SharedHold>;
+    using Hold = py::Hold<Traits::exclusive>;
     static_assert(std::is_same_v<typename Traits::Instance, T>, "a method's first parameter is its instance");
     static Signature& signature() {
         static Signature instance;
@@ -72,13 +73,14 @@ struct Method {
         return guarded(
             [&] {
                 auto* object = object_of<T>(self);
+                Hold hold;
                 typename Params::Values values{};
                 bind_and_convert<Params>(signature(), values, [&](PyObject** slots) {
-                    return bind_fastcall(signature(), args, nargs, kwnames, slots);
+                    return bind_fastcall(signature(), args, nargs, kwnames, slots) && hold.claim(object->borrow);
                 });
                 // The hold ends with the call; converting the result may run Python code too.
                 return result_of([&]() -> decltype(auto) {
-                    Hold hold(object->borrow);
+                    Taken<Traits::exclusive> taken(hold);
                     return Params::invoke(Fn, values, object->value);
                 });
             },

@@ -41,8 +41,24 @@ Object<T>* object_of(PyObject* self) noexcept {
     return reinterpret_cast<Object<T>*>(self);
 }
 
-// Holds one instance shared or exclusively for the length of one call. Only re-entrant calls can
-// collide, since the interpreter lock is never released.
+// A call claims the objects it holds before converting its arguments, and takes the holds only after:
+// a conversion may run Python code, and with it other threads' calls, which must not meet this call's
+// holds; the converting thread itself, though, coming back to a claimed object from inside the conversion
+// (a sequence whose iteration calls the same method), meets it as held. So a claim is seen by the thread
+// that made it alone, and the count on the object by every thread.
+struct Claim {
+    BorrowFlag* flag = nullptr;
+    bool exclusive = false;
+    Claim* next = nullptr;
+};
+// Whether this thread claims `flag` in a way that collides with a claim of the given kind.
+bool claimed_by_this_thread(const BorrowFlag& flag, bool exclusive) noexcept;
+// A claim joins this thread's claims while it lasts; claims end in any order (a call's arguments end
+// with their tuple).
+void add_claim(Claim& claim) noexcept;
+void remove_claim(Claim& claim) noexcept;
+
+// Holds one instance shared or exclusively for the length of one call.
 template <bool Exclusive>
 class Hold {
 public:
@@ -55,36 +71,62 @@ public:
     Hold(const Hold&) = delete;
     Hold& operator=(const Hold&) = delete;
 
-    // Takes the hold; on a collision sets RuntimeError "Already borrowed" (an exclusive hold was
-    // wanted) or "Already mutably borrowed" (a shared one was) and returns false.
-    bool acquire(BorrowFlag& flag) noexcept {
-        if constexpr (Exclusive) {
-            if (flag.holds != 0) return collide("Already borrowed");
-            flag.holds = -1;
-        } else {
-            if (flag.holds < 0) return collide("Already mutably borrowed");
-            ++flag.holds;
-        }
-        flag_ = &flag;
+    // Claims the instance for this thread. On a collision with a hold or with a claim of this thread,
+    // sets RuntimeError "Already borrowed" (an exclusive hold was wanted) or "Already mutably borrowed"
+    // (a shared one was) and returns false.
+    bool claim(BorrowFlag& flag) noexcept {
+        if ((Exclusive ? flag.holds != 0 : flag.holds < 0) || claimed_by_this_thread(flag, Exclusive)) return collide();
+        claim_ = {&flag, Exclusive, nullptr};
+        add_claim(claim_);
         return true;
+    }
+    // Takes the claimed hold; false, with the error set, on a collision.
+    bool take() noexcept {
+        long& holds = claim_.flag->holds;
+        if (Exclusive ? holds != 0 : holds < 0) return collide();
+        holds = Exclusive ? -1 : holds + 1;
+        taken_ = true;
+        return true;
+    }
+    bool acquire(BorrowFlag& flag) noexcept { return claim(flag) && take(); }
+
+    // Ends the hold and the claim, as the destructor does.
+    void release() noexcept {
+        if (!claim_.flag) return;
+        if (taken_) {
+            long& holds = claim_.flag->holds;
+            holds = Exclusive ? 0 : holds - 1;
+            taken_ = false;
+        }
+        remove_claim(claim_);
+        claim_ = {};
     }
 
 private:
-    void release() noexcept {
-        if (!flag_) return;
-        if constexpr (Exclusive)
-            flag_->holds = 0;
-        else
-            --flag_->holds;
-    }
-    static bool collide(const char* text) noexcept {
-        PyErr_SetString(PyExc_RuntimeError, text);
+    static bool collide() noexcept {
+        PyErr_SetString(PyExc_RuntimeError, Exclusive ? "Already borrowed" : "Already mutably borrowed");
         return false;
     }
-    BorrowFlag* flag_ = nullptr;
+    Claim claim_;
+    bool taken_ = false;
 };
 using SharedHold = Hold<false>;
 using ExclusiveHold = Hold<true>;
+
+// Takes a claimed hold for one scope, at whose end the hold and the claim end.
+template <bool Exclusive>
+class Taken {
+public:
+    explicit Taken(Hold<Exclusive>& hold) : hold_(hold) {
+        if (!hold.take()) throw ErrorAlreadySet{};
+    }
+    ~Taken() { hold_.release(); }
+    Taken(const Taken&) = delete;
+    Taken& operator=(const Taken&) = delete;
+
+private:
+    Hold<Exclusive>& hold_;
+};
 
 // Gives back the memory of an instance whose value is gone (or was never built).
 inline void free_instance(PyObject* self) noexcept {
