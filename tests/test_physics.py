@@ -328,16 +328,3 @@ def test_model_parameters_must_be_numbers():
         physics.PhysicalModel(efficiency="0.5")
     with pytest.raises(TypeError, match=r"^model: must be a PhysicalModel or None, got 3$"):
         physics.simulate(NODES, LINKS, "N0", "N2", 1, 3)
-
-
-def test_extra_loss_is_a_keyword_only_parameter_of_every_link():
-    plain = physics.route(NODES, LINKS, "N0", "N2").hops[0]
-    lossy = physics.route(NODES, LINKS, "N0", "N2", physics.PhysicalModel(extra_loss_db=10)).hops[0]
-    assert lossy.transmissivity == pytest.approx(plain.transmissivity / 10)
-    with pytest.raises(TypeError, match=r"^PhysicalModel.__new__\(\) takes from 0 to 7 positional arguments but 8 were given$"):
-        physics.PhysicalModel(0.2, 1.0, 30.0, 1.0, None, 200.0, None, 10.0)
-    with pytest.raises(ValueError, match=r"^extra_loss_db: must be finite and non-negative, got -1.0$"):
-        physics.PhysicalModel(extra_loss_db=-1)
-    stats = physics.simulate(NODES, LINKS, "N0", "N2", 10, physics.PhysicalModel(extra_loss_db=3.0), seed=1)
-    assert stats.to_dict()["model_extra_loss_db"] == 3.0
-    assert "*, extra_loss_db=None" in physics.PhysicalModel.__text_signature__

@@ -34,8 +34,6 @@ void check_model(const PhysicalModel& model) {
             "swap_success_probability:", "within (0, 1]", model.swap_success_probability);
     if (model.cutoff_ms) require(*model.cutoff_ms >= 0.0, "cutoff_ms:", "non-negative", *model.cutoff_ms);
     require(model.signal_speed_km_ms > 0.0, "signal_speed_km_ms:", "positive", model.signal_speed_km_ms);
-    require(std::isfinite(model.extra_loss_db) && model.extra_loss_db >= 0.0, "extra_loss_db:",
-            "finite and non-negative", model.extra_loss_db);
     if (model.max_waiting_time_ms)
         require(*model.max_waiting_time_ms >= 0.0, "max_waiting_time_ms:", "non-negative", *model.max_waiting_time_ms);
 }
@@ -58,7 +56,6 @@ Hop hop_of(const LinkDefinition& link, const PhysicalModel& model) {
     } else {
         hop.transmissivity = std::pow(10.0, -model.attenuation_db_km * link.distance_km / 10.0);
     }
-    hop.transmissivity *= std::pow(10.0, -model.extra_loss_db / 10.0);
     hop.success_probability = model.efficiency * hop.transmissivity;
     if (!(hop.success_probability > 0.0))
         throw InvalidValue("links: " + link_name(link) + " never succeeds (its success probability is 0)");

@@ -24,7 +24,6 @@ struct PhysicalModel {
     std::optional<double> cutoff_ms;
     double signal_speed_km_ms = 200.0;
     std::optional<double> max_waiting_time_ms;
-    double extra_loss_db = 0.0;
 
     friend bool operator==(const PhysicalModel&, const PhysicalModel&) = default;
 };
@@ -53,8 +52,7 @@ constexpr auto description(const PhysicalModel*) {
         field<&M::max_waiting_time_ms>("max_waiting_time_ms",
                                        "A trial with no end-to-end pair after this long is given up and counts as not "
                                        "delivered (None: it waits as long as it takes)",
-                                       "ms", kOptional),
-        field<&M::extra_loss_db>("extra_loss_db", "Fixed loss added to every link", "dB", kKeywordOnly));
+                                       "ms", kOptional));
 }
 
 // Throws InvalidValue "<parameter>: must be ..., got <value>" for a parameter out of its range.
