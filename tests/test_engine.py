@@ -87,14 +87,6 @@ class TestEngine:
             engine.request_entanglement("A", "B", 0.8, 10.0)
         assert str(raised.value) == "Network topology must be explicitly defined prior to run processing."
 
-    def test_no_route(self):
-        engine = vc.VornEngine()
-        engine.define_network([vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)], [])
-        assert fields(
-            engine.request_entanglement("A", "B", 0.8, 10.0), "success latency_ms final_fidelity execution_path"
-        ) == (False, 0.0, 0.0, [])
-        assert fields(engine.simulate("A", "B", 0.8, 10.0, 100, seed=1), STATISTICS) == (0.0, 0.0, 0.0, 0, {})
-
     def test_redefinition_replaces_the_network(self, chain_engine):
         chain_engine.define_network([vc.NodeDefinition("N0", 1.0)], [])
         assert chain_engine.request_entanglement("N0", "N3", 0.8, 100.0).execution_path == []
@@ -113,13 +105,6 @@ class TestEngine:
         engine = one_link_engine(1.0, config=config)
         config.total_time_cutoff_ms = 5000.0
         assert engine.simulate("A", "A", 0.5, 10.0, 0, seed=0)._context.total_time_cutoff_ms == 5.0
-
-    def test_self_request(self):
-        engine = one_link_engine(10.0)
-        assert fields(
-            engine.request_entanglement("A", "A", 1.0, 10.0), "success latency_ms final_fidelity execution_path"
-        ) == (True, 0.0, 1.0, ["A"])
-        assert not engine.request_entanglement("A", "A", 1.01, 10.0).success
 
 
 class TestStatistics:

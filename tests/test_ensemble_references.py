@@ -31,12 +31,20 @@ def settings_of(scenario):
     return settings
 
 
+def network_of(scenario):
+    nodes = [vc.NodeDefinition(*node) for node in scenario["nodes"]]
+    links = [
+        vc.LinkDefinition(
+            *link[:5], getattr(vc.LinkType, link[5]), None if link[6] is None else vc.SatelliteConditions(*link[6])
+        )
+        for link in scenario["links"]
+    ]
+    return nodes, links
+
+
 def engine_of(scenario):
     engine = vc.VornEngine(settings_of(scenario))
-    engine.define_network(
-        [vc.NodeDefinition(*node) for node in scenario["nodes"]],
-        [vc.LinkDefinition(*link[:5]) for link in scenario["links"]],
-    )
+    engine.define_network(*network_of(scenario))
     return engine
 
 
@@ -64,11 +72,10 @@ def test_engine_ensembles(entry):
 def test_keyed_ensembles(entry):
     scenario = SCENARIOS[entry["scenario"]]
     source, target, fidelity, bound, strategy = scenario["request"]
-    config = settings_of(scenario)
-    nodes, links = [tuple(n) for n in scenario["nodes"]], [tuple(link) for link in scenario["links"]]
-    result = native.simulate(
-        nodes, links, config, source, target, fidelity, bound, entry["runs"], strategy, entry["seed"]
+    request = vc.EntanglementRequest(
+        source, target, fidelity, bound, None if strategy is None else STRATEGIES[strategy]
     )
+    result = native.simulate(*network_of(scenario), settings_of(scenario), request, entry["runs"], entry["seed"])
     runs, rate, latency, mean_fidelity, drops, heatmap, successes, latency_sum, fidelity_sum = result
     assert (runs, rate, successes, drops, heatmap, latency.hex(), mean_fidelity.hex()) == (
         entry["runs"],

@@ -23,7 +23,7 @@ import vorn_core as vc
 from conftest import child_python, ctrl_c_after, two_node_network
 from test_vorn_cli import network_file, run
 
-from vorn import parallel
+from vorn import parallel, physics
 from vorn.stats import merge
 from vorn.sweep import iter_sweep, sweep
 
@@ -511,3 +511,13 @@ def test_statistics_whose_rate_is_no_count_are_not_merged_as_rounded_counts():
     with pytest.raises(ValueError) as raised:  # was silently merged as 3 successes
         merge([vc.MonteCarloStats(10, 0.333, 1.0, 0.9, 0, {})])
     assert str(raised.value) == "statistics with success rate 0.333 are no whole number of successes out of 10 runs"
+
+
+# ---- counts no memory can hold ---------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("runs", [2**60, 2**64 - 1])
+def test_trial_outcomes_beyond_what_memory_can_address_are_refused_naming_runs(runs):
+    nodes, links = two_node_network()
+    with pytest.raises(ValueError, match=rf"^argument 'runs': the outcomes of {runs} trials are more than memory"):
+        physics.trials(nodes, links, "A", "B", runs, seed=1)

@@ -75,6 +75,30 @@ def test_validation_findings_are_placed_at_the_value_concerned(tmp_path):
     assert report == ["   - " + f["message"] for f in native.check_vorn_file(path)]
 
 
+IMPOSSIBLE = """{"version": "1.0", "metadata": {"name": "x"},
+ "nodes": [{"id": "A", "memory_lifetime_ms": -10}, {"id": "B"}],
+ "links": [{"from": "A", "to": "B", "distance_km": -5, "base_fidelity": 0.9, "generation_rate_hz": 1,
+            "satellite": {"visibility": 1.2, "weather_factor": 1}}],
+ "config": {"alpha_loss": -0.2}, "constraints": {"fidelity_target": 1.5}}"""
+
+
+def test_figures_that_no_simulation_takes_are_errors_where_validation_has_none(tmp_path):
+    found = native.check_vorn_file(write(tmp_path, IMPOSSIBLE))
+    assert [(f["code"], f["path"], f["line"], f["column"], f["message"]) for f in found] == [
+        ("InvalidDistance", "links[0].distance_km", 3, 52,
+         "Invalid distance -5 km for link 'unknown' (must be > 0)"),
+        ("ImpossibleFigure", "nodes[0].memory_lifetime_ms", 2, 46,
+         "memory_lifetime_ms of node 'A' must be non-negative, got -10.0"),
+        ("ImpossibleFigure", "links[0].satellite.visibility", 4, 41,
+         "visibility of link 'A->B' must be within [0, 1], got 1.2"),
+        ("ImpossibleFigure", "config.alpha_loss", 5, 27,
+         "alpha_loss of the config must be finite and non-negative, got -0.2"),
+        ("ImpossibleFigure", "constraints.fidelity_target", 5, 69,
+         "fidelity_target of the constraints must be within [0, 1], got 1.5"),
+    ]  # fmt: skip
+    assert {(f["kind"], f["severity"]) for f in found} == {("validation", "error")}
+
+
 @pytest.mark.parametrize(
     "text, expected",
     [

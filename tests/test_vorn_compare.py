@@ -69,7 +69,7 @@ def _hybrid():
         (
             [("telecom_backbone", "A", "E"), ("repeater_chain", "N0", "N9")],
             10,
-            "argument 'to': no node 'N9' in the network (nodes: N0, N1, N2, N3)",
+            "to: no node 'N9' in the network",
         ),
     ],
 )

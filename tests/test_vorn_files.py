@@ -7,8 +7,18 @@ import vorn_core as vc
 from conftest import network_figures
 
 import vorn._native as native
-from vorn import _network, parallel
+from vorn import parallel
 from vorn.files import load_network, load_snapshot, load_vorn_file, to_vorn_file
+
+
+def settings(config):
+    physical = config.physical
+    return (
+        physical.baseline_purify_factor,
+        physical.speed_of_light_in_fiber_km_ms,
+        config.total_time_cutoff_ms,
+        config.step_resolution_ms,
+    )
 
 
 def network():
@@ -38,45 +48,55 @@ def test_a_file_from_definitions_gives_an_engine_the_same_network_and_configurat
     assert [link["id"] for link in written["links"]] == ["A->B", "B->C", "A->B#2"]
     assert written["metadata"] == {"name": "net", "author": "me"}
     loaded = load_network(path)
-    assert network_figures(*loaded.definitions()) == network_figures(*network())  # every T2 exactly
-    expected = _network.pack_config(config) or _network.default_config()
-    assert (loaded.config, loaded.fidelity_target, loaded.max_latency_ms) == (expected, 0.8, None)
+    assert network_figures(loaded.nodes, loaded.links) == network_figures(*network())  # every T2 exactly
+    expected = config or native.engine_default_config()
+    assert settings(loaded.config) == settings(expected)
+    assert (loaded.fidelity_target, loaded.max_latency_ms) == (0.8, None)
     # the engine that vorn_core itself makes of the file serves the request alike
     engine = vc.from_vorn_file(path)
     assert engine.simulate("A", "B", 0.9, 20.0, 500, seed=3).empirical_success_rate == (
         parallel.simulate(
-            *loaded.definitions(), "A", "B", 0.9, 20.0, 500, seed=3, config=loaded.simulation_config(), workers=1
+            loaded.nodes, loaded.links, "A", "B", 0.9, 20.0, 500, seed=3, config=loaded.config, workers=1
         ).empirical_success_rate
     )
 
 
 @pytest.mark.parametrize(
-    "config, text",
+    "config, error, text",
     [
-        (vc.SimulationConfig(5000.0, 0.5), "config.step_resolution_ms 0.5 cannot be written to a .vorn file"),
-        (vc.SimulationConfig(1234.0, 0.1), "config.total_time_cutoff_ms 1234.0 cannot be written to a .vorn file"),
+        (vc.SimulationConfig(5000.0, 0.5), ValueError, "config.step_resolution_ms 0.5 cannot be written to a .vorn"),
+        (vc.SimulationConfig(1234.0, 0.1), ValueError, "config.total_time_cutoff_ms 1234.0 cannot be written to a"),
+        (vc.SimulationConfig(alpha_loss_db_km=-1.0), ValueError, "config.physical.baseline_purify_factor -0.1 cannot"),
+        (3, TypeError, "argument 'config': expected SimulationConfig, got int (it has no attribute 'physical')"),
     ],
 )
-def test_a_configuration_a_file_cannot_hold_is_refused(config, text):
-    with pytest.raises(ValueError) as raised:
+def test_a_configuration_a_file_cannot_hold_is_refused(config, error, text):
+    with pytest.raises(error) as raised:
         to_vorn_file(*network(), "net", config)
     assert str(raised.value).startswith(text)
 
 
 def test_file_conversion_follows_the_engine_rules():
-    nodes, links, config = native.vorn_network(
-        [("A", 1500.0), ("B", None)],
-        [("A", "B", 1.0, 0.9, 10.0, "satellite", (0.5, 0.8)), ("B", "A", 2.0, 0.8, 5.0, None, None)],
-        (None, 20),
+    nodes, links, config = native.file_network(
+        [vc.VornNode("A", 1500.0), vc.VornNode("B")],
+        [
+            vc.VornLink("", "A", "B", 1.0, 0.9, 10.0, vc.VornLinkType.Satellite, vc.VornSatelliteExtension(0.5, 0.8)),
+            vc.VornLink("", "B", "A", 2.0, 0.8, 5.0),
+        ],
+        vc.VornConfig(max_attempts=20),
     )
-    assert nodes == [("A", 1.5), ("B", 1.0)]
-    assert links == [("A", "B", 1.0, 0.9, 10.0, "Satellite", (0.5, 0.8)), ("B", "A", 2.0, 0.8, 5.0, "Fiber", None)]
-    assert config == ((0.22, 200.0), 1000.0, 0.1)  # a config without alpha_loss takes 0.22 itself
-    for name in ("telecom_backbone", "repeater_chain", "hybrid_satellite_fiber"):
-        reference = vc.generate_topology(name)
-        plain = _network.definitions(_network.reference_network(name))
-        assert network_figures(*plain) == network_figures(reference.nodes, reference.links)
-    assert _network.reference_network("hybrid") == _network.reference_network("hybrid_satellite_fiber")
+    assert network_figures(nodes, links) == network_figures(
+        [vc.NodeDefinition("A", 1.5), vc.NodeDefinition("B", 1.0)],
+        [
+            vc.LinkDefinition("A", "B", 1.0, 0.9, 10.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.5, 0.8)),
+            vc.LinkDefinition("B", "A", 2.0, 0.8, 5.0),
+        ],
+    )
+    assert settings(config) == (0.22, 200.0, 1000.0, 0.1)  # a config without alpha_loss takes 0.22 itself
+    for name in ("telecom_backbone", "repeater_chain", "hybrid_satellite_fiber", "hybrid"):
+        reference = vc.generate_topology(name.replace("hybrid", "hybrid_satellite_fiber", name == "hybrid"))
+        ours = native.reference_network(name)
+        assert network_figures(ours.nodes, ours.links) == network_figures(reference.nodes, reference.links)
 
 
 def test_a_snapshot_given_to_the_file_loader_gets_a_hint(tmp_path):
@@ -107,7 +127,8 @@ def test_any_path_the_system_accepts(tmp_path):
     path = os.fsdecode(name)
     with open(name, "w") as file:
         file.write(json.dumps({"version": "1.0", "metadata": {"name": "n"}, "nodes": [{"id": "A"}], "links": []}))
-    assert load_network(path).network == _network.Network((_network.Node("A", 1.0),), ())
+    loaded = load_network(path)
+    assert network_figures(loaded.nodes, loaded.links) == network_figures([vc.NodeDefinition("A", 1.0)], [])
     with pytest.raises(FileNotFoundError):
         load_network(path[:-5] + "-missing.vorn")
 
@@ -115,5 +136,5 @@ def test_any_path_the_system_accepts(tmp_path):
 def test_a_lifetime_that_no_number_of_ms_gives_back_comes_back_closest(tmp_path):
     assert all(m / 1000 != 1e-9 for m in (1e-6, math.nextafter(1e-6, 0), math.nextafter(1e-6, 1)))
     to_vorn_file([vc.NodeDefinition("A", 1e-9)], [], "n").save(str(tmp_path / "n.vorn"))
-    (node,) = load_network(tmp_path / "n.vorn").network.nodes
+    (node,) = load_network(tmp_path / "n.vorn").nodes
     assert abs(node.memory_lifetime_t2 - 1e-9) <= math.ulp(1e-9)

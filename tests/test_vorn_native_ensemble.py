@@ -21,20 +21,24 @@ def settings(cutoff_ms, step_ms, purify_factor, speed_km_ms):
 
 
 def chain(n, km=100.0, fidelity=0.92):
-    nodes = [(f"N{i}", 150.0) for i in range(n)]
-    links = [(f"N{i}", f"N{i + 1}", km, fidelity, 800.0, "Fiber", None) for i in range(n - 1)]
+    nodes = [vc.NodeDefinition(f"N{i}", 150.0) for i in range(n)]
+    links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", km, fidelity, 800.0) for i in range(n - 1)]
     return nodes, links
 
 
 # (network, config, request): a chain whose losses decide only latency and fidelity, and one whose
 # losses decide successes and drops too (purification that lowers the fidelity).
-REPEATER_CHAIN = (*chain(4), None, ("N0", "N3", 0.8, 20.0))
-LOSSES_DECIDE = (*chain(3, 0.0, 0.95), settings(5000.0, 0.1, -0.1, 200.0), ("N0", "N2", 0.9, 20.0))
+REPEATER_CHAIN = (*chain(4), None, vc.EntanglementRequest("N0", "N3", 0.8, 20.0))
+LOSSES_DECIDE = (
+    *chain(3, 0.0, 0.95),
+    settings(5000.0, 0.1, -0.1, 200.0),
+    vc.EntanglementRequest("N0", "N2", 0.9, 20.0),
+)
 
 
-def keyed(case, runs, seed, strategy=None):
-    nodes, links, config, (source, target, fidelity, bound) = case
-    return native.simulate(nodes, links, config, source, target, fidelity, bound, runs, strategy, seed)
+def keyed(case, runs, seed):
+    nodes, links, config, request = case
+    return native.simulate(nodes, links, config, request, runs, seed)
 
 
 def merge(shards):
@@ -78,9 +82,11 @@ def test_sums_are_exact_and_the_means_round_them():
 def test_generation_draws_are_those_of_the_engine():
     nodes, links, _, request = REPEATER_CHAIN
     engine = vc.VornEngine()
-    engine.define_network([vc.NodeDefinition(*n) for n in nodes], [vc.LinkDefinition(*l[:5]) for l in links])
+    engine.define_network(nodes, links)
     for seed, runs in [(1, 20000), (2**64 - 7, 100)]:
-        stats = engine.simulate(*request, runs, seed=seed)
+        stats = engine.simulate(
+            request.from_node, request.to, request.fidelity_target, request.max_latency_ms, runs, seed=seed
+        )
         result = keyed(REPEATER_CHAIN, runs, seed)
         assert (result[6], result[4], result[5]) == (
             round(stats.empirical_success_rate * runs),
@@ -90,17 +96,17 @@ def test_generation_draws_are_those_of_the_engine():
 
 
 def test_configuration_and_strategy_are_honoured():
-    nodes = [("A", 1.0), ("B", 1.0), ("C", 1.0)]
+    nodes = [vc.NodeDefinition(name, 1.0) for name in "ABC"]
     links = [
-        ("A", "B", 1.0, 0.6, 1.0, "Fiber", None),
-        ("A", "C", 1.0, 0.99, 1.0, "Satellite", (0.5, 0.5)),
-        ("C", "B", 1.0, 0.99, 1.0, "Fiber", None),
+        vc.LinkDefinition("A", "B", 1.0, 0.6, 1.0),
+        vc.LinkDefinition("A", "C", 1.0, 0.99, 1.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.5, 0.5)),
+        vc.LinkDefinition("C", "B", 1.0, 0.99, 1.0),
     ]
 
-    def run(config, strategy=0):
-        return native.simulate(nodes, links, config, "A", "B", 0.75, 20.0, 10, strategy, 1)
+    def run(config, strategy=vc.StrategyType.LowestLatency):
+        return native.simulate(nodes, links, config, vc.EntanglementRequest("A", "B", 0.75, 20.0, strategy), 10, 1)
 
-    assert list(run(None, 2)[5]) == ["A->C", "C->B"]
+    assert list(run(None, vc.StrategyType.HighestSuccess)[5]) == ["A->C", "C->B"]
     # On A-B a success takes one purification; a failure ends at the cut-off.
     successes = run(None)[6]
     assert 0 < successes < 10 and run(settings(5.0, 0.1, 0.12, 200.0))[:3] == (
@@ -123,9 +129,9 @@ def test_zero_runs():
     [("X", "N3", "from_node: no node 'X' in the network"), ("N0", "N9", "to: no node 'N9' in the network")],
 )
 def test_unknown_nodes(source, target, message):
-    nodes, links, config, (_, _, fidelity, bound) = REPEATER_CHAIN
+    nodes, links, config, request = REPEATER_CHAIN
     with pytest.raises(ValueError, match=f"^{message}$"):
-        native.simulate(nodes, links, config, source, target, fidelity, bound, 10, None, 1)
+        native.simulate(nodes, links, config, vc.EntanglementRequest(source, target, 0.8, 20.0), 10, 1)
 
 
 def test_ctrl_c_stops_a_long_ensemble():

@@ -4,9 +4,10 @@ import statistics
 import pytest
 import vorn_core as vc
 
-from vorn import _network, inputs, parallel
+from vorn import inputs, parallel
 from vorn.sensitivity import parameters, sensitivity
 from vorn.stats import replicate_seeds
+from vorn.sweep import LINK_FIGURES
 
 
 def network():
@@ -69,9 +70,9 @@ def test_parameters_the_model_does_not_read_are_marked_and_not_run():
         *network(), "A", "C", 0.85, 50.0, 50, vc.StrategyType.HighestSuccess, seed=1, replicates=2
     )
     assert rows_by_parameter(under_success)["generation_rate_hz:A->B"]["read"] is True
-    assert parameters(_network.pack_network(*network())) == [
+    assert parameters(*network()) == [
         *(f"memory_lifetime_t2:{name}" for name in "ABCD"),
-        *(f"{figure}:{ends}" for ends in ("A->B", "B->C", "A->D", "D->C") for figure in _network.LINK_FIGURES),
+        *(f"{figure}:{ends}" for ends in ("A->B", "B->C", "A->D", "D->C") for figure in LINK_FIGURES),
         "alpha_loss_db_km",
     ]
 
@@ -90,8 +91,7 @@ def test_perturbed_values_stay_in_range():
         ({"runs": 0}, "argument 'runs': the analysis needs at least one run, got 0"),
         ({"replicates": 1}, "argument 'replicates': standard errors need at least 2 replicates, got 1"),
         ({"change": 1.5}, "argument 'change': must lie strictly between 0 and 1, got 1.5"),
-        ({"to": "E"}, "argument 'to': no node 'E' in the network (nodes: A, B, C, D)"),
-        ({"fidelity_target": -0.1}, "argument 'fidelity_target': must lie in [0, 1], got -0.1"),
+        ({"to": "E"}, "to: no node 'E' in the network"),
     ],
 )
 def test_loud_errors(arguments, text):

@@ -1,4 +1,5 @@
 import functools
+import hashlib
 import math
 import operator
 import warnings
@@ -87,14 +88,27 @@ def test_merge_takes_counts_of_vorn_core_statistics():
     assert merged.mean_latency_ms == pytest.approx(140.0 / 40) and merged.mean_fidelity == pytest.approx(6.3 / 8)
 
 
-def test_replicate_seeds_are_disjoint_reproducible_and_apart_from_neighbouring_seeds():
-    seeds = replicate_seeds(1, 5, 1000)
-    assert seeds == replicate_seeds(1, 5, 1000) and len(set(seeds)) == 5
+@pytest.mark.parametrize("seed", [0, 1, 2, 2**32, 2**64 - 1])
+def test_replicate_seeds_are_disjoint_reproducible_and_apart_from_neighbouring_seeds(seed):
+    seeds = replicate_seeds(seed, 5, 1000)
+    digest = hashlib.blake2b(seed.to_bytes(8, "little"), digest_size=8, person=b"vorn-rep").digest()
+    assert seeds[0] == int.from_bytes(digest, "little")
     assert [(b - a) % 2**64 for a, b in zip(seeds, seeds[1:])] == [1000] * 4
-    assert overlapping_seeds(seeds + replicate_seeds(2, 5, 1000), 1000) == []
-    assert overlapping_seeds(replicate_seeds(1, 2, 2**63), 2**63) == []  # every seed there is, once
-    with pytest.raises(ValueError, match=r"^3 replicates of 9223372036854775808 runs need more than the 2\*\*64 seeds"):
-        replicate_seeds(1, 3, 2**63)
+    assert overlapping_seeds(seeds + replicate_seeds(seed + 1 if seed < 2**64 - 1 else 0, 5, 1000), 1000) == []
+    assert overlapping_seeds(replicate_seeds(seed, 2, 2**63), 2**63) == []  # every seed there is, once
+
+
+@pytest.mark.parametrize(
+    ("count", "runs", "message"),
+    [
+        (2**40, 0, r"^argument 'runs': replicates need at least one run each, got 0"),
+        (3, 2**63, r"^argument 'count': 3 replicates of 9223372036854775808 runs need more than the 2\*\*64 seeds"),
+        (2**64 - 1, 2, r"^argument 'count': 18446744073709551615 replicates of 2 runs need more"),
+    ],
+)
+def test_replicate_seeds_refuse_counts_that_cannot_be_used_before_making_any(count, runs, message):
+    with pytest.raises(ValueError, match=message):
+        replicate_seeds(1, count, runs)
 
 
 def test_overlapping_seed_ranges_are_found_across_the_wrap_and_warned_of():

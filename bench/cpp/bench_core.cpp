@@ -13,10 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "core/chacha12_block.hpp"
 #include "core/engine.hpp"
 #include "core/ensemble.hpp"
+#include "core/random/chacha12_block.hpp"
 #include "core/routing.hpp"
+#include "core/strategies.hpp"
 #include "core/topology/catalog.hpp"
 #include "process_clocks.hpp"
 
@@ -93,8 +94,8 @@ void route_figure() {
     for (int n = 8; n <= 11; ++n) {
         const QuantumNetwork network = complete_graph(n);
         const long rss_before = peak_rss_kib();
-        for (auto strategy :
-             {StrategyType::LowestLatency, StrategyType::HighestFidelity, StrategyType::HighestSuccess}) {
+        for (const Strategy& entry : kStrategies) {
+            const StrategyType strategy = entry.type;
             const auto start = Clock::now();
             std::uint64_t candidates = 0;
             int searches = 0;

@@ -7,7 +7,7 @@
 //                                 one find_route and nothing else, for
 //                                 `valgrind --tool=callgrind bench_routes once rgg1000 1`
 //                                 NETWORK: k11..k14, eqN (equal figures), grid, rggN or rggN:SEED;
-//                                 STRATEGY: 0, 1, 2
+//                                 STRATEGY: a StrategyType value
 //
 // Figures: complete graphs of 11 to 14 nodes and a 20 x 20 grid, then random geometric networks
 // of 100, 1,000 and 10,000 nodes (points in a 5,000 km square, linked within a radius that gives
@@ -26,6 +26,7 @@
 
 #include "core/ensemble.hpp"
 #include "core/routing.hpp"
+#include "core/strategies.hpp"
 #include "process_clocks.hpp"
 
 using namespace vorn;
@@ -155,8 +156,6 @@ struct Deadline : Interruption {
     bool requested() override { return Clock::now() >= end; }
 };
 
-const char* kStrategyNames[] = {"LowestLatency  ", "HighestFidelity", "HighestSuccess "};
-
 // Median seconds of repeated searches on a graph built once, and of whole find_route calls
 // (graph included); the full enumeration runs once, stopped at the cap.
 void route_figures(const Bench& bench, double cap_seconds) {
@@ -167,8 +166,8 @@ void route_figures(const Bench& bench, double cap_seconds) {
     std::printf("%s: %zu nodes, %zu links, %s -> %s; graph built in %.2f ms\n", bench.name.c_str(),
                 bench.network.nodes().size(), bench.network.links().size(), bench.from.c_str(), bench.to.c_str(),
                 build_ms);
-    for (int s = 0; s < 3; ++s) {
-        const auto strategy = static_cast<StrategyType>(s);
+    for (const Strategy& entry : kStrategies) {
+        const StrategyType strategy = entry.type;
         std::vector<double> searches, calls;
         RouteSearch last;
         Deadline deadline;
@@ -194,7 +193,8 @@ void route_figures(const Bench& bench, double cap_seconds) {
                 stopped = true;
             }
         }
-        std::printf("  %s ", kStrategyNames[s]);
+        const std::string_view name = describe::member_name(strategy);
+        std::printf("  %-15.*s ", static_cast<int>(name.size()), name.data());
         if (searches.empty()) {
             std::printf("search stopped after %.0f s\n", cap_seconds);
             continue;

@@ -1,58 +1,29 @@
-"""A network, a configuration and a request as plain Python data, checked once at the entry point.
+"""vorn_core's records at the companion's entry points: the arguments checked once, before anything runs,
+and the function that runs a range of trials (a shard).
 
-What a job needs crosses a process or machine boundary as tuples of the record fields, which sweeps vary
-with ``_replace``, and reaches `vorn._native` as it is: the native functions take exactly these tuples.
+Nodes, links, configurations and requests are vorn_core's own records throughout: they pickle, so they
+travel to any worker as they are, and sweeps vary copies of them (`varied`). vorn._native takes them as
+they are and checks every figure by the one set of rules in core, so nothing here restates a field or a
+range.
 """
 
 from __future__ import annotations
 
+import copy
 import operator
 import warnings
 from collections.abc import Iterable
-from typing import Any, NamedTuple
+from typing import Any, NamedTuple, TypeVar
 
 import vorn_core as vc
 
 from . import _native
 
 SEEDS = 2**64
-LINK_FIGURES = ("distance_km", "base_fidelity", "generation_rate_hz")
-NAMES_SHOWN = 12  # node ids listed in a refusal before "..."
+# The figures of a node and of a link (their fields that are numbers), in the order of their descriptions.
+NODE_FIGURES, LINK_FIGURES = (tuple(names) for names in _native.definition_figures())
 
-
-class Node(NamedTuple):
-    id: str
-    memory_lifetime_t2: float  # seconds
-
-
-class Link(NamedTuple):
-    from_node: str
-    to: str
-    distance_km: float
-    base_fidelity: float
-    generation_rate_hz: float
-    link_type: str = "Fiber"  # member name of vorn_core.LinkType
-    satellite_conditions: tuple[float, float] | None = None  # (visibility, weather_factor)
-
-
-class Physical(NamedTuple):
-    baseline_purify_factor: float
-    speed_of_light_in_fiber_km_ms: float  # km/ms
-
-
-class Config(NamedTuple):  # the fields of SimulationConfig, in its order
-    physical: Physical
-    total_time_cutoff_ms: float  # ms
-    step_resolution_ms: float  # ms
-
-    @classmethod
-    def of(cls, plain: tuple[tuple[float, float], float, float]) -> Config:
-        """The configuration of the plain tuple the native functions give."""
-        physical, cutoff, step = plain
-        return cls(Physical(*physical), cutoff, step)
-
-    def with_purify_factor(self, factor: float) -> Config:
-        return self._replace(physical=self.physical._replace(baseline_purify_factor=factor))
+Record = TypeVar("Record")
 
 
 class LongSearchWarning(UserWarning):
@@ -60,17 +31,13 @@ class LongSearchWarning(UserWarning):
     over many nodes, or every path scored on a large network. Ctrl-C stops it."""
 
 
-class Request(NamedTuple):
-    from_node: str
-    to: str
-    fidelity_target: float
-    max_latency_ms: float
-    strategy: int | None = None  # StrategyType.to_u8(), None for the engine's default
+class Setup(NamedTuple):
+    """What one ensemble runs: the network, the configuration (None: ``VornEngine()``'s) and the request."""
 
-
-class Network(NamedTuple):
-    nodes: tuple[Node, ...]
-    links: tuple[Link, ...]
+    nodes: tuple[vc.NodeDefinition, ...]
+    links: tuple[vc.LinkDefinition, ...]
+    config: vc.SimulationConfig | None
+    request: vc.EntanglementRequest
 
 
 # What `_native.simulate` returns: total_runs, empirical_success_rate, mean_latency_ms, mean_fidelity,
@@ -82,9 +49,6 @@ def members(cls: type) -> list[Any]:
     """The members of one of vorn_core's enumerations, in the order of their numbers."""
     found = [value for value in vars(cls).values() if type(value) is cls]
     return sorted(found, key=lambda member: int(member.to_u8()))
-
-
-STRATEGIES = members(vc.StrategyType)
 
 
 def member_name(member: object, cls: type) -> str:
@@ -119,204 +83,64 @@ def seed_of(seed: object, name: str = "seed") -> int | None:
     return None if seed is None else count(seed, name)
 
 
-def _number(value: object, name: str) -> float:
-    if isinstance(value, bool) or not isinstance(value, (int, float)):
-        try:
-            return float(value)  # type: ignore[arg-type]
-        except (TypeError, ValueError):
-            raise TypeError(f"argument '{name}': expected a number, got {type(value).__name__}") from None
-    return float(value)
+def varied(record: Record, **changes: Any) -> Record:
+    """A copy of a record with some attributes set."""
+    changed = copy.copy(record)
+    for name, value in changes.items():
+        setattr(changed, name, value)
+    return changed
 
 
-def fraction(value: object, name: str) -> float:
-    """A fidelity: a number in [0, 1]."""
-    number = _number(value, name)
-    if not 0.0 <= number <= 1.0:
-        raise ValueError(f"argument '{name}': must lie in [0, 1], got {number!r}")
-    return number
+def with_purify_factor(config: vc.SimulationConfig, factor: float) -> vc.SimulationConfig:
+    """A copy of a configuration with another ``physical.baseline_purify_factor``."""
+    return varied(config, physical=varied(config.physical, baseline_purify_factor=factor))
 
 
-def non_negative(value: object, name: str) -> float:
-    """A length, time, rate or bound: a number that is neither negative nor NaN (infinity is allowed)."""
-    number = _number(value, name)
-    if not number >= 0.0:
-        raise ValueError(f"argument '{name}': must be a non-negative number, got {number!r}")
-    return number
-
-
-def _node(node: object, index: int) -> Node:
-    where = f"nodes[{index}]"
-    if isinstance(node, vc.NodeDefinition):
-        node = Node(node.id, node.memory_lifetime_t2)
-    if not isinstance(node, Node):
-        raise TypeError(f"argument 'nodes': expected NodeDefinition items, got {type(node).__name__} at {where}")
-    if not isinstance(node.id, str):
-        raise TypeError(f"argument 'nodes': the id of {where} is {type(node.id).__name__}, not str")
-    return Node(node.id, non_negative(node.memory_lifetime_t2, f"{where}.memory_lifetime_t2"))
-
-
-def _link(link: object, index: int) -> Link:
-    where = f"links[{index}]"
-    if isinstance(link, vc.LinkDefinition):
-        record = link.satellite_conditions
-        link = Link(
-            link.from_node,
-            link.to,
-            link.distance_km,
-            link.base_fidelity,
-            link.generation_rate_hz,
-            member_name(link.link_type, vc.LinkType),
-            None if record is None else (record.visibility, record.weather_factor),
-        )
-    if not isinstance(link, Link):
-        raise TypeError(f"argument 'links': expected LinkDefinition items, got {type(link).__name__} at {where}")
-    for end in (link.from_node, link.to):
-        if not isinstance(end, str):
-            raise TypeError(f"argument 'links': the ends of {where} must be str, got {type(end).__name__}")
-    if link.link_type not in ("Fiber", "Satellite"):
-        raise ValueError(f"argument 'links': {where}.link_type must be 'Fiber' or 'Satellite', got {link.link_type!r}")
-    conditions = None
-    if link.satellite_conditions is not None:
-        visibility, weather = link.satellite_conditions
-        conditions = (
-            fraction(visibility, f"{where}.satellite_conditions.visibility"),
-            fraction(weather, f"{where}.satellite_conditions.weather_factor"),
-        )
-    return link._replace(
-        distance_km=non_negative(link.distance_km, f"{where}.distance_km"),
-        base_fidelity=fraction(link.base_fidelity, f"{where}.base_fidelity"),
-        generation_rate_hz=non_negative(link.generation_rate_hz, f"{where}.generation_rate_hz"),
-        satellite_conditions=conditions,
-    )
-
-
-def pack_network(nodes: Iterable[vc.NodeDefinition | Node], links: Iterable[vc.LinkDefinition | Link]) -> Network:
-    """Plain data of node and link definitions, each figure checked (TypeError or ValueError naming it)."""
+def definitions(
+    nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition]
+) -> tuple[tuple[vc.NodeDefinition, ...], tuple[vc.LinkDefinition, ...]]:
+    """The node and link definitions of two iterables, taken once."""
     for value, name in ((nodes, "nodes"), (links, "links")):
         if isinstance(value, (str, bytes)) or not isinstance(value, Iterable):
             raise TypeError(f"argument '{name}': expected a sequence of definitions, got {type(value).__name__}")
-    return Network(
-        tuple(_node(node, index) for index, node in enumerate(nodes)),
-        tuple(_link(link, index) for index, link in enumerate(links)),
-    )
+    return tuple(nodes), tuple(links)
 
 
-def definitions(network: Network) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition]]:
-    """vorn_core's node and link definitions of plain data."""
-    types = {"Fiber": vc.LinkType.Fiber, "Satellite": vc.LinkType.Satellite}
-    nodes = [vc.NodeDefinition(node.id, node.memory_lifetime_t2) for node in network.nodes]
-    links = [
-        vc.LinkDefinition(
-            link.from_node,
-            link.to,
-            link.distance_km,
-            link.base_fidelity,
-            link.generation_rate_hz,
-            types[link.link_type],
-            None if link.satellite_conditions is None else vc.SatelliteConditions(*link.satellite_conditions),
-        )
-        for link in network.links
-    ]
-    return nodes, links
-
-
-def pack_config(config: vc.SimulationConfig | Config | None) -> Config | None:
-    """Plain data of an engine configuration; None stands for the configuration of ``VornEngine()``."""
-    if config is None:
-        return None
-    if isinstance(config, vc.SimulationConfig):
-        physical = config.physical
-        config = Config(
-            Physical(physical.baseline_purify_factor, physical.speed_of_light_in_fiber_km_ms),
-            config.total_time_cutoff_ms,
-            config.step_resolution_ms,
-        )
-    if not isinstance(config, Config):
-        raise TypeError(f"argument 'config': expected SimulationConfig or None, got {type(config).__name__}")
-    return Config(
-        Physical(
-            non_negative(config.physical.baseline_purify_factor, "config.physical.baseline_purify_factor"),
-            non_negative(
-                config.physical.speed_of_light_in_fiber_km_ms, "config.physical.speed_of_light_in_fiber_km_ms"
-            ),
-        ),
-        non_negative(config.total_time_cutoff_ms, "config.total_time_cutoff_ms"),
-        non_negative(config.step_resolution_ms, "config.step_resolution_ms"),
-    )
-
-
-def simulation_config(config: Config | None) -> vc.SimulationConfig | None:
-    """The engine configuration of plain data; None stands for the configuration of ``VornEngine()``."""
-    if config is None:
-        return None
-    built = vc.SimulationConfig(config.total_time_cutoff_ms, config.step_resolution_ms)
-    physical = built.physical
-    physical.baseline_purify_factor = config.physical.baseline_purify_factor
-    physical.speed_of_light_in_fiber_km_ms = config.physical.speed_of_light_in_fiber_km_ms
-    built.physical = physical
-    return built
-
-
-def default_config() -> Config:
-    """The configuration of ``VornEngine()``."""
-    return Config.of(_native.engine_default_config())
-
-
-def strategy_value(strategy: object) -> int | None:
-    if strategy is None:
-        return None
-    if not isinstance(strategy, vc.StrategyType):
+def setup(
+    nodes: Iterable[vc.NodeDefinition],
+    links: Iterable[vc.LinkDefinition],
+    config: vc.SimulationConfig | None,
+    from_node: str,
+    to: str,
+    fidelity_target: float,
+    max_latency_ms: float,
+    strategy: vc.StrategyType | None = None,
+) -> Setup:
+    """An ensemble's network, configuration and request, refused loudly (ValueError naming the figure or
+    node) where the engine would quietly report no success: unknown nodes, a figure out of its range, a
+    node id defined twice. Warns (LongSearchWarning) when the request's route search will likely be long."""
+    if strategy is not None and not isinstance(strategy, vc.StrategyType):
         raise TypeError(f"argument 'strategy': expected StrategyType or None, got {type(strategy).__name__}")
-    return int(strategy.to_u8())
+    if config is not None and not isinstance(config, vc.SimulationConfig):
+        raise TypeError(f"argument 'config': expected SimulationConfig or None, got {type(config).__name__}")
+    node_list, link_list = definitions(nodes, links)
+    request = vc.EntanglementRequest(from_node, to, fidelity_target, max_latency_ms, strategy)
+    checked = Setup(node_list, link_list, config, request)
+    warn_if_long_search(checked)
+    return checked
 
 
-def strategy_member(value: int | None) -> vc.StrategyType | None:
-    return None if value is None else STRATEGIES[value]
-
-
-def _node_list(ids: list[str]) -> str:
-    shown = ", ".join(ids[:NAMES_SHOWN])
-    return shown + (", ..." if len(ids) > NAMES_SHOWN else "")
-
-
-def pack_request(
-    network: Network,
-    from_node: object,
-    to: object,
-    fidelity_target: object,
-    max_latency_ms: object,
-    strategy: object = None,
-) -> Request:
-    """A request on `network`, refused loudly (ValueError naming the argument and the value) where the
-    engine would quietly report no success: unknown nodes, a target outside [0, 1], a negative or NaN bound."""
-    ids = [node.id for node in network.nodes]
-    known = set(ids)
-    for value, name in ((from_node, "from_node"), (to, "to")):
-        if not isinstance(value, str):
-            raise TypeError(f"argument '{name}': expected str, got {type(value).__name__}")
-        if value not in known:
-            listing = f" (nodes: {_node_list(ids)})" if ids else " (it has no nodes)"
-            raise ValueError(f"argument '{name}': no node {value!r} in the network{listing}")
-    request = Request(
-        from_node,  # type: ignore[arg-type]
-        to,  # type: ignore[arg-type]
-        fraction(fidelity_target, "fidelity_target"),
-        non_negative(max_latency_ms, "max_latency_ms"),
-        strategy_value(strategy),
-    )
-    warn_if_long_search(network, request)
-    return request
-
-
-def warn_if_long_search(network: Network, request: Request) -> None:
-    """A LongSearchWarning, pointing at the caller of the companion's entry point, when the request's route
-    search will likely take more than about a second."""
+def warn_if_long_search(checked: Setup) -> None:
+    """Checks the network, the configuration and the request, and warns (LongSearchWarning, pointing at the
+    caller of the companion's entry point) when the request's route search will likely take more than about a
+    second."""
+    request = checked.request
     nodes, links, log2_paths, _, exponential, likely_long = _native.route_search_estimate(
-        network.nodes, network.links, request.from_node, request.to, request.strategy
+        checked.nodes, checked.links, checked.config, request
     )
     if not likely_long:
         return
-    strategy = member_name(strategy_member(request.strategy) or vc.StrategyType.HighestFidelity, vc.StrategyType)
+    strategy = member_name(request.strategy or vc.StrategyType.HighestFidelity, vc.StrategyType)
     growth = "a search that grows exponentially with them" if exponential else "every path scored"
     warnings.warn(
         LongSearchWarning(
@@ -328,47 +152,8 @@ def warn_if_long_search(network: Network, request: Request) -> None:
     )
 
 
-def run(network: Network, config: Config | None, request: Request, runs: int, seed: int) -> Piece:
+def run(checked: Setup, runs: int, seed: int) -> Piece:
     """Trials seed .. seed + runs - 1 (modulo 2**64) of the request: vorn_core's timeline with loss draws
     keyed by each trial's own seed, so that the result depends on nothing but these arguments."""
-    piece: Piece = _native.simulate(
-        network.nodes,
-        network.links,
-        config,
-        request.from_node,
-        request.to,
-        request.fidelity_target,
-        request.max_latency_ms,
-        runs,
-        request.strategy,
-        seed,
-    )
+    piece: Piece = _native.simulate(checked.nodes, checked.links, checked.config, checked.request, runs, seed)
     return piece
-
-
-def reference_network(name: str) -> Network:
-    """The network of a reference topology, by any name that ``compare_topologies`` accepts."""
-    nodes, links = _native.reference_network(name)
-    return Network(tuple(Node(*node) for node in nodes), tuple(Link(*link) for link in links))
-
-
-def file_network(qf: vc.VornFile) -> tuple[Network, Config]:
-    """The network and configuration that ``from_vorn_file`` gives an engine for a loaded file."""
-    nodes = [(node.id, node.memory_lifetime_ms) for node in qf.nodes]
-    links = [
-        (
-            link.src,
-            link.to,
-            link.distance_km,
-            link.base_fidelity,
-            link.generation_rate_hz,
-            None if link.link_type is None else member_name(link.link_type, vc.VornLinkType).lower(),
-            None if link.satellite is None else (link.satellite.visibility, link.satellite.weather_factor),
-        )
-        for link in qf.links
-    ]
-    section = qf.config
-    config = None if section is None else (section.alpha_loss, section.max_attempts)
-    plain_nodes, plain_links, plain_config = _native.vorn_network(nodes, links, config)
-    network = Network(tuple(Node(*node) for node in plain_nodes), tuple(Link(*link) for link in plain_links))
-    return network, Config.of(plain_config)

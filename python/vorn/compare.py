@@ -21,7 +21,7 @@ from typing import TYPE_CHECKING, Any
 
 import vorn_core as vc
 
-from . import _network, parallel
+from . import _native, _network, parallel
 from .files import is_utf8, load_network
 from .stats import EnsembleStats, Table, pool
 
@@ -90,12 +90,15 @@ class ComparisonReport:
         return f"{self.table._repr_html_()}<p>{self.summary}</p>"
 
 
-def resolve(topology: str | os.PathLike[str]) -> tuple[_network.Network, _network.Config | None]:
-    """The network and configuration of a reference topology's name or of a .vorn file's path (a path
-    that happens to be a reference name needs a directory part: "./telecom_backbone")."""
+def resolve(
+    topology: str | os.PathLike[str],
+) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition], vc.SimulationConfig | None]:
+    """The nodes, links and configuration of a reference topology's name (None: ``VornEngine()``'s) or of a
+    .vorn file's path (a path that happens to be a reference name needs a directory part: "./telecom_backbone")."""
     if isinstance(topology, str) and is_utf8(topology):  # else only a path that is no UTF-8
         try:
-            return _network.reference_network(topology), None
+            reference = _native.reference_network(topology)
+            return reference.nodes, reference.links, None
         except ValueError as error:
             if not (os.path.exists(topology) or topology.endswith(".vorn") or os.sep in topology):
                 raise ValueError(f"{error}, or the path of a .vorn file") from None
@@ -103,7 +106,7 @@ def resolve(topology: str | os.PathLike[str]) -> tuple[_network.Network, _networ
         raise TypeError(f"expected a topology name or a .vorn file's path, got {type(topology).__name__}")
 
     loaded = load_network(topology)
-    return loaded.network, loaded.config
+    return loaded.nodes, loaded.links, loaded.config
 
 
 def _entry(entry: object, index: int) -> tuple[str, str, str]:
@@ -145,17 +148,16 @@ def compare(
     entries = [_entry(entry, index) for index, entry in enumerate(networks)]
     if not entries:
         raise ValueError("argument 'networks': nothing to compare")
-    jobs_without_seed = []
+    setups = []
     for name, source, target in entries:
-        network, config = resolve(name)
-        request = _network.pack_request(network, source, target, fidelity_target, max_latency_ms, strategy)
-        jobs_without_seed.append((network, config, request))
+        nodes, links, config = resolve(name)
+        setups.append(_network.setup(nodes, links, config, source, target, fidelity_target, max_latency_ms, strategy))
     chosen = _network.seed_of(seed)
     base = parallel.clock_seed() if chosen is None else chosen
     seeds = parallel.replicate_starts(base, runs, replicates)
     starts = seeds or [base]
     results = parallel.ensembles(
-        [(network, config, request, runs, start) for network, config, request in jobs_without_seed for start in starts],
+        [(checked, runs, start) for checked in setups for start in starts],
         len(entries) * len(starts) * runs,
         executor=executor,
         workers=workers,

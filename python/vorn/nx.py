@@ -14,9 +14,9 @@ from typing import Any, cast
 
 import vorn_core as vc
 
-from . import _network
+from . import _native
 from ._extras import require
-from ._network import LINK_FIGURES, member_name
+from ._network import LINK_FIGURES, NODE_FIGURES, member_name
 
 __all__ = ["to_networkx", "from_networkx"]
 
@@ -29,7 +29,8 @@ def _networkx() -> Any:
 
 def _file_definitions(qf: vc.VornFile) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition]]:
     """The definitions that an engine makes of a .vorn file, in file order."""
-    return _network.definitions(_network.file_network(qf)[0])
+    nodes, links, _ = _native.file_network(qf.nodes, qf.links, qf.config)
+    return nodes, links
 
 
 # What the functions over networks take: node definitions (with link definitions beside them), a
@@ -60,7 +61,7 @@ def to_networkx(nodes: NetworkSource, links: Iterable[vc.LinkDefinition] | None 
     node_list, link_list = definitions_of(nodes, links)
     graph = nx.MultiGraph()
     for node in node_list:
-        graph.add_node(node.id, memory_lifetime_t2=node.memory_lifetime_t2)
+        graph.add_node(node.id, **{figure: getattr(node, figure) for figure in NODE_FIGURES})
     for index, link in enumerate(link_list):
         figures = {figure: getattr(link, figure) for figure in LINK_FIGURES}
         conditions = link.satellite_conditions
@@ -80,11 +81,19 @@ def to_networkx(nodes: NetworkSource, links: Iterable[vc.LinkDefinition] | None 
     return graph
 
 
-def _figure(data: dict[str, Any], name: str, default: float | None, where: str) -> float:
-    value = data.get(name, default)
-    if value is None:
-        raise ValueError(f"{where} has no {name}; pass {name}= to from_networkx for a default")
-    return float(value)
+def _figures(
+    data: dict[str, Any], names: tuple[str, ...], defaults: dict[str, float | None], where: str
+) -> dict[str, float]:
+    """The figures of a node or an edge: its attributes, else the defaults given; a figure without either
+    that is given no default parameter keeps its record's default."""
+    figures = {}
+    for name in names:
+        value = data.get(name, defaults.get(name))
+        if value is None and name in defaults:
+            raise ValueError(f"{where} has no {name}; pass {name}= to from_networkx for a default")
+        if value is not None:
+            figures[name] = float(value)
+    return figures
 
 
 def from_networkx(
@@ -108,8 +117,9 @@ def from_networkx(
         other = ids.setdefault(str(name), name)
         if other is not name and other != name:
             raise ValueError(f"nodes {other!r} and {name!r} would both become the node id {str(name)!r}")
+    node_defaults = {"memory_lifetime_t2": memory_lifetime_t2}
     nodes = [
-        vc.NodeDefinition(str(name), _figure(data, "memory_lifetime_t2", memory_lifetime_t2, f"node {name!r}"))
+        vc.NodeDefinition(id=str(name), **_figures(data, NODE_FIGURES, node_defaults, f"node {name!r}"))
         for name, data in graph.nodes(data=True)
     ]
     if graph.is_multigraph():
@@ -120,7 +130,11 @@ def from_networkx(
         ends_and_data = [(u, v, data) for u, v, _, data in edges]
     else:
         ends_and_data = list(graph.edges(data=True))
-    defaults = {"distance_km": distance_km, "base_fidelity": base_fidelity, "generation_rate_hz": generation_rate_hz}
+    defaults: dict[str, float | None] = {
+        "distance_km": distance_km,
+        "base_fidelity": base_fidelity,
+        "generation_rate_hz": generation_rate_hz,
+    }
     links = []
     for u, v, data in ends_and_data:
         ends = (str(u), str(v))
@@ -134,12 +148,13 @@ def from_networkx(
         conditions = None
         if "satellite_visibility" in data or "satellite_weather_factor" in data:
             conditions = vc.SatelliteConditions(data.get("satellite_visibility"), data.get("satellite_weather_factor"))
-        distance_km, base_fidelity, generation_rate_hz = (
-            _figure(data, figure, defaults[figure], where) for figure in LINK_FIGURES
-        )
         links.append(
             vc.LinkDefinition(
-                *ends, distance_km, base_fidelity, generation_rate_hz, getattr(vc.LinkType, kind), conditions
+                from_node=ends[0],
+                to=ends[1],
+                **_figures(data, LINK_FIGURES, defaults, where),
+                link_type=getattr(vc.LinkType, kind),
+                satellite_conditions=conditions,
             )
         )
     return nodes, links

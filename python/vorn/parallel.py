@@ -122,7 +122,7 @@ def run_trials(
     )
 
 
-Job = tuple[_network.Network, "_network.Config | None", _network.Request, int, int]
+Job = tuple[_network.Setup, int, int]
 
 
 def ensembles(
@@ -135,12 +135,9 @@ def ensembles(
     progress: bool | None,
     description: str = "trials",
 ) -> Iterator[EnsembleStats]:
-    """The statistics of each (network, config, request, runs, seed), taken from `jobs` as needed;
-    `total` is the number of trials they add up to."""
-    tasks = (
-        _jobs.Task(_network.run, (network, config, request), runs, seed)
-        for network, config, request, runs, seed in jobs
-    )
+    """The statistics of each (setup, runs, seed), taken from `jobs` as needed; `total` is the number of
+    trials they add up to."""
+    tasks = (_jobs.Task(_network.run, (checked,), runs, seed) for checked, runs, seed in jobs)
     seeds: list[int] = []
 
     def remembered(tasks: Iterable[_jobs.Task]) -> Iterator[_jobs.Task]:
@@ -206,7 +203,8 @@ def simulate(
     - `nodes`, `links`: ``NodeDefinition`` and ``LinkDefinition`` records (T2 in s, lengths in km, rates
       in Hz, fidelities as fractions); `config`: a ``SimulationConfig`` or None for ``VornEngine()``'s.
     - `fidelity_target` in [0, 1]; `max_latency_ms` a bound in ms of simulated time. Unknown nodes, a
-      target outside [0, 1], a negative or NaN bound or figure: ValueError naming argument and value,
+      node id defined twice, a figure out of its range (a target outside [0, 1], a negative or NaN bound,
+      length or lifetime, a rate that is not positive and finite): ValueError naming it and its value,
       before anything runs.
     - `seed`: trials seed, seed + 1, ... (modulo 2**64); None takes one from the clock and the result
       records it (``stats.seed``), so any run can be repeated.
@@ -228,9 +226,7 @@ def simulate(
     KeyboardInterrupt. A result that no ensemble can have (a faulty executor) is a RuntimeError.
     """
     runs = _network.count(runs, "runs")
-    network = _network.pack_network(nodes, links)
-    request = _network.pack_request(network, from_node, to, fidelity_target, max_latency_ms, strategy)
-    plain_config = _network.pack_config(config)
+    checked = _network.setup(nodes, links, config, from_node, to, fidelity_target, max_latency_ms, strategy)
     chosen = _network.seed_of(seed)
     base = clock_seed() if chosen is None else chosen
     seeds = replicate_starts(base, runs, replicates)
@@ -239,7 +235,7 @@ def simulate(
     starts = seeds or [base]
     results = list(
         ensembles(
-            [(network, plain_config, request, runs, one) for one in starts],
+            [(checked, runs, one) for one in starts],
             runs * len(starts),
             executor=executor,
             workers=workers,

@@ -36,7 +36,7 @@ from typing import TYPE_CHECKING, Any
 
 import vorn_core as vc
 
-from . import _network, inputs, parallel
+from . import _native, _network, inputs, parallel
 from .stats import EnsembleStats, Table, pool, replicate_seeds, z_score
 
 if TYPE_CHECKING:
@@ -44,6 +44,7 @@ if TYPE_CHECKING:
 
 __all__ = ["sensitivity", "SensitivityReport", "parameters"]
 
+LOSS = "alpha_loss_db_km"
 COLUMNS = [
     "parameter",
     "read",
@@ -61,52 +62,56 @@ COLUMNS = [
 ]
 
 
-def parameters(network: _network.Network) -> list[str]:
-    """The keys of the parameters the analysis perturbs, in evaluation order: node lifetimes, then for each
-    pair of link ends length, fidelity and rate, then the fibre loss."""
-    keys = [f"memory_lifetime_t2:{node.id}" for node in network.nodes]
-    for link in network.links:
+def parameters(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition]) -> list[str]:
+    """The keys of the parameters the analysis perturbs, in evaluation order: node figures (the lifetimes),
+    then for each pair of link ends its figures (length, fidelity and rate), then the fibre loss."""
+    keys = [f"{figure}:{node.id}" for node in nodes for figure in _network.NODE_FIGURES]
+    for link in links:
         keys += [f"{figure}:{link.from_node}->{link.to}" for figure in _network.LINK_FIGURES]
-    return list(dict.fromkeys(keys + ["alpha_loss_db_km"]))
+    return list(dict.fromkeys(keys + [LOSS]))
 
 
 def _clamped(figure: str, value: float) -> float:
     return min(value, 1.0) if figure == "base_fidelity" else value
 
 
-def base_value(key: str, network: _network.Network, config: _network.Config) -> float:
+def base_value(key: str, point: _network.Setup) -> float:
     """The value a parameter has in the unperturbed network (the first link's, for parallel links)."""
     figure, _, target = key.partition(":")
-    if figure == "alpha_loss_db_km":
-        return config.physical.baseline_purify_factor * 10.0
-    if figure == "memory_lifetime_t2":
-        return next(node.memory_lifetime_t2 for node in network.nodes if node.id == target)
-    link = next(link for link in network.links if f"{link.from_node}->{link.to}" == target)
-    value: float = getattr(link, figure)
-    return value
+    if figure == LOSS:
+        return _loss(point)
+    if figure in _network.NODE_FIGURES:
+        return float(next(getattr(node, figure) for node in point.nodes if node.id == target))
+    link = next(link for link in point.links if f"{link.from_node}->{link.to}" == target)
+    return float(getattr(link, figure))
 
 
-def scaled(
-    key: str, factor: float, network: _network.Network, config: _network.Config
-) -> tuple[_network.Network, _network.Config]:
-    """The network and configuration with one parameter multiplied by `factor` (every link between the
-    named ends, each its own value; a fidelity no higher than 1)."""
+def _loss(point: _network.Setup) -> float:
+    config = point.config or _native.engine_default_config()
+    return float(config.physical.baseline_purify_factor * _native.LOSS_PER_PURIFY_FACTOR)
+
+
+def scaled(key: str, factor: float, point: _network.Setup) -> _network.Setup:
+    """The setup with one parameter multiplied by `factor` (every link between the named ends, each its own
+    value; a fidelity no higher than 1)."""
     figure, _, target = key.partition(":")
-    if figure == "alpha_loss_db_km":
-        return network, config.with_purify_factor(config.physical.baseline_purify_factor * factor)
-    if figure == "memory_lifetime_t2":
+    if figure == LOSS:
+        config = point.config or _native.engine_default_config()
+        factor_now = config.physical.baseline_purify_factor
+        return point._replace(config=_network.with_purify_factor(config, factor_now * factor))
+    if figure in _network.NODE_FIGURES:
         nodes = tuple(
-            node._replace(memory_lifetime_t2=node.memory_lifetime_t2 * factor) if node.id == target else node
-            for node in network.nodes
+            _network.varied(node, **{figure: getattr(node, figure) * factor}) if node.id == target else node
+            for node in point.nodes
         )
-        return network._replace(nodes=nodes), config
+        return point._replace(nodes=nodes)
     links = tuple(
-        _network.Link(**{**link._asdict(), figure: _clamped(figure, getattr(link, figure) * factor)})
+        _network.varied(link, **{figure: _clamped(figure, getattr(link, figure) * factor)})
         if f"{link.from_node}->{link.to}" == target
         else link
-        for link in network.links
+        for link in point.links
     )
-    return network._replace(links=links), config
+    return point._replace(links=links)
 
 
 @dataclass(frozen=True)
@@ -197,27 +202,26 @@ def sensitivity(
     replicates = _network.count(replicates, "replicates")
     if replicates < 2:
         raise ValueError(f"argument 'replicates': standard errors need at least 2 replicates, got {replicates}")
-    change = _network.non_negative(change, "change")
+    if isinstance(change, bool) or not isinstance(change, (int, float)):
+        raise TypeError(f"argument 'change': expected a number, got {type(change).__name__}")
     if not 0.0 < change < 1.0:
         raise ValueError(f"argument 'change': must lie strictly between 0 and 1, got {change!r}")
     z = z_score(confidence)
-    network = _network.pack_network(nodes, links)
-    request = _network.pack_request(network, from_node, to, fidelity_target, max_latency_ms, strategy)
-    plain_config = _network.pack_config(config) or _network.default_config()
+    checked = _network.setup(nodes, links, config, from_node, to, fidelity_target, max_latency_ms, strategy)
     chosen = _network.seed_of(seed)
     base = parallel.clock_seed() if chosen is None else chosen
     seeds = replicate_seeds(base, replicates, runs)
 
-    keys = parameters(network)
-    read = [key for key in keys if inputs.reads(key, request.strategy)]
-    variants: list[tuple[_network.Network, _network.Config]] = [(network, plain_config)]
+    keys = parameters(checked.nodes, checked.links)
+    read = [key for key in keys if inputs.reads(key, checked.request.strategy)]
+    variants = [checked]
     for key in read:
-        variants += [scaled(key, 1.0 - change, network, plain_config), scaled(key, 1.0 + change, network, plain_config)]
+        variants += [scaled(key, 1.0 - change, checked), scaled(key, 1.0 + change, checked)]
 
     def jobs() -> Iterator[parallel.Job]:
-        for variant_network, variant_config in variants:
+        for variant in variants:
             for start in seeds:
-                yield variant_network, variant_config, request, runs, start
+                yield variant, runs, start
 
     results = parallel.ensembles(
         jobs(),
@@ -238,7 +242,7 @@ def sensitivity(
         lower, upper = perturbed[2 * index], perturbed[2 * index + 1]
         effect_lower, se_lower = _effect(lower, baseline)
         effect_upper, se_upper = _effect(upper, baseline)
-        value = base_value(key, network, plain_config)
+        value = base_value(key, checked)
         figure = key.partition(":")[0]
         impact = max(abs(effect_lower), abs(effect_upper))
         rows.append(
@@ -267,7 +271,7 @@ def sensitivity(
         if key not in read:
             rows.append(
                 dict.fromkeys(COLUMNS, nan)
-                | {"parameter": key, "read": False, "base_value": base_value(key, network, plain_config)}
+                | {"parameter": key, "read": False, "base_value": base_value(key, checked)}
                 | {"above_noise": False}
             )
     return SensitivityReport(baseline, Table(rows, COLUMNS), noise_floor, confidence, change, runs, replicates, base)

@@ -14,7 +14,6 @@ unseeded generator: with a seed it repeats the generation draws, not every loss.
 
 from __future__ import annotations
 
-import hashlib
 import html
 import math
 import statistics
@@ -27,6 +26,8 @@ from statistics import NormalDist
 from typing import TYPE_CHECKING, Any, NamedTuple, overload
 
 import vorn_core as vc
+
+from . import _native
 
 if TYPE_CHECKING:
     import pandas
@@ -329,16 +330,13 @@ def replicate_seeds(seed: int, count: int, runs: int) -> list[int]:
     replicates are consecutive, non-overlapping seed ranges, and replicates of seed 1 and of seed 2 share
     no trials either (their ranges lie far apart, except with a probability of about
     count * runs / 2**63). The seeds are plain integers: print them, and pass any of them as `seed` to
-    run that replicate again. Needs ``count * runs <= 2**64``.
+    run that replicate again. Needs ``runs >= 1`` and ``count * runs <= 2**64`` (ValueError otherwise);
+    a list too long for memory is a MemoryError before any seed is made.
     """
     from ._network import count as checked_count
 
     seed, count, runs = checked_count(seed, "seed"), checked_count(count, "count"), checked_count(runs, "runs")
-    if count * runs > SEEDS:
-        raise ValueError(f"{count} replicates of {runs} runs need more than the 2**64 seeds there are")
-    digest = hashlib.blake2b(seed.to_bytes(8, "little"), digest_size=8, person=b"vorn-rep").digest()
-    base = int.from_bytes(digest, "little")
-    return [(base + index * runs) % SEEDS for index in range(count)]
+    return _native.replicate_seeds(seed, count, runs)
 
 
 def overlapping_seeds(seeds: Sequence[int], runs: int) -> list[tuple[int, int, int]]:

@@ -29,11 +29,11 @@ import math
 import warnings
 from collections.abc import Iterable, Iterator, Mapping, Sequence
 from concurrent.futures import Executor
-from typing import TYPE_CHECKING, Any, Protocol
+from typing import TYPE_CHECKING, Any
 
 import vorn_core as vc
 
-from . import _network, parallel
+from . import _native, _network, parallel
 from .stats import EnsembleStats, Table, pool
 
 if TYPE_CHECKING:
@@ -41,11 +41,10 @@ if TYPE_CHECKING:
 
 __all__ = ["sweep", "iter_sweep", "parameter_keys", "grid_size"]
 
+NODE_FIGURES = _network.NODE_FIGURES
 LINK_FIGURES = _network.LINK_FIGURES
-NODE_FIGURES = ("memory_lifetime_t2",)
 REQUEST_FIGURES = ("fidelity_target", "max_latency_ms")
 CONFIG_FIGURES = ("alpha_loss_db_km",)
-FRACTIONS = ("base_fidelity", "fidelity_target")  # the figures that must lie in [0, 1]
 LARGE_GRID = 1_000_000  # points beyond which a sweep warns before it starts
 COLUMNS = [
     "runs",
@@ -64,21 +63,9 @@ Row = dict[str, Any]
 log = logging.getLogger(__name__)
 
 
-class _Node(Protocol):  # a node definition, or its plain form
-    @property
-    def id(self) -> str: ...
-
-
-class _Link(Protocol):  # a link definition, or its plain form
-    @property
-    def from_node(self) -> str: ...
-    @property
-    def to(self) -> str: ...
-
-
-def parameter_keys(nodes: Iterable[_Node], links: Iterable[_Link]) -> list[str]:
+def parameter_keys(nodes: Iterable[vc.NodeDefinition], links: Iterable[vc.LinkDefinition]) -> list[str]:
     """Every key that `sweep` accepts for this network (node and link definitions)."""
-    keys = list(NODE_FIGURES) + [f"{NODE_FIGURES[0]}:{node.id}" for node in nodes]
+    keys = list(NODE_FIGURES) + [f"{figure}:{node.id}" for node in nodes for figure in NODE_FIGURES]
     keys += list(LINK_FIGURES)
     for link in links:
         keys += [f"{figure}:{link.from_node}->{link.to}" for figure in LINK_FIGURES]
@@ -86,30 +73,27 @@ def parameter_keys(nodes: Iterable[_Node], links: Iterable[_Link]) -> list[str]:
     return list(dict.fromkeys(keys))
 
 
-def apply(
-    key: str, value: float, network: _network.Network, config: _network.Config | None, request: _network.Request
-) -> tuple[_network.Network, _network.Config | None, _network.Request]:
+def apply(key: str, value: float, point: _network.Setup) -> _network.Setup:
     """The point where `key` (a key of `parameter_keys`) has `value`."""
     figure, _, target = key.partition(":")
     changes: dict[str, Any] = {figure: value}
     if figure in REQUEST_FIGURES:
-        return network, config, request._replace(**changes)
+        return point._replace(request=_network.varied(point.request, **changes))
     if figure in CONFIG_FIGURES:
+        if point.config is None:  # VornEngine()'s configuration shares SimulationConfig's defaults but the loss
+            return point._replace(config=vc.SimulationConfig(alpha_loss_db_km=value))
         purify = vc.PhysicalConfig(value).baseline_purify_factor
-        if config is None:  # VornEngine()'s configuration shares SimulationConfig's defaults but the loss
-            return network, _network.pack_config(vc.SimulationConfig(alpha_loss_db_km=value)), request
-        return network, config.with_purify_factor(purify), request
+        return point._replace(config=_network.with_purify_factor(point.config, purify))
     if figure in NODE_FIGURES:
         nodes = tuple(
-            node._replace(memory_lifetime_t2=value) if not target or node.id == target else node
-            for node in network.nodes
+            _network.varied(node, **changes) if not target or node.id == target else node for node in point.nodes
         )
-        return network._replace(nodes=nodes), config, request
+        return point._replace(nodes=nodes)
     links = tuple(
-        link._replace(**changes) if not target or f"{link.from_node}->{link.to}" == target else link
-        for link in network.links
+        _network.varied(link, **changes) if not target or f"{link.from_node}->{link.to}" == target else link
+        for link in point.links
     )
-    return network._replace(links=links), config, request
+    return point._replace(links=links)
 
 
 def _axes(grid: object, known: list[str]) -> list[tuple[str, list[float]]]:
@@ -123,9 +107,20 @@ def _axes(grid: object, known: list[str]) -> list[tuple[str, list[float]]]:
             raise ValueError(f"unknown sweep parameter {key!r}; this network has: {', '.join(known)}")
         if isinstance(values, (str, bytes)) or not isinstance(values, Iterable):
             raise TypeError(f"argument 'grid': the values of {key!r} are {type(values).__name__}, not a sequence")
-        check = _network.fraction if key.partition(":")[0] in FRACTIONS else _network.non_negative
-        axes.append((key, [check(value, f"grid[{key!r}]") for value in values]))
+        axes.append((key, [_checked(key, value) for value in values]))
     return axes
+
+
+def _checked(key: str, value: object) -> float:
+    try:
+        number = float(value)  # type: ignore[arg-type]
+    except (TypeError, ValueError):
+        raise TypeError(f"argument 'grid[{key!r}]': expected a number, got {type(value).__name__}") from None
+    try:
+        _native.check_figure(key.partition(":")[0], number)
+    except ValueError as refused:
+        raise ValueError(f"argument 'grid[{key!r}]': {refused}") from None
+    return number
 
 
 def grid_size(grid: Mapping[str, Sequence[float]]) -> int:
@@ -155,10 +150,8 @@ def iter_sweep(
     """The rows of `sweep`, one per point as it is done. Every argument is checked before the first
     point runs (the generator's first ``next``)."""
     runs = _network.count(runs, "runs")
-    network = _network.pack_network(nodes, links)
-    request = _network.pack_request(network, from_node, to, fidelity_target, max_latency_ms, strategy)
-    plain_config = _network.pack_config(config)
-    axes = _axes(grid, parameter_keys(network.nodes, network.links))
+    base_point = _network.setup(nodes, links, config, from_node, to, fidelity_target, max_latency_ms, strategy)
+    axes = _axes(grid, parameter_keys(base_point.nodes, base_point.links))
     chosen = _network.seed_of(seed)
     base = parallel.clock_seed() if chosen is None else chosen
     seeds = parallel.replicate_starts(base, runs, replicates)
@@ -175,14 +168,12 @@ def iter_sweep(
     keys = [key for key, _ in axes]
 
     def jobs() -> Iterator[parallel.Job]:
-        for point in itertools.product(*(values for _, values in axes)):
-            point_network, point_config, point_request = network, plain_config, request
-            for key, value in zip(keys, point):
-                point_network, point_config, point_request = apply(
-                    key, value, point_network, point_config, point_request
-                )
+        for values in itertools.product(*(values for _, values in axes)):
+            point = base_point
+            for key, value in zip(keys, values):
+                point = apply(key, value, point)
             for start in starts:
-                yield point_network, point_config, point_request, runs, start
+                yield point, runs, start
 
     results = parallel.ensembles(
         jobs(), total, executor=executor, workers=workers, shards=None, progress=progress, description="sweep"

@@ -2,17 +2,18 @@
 
 #include "core/link_physics.hpp"
 #include "core/routing.hpp"
+#include "core/strategies.hpp"
 
 namespace vorn {
 namespace {
 
 std::optional<RouteInfo> choose_route(const QuantumNetwork& network, const EntanglementRequest& request,
                                       Interruption* interruption) {
-    const StrategyType strategy = request.strategy.value_or(StrategyType::HighestFidelity);
+    const Strategy& strategy = strategy_entry(chosen_strategy(request));
     const RouteGraph& graph = network.route_graph();
-    auto route = find_route(network, graph, request.from_node, request.to, strategy, interruption);
-    if (route && strategy == StrategyType::HighestFidelity && route->fidelity < request.fidelity_target)
-        route = find_route(network, graph, request.from_node, request.to, StrategyType::LowestLatency, interruption);
+    auto route = find_route(network, graph, request.from_node, request.to, strategy.type, interruption);
+    if (route && strategy.below_target && route->fidelity < request.fidelity_target)
+        route = find_route(network, graph, request.from_node, request.to, *strategy.below_target, interruption);
     return route;
 }
 

@@ -13,9 +13,9 @@ namespace vorn {
 
 // The configuration values a timeline runs with.
 struct TimelineSettings {
-    double baseline_purify_factor = 0.12;
+    double baseline_purify_factor = kEnginePurifyFactor;
     double speed_of_light_in_fiber_km_ms = kFibreSpeedKmMs;
-    double total_time_cutoff_ms = 5000.0;
+    double total_time_cutoff_ms = kCutoffMs;
 
     static TimelineSettings from_config(const SimulationConfig& config) {
         return {config.physical.baseline_purify_factor, config.physical.speed_of_light_in_fiber_km_ms,
@@ -38,8 +38,8 @@ struct Admission {
     double fidelity = 0.0;  // the route's fidelity, which the cycles start from
 };
 
-// HighestFidelity stands in for an absent strategy; a HighestFidelity route below the target gives
-// way to the LowestLatency route.
+// The default strategy stands in for an absent one; a route whose fidelity is below the target gives
+// way to the route of the strategy's below_target, where it has one (strategies.hpp).
 Admission admit(const QuantumNetwork& network, const EntanglementRequest& request, const TimelineSettings& settings,
                 Interruption* interruption = nullptr);
 

@@ -8,8 +8,8 @@ std::vector<std::uint64_t> success_below(const Admission& admission, double fide
     std::vector<std::uint64_t> thresholds;
     thresholds.reserve(admission.hops.size());
     for (const RouteHop& hop : admission.hops)
-        thresholds.push_back(RequestGenerator::below_count(
-            attempt_success_probability(hop.distance_km, hop.base_fidelity, fidelity_target)));
+        thresholds.push_back(
+            closed_uniform_below(attempt_success_probability(hop.distance_km, hop.base_fidelity, fidelity_target)));
     return thresholds;
 }
 

@@ -12,8 +12,8 @@
 #include "core/interruption_poll.hpp"
 #include "core/link_physics.hpp"
 #include "core/loss_generator.hpp"
+#include "core/random/keyed_stream.hpp"
 #include "core/request.hpp"
-#include "core/request_generator.hpp"
 #include "core/tail_count.hpp"
 
 namespace vorn {
@@ -142,7 +142,7 @@ std::optional<CycleOutcome> complete_cycle(const CyclePlan& plan, const CycleBou
 //       the cycle's `pairs` pairs arrive, each lost when `losses` (if not null) says so; returns how
 //       many arrived
 template <class Record, class Losses>
-CycleOutcome run_cycles_until_failure(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws,
+CycleOutcome run_cycles_until_failure(const CyclePlan& plan, const CycleBounds& bounds, KeyedStream& draws,
                                       Losses& losses, InterruptionPoll& poll, Record& record, CycleState state) {
     const std::size_t hops = plan.hops();
     for (;;) {
@@ -167,7 +167,7 @@ CycleOutcome run_cycles_until_failure(const CyclePlan& plan, const CycleBounds& 
 // failures, in bulk. Those failures are left to `tails` (added to its count, perhaps only when it is
 // flushed), not to the outcome, so that the tails of many requests share their blocks.
 template <class Record, class Losses>
-CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws, Losses& losses,
+CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, KeyedStream& draws, Losses& losses,
                         InterruptionPoll& poll, Record& record, TailCounter& tails, CycleState state) {
     CycleOutcome outcome = run_cycles_until_failure(plan, bounds, draws, losses, poll, record, state);
     if (!outcome.failed_attempt) return outcome;
@@ -182,7 +182,7 @@ CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, Reques
 
 // The same for one request on its own, its tail's failures in the outcome.
 template <class Record, class Losses>
-CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, RequestGenerator& draws, Losses& losses,
+CycleOutcome run_cycles(const CyclePlan& plan, const CycleBounds& bounds, KeyedStream& draws, Losses& losses,
                         InterruptionPoll& poll, Record& record) {
     TailCounter tails(plan.thresholds, poll);
     CycleOutcome outcome = run_cycles(plan, bounds, draws, losses, poll, record, tails, plan.start());

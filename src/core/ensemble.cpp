@@ -7,8 +7,9 @@
 
 #include "core/admission.hpp"
 #include "core/cycles.hpp"
+#include "core/ensemble/driver.hpp"
 #include "core/interruption_poll.hpp"
-#include "core/request_generator.hpp"
+#include "core/random/keyed_stream.hpp"
 
 namespace vorn {
 namespace {
@@ -98,8 +99,11 @@ private:
 // trials, so the first block of every trial's loss stream is computed with the batch.
 class LossesBySeed {
 public:
+    // The loss streams' keys are those of the generation draws, which the batch holds already.
+    static_assert(kKeyedLossDraws.key == kGenerationDraws.key);
+
     explicit LossesBySeed(const CyclePlan& plan) : needed_(plan.swaps) {
-        set_counter_and_stream(states_, 0, KeyedLosses::kStream);
+        chacha12::set_counter_and_stream(states_, 0, kKeyedLossDraws.stream);
     }
     void start_batch(const chacha12::LaneStates& keys, int count) {
         if (!needed_) return;
@@ -107,7 +111,7 @@ public:
         chacha12::blocks(states_, blocks_, count);
     }
     KeyedLosses& for_trial(int lane) {
-        if (needed_) losses_.start(key_of_lane(states_, lane), blocks_ + lane * chacha12::kBlockWords);
+        if (needed_) losses_.start(chacha12::key_of_lane(states_, lane), blocks_ + lane * chacha12::kBlockWords);
         return losses_;
     }
     LossesBySeed& batch() { return *this; }
@@ -148,7 +152,7 @@ public:
         : plan_(plan), bounds_(bounds), others_(others), poll_(poll) {}
 
     // A trial whose first cycle, in `block`, had `failed` failed attempts: its outcome.
-    CycleOutcome add(const RequestGenerator::KeyWords& key, const std::uint32_t* block, unsigned failed) {
+    CycleOutcome add(const chacha12::KeyWords& key, const std::uint32_t* block, unsigned failed) {
         const CycleTail& tail = bounds_.tail_after_first_cycle(poll_);
         const auto hops = static_cast<std::uint32_t>(plan_.hops());
         if (alike()) {
@@ -196,14 +200,15 @@ private:
     std::uint64_t in_hand_ = 0;
 };
 
-// Trials run in batches of consecutive seeds: their keys, the first block of each (which every trial
-// with a hop needs, and most need alone) and any first loss blocks are computed together, and the
-// failed trials' tails are counted together.
+// The trial model of the engine's ensembles: the timeline of one request per trial. A batch's first
+// blocks (which every trial with a hop needs, and most need alone) and any first loss blocks are
+// computed together, and the failed trials' tails are counted together.
 template <class Sum, class LossSource>
 class Trials {
 public:
-    Trials(Totals<Sum>& totals, const CyclePlan& plan, const CycleBounds& bounds, std::uint64_t seed,
-           InterruptionPoll& poll)
+    static constexpr SeedStream kDraws = kGenerationDraws;
+
+    Trials(Totals<Sum>& totals, const CyclePlan& plan, const CycleBounds& bounds, InterruptionPoll& poll)
         : totals_(totals),
           plan_(plan),
           bounds_(bounds),
@@ -212,30 +217,25 @@ public:
           first_cycle_ends_(plan, bounds),
           losses_(plan),
           tails_(plan.thresholds, poll),
-          first_cycle_tails_(plan, bounds, tails_, poll),
-          keys_(seed) {
-        set_counter_and_stream(states_, 0, 0);
+          first_cycle_tails_(plan, bounds, tails_, poll) {
         // The first cycle of a route of up to eight hops draws from the first block only, so it is
         // decided from that block directly.
-        first_cycle_in_block_ = hops_ > 0 && hops_ <= RequestGenerator::kDrawsPerBlock;
+        first_cycle_in_block_ = hops_ > 0 && hops_ <= KeyedStream::kDrawsPerBlock;
         // Where every trial ends in its first cycle (the usual case), a batch is decided stage by stage.
         decided_in_first_cycle_ = first_cycle_in_block_ && plan.thresholds.counts_in_kernel() &&
                                   first_cycle_ends_.outcome(false) && first_cycle_ends_.outcome(true);
         if (decided_in_first_cycle_) plan.thresholds.alike_bounds(0, first_bounds_);
     }
 
-    void run(std::uint64_t runs) {
-        for (std::uint64_t first = 0; first < runs; first += chacha12::kLanes) {
-            const int batch = static_cast<int>(std::min<std::uint64_t>(chacha12::kLanes, runs - first));
-            keys_.fill(states_);
-            losses_.start_batch(states_, batch);
-            if (decided_in_first_cycle_) {
-                run_decided_batch(batch);
-                continue;
-            }
-            if (hops_ > 0) chacha12::blocks(states_, blocks_, batch);  // a route without hops draws nothing
-            for (int k = 0; k < batch; ++k) totals_.add(run_trial(k));
-        }
+    void run_batch(const chacha12::LaneStates& lanes, int batch) {
+        losses_.start_batch(lanes, batch);
+        if (decided_in_first_cycle_) return run_decided_batch(lanes, batch);
+        if (hops_ > 0) chacha12::blocks(lanes, blocks_, batch);  // a route without hops draws nothing
+        for (int k = 0; k < batch; ++k) totals_.add(run_trial(lanes, k));
+    }
+
+    // The failures that the batches left to be counted together.
+    void finish() {
         tails_.flush();
         totals_.congestion_drops += tails_.failures() + first_cycle_tails_.flush();
     }
@@ -243,20 +243,20 @@ public:
 private:
     const std::uint32_t* block(int lane) const { return blocks_ + lane * chacha12::kBlockWords; }
 
-    CycleOutcome run_trial(int k) {
+    CycleOutcome run_trial(const chacha12::LaneStates& lanes, int k) {
         auto& losses = losses_.for_trial(k);
         PairCount pairs;
         if (!first_cycle_in_block_) {
-            draws_.start(key_of_lane(states_, k), 0, block(k));
+            draws_.start(chacha12::key_of_lane(lanes, k), kDraws.stream, block(k));
             return run_cycles(plan_, bounds_, draws_, losses, poll_, pairs, tails_, plan_.start());
         }
         poll_.advance(hops_ + 1);
         unsigned failed;
         plan_.thresholds.first_cycle_failures(block(k), 1, &failed);
-        if (failed > 0) return first_cycle_tails_.add(key_of_lane(states_, k), block(k), failed);
+        if (failed > 0) return first_cycle_tails_.add(chacha12::key_of_lane(lanes, k), block(k), failed);
         const bool swapped = plan_.swaps && pairs.deliver(0.0, hops_, &losses) == hops_;
         if (const auto& outcome = first_cycle_ends_.outcome(swapped)) return *outcome;
-        draws_.start(key_of_lane(states_, k), 0, block(k), hops_);
+        draws_.start(chacha12::key_of_lane(lanes, k), kDraws.stream, block(k), hops_);
         return run_cycles(plan_, bounds_, draws_, losses, poll_, pairs, tails_, first_cycle_ends_.next_state(swapped));
     }
 
@@ -264,16 +264,16 @@ private:
     // so that no stage waits on an unpredictable branch of another: which first cycles failed (from the
     // kernel's registers, without writing the blocks out), the tails of those, the losses of the others
     // (in trial order, as the trials would draw them), and the sums in trial order.
-    void run_decided_batch(int batch) {
+    void run_decided_batch(const chacha12::LaneStates& lanes, int batch) {
         const std::uint32_t batch_lanes = (1u << batch) - 1, first_cycle = (1u << hops_) - 1;
         chacha12::LaneMasks above;
-        chacha12::draws_at_or_above(states_, first_bounds_, above);
+        chacha12::draws_at_or_above(lanes, first_bounds_, above);
         std::uint32_t failed_lanes = 0;
         for (std::uint32_t i = 0; i < hops_; ++i) failed_lanes |= above[i];
         failed_lanes &= batch_lanes;
         totals_.congestion_drops += chacha12::count_at_or_above(above, batch_lanes, first_cycle);
         poll_.advance(static_cast<std::uint64_t>(batch) * (hops_ + 1));
-        if (failed_lanes) failed_ = first_cycle_tails_.add(states_, failed_lanes, above);
+        if (failed_lanes) failed_ = first_cycle_tails_.add(lanes, failed_lanes, above);
         const CycleOutcome* outcomes[chacha12::kLanes];
         for (std::uint32_t lanes = failed_lanes; lanes != 0; lanes &= lanes - 1)
             outcomes[std::countr_zero(lanes)] = &failed_;
@@ -301,10 +301,8 @@ private:
     LossSource losses_;
     TailCounter tails_;
     FirstCycleTails first_cycle_tails_;
-    SeedKeys keys_;
-    alignas(64) chacha12::LaneStates states_;
     alignas(64) std::uint32_t blocks_[chacha12::kLanes * chacha12::kBlockWords];
-    RequestGenerator draws_;
+    KeyedStream draws_;
     chacha12::DrawBounds first_bounds_;  // of a first block, when batches are decided
     CycleOutcome failed_;                // of a trial that failed in its first cycle, its failures aside
 };
@@ -337,7 +335,9 @@ MonteCarloStats run_ensemble(Totals<Sum>& totals, const QuantumNetwork& network,
     } else {
         const CyclePlan plan(admission, request.fidelity_target, settings);
         const CycleBounds bounds(request.max_latency_ms, settings.total_time_cutoff_ms);
-        Trials<Sum, LossSource>(totals, plan, bounds, seed, poll).run(runs);
+        Trials<Sum, LossSource> trials(totals, plan, bounds, poll);
+        run_seed_range(trials, seed, runs);
+        trials.finish();
     }
     return statistics(totals, runs, admission.path);
 }

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/exact_sum.hpp"
+#include "core/ensemble/exact_sum.hpp"
 #include "core/failure.hpp"
 #include "core/heatmap.hpp"
 #include "core/network.hpp"

@@ -14,7 +14,7 @@ std::uint64_t splitmix64(std::uint64_t& state) {
 
 }  // namespace
 
-// xoshiro256+; splitmix64 spreads the seed so that no seed gives the all-zero state.
+// splitmix64 spreads the seed so that no seed gives the all-zero state.
 LossGenerator::LossGenerator(std::uint64_t seed) {
     for (auto& word : state_) word = splitmix64(seed);
 }

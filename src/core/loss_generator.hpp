@@ -1,10 +1,13 @@
-// The random sources of the loss draws: a small fast generator per thread, seeded by the OS, and the
-// streams keyed by an ensemble trial's seed for ensembles that must repeat exactly.
+// The engine's loss draws and their two sources: a small fast generator per thread, seeded by the OS,
+// for vorn_core's own requests and ensembles, and the streams keyed by a trial's seed for ensembles
+// that must repeat exactly.
 #pragma once
 
 #include <cstdint>
 
-#include "core/request_generator.hpp"
+#include "core/random/keyed_stream.hpp"
+#include "core/random/seeds.hpp"
+#include "core/random/uniform.hpp"
 
 namespace vorn {
 
@@ -16,16 +19,16 @@ public:
     explicit LossGenerator(std::uint64_t seed);
 
     // Uniform in [0, 1) with 53 random bits.
-    double next() { return static_cast<double>(next_bits()) * 0x1.0p-53; }
+    double next() { return half_open_uniform(next_bits()); }
 
     // The same decision as next() < kLossProbability, without the conversion.
-    bool pair_lost() { return next_bits() < kLostBelow; }
+    bool pair_lost() { return (next_bits() >> 11) < kLostBelow; }
 
     // The calling thread's generator, seeded from std::random_device on first use.
     static LossGenerator& for_this_thread();
 
 private:
-    // The 53 random bits m of the next value m / 2^53.
+    // xoshiro256+.
     std::uint64_t next_bits() {
         const std::uint64_t result = state_[0] + state_[3];
         const std::uint64_t t = state_[1] << 17;
@@ -35,40 +38,32 @@ private:
         state_[0] ^= state_[3];
         state_[2] ^= t;
         state_[3] = (state_[3] << 45) | (state_[3] >> 19);
-        return result >> 11;
+        return result;
     }
 
-    // The number of values m / 2^53 below kLossProbability (each exact, so the division is too).
-    static constexpr std::uint64_t kLostBelow = [] {
-        auto m = static_cast<std::uint64_t>(kLossProbability * 0x1.0p53);
-        while (static_cast<double>(m) * 0x1.0p-53 < kLossProbability) ++m;
-        while (m > 0 && !(static_cast<double>(m - 1) * 0x1.0p-53 < kLossProbability)) --m;
-        return m;
-    }();
+    static constexpr std::uint64_t kLostBelow = half_open_uniform_below(kLossProbability);
 
     std::uint64_t state_[4];
 };
 
-// The loss draws of the trial with seed s: stream 1 of the ChaCha12 generator keyed from s, whose
-// stream 0 makes the trial's generation draws. They depend on nothing but the trial's own seed, so a
-// trial draws the same losses in every ensemble that runs it. Each draw is a uniform value taken as
-// the generation draws take theirs.
+// The loss draws of the trial with seed s: their own stream of s's key (kKeyedLossDraws), apart from
+// the trial's generation draws. They depend on nothing but the trial's own seed, so a trial draws the
+// same losses in every ensemble that runs it. Each draw is a uniform value taken as the generation
+// draws take theirs.
 class KeyedLosses {
 public:
-    static constexpr std::uint64_t kStream = 1;
-
     KeyedLosses() = default;
-    explicit KeyedLosses(std::uint64_t seed) : stream_(RequestGenerator::key_from_seed(seed), kStream) {}
+    explicit KeyedLosses(std::uint64_t seed) : stream_(key_words(kKeyedLossDraws.key, seed), kKeyedLossDraws.stream) {}
 
     // Starts afresh on the loss stream of `key`, whose first block has been computed already.
-    void start(const RequestGenerator::KeyWords& key, const std::uint32_t* first_block) {
-        stream_.start(key, kStream, first_block);
+    void start(const chacha12::KeyWords& key, const std::uint32_t* first_block) {
+        stream_.start(key, kKeyedLossDraws.stream, first_block);
     }
 
-    bool pair_lost() { return RequestGenerator::uniform_from_bits(stream_.next_u64()) < kLossProbability; }
+    bool pair_lost() { return closed_uniform(stream_.next_u64()) < kLossProbability; }
 
 private:
-    RequestGenerator stream_;
+    KeyedStream stream_;
 };
 
 }  // namespace vorn

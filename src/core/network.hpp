@@ -139,15 +139,23 @@ constexpr auto description(const LinkDefinition*) {
                                                               "them, so the timeline never sees them")));
 }
 
-// The speed of a signal in fibre that every configuration takes, and classical signals too, km/ms.
-inline constexpr double kFibreSpeedKmMs = 200.0;
-
+// Physical constants and the defaults of configurations, one home each (the companion reads them
+// through vorn._native).
+inline constexpr double kFibreSpeedKmMs = 200.0;  // a signal in fibre, classical ones too, km/ms
+inline constexpr double kFibreLossDbKm = 0.2;     // telecom fibre at 1550 nm, dB/km
+inline constexpr double kMsPerSecond = 1000.0;    // node definitions keep T2 in s, files and models in ms
 // Configurations and files give a fibre loss in dB/km; the purify factor is a tenth of it.
-inline double purify_factor_of_loss(double alpha_loss_db_km) { return alpha_loss_db_km / 10.0; }
-inline double loss_of_purify_factor(double purify_factor) { return 10.0 * purify_factor; }
+inline constexpr double kLossPerPurifyFactor = 10.0;
+inline constexpr double kRecordPurifyFactor = 0.022;  // of a PhysicalConfig built without a loss
+inline constexpr double kEnginePurifyFactor = 0.12;   // of an engine built without a configuration
+inline constexpr double kCutoffMs = 5000.0;
+inline constexpr double kStepMs = 0.1;
+
+inline double purify_factor_of_loss(double alpha_loss_db_km) { return alpha_loss_db_km / kLossPerPurifyFactor; }
+inline double loss_of_purify_factor(double purify_factor) { return kLossPerPurifyFactor * purify_factor; }
 
 struct PhysicalConfig {
-    double baseline_purify_factor = 0.022;
+    double baseline_purify_factor = kRecordPurifyFactor;
     double speed_of_light_in_fiber_km_ms = kFibreSpeedKmMs;
 
     static PhysicalConfig from_alpha_loss(std::optional<double> alpha_loss_db_km) {
@@ -176,13 +184,13 @@ constexpr auto description(const PhysicalConfig*) {
 
 struct SimulationConfig {
     PhysicalConfig physical;
-    double total_time_cutoff_ms = 5000.0;
-    double step_resolution_ms = 0.1;
+    double total_time_cutoff_ms = kCutoffMs;
+    double step_resolution_ms = kStepMs;
 
     // What an engine built without a configuration runs with (not the record's own defaults).
     static SimulationConfig engine_default() {
         SimulationConfig config;
-        config.physical.baseline_purify_factor = 0.12;
+        config.physical.baseline_purify_factor = kEnginePurifyFactor;
         return config;
     }
 };

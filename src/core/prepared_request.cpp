@@ -2,16 +2,18 @@
 
 #include <bit>
 
+#include "core/strategies.hpp"
+
 namespace vorn {
 namespace {
 
 // The generation draws of every request without a generator: the all-zero key, with its first
 // blocks computed once for the process instead of once per request.
-const RequestGenerator& zero_key_draws() {
-    static const RequestGenerator draws = [] {
-        RequestGenerator generator;
-        generator.prefetch();
-        return generator;
+const KeyedStream& zero_key_draws() {
+    static const KeyedStream draws = [] {
+        KeyedStream stream;
+        stream.prefetch();
+        return stream;
     }();
     return draws;
 }
@@ -22,7 +24,7 @@ PreparedRequest::PreparedRequest(const QuantumNetwork& network, const TimelineSe
                                  const EntanglementRequest& request, Interruption* interruption)
     : from_node_(request.from_node),
       to_node_(request.to),
-      strategy_(request.strategy.value_or(StrategyType::HighestFidelity)),
+      strategy_(chosen_strategy(request)),
       fidelity_target_(request.fidelity_target),
       settings_(settings),
       admission_(admit_route(network, request, settings, interruption)) {
@@ -33,8 +35,7 @@ PreparedRequest::PreparedRequest(const QuantumNetwork& network, const TimelineSe
 
 bool PreparedRequest::serves(const EntanglementRequest& request) const {
     return std::bit_cast<std::uint64_t>(request.fidelity_target) == std::bit_cast<std::uint64_t>(fidelity_target_) &&
-           request.strategy.value_or(StrategyType::HighestFidelity) == strategy_ && request.from_node == from_node_ &&
-           request.to == to_node_;
+           chosen_strategy(request) == strategy_ && request.from_node == from_node_ && request.to == to_node_;
 }
 
 SimulationResult PreparedRequest::run(double max_latency_ms, LossGenerator& losses, InterruptionPoll& poll) const {
@@ -42,7 +43,7 @@ SimulationResult PreparedRequest::run(double max_latency_ms, LossGenerator& loss
     if (auto latency = bound_refusal(propagation_ms_, max_latency_ms, settings_))
         return {false, *latency, 0.0, admission_.path};
     const CycleBounds bounds(max_latency_ms, settings_.total_time_cutoff_ms);
-    RequestGenerator draws = zero_key_draws();
+    KeyedStream draws = zero_key_draws();
     PairCount pairs;
     const CycleOutcome outcome = run_cycles(*plan_, bounds, draws, losses, poll, pairs);
     return {outcome.success, outcome.latency_ms, outcome.fidelity, admission_.path};
@@ -52,7 +53,7 @@ PreparedRequest::Outcome PreparedRequest::attempt(double max_latency_ms, LossGen
                                                   InterruptionPoll& poll) const {
     if (admission_.refusal || bound_refusal(propagation_ms_, max_latency_ms, settings_)) return {};
     const CycleBounds bounds(max_latency_ms, settings_.total_time_cutoff_ms);
-    RequestGenerator draws = zero_key_draws();
+    KeyedStream draws = zero_key_draws();
     PairCount pairs;
     const CycleOutcome outcome = run_cycles_until_failure(*plan_, bounds, draws, losses, poll, pairs, plan_->start());
     if (!outcome.success) return {};

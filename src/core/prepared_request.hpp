@@ -15,8 +15,8 @@
 #include "core/interruption_poll.hpp"
 #include "core/loss_generator.hpp"
 #include "core/network.hpp"
+#include "core/random/keyed_stream.hpp"
 #include "core/request.hpp"
-#include "core/request_generator.hpp"
 
 namespace vorn {
 
@@ -47,7 +47,7 @@ public:
     const std::vector<std::string>& path() const { return admission_.path; }
 
     // Whether this serves `request` under any bound: the same end nodes, target (bit for bit) and
-    // strategy (an absent one being HighestFidelity), on the network it was prepared from.
+    // strategy (an absent one being the default), on the network it was prepared from.
     bool serves(const EntanglementRequest& request) const;
 
 private:

@@ -1,16 +1,19 @@
 #include "core/routing.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <queue>
 #include <span>
+#include <type_traits>
 #include <utility>
 
 #include "core/interruption_poll.hpp"
 #include "core/repeated_sum.hpp"
+#include "core/strategies.hpp"
 
 namespace vorn {
 namespace {
@@ -19,23 +22,36 @@ constexpr std::uint32_t kArcsPerPoll = 1u << 16;
 constexpr std::uint32_t kNoLink = ~std::uint32_t{0};
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-// Scores grow hop by hop from the start value in path order, which is exactly how a complete
-// path's score would be computed from scratch.
-struct LatencyRule {
-    static constexpr double kStart = 0.0;
-    static double extend(double score, double term) { return score + term; }
-    static bool replaces(double best, double candidate) { return best > candidate; }
+// How a strategy's score grows and which score wins (strategies.hpp), for the search loops. Scores
+// grow hop by hop from the start value in path order, which is exactly how a complete path's score
+// would be computed from scratch.
+template <Combine C, Goal G>
+struct ScoreRule {
+    static constexpr double kStart = C == Combine::Sum ? 0.0 : 1.0;
+    static double extend(double score, double term) {
+        if constexpr (C == Combine::Sum)
+            return score + term;
+        else
+            return score * term;
+    }
+    static bool replaces(double best, double candidate) {
+        if constexpr (G == Goal::Least)
+            return best > candidate;
+        else
+            return !(best > candidate);
+    }
 };
-struct FidelityRule {
-    static constexpr double kStart = 1.0;
-    static double extend(double score, double term) { return score * term; }
-    static bool replaces(double best, double candidate) { return !(best > candidate); }
-};
-struct SuccessRule {
-    static constexpr double kStart = 0.0;
-    static double extend(double score, double term) { return score + term; }
-    static bool replaces(double best, double candidate) { return !(best > candidate); }
-};
+using LeastSum = ScoreRule<Combine::Sum, Goal::Least>;
+using GreatestSum = ScoreRule<Combine::Sum, Goal::Greatest>;
+using GreatestProduct = ScoreRule<Combine::Product, Goal::Greatest>;
+using LeastProduct = ScoreRule<Combine::Product, Goal::Least>;
+
+// Calls `body` with the ScoreRule of the strategy's combination and goal.
+template <class Body>
+decltype(auto) with_rule(const Strategy& strategy, Body&& body) {
+    if (strategy.combine == Combine::Sum) return strategy.goal == Goal::Least ? body(LeastSum{}) : body(GreatestSum{});
+    return strategy.goal == Goal::Least ? body(LeastProduct{}) : body(GreatestProduct{});
+}
 
 struct ScoredArc {
     std::uint32_t neighbour;
@@ -75,17 +91,22 @@ struct Winner {
     }
 };
 
-std::vector<ScoredArc> score_arcs(const RouteGraph& graph, const std::vector<InternalLink>& links,
-                                  StrategyType strategy) {
+// The arcs with their terms, in a loop of each table entry's own, so that the term is inlined.
+template <std::size_t entry>
+std::vector<ScoredArc> score_arcs_with(const RouteGraph& graph, const std::vector<InternalLink>& links) {
+    constexpr auto term = kStrategies[entry].term;
     std::vector<ScoredArc> scored(graph.arcs.size());
-    for (std::size_t i = 0; i < scored.size(); ++i) {
-        const InternalLink& link = links[graph.arcs[i].joining];
-        double term = link.base_fidelity;
-        if (strategy == StrategyType::LowestLatency) term = link.distance_km;
-        if (strategy == StrategyType::HighestSuccess) term = link.base_fidelity * link.generation_rate_hz;
-        scored[i] = {graph.arcs[i].neighbour, graph.arcs[i].joining, term};
-    }
+    for (std::size_t i = 0; i < scored.size(); ++i)
+        scored[i] = {graph.arcs[i].neighbour, graph.arcs[i].joining, term(links[graph.arcs[i].joining])};
     return scored;
+}
+
+std::vector<ScoredArc> score_arcs(const RouteGraph& graph, const std::vector<InternalLink>& links,
+                                  const Strategy& strategy) {
+    static constexpr auto kLoops = []<std::size_t... entry>(std::index_sequence<entry...>) {
+        return std::array{&score_arcs_with<entry>...};
+    }(std::make_index_sequence<std::size(kStrategies)>());
+    return kLoops[static_cast<std::size_t>(strategy.type)](graph, links);
 }
 
 // What the enumeration can touch: the nodes reachable from the source without passing through the
@@ -171,23 +192,23 @@ struct NoCut {
 // Each cut below skips a prefix (running score g at node v, path P) only when no completion of it
 // can become the winner, where a completion's score is g extended hop by hop in path order with
 // rounding to nearest. Every cut requires figures that rule out NaN, so that the winner is the
-// first candidate of least score (LowestLatency) or the last of greatest score (the others):
-// candidates that lose to the winner (or tie it, for LowestLatency) are never missed. u = 2^-53,
+// first candidate of least score (Goal::Least) or the last of greatest score (Goal::Greatest):
+// candidates that lose to the winner (or tie it, for Goal::Least) are never missed. u = 2^-53,
 // N = the number of reachable nodes, at least the hop count of any path.
 
-// LowestLatency, every reachable distance finite and >= 0. `remaining[v]` is the shortest distance
-// from v to the target as the sweep computes it, `seed` the score of the sweep tree's path (a
-// candidate, so the winner scores at most that), `best` the current winner's. A prefix goes when
-// every completion scores >= best or > seed:
+// Least sums, every reachable term finite and >= 0. `remaining[v]` is the least sum from v to the
+// target as the sweep computes it, `seed` the score of the sweep tree's path (a candidate, so the
+// winner scores at most that), `best` the current winner's. A prefix goes when every completion
+// scores >= best or > seed:
 // - a rounded sum never decreases as terms >= 0 are appended, so a completion scores >= g;
-// - exact case (every distance a multiple of 2^e, and the sum of all below 2^(53+e)): every sum the
+// - exact case (every term a multiple of 2^e, and the sum of all below 2^(53+e)): every sum the
 //   search and the sweep form is exact, so a completion scores >= g + remaining[v];
-// - otherwise a completion of exact length r scores >= (1-u)^N (g + r), the sweep's value is at most
-//   (1+u)^N times the true shortest distance, so r >= (1-u)^N remaining[v], and a completion scores
+// - otherwise a completion of exact sum r scores >= (1-u)^N (g + r), the sweep's value is at most
+//   (1+u)^N times the true least sum, so r >= (1-u)^N remaining[v], and a completion scores
 //   >= (1-u)^(2N+1) fl(g + remaining[v]) >= fl(fl(g + remaining[v]) * shrink) with
-//   shrink = 1 - (2N+3) 2^-52. Distances are 0 or within [2^-960, 2^960]: nothing is subnormal
+//   shrink = 1 - (2N+3) 2^-52. Terms are 0 or within [2^-960, 2^960]: nothing is subnormal
 //   or overflows, so these relative error bounds hold.
-struct LatencyCut {
+struct LeastSumCut {
     const double* remaining;
     double shrink;
     double seed;
@@ -209,8 +230,8 @@ int lowest_bit_exponent(double d) {
     return exponent - 53 + std::countr_zero(bits);
 }
 
-std::optional<LatencyCut> latency_cut(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach,
-                                      std::uint32_t source, std::uint32_t target, Tree& tree) {
+std::optional<LeastSumCut> least_sum_cut(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach,
+                                         std::uint32_t source, std::uint32_t target, Tree& tree) {
     double total = 0.0, smallest = kInfinity;
     int exponent = std::numeric_limits<int>::max();
     for (std::uint32_t node = 0; node < graph.node_count(); ++node) {
@@ -231,10 +252,10 @@ std::optional<LatencyCut> latency_cut(const RouteGraph& graph, std::span<const S
     tree = sweep_from_target(graph, arcs, reach, target, kInfinity, 0.0, std::less<double>(),
                              [](double value, double term) { return value + term; });
     const double shrink = exact ? 1.0 : 1.0 - (2.0 * reach.count + 3.0) * 0x1p-52;
-    return LatencyCut{tree.bound.data(), shrink, tree_path_score<LatencyRule>(tree, source, target)};
+    return LeastSumCut{tree.bound.data(), shrink, tree_path_score<LeastSum>(tree, source, target)};
 }
 
-// HighestFidelity, every reachable fidelity in [0, 1]. `bound[v]` is at least the exact product of
+// Greatest products, every reachable term in [0, 1]. `bound[v]` is at least the exact product of
 // any walk from v to the target (the sweep rounds every product up); `level` is the greater of the
 // seed (the sweep tree's path) and the current winner's score. A prefix goes when every completion
 // scores < level (ties go to the later candidate, so they must stay):
@@ -242,7 +263,7 @@ std::optional<LatencyCut> latency_cut(const RouteGraph& graph, std::span<const S
 // - a completion of k hops scores <= (1+u)^k (g * bound[v] + k eta), eta = 2^-1075 covering
 //   underflow; with A = fl(g * bound[v]) and c = (N+2) 2^-52 that is <= (1+c)(A + 2^-1000), which
 //   is < level whenever A < fl(level * (1-2c)) and level >= 2^-900.
-struct FidelityCut {
+struct GreatestProductCut {
     const double* bound;
     double factor;
     double level = -1.0;
@@ -258,8 +279,9 @@ struct FidelityCut {
     }
 };
 
-std::optional<FidelityCut> fidelity_cut(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach,
-                                        std::uint32_t source, std::uint32_t target, Tree& tree) {
+std::optional<GreatestProductCut> greatest_product_cut(const RouteGraph& graph, std::span<const ScoredArc> arcs,
+                                                       const Reach& reach, std::uint32_t source, std::uint32_t target,
+                                                       Tree& tree) {
     for (std::uint32_t node = 0; node < graph.node_count(); ++node) {
         if (!reach.in[node] || node == target) continue;
         for (std::uint32_t a = graph.first_arc[node]; a < graph.first_arc[node + 1]; ++a)
@@ -269,8 +291,8 @@ std::optional<FidelityCut> fidelity_cut(const RouteGraph& graph, std::span<const
     tree = sweep_from_target(
         graph, arcs, reach, target, -1.0, 1.0, std::greater<double>(),
         [](double value, double term) { return std::min(value, std::nextafter(value * term, kInfinity)); });
-    FidelityCut cut{tree.bound.data(), 1.0 - (2.0 * reach.count + 4.0) * 0x1p-52};
-    cut.met(tree_path_score<FidelityRule>(tree, source, target));
+    GreatestProductCut cut{tree.bound.data(), 1.0 - (2.0 * reach.count + 4.0) * 0x1p-52};
+    cut.met(tree_path_score<GreatestProduct>(tree, source, target));
     return cut;
 }
 
@@ -410,7 +432,7 @@ private:
     std::size_t used_ = 0;
 };
 
-// HighestSuccess maximises a sum of terms over simple paths: a longest-path problem, for which no
+// Greatest sums over simple paths: a longest-path problem, for which no
 // method is known that avoids exponential growth on meshed networks, so this search too grows
 // exponentially with their size in the worst case (it polls for interruption throughout, and
 // estimate_route_search tells in advance how large the networks' searched parts are). What keeps it
@@ -427,10 +449,10 @@ private:
 //   to nearest is monotone), and comes later.
 // - The search stops as soon as the best score reaches the bound of the whole network.
 // Every bound needs terms >= 0 (NaN ruled out); otherwise the enumeration runs unbounded.
-class SuccessSearch {
+class GreatestSumSearch {
 public:
-    SuccessSearch(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach, std::uint32_t source,
-                  std::uint32_t target, bool exact)
+    GreatestSumSearch(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach,
+                      std::uint32_t source, std::uint32_t target, bool exact)
         : graph_(graph),
           arcs_(arcs),
           source_(source),
@@ -538,9 +560,10 @@ private:
 
     // The main pass (First false): every prefix in reversed enumeration order, cut where no
     // completion beats the best strictly or reaches `floor`. The first look (First true): the
-    // children of each prefix in order of their bounds, for at most `expansions` prefixes.
+    // children of each prefix in order of their bounds, for at most `expansions` prefixes. Out of line
+    // for the same reason as depth_first.
     template <bool First>
-    void walk(Winner& winner, InterruptionPoll& poll, double floor, std::uint64_t expansions) {
+    [[gnu::noinline]] void walk(Winner& winner, InterruptionPoll& poll, double floor, std::uint64_t expansions) {
         const std::uint32_t* first = graph_.first_arc.data();
         std::vector<Frame> frames(graph_.node_count());
         best_by_set_.clear();
@@ -576,7 +599,7 @@ private:
             } else {
                 arc_index = --frame.next;
                 const ScoredArc& arc = arcs_[arc_index];
-                score = SuccessRule::extend(frame.score, arc.term);
+                score = GreatestSum::extend(frame.score, arc.term);
                 if (arc.neighbour == target_) {
                     winner.offer<FirstGreatest>(score, std::span<const Frame>(frames.data(), depth + 1), target_,
                                                 arc.joining);
@@ -609,7 +632,7 @@ private:
         frame.begin = frame.next = static_cast<std::uint32_t>(kids_.size());
         for (std::uint32_t a = graph_.first_arc[frame.node]; a < graph_.first_arc[frame.node + 1]; ++a) {
             const ScoredArc& arc = arcs_[a];
-            const double score = SuccessRule::extend(frame.score, arc.term);
+            const double score = GreatestSum::extend(frame.score, arc.term);
             if (arc.neighbour == target_) {
                 winner.offer<FirstGreatest>(score, std::span<const Frame>(frames.data(), depth + 1), target_,
                                             arc.joining);
@@ -779,8 +802,8 @@ private:
 };
 
 // The search above where every reachable term is >= 0 (NaN ruled out); nothing otherwise.
-std::optional<SuccessSearch> success_search(const RouteGraph& graph, std::span<const ScoredArc> arcs,
-                                            const Reach& reach, std::uint32_t source, std::uint32_t target) {
+std::optional<GreatestSumSearch> greatest_sum_search(const RouteGraph& graph, std::span<const ScoredArc> arcs,
+                                                     const Reach& reach, std::uint32_t source, std::uint32_t target) {
     double total = 0.0;
     int exponent = std::numeric_limits<int>::max();
     for (std::uint32_t node = 0; node < graph.node_count(); ++node) {
@@ -797,14 +820,15 @@ std::optional<SuccessSearch> success_search(const RouteGraph& graph, std::span<c
     }
     // Sums of at most two terms of every node (and halves of them) stay below 4 · total.
     const bool exact = std::isfinite(total) && (total == 0.0 || 4.0 * total < std::ldexp(1.0, 53 + exponent));
-    return SuccessSearch(graph, arcs, reach, source, target, exact);
+    return GreatestSumSearch(graph, arcs, reach, source, target, exact);
 }
 
 // One path and its on-path marks, extended and retracted in place; each frame remembers where
-// in its node's arc list the search resumes.
+// in its node's arc list the search resumes. Out of line, so that g++ 12 keeps its inner loop whole
+// whichever searches share a caller (inlined, it ran up to a tenth slower).
 template <class Rule, class Cut>
-void depth_first(const RouteGraph& graph, std::span<const ScoredArc> arcs, std::uint32_t source, std::uint32_t target,
-                 Cut& cut, Winner& winner, InterruptionPoll& poll) {
+[[gnu::noinline]] void depth_first(const RouteGraph& graph, std::span<const ScoredArc> arcs, std::uint32_t source,
+                                   std::uint32_t target, Cut& cut, Winner& winner, InterruptionPoll& poll) {
     std::vector<Frame> frames(graph.node_count());
     std::vector<std::uint8_t> on_path(graph.node_count(), 0);
     const std::uint32_t* first = graph.first_arc.data();
@@ -845,40 +869,43 @@ void enumerate(const RouteGraph& graph, std::span<const ScoredArc> arcs, std::ui
     depth_first<Rule>(graph, arcs, source, target, cut, winner, poll);
 }
 
+// The search with bounds that a rule's scores allow, ready to run where the figures allow it (they rule
+// out NaN, and what else its bounds need): a cut of the depth-first search, or for greatest sums the
+// longest-path search, whose work may still grow exponentially. Least products have no bounds.
+template <class R>
+auto bounded_search(const RouteGraph& graph, std::span<const ScoredArc> arcs, const Reach& reach, std::uint32_t source,
+                    std::uint32_t target, Tree& tree) {
+    if constexpr (std::is_same_v<R, LeastSum>)
+        return least_sum_cut(graph, arcs, reach, source, target, tree);
+    else if constexpr (std::is_same_v<R, GreatestProduct>)
+        return greatest_product_cut(graph, arcs, reach, source, target, tree);
+    else if constexpr (std::is_same_v<R, GreatestSum>)
+        return greatest_sum_search(graph, arcs, reach, source, target);
+    else
+        return std::optional<NoCut>();
+}
+template <class R>
+constexpr bool kBoundedSearchIsExponential = std::is_same_v<R, GreatestSum>;
+
 // Returns whether bounds were in force.
 bool search(const RouteGraph& graph, std::span<const ScoredArc> arcs, std::uint32_t source, std::uint32_t target,
-            StrategyType strategy, RouteCuts cuts, Winner& winner, InterruptionPoll& poll) {
-    if (cuts == RouteCuts::Bounds) {
-        const Reach reach = reach_of(graph, arcs, source, target);
-        if (!reach.in[target]) return false;  // the enumeration would find no candidate
-        Tree tree;
-        switch (strategy) {
-            case StrategyType::LowestLatency:
-                if (auto cut = latency_cut(graph, arcs, reach, source, target, tree)) {
-                    depth_first<LatencyRule>(graph, arcs, source, target, *cut, winner, poll);
-                    return true;
-                }
-                break;
-            case StrategyType::HighestFidelity:
-                if (auto cut = fidelity_cut(graph, arcs, reach, source, target, tree)) {
-                    depth_first<FidelityRule>(graph, arcs, source, target, *cut, winner, poll);
-                    return true;
-                }
-                break;
-            case StrategyType::HighestSuccess:
-                if (auto search = success_search(graph, arcs, reach, source, target)) {
-                    search->run(winner, poll);
-                    return true;
-                }
-                break;
+            const Strategy& strategy, RouteCuts cuts, Winner& winner, InterruptionPoll& poll) {
+    return with_rule(strategy, [&]<class R>(R) {
+        if (cuts == RouteCuts::Bounds) {
+            const Reach reach = reach_of(graph, arcs, source, target);
+            if (!reach.in[target]) return false;  // the enumeration would find no candidate
+            Tree tree;
+            if (auto bounded = bounded_search<R>(graph, arcs, reach, source, target, tree)) {
+                if constexpr (std::is_same_v<decltype(*bounded), GreatestSumSearch&>)
+                    bounded->run(winner, poll);
+                else
+                    depth_first<R>(graph, arcs, source, target, *bounded, winner, poll);
+                return true;
+            }
         }
-    }
-    switch (strategy) {
-        case StrategyType::LowestLatency: enumerate<LatencyRule>(graph, arcs, source, target, winner, poll); break;
-        case StrategyType::HighestFidelity: enumerate<FidelityRule>(graph, arcs, source, target, winner, poll); break;
-        case StrategyType::HighestSuccess: enumerate<SuccessRule>(graph, arcs, source, target, winner, poll); break;
-    }
-    return false;
+        enumerate<R>(graph, arcs, source, target, winner, poll);
+        return false;
+    });
 }
 
 RouteInfo route_of(const Winner& winner, const RouteGraph& graph, const std::vector<InternalLink>& links) {
@@ -906,10 +933,11 @@ RouteSearch search_routes(const QuantumNetwork& network, const RouteGraph& graph
     const auto source = graph.number_of(from_node), target = graph.number_of(to_node);
     if (!source || !target) return result;
 
-    const std::vector<ScoredArc> arcs = score_arcs(graph, network.links(), strategy);
+    const Strategy& entry = strategy_entry(strategy);
+    const std::vector<ScoredArc> arcs = score_arcs(graph, network.links(), entry);
     InterruptionPoll poll(interruption, kArcsPerPoll);
     Winner winner;
-    result.bounded = search(graph, arcs, *source, *target, strategy, cuts, winner, poll);
+    result.bounded = search(graph, arcs, *source, *target, entry, cuts, winner, poll);
     result.candidates = winner.candidates;
     if (winner.found) result.route = route_of(winner, graph, network.links());
     return result;
@@ -923,7 +951,8 @@ RouteSearchEstimate estimate_route_search(const QuantumNetwork& network, std::st
     const RouteGraph& graph = network.route_graph();
     const auto source = graph.number_of(from_node), target = graph.number_of(to_node);
     if (!source || !target) return estimate;
-    const std::vector<ScoredArc> arcs = score_arcs(graph, network.links(), strategy);
+    const Strategy& entry = strategy_entry(strategy);
+    const std::vector<ScoredArc> arcs = score_arcs(graph, network.links(), entry);
     const Reach reach = reach_of(graph, arcs, *source, *target);
     BlockPath blocks(graph);
     if (!blocks.find(arcs, *source, *target, [&](std::uint32_t node) { return reach.in[node] != 0; })) return estimate;
@@ -938,21 +967,13 @@ RouteSearchEstimate estimate_route_search(const QuantumNetwork& network, std::st
         estimate.log2_paths += std::log2(std::max<double>(1.0, static_cast<double>(degree) - (node != *source)));
     }
     estimate.links /= 2;
-    Tree tree;
-    switch (strategy) {
-        case StrategyType::LowestLatency:
-            estimate.bounded = latency_cut(graph, arcs, reach, *source, *target, tree).has_value();
-            break;
-        case StrategyType::HighestFidelity:
-            estimate.bounded = fidelity_cut(graph, arcs, reach, *source, *target, tree).has_value();
-            break;
-        case StrategyType::HighestSuccess:
-            estimate.bounded = success_search(graph, arcs, reach, *source, *target).has_value();
-            break;
-    }
-    estimate.exponential = !estimate.bounded || strategy == StrategyType::HighestSuccess;
+    with_rule(entry, [&]<class R>(R) {
+        Tree tree;
+        estimate.bounded = bounded_search<R>(graph, arcs, reach, *source, *target, tree).has_value();
+        estimate.exponential = !estimate.bounded || kBoundedSearchIsExponential<R>;
+    });
     estimate.likely_long = estimate.bounded
-                               ? estimate.exponential && estimate.nodes > RouteSearchEstimate::kLongSuccessNodes
+                               ? estimate.exponential && estimate.nodes > RouteSearchEstimate::kLongBoundedNodes
                                : estimate.log2_paths > RouteSearchEstimate::kLongLog2Paths;
     return estimate;
 }

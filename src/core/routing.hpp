@@ -39,10 +39,9 @@ enum class RouteCuts : std::uint8_t {
 
 // Both end nodes must be in the node table; intermediate nodes are whatever the links name.
 // Paths are met in depth-first order, neighbours in reverse link order, each link separately
-// (so parallel links repeat a path). LowestLatency keeps the earlier of equal scores, the other
-// strategies take the later; a NaN comparison does the same. `interruption` (may be null) is
-// polled every few milliseconds and ends the search with Interrupted.
-// `graph` must have been built from `network`; it can serve any number of searches.
+// (so parallel links repeat a path), and scored as the strategy's entry says (strategies.hpp). `interruption` (may be
+// null) is polled every few milliseconds and ends the search with Interrupted. `graph` must have been built from
+// `network`; it can serve any number of searches.
 RouteSearch search_routes(const QuantumNetwork& network, const RouteGraph& graph, std::string_view from_node,
                           std::string_view to_node, StrategyType strategy, Interruption* interruption = nullptr,
                           RouteCuts cuts = RouteCuts::Bounds);
@@ -57,15 +56,15 @@ struct RouteSearchEstimate {
     std::size_t links = 0;    // links between two such nodes, parallel ones each
     double log2_paths = 0.0;  // log2 of a rough upper estimate of the simple paths between the ends
     bool bounded = false;     // whether the figures allow the search's bounds (else every path is scored)
-    // Whether the search's work may grow exponentially with `nodes`: always for HighestSuccess, and
-    // wherever the bounds are off.
+    // Whether the search's work may grow exponentially with `nodes`: always for greatest sums (a
+    // longest-path problem, as HighestSuccess's), and wherever the bounds are off.
     bool exponential = false;
-    // Whether it will likely take more than about a second on a current machine: HighestSuccess over
-    // more than kLongSuccessNodes nodes (random networks of 30 nodes take well under a second, of 45
-    // over a minute), or every path scored where there may be more than 2^kLongLog2Paths of them.
+    // Whether it will likely take more than about a second on a current machine: an exponential bounded
+    // search over more than kLongBoundedNodes nodes (random networks of 30 nodes take well under a
+    // second, of 45 over a minute), or every path scored where there may be more than 2^kLongLog2Paths.
     bool likely_long = false;
 
-    static constexpr std::size_t kLongSuccessNodes = 36;
+    static constexpr std::size_t kLongBoundedNodes = 36;
     static constexpr double kLongLog2Paths = 25.0;
 };
 

@@ -71,7 +71,7 @@ public:
             measure("generation_rate_hz:" + hop, link.generation_rate_hz, scaled);
         }
         measure("alpha_loss_db_km", setup_.config.physical.baseline_purify_factor,
-                [](double& value, double, double factor) { value = purify_factor_of_loss(0.2 * factor); });
+                [](double& value, double, double factor) { value = purify_factor_of_loss(kFibreLossDbKm * factor); });
         // NaN impacts sort after every number and keep their order among themselves.
         std::stable_sort(ranking_.begin(), ranking_.end(), [](const auto& a, const auto& b) {
             return !std::isnan(a.second) && (std::isnan(b.second) || a.second > b.second);

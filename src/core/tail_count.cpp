@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <bit>
 
-#include "core/chacha12_simd.hpp"
+#include "core/random/chacha12_simd.hpp"
 
 #if VORN_CHACHA_X86
 // GCC 12's AVX-512 intrinsics start from _mm512_undefined_*(), which it then reports as uninitialised.
@@ -15,7 +15,7 @@
 namespace vorn {
 namespace {
 
-constexpr unsigned kDraws = RequestGenerator::kDrawsPerBlock;
+constexpr unsigned kDraws = KeyedStream::kDrawsPerBlock;
 constexpr unsigned kRunDraws = kDraws * chacha12::kLanes;
 
 inline std::uint64_t draw_at(const std::uint32_t* block, unsigned i) {
@@ -62,7 +62,7 @@ __attribute__((target("avx2,popcnt"))) unsigned failures_avx2(const std::uint32_
 #endif
 
 // Sets the words of `lane` that every block of a key's stream shares, and its block counter.
-void set_lane(chacha12::LaneStates& states, int lane, const RequestGenerator::KeyWords& key, std::uint64_t block,
+void set_lane(chacha12::LaneStates& states, int lane, const chacha12::KeyWords& key, std::uint64_t block,
               std::uint64_t stream) {
     for (int w = 0; w < 8; ++w) states[4 + w][lane] = key[w];
     states[12][lane] = static_cast<std::uint32_t>(block);
@@ -73,7 +73,7 @@ void set_lane(chacha12::LaneStates& states, int lane, const RequestGenerator::Ke
 
 void clear(chacha12::LaneStates& states) {
     std::fill(&states[0][0], &states[0][0] + chacha12::kBlockWords * chacha12::kLanes, 0u);
-    set_counter_and_stream(states, 0, 0);
+    chacha12::set_counter_and_stream(states, 0, 0);
 }
 
 // The bound of a threshold t: (x >> 12) >= t exactly when x >= t · 2^12.
@@ -159,7 +159,7 @@ const chacha12::DrawBounds& BoundsByPhase::get(const AttemptThresholds& threshol
 TailCounter::TailCounter(const AttemptThresholds& thresholds, InterruptionPoll& poll)
     : thresholds_(thresholds), poll_(poll) {}
 
-void TailCounter::add(const RequestGenerator::KeyWords& key, std::uint64_t first_draw, std::uint64_t cycles,
+void TailCounter::add(const chacha12::KeyWords& key, std::uint64_t first_draw, std::uint64_t cycles,
                       const std::uint32_t* block_in_hand) {
     const std::size_t hops = thresholds_.hops();
     if (hops == 0 || cycles == 0) return;
@@ -176,7 +176,7 @@ void TailCounter::add(const RequestGenerator::KeyWords& key, std::uint64_t first
     add_blocks(key, 0, block, offset, phase, draws);
 }
 
-void TailCounter::add(RequestGenerator& draws, std::uint64_t cycles) {
+void TailCounter::add(KeyedStream& draws, std::uint64_t cycles) {
     const std::size_t hops = thresholds_.hops();
     if (hops == 0) return;
     DrawCount remaining = DrawCount{cycles} * hops;
@@ -209,8 +209,8 @@ TailCounter::DrawCount TailCounter::count_in_hand(const std::uint32_t* block, un
     return draws - take;
 }
 
-void TailCounter::add_blocks(const RequestGenerator::KeyWords& key, std::uint64_t stream, std::uint64_t block,
-                             unsigned offset, std::uint32_t phase, DrawCount draws) {
+void TailCounter::add_blocks(const chacha12::KeyWords& key, std::uint64_t stream, std::uint64_t block, unsigned offset,
+                             std::uint32_t phase, DrawCount draws) {
     if (offset == 0 && draws >= kRunDraws && thresholds_.counts_in_kernel()) {
         alignas(64) chacha12::LaneStates run;
         clear(run);
@@ -273,7 +273,7 @@ AlikeTails::AlikeTails(const AttemptThresholds& thresholds, InterruptionPoll& po
     next_phase_ = thresholds.phase_after(thresholds.phase_before(first_in_hand_), 1);
 }
 
-void AlikeTails::add(const RequestGenerator::KeyWords& key) {
+void AlikeTails::add(const chacha12::KeyWords& key) {
     for (int w = 0; w < 8; ++w) states_[4 + w][used_] = key[w];
     if (++used_ == chacha12::kLanes) flush();
 }

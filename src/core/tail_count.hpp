@@ -7,9 +7,9 @@
 #include <span>
 #include <vector>
 
-#include "core/chacha12_block.hpp"
 #include "core/interruption_poll.hpp"
-#include "core/request_generator.hpp"
+#include "core/random/chacha12_block.hpp"
+#include "core/random/keyed_stream.hpp"
 
 namespace vorn {
 
@@ -51,7 +51,7 @@ private:
     std::vector<std::uint64_t> success_below_;
     std::uint32_t block_step_ = 0;  // a block's draws modulo hops
     std::uint32_t run_step_ = 0;    // sixteen blocks' draws modulo hops
-    std::uint32_t phase_before_[RequestGenerator::kDrawsPerBlock] = {};
+    std::uint32_t phase_before_[KeyedStream::kDrawsPerBlock] = {};
     bool in_kernel_ = false;
     std::vector<std::uint64_t> by_phase_;  // the eight thresholds of a block of each phase
 };
@@ -73,12 +73,12 @@ public:
     // The failures of `cycles` cycles whose draws start at draw `first_draw` of stream 0 of `key`; the
     // first of them belongs to hop 0. `block_in_hand` (if not null) holds the words of the block of
     // `first_draw`, already computed.
-    void add(const RequestGenerator::KeyWords& key, std::uint64_t first_draw, std::uint64_t cycles,
+    void add(const chacha12::KeyWords& key, std::uint64_t first_draw, std::uint64_t cycles,
              const std::uint32_t* block_in_hand = nullptr);
     // The same for the next `cycles` cycles of `draws`, starting with the words it holds (the last use
     // of those draws: `draws` is left where it stands). Draws that straddle blocks (after an odd number
     // of 32-bit draws) are taken one by one.
-    void add(RequestGenerator& draws, std::uint64_t cycles);
+    void add(KeyedStream& draws, std::uint64_t cycles);
 
     void flush();
     std::uint64_t failures() const { return failures_; }
@@ -89,7 +89,7 @@ private:
     // Counts the draws from `offset` of the block in hand on; returns those left for later blocks.
     DrawCount count_in_hand(const std::uint32_t* block, unsigned offset, std::uint32_t phase, DrawCount draws);
     // Whole runs of sixteen blocks in the kernel's registers, the rest a lane at a time.
-    void add_blocks(const RequestGenerator::KeyWords& key, std::uint64_t stream, std::uint64_t block, unsigned offset,
+    void add_blocks(const chacha12::KeyWords& key, std::uint64_t stream, std::uint64_t block, unsigned offset,
                     std::uint32_t phase, DrawCount draws);
     void run_lanes();
 
@@ -122,7 +122,7 @@ public:
     unsigned end_in_hand() const { return end_in_hand_; }
 
     // The tail of `key`, past the block in hand.
-    void add(const RequestGenerator::KeyWords& key);
+    void add(const chacha12::KeyWords& key);
     // The tails of the keys of `lanes` (a bit mask) in `keys`.
     void add(const chacha12::LaneStates& keys, std::uint32_t lanes);
     void flush();

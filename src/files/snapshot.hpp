@@ -29,7 +29,7 @@ constexpr auto description(const TopologyMetadata*) {
 
 // Not the engine's configuration: a summary written for readers of the file, ignored when loading.
 struct TopologyConfig {
-    double alpha_loss = 0.2;
+    double alpha_loss = kFibreLossDbKm;
     double gamma_swapping = 0.85;
 };
 

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <unordered_set>
 
+#include "core/figure_rules.hpp"
 #include "core/interruption_poll.hpp"
 #include "files/json_reader.hpp"
 #include "files/text_file.hpp"
@@ -36,6 +38,62 @@ std::size_t document_start(std::string_view text) {
     return at == std::string_view::npos ? npos : at;
 }
 
+// Where an entry of the file is: its path ("links[3]"), the offset of its object in the text, and how a
+// message names it (" of link 'L1'").
+struct Entry {
+    std::string location;
+    std::size_t offset = npos;
+    std::string of_what;
+};
+
+// Figures that the loader's validation lets pass but that no physical reading of the file allows (a
+// negative memory lifetime, a visibility above 1): an error at each value where validation has none.
+void add_impossible_figures(const VornFile& file, std::string_view text, const JsonPositions& positions,
+                            const std::vector<ValidationError>& validated, std::vector<FileFinding>& findings,
+                            std::vector<std::size_t>& offsets, Interruption* interruption) {
+    std::unordered_set<std::string> taken;
+    for (const ValidationError& error : validated) taken.insert(error.location());
+    InterruptionPoll poll(interruption, 1024);
+    // `entry()` gives the Entry of `record`, asked for only when a figure of it breaks its rule.
+    const auto check = [&](const auto& record, const auto& entry) {
+        poll.advance();
+        for_each_broken_figure(record, [&](const BrokenFigure& figure) {
+            const Entry where = entry();
+            const std::string path = where.location + "." + figure.path;
+            if (taken.contains(path)) return;
+            std::size_t offset = where.offset;
+            for (std::size_t start = 0; offset != npos && start <= figure.path.size();) {
+                const std::size_t end = std::min(figure.path.find('.', start), figure.path.size());
+                offset = json_member_offset(text, offset, std::string_view(figure.path).substr(start, end - start),
+                                            interruption);
+                start = end + 1;
+            }
+            findings.push_back({"validation", "ImpossibleFigure",
+                                broken_rule_text(std::string(figure.name) + where.of_what, *figure.rule, figure.value),
+                                0, 0, path});
+            offsets.push_back(offset);
+        });
+    };
+    for (std::size_t i = 0; i < file.nodes.size(); ++i)
+        check(file.nodes[i], [&] {
+            return Entry{"nodes[" + std::to_string(i) + "]", positions.element("nodes", i),
+                         " of node '" + file.nodes[i].id + "'"};
+        });
+    for (std::size_t k = 0; k < file.links.size(); ++k) {
+        const VornLink& link = file.links[k];
+        check(link, [&] {
+            const std::string name = link.id ? *link.id : link.figures.from + "->" + link.figures.to;
+            return Entry{"links[" + std::to_string(k) + "]", positions.element("links", k), " of link '" + name + "'"};
+        });
+    }
+    const auto section = [&](const char* key) {
+        return Entry{key, json_member_offset(text, document_start(text), key, interruption),
+                     std::string(" of the ") + key};
+    };
+    if (file.config) check(*file.config, [&] { return section("config"); });
+    if (file.constraints) check(*file.constraints, [&] { return section("constraints"); });
+}
+
 }  // namespace
 
 std::vector<FileFinding> check_vorn_file(const std::string& path, Interruption* interruption) {
@@ -64,6 +122,7 @@ std::vector<FileFinding> check_vorn_file(const std::string& path, Interruption* 
         findings.push_back({"validation", error.code(), error.message(), 0, 0, error.location()});
         offsets.push_back(offset);
     }
+    add_impossible_figures(file, text, positions, result.errors, findings, offsets, interruption);
     for (const ValidationWarning& warning : result.warnings)
         findings.push_back({"validation", "Warning", warning.message, 0, 0, warning.path.value_or(""), "warning"});
 

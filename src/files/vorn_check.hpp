@@ -13,7 +13,7 @@ namespace vorn::files {
 
 struct FileFinding {
     std::string_view kind;  // "io", "json", "version" or "validation"
-    std::string_view code;  // "ENOENT", "MissingKey", "UnsupportedVersion", "DuplicateNodeId", ...
+    std::string_view code;  // "ENOENT", "MissingKey", "UnsupportedVersion", "DuplicateNodeId", "ImpossibleFigure", ...
     // What the loader's text says of it, without the file's path and without the position:
     // "IO error: No such file or directory", "JSON parse error: Missing a comma or '}' after an
     // object member", "Unsupported vorn version: 2.0", "Duplicate node ID: A".
@@ -24,9 +24,11 @@ struct FileFinding {
     std::string_view severity = "error";  // or "warning"
 };
 
-// The steps of loading (read, parse, version, validation), stopping where the loader stops; an
-// empty list means the file loads. Validation findings come in the loader's order, each placed at
-// the value concerned (the entry itself for a self-loop; a disconnected graph has no place). A
+// The steps of loading (read, parse, version, validation), stopping where the loader stops, and then
+// the figures that no physical reading allows (code "ImpossibleFigure": a negative memory lifetime, a
+// visibility above 1, ... by the rules of core/figure_rules.hpp), which the loader lets pass; an empty
+// list means the file loads and can be simulated. Validation findings come in the loader's order, each
+// placed at the value concerned (the entry itself for a self-loop; a disconnected graph has no place). A
 // stop asked for by `interruption` throws Interrupted.
 std::vector<FileFinding> check_vorn_file(const std::string& path, Interruption* interruption = nullptr);
 

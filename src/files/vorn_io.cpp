@@ -26,6 +26,10 @@ Result<VornFile> load_vorn_file(const std::string& path, Interruption* interrupt
     return parsed;
 }
 
+std::string load_failure_text(const std::string& path, const FileError& error, Interruption* interruption) {
+    return "Failed to load " + path + ": " + vorn_error_text(error, interruption);
+}
+
 Result<void> save_vorn_file(const std::string& path, const VornFile& file, Interruption* interruption) {
     Result<std::string> text = write_vorn_json(file);
     if (!text) return std::move(text).error();

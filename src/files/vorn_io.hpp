@@ -14,6 +14,9 @@ namespace vorn::files {
 // unless every step passes. A stop asked for by `interruption` throws Interrupted.
 Result<VornFile> load_vorn_file(const std::string& path, Interruption* interruption = nullptr);
 
+// "Failed to load <path>: <the error's text>", as a failed load is reported.
+std::string load_failure_text(const std::string& path, const FileError& error, Interruption* interruption = nullptr);
+
 // Writes the pretty-printed text of the file without validating it, as write_text_file does
 // (Write). A number the format cannot hold is refused (Unwritable) before anything is written. A
 // stop asked for by `interruption` throws Interrupted.

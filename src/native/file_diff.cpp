@@ -3,10 +3,10 @@
 #include "files/vorn_diff.hpp"
 #include "files/vorn_io.hpp"
 #include "native/functions.hpp"
-#include "python/interruption.hpp"
 #include "python/toolkit/callables.hpp"
 #include "python/toolkit/dict_builder.hpp"
 #include "python/toolkit/errors.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::native {
 

@@ -6,9 +6,9 @@
 
 #include "files/text_file.hpp"
 #include "files/vorn_check.hpp"
-#include "python/interruption.hpp"
 #include "python/toolkit/callables.hpp"
 #include "python/toolkit/dict_builder.hpp"
+#include "python/toolkit/interruption.hpp"
 #include "python/toolkit/type_text.hpp"
 
 namespace vorn::native {
@@ -93,11 +93,15 @@ std::optional<std::string> file_format(FileName path) {
 PyMethodDef check_vorn_file_function() {
     return py::module_function<&check_vorn_file>(
         "check_vorn_file", {"path"},
-        "Check a .vorn file as load_vorn_file would, and return what it would refuse as a list of findings.\n\n"
-        "An empty list means the file loads. Each finding is a dict with the keys \"kind\" (\"io\", \"json\",\n"
+        "Check a .vorn file as load_vorn_file would, and return what it would refuse as a list of findings,\n"
+        "then the figures that no physical reading allows (a negative memory lifetime, a visibility above 1,\n"
+        "...: code \"ImpossibleFigure\"), which simulations refuse.\n\n"
+        "An empty list means the file loads and can be simulated. Each finding is a dict with the keys \"kind\" "
+        "(\"io\", \"json\",\n"
         "\"version\" or \"validation\"), \"code\" (for programs: the system's error name such as \"ENOENT\", the\n"
         "reader's problem such as \"MissingKey\" or \"Syntax\", \"UnsupportedVersion\", or the validation error\n"
-        "such as \"DuplicateNodeId\"), \"message\" (the loader's text for it, without the file's path and the\n"
+        "such as \"DuplicateNodeId\" or \"ImpossibleFigure\"), \"message\" (the loader's text for it, without the "
+        "file's path and the\n"
         "position), \"line\" and \"column\" (1-based, columns in characters; None when there is no position),\n"
         "\"path\" (the entry concerned, such as \"links[3].from\", or None) and \"severity\" (\"error\" or\n"
         "\"warning\"). Like the loader it stops at the first failing step: a file that cannot be read or\n"

@@ -9,8 +9,13 @@ namespace vorn::native {
 
 const std::vector<py::Registration>& functions();
 
+// The physical constants and configuration defaults of core/network.hpp and files/vorn_bridge.hpp, as
+// module attributes (FIBRE_SPEED_KM_MS, ...); false with the Python error set on failure.
+bool add_constants(PyObject* module) noexcept;
+
 // ensemble.cpp
 PyMethodDef simulate_function();
+PyMethodDef replicate_seeds_function();
 
 // physics.cpp
 PyMethodDef physics_route_function();
@@ -24,11 +29,15 @@ PyMethodDef route_search_estimate_function();
 PyMethodDef check_vorn_file_function();
 PyMethodDef file_format_function();
 
-// networks.cpp: the reference topologies, the networks of .vorn file records and the engine's default
-// configuration as the plain data the other functions take, by the rules vorn_core itself uses
+// networks.cpp: the reference topologies, the networks of .vorn files and the engine's default
+// configuration as vorn_core's records, .vorn files of networks, and the ranges of figures
 PyMethodDef engine_default_config_function();
 PyMethodDef reference_network_function();
-PyMethodDef vorn_network_function();
+PyMethodDef load_network_function();
+PyMethodDef file_network_function();
+PyMethodDef vorn_file_function();
+PyMethodDef definition_figures_function();
+PyMethodDef check_figure_function();
 
 // file_diff.cpp: the diff of two .vorn files as structured data
 PyMethodDef diff_vorn_files_function();

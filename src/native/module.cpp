@@ -1,8 +1,9 @@
 // vorn._native: the companion's private native module, built from the same core library as
 // vorn_core, for the work beyond vorn_core's registered surface that needs native speed. Its
-// functions take and return plain data, so vorn_core's classes and behaviour never move for it.
+// functions take and return vorn_core's own records (and plain data), so vorn_core's classes and behaviour
+// never move for it.
 #include "native/functions.hpp"
-#include "python/core_failures.hpp"
+#include "python/toolkit/core_failures.hpp"
 #include "python/toolkit/registration.hpp"
 
 namespace vorn::native {
@@ -38,7 +39,7 @@ extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
     bool registered = guarded(
         [&] {
             translate_core_failures();
-            return register_all(module.get(), vorn::native::functions());
+            return register_all(module.get(), vorn::native::functions()) && vorn::native::add_constants(module.get());
         },
         false);
     if (!registered) return nullptr;

@@ -1,5 +1,6 @@
 #include "native/network_data.hpp"
 
+#include "core/figure_rules.hpp"
 #include "python/toolkit/errors.hpp"
 
 namespace vorn::native {
@@ -22,6 +23,11 @@ SimulationConfig config_of(std::optional<ConfigData> config) {
     return config ? std::move(config->value) : SimulationConfig::engine_default();
 }
 
+SimulationConfig checked_config(std::optional<ConfigData> config) {
+    if (config) check_figures(config->value);
+    return config_of(std::move(config));
+}
+
 std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value) {
     if (!value) return std::nullopt;
     for (const auto& member : describe::description_of<StrategyType>().members)
@@ -31,6 +37,20 @@ std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value) {
 
 void require_node(const QuantumNetwork& network, const char* argument, const std::string& id) {
     if (!network.has_node(id)) throw py::ValueFailure(std::string(argument) + ": no node '" + id + "' in the network");
+}
+
+QuantumNetwork checked_network(std::vector<NodeData> nodes, std::vector<LinkData> links) {
+    std::vector<NodeDefinition> node_records = nodes_of(std::move(nodes));
+    const std::vector<LinkDefinition> link_records = links_of(std::move(links));
+    check_definitions(node_records, link_records);
+    return QuantumNetwork::from_definitions(std::move(node_records), link_records);
+}
+
+EntanglementRequest checked_request(const QuantumNetwork& network, RequestData request) {
+    require_node(network, "from_node", request.value.from_node);
+    require_node(network, "to", request.value.to);
+    check_figures(request.value);
+    return std::move(request.value);
 }
 
 }  // namespace vorn::native

@@ -6,7 +6,7 @@
 #include "core/physics/ensemble.hpp"
 #include "native/network_data.hpp"
 #include "native/physics_records.hpp"
-#include "python/interruption.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::native {
 namespace {
@@ -29,14 +29,19 @@ Setup setup(std::vector<NodeData> nodes, std::vector<LinkData> links, const std:
     return built;
 }
 
-py::Ref owned(PyObject* object) {
-    if (!object) throw py::ErrorAlreadySet{};
-    return py::Ref::steal(object);
-}
-
-py::Ref doubles_bytes(const std::vector<double>& values) {
-    return owned(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
-                                           static_cast<Py_ssize_t>(values.size() * sizeof(double))));
+// Room for `count` doubles, to be written in place: bytes objects are immutable only once shared.
+std::pair<py::Ref, double*> doubles_bytes(std::uint64_t count, const char* name) {
+    const auto bytes = static_cast<Py_ssize_t>(count * sizeof(double));
+    PyObject* object = PyBytes_FromStringAndSize(nullptr, bytes);
+    if (!object) {
+        if (!PyErr_ExceptionMatches(PyExc_MemoryError)) throw py::ErrorAlreadySet{};
+        PyErr_Clear();
+        throw py::Failure(PyExc_MemoryError, std::string("argument '") + name + "': the outcomes of " +
+                                                 std::to_string(count) + " trials (" + std::to_string(2 * count) +
+                                                 " doubles) do not fit in memory");
+    }
+    py::Ref ref = py::Ref::steal(object);
+    return {std::move(ref), reinterpret_cast<double*>(PyBytes_AsString(object))};
 }
 
 physics::RouteReport route(std::vector<NodeData> nodes, std::vector<LinkData> links, std::string from_node,
@@ -61,15 +66,20 @@ std::tuple<std::vector<std::string>, py::Ref, py::Ref> trials(std::vector<NodeDa
                                                               physics::PhysicalModel model,
                                                               std::optional<std::uint64_t> strategy,
                                                               std::uint64_t seed) {
+    if (runs > static_cast<std::uint64_t>(PY_SSIZE_T_MAX) / sizeof(double))
+        throw py::ValueFailure("argument 'runs': the outcomes of " + std::to_string(runs) +
+                               " trials are more than memory can address");
     py::SignalCheck signals;
     Setup built = setup(std::move(nodes), std::move(links), from_node, to, model, strategy, &signals);
-    const auto outcomes = physics::run_trials(built.chain, built.model, runs, seed, &signals);
-    std::vector<double> waiting(outcomes.size()), fidelity(outcomes.size());
-    for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        waiting[i] = outcomes[i].waiting_time_ms;
-        fidelity[i] = outcomes[i].delivered ? outcomes[i].fidelity : std::numeric_limits<double>::quiet_NaN();
-    }
-    return {std::move(built.chain.path), doubles_bytes(waiting), doubles_bytes(fidelity)};
+    auto [waiting_bytes, waiting] = doubles_bytes(runs, "runs");
+    auto [fidelity_bytes, fidelity] = doubles_bytes(runs, "runs");
+    std::uint64_t trial = 0;
+    physics::for_each_trial(built.chain, built.model, runs, seed, &signals, [&](const physics::TrialOutcome& outcome) {
+        waiting[trial] = outcome.waiting_time_ms;
+        fidelity[trial] = outcome.delivered ? outcome.fidelity : std::numeric_limits<double>::quiet_NaN();
+        ++trial;
+    });
+    return {std::move(built.chain.path), std::move(waiting_bytes), std::move(fidelity_bytes)};
 }
 
 }  // namespace

@@ -10,21 +10,21 @@ namespace {
 // (nodes, links, log2_paths, bounded, exponential, likely_long)
 using EstimateTuple = std::tuple<std::uint64_t, std::uint64_t, double, bool, bool, bool>;
 
-EstimateTuple route_search_estimate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::string from_node,
-                                    std::string to, std::optional<std::uint64_t> strategy) {
-    const QuantumNetwork network =
-        QuantumNetwork::from_definitions(nodes_of(std::move(nodes)), links_of(std::move(links)));
-    require_node(network, "from_node", from_node);
-    require_node(network, "to", to);
-    const RouteSearchEstimate estimate =
-        estimate_route_search(network, from_node, to, strategy_of(strategy).value_or(StrategyType::HighestFidelity));
+EstimateTuple route_search_estimate(std::vector<NodeData> nodes, std::vector<LinkData> links,
+                                    std::optional<ConfigData> config, RequestData request) {
+    const QuantumNetwork network = checked_network(std::move(nodes), std::move(links));
+    checked_config(std::move(config));
+    const EntanglementRequest checked = checked_request(network, std::move(request));
+    const RouteSearchEstimate estimate = estimate_route_search(
+        network, checked.from_node, checked.to, checked.strategy.value_or(StrategyType::HighestFidelity));
     return {estimate.nodes,   estimate.links,       estimate.log2_paths,
             estimate.bounded, estimate.exponential, estimate.likely_long};
 }
 
 constexpr const char* kEstimateDoc =
-    "What the route search from from_node to to under strategy (None: the engine's default) will go\n"
-    "through, worked out without searching, in time about linear in the network.\n"
+    "What the route search of the request (an EntanglementRequest) will go through, worked out without\n"
+    "searching, in time about linear in the network. Checks the network, the configuration and the\n"
+    "request as simulate does, so that a call refuses what the ensemble would.\n"
     "\n"
     "Returns (nodes, links, log2_paths, bounded, exponential, likely_long): the nodes on some simple\n"
     "path between the two ends (the ends included) and the links between them; log2 of a rough upper\n"
@@ -35,8 +35,8 @@ constexpr const char* kEstimateDoc =
 }  // namespace
 
 PyMethodDef route_search_estimate_function() {
-    return py::module_function<&route_search_estimate>("route_search_estimate",
-                                                       {"nodes", "links", "from_node", "to", "strategy"}, kEstimateDoc);
+    return py::module_function<&route_search_estimate>("route_search_estimate", {"nodes", "links", "config", "request"},
+                                                       kEstimateDoc);
 }
 
 }  // namespace vorn::native

@@ -1,7 +1,7 @@
 // Python classes of the engine and of Monte Carlo statistics.
 #include "core/sensitivity.hpp"
 #include "python/classes.hpp"
-#include "python/interruption.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::py {
 

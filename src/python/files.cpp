@@ -8,8 +8,8 @@
 #include "files/vorn_bridge.hpp"
 #include "files/vorn_diff.hpp"
 #include "files/vorn_io.hpp"
-#include "python/interruption.hpp"
 #include "python/toolkit/dict_builder.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::py {
 
@@ -40,7 +40,7 @@ Result<VornFile> load(const std::string& path) {
 
 std::string load_failure(const std::string& path, const FileError& error) {
     SignalCheck signals;
-    return "Failed to load " + path + ": " + vorn_error_text(error, &signals);
+    return load_failure_text(path, error, &signals);
 }
 
 VornFile load_or_raise(const std::string& path) {

@@ -1,6 +1,6 @@
 // The module's init function: it creates the module and runs the one registration list.
-#include "python/core_failures.hpp"
 #include "python/registry.hpp"
+#include "python/toolkit/core_failures.hpp"
 
 namespace vorn::py {
 

@@ -2,7 +2,7 @@
 #include "python/protocols.hpp"
 
 #include "core/number_text.hpp"
-#include "python/interruption.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::py {
 

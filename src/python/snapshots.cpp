@@ -2,7 +2,7 @@
 // None of the classes has a constructor: snapshots come from an engine, diffs from two snapshots.
 #include "python/snapshots.hpp"
 
-#include "python/interruption.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::py {
 

@@ -2,7 +2,7 @@
 #include "python/topology.hpp"
 
 #include "core/topology/catalog.hpp"
-#include "python/interruption.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::py {
 

@@ -2,22 +2,23 @@
 #pragma once
 
 #include "check.hpp"
-#include "core/chacha12_block.hpp"
 #include "core/network.hpp"
+#include "core/random/chacha12_block.hpp"
+#include "core/random/keyed_stream.hpp"
+#include "core/random/seeds.hpp"
 #include "core/request.hpp"
-#include "core/request_generator.hpp"
 
 namespace fixtures {
 
-using vorn::RequestGenerator;
+using vorn::KeyedStream;
 
-// The generator keyed from `seed`, as ensemble trial i of seed s - i uses it.
-inline RequestGenerator seeded(std::uint64_t seed) { return RequestGenerator(RequestGenerator::key_from_seed(seed)); }
+// The generation draws of `seed`, as ensemble trial i of seed s - i uses them.
+inline KeyedStream seeded(std::uint64_t seed) {
+    return KeyedStream(vorn::key_words(vorn::kGenerationDraws.key, seed), vorn::kGenerationDraws.stream);
+}
 
 // A uniform draw in [0, 1], as the timeline's rules take it.
-inline double next_uniform(RequestGenerator& generator) {
-    return RequestGenerator::uniform_from_bits(generator.next_u64());
-}
+inline double next_uniform(KeyedStream& draws) { return vorn::closed_uniform(draws.next_u64()); }
 
 inline vorn::SimulationConfig config_with(double purify_factor, double cutoff_ms = 5000.0) {
     vorn::SimulationConfig config = vorn::SimulationConfig::engine_default();

@@ -35,7 +35,7 @@ static void count(Heatmap& heatmap, const std::string& key, std::uint64_t n = 1)
 // One request as the rules put it, its loss draws (uniform values) from `loss_draw`. Loss draws that
 // cannot change the outcome are skipped, as the implementation does, so that both take the same loss draws.
 static ReferenceRun reference_timeline(const QuantumNetwork& network, const SimulationConfig& config,
-                                       const EntanglementRequest& request, RequestGenerator draws,
+                                       const EntanglementRequest& request, KeyedStream draws,
                                        const std::function<double()>& loss_draw) {
     ReferenceRun run;
     const TimelineSettings settings = TimelineSettings::from_config(config);
@@ -111,7 +111,7 @@ static ReferenceRun reference_timeline(const QuantumNetwork& network, const Simu
 // The first seed whose first draws succeed (true) or fail against the given probabilities, in order.
 static std::uint64_t seed_with_attempts(const std::vector<double>& probability, const std::vector<bool>& succeed) {
     for (std::uint64_t seed = 0;; ++seed) {
-        RequestGenerator generator = fixtures::seeded(seed);
+        KeyedStream generator = fixtures::seeded(seed);
         bool matches = true;
         for (std::size_t i = 0; i < succeed.size() && matches; ++i)
             matches = (fixtures::next_uniform(generator) < probability[i % probability.size()]) == succeed[i];
@@ -142,7 +142,7 @@ static void check_keyed_against_reference(const fixtures::Scenario& s, std::uint
     ExactSum latency, fidelity;
     Heatmap utilisation;
     for (std::uint64_t i = 0; i < runs; ++i) {
-        RequestGenerator stream(RequestGenerator::key_from_seed(seed + i), 1);
+        KeyedStream stream(key_words(kKeyedLossDraws.key, seed + i), kKeyedLossDraws.stream);
         const ReferenceRun reference = reference_timeline(s.network, s.config, s.request, fixtures::seeded(seed + i),
                                                           [&] { return fixtures::next_uniform(stream); });
         if (reference.result.success) ++successes, fidelity.add(reference.result.final_fidelity);
@@ -180,7 +180,7 @@ static void check_against_reference(const fixtures::Scenario& s, std::uint64_t r
     double fidelity_sum = 0.0, latency_sum = 0.0;
     MonteCarloStats summed;
     for (std::uint64_t i = 0; i < runs; ++i) {
-        const RequestGenerator generator = fixtures::seeded(seed + i);
+        const KeyedStream generator = fixtures::seeded(seed + i);
         const ReferenceRun reference =
             reference_timeline(s.network, s.config, s.request, generator, draws_of(reference_losses));
         NetworkOrchestratorPolicy policy(s.config);
@@ -305,7 +305,7 @@ TEST_CASE("outcomes of single requests, by the timeline and by the literal rules
         std::vector<double> probability;
         for (const auto& [a, b, km, f] : c.hops)
             probability.push_back(attempt_success_probability(km, f, c.request.fidelity_target));
-        const RequestGenerator generator = fixtures::seeded(seed_with_attempts(probability, c.attempts));
+        const KeyedStream generator = fixtures::seeded(seed_with_attempts(probability, c.attempts));
         const QuantumNetwork network = fixtures::network_of(c.hops);
         LossGenerator losses = losses_with(c.lost);
         const ReferenceRun reference = reference_timeline(network, c.config, c.request, generator, draws_of(losses));

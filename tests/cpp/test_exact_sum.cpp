@@ -1,6 +1,6 @@
 // Exact sums against integer arithmetic, however the terms are split and merged.
 #include "check.hpp"
-#include "core/exact_sum.hpp"
+#include "core/ensemble/exact_sum.hpp"
 
 using vorn::ExactSum;
 
@@ -70,7 +70,8 @@ TEST_CASE("sums that plain addition gets wrong") {
         {{tie_up, 0x1p-53}, tie_up + 0x1p-52},      // a tie to the even neighbour above
         {{0.1, 0.2, 0.3, -0.6}, 0x1p-55},           // the representation errors, exactly
         {{0x1p-1074, 0x1p-1074, -0x1p-1073}, 0.0},
-        {{1e308, 1e308, -1e308}, INFINITY},  // the running sum left the doubles
+        {{1e308, 1e308, -1e308}, 1e308},  // no running sum leaves the doubles
+        {{1e308, 1e308}, INFINITY},       // the sum itself does
         {{1.0, INFINITY, 5.0}, INFINITY},
         {{INFINITY, -INFINITY, 1.0}, NAN},
         {{NAN, 1.0}, NAN},
@@ -81,6 +82,30 @@ TEST_CASE("sums that plain addition gets wrong") {
         const std::vector<double> partials = sum.partials();
         CHECK(std::isfinite(c.total) ? non_overlapping(partials) : partials.size() == 1);
     }
+}
+
+TEST_CASE("the sum as an integer of units of 2^-1074") {
+    using Units = std::vector<std::uint64_t>;
+    const auto units_of = [](const std::vector<double>& terms) { return sum_of(terms).units(); };
+    CHECK(units_of({}).empty() && units_of({0.0, -0.0}).empty() && units_of({1.0, -1.0}).empty());
+    CHECK(units_of({0x1p-1074}) == Units{1});
+    CHECK(units_of({0x1p-1074, 0x1p-1022}) == Units{(std::uint64_t{1} << 52) + 1});
+    // 1.0 is 2^1074 units: bit 1074 = limb 16, bit 50; 1 + 2^-60 + 2^-60 loses nothing.
+    Units one(17, 0);
+    one[16] = std::uint64_t{1} << 50;
+    CHECK(units_of({0.5, 0.25, 0.25}) == one);
+    CHECK(units_of({-0.25, 1.25}) == one && !sum_of({-0.25, 1.25}).negative() && sum_of({0.25, -1.25}).negative());
+    Units sum = one;
+    sum[15] = std::uint64_t{1} << (1074 - 59 - 15 * 64);
+    CHECK(units_of({1.0, 0x1p-60, 0x1p-60}) == sum);
+    // Beyond the doubles the units stay exact while the total rounds to an infinity.
+    const double max = std::numeric_limits<double>::max();
+    const ExactSum twice_max = sum_of({max, max});
+    Units doubled = sum_of({max}).units();
+    for (std::size_t i = doubled.size(); i-- > 1;) doubled[i] = doubled[i] << 1 | doubled[i - 1] >> 63;
+    doubled[0] <<= 1;
+    CHECK(twice_max.finite() && twice_max.units() == doubled && twice_max.total() == INFINITY);
+    CHECK(!sum_of({1.0, INFINITY}).finite());
 }
 
 TEST_CASE("adding a term many times at once equals adding it time after time") {

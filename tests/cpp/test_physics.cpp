@@ -2,57 +2,10 @@
 // course follows from the figures alone (every attempt succeeds).
 #include "check.hpp"
 #include "core/physics/ensemble.hpp"
-#include "core/request_generator.hpp"
 
 using namespace vorn::physics;
 using vorn::LinkDefinition;
 using vorn::NodeDefinition;
-
-static std::vector<std::uint64_t> units_of(const std::vector<double>& terms) {
-    ExactSum sum;
-    for (double x : terms) sum.add(x);
-    return sum.units();
-}
-
-TEST_CASE("exact sums count units of 2^-1074, whatever the order and however they are cut") {
-    CHECK(units_of({}).empty());
-    CHECK(units_of({0.0, -0.0}).empty());
-    CHECK(units_of({0x1p-1074}) == std::vector<std::uint64_t>{1});
-    CHECK(units_of({0x1p-1074, 0x1p-1022}) == std::vector<std::uint64_t>{(std::uint64_t{1} << 52) + 1});
-    // 1.0 is 2^1074 units: bit 1074 = limb 16, bit 50.
-    std::vector<std::uint64_t> one(17, 0);
-    one[16] = std::uint64_t{1} << 50;
-    CHECK(units_of({1.0}) == one);
-    CHECK(units_of({0.5, 0.25, 0.25}) == one);
-    // 1 + 2^-60 + 2^-60 loses nothing, as double additions would.
-    std::vector<std::uint64_t> sum = one;
-    sum[16 - 1] = std::uint64_t{1} << (1074 - 59 - 15 * 64);
-    CHECK(units_of({1.0, 0x1p-60, 0x1p-60}) == sum);
-
-    std::mt19937_64 random(7);
-    std::vector<double> terms;
-    for (int i = 0; i < 2000; ++i)
-        terms.push_back(std::ldexp(std::uniform_real_distribution<double>(0.0, 1.0)(random), i % 200 - 100));
-    terms.push_back(std::numeric_limits<double>::max());
-    terms.push_back(std::numeric_limits<double>::max());
-    const auto whole = units_of(terms);
-    std::shuffle(terms.begin(), terms.end(), random);
-    ExactSum first, second;
-    for (std::size_t i = 0; i < terms.size(); ++i) (i < 777 ? first : second).add(terms[i]);
-    first.add(second);
-    CHECK(first.units() == whole);
-    CHECK_EQ(first.infinities(), 0u);
-    first.add(kInf);
-    CHECK_EQ(first.infinities(), 1u);
-
-    bool refused = false;
-    try {
-        first.add(-1.0);
-    } catch (const vorn::Panic&) {
-        refused = true;
-    }
-    CHECK(refused);
-}
 
 TEST_CASE("histogram bins are the top bits of the doubles: 128 per binade") {
     LogHistogram histogram;
@@ -60,24 +13,6 @@ TEST_CASE("histogram bins are the top bits of the doubles: 128 per binade") {
     const std::uint32_t one = 0x3FF << 7;
     using Bins = std::vector<std::pair<std::uint32_t, std::uint64_t>>;
     CHECK(histogram.counts() == (Bins{{0, 1}, {one, 2}, {one + 1, 1}, {one + 128, 2}}));
-}
-
-static std::vector<std::uint64_t> draws(std::uint64_t seed, int lane, int count) {
-    std::array<KeyedStream, KeyedStream::kBatch> streams;
-    KeyedStream::start_batch(seed - static_cast<std::uint64_t>(lane), streams);
-    std::vector<std::uint64_t> values;
-    for (int i = 0; i < count; ++i) values.push_back(streams[lane].next_u64());
-    return values;
-}
-
-TEST_CASE("a trial's stream depends on its seed alone, across refills and the 2^64 wrap, apart from the engine's") {
-    for (std::uint64_t seed : {std::uint64_t{0}, std::uint64_t{42}, ~std::uint64_t{0} - 2}) {
-        const auto reference = draws(seed, 0, 200);
-        for (int lane : {1, 5, 7}) CHECK(draws(seed, lane, 200) == reference);
-        vorn::RequestGenerator engine(vorn::RequestGenerator::key_from_seed(seed));
-        CHECK(engine.next_u64() != reference[0]);
-    }
-    CHECK(draws(1, 0, 8) != draws(2, 0, 8));
 }
 
 // Links that succeed at every attempt (no loss, efficiency 1) between nodes of one memory time.
@@ -97,8 +32,15 @@ static Chain certain_chain(const std::vector<double>& rates_hz, double t2_s, con
                          std::nullopt, model);
 }
 
+static std::vector<TrialOutcome> trials_of(const Chain& chain, const PhysicalModel& model, std::uint64_t runs,
+                                           std::uint64_t seed) {
+    std::vector<TrialOutcome> outcomes;
+    for_each_trial(chain, model, runs, seed, nullptr, [&](const TrialOutcome& o) { outcomes.push_back(o); });
+    return outcomes;
+}
+
 static TrialOutcome one_trial(const std::vector<double>& rates_hz, double t2_s, const PhysicalModel& model) {
-    return run_trials(certain_chain(rates_hz, t2_s, model), model, 1, 3).front();
+    return trials_of(certain_chain(rates_hz, t2_s, model), model, 1, 3).front();
 }
 
 static double werner(double fidelity) { return (4.0 * fidelity - 1.0) / 3.0; }
@@ -164,8 +106,8 @@ TEST_CASE("ensembles: shards over consecutive seeds add up to the whole, exactly
     CHECK(head->waiting_time_ms.units() == whole->waiting_time_ms.units());
     CHECK(head->fidelity_squared.units() == whole->fidelity_squared.units());
 
-    const auto outcomes = run_trials(chain, model, 1000, seed);
-    ExactSum waiting;
+    const auto outcomes = trials_of(chain, model, 1000, seed);
+    vorn::ExactSum waiting;
     for (const TrialOutcome& outcome : outcomes) waiting.add(outcome.waiting_time_ms);
     CHECK(waiting.units() == whole->waiting_time_ms.units());
 }
@@ -193,11 +135,12 @@ TEST_CASE("without failing swaps or expiring pairs, skipping the events changes 
                                           nodes.back().id, std::nullopt, model);
         ChainTrials shortest(chain, model), events(chain, model, ChainTrials::Course::Events);
         vorn::InterruptionPoll poll(nullptr, 1000);
-        std::array<KeyedStream, KeyedStream::kBatch> a, b;
-        KeyedStream::start_batch(static_cast<std::uint64_t>(round) << 8, a);
-        KeyedStream::start_batch(static_cast<std::uint64_t>(round) << 8, b);
-        for (int k = 0; k < KeyedStream::kBatch; ++k) {
-            const TrialOutcome x = shortest.run(a[k], poll), y = events.run(b[k], poll);
+        for (std::uint64_t seed = 0; seed < 16; ++seed) {
+            const vorn::KeyedStream stream(
+                vorn::key_words(vorn::kPhysicalModelDraws.key, seed + (static_cast<std::uint64_t>(round) << 8)),
+                vorn::kPhysicalModelDraws.stream);
+            vorn::KeyedStream a = stream, b = stream;
+            const TrialOutcome x = shortest.run(a, poll), y = events.run(b, poll);
             CHECK(x.delivered == y.delivered && check::same_double(x.waiting_time_ms, y.waiting_time_ms) &&
                   check::same_double(x.fidelity, y.fidelity));
         }

@@ -47,13 +47,13 @@ private:
 SimulationResult NetworkOrchestratorPolicy::coordinate_timeline(const QuantumNetwork& network,
                                                                 SimulationRuntime& runtime,
                                                                 const EntanglementRequest& request,
-                                                                const RequestGenerator* generator,
+                                                                const KeyedStream* generator,
                                                                 Interruption* interruption) {
     Admission admission = admit(network, request, settings, interruption);
     if (admission.refusal) return std::move(*admission.refusal);
     const CyclePlan plan(admission, request.fidelity_target, settings);
     const CycleBounds bounds(request.max_latency_ms, settings.total_time_cutoff_ms);
-    RequestGenerator draws = generator ? *generator : RequestGenerator();
+    KeyedStream draws = generator ? *generator : KeyedStream();
     InterruptionPoll poll(interruption, kWorkPerClockCheck);
     RuntimeRecord record(runtime, admission.hops);
     const CycleOutcome outcome = run_cycles(plan, bounds, draws, LossGenerator::for_this_thread(), poll, record);

@@ -12,8 +12,8 @@
 #include "core/failure.hpp"
 #include "core/heatmap.hpp"
 #include "core/network.hpp"
+#include "core/random/keyed_stream.hpp"
 #include "core/request.hpp"
-#include "core/request_generator.hpp"
 
 namespace vorn {
 
@@ -52,8 +52,7 @@ public:
     // nodes) are not taken. `interruption` (may be null) is polled every few milliseconds; when it
     // asks to stop, Interrupted is thrown.
     SimulationResult coordinate_timeline(const QuantumNetwork& network, SimulationRuntime& runtime,
-                                         const EntanglementRequest& request,
-                                         const RequestGenerator* generator = nullptr,
+                                         const EntanglementRequest& request, const KeyedStream* generator = nullptr,
                                          Interruption* interruption = nullptr);
 };
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/interruption_poll.hpp"
-#include "core/physics/keyed_stream.hpp"
 #include "core/physics/model.hpp"
+#include "core/random/keyed_stream.hpp"
 
 namespace vorn::physics {
 

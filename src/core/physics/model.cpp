@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/figure_rules.hpp"
 #include "core/number_text.hpp"
 #include "core/routing.hpp"
 
@@ -13,8 +14,6 @@ namespace {
 [[noreturn]] void refuse(const std::string& what, const std::string& rule, double value) {
     throw InvalidValue(what + " must be " + rule + ", got " + debug_number_text(value));
 }
-
-bool within_unit(double x) { return x >= 0.0 && x <= 1.0; }
 
 void require(bool holds, const std::string& what, const char* rule, double value) {
     if (!holds) refuse(what, rule, value);
@@ -39,18 +38,10 @@ void check_model(const PhysicalModel& model) {
 }
 
 Hop hop_of(const LinkDefinition& link, const PhysicalModel& model) {
-    auto field = [&](const char* figure) { return std::string("links: ") + figure + " of " + link_name(link); };
-    require(std::isfinite(link.distance_km) && link.distance_km >= 0.0, field("distance_km"), "finite and non-negative",
-            link.distance_km);
-    require(within_unit(link.base_fidelity), field("base_fidelity"), "within [0, 1]", link.base_fidelity);
-    require(std::isfinite(link.generation_rate_hz) && link.generation_rate_hz > 0.0, field("generation_rate_hz"),
-            "finite and positive", link.generation_rate_hz);
+    check_figures(link);
     Hop hop;
     if (link.link_type == LinkType::Satellite) {
         const SatelliteConditions conditions = link.satellite_conditions.value_or(SatelliteConditions{});
-        require(within_unit(conditions.visibility), field("visibility"), "within [0, 1]", conditions.visibility);
-        require(within_unit(conditions.weather_factor), field("weather_factor"), "within [0, 1]",
-                conditions.weather_factor);
         hop.transmissivity =
             std::pow(10.0, -model.satellite_loss_db / 10.0) * conditions.visibility * conditions.weather_factor;
     } else {
@@ -59,7 +50,7 @@ Hop hop_of(const LinkDefinition& link, const PhysicalModel& model) {
     hop.success_probability = model.efficiency * hop.transmissivity;
     if (!(hop.success_probability > 0.0))
         throw InvalidValue("links: " + link_name(link) + " never succeeds (its success probability is 0)");
-    hop.attempt_ms = std::max(1000.0 / link.generation_rate_hz, link.distance_km / model.signal_speed_km_ms);
+    hop.attempt_ms = std::max(kMsPerSecond / link.generation_rate_hz, link.distance_km / model.signal_speed_km_ms);
     hop.werner = (4.0 * link.base_fidelity - 1.0) / 3.0;
     return hop;
 }
@@ -79,9 +70,8 @@ Chain chain_between(const QuantumNetwork& network, const std::vector<LinkDefinit
                                         [&](const NodeDefinition& node) { return node.id == id; });
         if (found == network.nodes().end())
             throw InvalidValue("nodes: no node '" + id + "', which a link on the route names");
-        const double t2 = found->memory_lifetime_t2;
-        require(t2 >= 0.0, "nodes: memory_lifetime_t2 of node '" + id + "'", "non-negative", t2);
-        chain.decay_per_ms.push_back(1.0 / (1000.0 * t2));
+        check_figures(*found);
+        chain.decay_per_ms.push_back(1.0 / (kMsPerSecond * found->memory_lifetime_t2));
     }
     chain.path = route->path;
     return chain;

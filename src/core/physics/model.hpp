@@ -17,12 +17,12 @@ namespace vorn::physics {
 // The parameters of the model; every trial of an ensemble uses the same ones. A new parameter is keyword-only
 // (so that no caller's positional arguments move), with the default that leaves results as they were.
 struct PhysicalModel {
-    double attenuation_db_km = 0.2;
+    double attenuation_db_km = kFibreLossDbKm;
     double efficiency = 1.0;
     double satellite_loss_db = 30.0;
     double swap_success_probability = 1.0;
     std::optional<double> cutoff_ms;
-    double signal_speed_km_ms = 200.0;
+    double signal_speed_km_ms = kFibreSpeedKmMs;
     std::optional<double> max_waiting_time_ms;
 
     friend bool operator==(const PhysicalModel&, const PhysicalModel&) = default;

@@ -28,7 +28,7 @@ RouteReport report_of(const Chain& chain) {
 }
 
 ExactUnits units_of(const ExactSum& sum) {
-    if (sum.infinities() > 0) return {{}, true};
+    if (!sum.finite()) return {{}, true};
     return {sum.units(), false};
 }
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -297,14 +299,36 @@ private:
     }
 };
 
-// A described record or enumeration taken from any object that carries it, for modules that receive
-// another module's objects: a record from an object with the described attributes (a record of any
-// module, a named tuple) or from a plain tuple of the fields in order; an enumeration member from its
-// name or from a member of any module (which pickles as getattr(class, name)).
+// A described record or enumeration of vorn_core, for a module that receives vorn_core's objects and
+// gives them back without holding vorn_core's types:
+// - taken from any object that carries it: a record from an object with the described attributes (a
+//   record of any module, a named tuple, ...), where an attribute that is missing, or None for a field
+//   that is no optional value, keeps the record's default unless the field is required; an enumeration
+//   member from its name or from a member of any module (which pickles as getattr(class, name));
+// - given back as vorn_core's own class of the same name: a record built by its constructor from the
+//   fields it takes, the other fields set as attributes; a member as vorn_core's.
 template <class T>
 struct Loose {
     T value{};
 };
+
+template <class T>
+concept CoreNamed = requires { Bound<T>::name; };
+
+// vorn_core's class of T (borrowed: looked up once and kept for the process, as vorn_core keeps its
+// types), or nullptr with an error set.
+template <class T>
+    requires CoreNamed<T>
+PyObject* core_class() noexcept {
+    static KeptRef kept;
+    if (!kept.get()) {
+        Ref module = Ref::steal(PyImport_ImportModule("vorn_core"));
+        Ref type = module ? Ref::steal(PyObject_GetAttrString(module.get(), Bound<T>::name)) : Ref();
+        if (!type) return nullptr;
+        kept = KeptRef(std::move(type));
+    }
+    return kept.get();
+}
 
 template <class T>
 struct TypeText<Loose<T>> {
@@ -316,12 +340,10 @@ struct TypeText<Loose<T>> {
 template <class V>
 struct LooseOf {
     using Type = V;
-    static V& unwrap(V& value) { return value; }
 };
 template <describe::Described V>
 struct LooseOf<V> {
     using Type = Loose<V>;
-    static V& unwrap(Loose<V>& value) { return value.value; }
 };
 template <class V>
 struct LooseOf<std::optional<V>> {
@@ -347,6 +369,67 @@ V tighten(typename LooseOf<V>::Type&& loose) {
         for (auto& item : loose) out.push_back(tighten<typename V::value_type>(std::move(item)));
         return out;
     }
+}
+
+template <class V>
+typename LooseOf<V>::Type loosen(const V& value) {
+    if constexpr (std::is_same_v<typename LooseOf<V>::Type, V>) {
+        return value;
+    } else if constexpr (describe::Described<V>) {
+        return {value};
+    } else if constexpr (is_optional_v<V>) {
+        if (!value) return std::nullopt;
+        return loosen<typename V::value_type>(*value);
+    } else {
+        typename LooseOf<V>::Type out;
+        out.reserve(value.size());
+        for (const auto& item : value) out.push_back(loosen<typename V::value_type>(item));
+        return out;
+    }
+}
+
+// A field's value from a Python object and back, loosely where its shape is plain.
+template <class T, class F>
+bool loose_field_from(PyObject* object, typename F::Type& out) noexcept {
+    using V = typename F::Type;
+    if constexpr (std::is_same_v<typename F::Shape, describe::Plain>) {
+        typename LooseOf<V>::Type loose{};
+        if (!Convert<decltype(loose)>::from(object, loose)) return false;
+        return guarded(
+            [&] {
+                out = tighten<V>(std::move(loose));
+                return true;
+            },
+            false);
+    } else {
+        return ShapeOf<T, F>::from(object, out);
+    }
+}
+
+template <class T, class F>
+PyObject* loose_field_to(const typename F::Type& value) noexcept {
+    using V = typename F::Type;
+    if constexpr (std::is_same_v<typename F::Shape, describe::Plain>) {
+        return guarded([&] { return Convert<typename LooseOf<V>::Type>::to(loosen<V>(value)); },
+                       static_cast<PyObject*>(nullptr));
+    } else {
+        return ShapeOf<T, F>::to(value);
+    }
+}
+
+// Whether two values of a field are the same, bit for bit where they are numbers (-0.0 is not 0.0); false
+// where that is not simply told.
+template <class V>
+bool same_value(const V& a, const V& b) {
+    if constexpr (std::is_floating_point_v<V>)
+        return std::bit_cast<std::uint64_t>(static_cast<double>(a)) ==
+               std::bit_cast<std::uint64_t>(static_cast<double>(b));
+    else if constexpr (std::is_enum_v<V> || std::is_integral_v<V>)
+        return a == b;
+    else if constexpr (is_optional_v<V>)
+        return !a && !b;
+    else
+        return false;
 }
 
 // The member named `name`, or a ValueError naming the enumeration's members.
@@ -386,6 +469,12 @@ struct Convert<Loose<E>> {
         PyErr_Clear();
         return cannot_convert(object, "an enumeration member");
     }
+    static PyObject* to(const Loose<E>& member) noexcept
+        requires CoreNamed<E>
+    {
+        PyObject* type = core_class<E>();
+        return type ? PyObject_GetAttrString(type, std::string(describe::member_name(member.value)).c_str()) : nullptr;
+    }
 };
 
 template <describe::Described T>
@@ -395,29 +484,83 @@ struct Convert<Loose<T>> {
         return guarded(
             [&] {
                 T record{};
-                const bool positional = PyTuple_Check(object);
-                if (positional && !check_tuple(object, static_cast<Py_ssize_t>(describe::field_count<T>))) return false;
-                Py_ssize_t index = 0;
                 bool converted = true;
+                bool found = false;  // an object with none of the attributes is no such record
+                const auto refuse = [&](const std::string& missing) {
+                    set_error(PyExc_TypeError, "expected " + described_name() + ", got " + type_name(Py_TYPE(object)) +
+                                                   " (it has no attribute '" + missing + "')");
+                    converted = false;
+                };
+                std::string first_missing;
                 describe::for_each_field<T>([&](const auto& field) {
                     using F = std::decay_t<decltype(field)>;
                     if (!converted) return;
-                    Ref item = positional ? Ref::borrow(PyTuple_GetItem(object, index++))
-                                          : Ref::steal(PyObject_GetAttrString(object, std::string(field.name).c_str()));
-                    typename LooseOf<typename F::Type>::Type loose{};
-                    if (!item || !Convert<decltype(loose)>::from(item.get(), loose)) {
-                        Ref name = Ref::steal(Convert<std::string>::to(std::string(field.name)));
-                        if (name) prefix_field_error(name.get());
-                        converted = false;
-                        return;
+                    const std::string name(field.name);
+                    const bool required = field.parameter == describe::kRequired;
+                    Ref item = Ref::steal(PyObject_GetAttrString(object, name.c_str()));
+                    if (!item) {
+                        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) {
+                            converted = false;
+                            return;
+                        }
+                        PyErr_Clear();
+                        if (first_missing.empty()) first_missing = name;
+                        if (required) refuse(name);
+                        return;  // an optional one keeps the record's default
                     }
-                    F::get(record) = tighten<typename F::Type>(std::move(loose));
+                    found = true;
+                    if (item.get() == Py_None && !required && !is_optional_v<typename F::Type>) return;
+                    if (loose_field_from<T, F>(item.get(), F::get(record))) return;
+                    Ref key = Ref::steal(Convert<std::string>::to(name));
+                    if (key) prefix_field_error(key.get());
+                    converted = false;
                 });
+                if (converted && !found && !first_missing.empty()) refuse(first_missing);
                 if (!converted) return false;
                 out.value = std::move(record);
                 return true;
             },
             false);
+    }
+
+    static PyObject* to(const Loose<T>& loose) noexcept
+        requires CoreNamed<T>
+    {
+        return guarded(
+            [&]() -> PyObject* {
+                PyObject* type = core_class<T>();
+                Ref arguments = Ref::steal(PyTuple_New(0));
+                Ref keywords = Ref::steal(PyDict_New());
+                if (!type || !arguments || !keywords) throw ErrorAlreadySet{};
+                std::vector<std::pair<std::string, Ref>> attributes;
+                [[maybe_unused]] static const T defaults{};
+                describe::for_each_field<T>([&](const auto& field) {
+                    using F = std::decay_t<decltype(field)>;
+                    // An optional parameter left out keeps the record's default.
+                    if (field.parameter == describe::kOptional && same_value(F::get(loose.value), F::get(defaults)))
+                        return;
+                    Ref value = Ref::steal(loose_field_to<T, F>(F::get(loose.value)));
+                    if (!value) throw ErrorAlreadySet{};
+                    if (field.parameter == describe::kAbsent)
+                        attributes.emplace_back(std::string(field.name), std::move(value));
+                    else if (PyDict_SetItemString(keywords.get(), std::string(field.name).c_str(), value.get()) < 0)
+                        throw ErrorAlreadySet{};
+                });
+                Ref record = Ref::steal(PyObject_Call(type, arguments.get(), keywords.get()));
+                if (!record) throw ErrorAlreadySet{};
+                for (const auto& [name, value] : attributes)
+                    if (PyObject_SetAttrString(record.get(), name.c_str(), value.get()) < 0) throw ErrorAlreadySet{};
+                return record.release();
+            },
+            static_cast<PyObject*>(nullptr));
+    }
+
+private:
+    static std::string described_name() {
+        if constexpr (CoreNamed<T>)
+            return Bound<T>::name;
+        else
+            return "a record";
     }
 };
 

@@ -1,6 +1,7 @@
 // The ChaCha12 block function, up to sixteen blocks per call, with SIMD kernels where the CPU has them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace vorn::chacha12 {
@@ -9,7 +10,21 @@ inline constexpr int kLanes = 16;
 inline constexpr int kBlockWords = 16;
 
 // Initial states of up to sixteen blocks, word-major: states[w][lane] is word w of block `lane`.
+// Words 0..3 are the constants, 4..11 the key, 12 and 13 the block counter (low word first), 14 and 15
+// the nonce, which the keyed streams use as a stream number.
 using LaneStates = std::uint32_t[kBlockWords][kLanes];
+
+// A key as state words 4..11.
+using KeyWords = std::array<std::uint32_t, 8>;
+
+// The constants, block counter `counter` and nonce `stream` of every lane; the key words stay as they are.
+void set_counter_and_stream(LaneStates& states, std::uint64_t counter, std::uint64_t stream);
+
+inline KeyWords key_of_lane(const LaneStates& states, int lane) {
+    KeyWords key;
+    for (int w = 0; w < 8; ++w) key[w] = states[4 + w][lane];
+    return key;
+}
 
 enum class Kernel { Scalar, Sse2, Avx2, Avx512 };
 

@@ -2,7 +2,7 @@
 // its width of lanes starting at lane `first`, and writes those blocks to `out` at their lane's place.
 #pragma once
 
-#include "core/chacha12_block.hpp"
+#include "core/random/chacha12_block.hpp"
 
 #if defined(__x86_64__) || defined(__i386__)
 #define VORN_CHACHA_X86 1

@@ -1,4 +1,4 @@
-#include "python/core_failures.hpp"
+#include "python/toolkit/core_failures.hpp"
 
 #include "core/failure.hpp"
 #include "python/toolkit/errors.hpp"

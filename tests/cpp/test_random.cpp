@@ -1,14 +1,17 @@
-// The request generator against the reference ChaCha12 vectors, and its fast paths against its plain ones.
+// The keyed streams against the reference ChaCha12 vectors, their fast paths against their plain ones, the
+// seeds' keys and the uniform conversions.
 #include <rapidjson/document.h>
 #include <fstream>
 
 #include "check.hpp"
-#include "core/chacha12_block.hpp"
-#include "core/request_generator.hpp"
+#include "core/random/chacha12_block.hpp"
+#include "core/random/keyed_stream.hpp"
+#include "core/random/seeds.hpp"
 #include "core/tail_count.hpp"
 #include "fixtures.hpp"
 
-using vorn::RequestGenerator;
+using vorn::KeyedStream;
+using vorn::SeedStream;
 namespace chacha12 = vorn::chacha12;
 
 static rapidjson::Document load_vectors() {
@@ -23,51 +26,57 @@ static rapidjson::Document load_vectors() {
 static std::uint64_t decimal(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 10); }
 static std::uint64_t hex(const rapidjson::Value& value) { return std::strtoull(value.GetString(), nullptr, 16); }
 
-static std::string hex_of(const RequestGenerator::Key& key) {
+// The key's 32 bytes, each word little-endian.
+static std::string hex_of(const chacha12::KeyWords& key) {
     std::string text;
-    for (auto b : key) text += "0123456789abcdef"[b >> 4], text += "0123456789abcdef"[b & 15];
+    for (std::uint32_t word : key)
+        for (int b = 0; b < 4; ++b) {
+            const unsigned byte = word >> (8 * b) & 0xFF;
+            text += "0123456789abcdef"[byte >> 4], text += "0123456789abcdef"[byte & 15];
+        }
     return text;
 }
 
-// A fresh generator for a vector: keyed from its seed, or all-zero when it has none.
-static RequestGenerator fresh(const rapidjson::Value& vector) {
-    return vector["seed"].IsNull() ? RequestGenerator() : fixtures::seeded(decimal(vector["seed"]));
+// A fresh stream for a vector: keyed from its seed, or all-zero when it has none.
+static KeyedStream fresh(const rapidjson::Value& vector) {
+    return vector["seed"].IsNull() ? KeyedStream() : fixtures::seeded(decimal(vector["seed"]));
 }
 
-// The same generator as an ensemble makes it: lane `lane` of the batch `batch` of sixteen consecutive
-// seeds, keys and first blocks computed together.
-static RequestGenerator batched(std::uint64_t seed, int batch, int lane) {
-    vorn::SeedKeys keys(seed - static_cast<std::uint64_t>(16 * batch + lane));
+// The stream `draws` of `seed` as an ensemble makes it: lane `lane` of the batch `batch` of sixteen
+// consecutive seeds, keys and first blocks computed together.
+template <SeedStream draws>
+static KeyedStream batched(std::uint64_t seed, int batch, int lane) {
+    vorn::SeedKeys<draws.key> keys(seed - static_cast<std::uint64_t>(16 * batch + lane));
     alignas(64) chacha12::LaneStates states;
-    vorn::set_counter_and_stream(states, 0, 0);
+    chacha12::set_counter_and_stream(states, 0, draws.stream);
     for (int b = 0; b <= batch; ++b) keys.fill(states);
     alignas(64) std::uint32_t blocks[16 * 16];
     chacha12::blocks(states, blocks);
-    RequestGenerator generator;
-    generator.start(vorn::key_of_lane(states, lane), 0, blocks + 16 * lane);
-    return generator;
+    KeyedStream stream;
+    stream.start(chacha12::key_of_lane(states, lane), draws.stream, blocks + 16 * lane);
+    return stream;
 }
 
-static void check_stream(RequestGenerator&& generator, const rapidjson::Value& vector) {
-    for (const auto& word : vector["next_u32"].GetArray()) CHECK_EQ(generator.next_u32(), word.GetUint());
+static void check_stream(KeyedStream&& stream, const rapidjson::Value& vector) {
+    for (const auto& word : vector["next_u32"].GetArray()) CHECK_EQ(stream.next_u32(), word.GetUint());
 }
 
 TEST_CASE("every vector: key bytes, 32-bit words, batched lanes across the 2^64 wrap, 64-bit and uniform draws") {
     const auto document = load_vectors();
     CHECK_EQ(document["vectors"].Size(), 10u);
     for (const auto& vector : document["vectors"].GetArray()) {
-        const RequestGenerator::Key key = vector["seed"].IsNull()
-                                              ? RequestGenerator::Key{}
-                                              : RequestGenerator::key_from_seed(decimal(vector["seed"]));
+        const chacha12::KeyWords key = vector["seed"].IsNull()
+                                           ? chacha12::KeyWords{}
+                                           : vorn::key_words(vorn::SeedKey::Pcg, decimal(vector["seed"]));
         CHECK_EQ(hex_of(key), std::string(vector["key_hex"].GetString()));
 
         check_stream(fresh(vector), vector);
         if (!vector["seed"].IsNull())
             fixtures::with_each_kernel([&](const std::string&) {
                 for (auto [batch, lane] : {std::pair{0, 0}, {0, 7}, {0, 15}, {2, 3}})
-                    check_stream(batched(decimal(vector["seed"]), batch, lane), vector);
+                    check_stream(batched<vorn::kGenerationDraws>(decimal(vector["seed"]), batch, lane), vector);
             });
-        RequestGenerator u64 = fresh(vector), uniform = fresh(vector);
+        KeyedStream u64 = fresh(vector), uniform = fresh(vector);
         for (const auto& value : vector["next_u64_dec"].GetArray()) CHECK_EQ(u64.next_u64(), decimal(value));
         const auto& reprs = vector["uniform_repr"].GetArray();
         for (rapidjson::SizeType i = 0; i < reprs.Size(); ++i) {
@@ -78,10 +87,24 @@ TEST_CASE("every vector: key bytes, 32-bit words, batched lanes across the 2^64 
     }
 }
 
+TEST_CASE("the physical model's stream of a seed: the same in any lane of any batch, across the 2^64 wrap") {
+    constexpr SeedStream draws = vorn::kPhysicalModelDraws;
+    for (std::uint64_t seed : {std::uint64_t{0}, std::uint64_t{42}, ~std::uint64_t{0} - 2}) {
+        KeyedStream direct(vorn::key_words(draws.key, seed), draws.stream);
+        std::vector<std::uint64_t> reference;
+        for (int i = 0; i < 200; ++i) reference.push_back(direct.next_u64());
+        for (auto [batch, lane] : {std::pair{0, 0}, {0, 9}, {3, 15}}) {
+            KeyedStream stream = batched<draws>(seed, batch, lane);
+            for (std::uint64_t draw : reference) CHECK_EQ(stream.next_u64(), draw);
+        }
+        CHECK(fixtures::seeded(seed).next_u64() != reference[0]);  // apart from the engine's
+    }
+}
+
 TEST_CASE("draws straddling a word pair read the next two words in order") {
     const auto document = load_vectors();
     for (const auto& straddle : document["straddle"].GetArray()) {
-        RequestGenerator u64 = fixtures::seeded(decimal(straddle["seed"])), uniform = u64;
+        KeyedStream u64 = fixtures::seeded(decimal(straddle["seed"])), uniform = u64;
         for (unsigned i = 0; i < straddle["skip_u32"].GetUint(); ++i) u64.next_u32(), uniform.next_u32();
         for (const auto& value : straddle["next_u64_dec"].GetArray()) CHECK_EQ(u64.next_u64(), decimal(value));
         for (const auto& bits : straddle["uniform_bits_hex"].GetArray())
@@ -107,9 +130,9 @@ TEST_CASE("every kernel this CPU runs gives the vectors' words and matches the s
         int lane = 0;
         for (const auto& vector : document["vectors"].GetArray()) {
             if (lane == 16) break;
-            const RequestGenerator::KeyWords key = vector["seed"].IsNull()
-                                                       ? RequestGenerator::KeyWords{}
-                                                       : RequestGenerator::key_words_of_seed(decimal(vector["seed"]));
+            const chacha12::KeyWords key = vector["seed"].IsNull()
+                                               ? chacha12::KeyWords{}
+                                               : vorn::key_words(vorn::SeedKey::Pcg, decimal(vector["seed"]));
             for (std::uint32_t block = 0; block < 2; ++block, ++lane) {
                 for (int w = 0; w < 4; ++w) states[w][lane] = chacha12::kSigma[w];
                 for (int w = 0; w < 8; ++w) states[4 + w][lane] = key[w];
@@ -177,14 +200,14 @@ TEST_CASE("every kernel finds the same draws at or above their bounds") {
 }
 
 TEST_CASE("a long stream is the blocks of counters 0, 1, 2, ... of its key and nonce, in order") {
-    for (const RequestGenerator::Key& key : {RequestGenerator::Key{}, RequestGenerator::key_from_seed(99)}) {
+    for (const chacha12::KeyWords& key : {chacha12::KeyWords{}, vorn::key_words(vorn::SeedKey::Pcg, 99),
+                                          vorn::key_words(vorn::SeedKey::SeedHalves, 99)}) {
         for (std::uint64_t stream : {std::uint64_t{0}, std::uint64_t{1}, (std::uint64_t{5} << 32) | 3}) {
-            RequestGenerator generator(key, stream);
+            KeyedStream generator(key, stream);
             for (std::uint64_t block = 0; block < 20; ++block) {
                 chacha12::LaneStates states{};
                 for (int w = 0; w < 4; ++w) states[w][0] = chacha12::kSigma[w];
-                for (int w = 0; w < 8; ++w)
-                    for (int b = 0; b < 4; ++b) states[4 + w][0] |= std::uint32_t{key[4 * w + b]} << (8 * b);
+                for (int w = 0; w < 8; ++w) states[4 + w][0] = key[w];
                 states[12][0] = static_cast<std::uint32_t>(block);
                 states[14][0] = static_cast<std::uint32_t>(stream);
                 states[15][0] = static_cast<std::uint32_t>(stream >> 32);
@@ -196,7 +219,7 @@ TEST_CASE("a long stream is the blocks of counters 0, 1, 2, ... of its key and n
     }
 }
 
-TEST_CASE("below_count splits the fractions exactly where the uniform value reaches p") {
+TEST_CASE("closed_uniform_below splits the fractions exactly where the uniform value reaches p") {
     const struct {
         double p;
         std::uint64_t expected;
@@ -210,25 +233,23 @@ TEST_CASE("below_count splits the fractions exactly where the uniform value reac
         {1.0000000000000002, std::uint64_t{1} << 52},
         {kInf, std::uint64_t{1} << 52},
     };
-    for (const auto& c : cases) CHECK_EQ(RequestGenerator::below_count(c.p), c.expected);
+    for (const auto& c : cases) CHECK_EQ(vorn::closed_uniform_below(c.p), c.expected);
 
     std::mt19937_64 random(11);
     // The documented probabilities, any p, and p hitting a uniform value exactly: the split lies between two
     // neighbouring fractions.
     std::vector<double> ps = {0.95, 0.8875, 0.98, 0.5081, 0.1, 1e-9, 0.9999999999999999};
     for (int i = 0; i < 100000; ++i)
-        ps.push_back(i % 2 ? std::uniform_real_distribution<double>(0.0, 1.0)(random)
-                           : RequestGenerator::uniform_from_bits(random()));
+        ps.push_back(i % 2 ? std::uniform_real_distribution<double>(0.0, 1.0)(random) : vorn::closed_uniform(random()));
     for (double p : ps) {
-        const std::uint64_t below = RequestGenerator::below_count(p);
-        if (below > 0 && !(RequestGenerator::uniform_from_bits((below - 1) << 12) < p)) CHECK(!"split too high");
-        if (below < (std::uint64_t{1} << 52) && RequestGenerator::uniform_from_bits(below << 12) < p)
-            CHECK(!"split too low");
+        const std::uint64_t below = vorn::closed_uniform_below(p);
+        if (below > 0 && !(vorn::closed_uniform((below - 1) << 12) < p)) CHECK(!"split too high");
+        if (below < (std::uint64_t{1} << 52) && vorn::closed_uniform(below << 12) < p) CHECK(!"split too low");
     }
 }
 
 // Failures among `cycles` cycles of draws from `generator`, one draw at a time.
-static std::uint64_t failures_one_by_one(RequestGenerator generator, const std::vector<std::uint64_t>& thresholds,
+static std::uint64_t failures_one_by_one(KeyedStream generator, const std::vector<std::uint64_t>& thresholds,
                                          std::uint64_t cycles) {
     std::uint64_t failed = 0;
     for (std::uint64_t c = 0; c < cycles; ++c)
@@ -241,7 +262,7 @@ static void check_tails(const std::string& kernel) {
     vorn::InterruptionPoll poll(nullptr, 1);
     for (std::size_t hops : {1, 2, 3, 4, 5, 8, 9, 40, 64, 65, 70}) {
         std::vector<std::uint64_t> thresholds(hops);
-        for (auto& t : thresholds) t = RequestGenerator::below_count(0.3 + 0.65 * (random() % 1000) / 1000.0);
+        for (auto& t : thresholds) t = vorn::closed_uniform_below(0.3 + 0.65 * (random() % 1000) / 1000.0);
         const vorn::AttemptThresholds table(thresholds);
         // Many tails at once, so that lanes mix keys and offsets: from a key and a draw, and from a
         // generator partway through its words (one word off the draws' pairs included).
@@ -249,12 +270,12 @@ static void check_tails(const std::string& kernel) {
         std::uint64_t expected = 0;
         for (int job = 0; job < 12; ++job) {
             const std::uint64_t seed = random(), cycles = random() % 60, skipped = random() % 150;
-            RequestGenerator generator = fixtures::seeded(seed);
+            KeyedStream generator = fixtures::seeded(seed);
             if (job % 3 == 2) generator.next_u32();
             for (std::uint64_t i = 0; i < skipped; ++i) generator.next_u64();
             expected += failures_one_by_one(generator, thresholds, cycles);
             if (job % 3 == 0)
-                tails.add(RequestGenerator::key_words_of_seed(seed), skipped, cycles);
+                tails.add(vorn::key_words(vorn::SeedKey::Pcg, seed), skipped, cycles);
             else
                 tails.add(generator, cycles);
         }

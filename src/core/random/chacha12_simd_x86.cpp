@@ -1,4 +1,4 @@
-#include "core/chacha12_simd.hpp"
+#include "core/random/chacha12_simd.hpp"
 
 #if VORN_CHACHA_X86
 // GCC 12's AVX-512 intrinsics start from _mm512_undefined_*(), which it then reports as uninitialised.

@@ -1,6 +1,8 @@
-#include "core/request_generator.hpp"
+#include "core/random/seeds.hpp"
 
-#include "core/chacha12_simd.hpp"
+#include <bit>
+
+#include "core/random/chacha12_simd.hpp"
 
 #if VORN_CHACHA_X86
 // GCC 12's AVX-512 intrinsics start from _mm512_undefined_*(), which it then reports as uninitialised.
@@ -14,27 +16,14 @@ namespace {
 
 constexpr std::uint64_t kPcgMultiplier = 6364136223846793005ull;
 constexpr std::uint64_t kPcgIncrement = 11634580027462260723ull;
-constexpr int kWordsPerBlock = chacha12::kBlockWords;
 
-std::uint32_t load_le32(const std::uint8_t* bytes) {
-    return std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
-           std::uint32_t{bytes[3]} << 24;
-}
+// The six fixed words of the physical model's key: "vorn physics 1.0" and a version.
+constexpr std::uint32_t kSeedHalvesTail[6] = {0x6e726f76u, 0x79687020u, 0x73636973u, 0x302e3120u, 0x0u, 0x1u};
 
 // The PCG32 output function (XSH RR) of one state.
 inline std::uint32_t pcg_output(std::uint64_t state) {
     const auto xorshifted = static_cast<std::uint32_t>(((state >> 18) ^ state) >> 27);
     return std::rotr(xorshifted, static_cast<int>(state >> 59));
-}
-
-void set_lane(chacha12::LaneStates& states, int lane, const RequestGenerator::KeyWords& key, std::uint64_t counter,
-              std::uint64_t stream) {
-    for (int w = 0; w < 4; ++w) states[w][lane] = chacha12::kSigma[w];
-    for (int w = 0; w < 8; ++w) states[4 + w][lane] = key[w];
-    states[12][lane] = static_cast<std::uint32_t>(counter);
-    states[13][lane] = static_cast<std::uint32_t>(counter >> 32);
-    states[14][lane] = static_cast<std::uint32_t>(stream);
-    states[15][lane] = static_cast<std::uint32_t>(stream >> 32);
 }
 
 void fill_scalar(std::uint64_t (&states)[8][chacha12::kLanes], const std::uint64_t (&increments)[8],
@@ -95,14 +84,62 @@ __attribute__((target("avx512f"))) void fill_avx512(std::uint64_t (&states)[8][c
 }
 #endif
 
-}  // namespace
-
-RequestGenerator::RequestGenerator(const Key& key, std::uint64_t stream) : stream_(stream) {
-    for (int w = 0; w < 8; ++w) key_[w] = load_le32(key.data() + 4 * w);
+// BLAKE2b (RFC 7693) of one message of at most 128 bytes, given as its first 64-bit word (the rest
+// zero), unkeyed, with an 8-byte digest and a personalisation of at most 8 bytes: the digest as a
+// little-endian number.
+std::uint64_t blake2b_8(std::uint64_t message, std::uint32_t message_bytes, std::uint64_t personal) {
+    static constexpr std::uint64_t kIv[8] = {0x6a09e667f3bcc908ull, 0xbb67ae8584caa73bull, 0x3c6ef372fe94f82bull,
+                                             0xa54ff53a5f1d36f1ull, 0x510e527fade682d1ull, 0x9b05688c2b3e6c1full,
+                                             0x1f83d9abfb41bd6bull, 0x5be0cd19137e2179ull};
+    static constexpr std::uint8_t kSigma[10][16] = {
+        {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, {14, 10, 4, 8, 9, 15, 13, 6, 1, 12, 0, 2, 11, 7, 5, 3},
+        {11, 8, 12, 0, 5, 2, 15, 13, 10, 14, 3, 6, 7, 1, 9, 4}, {7, 9, 3, 1, 13, 12, 11, 14, 2, 6, 5, 10, 4, 0, 15, 8},
+        {9, 0, 5, 7, 2, 4, 10, 15, 14, 1, 11, 12, 6, 8, 3, 13}, {2, 12, 6, 10, 0, 11, 8, 3, 4, 13, 7, 5, 15, 14, 1, 9},
+        {12, 5, 1, 15, 14, 13, 4, 10, 0, 7, 6, 3, 9, 2, 8, 11}, {13, 11, 7, 14, 12, 1, 3, 9, 5, 0, 15, 4, 8, 6, 2, 10},
+        {6, 15, 14, 9, 11, 3, 0, 8, 12, 2, 13, 7, 1, 4, 10, 5}, {10, 2, 8, 4, 7, 6, 1, 5, 15, 11, 9, 14, 3, 12, 13, 0}};
+    std::uint64_t h[8];
+    for (int i = 0; i < 8; ++i) h[i] = kIv[i];
+    h[0] ^= 0x01010000u | 8u;  // fan-out 1, depth 1, no key, 8-byte digest
+    h[6] ^= personal;
+    const std::uint64_t m[16] = {message};
+    std::uint64_t v[16];
+    for (int i = 0; i < 8; ++i) v[i] = h[i], v[8 + i] = kIv[i];
+    v[12] ^= message_bytes;
+    v[14] = ~v[14];  // the last block
+    const auto mix = [&](int a, int b, int c, int d, std::uint64_t x, std::uint64_t y) {
+        v[a] += v[b] + x;
+        v[d] = std::rotr(v[d] ^ v[a], 32);
+        v[c] += v[d];
+        v[b] = std::rotr(v[b] ^ v[c], 24);
+        v[a] += v[b] + y;
+        v[d] = std::rotr(v[d] ^ v[a], 16);
+        v[c] += v[d];
+        v[b] = std::rotr(v[b] ^ v[c], 63);
+    };
+    for (int round = 0; round < 12; ++round) {
+        const std::uint8_t* s = kSigma[round % 10];
+        mix(0, 4, 8, 12, m[s[0]], m[s[1]]);
+        mix(1, 5, 9, 13, m[s[2]], m[s[3]]);
+        mix(2, 6, 10, 14, m[s[4]], m[s[5]]);
+        mix(3, 7, 11, 15, m[s[6]], m[s[7]]);
+        mix(0, 5, 10, 15, m[s[8]], m[s[9]]);
+        mix(1, 6, 11, 12, m[s[10]], m[s[11]]);
+        mix(2, 7, 8, 13, m[s[12]], m[s[13]]);
+        mix(3, 4, 9, 14, m[s[14]], m[s[15]]);
+    }
+    return h[0] ^ v[0] ^ v[8];
 }
 
-RequestGenerator::KeyWords RequestGenerator::key_words_of_seed(std::uint64_t seed) {
-    KeyWords words;
+}  // namespace
+
+chacha12::KeyWords key_words(SeedKey key, std::uint64_t seed) {
+    chacha12::KeyWords words;
+    if (key == SeedKey::SeedHalves) {
+        words[0] = static_cast<std::uint32_t>(seed);
+        words[1] = static_cast<std::uint32_t>(seed >> 32);
+        for (int w = 0; w < 6; ++w) words[2 + w] = kSeedHalvesTail[w];
+        return words;
+    }
     std::uint64_t state = seed;
     for (auto& word : words) {
         state = state * kPcgMultiplier + kPcgIncrement;
@@ -111,43 +148,9 @@ RequestGenerator::KeyWords RequestGenerator::key_words_of_seed(std::uint64_t see
     return words;
 }
 
-RequestGenerator::Key RequestGenerator::key_from_seed(std::uint64_t seed) {
-    Key key;
-    auto words = key_words_of_seed(seed);
-    for (int w = 0; w < 8; ++w)
-        for (int b = 0; b < 4; ++b) key[4 * w + b] = static_cast<std::uint8_t>(words[w] >> (8 * b));
-    return key;
-}
-
-void RequestGenerator::refill() {
-    alignas(64) chacha12::LaneStates states;
-    for (int lane = 0; lane < kBufferBlocks; ++lane) set_lane(states, lane, key_, counter_ + lane, stream_);
-    chacha12::blocks(states, buffer_, kBufferBlocks);
-    counter_ += kBufferBlocks;
-    pos_ = 0;
-    len_ = kBufferBlocks * kWordsPerBlock;
-}
-
-double RequestGenerator::uniform_from_bits(std::uint64_t x) {
-    constexpr std::uint64_t kOneBits = 0x3FF0000000000000ull;
-    constexpr double kScale = 1.0000000000000002;
-    return (std::bit_cast<double>((x >> 12) | kOneBits) - 1.0) * kScale;
-}
-
-std::uint64_t RequestGenerator::below_count(double p) {
-    // uniform_from_bits is monotone in the fraction m, so "below p" holds for a prefix of fractions.
-    // Its value is m / 2^52 raised by at most two units in the last place, so the end of that prefix
-    // lies within a few fractions of p · 2^52: start there and step to it.
-    constexpr std::uint64_t kFractions = std::uint64_t{1} << 52;
-    if (!(p > 0.0)) return 0;
-    if (p > 1.0) return kFractions;
-    auto m = static_cast<std::uint64_t>(p * 0x1p52);
-    while (m > 0 && !(uniform_from_bits((m - 1) << 12) < p)) --m;
-    while (m < kFractions && uniform_from_bits(m << 12) < p) ++m;
-    return m;
-}
-
-SeedKeys::SeedKeys(std::uint64_t first_seed) {
+template <SeedKey Key>
+SeedKeys<Key>::SeedKeys(std::uint64_t first_seed) : next_seed_(first_seed) {
+    if constexpr (Key != SeedKey::Pcg) return;
     std::uint64_t power = 1;  // M^(j+1) after step j
     for (int j = 0; j < 8; ++j) {
         power *= kPcgMultiplier;
@@ -159,7 +162,18 @@ SeedKeys::SeedKeys(std::uint64_t first_seed) {
     }
 }
 
-void SeedKeys::fill(chacha12::LaneStates& states) {
+template <SeedKey Key>
+void SeedKeys<Key>::fill(chacha12::LaneStates& states) {
+    if constexpr (Key == SeedKey::SeedHalves) {
+        for (int lane = 0; lane < chacha12::kLanes; ++lane) {
+            const std::uint64_t seed = next_seed_ + static_cast<std::uint64_t>(lane);
+            states[4][lane] = static_cast<std::uint32_t>(seed);
+            states[5][lane] = static_cast<std::uint32_t>(seed >> 32);
+            for (int w = 0; w < 6; ++w) states[6 + w][lane] = kSeedHalvesTail[w];
+        }
+        next_seed_ += chacha12::kLanes;
+        return;
+    }
 #if VORN_CHACHA_X86
     const chacha12::Kernel kernel = chacha12::active_kernel();
     if (kernel == chacha12::Kernel::Avx512) return fill_avx512(states_, increments_, states);
@@ -168,14 +182,12 @@ void SeedKeys::fill(chacha12::LaneStates& states) {
     fill_scalar(states_, increments_, states);
 }
 
-void set_counter_and_stream(chacha12::LaneStates& states, std::uint64_t counter, std::uint64_t stream) {
-    for (int lane = 0; lane < chacha12::kLanes; ++lane) {
-        for (int w = 0; w < 4; ++w) states[w][lane] = chacha12::kSigma[w];
-        states[12][lane] = static_cast<std::uint32_t>(counter);
-        states[13][lane] = static_cast<std::uint32_t>(counter >> 32);
-        states[14][lane] = static_cast<std::uint32_t>(stream);
-        states[15][lane] = static_cast<std::uint32_t>(stream >> 32);
-    }
+template class SeedKeys<SeedKey::Pcg>;
+template class SeedKeys<SeedKey::SeedHalves>;
+
+std::uint64_t replicate_base(std::uint64_t seed) {
+    constexpr std::uint64_t kPersonal = 0x7065722d6e726f76ull;  // "vorn-rep", little-endian
+    return blake2b_8(seed, 8, kPersonal);
 }
 
 }  // namespace vorn

@@ -1,8 +1,8 @@
-#include "core/chacha12_block.hpp"
+#include "core/random/chacha12_block.hpp"
 
 #include <atomic>
 
-#include "core/chacha12_simd.hpp"
+#include "core/random/chacha12_simd.hpp"
 
 namespace vorn::chacha12 {
 namespace {
@@ -157,6 +157,16 @@ unsigned count_at_or_above(const LaneMasks& above, std::uint32_t lanes, std::uin
 
 void blocks(const LaneStates& states, std::uint32_t* out, int count) {
     blocks_with(active_kernel(), states, out, count);
+}
+
+void set_counter_and_stream(LaneStates& states, std::uint64_t counter, std::uint64_t stream) {
+    for (int lane = 0; lane < kLanes; ++lane) {
+        for (int w = 0; w < 4; ++w) states[w][lane] = kSigma[w];
+        states[12][lane] = static_cast<std::uint32_t>(counter);
+        states[13][lane] = static_cast<std::uint32_t>(counter >> 32);
+        states[14][lane] = static_cast<std::uint32_t>(stream);
+        states[15][lane] = static_cast<std::uint32_t>(stream >> 32);
+    }
 }
 
 }  // namespace vorn::chacha12

@@ -1,0 +1,42 @@
+// The one loop of every seeded ensemble: a trial model run over a range of seeds, sixteen trials at a
+// time. Trial i of seed s is trial 0 of seed s + i (modulo 2^64), and each trial draws only from the
+// streams of its own seed, so ensembles over consecutive seed ranges are, trial for trial, the
+// ensemble over the whole range: that is what lets shards and merges repeat a result bit for bit.
+//
+// A trial model is a class with
+//   static constexpr SeedStream kDraws;
+//       which key of a seed and which of its streams the trials draw from (core/random/seeds.hpp)
+//   void run_batch(const chacha12::LaneStates& lanes, int count);
+//       runs the trials of lanes 0 .. count-1 in lane order. Lane l holds block 0 of the kDraws stream
+//       of the batch's l-th seed: its key words, counter 0 and nonce. Compute the blocks with
+//       chacha12::blocks (or compare draws in the kernel's registers) and start a KeyedStream on a
+//       lane's key (chacha12::key_of_lane) and block. Another stream of the same key, such as the
+//       keyed loss draws, shares the lanes' key words.
+// The model polls for interruptions (core/interruption_poll.hpp) as it works: at least one unit of its
+// InterruptionPoll per trial, and more for the parts of a trial that can run long (events, draws,
+// cycles), so that Ctrl-C reaches a long ensemble, or one long trial, within milliseconds. (The model
+// counts its own work rather than the driver counting trials: a second count per batch would cost the
+// engine's batches as much as half an instruction per trial.)
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "core/random/chacha12_block.hpp"
+#include "core/random/seeds.hpp"
+
+namespace vorn {
+
+template <class TrialModel>
+void run_seed_range(TrialModel& model, std::uint64_t first_seed, std::uint64_t runs) {
+    SeedKeys<TrialModel::kDraws.key> keys(first_seed);
+    alignas(64) chacha12::LaneStates lanes;
+    chacha12::set_counter_and_stream(lanes, 0, TrialModel::kDraws.stream);
+    for (std::uint64_t done = 0; done < runs; done += chacha12::kLanes) {
+        const int count = static_cast<int>(std::min<std::uint64_t>(chacha12::kLanes, runs - done));
+        keys.fill(lanes);
+        model.run_batch(lanes, count);
+    }
+}
+
+}  // namespace vorn
