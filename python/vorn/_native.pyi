@@ -22,12 +22,29 @@ __all__ = [
     "file_format",
     "engine_default_config",
     "reference_network",
-    "vorn_network",
+    "load_network",
+    "file_network",
+    "vorn_file",
+    "definition_figures",
+    "check_figure",
     "diff_vorn_files",
     "route_search_estimate",
+    "replicate_seeds",
     "model_inputs",
     "class_tables",
 ]
+
+FIBRE_SPEED_KM_MS: float
+FIBRE_LOSS_DB_KM: float
+MS_PER_SECOND: float
+LOSS_PER_PURIFY_FACTOR: float
+RECORD_PURIFY_FACTOR: float
+ENGINE_PURIFY_FACTOR: float
+CUTOFF_MS: float
+STEP_MS: float
+FILE_MS_PER_ATTEMPT: float
+FILE_SECTION_PURIFY_FACTOR: float
+FILE_NODE_LIFETIME_S: float
 
 @final
 class PhysicalModel:
@@ -230,25 +247,17 @@ class PhysicsStats:
     def __hash__(self) -> int: ...
 
 def simulate(
-    nodes: Sequence[Any],
-    links: Sequence[Any],
-    config: Any | None,
-    from_node: str,
-    to: str,
-    fidelity_target: float,
-    max_latency_ms: float,
-    runs: int,
-    strategy: int | None,
-    seed: int,
+    nodes: Sequence[Any], links: Sequence[Any], config: Any | None, request: Any, runs: int, seed: int
 ) -> tuple[int, float, float, float, int, dict[str, int], int, list[float], list[float]]:
     """The ensemble of VornEngine(config).simulate(...) on this network, with each trial's loss draws
     keyed by its own seed, so that every field follows from the seed. Trial i of seed s is trial 0
     of seed s + i (modulo 2**64): ensembles over consecutive seed ranges merge into the one over the
     whole range exactly.
 
-    nodes and links: vorn_core's NodeDefinition and LinkDefinition records (or objects with their
-    attributes, or tuples of their fields in order); config: None (an engine's default) or a
-    SimulationConfig; strategy: None or the StrategyType value.
+    nodes, links, config and request: vorn_core's NodeDefinition, LinkDefinition, SimulationConfig
+    (None: an engine's default) and EntanglementRequest records, or objects with their attributes. A
+    figure out of its range (vorn_core's own rules aside), a node id defined twice or a request end
+    that is no node is a ValueError.
 
     Returns (total_runs, empirical_success_rate, mean_latency_ms, mean_fidelity,
     aggregate_congestion_drops, heatmap, successes, latency_sum, fidelity_sum). The two sums are
@@ -287,12 +296,16 @@ def physics_trials(
     seed: int,
 ) -> tuple[list[str], Any, Any]: ...
 def check_vorn_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> Any:
-    """Check a .vorn file as load_vorn_file would, and return what it would refuse as a list of findings.
+    """Check a .vorn file as load_vorn_file would, and return what it would refuse as a list of findings,
+    then the figures that no physical reading allows (a negative memory lifetime, a visibility above 1,
+    ...: code "ImpossibleFigure"), which simulations refuse.
 
-    An empty list means the file loads. Each finding is a dict with the keys "kind" ("io", "json",
+    An empty list means the file loads and can be simulated. Each finding is a dict with the keys "kind" ("io",
+    "json",
     "version" or "validation"), "code" (for programs: the system's error name such as "ENOENT", the
     reader's problem such as "MissingKey" or "Syntax", "UnsupportedVersion", or the validation error
-    such as "DuplicateNodeId"), "message" (the loader's text for it, without the file's path and the
+    such as "DuplicateNodeId" or "ImpossibleFigure"), "message" (the loader's text for it, without the file's path
+    and the
     position), "line" and "column" (1-based, columns in characters; None when there is no position),
     "path" (the entry concerned, such as "links[3].from", or None) and "severity" ("error" or
     "warning"). Like the loader it stops at the first failing step: a file that cannot be read or
@@ -307,26 +320,52 @@ def file_format(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> st
     Decided by the keys the file uses, so a damaged file is still recognised by its first entries.
     """
 
-def engine_default_config() -> tuple[tuple[float, float], float, float]:
-    """((baseline_purify_factor, speed_of_light_in_fiber_km_ms), total_time_cutoff_ms, step_resolution_ms) of an engine
-    built without a configuration.
+def engine_default_config() -> Any:
+    """The SimulationConfig of an engine built without a configuration."""
+
+def reference_network(name: str) -> Any:
+    """The NetworkTopologyPayload of a reference topology, by any name that compare_topologies accepts."""
+
+def load_network(path: str) -> tuple[list[Any], list[Any], Any, Any | None]:
+    """(nodes, links, config, constraints) that an engine takes from the .vorn file at path: lists of
+    NodeDefinition and LinkDefinition, the SimulationConfig of from_vorn_file, and the file's
+    VornConstraints or None. Loaded and validated as load_vorn_file does, with its RuntimeError.
     """
 
-def reference_network(
-    name: str,
-) -> tuple[list[tuple[str, float]], list[tuple[str, str, float, float, float, str, tuple[float, float] | None]]]:
-    """(nodes, links) of a reference topology, by any name that compare_topologies accepts."""
+def file_network(
+    nodes: Sequence[Any], links: Sequence[Any], config: Any | None = None
+) -> tuple[list[Any], list[Any], Any]:
+    """(nodes, links, config) that an engine defines from a .vorn file's nodes, links and config section
+    (VornNode, VornLink and VornConfig records or None), as from_vorn_file does.
+    """
 
-def vorn_network(
-    nodes: Sequence[tuple[str, float | None]],
-    links: Sequence[tuple[str, str, float, float, float, str | None, tuple[float, float] | None]],
-    config: tuple[float | None, int | None] | None = None,
-) -> tuple[
-    list[tuple[str, float]],
-    list[tuple[str, str, float, float, float, str, tuple[float, float] | None]],
-    tuple[tuple[float, float], float, float],
-]:
-    """(nodes, links, config) that an engine defines from a .vorn file's nodes, links and config section."""
+def vorn_file(
+    nodes: Sequence[Any],
+    links: Sequence[Any],
+    name: str,
+    config: Any | None = None,
+    constraints: tuple[float | None, float | None] | None = None,
+    description: str | None = None,
+    author: str | None = None,
+) -> Any:
+    """A VornFile of node and link definitions from which from_vorn_file builds an engine with the same
+    network and configuration (None: an engine's default), with the constraints (fidelity_target,
+    max_latency_ms), either None, and the metadata's name, description and author. T2 (s) becomes
+    memory_lifetime_ms that gives it back exactly; links get the ids "A->B", "A->B#2", ...; a
+    configuration other than the default is written as alpha_loss and max_attempts. A figure out of
+    its range, or a configuration that a file cannot hold, is a ValueError naming it.
+    """
+
+def definition_figures() -> tuple[list[str], list[str]]:
+    """(node figures, link figures): the names of the fields of NodeDefinition and LinkDefinition that are
+    numbers, in the order of their descriptions.
+    """
+
+def check_figure(figure: str, value: float) -> None:
+    """A ValueError "<figure> must be <rule>, got <value>" unless value lies in the range of the
+    figure (a field name: distance_km, base_fidelity, generation_rate_hz, memory_lifetime_t2,
+    fidelity_target, max_latency_ms, alpha_loss_db_km, ...), by the rules every entry point uses.
+    """
 
 def diff_vorn_files(file1: str, file2: str) -> Any:
     """The changes from one .vorn file to another as a dict: "version" (old, new) or None; "metadata",
@@ -337,10 +376,11 @@ def diff_vorn_files(file1: str, file2: str) -> Any:
     """
 
 def route_search_estimate(
-    nodes: Sequence[Any], links: Sequence[Any], from_node: str, to: str, strategy: int | None = None
+    nodes: Sequence[Any], links: Sequence[Any], config: Any | None, request: Any
 ) -> tuple[int, int, float, bool, bool, bool]:
-    """What the route search from from_node to to under strategy (None: the engine's default) will go
-    through, worked out without searching, in time about linear in the network.
+    """What the route search of the request (an EntanglementRequest) will go through, worked out without
+    searching, in time about linear in the network. Checks the network, the configuration and the
+    request as simulate does, so that a call refuses what the ensemble would.
 
     Returns (nodes, links, log2_paths, bounded, exponential, likely_long): the nodes on some simple
     path between the two ends (the ends included) and the links between them; log2 of a rough upper
@@ -349,10 +389,16 @@ def route_search_estimate(
     will likely take more than about a second. No route gives zeros and False.
     """
 
+def replicate_seeds(seed: int, count: int, runs: int) -> list[int]:
+    """The first seeds of `count` independent replicates of `runs` trials derived from `seed`: replicate k
+    starts at base + k * runs (modulo 2**64), base being the 8-byte BLAKE2b digest (person b'vorn-rep') of
+    the seed's 8 little-endian bytes, read little-endian. Needs runs >= 1 and count * runs <= 2**64.
+    """
+
 def model_inputs() -> list[Any]:
     """Every field of the records that carry an input of vorn_core's entanglement model (node, link, config,
-    request) with its record and class, its unit, its meaning and the computations that read it (route
-    finding under which strategies, the timeline, the physical model) and how.
+    request) or a parameter of the physical model, with its record and class, its unit, its meaning and the
+    computations that read it (route finding under which strategies, the timeline, the physical model) and how.
     """
 
 def class_tables() -> Any:

@@ -39,14 +39,20 @@ import types
 from collections.abc import Iterable
 from concurrent.futures import Executor
 from fractions import Fraction
-from typing import Any, NamedTuple
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 import vorn_core as vc
 
 from . import _jobs, _native
+from ._figures import Figure, FigureRecord
+
+if TYPE_CHECKING:
+    import pandas
 
 __all__ = [
     "PhysicalModel",
+    "Parameter",
+    "parameters",
     "Hop",
     "Route",
     "PhysicsStats",
@@ -74,6 +80,32 @@ Hop = _native.Hop
 Route = _native.Route
 
 
+class Parameter(NamedTuple):
+    """One parameter of `PhysicalModel`, as its description gives it."""
+
+    name: str
+    unit: str  # "" for plain numbers and fractions
+    meaning: str
+    default: Any  # None: the parameter is off unless set
+
+
+def parameters() -> tuple[Parameter, ...]:
+    """The parameters of `PhysicalModel`, in the order of its description: what a sweep can vary beside the
+    network, and the options of ``vorn physics``."""
+    defaults = PhysicalModel()
+    return tuple(
+        Parameter(entry["name"], entry["unit"], entry["meaning"], getattr(defaults, entry["name"]))
+        for entry in _native.model_inputs()
+        if entry["record"] == "model"
+    )
+
+
+def replaced(record: Any, **changes: Any) -> Any:
+    """A described record of vorn._native (or the companion's class over one) with some fields changed; the
+    constructor checks the new values."""
+    return type(record)(**{**{name: getattr(record, name) for name in _field_names(type(record))}, **changes})
+
+
 # Trials stays a Python record: its arrays are buffers over the native doubles (16 bytes a trial), which the
 # attributes of a described record would copy into new lists on every read.
 class Trials(NamedTuple):
@@ -84,6 +116,32 @@ class Trials(NamedTuple):
     seed: int
     waiting_time_ms: array.array[float]
     fidelity: array.array[float]
+
+    def __repr__(self) -> str:
+        route = " - ".join(self.path) if self.path else "no route"
+        return f"Trials({route}, {len(self.waiting_time_ms):,} trials from seed {self.seed})"
+
+    def to_dict(self) -> dict[str, Any]:
+        """The route, the seed and the trials' outcomes as lists."""
+        return {
+            "path": list(self.path),
+            "seed": self.seed,
+            "waiting_time_ms": self.waiting_time_ms.tolist(),
+            "fidelity": self.fidelity.tolist(),
+        }
+
+    def to_frame(self) -> pandas.DataFrame:
+        """One row per trial, in trial order: its seed, waiting time (ms) and fidelity (needs pandas)."""
+        from ._extras import require
+
+        frame: pandas.DataFrame = require("pandas", "all", "Trials.to_frame").DataFrame(
+            {
+                "seed": [(self.seed + index) % SEEDS for index in range(len(self.waiting_time_ms))],
+                "waiting_time_ms": self.waiting_time_ms,
+                "fidelity": self.fidelity,
+            }
+        )
+        return frame
 
 
 def _count(value: Any, name: str) -> int:
@@ -110,6 +168,18 @@ class _Request(NamedTuple):
 
     def arguments(self) -> tuple[Any, Any, str, str]:
         return (self.nodes, self.links, self.from_node, self.to)
+
+    def with_model(self, **changes: float | None) -> _Request:
+        """The request under the model with some parameters changed (checked by the model)."""
+        return self._replace(model=replaced(self.model, **changes))
+
+    def task(self, runs: int, seed: int) -> _jobs.Task:
+        """The ensemble of `runs` trials from `seed`, as the job runner takes it."""
+        return _jobs.Task(_shard, (self,), runs, seed)
+
+    def piece(self, result: _native.PhysicsStats, runs: int, seed: int) -> PhysicsStats:
+        """The statistics of what a shard of `task` returned."""
+        return _stats(result)
 
 
 def _request(
@@ -169,7 +239,7 @@ def repeaterless_bound(transmissivity: float) -> float:
     return -math.log1p(-transmissivity) / math.log(2.0) if transmissivity < 1.0 else math.inf
 
 
-class PhysicsStats(_native.PhysicsStats):
+class PhysicsStats(FigureRecord, _native.PhysicsStats):
     """The statistics of an ensemble, kept as exact sums so that ensembles merge bit for bit (`merge`).
 
     Waiting times are in ms of simulated time from the start of a trial until its end-to-end pair is there;
@@ -180,6 +250,15 @@ class PhysicsStats(_native.PhysicsStats):
     """
 
     __slots__ = ()
+
+    FIGURES = (
+        Figure("mean_waiting_time_ms", "mean waiting time", "ms", "waiting_time_ms_interval"),
+        Figure("mean_fidelity", "mean fidelity", "", "fidelity_interval", format=".4f"),
+        Figure("secret_key_rate_bps", "secret-key rate", "bit/s", "secret_key_rate_bps_interval"),
+        Figure("delivery_rate", "delivered share of trials", format=".4f", short=False),
+        Figure("qber", "QBER", format=".4f", short=False),
+        Figure("secret_fraction", "secret fraction", format=".4f", short=False),
+    )
 
     @property
     def mean_waiting_time_ms(self) -> float:
@@ -267,20 +346,17 @@ class PhysicsStats(_native.PhysicsStats):
         """(lower edge, upper edge, count) of every bin that holds a delivered trial, edges in ms."""
         return [(_bin_edge(bin), _bin_edge(bin + 1), count) for bin, count in self.waiting_time_ms_bins]
 
-    def to_dict(self) -> dict[str, Any]:
-        """The figures of the ensemble, with the model's parameters."""
+    def _subject(self) -> str:
+        route = " - ".join(self.path) if self.path else "no route"
+        return f"{route}, {self.runs:,} trials from seed {self.seed}"
+
+    def _fields(self) -> dict[str, Any]:
+        return {"path": list(self.path), "seed": self.seed, "runs": self.runs, "delivered": self.delivered}
+
+    def _details(self) -> dict[str, Any]:
         return {
-            "path": list(self.path),
-            "seed": self.seed,
-            "runs": self.runs,
-            "delivered": self.delivered,
-            "mean_waiting_time_ms": self.mean_waiting_time_ms,
             "waiting_time_ms_stderr": self.waiting_time_ms_stderr,
-            "mean_fidelity": self.mean_fidelity,
             "fidelity_stderr": self.fidelity_stderr,
-            "qber": self.qber,
-            "secret_fraction": self.secret_fraction,
-            "secret_key_rate_bps": self.secret_key_rate_bps,
             **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
             **{f"model_{name}": getattr(self.model, name) for name in _MODEL_FIELDS},
         }
@@ -311,8 +387,9 @@ def _interval(mean: float, stderr: float) -> tuple[float, float]:
 
 
 def _field_names(cls: type) -> tuple[str, ...]:
-    """The fields of a native record, in the order of its description."""
-    return tuple(name for name, value in vars(cls).items() if isinstance(value, types.GetSetDescriptorType))
+    """The fields of a native record (or of the companion's class over one), in the order of its description."""
+    native = next(base for base in cls.__mro__ if base.__module__ == "vorn._native")
+    return tuple(name for name, value in vars(native).items() if isinstance(value, types.GetSetDescriptorType))
 
 
 _MODEL_FIELDS = _field_names(PhysicalModel)
@@ -372,11 +449,13 @@ def simulate(
     - `model`: the parameters (None: `PhysicalModel()`); `strategy`: route choice (None: HighestFidelity).
     - `seed`: trial i uses seed + i; None takes one from the clock (kept in the result's `seed`).
     - `executor`: any `concurrent.futures.Executor` (a process pool; for a dask.distributed cluster
-      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: four per worker); `workers`
-      without an executor runs them on a local process pool of that many processes (a script that does so
-      needs the usual ``if __name__ == "__main__":`` guard); with neither, `shards` pieces run here one after
-      another. The result is the same bit for bit however it is cut.
-    - `progress`: a progress bar over the shards (None: when tqdm is there and stderr is a terminal).
+      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: pieces of about half a second,
+      at least four per worker); `workers` without an executor runs them on a local process pool of that many
+      processes (a script that does so needs the usual ``if __name__ == "__main__":`` guard); with neither, the
+      trials run here (in `shards` pieces one after another, if given). The result is the same bit for bit
+      however it is cut.
+    - `progress`: a progress bar over the trials, with rate and time to go (None: when tqdm is there and the
+      output is a terminal or a notebook, once the run has lasted half a second; False: never).
 
     Without a route between the nodes no trial delivers (`path` is empty). Ctrl-C stops the run with
     KeyboardInterrupt.
@@ -386,25 +465,16 @@ def simulate(
     request = _request(nodes, links, from_node, to, model, strategy)
     if workers is not None and _count(workers, "workers") == 0:
         raise ValueError("workers: at least one worker is needed, got 0")
-    if executor is None and shards is None and workers is None:
-        return _stats(_shard(request, runs, base_seed))
-    # The route and its figures are checked here, so that a refusal is raised once and at once.
-    _native.physics_route(*request.arguments(), request.model, request.strategy)
     if shards is not None and _count(shards, "shards") == 0:
         raise ValueError("shards: at least one shard is needed, got 0")
+    if executor is not None or workers is not None or shards is not None:
+        # The route and its figures are checked here, so that a refusal is raised once and at once.
+        _native.physics_route(*request.arguments(), request.model, request.strategy)
 
     def run_on(pool: Executor | None) -> PhysicsStats:
-        count = shards
-        if count is None:
-            count = 4 * _jobs.executor_workers(pool) if pool is not None else 1
-        pieces = max(1, min(count, runs))
-        size, extra = divmod(runs, pieces)
-        jobs, start = [], 0
-        for index in range(pieces):
-            length = size + (index < extra)
-            jobs.append((request, length, (base_seed + start) % SEEDS))
-            start += length
-        return merge(_jobs.run_jobs(pool, _shard, jobs, "shards", progress))
+        task = request.task(runs, base_seed)
+        pieces = next(_jobs.run_tasks([task], runs, request.piece, executor=pool, shards=shards, progress=progress))
+        return merge(pieces) if pieces else request.piece(_shard(request, 0, base_seed), 0, base_seed)
 
     if executor is None and workers is not None:
         with _jobs.process_pool(workers) as pool:

@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "core/network.hpp"
+#include "core/physics/model.hpp"
 #include "core/request.hpp"
 #include "native/functions.hpp"
 #include "python/toolkit/callables.hpp"
@@ -39,6 +40,7 @@ std::vector<py::Ref> model_inputs() {
     add_inputs<PhysicalConfig>(inputs, "config", "PhysicalConfig");
     add_inputs<SimulationConfig>(inputs, "config", "SimulationConfig");
     add_inputs<EntanglementRequest>(inputs, "request", "EntanglementRequest");
+    add_inputs<physics::PhysicalModel>(inputs, "model", "PhysicalModel");
     return inputs;
 }
 
@@ -50,8 +52,8 @@ PyMethodDef model_inputs_function() {
     return py::module_function<&model_inputs>(
         "model_inputs", {},
         "Every field of the records that carry an input of vorn_core's entanglement model (node, link, config,\n"
-        "request) with its record and class, its unit, its meaning and the computations that read it (route\n"
-        "finding under which strategies, the timeline, the physical model) and how.");
+        "request) or a parameter of the physical model, with its record and class, its unit, its meaning and the\n"
+        "computations that read it (route finding under which strategies, the timeline, the physical model) and how.");
 }
 
 PyMethodDef class_tables_function() {
