@@ -63,6 +63,12 @@ __all__ = [
     "merge",
     "repeaterless_bound",
     "binary_entropy",
+    "Demand",
+    "DemandStats",
+    "LinkStats",
+    "NodeStats",
+    "NetworkStats",
+    "network",
 ]
 
 SEEDS = 2**64
@@ -503,3 +509,7 @@ def trials(
     waiting_times.frombytes(waiting)
     fidelities.frombytes(fidelity)
     return Trials(tuple(path), base_seed, waiting_times, fidelities)
+
+
+# The model on a whole network, which reads this module's parameters and statistics.
+from ._physics_network import Demand, DemandStats, LinkStats, NetworkStats, NodeStats, network  # noqa: E402
