@@ -4,7 +4,7 @@ import os
 import pytest
 import vorn_core as vc
 
-from vorn import cli, parallel
+from vorn import cli, parallel, physics
 
 
 def run(capsys, *argv):
@@ -154,6 +154,22 @@ def test_simulate_needs_a_target_when_the_file_sets_none(tmp_path, capsys):
         f"{broken}: GraphDisconnected: Graph is disconnected with 2 components",
         f"vorn simulate: cannot simulate {broken}",
     ]
+
+
+def test_physics_prints_the_figures_of_vorn_physics_for_the_same_seed(tmp_path, capsys):
+    path = network_file(tmp_path, extra_node=True)
+    argv = ["physics", path, "A", "C", "--runs", "2000", "--seed", "3", "--cutoff-ms", "40"]
+    loaded = cli.load_network(path)
+    model = physics.PhysicalModel(cutoff_ms=40.0)
+    stats = physics.simulate(loaded.nodes, loaded.links, "A", "C", 2000, model, seed=3)
+    status, out, err = run(capsys, *argv, "--json")
+    expected = {"file": path, "from": "A", "to": "C", **stats.to_dict()}
+    assert (status, err) == (0, "") and json.loads(out) == json.loads(json.dumps(cli._finite(expected)))
+    status, out, _ = run(capsys, *argv, "--replicates", "3")
+    assert status == 0 and out.splitlines()[2].startswith("  mean waiting time") and "bit/s  (95% interval " in out
+    assert "3 independent replicates of 2,000 trials" in out and "6,000 trials from seed 3" in out
+    status, _, err = run(capsys, *argv, "--efficiency", "2")
+    assert status == 2 and "efficiency: must be within (0, 1], got 2.0" in err
 
 
 def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):

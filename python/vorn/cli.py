@@ -12,9 +12,12 @@ line; paths may be any name the operating system accepts, UTF-8 or not.
 from __future__ import annotations
 
 import argparse
+import dataclasses
+import json
 import math
 import os
 import re
+import statistics
 import sys
 from collections.abc import Callable, Mapping, Sequence
 from typing import Any
@@ -339,6 +342,96 @@ def command_compare(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
+# ---- physics ---------------------------------------------------------------------------------------
+
+
+def _finite(value: Any) -> Any:
+    """A value of a result as JSON has it: a number that is not finite becomes null."""
+    if isinstance(value, float) and not math.isfinite(value):
+        return None
+    if isinstance(value, dict):
+        return {key: _finite(item) for key, item in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [_finite(item) for item in value]
+    return value
+
+
+def _model_option(field: dataclasses.Field[Any]) -> tuple[str, Callable[[str], Any]]:
+    """The option of one parameter of the physical model, and how its text becomes a value."""
+    kind = str(field.type)
+
+    def parse(text: str) -> Any:
+        if "None" in kind and text.lower() == "none":
+            return None
+        if "float" in kind:
+            return _number(text)
+        if "int" in kind:
+            try:
+                return int(text)
+            except ValueError:
+                raise argparse.ArgumentTypeError(f"not a whole number: {shown(text)!r}") from None
+        return text
+
+    return "--" + field.name.replace("_", "-"), parse
+
+
+def _physical_model(args: argparse.Namespace) -> Any:
+    from . import physics
+
+    given = {field.name: getattr(args, field.name) for field in dataclasses.fields(physics.PhysicalModel)}
+    try:
+        return physics.PhysicalModel(**{name: value for name, value in given.items() if value is not _DEFAULT})
+    except (TypeError, ValueError) as error:
+        raise Usage(shown(str(error))) from None
+
+
+_DEFAULT = object()  # a parameter of the physical model that the command line leaves as the model has it
+
+
+def command_physics(args: argparse.Namespace) -> int:
+    from . import parallel, physics
+
+    loaded = _loaded(args.file)
+    model = _physical_model(args)
+    strategy = STRATEGIES[args.strategy] if args.strategy else None
+    seed = parallel.clock_seed() if args.seed is None else args.seed
+    starts = parallel.replicate_starts(seed, args.runs, args.replicates) or [seed]
+    try:
+        replicates = [
+            physics.simulate(
+                loaded.nodes,
+                loaded.links,
+                args.from_node,
+                args.to,
+                args.runs,
+                model,
+                strategy,
+                start,
+                workers=args.workers,
+            )
+            for start in starts
+        ]
+    except ValueError as error:
+        raise Usage(f"{shown(args.file)}: {shown(str(error))}") from None
+    stats = dataclasses.replace(physics.merge(replicates), seed=seed)
+    if args.json:
+        document = {"file": args.file, "from": args.from_node, "to": args.to, **stats.to_dict()}
+        if args.replicates is not None:
+            document["replicates"] = [replicate.to_dict() for replicate in replicates]
+        print(json.dumps(_finite(document), indent=2, allow_nan=False))
+        return EXIT_OK
+    print(f"{shown(args.file)}: {shown(args.from_node)} -> {shown(args.to)}, {_seed_text(seed, args.seed)}")
+    for line in str(stats).splitlines():
+        print(shown(line))
+    if args.replicates is not None:
+        print(f"  {len(replicates)} independent replicates of {args.runs:,} trials; their figures scatter by (sd):")
+        for figure in stats.FIGURES[:3]:
+            values = [getattr(replicate, figure.key) for replicate in replicates]
+            unit = f" {figure.unit}" if figure.unit else ""
+            print(f"    {figure.label:<18} {statistics.stdev(values):.4g}{unit}")
+    return EXIT_OK
+
+
 # ---- the command line ------------------------------------------------------------------------------
 
 
@@ -381,6 +474,25 @@ def _replicates(text: str) -> int:
     if value < 2:
         raise argparse.ArgumentTypeError("a spread needs at least 2 replicates")
     return value
+
+
+def _physics_options(group: argparse._ArgumentGroup) -> None:
+    """One option per parameter of the physical model, as `vorn.physics.parameters` describes it."""
+    from . import physics
+
+    fields = {field.name: field for field in dataclasses.fields(physics.PhysicalModel)}
+    for parameter in physics.parameters():
+        option, parse = _model_option(fields[parameter.name])
+        unit = f"{parameter.unit}; " if parameter.unit else ""
+        default = "off" if parameter.default is None else f"{parameter.default:g}"
+        group.add_argument(
+            option,
+            dest=parameter.name,
+            type=parse,
+            default=_DEFAULT,
+            metavar="X",
+            help=f"{parameter.meaning} ({unit}default {default})".replace("%", "%%"),
+        )
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -456,15 +568,33 @@ def build_parser() -> argparse.ArgumentParser:
     compare.add_argument("--bound", type=_number, required=True, metavar="MS", help="latency bound in ms")
     compare.set_defaults(run=command_compare)
 
-    for command in (simulate, compare):
+    physics = commands.add_parser(
+        "physics",
+        help="waiting time, fidelity and key rate from the physical model",
+        description="Run a seeded ensemble of the physical model of repeater chains (vorn.physics) on the route "
+        "between two nodes of a .vorn file and print the mean waiting time, the mean fidelity and the secret-key "
+        "rate, each with its 95 % interval and unit; the same numbers as vorn.physics.simulate for the same "
+        "seed. Memory lifetimes are read from the file in ms (T2); the model's parameters are options.",
+    )
+    physics.add_argument("file", metavar="FILE")
+    physics.add_argument("from_node", metavar="FROM")
+    physics.add_argument("to", metavar="TO")
+    physics.add_argument("--runs", type=_positive, required=True, metavar="N", help="number of trials")
+    physics.add_argument("--json", action="store_true", help="print the figures as one JSON object")
+    _physics_options(physics.add_argument_group("parameters of the physical model"))
+    physics.set_defaults(run=command_physics)
+
+    for command in (simulate, compare, physics):
         command.add_argument("--seed", type=_count, metavar="S", help="seed of the first trial (default: the clock)")
         command.add_argument(
             "--replicates",
             type=_replicates,
             metavar="R",
-            help="independent replicates of N trials each, with the spread of their success rates",
+            help="independent replicates of N trials each, pooled, with the spread of their figures",
         )
         command.add_argument("--strategy", choices=sorted(STRATEGIES), help="route choice (default: highest-fidelity)")
+        if command is physics:
+            continue
         command.add_argument(
             "--confidence",
             type=_probability,
@@ -475,7 +605,10 @@ def build_parser() -> argparse.ArgumentParser:
         command.add_argument(
             "--workers", type=_positive, default=1, metavar="K", help="local processes sharing the trials (default 1)"
         )
-    for command in (validate, diff, simulate, compare):
+    physics.add_argument(
+        "--workers", type=_positive, default=None, metavar="K", help="local processes sharing the trials"
+    )
+    for command in (validate, diff, simulate, compare, physics):
         command.set_defaults(usage=command.error)  # a usage message and exit status 2
     return parser
 

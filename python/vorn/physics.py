@@ -34,6 +34,7 @@ import array
 import dataclasses
 import math
 import operator
+import re
 import struct
 import time
 from collections.abc import Iterable
@@ -136,11 +137,14 @@ def parameters() -> tuple[Parameter, ...]:
     """The parameters of `PhysicalModel`, in the order of its constructor: what a sweep can vary beside the
     network, and the options of ``vorn physics``."""
     units = {"_db_km": "dB/km", "_km_ms": "km/ms", "_db": "dB", "_ms": "ms"}
+    # A parameter's meaning is its entry in the class's description, up to its default or its first sentence.
+    description = " ".join((PhysicalModel.__doc__ or "").split())
+    described = dict(re.findall(r"- `(\w+)`: (.*?)(?: \(default|; |\.(?: |$))", description))
     return tuple(
         Parameter(
             field.name,
             next((unit for suffix, unit in units.items() if field.name.endswith(suffix)), ""),
-            field.name.replace("_", " "),
+            described.get(field.name, field.name.replace("_", " ")),
             field.default,  # type: ignore[arg-type]
         )
         for field in fields(PhysicalModel)
@@ -382,6 +386,34 @@ class PhysicsStats(FigureRecord):
     def fidelity_interval(self) -> tuple[float, float]:
         """95 % normal interval of the mean fidelity."""
         return _interval(self.mean_fidelity, self.fidelity_stderr)
+
+    @property
+    def secret_key_rate_bps_interval(self) -> tuple[float, float]:
+        """95 % interval of the secret-key rate by the delta method from the delivered share, the mean fidelity
+        and the mean time of a trial, their standard errors added (the widest that any correlation between
+        waiting time and fidelity allows); its low end is never below 0."""
+        runs, delivered = self.runs, self.delivered
+        total, squares = self.waiting_time_ms_sum, self.waiting_time_ms_squares
+        if delivered < 2 or isinstance(total, float) or isinstance(squares, float):
+            return (math.nan, math.nan)
+        given_up = runs - delivered
+        limit = Fraction(self.model.max_waiting_time_ms or 0.0)
+        time_sum = Fraction(total, _UNIT) + given_up * limit  # ms over all trials, given-up ones at the limit
+        time_squares = Fraction(squares, _UNIT) + given_up * limit * limit
+        mean_time = float(time_sum / runs)
+        time_stderr = math.sqrt(float((runs * time_squares - time_sum * time_sum) / (runs * runs * (runs - 1))))
+        share = delivered / runs
+        share_stderr = math.sqrt(share * (1.0 - share) / runs)
+        fraction, qber = self.secret_fraction, self.qber
+        slope = 4.0 / 3.0 * math.log2((1.0 - qber) / qber) if fraction > 0.0 and qber > 0.0 else 0.0
+        rate = self.secret_key_rate_bps
+        stderr = (
+            1000.0 * fraction / mean_time * share_stderr
+            + 1000.0 * share * slope / mean_time * self.fidelity_stderr
+            + rate / mean_time * time_stderr
+        )
+        low, high = _interval(rate, stderr)
+        return (max(0.0, low), high)
 
     @property
     def delivery_rate(self) -> float:
