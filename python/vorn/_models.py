@@ -201,6 +201,20 @@ class Physical:
         return dataclasses.replace(physics.merge(replicates), seed=seed)
 
 
+def value(stats: Any, figure: str) -> float:
+    """A figure of an ensemble's statistics (the timeline's "success_rate" is its empirical success rate)."""
+    found: float = stats.empirical_success_rate if figure == "success_rate" else getattr(stats, figure)
+    return found
+
+
+def label(figure: str) -> str:
+    """A figure as a reader says it, with its unit."""
+    for declared in physics.PhysicsStats.FIGURES:
+        if declared.key == figure:
+            return declared.label + (f" ({declared.unit})" if declared.unit else "")
+    return figure.replace("_", " ")
+
+
 def of(model: physics.PhysicalModel | None) -> Model:
     """The model an analysis runs: the timeline for None, else the physical model with these parameters."""
     if model is None:

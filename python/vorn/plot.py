@@ -272,7 +272,7 @@ def _label_directions(
 
 def plot_sensitivity(report: SensitivityReport, ax: Axes | None = None, top: int | None = None) -> Axes:
     """Two-sided tornado chart of a `vorn.sensitivity` report: for each parameter that the model reads and
-    that moved the success rate (the `top` largest, or all), the change of the success rate with the
+    that moved the report's figure (the `top` largest, or all), the change of the figure with the
     parameter lowered (left colour) and raised (right colour), each with its error bar at the report's
     confidence; the noise floor as a grey band around zero. Parameters without any effect and those the
     model does not read are named beneath the chart instead of drawn."""
@@ -311,8 +311,7 @@ def plot_sensitivity(report: SensitivityReport, ax: Axes | None = None, top: int
     ax.axvline(0.0, color="black", linewidth=0.8)
     ax.set_yticks(positions, [row["parameter"] for row in shown])
     ax.set_xlabel(
-        f"change of the success rate from {report.baseline.empirical_success_rate:.4f} "
-        f"(error bars: {report.confidence:.0%} intervals)"
+        f"change of the {report.label} from {report.base_value:.4g} (error bars: {report.confidence:.0%} intervals)"
     )
     ax.legend(loc="lower right", fontsize=8)
     notes = []
