@@ -207,12 +207,20 @@ def value(stats: Any, figure: str) -> float:
     return found
 
 
+def named(figure: str) -> tuple[str, str]:
+    """A figure of either model's statistics as a reader says it, and its unit ("" for none; the key itself and
+    no unit if unknown)."""
+    key = "empirical_success_rate" if figure == "success_rate" else figure
+    for declared in (*physics.PhysicsStats.FIGURES, *EnsembleStats.FIGURES):
+        if declared.key == key:
+            return declared.label, declared.unit
+    return figure, ""
+
+
 def label(figure: str) -> str:
     """A figure as a reader says it, with its unit."""
-    for declared in physics.PhysicsStats.FIGURES:
-        if declared.key == figure:
-            return declared.label + (f" ({declared.unit})" if declared.unit else "")
-    return figure.replace("_", " ")
+    name, unit = named(figure)
+    return f"{name} ({unit})" if unit else name
 
 
 def of(model: physics.PhysicalModel | None) -> Model:
