@@ -97,7 +97,7 @@ def test_replicates_run_disjoint_seed_ranges_and_report_their_spread():
     )
     assert spread.se == spread.sd / 2
     low, high = stats.interval()
-    assert f"(95% interval {low:.4f} to {high:.4f}; standard error between replicates {spread.se:.4f})" in repr(stats)
+    assert f"[{low:.4f} to {high:.4f}]" in repr(stats)
     with pytest.warns(SeedOverlapWarning, match="^replicates: seeds 1 and 2 share 399 of their 400 trials"):
         parallel.simulate(*chain(), *REQUEST, 400, seed=8, workers=1, replicates=[1, 2, 3])
 
