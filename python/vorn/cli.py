@@ -395,8 +395,8 @@ def command_physics(args: argparse.Namespace) -> int:
     model = _physical_model(args)
     strategy = STRATEGIES[args.strategy] if args.strategy else None
     seed = parallel.clock_seed() if args.seed is None else args.seed
-    starts = parallel.replicate_starts(seed, args.runs, args.replicates) or [seed]
     try:
+        starts = parallel.replicate_starts(seed, args.runs, args.replicates) or [seed]
         replicates = [
             physics.simulate(
                 loaded.nodes,
@@ -425,7 +425,7 @@ def command_physics(args: argparse.Namespace) -> int:
         print(shown(line))
     if args.replicates is not None:
         print(f"  {len(replicates)} independent replicates of {args.runs:,} trials; their figures scatter by (sd):")
-        for figure in stats.FIGURES[:3]:
+        for figure in (figure for figure in stats.FIGURES if figure.interval is not None):
             values = [getattr(replicate, figure.key) for replicate in replicates]
             unit = f" {figure.unit}" if figure.unit else ""
             print(f"    {figure.label:<18} {statistics.stdev(values):.4g}{unit}")
