@@ -1,4 +1,5 @@
-"""The `vorn` command: validate, diff, simulate and compare networks from the shell.
+"""The `vorn` command: the physical model of repeater chains, and validate, diff, simulate and compare networks,
+from the shell.
 
 Exit status: 0 on success; 1 when a file is invalid or an operation fails; 2 for a command line that
 cannot be used (with a usage message); 130 after Ctrl-C. `vorn diff` exits like diff(1): 0 when the files
@@ -500,12 +501,29 @@ def build_parser() -> argparse.ArgumentParser:
 
     parser = argparse.ArgumentParser(
         prog="vorn",
-        description="Check, compare and simulate quantum network topologies (.vorn files).",
+        description="Waiting time, fidelity and key rate of repeater chains from the physical model (vorn physics); "
+        "checks, diffs, and the engine's timeline on quantum network topologies (.vorn files).",
         epilog="Exit status: 0 success, 1 invalid files or failures, 2 bad command line; "
         "vorn diff: 0 same, 1 different, 2 trouble.",
     )
     parser.add_argument("--version", action="version", version=f"vorn {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    physics = commands.add_parser(
+        "physics",
+        help="waiting time, fidelity and key rate from the physical model",
+        description="Run a seeded ensemble of the physical model of repeater chains (vorn.physics) on the route "
+        "between two nodes of a .vorn file and print the mean waiting time, the mean fidelity and the secret-key "
+        "rate, each with its 95 % interval and unit; the same numbers as vorn.physics.simulate for the same "
+        "seed. Memory lifetimes are read from the file in ms (T2); the model's parameters are options.",
+    )
+    physics.add_argument("file", metavar="FILE")
+    physics.add_argument("from_node", metavar="FROM")
+    physics.add_argument("to", metavar="TO")
+    physics.add_argument("--runs", type=_positive, required=True, metavar="N", help="number of trials")
+    physics.add_argument("--json", action="store_true", help="print the figures as one JSON object")
+    _physics_options(physics.add_argument_group("parameters of the physical model"))
+    physics.set_defaults(run=command_physics)
 
     validate = commands.add_parser(
         "validate",
@@ -530,9 +548,10 @@ def build_parser() -> argparse.ArgumentParser:
 
     simulate = commands.add_parser(
         "simulate",
-        help="run a Monte Carlo ensemble on a .vorn file",
-        description="Run a seeded Monte Carlo ensemble of one entanglement request on the network and "
-        "configuration of a .vorn file and print its statistics with the success rate's interval. "
+        help="the engine's timeline: success rate under a fidelity target and a latency bound",
+        description="Run a seeded Monte Carlo ensemble of one entanglement request on the engine's timeline "
+        "(phenomenological rules that read no memory lifetimes; vorn physics gives physical figures) with the "
+        "network and configuration of a .vorn file and print its statistics with the success rate's interval. "
         "Trial i of seed S is keyed by S + i: the same seed repeats every figure, and seeds S and S + 1 "
         "share all trials but one (use --replicates for independent ones).",
     )
@@ -567,22 +586,6 @@ def build_parser() -> argparse.ArgumentParser:
     compare.add_argument("--target", type=_number, required=True, metavar="F", help="fidelity target")
     compare.add_argument("--bound", type=_number, required=True, metavar="MS", help="latency bound in ms")
     compare.set_defaults(run=command_compare)
-
-    physics = commands.add_parser(
-        "physics",
-        help="waiting time, fidelity and key rate from the physical model",
-        description="Run a seeded ensemble of the physical model of repeater chains (vorn.physics) on the route "
-        "between two nodes of a .vorn file and print the mean waiting time, the mean fidelity and the secret-key "
-        "rate, each with its 95 % interval and unit; the same numbers as vorn.physics.simulate for the same "
-        "seed. Memory lifetimes are read from the file in ms (T2); the model's parameters are options.",
-    )
-    physics.add_argument("file", metavar="FILE")
-    physics.add_argument("from_node", metavar="FROM")
-    physics.add_argument("to", metavar="TO")
-    physics.add_argument("--runs", type=_positive, required=True, metavar="N", help="number of trials")
-    physics.add_argument("--json", action="store_true", help="print the figures as one JSON object")
-    _physics_options(physics.add_argument_group("parameters of the physical model"))
-    physics.set_defaults(run=command_physics)
 
     for command in (simulate, compare, physics):
         command.add_argument("--seed", type=_count, metavar="S", help="seed of the first trial (default: the clock)")
