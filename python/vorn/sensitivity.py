@@ -190,7 +190,7 @@ class SensitivityReport:
         return f"<p>{self._heading()}</p>{self.table._repr_html_()}"
 
 
-def _effect(variant: list[Any], baseline: list[Any], figure: str) -> float:
+def _change_stderr(variant: list[Any], baseline: list[Any], figure: str) -> float:
     """The standard error of a change of the pooled figure, from the per-replicate differences."""
     differences = [
         _models.value(ours, figure) - _models.value(theirs, figure) for ours, theirs in zip(variant, baseline)
@@ -306,8 +306,8 @@ def sensitivity(
         lower, upper = pooled[1 + 2 * index], pooled[2 + 2 * index]
         effect_lower = _models.value(lower, figure) - base_figure
         effect_upper = _models.value(upper, figure) - base_figure
-        se_lower = _effect(pieces[1 + 2 * index], pieces[0], figure)
-        se_upper = _effect(pieces[2 + 2 * index], pieces[0], figure)
+        se_lower = _change_stderr(pieces[1 + 2 * index], pieces[0], figure)
+        se_upper = _change_stderr(pieces[2 + 2 * index], pieces[0], figure)
         value = base_value(key, checked)
         name = key.partition(":")[0]
         impact = max(abs(effect_lower), abs(effect_upper))
