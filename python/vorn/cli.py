@@ -485,7 +485,8 @@ def _physics_options(group: argparse._ArgumentGroup) -> None:
     for parameter in physics.parameters():
         option, parse = _model_option(fields[parameter.name])
         unit = f"{parameter.unit}; " if parameter.unit else ""
-        default = "off" if parameter.default is None else f"{parameter.default:g}"
+        value = parameter.default
+        default = "off" if value is None else f"{value:g}" if isinstance(value, (int, float)) else str(value)
         group.add_argument(
             option,
             dest=parameter.name,

@@ -137,9 +137,10 @@ def parameters() -> tuple[Parameter, ...]:
     """The parameters of `PhysicalModel`, in the order of its constructor: what a sweep can vary beside the
     network, and the options of ``vorn physics``."""
     units = {"_db_km": "dB/km", "_km_ms": "km/ms", "_db": "dB", "_ms": "ms"}
-    # A parameter's meaning is its entry in the class's description, up to its default or its first sentence.
-    description = " ".join((PhysicalModel.__doc__ or "").split())
-    described = dict(re.findall(r"- `(\w+)`: (.*?)(?: \(default|; |\.(?: |$))", description))
+    # A parameter's meaning is the first sentence of its entry in the class's description, without its default.
+    description = " ".join((PhysicalModel.__doc__ or "").split()).replace("``", "")
+    entries = re.findall(r"- `(\w+)`: (.*?)(?=\.(?: |$)| - `|$)", description)
+    described = {name: re.sub(r" ?\(default[^)]*\)", "", text).rstrip(";,") for name, text in entries}
     return tuple(
         Parameter(
             field.name,
