@@ -1,5 +1,3 @@
-import dataclasses
-
 import pytest
 import vorn_core as vc
 
@@ -106,7 +104,7 @@ def test_physical_model_compares_by_key_rate_with_the_same_seeds(tmp_path):
     report = compare(networks, runs=300, seed=5, model=model, replicates=2)
     chain = vc.generate_topology("repeater_chain")
     pieces = [physics.simulate(nodes, links, "N0", "N2", 300, model, seed=s) for s in replicate_seeds(5, 2, 300)]
-    assert report.results[1].stats == dataclasses.replace(physics.merge(pieces), seed=5)
+    assert report.results[1].stats == physics.replaced(physics.merge(pieces), seed=5)
     assert report.results[0].stats.path == physics.route(chain.nodes, chain.links, "N0", "N3", model).path
     rates = [row["secret_key_rate_bps"] for row in report.table]
     assert report.recommended == str(networks[rates.index(max(rates))][0]) and "secret-key rate" in report.summary

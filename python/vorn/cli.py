@@ -13,7 +13,6 @@ line; paths may be any name the operating system accepts, UTF-8 or not.
 from __future__ import annotations
 
 import argparse
-import dataclasses
 import json
 import math
 import os
@@ -357,29 +356,29 @@ def _finite(value: Any) -> Any:
     return value
 
 
-def _model_option(field: dataclasses.Field[Any]) -> tuple[str, Callable[[str], Any]]:
-    """The option of one parameter of the physical model, and how its text becomes a value."""
-    kind = str(field.type)
+def _model_value(parameter: Any) -> Callable[[str], Any]:
+    """How the text of an option becomes a value of one parameter of the physical model: of its default's type,
+    and "none" for a parameter that is off by default."""
 
     def parse(text: str) -> Any:
-        if "None" in kind and text.lower() == "none":
-            return None
-        if "float" in kind:
+        if parameter.default is None:
+            return None if text.lower() == "none" else _number(text)
+        if isinstance(parameter.default, float):
             return _number(text)
-        if "int" in kind:
+        if isinstance(parameter.default, int):
             try:
                 return int(text)
             except ValueError:
                 raise argparse.ArgumentTypeError(f"not a whole number: {shown(text)!r}") from None
         return text
 
-    return "--" + field.name.replace("_", "-"), parse
+    return parse
 
 
 def _physical_model(args: argparse.Namespace) -> Any:
     from . import physics
 
-    given = {field.name: getattr(args, field.name) for field in dataclasses.fields(physics.PhysicalModel)}
+    given = {parameter.name: getattr(args, parameter.name) for parameter in physics.parameters()}
     try:
         return physics.PhysicalModel(**{name: value for name, value in given.items() if value is not _DEFAULT})
     except (TypeError, ValueError) as error:
@@ -414,7 +413,7 @@ def command_physics(args: argparse.Namespace) -> int:
         ]
     except ValueError as error:
         raise Usage(f"{shown(args.file)}: {shown(str(error))}") from None
-    stats = dataclasses.replace(physics.merge(replicates), seed=seed)
+    stats = physics.replaced(physics.merge(replicates), seed=seed)
     if args.json:
         document = {"file": args.file, "from": args.from_node, "to": args.to, **stats.to_dict()}
         if args.replicates is not None:
@@ -481,16 +480,14 @@ def _physics_options(group: argparse._ArgumentGroup) -> None:
     """One option per parameter of the physical model, as `vorn.physics.parameters` describes it."""
     from . import physics
 
-    fields = {field.name: field for field in dataclasses.fields(physics.PhysicalModel)}
     for parameter in physics.parameters():
-        option, parse = _model_option(fields[parameter.name])
         unit = f"{parameter.unit}; " if parameter.unit else ""
         value = parameter.default
         default = "off" if value is None else f"{value:g}" if isinstance(value, (int, float)) else str(value)
         group.add_argument(
-            option,
+            "--" + parameter.name.replace("_", "-"),
             dest=parameter.name,
-            type=parse,
+            type=_model_value(parameter),
             default=_DEFAULT,
             metavar="X",
             help=f"{parameter.meaning} ({unit}default {default})".replace("%", "%%"),

@@ -90,7 +90,7 @@ def _own_keys(point: Any) -> list[str]:
     """The physical model's parameters that a sensitivity analysis varies: those set to a number other than 0."""
     if not isinstance(point, physics._Request):
         return []
-    model = point.physical_model()
+    model = point.model
     return [
         parameter.name
         for parameter in physics.parameters()
@@ -102,7 +102,7 @@ def base_value(key: str, point: Any) -> float:
     """The value a parameter has in the unperturbed network (the first link's, for parallel links)."""
     figure, _, target = key.partition(":")
     if figure in _own_keys(point):
-        return float(getattr(point.physical_model(), figure))
+        return float(getattr(point.model, figure))
     if figure == LOSS:
         return _loss(point)
     if figure in _network.NODE_FIGURES:
