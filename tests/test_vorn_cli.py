@@ -5,6 +5,7 @@ import pytest
 import vorn_core as vc
 
 from vorn import cli, parallel, physics
+from vorn.compare import compare
 
 
 def run(capsys, *argv):
@@ -199,3 +200,19 @@ def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):
     arguments[arguments.index("--runs") + 1] = "10"
     status, _, err = run(capsys, *arguments)
     assert status == 2 and "Unknown topology in endpoints: 'mesh'" in err
+
+
+def test_compare_on_the_physical_model_ranks_by_key_rate(tmp_path, capsys):
+    path = network_file(tmp_path, extra_node=True)
+    networks = ["compare", "--endpoint", "repeater_chain", "N0", "N3", "--endpoint", path, "A", "C"]
+    status, out, _ = run(capsys, *networks, "--runs", "500", "--seed", "3", "--physics", "--cutoff-ms", "40")
+    model = physics.PhysicalModel(cutoff_ms=40.0)
+    report = compare([("repeater_chain", "N0", "N3"), (path, "A", "C")], runs=500, seed=3, model=model)
+    assert status == 0 and out.splitlines()[-1] == report.summary and "bit/s" in out.splitlines()[2]
+    for extra, message in (
+        (["--physics", "--target", "0.9"], "--target and --bound are read by the engine's timeline only"),
+        (["--target", "0.9", "--bound", "20", "--cutoff-ms", "40"], "the physical model's parameters need --physics"),
+        ([], "--target and --bound are needed (or --physics for the physical model)"),
+    ):
+        status, _, err = run(capsys, *networks, "--runs", "5", *extra)
+        assert status == 2 and message in err

@@ -297,9 +297,18 @@ def command_simulate(args: argparse.Namespace) -> int:
 
 
 def command_compare(args: argparse.Namespace) -> int:
+    from . import physics
     from .compare import compare, is_reference
 
     strategy = STRATEGIES[args.strategy] if args.strategy else None
+    model = _physical_model(args) if args.physics else None
+    if args.physics and (args.target is not None or args.bound is not None):
+        raise Usage("--target and --bound are read by the engine's timeline only, not with --physics")
+    if not args.physics:
+        if args.target is None or args.bound is None:
+            raise Usage("--target and --bound are needed (or --physics for the physical model)")
+        if any(getattr(args, parameter.name) is not _DEFAULT for parameter in physics.parameters()):
+            raise Usage("the physical model's parameters need --physics")
     seed = args.seed
     if seed is None:
         from .parallel import clock_seed
@@ -319,6 +328,7 @@ def command_compare(args: argparse.Namespace) -> int:
             replicates=args.replicates,
             confidence=args.confidence,
             workers=args.workers,
+            model=model,
         )
     except ValueError as error:
         raise Usage(shown(str(error))) from None
@@ -326,20 +336,31 @@ def command_compare(args: argparse.Namespace) -> int:
         raise Failure(shown(str(error))) from None
     names = [shown(row["topology"]) for row in report.table]
     width = max([len("topology")] + [len(name) for name in names])
-    print(
-        f"{'topology':<{width}}  success rate  {_percent(args.confidence) + ' interval':<16}  mean latency  "
-        "mean fidelity"
-    )
+    if args.physics:
+        print(f"{'topology':<{width}}  secret-key rate  95% interval (bit/s)  mean waiting time  mean fidelity")
+        for name, row in zip(names, report.table):
+            low, high = row["secret_key_rate_bps_ci_low"], row["secret_key_rate_bps_ci_high"]
+            interval = "-" if math.isnan(low) else f"{low:.4g} to {high:.4g}"
+            print(
+                f"{name:<{width}}  {row['secret_key_rate_bps']:>9.4g} bit/s  {interval:<20}  "
+                f"{row['mean_waiting_time_ms']:>14.4g} ms  {row['mean_fidelity']:>13.4f}"
+            )
+    else:
+        _print_timeline_comparison(names, width, report, args.confidence)
+    print(shown(report.summary))
+    if args.seed is None:
+        print(f"(seed from the clock; pass --seed {seed} to repeat)")
+    return EXIT_OK
+
+
+def _print_timeline_comparison(names: list[str], width: int, report: Any, confidence: float) -> None:
+    print(f"{'topology':<{width}}  success rate  {_percent(confidence) + ' interval':<16}  mean latency  mean fidelity")
     for name, row in zip(names, report.table):
         interval = "-" if math.isnan(row["ci_low"]) else f"{row['ci_low']:.4f} to {row['ci_high']:.4f}"
         print(
             f"{name:<{width}}  {row['success_rate']:>12.4f}  {interval:<16}  {row['mean_latency_ms']:>9.2f} ms"
             f"  {row['mean_fidelity']:>13.4f}"
         )
-    print(shown(report.summary))
-    if args.seed is None:
-        print(f"(seed from the clock; pass --seed {seed} to repeat)")
-    return EXIT_OK
 
 
 # ---- physics ---------------------------------------------------------------------------------------
@@ -569,7 +590,8 @@ def build_parser() -> argparse.ArgumentParser:
         "compare",
         help="compare networks",
         description="Simulate one request on several networks (reference topologies or .vorn files) with "
-        "the same seeds and recommend one.",
+        "the same seeds and recommend one: on the physical model by secret-key rate (--physics), or on the "
+        "engine's timeline by success rate under --target and --bound.",
     )
     compare.add_argument(
         "--endpoint",
@@ -581,8 +603,15 @@ def build_parser() -> argparse.ArgumentParser:
         "hybrid) or the path of a .vorn file, and the two nodes of the request there; repeat for each network",
     )
     compare.add_argument("--runs", type=_positive, required=True, metavar="N", help="trials per network")
-    compare.add_argument("--target", type=_number, required=True, metavar="F", help="fidelity target")
-    compare.add_argument("--bound", type=_number, required=True, metavar="MS", help="latency bound in ms")
+    compare.add_argument("--target", type=_number, metavar="F", help="fidelity target (the timeline's)")
+    compare.add_argument("--bound", type=_number, metavar="MS", help="latency bound in ms (the timeline's)")
+    compare.add_argument(
+        "--physics",
+        action="store_true",
+        help="compare on the physical model, by secret-key rate with its 95%% interval, instead of the engine's "
+        "timeline by success rate",
+    )
+    _physics_options(compare.add_argument_group("parameters of the physical model (with --physics)"))
     compare.set_defaults(run=command_compare)
 
     for command in (simulate, compare, physics):
