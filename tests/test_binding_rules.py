@@ -226,30 +226,6 @@ class TestAttributes:
         with pytest.raises(TypeError, match="^'NoneType' object cannot be converted to 'LinkType'$"):
             l.link_type = None
 
-    def test_text_signatures_and_docs(self):
-        # One of each kind of callable: a class, methods with and without arguments, a function, a static method.
-        assert [
-            c.__text_signature__
-            for c in (
-                vc.LinkDefinition,
-                vc.VornEngine.request_entanglement,
-                vc.StrategyType.to_u8,
-                vc.distributed_computation,
-                vc.CoordinationTopology.star,
-            )
-        ] == [
-            "(from_node, to, distance_km, base_fidelity, generation_rate_hz, "
-            "link_type=None, satellite_conditions=None)",
-            "($self, from_node, to, fidelity_target, max_latency_ms, strategy=None)",
-            "($self)",
-            "(engine, participants, coordination_topology, measurement_basis, classical_relay_latency_ms=None)",
-            "(center_node)",
-        ]
-        assert (vc.qkd.__doc__, vc.CoordinationTopology.ring.__doc__) == (
-            "Run BB84-style quantum key distribution between two nodes.",
-            "Create a ring topology.",
-        )
-
 
 def test_enumeration_members():
     assert vc.LinkType.Satellite is vc.LinkType.Satellite

@@ -131,30 +131,3 @@ def test_extensions_hold_any_object_and_a_cycle_through_them_is_collected():
 def test_file_class_is_final():
     with pytest.raises(TypeError, match="^type 'vorn_core.VornFile' is not an acceptable base type$"):
         type("Sub", (vc.VornFile,), {})
-
-
-def test_signatures():
-    assert [
-        f.__text_signature__
-        for f in (
-            vc.VornFile,
-            vc.VornFile.add_node,
-            vc.VornFile.add_link,
-            vc.VornFile.save,
-            vc.diff,
-            vc.VornSatelliteExtension,
-            vc.save_vorn_file_wrapper,
-            vc.save,
-        )
-    ] == [
-        "(name)",
-        "($self, id, memory_lifetime_ms=None, memory_capacity=None, node_type=None)",
-        "($self, id, src, to, distance_km, base_fidelity, generation_rate_hz, link_type=None, satellite=None)",
-        "($self, filepath)",
-        "(file1, file2)",
-        None,
-        "(qf, filepath)",
-        "(qf, filepath)",
-    ]
-    for function in (vc.load_vorn_file, vc.load, vc.validate, vc.from_vorn_file):
-        assert function.__text_signature__ == "(filepath)"
