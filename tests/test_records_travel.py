@@ -85,9 +85,8 @@ RECORDS = {
     "MonteCarloStats": stats_with_context,
     "VornFile": vorn_file,
     "VornNode": lambda: vc.VornNode("A", 1500.0, 4, vc.VornNodeType.Satellite),
-    "VornLink": lambda: vc.VornLink(
-        "L1", "A", "B", 10.0, 0.9, 100.0, vc.VornLinkType.Fiber, vc.VornSatelliteExtension(0.5)
-    ),
+    "VornLink": lambda: vc.VornLink("L1", "A", "B", 10.0, 0.9, 100.0, vc.VornLinkType.Fiber,
+                                    vc.VornSatelliteExtension(0.5)),
     "VornConfig": lambda: vc.VornConfig(0.2, 0.01, None, 7),
     "VornConstraints": lambda: vc.VornConstraints(None, 12.0),
     "VornMetadata": lambda: vc.VornMetadata("net", None, "me"),
@@ -96,22 +95,18 @@ RECORDS = {
     "QKDParameters": lambda: vc.QKDParameters("A", "B", 0.8, 100.0, 7, 0.2, 0.25, 0.5),
     "QKDResult": lambda: vc.QKDResult(True, 40, 0.4, 0.025, 100.0, ("A", "B"), 100, 1),
     "QKDStats": lambda: vc.QKDStats(5, 0.8, 40.5, 0.4, 0.03),
-    "TeleportationParameters": lambda: having(
-        vc.TeleportationParameters("A", "B", 0.9, 50.0), relay_nodes=["R1", "R2"]
-    ),
+    "TeleportationParameters": lambda: having(vc.TeleportationParameters("A", "B", 0.9, 50.0), relay_nodes=["R", "S"]),
     "TeleportationOutcome": lambda: vc.TeleportationOutcome(True, 0.855, 0.9, 12.5, ["A", "R", "B"], 2),
     "TeleportationStats": lambda: vc.TeleportationStats(5, 0.8, 0.85, 0.01, 12.0),
     "CoordinationTopology": lambda: vc.CoordinationTopology("custom", "A", [("A", "B"), ("B", "C")]),
     "MeasurementBasis": lambda: vc.MeasurementBasis(vc.BasisType.GraphGraph, 0.7),
     "DistributedComputingParameters": lambda: vc.DistributedComputingParameters(
-        ["A", "B"], vc.CoordinationTopology.star("A"), vc.MeasurementBasis(vc.BasisType.Cluster, 0.6), 2.5
-    ),
+        ["A", "B"], vc.CoordinationTopology.star("A"), vc.MeasurementBasis(vc.BasisType.Cluster, 0.6), 2.5),
     "PartyOutcome": lambda: vc.PartyOutcome("A", True, 0.75),
     "DistributedComputingResult": lambda: vc.DistributedComputingResult(
-        True, 0.5, [vc.PartyOutcome("A", True, 0.75), vc.PartyOutcome("B", False, 0.25)], ["A->B"], 4.0, 5.0
-    ),
+        True, 0.5, [vc.PartyOutcome("A", True, 0.75), vc.PartyOutcome("B", False, 0.25)], ["A->B"], 4.0, 5.0),
     "DistributedComputingStats": lambda: vc.DistributedComputingStats(5, 0.8, 0.5, 0.9),
-}
+}  # fmt: skip
 
 
 TRAVELS = [pytest.param(lambda record, p=p: pickle.loads(pickle.dumps(record, p)), id=f"pickle-{p}") for p in PROTOCOLS]
@@ -173,13 +168,10 @@ def test_statistics_keep_their_context_and_can_still_be_analysed():
         ([], TypeError, "^'list' object cannot be converted to 'PyDict'$"),
         ({"to": "C"}, ValueError, "^LinkDefinition state: missing fields 'from_node', 'distance_km', "),
         ({**plain_state(), "unknown": 1}, ValueError, "^LinkDefinition state: unknown field 'unknown'$"),
-        (
-            {k: v for k, v in plain_state().items() if k != "to"} | {"too": "B", 1: 2},
-            ValueError,
-            "^LinkDefinition state: missing field 'to'; unknown fields 'too', 1$",
-        ),
+        ({k: v for k, v in plain_state().items() if k != "to"} | {"too": "B", 1: 2}, ValueError,
+         "^LinkDefinition state: missing field 'to'; unknown fields 'too', 1$"),
     ],
-)
+)  # fmt: skip
 def test_state_that_does_not_fit_is_refused_and_leaves_the_record_unchanged(state, error, message):
     record = link()
     before = plain(record)
