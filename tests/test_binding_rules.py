@@ -68,16 +68,8 @@ def test_keyword_names_match_whole(call, callable_name, name):
 def test_keyword_names_built_at_run_time_match():
     engine = vc.VornEngine()
     engine.define_network([node()], [])
-    stats = engine.simulate(
-        **{
-            "".join(["from_", "node"]): "A",
-            "to": "A",
-            "fidelity_target": 0.5,
-            "max_latency_ms": 1.0,
-            "runs": 1,
-            "".join(["se", "ed"]): 3,
-        }
-    )
+    request = {"to": "A", "fidelity_target": 0.5, "max_latency_ms": 1.0, "runs": 1}
+    stats = engine.simulate(**{"".join(["from_", "node"]): "A", **request, "".join(["se", "ed"]): 3})
     assert stats._context.seed == 3 and N(**{"".join(["i", "d"]): "A", "memory_lifetime_t2": 2.0}).id == "A"
 
 
@@ -204,10 +196,8 @@ def test_enumeration_members():
     assert repr(read) == "LinkType.Satellite" and read is not vc.LinkType.Satellite and read != vc.LinkType.Satellite
     members = (vc.StrategyType.LowestLatency, vc.StrategyType.HighestFidelity, vc.StrategyType.HighestSuccess)
     assert [(repr(m), m.to_u8()) for m in members] == [
-        ("StrategyType.LowestLatency", 0),
-        ("StrategyType.HighestFidelity", 1),
-        ("StrategyType.HighestSuccess", 2),
-    ]
+        ("StrategyType.LowestLatency", 0), ("StrategyType.HighestFidelity", 1), ("StrategyType.HighestSuccess", 2)
+    ]  # fmt: skip
 
 
 def test_static_methods_bind_keywords_and_are_reached_through_instances():
@@ -245,33 +235,18 @@ class TestReentrantCalls:
     @pytest.mark.parametrize(
         "call, message",
         [
-            (
-                lambda e, f: e.request_entanglement("N0", "N3", calling_back(lambda: e.define_network([], [])), 1.0),
-                "Already borrowed",
-            ),
-            (
-                lambda e, f: vc.qkd(e, "N0", "N3", calling_back(lambda: vc.load_topology(e, "x.json")), 1.0),
-                "Already borrowed",
-            ),
-            (
-                lambda e, f: f.add_node("B", calling_back(lambda: e.define_network_from_vorn(f))),
-                "Already mutably borrowed",
-            ),
-            (
-                lambda e, f: e.define_network(
-                    TestReentrantCalls.nodes_calling("__iter__", lambda: e.request_entanglement("N0", "N3", 0.8, 1.0)),
-                    [],
-                ),
-                "Already mutably borrowed",
-            ),
-            (
-                lambda e, f: vc.qkd(
-                    e, "N0", "N3", calling_back(lambda: e.simulate("N0", "N3", 0.8, 1.0, 1, seed=1)), 1.0
-                ),
-                None,
-            ),
+            (lambda e, f: e.request_entanglement("N0", "N3", calling_back(lambda: e.define_network([], [])), 1.0),
+             "Already borrowed"),
+            (lambda e, f: vc.qkd(e, "N0", "N3", calling_back(lambda: vc.load_topology(e, "x.json")), 1.0),
+             "Already borrowed"),
+            (lambda e, f: f.add_node("B", calling_back(lambda: e.define_network_from_vorn(f))),
+             "Already mutably borrowed"),
+            (lambda e, f: e.define_network(TestReentrantCalls.nodes_calling(
+                "__iter__", lambda: e.request_entanglement("N0", "N3", 0.8, 1.0)), []), "Already mutably borrowed"),
+            (lambda e, f: vc.qkd(e, "N0", "N3", calling_back(lambda: e.simulate("N0", "N3", 0.8, 1.0, 1, seed=1)), 1.0),
+             None),
         ],
-    )
+    )  # fmt: skip
     def test_calls_from_inside_a_conversion(self, chain_engine, call, message):
         file = vc.VornFile("net")
         file.add_node("A")
