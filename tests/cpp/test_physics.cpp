@@ -1,6 +1,5 @@
-// The physical model's pieces that Python cannot reach: the waiting-time histogram's bins, trials whose course
-// follows from the figures alone (every attempt succeeds), and the event-by-event course against the short one.
-// Shards, seeds and the exact sums of ensembles are tested from Python.
+// The physical model's pieces: exact sums, the waiting-time histogram, the keyed stream and trials whose
+// course follows from the figures alone (every attempt succeeds).
 #include "check.hpp"
 #include "core/physics/ensemble.hpp"
 
@@ -80,6 +79,37 @@ TEST_CASE("cut-off: a pair exactly as old as the cut-off is still swapped, an ol
     model.max_waiting_time_ms = 3.0;
     TrialOutcome given_up = one_trial({1000.0, 250.0}, 1.0, model);
     CHECK(!given_up.delivered && given_up.waiting_time_ms == 3.0);
+}
+
+TEST_CASE("ensembles: shards over consecutive seeds add up to the whole, exactly") {
+    PhysicalModel model;
+    model.swap_success_probability = 0.7;
+    model.cutoff_ms = 20.0;
+    std::vector<NodeDefinition> nodes{{"A", 0.5}, {"B", 1.0}, {"C", 2.0}, {"D", 0.5}};
+    std::vector<LinkDefinition> links(3);
+    for (int i = 0; i < 3; ++i) {
+        links[i].from = nodes[i].id;
+        links[i].to = nodes[i + 1].id;
+        links[i].distance_km = 40.0 + 10.0 * i;
+        links[i].base_fidelity = 0.95;
+        links[i].generation_rate_hz = 1000.0;
+    }
+    const Chain chain =
+        chain_between(vorn::QuantumNetwork::from_definitions(nodes, links), links, "A", "D", std::nullopt, model);
+    const std::uint64_t seed = ~std::uint64_t{0} - 500;  // the shards wrap around 2^64
+    auto whole = run_ensemble(chain, model, 1000, seed);
+    auto head = run_ensemble(chain, model, 333, seed);
+    auto tail = run_ensemble(chain, model, 667, seed + 333);
+    CHECK_EQ(whole->delivered, head->delivered + tail->delivered);
+    head->waiting_time_ms.add(tail->waiting_time_ms);
+    head->fidelity_squared.add(tail->fidelity_squared);
+    CHECK(head->waiting_time_ms.units() == whole->waiting_time_ms.units());
+    CHECK(head->fidelity_squared.units() == whole->fidelity_squared.units());
+
+    const auto outcomes = trials_of(chain, model, 1000, seed);
+    vorn::ExactSum waiting;
+    for (const TrialOutcome& outcome : outcomes) waiting.add(outcome.waiting_time_ms);
+    CHECK(waiting.units() == whole->waiting_time_ms.units());
 }
 
 TEST_CASE("without failing swaps or expiring pairs, skipping the events changes nothing") {
