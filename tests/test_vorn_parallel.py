@@ -187,14 +187,6 @@ def test_the_bar_shows_the_time_passing_while_a_shard_runs_elsewhere(monkeypatch
     assert ticks[:3] == [0, 0, 0] and ticks[-1] == 1
 
 
-def test_calls_here_grow_to_a_fifth_of_a_second_each():
-    pacer = _jobs.Pacer(0.2)
-    pacer.observe(256, 0.001)  # fast trials: grow, but at most eightfold at a time
-    assert pacer.size == 2048
-    pacer.observe(2048, 1.0)
-    assert pacer.size == int(2048 * 0.2)
-
-
 class Counting(ThreadPoolExecutor):
     def __init__(self):
         super().__init__(2)
