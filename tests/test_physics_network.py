@@ -2,6 +2,7 @@
 one link shared in turn, and its refusals. The model's exact checks are in tests/cpp/test_network_model.cpp."""
 
 import math
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 import vorn_core as vc
@@ -32,7 +33,8 @@ def test_results_from_records_balance_and_share(policy):
     assert stats.used == sum(d.delivered * (len(d.path) - 1) for d in stats.demands)
     assert 0 < stats.fairness <= 1 and {n.node: n.memories for n in stats.nodes} == {"H": 3, "A": 1, "B": 1, "C": 1}
     assert all(0 < n.mean_occupied <= n.most_occupied <= n.memories for n in stats.nodes)
-    again = physics.network(nodes, links, demands, 500.0, model, policy=policy, replicates=4, seed=3)
+    with ThreadPoolExecutor(2) as pool:
+        again = physics.network(nodes, links, demands, 500.0, model, policy=policy, replicates=4, seed=3, executor=pool)
     assert again.to_dict() == stats.to_dict() and "total throughput" in repr(stats)
 
 

@@ -15,12 +15,13 @@ from __future__ import annotations
 import math
 import statistics
 from collections.abc import Iterable, Mapping, Sequence
+from concurrent.futures import Executor
 from dataclasses import dataclass
 from typing import Any
 
 import vorn_core as vc
 
-from . import _native
+from . import _jobs, _native
 from ._figures import Figure, FigureRecord
 
 POLICIES = {"fifo": 0, "round_robin": 1}
@@ -236,6 +237,18 @@ def _demand_stats(demand: Demand, path: list[str], runs: list[Any], seconds: flo
     )
 
 
+def _runs(arguments: tuple[Any, ...], model: Any, strategy: int | None, policy: int, runs: int, seed: int) -> Any:
+    """The outcomes of `runs` runs from `seed`, as the job runner takes a shard."""
+    nodes, links, demands, memories, per_end, duration_ms = arguments
+    return _native.physics_network(
+        nodes, links, demands, memories, per_end, duration_ms, runs, model, strategy, policy, seed
+    )[3]
+
+
+def _outcomes(result: Any, runs: int, seed: int) -> Any:
+    return result
+
+
 def _link_stats(a: str, b: str, runs: list[tuple[float, int, int, int, int, int]], total_ms: float) -> LinkStats:
     return LinkStats(
         a,
@@ -262,6 +275,9 @@ def network(
     memory_capacity: Mapping[str, int] | None = None,
     memories_per_link_end: int = 1,
     seed: int | None = None,
+    workers: int | None = None,
+    executor: Executor | None = None,
+    progress: bool | None = None,
 ) -> NetworkStats:
     """`replicates` runs of the network for `duration_ms` of network time each, serving `demands` at once.
 
@@ -270,6 +286,10 @@ def network(
     - `memory_capacity`: memory qubits of the nodes named (a .vorn file's ``memory_capacity``); every other node
       has `memories_per_link_end` for each link at it.
     - `seed`: run i uses seed + i; None takes one from the clock.
+    - `executor` (any `concurrent.futures.Executor`, a dask.distributed cluster's ``client.get_executor()``) or
+      `workers` (a local process pool of that many) runs the replicates in shards; `progress`: a bar over the
+      runs (None: when tqdm is there and the output is a terminal or a notebook). The result is the same bit
+      for bit however the runs are cut.
 
     Ctrl-C stops the run with KeyboardInterrupt.
     """
@@ -297,19 +317,32 @@ def network(
     per_end = _count(memories_per_link_end, "memories_per_link_end")
     capacity = dict(memory_capacity or {})
     base_seed = _seed(seed)
-    paths, ends, memories, outcomes = _native.physics_network(
+    if workers is not None and _count(workers, "workers") == 0:
+        raise ValueError("workers: at least one worker is needed, got 0")
+    arguments = (
         nodes,
         links,
         [(d.from_node, d.to, d.arrival_rate_hz, d.max_outstanding) for d in wanted],
         [None if capacity.get(node.id) is None else _count(capacity[node.id], "memory_capacity") for node in nodes],
         per_end,
         float(duration_ms),
-        runs,
-        model,
-        None if strategy is None else strategy.to_u8(),
-        POLICIES[policy],
-        base_seed,
     )
+    settings = (model, None if strategy is None else strategy.to_u8(), POLICIES[policy])
+    # Refusals come at once and once: a call of no runs checks the network, the demands and the model.
+    paths, ends, memories, _ = _native.physics_network(*arguments, 0, *settings, base_seed)
+    task = _jobs.Task(_runs, (arguments, *settings), runs, base_seed)
+
+    def pieces(pool: Executor | None) -> list[Any]:
+        found = next(
+            _jobs.run_tasks([task], runs, _outcomes, executor=pool, progress=progress, description="runs", unit="run")
+        )
+        return [outcome for piece in found for outcome in piece]
+
+    if executor is None and workers is not None:
+        with _jobs.process_pool(workers) as pool:
+            outcomes = pieces(pool)
+    else:
+        outcomes = pieces(executor)
     from .physics import _Z95 as z
 
     seconds = duration_ms / 1000.0
