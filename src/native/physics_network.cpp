@@ -41,12 +41,8 @@ network(std::vector<NodeData> nodes, std::vector<LinkData> links, std::vector<De
     for (auto& [from_node, to, rate_hz, bound] : demands)
         pairs.push_back({std::move(from_node), std::move(to), rate_hz.value_or(0.0) / kMsPerSecond,
                          static_cast<std::int64_t>(bound.value_or(0))});
-    std::vector<std::optional<std::int64_t>> given;
-    for (const auto& count : memories)
-        given.push_back(count ? std::optional<std::int64_t>(static_cast<std::int64_t>(*count)) : std::nullopt);
-    physics::NetworkSetup setup =
-        physics::network_setup(network, definitions, pairs, given, static_cast<std::int64_t>(memories_per_link_end),
-                               strategy_of(strategy), model, &signals);
+    physics::NetworkSetup setup = physics::network_setup(network, definitions, pairs, memories, memories_per_link_end,
+                                                         strategy_of(strategy), model, &signals);
     physics::ChainParameters parameters;
     parameters.base = model;
     physics::NetworkModel simulated(setup.figures, setup.demands, parameters,

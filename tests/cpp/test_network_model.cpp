@@ -222,8 +222,8 @@ TEST_CASE("a network's figures: the links routes take, memories per link end unl
     const auto network = vorn::QuantumNetwork::from_definitions(nodes, links);
     PhysicalModel model;
     model.efficiency = 0.5;
-    const auto setup = [&](std::vector<DemandPair> demands) {
-        return network_setup(network, links, demands, {std::nullopt, 5, std::nullopt, std::nullopt}, 2,
+    const auto setup = [&](std::vector<DemandPair> demands, std::uint64_t per_end = 2) {
+        return network_setup(network, links, demands, {std::nullopt, 5, std::nullopt, std::nullopt}, per_end,
                              vorn::StrategyType::LowestLatency, model, nullptr);
     };
     const NetworkSetup built = setup({{"A", "C", 0.0, 1}, {"B", "C", 0.1, 0}});
@@ -233,15 +233,15 @@ TEST_CASE("a network's figures: the links routes take, memories per link end unl
     const NetworkLink& first = built.figures.links[built.demands[0].links[0]];
     CHECK(std::abs(first.success_probability - 0.5 * std::pow(10.0, -0.2)) < 1e-15 && first.source_period_ms == 1e-3);
     CHECK(std::abs(built.figures.decay_per_ms[2] - 1.0 / 500.0) < 1e-18 && built.paths[1][0] == "B");
-    for (const auto& [from, to] :
-         std::vector<std::pair<const char*, const char*>>{{"A", "D"}, {"A", "A"}, {"A", "E"}}) {
+    for (const auto& [from, to, per_end] : std::vector<std::tuple<const char*, const char*, std::uint64_t>>{
+             {"A", "D", 1}, {"A", "A", 1}, {"A", "E", 1}, {"A", "C", kMaxMemories + 1}}) {
         bool refused = false;
         try {
-            setup({{from, to, 0.0, 1}});
+            setup({{from, to, 0.0, 1}}, per_end);
         } catch (const vorn::InvalidValue&) {
             refused = true;
         }
-        CHECK_FOR(to, refused);
+        CHECK_FOR(std::string(to) + " " + std::to_string(per_end), refused);
     }
 }
 

@@ -9,12 +9,20 @@ namespace vorn::physics {
 
 NetworkSetup network_setup(const QuantumNetwork& network, const std::vector<LinkDefinition>& links,
                            const std::vector<DemandPair>& demands,
-                           const std::vector<std::optional<std::int64_t>>& memories, std::int64_t memories_per_link_end,
-                           std::optional<StrategyType> strategy, const PhysicalModel& model,
-                           Interruption* interruption) {
+                           const std::vector<std::optional<std::uint64_t>>& memories,
+                           std::uint64_t memories_per_link_end, std::optional<StrategyType> strategy,
+                           const PhysicalModel& model, Interruption* interruption) {
     check_model(model);
     const std::vector<NodeDefinition>& nodes = network.nodes();
     if (memories.size() != nodes.size()) throw Panic("a network model needs the memories of every node, or none");
+    const auto require_count = [](std::uint64_t count, const std::string& what) {
+        if (count > kMaxMemories)
+            throw InvalidValue(what + ": must be within [0, " + std::to_string(kMaxMemories) + "], got " +
+                               std::to_string(count));
+    };
+    require_count(memories_per_link_end, "memories_per_link_end");
+    for (std::size_t node = 0; node < nodes.size(); ++node)
+        if (memories[node]) require_count(*memories[node], "memory_capacity of node '" + nodes[node].id + "'");
     NetworkSetup setup;
     std::unordered_map<std::string, std::uint32_t> index;
     for (std::uint32_t node = 0; node < nodes.size(); ++node) {
@@ -25,9 +33,10 @@ NetworkSetup network_setup(const QuantumNetwork& network, const std::vector<Link
     std::vector<std::int64_t> ends(nodes.size(), 0);
     for (const LinkDefinition& link : links)
         for (const std::string& end : {link.from, link.to})
-            if (const auto found = index.find(end); found != index.end()) ends[found->second] += memories_per_link_end;
+            if (const auto found = index.find(end); found != index.end())
+                ends[found->second] += static_cast<std::int64_t>(memories_per_link_end);
     for (std::size_t node = 0; node < nodes.size(); ++node)
-        setup.figures.memories.push_back(memories[node].value_or(ends[node]));
+        setup.figures.memories.push_back(memories[node] ? static_cast<std::int64_t>(*memories[node]) : ends[node]);
 
     std::unordered_map<std::size_t, std::uint32_t> taken;  // definition index → link of the figures
     for (std::size_t d = 0; d < demands.size(); ++d) {

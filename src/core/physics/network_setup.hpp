@@ -27,13 +27,16 @@ struct NetworkSetup {
     std::vector<std::size_t> link_definitions;    // per link of `figures`, its index in the definitions
 };
 
+// Memories of one node, or per link end, at most: far beyond any device, and no sum of them overflows.
+inline constexpr std::uint64_t kMaxMemories = std::uint64_t{1} << 30;
+
 // `memories` per node of `network` (absent: `memories_per_link_end` for each link at it). Throws
-// InvalidValue for a demand between unknown or equal nodes or without a route, and for a link's figures
-// or the model out of range.
+// InvalidValue for a demand between unknown or equal nodes or without a route, and for memories, a link's
+// figures or the model out of range.
 NetworkSetup network_setup(const QuantumNetwork& network, const std::vector<LinkDefinition>& links,
                            const std::vector<DemandPair>& demands,
-                           const std::vector<std::optional<std::int64_t>>& memories, std::int64_t memories_per_link_end,
-                           std::optional<StrategyType> strategy, const PhysicalModel& model,
-                           Interruption* interruption);
+                           const std::vector<std::optional<std::uint64_t>>& memories,
+                           std::uint64_t memories_per_link_end, std::optional<StrategyType> strategy,
+                           const PhysicalModel& model, Interruption* interruption);
 
 }  // namespace vorn::physics
