@@ -2,6 +2,7 @@
 // pairs that decay in memory, and swapping as soon as both pairs of a node are there.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,7 @@
 
 #include "core/failure.hpp"
 #include "core/network.hpp"
+#include "core/physics/bell_diagonal.hpp"
 #include "core/request.hpp"
 
 namespace vorn::physics {
@@ -21,7 +23,45 @@ struct PhysicalModel {
     std::optional<double> cutoff_ms;              // a memory holding a qubit longer than this frees it
     double signal_speed_km_ms = kFibreSpeedKmMs;  // light in fibre; sets how long a herald takes
     std::optional<double> max_waiting_time_ms;    // a trial not delivered by then is given up
+    // The chain protocol's choices, by name (see the tables below).
+    std::string heralding = "midpoint";
+    std::string memory_noise = "dephasing";
+    double swap_gate_error = 0.0;    // two-qubit depolarising probability of a swap, in [0, 1]
+    double measurement_error = 0.0;  // flip probability of each outcome bit of a swap, in [0, 1]
+    std::int64_t modes = 1;          // independent attempts per time slot of a link
+    std::int64_t distillation_rounds = 0;
+    std::string distillation = "dejmps";
 };
+
+enum class Heralding {
+    Midpoint,        // both nodes emit; a station halfway heralds to both after L/c
+    SenderReceiver,  // one node emits, the other absorbs after L/c and heralds back to the sender
+};
+
+template <class E>
+struct Named {
+    std::string_view name;
+    E value;
+};
+inline constexpr Named<Heralding> kHeraldings[] = {{"midpoint", Heralding::Midpoint},
+                                                   {"sender_receiver", Heralding::SenderReceiver}};
+inline constexpr Named<MemoryNoise> kMemoryNoises[] = {{"dephasing", MemoryNoise::Dephasing},
+                                                       {"depolarizing", MemoryNoise::Depolarizing}};
+inline constexpr Named<Distillation> kDistillations[] = {{"dejmps", Distillation::Dejmps},
+                                                         {"bbpssw", Distillation::Bbpssw}};
+
+inline constexpr std::int64_t kMaxDistillationRounds = 16;  // 2^16 fresh pairs per distilled one at least
+
+// The member of `table` called `name`; throws InvalidValue "<parameter>: must be one of ..., got '<name>'".
+template <class E, std::size_t N>
+E named(const Named<E> (&table)[N], std::string_view name, const char* parameter) {
+    std::string names;
+    for (const Named<E>& member : table) {
+        if (member.name == name) return member.value;
+        names += (names.empty() ? "'" : " or '") + std::string(member.name) + "'";
+    }
+    throw InvalidValue(std::string(parameter) + ": must be " + names + ", got '" + std::string(name) + "'");
+}
 
 // Throws InvalidValue "<parameter>: must be ..., got <value>" for a parameter out of its range.
 void check_model(const PhysicalModel& model);
@@ -29,10 +69,18 @@ void check_model(const PhysicalModel& model);
 // One link of the chain as the model sees it.
 struct Hop {
     double transmissivity = 1.0;       // of the channel alone
-    double success_probability = 1.0;  // of one attempt: efficiency × transmissivity
-    double attempt_ms = 0.0;           // max(source period, herald travel time)
+    double success_probability = 1.0;  // of one attempt in one mode: efficiency × transmissivity
+    double attempt_ms = 0.0;           // one time slot: max(source period, herald time)
     double werner = 1.0;               // Werner parameter of a fresh pair, (4F − 1) / 3
+    double distance_km = 0.0;
+    double source_period_ms = 0.0;  // 1000 / generation rate
 };
+
+// How long after its photon left a pair's last node to learn of it learns it: the herald's time, L / c
+// from a station halfway, 2L / c back to a sender.
+inline double herald_ms(double flight_ms, Heralding heralding) {
+    return heralding == Heralding::SenderReceiver ? 2.0 * flight_ms : flight_ms;
+}
 
 struct Chain {
     std::vector<std::string> path;  // empty when there is no route
