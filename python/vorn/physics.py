@@ -31,19 +31,21 @@ for bit. Seeds s and s + 1 therefore share all trials but one: take replicates f
 from __future__ import annotations
 
 import array
+import dataclasses
 import math
 import operator
+import statistics
 import struct
 import time
-from collections.abc import Iterable
+from collections.abc import Iterable, Sequence
 from concurrent.futures import Executor
-from dataclasses import dataclass, fields
+from dataclasses import KW_ONLY, dataclass, fields
 from fractions import Fraction
 from typing import Any, NamedTuple
 
 import vorn_core as vc
 
-from . import _jobs, _native
+from . import _jobs, _native, parallel
 
 __all__ = [
     "PhysicalModel",
@@ -55,6 +57,8 @@ __all__ = [
     "simulate",
     "trials",
     "merge",
+    "optimize",
+    "Optimum",
     "repeaterless_bound",
     "binary_entropy",
 ]
@@ -93,18 +97,34 @@ class PhysicalModel:
     cutoff_ms: float | None = None
     signal_speed_km_ms: float = 200.0
     max_waiting_time_ms: float | None = None
+    _: KW_ONLY
+    heralding: str = "midpoint"
+    memory_noise: str = "dephasing"
+    swap_gate_error: float = 0.0
+    measurement_error: float = 0.0
+    modes: int = 1
+    distillation_rounds: int = 0
+    distillation: str = "dejmps"
 
     def __post_init__(self) -> None:
         for field in fields(self):
             value = getattr(self, field.name)
             if value is None and field.default is None:
                 continue
+            if field.name in _NAMED:
+                if not isinstance(value, str):
+                    raise TypeError(f"{field.name}: must be a string, got {value!r}")
+                continue
+            if field.name in _COUNTS:
+                if isinstance(value, bool) or not isinstance(value, int):
+                    raise TypeError(f"{field.name}: must be an integer, got {value!r}")
+                continue
             if isinstance(value, bool) or not isinstance(value, (int, float)):
                 raise TypeError(f"{field.name}: must be a number, got {value!r}")
             object.__setattr__(self, field.name, float(value))
         _native.physics_check_model(self._plain())
 
-    def _plain(self) -> tuple[float, float, float, float, float | None, float, float | None]:
+    def _plain(self) -> _native.ModelTuple:
         return (
             self.attenuation_db_km,
             self.efficiency,
@@ -113,7 +133,18 @@ class PhysicalModel:
             self.cutoff_ms,
             self.signal_speed_km_ms,
             self.max_waiting_time_ms,
+            self.heralding,
+            self.memory_noise,
+            self.swap_gate_error,
+            self.measurement_error,
+            self.modes,
+            self.distillation_rounds,
+            self.distillation,
         )
+
+
+_NAMED = ("heralding", "memory_noise", "distillation")
+_COUNTS = ("modes", "distillation_rounds")
 
 
 class Hop(NamedTuple):
@@ -173,7 +204,7 @@ class _Request(NamedTuple):
     links: tuple[vc.LinkDefinition, ...]
     from_node: str
     to: str
-    model: tuple[float, float, float, float, float | None, float, float | None]
+    model: _native.ModelTuple
     strategy: int | None
 
     def arguments(self) -> tuple[Any, Any, str, str]:
@@ -275,6 +306,11 @@ class PhysicsStats:
     fidelity_sum: int | float
     fidelity_squares: int | float
     waiting_time_ms_bins: tuple[tuple[int, int], ...]
+    error_rate_z_sum: int | float
+    error_rate_z_squares: int | float
+    error_rate_x_sum: int | float
+    error_rate_x_squares: int | float
+    replicates: tuple[PhysicsStats, ...] = ()
 
     @property
     def mean_waiting_time_ms(self) -> float:
@@ -308,36 +344,74 @@ class PhysicsStats:
         return self.delivered / self.runs if self.runs else math.nan
 
     @property
-    def mean_werner_parameter(self) -> float:
-        return float((4 * self._mean_fidelity_exact() - 1) / 3) if self.delivered else math.nan
+    def error_rate_z(self) -> float:
+        """Mean e_Z of the delivered pairs: the share of bits that differ when both ends measure Z (an X or Y
+        error), the error rate of the key basis."""
+        return _ratio(self.error_rate_z_sum, _UNIT * self.delivered)
+
+    @property
+    def error_rate_x(self) -> float:
+        """Mean e_X of the delivered pairs: the same when both ends measure X (a Z or Y error)."""
+        return _ratio(self.error_rate_x_sum, _UNIT * self.delivered)
 
     @property
     def qber(self) -> float:
-        """BB84 error rate of the delivered pairs: (1 - w) / 2 for their mean Werner parameter w."""
-        return float(2 * (1 - self._mean_fidelity_exact()) / 3) if self.delivered else math.nan
+        """The error rate of the key basis, `error_rate_z`."""
+        return self.error_rate_z
 
     @property
     def secret_fraction(self) -> float:
-        """Asymptotic BB84 secret fraction max(0, 1 - 2 h(qber)) (Shor and Preskill 2000)."""
-        return max(0.0, 1.0 - 2.0 * binary_entropy(self.qber)) if self.delivered else 0.0
+        """Asymptotic secret fraction max(0, 1 - h(e_Z) - h(e_X)) (Shor and Preskill 2000; Lo, Chau and
+        Ardehali 2005 for unequal rates in the two bases); 0 without delivered pairs."""
+        return max(0.0, _key_fraction(self.error_rate_z, self.error_rate_x)) if self.delivered else 0.0
+
+    @property
+    def delivered_pairs_per_second(self) -> float:
+        """Delivered pairs per second of simulated time: delivered over the time of all trials (a trial given
+        up counts `max_waiting_time_ms`)."""
+        return _delivery(self)[0]
+
+    @property
+    def delivered_pairs_per_second_interval(self) -> tuple[float, float]:
+        """95 % interval of `delivered_pairs_per_second` (the ratio of delivered pairs to time, by the delta
+        method; from the replicates' spread when there are at least two)."""
+        if len(self.replicates) > 1:
+            return _spread_interval([piece.delivered_pairs_per_second for piece in self.replicates])
+        rate, stderr = _delivery(self)
+        return (max(0.0, rate - _Z95 * stderr), rate + _Z95 * stderr)
 
     @property
     def secret_key_rate_bps(self) -> float:
-        """Secret bits per second of simulated time: delivered pairs times the secret fraction, over the time of
-        all trials (a trial given up counts `max_waiting_time_ms`)."""
+        """Secret bits per second of simulated time: `delivered_pairs_per_second` times `secret_fraction`."""
         fraction = self.secret_fraction
-        if fraction == 0.0:
-            return 0.0
-        total_ms = _ratio(self.waiting_time_ms_sum, _UNIT)
-        undelivered = self.runs - self.delivered
-        if undelivered:
-            limit = self.model.max_waiting_time_ms
-            total_ms = (
-                math.inf
-                if limit is None
-                else float(Fraction(self.waiting_time_ms_sum) / _UNIT + undelivered * Fraction(limit))
-            )
-        return self.delivered * fraction / (total_ms / 1000.0)
+        return self.delivered_pairs_per_second * fraction if fraction else 0.0
+
+    @property
+    def secret_key_rate_bps_interval(self) -> tuple[float, float]:
+        """95 % interval of `secret_key_rate_bps`: from the replicates' spread when there are at least two,
+        else by the delta method from the delivered count, the waiting times and the two error rates (whose
+        standard errors add as if fully correlated)."""
+        if len(self.replicates) > 1:
+            return _spread_interval([piece.secret_key_rate_bps for piece in self.replicates])
+        if not self.delivered:
+            return (0.0, 0.0)
+        rate, rate_stderr = _delivery(self)
+        fraction = _key_fraction(self.error_rate_z, self.error_rate_x)
+        fraction_stderr = sum(
+            _entropy_slope(error) * stderr
+            for error, stderr in ((self.error_rate_z, self.error_rate_z_stderr), (self.error_rate_x, self.error_rate_x_stderr))
+            if stderr > 0.0
+        )
+        spread = math.hypot(max(0.0, fraction) * rate_stderr, rate * fraction_stderr)
+        return (max(0.0, rate * fraction - _Z95 * spread), max(0.0, rate * fraction + _Z95 * spread))
+
+    @property
+    def error_rate_z_stderr(self) -> float:
+        return _stderr(self.error_rate_z_sum, self.error_rate_z_squares, self.delivered)
+
+    @property
+    def error_rate_x_stderr(self) -> float:
+        return _stderr(self.error_rate_x_sum, self.error_rate_x_squares, self.delivered)
 
     def waiting_time_ms_quantile(self, q: float) -> float:
         """The q-quantile of the delivered trials' waiting times, as the middle of its histogram bin (bins are
@@ -373,17 +447,52 @@ class PhysicsStats:
             "waiting_time_ms_stderr": self.waiting_time_ms_stderr,
             "mean_fidelity": self.mean_fidelity,
             "fidelity_stderr": self.fidelity_stderr,
-            "qber": self.qber,
+            "error_rate_z": self.error_rate_z,
+            "error_rate_x": self.error_rate_x,
             "secret_fraction": self.secret_fraction,
+            "delivered_pairs_per_second": self.delivered_pairs_per_second,
             "secret_key_rate_bps": self.secret_key_rate_bps,
             **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
             **{f"model_{name}": value for name, value in vars(self.model).items()},
         }
 
-    def _mean_fidelity_exact(self) -> Fraction:
-        if isinstance(self.fidelity_sum, float):
-            raise AssertionError("fidelities are finite")
-        return Fraction(self.fidelity_sum, _UNIT * self.delivered)
+
+def _key_fraction(error_z: float, error_x: float) -> float:
+    """1 - h(e_Z) - h(e_X), not clipped at 0."""
+    return 1.0 - binary_entropy(error_z) - binary_entropy(error_x)
+
+
+def _entropy_slope(error: float) -> float:
+    """|h'(e)| = |log2((1 - e) / e)|, the key fraction's sensitivity to one basis's error rate."""
+    return abs(math.log2((1.0 - error) / error)) if 0.0 < error < 1.0 else math.inf
+
+
+def _delivery(stats: PhysicsStats) -> tuple[float, float]:
+    """Delivered pairs per second and its standard error. The rate is the ratio of the delivered count D to the
+    total time T of n trials; by the delta method its variance is n s^2 / T^2, with s^2 the sample variance of
+    d - (D / T) t over the trials (d = 1 when delivered, t its waiting time or the limit)."""
+    undelivered = stats.runs - stats.delivered
+    limit = stats.model.max_waiting_time_ms
+    if not stats.delivered or (undelivered and limit is None) or isinstance(stats.waiting_time_ms_sum, float):
+        return (0.0, math.nan)
+    given_up = Fraction(limit) if undelivered and limit is not None else Fraction(0)
+    total = Fraction(stats.waiting_time_ms_sum, _UNIT) + undelivered * given_up
+    if total == 0:
+        return (math.inf, math.nan)
+    rate = Fraction(stats.delivered) / total
+    if stats.runs < 2 or isinstance(stats.waiting_time_ms_squares, float):
+        return (float(rate * 1000), math.nan)
+    squares = Fraction(stats.waiting_time_ms_squares, _UNIT) + undelivered * given_up * given_up
+    residual = stats.delivered - 2 * rate * Fraction(stats.waiting_time_ms_sum, _UNIT) + rate * rate * squares
+    variance = stats.runs * residual / (stats.runs - 1) / (total * total)
+    return (float(rate * 1000), 1000 * math.sqrt(max(0.0, float(variance))))
+
+
+def _spread_interval(values: list[float]) -> tuple[float, float]:
+    """95 % normal interval of the mean of independent replicates' values."""
+    mean = math.fsum(values) / len(values)
+    stderr = statistics.stdev(values) / math.sqrt(len(values))
+    return (max(0.0, mean - _Z95 * stderr), mean + _Z95 * stderr)
 
 
 def _bin_edge(bin: int) -> float:
@@ -406,7 +515,7 @@ def _interval(mean: float, stderr: float) -> tuple[float, float]:
 
 
 def _stats(result: tuple[Any, ...], model: PhysicalModel, seed: int) -> PhysicsStats:
-    path, runs, delivered, waiting, waiting_squares, fidelity, fidelity_squares, bins = result
+    path, runs, delivered, waiting, waiting_squares, fidelity, fidelity_squares, bins, *errors = result
     return PhysicsStats(
         tuple(path),
         model,
@@ -418,6 +527,7 @@ def _stats(result: tuple[Any, ...], model: PhysicalModel, seed: int) -> PhysicsS
         fidelity,
         fidelity_squares,
         tuple(sorted(bins.items())),
+        *errors,
     )
 
 
@@ -446,6 +556,10 @@ def merge(pieces: Iterable[PhysicsStats]) -> PhysicsStats:
         sum(piece.fidelity_sum for piece in pieces),
         sum(piece.fidelity_squares for piece in pieces),
         tuple(sorted(bins.items())),
+        sum(piece.error_rate_z_sum for piece in pieces),
+        sum(piece.error_rate_z_squares for piece in pieces),
+        sum(piece.error_rate_x_sum for piece in pieces),
+        sum(piece.error_rate_x_squares for piece in pieces),
     )
 
 
@@ -463,11 +577,16 @@ def simulate(
     shards: int | None = None,
     workers: int | None = None,
     progress: bool | None = None,
+    replicates: int | Sequence[int] | None = None,
 ) -> PhysicsStats:
     """`runs` trials of the model on the route from `from_node` to `to` (see `route`), as exact statistics.
 
     - `model`: the parameters (None: `PhysicalModel()`); `strategy`: route choice (None: HighestFidelity).
     - `seed`: trial i uses seed + i; None takes one from the clock (kept in the result's `seed`).
+    - `replicates`: None for one ensemble; a count k for k independent replicates of `runs` trials each
+      (seeds from ``vorn.stats.replicate_seeds(seed, k, runs)``), or a sequence of seeds (a
+      SeedOverlapWarning when their trial ranges overlap). The result pools them exactly and keeps each in
+      ``stats.replicates``; the key rate's interval then comes from their spread.
     - `executor`: any `concurrent.futures.Executor` (a process pool; for a dask.distributed cluster
       ``client.get_executor()``) to run the ensemble in `shards` pieces (default: four per worker); `workers`
       without an executor runs them on a local process pool of that many processes (a script that does so
@@ -481,34 +600,43 @@ def simulate(
     runs = _count(runs, "runs")
     base_seed = _seed(seed)
     request = _request(nodes, links, from_node, to, model, strategy)
-    plain_model = PhysicalModel(*request.model)
+    plain_model = model if model is not None else PhysicalModel()
     if workers is not None and _count(workers, "workers") == 0:
         raise ValueError("workers: at least one worker is needed, got 0")
-    if executor is None and shards is None and workers is None:
+    seeds = parallel.replicate_starts(base_seed, runs, replicates)
+    if executor is None and shards is None and workers is None and seeds is None:
         return _stats(_shard(request, runs, base_seed), plain_model, base_seed)
     # The route and its figures are checked here, so that a refusal is raised once and at once.
     _native.physics_route(*request.arguments(), request.model, request.strategy)
     if shards is not None and _count(shards, "shards") == 0:
         raise ValueError("shards: at least one shard is needed, got 0")
+    starts = seeds or [base_seed]
 
-    def run_on(pool: Executor | None) -> PhysicsStats:
+    def run_on(pool: Executor | None) -> list[PhysicsStats]:
         count = shards
         if count is None:
             count = 4 * _jobs.executor_workers(pool) if pool is not None else 1
         pieces = max(1, min(count, runs))
         size, extra = divmod(runs, pieces)
-        jobs, start = [], 0
-        for index in range(pieces):
-            length = size + (index < extra)
-            jobs.append((request, length, (base_seed + start) % SEEDS))
-            start += length
+        jobs = []
+        for first in starts:
+            start = 0
+            for index in range(pieces):
+                length = size + (index < extra)
+                jobs.append((request, length, (first + start) % SEEDS))
+                start += length
         results = _jobs.run_jobs(pool, _shard, jobs, "shards", progress)
-        return merge(_stats(result, plain_model, job[2]) for result, job in zip(results, jobs))
+        shard_stats = [_stats(result, plain_model, job[2]) for result, job in zip(results, jobs)]
+        return [merge(shard_stats[k : k + pieces]) for k in range(0, len(shard_stats), pieces)]
 
     if executor is None and workers is not None:
         with _jobs.process_pool(workers) as pool:
-            return run_on(pool)
-    return run_on(executor)
+            ensembles = run_on(pool)
+    else:
+        ensembles = run_on(executor)
+    if seeds is None:
+        return ensembles[0]
+    return dataclasses.replace(merge(ensembles), seed=base_seed, replicates=tuple(ensembles))
 
 
 def trials(
@@ -532,3 +660,120 @@ def trials(
     waiting_times.frombytes(waiting)
     fidelities.frombytes(fidelity)
     return Trials(tuple(path), base_seed, waiting_times, fidelities)
+
+
+class Optimum(NamedTuple):
+    """The best setting `optimize` found.
+
+    - `parameter`, `value`: the parameter searched and its best value.
+    - `objective`: what was maximised, ``"secret_key_rate_bps"`` or ``"delivered_pairs_per_second"``;
+      `estimate` its value there and `interval` its 95 % interval (the `PhysicsStats` interval of that name).
+    - `stats`: the ensemble at the best value.
+    - `evaluated`: (value, objective) of every setting run, in the order tried; all ran the same seeds.
+    """
+
+    parameter: str
+    value: float | int
+    objective: str
+    estimate: float
+    interval: tuple[float, float]
+    stats: PhysicsStats
+    evaluated: tuple[tuple[float | int, float], ...]
+
+
+_SEARCHED = {"cutoff_ms": float, "modes": int, "distillation_rounds": int}
+_OBJECTIVES = ("secret_key_rate_bps", "delivered_pairs_per_second")
+_GOLDEN = (math.sqrt(5.0) - 1.0) / 2.0
+
+
+def optimize(
+    nodes: Iterable[vc.NodeDefinition],
+    links: Iterable[vc.LinkDefinition],
+    from_node: str,
+    to: str,
+    runs: int,
+    model: PhysicalModel | None = None,
+    strategy: vc.StrategyType | None = None,
+    seed: int | None = None,
+    *,
+    parameter: str = "cutoff_ms",
+    bounds: tuple[float, float],
+    objective: str = "secret_key_rate_bps",
+    evaluations: int = 20,
+    executor: Executor | None = None,
+    shards: int | None = None,
+    workers: int | None = None,
+) -> Optimum:
+    """The value of one parameter of `model` within `bounds` (both included) that maximises `objective`.
+
+    - `parameter`: ``"cutoff_ms"`` (ms, searched over the interval), ``"modes"`` or ``"distillation_rounds"``
+      (whole numbers).
+    - `objective`: ``"secret_key_rate_bps"`` (the key rate) or ``"delivered_pairs_per_second"`` (the
+      delivery rate).
+    - Every setting runs `runs` trials from the same `seed` (common random numbers: two settings differ by the
+      parameter alone, not by their draws). The search assumes the objective rises, then falls: golden-section
+      over an interval (at most `evaluations` settings), a ternary search over whole numbers (ending with every
+      value of the last three).
+    - `executor`, `shards`, `workers` as for `simulate`.
+    """
+    if parameter not in _SEARCHED:
+        raise ValueError(f"parameter: must be one of {', '.join(map(repr, _SEARCHED))}, got {parameter!r}")
+    if objective not in _OBJECTIVES:
+        raise ValueError(f"objective: must be one of {', '.join(map(repr, _OBJECTIVES))}, got {objective!r}")
+    low, high = bounds
+    if _SEARCHED[parameter] is int:
+        low, high = _count(low, "bounds"), _count(high, "bounds")
+    else:
+        low, high = float(low), float(high)
+    if not low <= high:
+        raise ValueError(f"bounds: the lower bound must not exceed the upper, got {bounds!r}")
+    if _count(evaluations, "evaluations") < 3:
+        raise ValueError(f"evaluations: at least 3 are needed, got {evaluations}")
+    base = model if model is not None else PhysicalModel()
+    nodes, links = tuple(nodes), tuple(links)
+    fixed_seed = _seed(seed)
+    tried: dict[float | int, PhysicsStats] = {}
+
+    def value_at(setting: float | int) -> float:
+        if setting not in tried:
+            changed = dataclasses.replace(base, **{parameter: setting})
+            tried[setting] = simulate(
+                nodes, links, from_node, to, runs, changed, strategy, fixed_seed,
+                executor=executor, shards=shards, workers=workers,
+            )  # fmt: skip
+        result = getattr(tried[setting], objective)
+        return -math.inf if math.isnan(result) else float(result)
+
+    if isinstance(low, int) and isinstance(high, int):
+        while high - low > 2:
+            third = (high - low) // 3
+            if value_at(low + third) < value_at(high - third):
+                low = low + third + 1
+            else:
+                high = high - third
+        for setting in range(low, high + 1):
+            value_at(setting)
+    else:
+        a, b = low, high
+        inner_low, inner_high = b - _GOLDEN * (b - a), a + _GOLDEN * (b - a)
+        value_at(a), value_at(b)
+        for _ in range(evaluations):  # each step adds one setting, unless the interval has shrunk to nothing
+            if len(tried) >= evaluations:
+                break
+            if value_at(inner_low) < value_at(inner_high):
+                a, inner_low = inner_low, inner_high
+                inner_high = a + _GOLDEN * (b - a)
+            else:
+                b, inner_high = inner_high, inner_low
+                inner_low = b - _GOLDEN * (b - a)
+    best = max(tried, key=value_at)
+    stats = tried[best]
+    return Optimum(
+        parameter,
+        best,
+        objective,
+        getattr(stats, objective),
+        getattr(stats, objective + "_interval"),
+        stats,
+        tuple((setting, getattr(result, objective)) for setting, result in tried.items()),
+    )

@@ -12,13 +12,17 @@ namespace vorn::native {
 namespace {
 
 // (attenuation_db_km, efficiency, satellite_loss_db, swap_success_probability, cutoff_ms or None,
-//  signal_speed_km_ms, max_waiting_time_ms or None)
-using ModelTuple = std::tuple<double, double, double, double, std::optional<double>, double, std::optional<double>>;
+//  signal_speed_km_ms, max_waiting_time_ms or None, heralding, memory_noise, swap_gate_error,
+//  measurement_error, modes, distillation_rounds, distillation)
+using ModelTuple = std::tuple<double, double, double, double, std::optional<double>, double, std::optional<double>,
+                              std::string, std::string, double, double, std::int64_t, std::int64_t, std::string>;
 
 physics::PhysicalModel model_of(const ModelTuple& tuple) {
     physics::PhysicalModel model;
     std::tie(model.attenuation_db_km, model.efficiency, model.satellite_loss_db, model.swap_success_probability,
-             model.cutoff_ms, model.signal_speed_km_ms, model.max_waiting_time_ms) = tuple;
+             model.cutoff_ms, model.signal_speed_km_ms, model.max_waiting_time_ms, model.heralding,
+             model.memory_noise, model.swap_gate_error, model.measurement_error, model.modes,
+             model.distillation_rounds, model.distillation) = tuple;
     physics::check_model(model);
     return model;
 }
@@ -97,7 +101,8 @@ std::tuple<std::vector<std::string>, std::vector<HopTuple>, std::vector<double>>
     return {std::move(built.chain.path), std::move(hops), std::move(built.chain.decay_per_ms)};
 }
 
-std::tuple<std::vector<std::string>, std::uint64_t, std::uint64_t, py::Ref, py::Ref, py::Ref, py::Ref, py::Ref>
+std::tuple<std::vector<std::string>, std::uint64_t, std::uint64_t, py::Ref, py::Ref, py::Ref, py::Ref, py::Ref,
+           py::Ref, py::Ref, py::Ref, py::Ref>
 simulate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::string from_node, std::string to,
          std::uint64_t runs, ModelTuple model, std::optional<std::uint64_t> strategy, std::uint64_t seed) {
     py::SignalCheck signals;
@@ -110,7 +115,11 @@ simulate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::string f
             exact_value(totals->waiting_time_ms_squared),
             exact_value(totals->fidelity),
             exact_value(totals->fidelity_squared),
-            histogram_dict(totals->waiting_time_ms_histogram)};
+            histogram_dict(totals->waiting_time_ms_histogram),
+            exact_value(totals->error_rate_z),
+            exact_value(totals->error_rate_z_squared),
+            exact_value(totals->error_rate_x),
+            exact_value(totals->error_rate_x_squared)};
 }
 
 // Per trial: the waiting time and the fidelity (NaN when nothing was delivered), as native doubles.
