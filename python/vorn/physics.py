@@ -41,14 +41,20 @@ from collections.abc import Iterable, Sequence
 from concurrent.futures import Executor
 from dataclasses import KW_ONLY, dataclass, fields
 from fractions import Fraction
-from typing import Any, NamedTuple
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 import vorn_core as vc
 
 from . import _jobs, _native, parallel
+from ._figures import Figure, FigureRecord
+
+if TYPE_CHECKING:
+    import pandas
 
 __all__ = [
     "PhysicalModel",
+    "Parameter",
+    "parameters",
     "Hop",
     "Route",
     "PhysicsStats",
@@ -147,6 +153,30 @@ _NAMED = ("heralding", "memory_noise", "distillation")
 _COUNTS = ("modes", "distillation_rounds")
 
 
+class Parameter(NamedTuple):
+    """One parameter of `PhysicalModel`, as its description gives it."""
+
+    name: str
+    unit: str  # "" for plain numbers and fractions
+    meaning: str
+    default: float | None  # None: the parameter is off unless set
+
+
+def parameters() -> tuple[Parameter, ...]:
+    """The parameters of `PhysicalModel`, in the order of its constructor: what a sweep can vary beside the
+    network, and the options of ``vorn physics``."""
+    units = {"_db_km": "dB/km", "_km_ms": "km/ms", "_db": "dB", "_ms": "ms"}
+    return tuple(
+        Parameter(
+            field.name,
+            next((unit for suffix, unit in units.items() if field.name.endswith(suffix)), ""),
+            field.name.replace("_", " "),
+            field.default,  # type: ignore[arg-type]
+        )
+        for field in fields(PhysicalModel)
+    )
+
+
 class Hop(NamedTuple):
     """One link of a route as the model sees it.
 
@@ -184,6 +214,32 @@ class Trials(NamedTuple):
     waiting_time_ms: array.array[float]
     fidelity: array.array[float]
 
+    def __repr__(self) -> str:
+        route = " - ".join(self.path) if self.path else "no route"
+        return f"Trials({route}, {len(self.waiting_time_ms):,} trials from seed {self.seed})"
+
+    def to_dict(self) -> dict[str, Any]:
+        """The route, the seed and the trials' outcomes as lists."""
+        return {
+            "path": list(self.path),
+            "seed": self.seed,
+            "waiting_time_ms": self.waiting_time_ms.tolist(),
+            "fidelity": self.fidelity.tolist(),
+        }
+
+    def to_frame(self) -> pandas.DataFrame:
+        """One row per trial, in trial order: its seed, waiting time (ms) and fidelity (needs pandas)."""
+        from ._extras import require
+
+        frame: pandas.DataFrame = require("pandas", "all", "Trials.to_frame").DataFrame(
+            {
+                "seed": [(self.seed + index) % SEEDS for index in range(len(self.waiting_time_ms))],
+                "waiting_time_ms": self.waiting_time_ms,
+                "fidelity": self.fidelity,
+            }
+        )
+        return frame
+
 
 def _count(value: Any, name: str) -> int:
     try:
@@ -209,6 +265,21 @@ class _Request(NamedTuple):
 
     def arguments(self) -> tuple[Any, Any, str, str]:
         return (self.nodes, self.links, self.from_node, self.to)
+
+    def physical_model(self) -> PhysicalModel:
+        return PhysicalModel(*self.model)
+
+    def with_model(self, **changes: float | str | None) -> _Request:
+        """The request under the model with some parameters changed (checked by the model)."""
+        return self._replace(model=dataclasses.replace(self.physical_model(), **changes)._plain())  # type: ignore[arg-type]
+
+    def task(self, runs: int, seed: int) -> _jobs.Task:
+        """The ensemble of `runs` trials from `seed`, as the job runner takes it."""
+        return _jobs.Task(_shard, (self,), runs, seed)
+
+    def piece(self, result: tuple[Any, ...], runs: int, seed: int) -> PhysicsStats:
+        """The statistics of what a shard of `task` returned."""
+        return _stats(result, self.physical_model(), seed)
 
 
 def _request(
@@ -279,8 +350,8 @@ def repeaterless_bound(transmissivity: float) -> float:
     return -math.log1p(-transmissivity) / math.log(2.0) if transmissivity < 1.0 else math.inf
 
 
-@dataclass(frozen=True)
-class PhysicsStats:
+@dataclass(frozen=True, repr=False)
+class PhysicsStats(FigureRecord):
     """The statistics of an ensemble, kept as exact sums so that ensembles merge bit for bit (`merge`).
 
     Waiting times are in ms of simulated time from the start of a trial until its end-to-end pair is there;
@@ -311,6 +382,15 @@ class PhysicsStats:
     error_rate_x_sum: int | float
     error_rate_x_squares: int | float
     replicates: tuple[PhysicsStats, ...] = ()
+
+    FIGURES = (
+        Figure("mean_waiting_time_ms", "mean waiting time", "ms", "waiting_time_ms_interval"),
+        Figure("mean_fidelity", "mean fidelity", "", "fidelity_interval", format=".4f"),
+        Figure("secret_key_rate_bps", "secret-key rate", "bit/s", "secret_key_rate_bps_interval"),
+        Figure("delivery_rate", "delivered share of trials", format=".4f", short=False),
+        Figure("qber", "QBER", format=".4f", short=False),
+        Figure("secret_fraction", "secret fraction", format=".4f", short=False),
+    )
 
     @property
     def mean_waiting_time_ms(self) -> float:
@@ -436,22 +516,20 @@ class PhysicsStats:
         """(lower edge, upper edge, count) of every bin that holds a delivered trial, edges in ms."""
         return [(_bin_edge(bin), _bin_edge(bin + 1), count) for bin, count in self.waiting_time_ms_bins]
 
-    def to_dict(self) -> dict[str, Any]:
-        """The figures of the ensemble, with the model's parameters."""
+    def _subject(self) -> str:
+        route = " - ".join(self.path) if self.path else "no route"
+        return f"{route}, {self.runs:,} trials from seed {self.seed}"
+
+    def _fields(self) -> dict[str, Any]:
+        return {"path": list(self.path), "seed": self.seed, "runs": self.runs, "delivered": self.delivered}
+
+    def _details(self) -> dict[str, Any]:
         return {
-            "path": list(self.path),
-            "seed": self.seed,
-            "runs": self.runs,
-            "delivered": self.delivered,
-            "mean_waiting_time_ms": self.mean_waiting_time_ms,
             "waiting_time_ms_stderr": self.waiting_time_ms_stderr,
-            "mean_fidelity": self.mean_fidelity,
             "fidelity_stderr": self.fidelity_stderr,
             "error_rate_z": self.error_rate_z,
             "error_rate_x": self.error_rate_x,
-            "secret_fraction": self.secret_fraction,
             "delivered_pairs_per_second": self.delivered_pairs_per_second,
-            "secret_key_rate_bps": self.secret_key_rate_bps,
             **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
             **{f"model_{name}": value for name, value in vars(self.model).items()},
         }
@@ -586,13 +664,15 @@ def simulate(
     - `replicates`: None for one ensemble; a count k for k independent replicates of `runs` trials each
       (seeds from ``vorn.stats.replicate_seeds(seed, k, runs)``), or a sequence of seeds (a
       SeedOverlapWarning when their trial ranges overlap). The result pools them exactly and keeps each in
-      ``stats.replicates``; the key rate's interval then comes from their spread.
+      ``stats.replicates``; the rates' intervals then come from their spread.
     - `executor`: any `concurrent.futures.Executor` (a process pool; for a dask.distributed cluster
-      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: four per worker); `workers`
-      without an executor runs them on a local process pool of that many processes (a script that does so
-      needs the usual ``if __name__ == "__main__":`` guard); with neither, `shards` pieces run here one after
-      another. The result is the same bit for bit however it is cut.
-    - `progress`: a progress bar over the shards (None: when tqdm is there and stderr is a terminal).
+      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: pieces of about half a second,
+      at least four per worker); `workers` without an executor runs them on a local process pool of that many
+      processes (a script that does so needs the usual ``if __name__ == "__main__":`` guard); with neither, the
+      trials run here (in `shards` pieces one after another, if given). The result is the same bit for bit
+      however it is cut.
+    - `progress`: a progress bar over the trials, with rate and time to go (None: when tqdm is there and the
+      output is a terminal or a notebook, once the run has lasted half a second; False: never).
 
     Without a route between the nodes no trial delivers (`path` is empty). Ctrl-C stops the run with
     KeyboardInterrupt.
@@ -600,34 +680,24 @@ def simulate(
     runs = _count(runs, "runs")
     base_seed = _seed(seed)
     request = _request(nodes, links, from_node, to, model, strategy)
-    plain_model = model if model is not None else PhysicalModel()
     if workers is not None and _count(workers, "workers") == 0:
         raise ValueError("workers: at least one worker is needed, got 0")
-    seeds = parallel.replicate_starts(base_seed, runs, replicates)
-    if executor is None and shards is None and workers is None and seeds is None:
-        return _stats(_shard(request, runs, base_seed), plain_model, base_seed)
-    # The route and its figures are checked here, so that a refusal is raised once and at once.
-    _native.physics_route(*request.arguments(), request.model, request.strategy)
     if shards is not None and _count(shards, "shards") == 0:
         raise ValueError("shards: at least one shard is needed, got 0")
+    if executor is not None or workers is not None or shards is not None:
+        # The route and its figures are checked here, so that a refusal is raised once and at once.
+        _native.physics_route(*request.arguments(), request.model, request.strategy)
+
+    seeds = parallel.replicate_starts(base_seed, runs, replicates)
     starts = seeds or [base_seed]
 
     def run_on(pool: Executor | None) -> list[PhysicsStats]:
-        count = shards
-        if count is None:
-            count = 4 * _jobs.executor_workers(pool) if pool is not None else 1
-        pieces = max(1, min(count, runs))
-        size, extra = divmod(runs, pieces)
-        jobs = []
-        for first in starts:
-            start = 0
-            for index in range(pieces):
-                length = size + (index < extra)
-                jobs.append((request, length, (first + start) % SEEDS))
-                start += length
-        results = _jobs.run_jobs(pool, _shard, jobs, "shards", progress)
-        shard_stats = [_stats(result, plain_model, job[2]) for result, job in zip(results, jobs)]
-        return [merge(shard_stats[k : k + pieces]) for k in range(0, len(shard_stats), pieces)]
+        tasks = [request.task(runs, start) for start in starts]
+        results = _jobs.run_tasks(tasks, runs * len(starts), request.piece, executor=pool, shards=shards, progress=progress)
+        return [
+            merge(pieces) if pieces else request.piece(_shard(request, 0, start), 0, start)
+            for pieces, start in zip(results, starts)
+        ]
 
     if executor is None and workers is not None:
         with _jobs.process_pool(workers) as pool:
@@ -636,7 +706,12 @@ def simulate(
         ensembles = run_on(executor)
     if seeds is None:
         return ensembles[0]
-    return dataclasses.replace(merge(ensembles), seed=base_seed, replicates=tuple(ensembles))
+    return pooled(ensembles, base_seed)
+
+
+def pooled(replicates: Sequence[PhysicsStats], seed: int) -> PhysicsStats:
+    """The pooled statistics of independent replicates, which they keep as `replicates`."""
+    return dataclasses.replace(merge(replicates), seed=seed, replicates=tuple(replicates))
 
 
 def trials(
