@@ -10,7 +10,6 @@ changes a point, and how its ensembles run and merge.
 
 from __future__ import annotations
 
-import dataclasses
 import os
 import sys
 import warnings

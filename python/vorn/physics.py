@@ -93,6 +93,21 @@ class PhysicalModel:
     - `max_waiting_time_ms`: a trial with no end-to-end pair after this long (ms) is given up and counts as not
       delivered; None (default) waits as long as it takes.
 
+    Keyword-only, the chain protocol's choices:
+
+    - `heralding`: ``"midpoint"`` (default: a station halfway heralds to both nodes after L / c) or
+      ``"sender_receiver"`` (one node emits, the other absorbs and heralds back: the sender learns after 2L / c).
+    - `memory_noise`: what a node's T2 does to a stored qubit: ``"dephasing"`` (default: a Z error with
+      probability (1 - exp(-t / T2)) / 2) or ``"depolarizing"`` (fully mixed with probability 1 - exp(-t / T2)).
+    - `swap_gate_error`: chance that a swap's two-qubit gate depolarises both qubits, in [0, 1] (default 0.0).
+    - `measurement_error`: chance that each of a swap's two outcome bits is flipped, in [0, 1] (default 0.0).
+    - `modes`: independent attempts per time slot of a link, at least 1 (default 1): a slot succeeds with
+      1 - (1 - p)^modes.
+    - `distillation_rounds`: recurrence rounds on each link's pairs before the chain uses them, 0 to 16
+      (default 0).
+    - `distillation`: the recurrence protocol, ``"dejmps"`` (default, on Bell-diagonal pairs) or ``"bbpssw"``
+      (on Werner pairs).
+
     Values out of range are refused with a ValueError naming the parameter and the value.
     """
 
@@ -122,8 +137,11 @@ class PhysicalModel:
                     raise TypeError(f"{field.name}: must be a string, got {value!r}")
                 continue
             if field.name in _COUNTS:
+                if isinstance(value, float) and value.is_integer():
+                    value = int(value)  # a sweep's values are numbers
                 if isinstance(value, bool) or not isinstance(value, int):
                     raise TypeError(f"{field.name}: must be an integer, got {value!r}")
+                object.__setattr__(self, field.name, value)
                 continue
             if isinstance(value, bool) or not isinstance(value, (int, float)):
                 raise TypeError(f"{field.name}: must be a number, got {value!r}")
@@ -159,7 +177,7 @@ class Parameter(NamedTuple):
     name: str
     unit: str  # "" for plain numbers and fractions
     meaning: str
-    default: float | None  # None: the parameter is off unless set
+    default: float | str | None  # None: the parameter is off unless set
 
 
 def parameters() -> tuple[Parameter, ...]:
@@ -267,7 +285,8 @@ class _Request(NamedTuple):
         return (self.nodes, self.links, self.from_node, self.to)
 
     def physical_model(self) -> PhysicalModel:
-        return PhysicalModel(*self.model)
+        named: dict[str, Any] = dict(zip((field.name for field in fields(PhysicalModel)), self.model))
+        return PhysicalModel(**named)
 
     def with_model(self, **changes: float | str | None) -> _Request:
         """The request under the model with some parameters changed (checked by the model)."""
@@ -477,11 +496,8 @@ class PhysicsStats(FigureRecord):
             return (0.0, 0.0)
         rate, rate_stderr = _delivery(self)
         fraction = _key_fraction(self.error_rate_z, self.error_rate_x)
-        fraction_stderr = sum(
-            _entropy_slope(error) * stderr
-            for error, stderr in ((self.error_rate_z, self.error_rate_z_stderr), (self.error_rate_x, self.error_rate_x_stderr))
-            if stderr > 0.0
-        )
+        bases = ((self.error_rate_z, self.error_rate_z_stderr), (self.error_rate_x, self.error_rate_x_stderr))
+        fraction_stderr = sum(_entropy_slope(error) * stderr for error, stderr in bases if stderr > 0.0)
         spread = math.hypot(max(0.0, fraction) * rate_stderr, rate * fraction_stderr)
         return (max(0.0, rate * fraction - _Z95 * spread), max(0.0, rate * fraction + _Z95 * spread))
 
@@ -693,7 +709,8 @@ def simulate(
 
     def run_on(pool: Executor | None) -> list[PhysicsStats]:
         tasks = [request.task(runs, start) for start in starts]
-        results = _jobs.run_tasks(tasks, runs * len(starts), request.piece, executor=pool, shards=shards, progress=progress)
+        total = runs * len(starts)
+        results = _jobs.run_tasks(tasks, total, request.piece, executor=pool, shards=shards, progress=progress)
         return [
             merge(pieces) if pieces else request.piece(_shard(request, 0, start), 0, start)
             for pieces, start in zip(results, starts)
@@ -811,7 +828,8 @@ def optimize(
 
     def value_at(setting: float | int) -> float:
         if setting not in tried:
-            changed = dataclasses.replace(base, **{parameter: setting})
+            change: dict[str, Any] = {parameter: setting}
+            changed = dataclasses.replace(base, **change)
             tried[setting] = simulate(
                 nodes, links, from_node, to, runs, changed, strategy, fixed_seed,
                 executor=executor, shards=shards, workers=workers,

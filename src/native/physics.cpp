@@ -21,9 +21,9 @@ using ModelTuple = std::tuple<double, double, double, double, std::optional<doub
 physics::PhysicalModel model_of(const ModelTuple& tuple) {
     physics::PhysicalModel model;
     std::tie(model.attenuation_db_km, model.efficiency, model.satellite_loss_db, model.swap_success_probability,
-             model.cutoff_ms, model.signal_speed_km_ms, model.max_waiting_time_ms, model.heralding,
-             model.memory_noise, model.swap_gate_error, model.measurement_error, model.modes,
-             model.distillation_rounds, model.distillation) = tuple;
+             model.cutoff_ms, model.signal_speed_km_ms, model.max_waiting_time_ms, model.heralding, model.memory_noise,
+             model.swap_gate_error, model.measurement_error, model.modes, model.distillation_rounds,
+             model.distillation) = tuple;
     physics::check_model(model);
     return model;
 }
@@ -104,8 +104,8 @@ std::tuple<std::vector<std::string>, std::vector<HopTuple>, std::vector<double>>
     return {std::move(built.chain.path), std::move(hops), std::move(built.chain.decay_per_ms)};
 }
 
-std::tuple<std::vector<std::string>, std::uint64_t, std::uint64_t, py::Ref, py::Ref, py::Ref, py::Ref, py::Ref,
-           py::Ref, py::Ref, py::Ref, py::Ref>
+std::tuple<std::vector<std::string>, std::uint64_t, std::uint64_t, py::Ref, py::Ref, py::Ref, py::Ref, py::Ref, py::Ref,
+           py::Ref, py::Ref, py::Ref>
 simulate(std::vector<NodeData> nodes, std::vector<LinkData> links, std::string from_node, std::string to,
          std::uint64_t runs, ModelTuple model, std::optional<std::uint64_t> strategy, std::uint64_t seed) {
     py::SignalCheck signals;
