@@ -7,6 +7,7 @@ bound. Every seed is fixed, so each check passes or fails the same way on every 
 standard errors wide. The chain model's own exact checks are in tests/cpp/test_chain_model.cpp.
 """
 
+import dataclasses
 import math
 from concurrent.futures import ThreadPoolExecutor
 from fractions import Fraction
@@ -16,6 +17,7 @@ import vorn_core as vc
 from conftest import ctrl_c_after
 
 import vorn.physics as physics
+import vorn.stats
 
 Z = 4.5
 
@@ -136,6 +138,88 @@ def test_a_repeater_chain_beats_the_repeaterless_bound_at_400_km():
     stats = physics.simulate(nodes, links, "N0", "N4", 4000, model, seed=8)
     bound_bps = physics.repeaterless_bound(10 ** (-0.2 * 400 / 10)) * 1e9
     assert stats.secret_key_rate_bps_interval[0] > 10 * bound_bps
+
+
+def satellite_chain(probabilities, **figures):
+    """Links of these success probabilities (satellite links without loss or length: no flight time)."""
+    nodes = [vc.NodeDefinition(f"N{i}", figures.get("t2", math.inf)) for i in range(len(probabilities) + 1)]
+    links = [
+        vc.LinkDefinition(f"N{i}", f"N{i + 1}", 0.0, 1.0, 1000.0, vc.LinkType.Satellite, vc.SatelliteConditions(p, 1.0))
+        for i, p in enumerate(probabilities)
+    ]
+    return nodes, links
+
+
+@pytest.mark.parametrize(("q", "exact"), [(0.5, 6.54120), (0.9, 2.48959)])
+def test_mirrored_routes_agree_with_the_markov_chain_of_simultaneous_swaps(q, exact):
+    # p = (0.9, 0.9, 0.5): links that herald at the same instant swap at once, whichever end the route starts
+    # from (the exact chain over the links holding a pair is solved in tests/cpp/test_chain_model.cpp).
+    nodes, links = satellite_chain([0.9, 0.9, 0.5])
+    model = physics.PhysicalModel(satellite_loss_db=0.0, swap_success_probability=q)
+    for ends in (("N0", "N3"), ("N3", "N0")):
+        stats = physics.simulate(nodes, links, *ends, 40_000, model, seed=3)
+        assert_within(stats.mean_waiting_time_ms, stats.waiting_time_ms_stderr, exact)
+
+
+@pytest.mark.parametrize("q", [0.6, 0.95, 1.0])
+def test_mirrored_routes_give_the_same_result(q):
+    nodes = [vc.NodeDefinition(f"N{i}", t2) for i, t2 in enumerate([0.05, 0.2, 0.01, 1.0])]
+    links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", km, 0.97, 2000.0) for i, km in enumerate([20.0, 35.0, 10.0])]
+    model = physics.PhysicalModel(swap_success_probability=q, cutoff_ms=8.0, heralding="sender_receiver")
+    there = physics.simulate(nodes, links, "N0", "N3", 40_000, model, seed=1)
+    back = physics.simulate(nodes, links, "N3", "N0", 40_000, model, seed=2**40)
+    for figure in ("waiting_time_ms", "fidelity"):
+        a, b = (getattr(stats, f"mean_{figure}") for stats in (there, back))
+        errors = (getattr(stats, f"{figure}_stderr") for stats in (there, back))
+        assert abs(a - b) <= Z * math.hypot(*errors), figure
+
+
+def test_replicates_pool_exactly_and_give_the_key_rate_interval():
+    nodes, links = chain(3, t2=0.5, fidelity=0.99, distance_km=20.0)
+    model = physics.PhysicalModel(swap_success_probability=0.8, memory_noise="depolarizing")
+    stats = physics.simulate(nodes, links, "N0", "N3", 2000, model, seed=5, replicates=8)
+    seeds = [replicate.seed for replicate in stats.replicates]
+    assert seeds == vorn.stats.replicate_seeds(5, 8, 2000) and stats.seed == 5
+    assert stats.replicates[2] == physics.simulate(nodes, links, "N0", "N3", 2000, model, seed=seeds[2])
+    assert stats.runs == 16_000 and stats.waiting_time_ms_sum == sum(r.waiting_time_ms_sum for r in stats.replicates)
+    # Werner pairs: the same error rate in both bases, and the key fraction 1 - 2 h(e).
+    assert stats.error_rate_z == stats.error_rate_x
+    assert stats.secret_fraction == pytest.approx(1 - 2 * physics.binary_entropy(stats.qber), rel=1e-12)
+    # The delta method's interval from the pooled sums is about as wide as the replicates' spread.
+    low, high = stats.secret_key_rate_bps_interval
+    assert low < stats.secret_key_rate_bps < high
+    pooled = physics.merge(stats.replicates)
+    delta_low, delta_high = pooled.secret_key_rate_bps_interval
+    assert 0.5 < (delta_high - delta_low) / (high - low) < 2.0
+    assert delta_low < stats.secret_key_rate_bps < delta_high
+
+
+@pytest.mark.parametrize(
+    ("parameter", "bounds", "network", "model"),
+    [
+        # Memories of 20 ms: waiting pairs decay; too short a cut-off throws good pairs away.
+        ("cutoff_ms", (0.0, 40.0), chain(2, t2=0.02, fidelity=0.99), physics.PhysicalModel(efficiency=0.05)),
+        # Fresh pairs of fidelity 0.9 give no key over three links; every round costs half the pairs.
+        ("distillation_rounds", (0, 8), chain(3, t2=1.0, fidelity=0.9, distance_km=20.0), physics.PhysicalModel()),
+    ],
+)
+def test_optimize_finds_the_best_of_a_brute_force_grid(parameter, bounds, network, model):
+    nodes, links = network
+    ends = ("N0", nodes[-1].id)
+    best = physics.optimize(nodes, links, *ends, 4000, model, seed=4, parameter=parameter, bounds=bounds)
+    if parameter == "cutoff_ms":
+        grid = [bounds[0] + k * (bounds[1] - bounds[0]) / 80 for k in range(81)]
+    else:
+        grid = list(range(bounds[0], bounds[1] + 1))
+    rates = {}
+    for value in grid:
+        varied = dataclasses.replace(model, **{parameter: value})
+        rates[value] = physics.simulate(nodes, links, *ends, 4000, varied, seed=4).secret_key_rate_bps
+    grid_best = max(rates, key=rates.__getitem__)
+    assert bounds[0] < grid_best < bounds[1]  # an optimum inside the bounds: the check has power
+    assert rates[grid_best] <= best.interval[1]  # nothing better than the search's find, within its interval
+    assert best.interval[0] < best.estimate < best.interval[1]
+    assert len(best.evaluated) < len(grid)
 
 
 def test_certain_link_key_rate_is_rate_times_secret_fraction():
@@ -298,6 +382,13 @@ def test_bad_requests_are_refused_with_the_argument_and_value(arguments, message
         ({"cutoff_ms": -2.0}, "cutoff_ms: must be non-negative, got -2.0"),
         ({"signal_speed_km_ms": 0}, "signal_speed_km_ms: must be positive, got 0.0"),
         ({"max_waiting_time_ms": math.nan}, "max_waiting_time_ms: must be non-negative, got NaN"),
+        ({"heralding": "station"}, "heralding: must be 'midpoint' or 'sender_receiver', got 'station'"),
+        ({"memory_noise": "damping"}, "memory_noise: must be 'dephasing' or 'depolarizing', got 'damping'"),
+        ({"distillation": "pumping"}, "distillation: must be 'dejmps' or 'bbpssw', got 'pumping'"),
+        ({"swap_gate_error": 1.5}, "swap_gate_error: must be within [0, 1], got 1.5"),
+        ({"measurement_error": -0.1}, "measurement_error: must be within [0, 1], got -0.1"),
+        ({"modes": 0}, "modes: must be at least 1, got 0"),
+        ({"distillation_rounds": 17}, "distillation_rounds: must be within [0, 16], got 17"),
     ],
 )
 def test_model_parameters_out_of_range_are_refused(parameters, message):
