@@ -140,29 +140,10 @@ def test_a_repeater_chain_beats_the_repeaterless_bound_at_400_km():
     assert stats.secret_key_rate_bps_interval[0] > 10 * bound_bps
 
 
-def satellite_chain(probabilities, **figures):
-    """Links of these success probabilities (satellite links without loss or length: no flight time)."""
-    nodes = [vc.NodeDefinition(f"N{i}", figures.get("t2", math.inf)) for i in range(len(probabilities) + 1)]
-    links = [
-        vc.LinkDefinition(f"N{i}", f"N{i + 1}", 0.0, 1.0, 1000.0, vc.LinkType.Satellite, vc.SatelliteConditions(p, 1.0))
-        for i, p in enumerate(probabilities)
-    ]
-    return nodes, links
-
-
-@pytest.mark.parametrize(("q", "exact"), [(0.5, 6.54120), (0.9, 2.48959)])
-def test_mirrored_routes_agree_with_the_markov_chain_of_simultaneous_swaps(q, exact):
-    # p = (0.9, 0.9, 0.5): links that herald at the same instant swap at once, whichever end the route starts
-    # from (the exact chain over the links holding a pair is solved in tests/cpp/test_chain_model.cpp).
-    nodes, links = satellite_chain([0.9, 0.9, 0.5])
-    model = physics.PhysicalModel(satellite_loss_db=0.0, swap_success_probability=q)
-    for ends in (("N0", "N3"), ("N3", "N0")):
-        stats = physics.simulate(nodes, links, *ends, 40_000, model, seed=3)
-        assert_within(stats.mean_waiting_time_ms, stats.waiting_time_ms_stderr, exact)
-
-
 @pytest.mark.parametrize("q", [0.6, 0.95, 1.0])
 def test_mirrored_routes_give_the_same_result(q):
+    # Unequal links and memories, messages at the signal speed and a cut-off: the draws come in another order,
+    # the statistics are the same (the exact chain of simultaneous swaps is in tests/cpp/test_chain_model.cpp).
     nodes = [vc.NodeDefinition(f"N{i}", t2) for i, t2 in enumerate([0.05, 0.2, 0.01, 1.0])]
     links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", km, 0.97, 2000.0) for i, km in enumerate([20.0, 35.0, 10.0])]
     model = physics.PhysicalModel(swap_success_probability=q, cutoff_ms=8.0, heralding="sender_receiver")
@@ -257,15 +238,6 @@ def test_route_figures_follow_the_formulas():
     assert physics.route(nodes, links[:1] + [vc.LinkDefinition("B", "C", 10.0, 0.9, 1000.0)], "A", "C").hops[1][
         2
     ] == pytest.approx(10 ** (-0.2))
-
-
-def test_memory_lifetimes_and_rates_change_the_outcome():
-    figures = []
-    for t2, rate in [(1.0, 1000.0), (0.001, 1000.0), (1.0, 10.0)]:
-        nodes, links = chain(3, t2=t2, fidelity=0.95, rate_hz=rate, distance_km=50.0)
-        stats = physics.simulate(nodes, links, "N0", "N3", 5000, seed=2)
-        figures.append((stats.mean_waiting_time_ms, stats.mean_fidelity))
-    assert len(set(figures)) == 3
 
 
 @pytest.mark.parametrize("shards", [1, 3, 16])

@@ -264,7 +264,7 @@ static double markov_waiting_slots(const std::vector<double>& p, double q) {
     return rows[0][states] / rows[0][0];
 }
 
-TEST_CASE("simultaneous swaps: the exact Markov chain of three unequal links, and mirrored routes agree") {
+TEST_CASE("simultaneous swaps: the exact Markov chain of three unequal links, from both ends") {
     for (double q : {0.5, 0.9}) {
         ChainFigures figures = chain(3, 0.9);
         figures.links[2].success_probability = 0.5;
@@ -272,15 +272,6 @@ TEST_CASE("simultaneous swaps: the exact Markov chain of three unequal links, an
         for (const ChainFigures& route : {figures, mirrored(figures)})
             CHECK_FOR(std::to_string(q), simulate(route, parameters(q), 200'000).waiting.near(exact));
     }
-    // With messages, unequal links and memories, and a cut-off, the two directions agree in the
-    // statistics (their draws come in other orders).
-    ChainFigures figures = chain(8, 0.3, 20.0, 0.05, 0.97, 30.0);
-    for (std::size_t k = 0; k < 8; ++k) figures.links[k].distance_km = 10.0 + 7.0 * static_cast<double>(k % 3);
-    for (std::size_t node = 0; node <= 8; ++node) figures.decay_per_ms[node] = 0.02 + 0.01 * (node % 4);
-    const Ensemble there = simulate(figures, parameters(0.7, 2.0), 100'000);
-    const Ensemble back = simulate(mirrored(figures), parameters(0.7, 2.0), 100'000, 1u << 20);
-    for (auto [a, b] : {std::pair{there.waiting, back.waiting}, std::pair{there.fidelity, back.fidelity}})
-        CHECK(std::abs(a.mean() - b.mean()) <= 4.5 * std::hypot(a.stderr_(), b.stderr_()));
 }
 
 TEST_CASE("multiplexing: n links of m modes wait Z_n(1 − (1 − p)^m) slots") {
