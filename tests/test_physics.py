@@ -8,7 +8,9 @@ standard errors wide. The chain model's own exact checks are in tests/cpp/test_c
 """
 
 import dataclasses
+import json
 import math
+import pathlib
 from concurrent.futures import ThreadPoolExecutor
 from fractions import Fraction
 
@@ -250,6 +252,23 @@ def test_shards_merge_into_the_whole_run_bit_for_bit(shards):
         split = physics.simulate(nodes, links, "N0", "N3", 3000, model, seed=2**64 - 1000, executor=pool, shards=shards)
     assert split == whole
     assert split.to_dict() == whole.to_dict()
+
+
+REFERENCES = json.loads((pathlib.Path(__file__).parent / "data" / "physics_references.json").read_text())
+
+
+@pytest.mark.parametrize("entry", REFERENCES["ensembles"], ids=lambda entry: f"{entry['network']} {entry['model']}")
+def test_seeded_ensembles_keep_their_recorded_sums(entry):
+    spec = REFERENCES["networks"][entry["network"]]
+    nodes = [vc.NodeDefinition(*node) for node in spec["nodes"]]
+    links = [
+        vc.LinkDefinition(*link[:5], getattr(vc.LinkType, link[5]), link[6] and vc.SatelliteConditions(*link[6]))
+        for link in spec["links"]
+    ]
+    model = physics.PhysicalModel(**entry["model"])
+    stats = physics.simulate(nodes, links, *entry["ends"], REFERENCES["runs"], model, seed=REFERENCES["seed"])
+    assert stats.delivered == entry["delivered"]
+    assert [getattr(stats, name) for name in REFERENCES["fields"]] == [int(total) for total in entry["sums"]]
 
 
 def test_a_local_process_pool_gives_the_same_ensemble():
