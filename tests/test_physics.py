@@ -7,10 +7,11 @@ bound. Every seed is fixed, so each check passes or fails the same way on every 
 standard errors wide. The chain model's own exact checks are in tests/cpp/test_chain_model.cpp.
 """
 
-import dataclasses
+import copy
 import json
 import math
 import pathlib
+import pickle
 from concurrent.futures import ThreadPoolExecutor
 from fractions import Fraction
 
@@ -196,7 +197,7 @@ def test_optimize_finds_the_best_of_a_brute_force_grid(parameter, bounds, networ
         grid = list(range(bounds[0], bounds[1] + 1))
     rates = {}
     for value in grid:
-        varied = dataclasses.replace(model, **{parameter: value})
+        varied = physics.replaced(model, **{parameter: value})
         rates[value] = physics.simulate(nodes, links, *ends, 4000, varied, seed=4).secret_key_rate_bps
     grid_best = max(rates, key=rates.__getitem__)
     assert bounds[0] < grid_best < bounds[1]  # an optimum inside the bounds: the check has power
@@ -233,13 +234,14 @@ def test_route_figures_follow_the_formulas():
     assert route == physics.Route(
         ("A", "B", "C"),
         (
-            physics.Hop("A", "B", 10 ** (-0.2 * 50 / 10), 0.5 * 0.1, max(1.0, 50 / 200), (4 * 0.9 - 1) / 3),
-            physics.Hop("B", "C", 0.01 * 0.5 * 0.8, 0.5 * 0.01 * 0.4, max(50.0, 800 / 200), (4 * 0.85 - 1) / 3),
+            physics.Hop("A", "B", 10 ** (-0.2 * 50 / 10), 0.5 * 0.1, max(1.0, 50 / 200), (4 * 0.9 - 1) / 3, 50.0, 1.0),
+            physics.Hop(
+                "B", "C", 0.01 * 0.5 * 0.8, 0.5 * 0.01 * 0.4, max(50.0, 800 / 200), (4 * 0.85 - 1) / 3, 800.0, 50.0
+            ),
         ),
     )
-    assert physics.route(nodes, links[:1] + [vc.LinkDefinition("B", "C", 10.0, 0.9, 1000.0)], "A", "C").hops[1][
-        2
-    ] == pytest.approx(10 ** (-0.2))
+    fibre = physics.route(nodes, links[:1] + [vc.LinkDefinition("B", "C", 10.0, 0.9, 1000.0)], "A", "C").hops[1]
+    assert fibre.transmissivity == pytest.approx(10 ** (-0.2))
 
 
 @pytest.mark.parametrize("shards", [1, 3, 16])
@@ -336,6 +338,26 @@ NODES, LINKS = chain(2, t2=1.0, fidelity=0.9)
 
 
 @pytest.mark.parametrize(
+    ("make", "field"),
+    [
+        (lambda: physics.PhysicalModel(efficiency=0.5, cutoff_ms=3, max_waiting_time_ms=None), "efficiency"),
+        (lambda: physics.route(NODES, LINKS, "N0", "N2", physics.PhysicalModel(efficiency=0.5)), "path"),
+        (lambda: physics.simulate(NODES, LINKS, "N0", "N2", 200, physics.PhysicalModel(cutoff_ms=2.0), seed=3), "runs"),
+    ],
+    ids=["model", "route", "stats"],
+)
+def test_model_records_are_values_that_travel(make, field):
+    record = make()
+    for back in (pickle.loads(pickle.dumps(record)), copy.copy(record), copy.deepcopy(record)):
+        assert type(back) is type(record) and back == record and hash(back) == hash(record)
+        assert repr(back) == repr(record)
+    with pytest.raises(AttributeError, match="not writable"):
+        setattr(record, field, getattr(record, field))
+    if isinstance(record, physics.PhysicsStats):
+        assert pickle.loads(pickle.dumps(record)).mean_fidelity == record.mean_fidelity
+
+
+@pytest.mark.parametrize(
     ("arguments", "message"),
     [
         ({"from_node": "X"}, "from_node: no node 'X' in the network"),
@@ -389,7 +411,7 @@ def test_model_parameters_out_of_range_are_refused(parameters, message):
 
 
 def test_model_parameters_must_be_numbers():
-    with pytest.raises(TypeError, match=r"^efficiency: must be a number, got '0.5'$"):
+    with pytest.raises(TypeError, match=r"^argument 'efficiency': must be real number, not str$"):
         physics.PhysicalModel(efficiency="0.5")
     with pytest.raises(TypeError, match=r"^model: must be a PhysicalModel or None, got 3$"):
         physics.simulate(NODES, LINKS, "N0", "N2", 1, 3)

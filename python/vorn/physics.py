@@ -31,15 +31,14 @@ for bit. Seeds s and s + 1 therefore share all trials but one: take replicates f
 from __future__ import annotations
 
 import array
-import dataclasses
 import math
 import operator
 import statistics
 import struct
 import time
+import types
 from collections.abc import Iterable, Sequence
 from concurrent.futures import Executor
-from dataclasses import KW_ONLY, dataclass, fields
 from fractions import Fraction
 from typing import TYPE_CHECKING, Any, NamedTuple
 
@@ -63,6 +62,7 @@ __all__ = [
     "simulate",
     "trials",
     "merge",
+    "pooled",
     "optimize",
     "Optimum",
     "repeaterless_bound",
@@ -76,99 +76,12 @@ QUANTILES = (0.05, 0.25, 0.5, 0.75, 0.95)
 _HISTOGRAM_SHIFT = 45  # a waiting-time bin holds the doubles whose bit patterns share all bits above this
 
 
-@dataclass(frozen=True)
-class PhysicalModel:
-    """The parameters of the model, each with its unit; every trial of an ensemble uses the same ones.
-
-    - `attenuation_db_km`: fibre loss in dB per km (default 0.2, telecom fibre at 1550 nm).
-    - `efficiency`: the chance that a photon that reaches the far end is heralded there (sources, coupling and
-      detectors together), in (0, 1] (default 1.0, the bare channel).
-    - `satellite_loss_db`: fixed loss of a satellite link in dB, before its visibility and weather factor
-      (default 30.0).
-    - `swap_success_probability`: chance that one entanglement swap succeeds, in (0, 1] (default 1.0).
-    - `cutoff_ms`: a memory that has held a qubit of an unfinished pair this long (ms) frees it, and the links
-      under that pair attempt again; None (default) keeps pairs as long as it takes.
-    - `signal_speed_km_ms`: speed of light in the fibre, km per ms (default 200.0); a herald needs
-      distance / speed.
-    - `max_waiting_time_ms`: a trial with no end-to-end pair after this long (ms) is given up and counts as not
-      delivered; None (default) waits as long as it takes.
-
-    Keyword-only, the chain protocol's choices:
-
-    - `heralding`: ``"midpoint"`` (default: a station halfway heralds to both nodes after L / c) or
-      ``"sender_receiver"`` (one node emits, the other absorbs and heralds back: the sender learns after 2L / c).
-    - `memory_noise`: what a node's T2 does to a stored qubit: ``"dephasing"`` (default: a Z error with
-      probability (1 - exp(-t / T2)) / 2) or ``"depolarizing"`` (fully mixed with probability 1 - exp(-t / T2)).
-    - `swap_gate_error`: chance that a swap's two-qubit gate depolarises both qubits, in [0, 1] (default 0.0).
-    - `measurement_error`: chance that each of a swap's two outcome bits is flipped, in [0, 1] (default 0.0).
-    - `modes`: independent attempts per time slot of a link, at least 1 (default 1): a slot succeeds with
-      1 - (1 - p)^modes.
-    - `distillation_rounds`: recurrence rounds on each link's pairs before the chain uses them, 0 to 16
-      (default 0).
-    - `distillation`: the recurrence protocol, ``"dejmps"`` (default, on Bell-diagonal pairs) or ``"bbpssw"``
-      (on Werner pairs).
-
-    Values out of range are refused with a ValueError naming the parameter and the value.
-    """
-
-    attenuation_db_km: float = 0.2
-    efficiency: float = 1.0
-    satellite_loss_db: float = 30.0
-    swap_success_probability: float = 1.0
-    cutoff_ms: float | None = None
-    signal_speed_km_ms: float = 200.0
-    max_waiting_time_ms: float | None = None
-    _: KW_ONLY
-    heralding: str = "midpoint"
-    memory_noise: str = "dephasing"
-    swap_gate_error: float = 0.0
-    measurement_error: float = 0.0
-    modes: int = 1
-    distillation_rounds: int = 0
-    distillation: str = "dejmps"
-
-    def __post_init__(self) -> None:
-        for field in fields(self):
-            value = getattr(self, field.name)
-            if value is None and field.default is None:
-                continue
-            if field.name in _NAMED:
-                if not isinstance(value, str):
-                    raise TypeError(f"{field.name}: must be a string, got {value!r}")
-                continue
-            if field.name in _COUNTS:
-                if isinstance(value, float) and value.is_integer():
-                    value = int(value)  # a sweep's values are numbers
-                if isinstance(value, bool) or not isinstance(value, int):
-                    raise TypeError(f"{field.name}: must be an integer, got {value!r}")
-                object.__setattr__(self, field.name, value)
-                continue
-            if isinstance(value, bool) or not isinstance(value, (int, float)):
-                raise TypeError(f"{field.name}: must be a number, got {value!r}")
-            object.__setattr__(self, field.name, float(value))
-        _native.physics_check_model(self._plain())
-
-    def _plain(self) -> _native.ModelTuple:
-        return (
-            self.attenuation_db_km,
-            self.efficiency,
-            self.satellite_loss_db,
-            self.swap_success_probability,
-            self.cutoff_ms,
-            self.signal_speed_km_ms,
-            self.max_waiting_time_ms,
-            self.heralding,
-            self.memory_noise,
-            self.swap_gate_error,
-            self.measurement_error,
-            self.modes,
-            self.distillation_rounds,
-            self.distillation,
-        )
-
-
-_NAMED = ("heralding", "memory_noise", "distillation")
-_COUNTS = ("modes", "distillation_rounds")
+# The model's records are described once, in the native module: constructor, attributes (read only), pickling,
+# copying, equality and hashing come from there, with the meaning and unit of every field (`help(PhysicalModel)`).
+# Out-of-range parameters are refused with a ValueError naming the parameter and the value.
+PhysicalModel = _native.PhysicalModel
+Hop = _native.Hop
+Route = _native.Route
 
 
 class Parameter(NamedTuple):
@@ -177,52 +90,28 @@ class Parameter(NamedTuple):
     name: str
     unit: str  # "" for plain numbers and fractions
     meaning: str
-    default: float | str | None  # None: the parameter is off unless set
+    default: Any  # None: the parameter is off unless set
 
 
 def parameters() -> tuple[Parameter, ...]:
-    """The parameters of `PhysicalModel`, in the order of its constructor: what a sweep can vary beside the
+    """The parameters of `PhysicalModel`, in the order of its description: what a sweep can vary beside the
     network, and the options of ``vorn physics``."""
-    units = {"_db_km": "dB/km", "_km_ms": "km/ms", "_db": "dB", "_ms": "ms"}
+    defaults = PhysicalModel()
     return tuple(
-        Parameter(
-            field.name,
-            next((unit for suffix, unit in units.items() if field.name.endswith(suffix)), ""),
-            field.name.replace("_", " "),
-            field.default,  # type: ignore[arg-type]
-        )
-        for field in fields(PhysicalModel)
+        Parameter(entry["name"], entry["unit"], entry["meaning"], getattr(defaults, entry["name"]))
+        for entry in _native.model_inputs()
+        if entry["record"] == "model"
     )
 
 
-class Hop(NamedTuple):
-    """One link of a route as the model sees it.
-
-    - `from_node`, `to`: the link's ends, in the route's direction.
-    - `transmissivity`: share of photons the channel alone lets through, in (0, 1] (fibre
-      10^(-attenuation_db_km * distance_km / 10); satellite 10^(-satellite_loss_db / 10) * visibility
-      * weather_factor).
-    - `success_probability`: chance that one attempt heralds a pair, efficiency * transmissivity.
-    - `attempt_ms`: length of one attempt in ms, max(1000 / generation_rate_hz, distance_km /
-      signal_speed_km_ms).
-    - `werner_parameter`: w of a fresh pair, (4 * base_fidelity - 1) / 3 (dimensionless, 1 is perfect).
-    """
-
-    from_node: str
-    to: str
-    transmissivity: float
-    success_probability: float
-    attempt_ms: float
-    werner_parameter: float
+def replaced(record: Any, **changes: Any) -> Any:
+    """A described record of vorn._native (or the companion's class over one) with some fields changed; the
+    constructor checks the new values."""
+    return type(record)(**{**{name: getattr(record, name) for name in _field_names(type(record))}, **changes})
 
 
-class Route(NamedTuple):
-    """The path that route finding picks (empty when there is none) and its hops."""
-
-    path: tuple[str, ...]
-    hops: tuple[Hop, ...]
-
-
+# Trials stays a Python record: its arrays are buffers over the native doubles (16 bytes a trial), which the
+# attributes of a described record would copy into new lists on every read.
 class Trials(NamedTuple):
     """Trial by trial: the waiting time in ms (when the end-to-end pair was there, or when the trial was given
     up) and the delivered fidelity (NaN where nothing was delivered)."""
@@ -278,27 +167,23 @@ class _Request(NamedTuple):
     links: tuple[vc.LinkDefinition, ...]
     from_node: str
     to: str
-    model: _native.ModelTuple
+    model: PhysicalModel
     strategy: int | None
 
     def arguments(self) -> tuple[Any, Any, str, str]:
         return (self.nodes, self.links, self.from_node, self.to)
 
-    def physical_model(self) -> PhysicalModel:
-        named: dict[str, Any] = dict(zip((field.name for field in fields(PhysicalModel)), self.model))
-        return PhysicalModel(**named)
-
     def with_model(self, **changes: float | str | None) -> _Request:
         """The request under the model with some parameters changed (checked by the model)."""
-        return self._replace(model=dataclasses.replace(self.physical_model(), **changes)._plain())  # type: ignore[arg-type]
+        return self._replace(model=replaced(self.model, **changes))
 
     def task(self, runs: int, seed: int) -> _jobs.Task:
         """The ensemble of `runs` trials from `seed`, as the job runner takes it."""
         return _jobs.Task(_shard, (self,), runs, seed)
 
-    def piece(self, result: tuple[Any, ...], runs: int, seed: int) -> PhysicsStats:
+    def piece(self, result: _native.PhysicsStats, runs: int, seed: int) -> PhysicsStats:
         """The statistics of what a shard of `task` returned."""
-        return _stats(result, self.physical_model(), seed)
+        return _stats(result)
 
 
 def _request(
@@ -315,14 +200,7 @@ def _request(
         raise TypeError(f"model: must be a PhysicalModel or None, got {model!r}")
     if strategy is not None and not isinstance(strategy, vc.StrategyType):
         raise TypeError(f"strategy: must be a StrategyType or None, got {strategy!r}")
-    return _Request(
-        tuple(nodes),
-        tuple(links),
-        from_node,
-        to,
-        model._plain(),
-        None if strategy is None else strategy.to_u8(),
-    )
+    return _Request(tuple(nodes), tuple(links), from_node, to, model, None if strategy is None else strategy.to_u8())
 
 
 def route(
@@ -337,15 +215,11 @@ def route(
     model's figures for each of its links. Refuses unknown nodes, the same node at both ends, and figures the
     model cannot use (for example a fidelity outside [0, 1], or a link that never succeeds) with ValueError."""
     request = _request(nodes, links, from_node, to, model, strategy)
-    path, hops, _decay = _native.physics_route(*request.arguments(), request.model, request.strategy)
-    return Route(
-        tuple(path),
-        tuple(Hop(path[k], path[k + 1], *figures) for k, figures in enumerate(hops)),
-    )
+    return _native.physics_route(*request.arguments(), request.model, request.strategy)
 
 
-def _shard(request: _Request, runs: int, seed: int) -> tuple[Any, ...]:
-    return tuple(_native.physics_simulate(*request.arguments(), runs, request.model, request.strategy, seed))
+def _shard(request: _Request, runs: int, seed: int) -> _native.PhysicsStats:
+    return _native.physics_simulate(*request.arguments(), runs, request.model, request.strategy, seed)
 
 
 def _ratio(numerator: int | float, denominator: int) -> float:
@@ -369,38 +243,17 @@ def repeaterless_bound(transmissivity: float) -> float:
     return -math.log1p(-transmissivity) / math.log(2.0) if transmissivity < 1.0 else math.inf
 
 
-@dataclass(frozen=True, repr=False)
-class PhysicsStats(FigureRecord):
+class PhysicsStats(FigureRecord, _native.PhysicsStats):
     """The statistics of an ensemble, kept as exact sums so that ensembles merge bit for bit (`merge`).
 
     Waiting times are in ms of simulated time from the start of a trial until its end-to-end pair is there;
-    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials.
-
-    - `path`: the route's nodes (empty without a route); `model`: the parameters; `seed`: trial i used
-      seed + i.
-    - `runs`: trials run; `delivered`: trials that delivered an end-to-end pair.
-    - `waiting_time_ms_sum`, `waiting_time_ms_squares`: exact sums over the delivered trials of the waiting
-      time (ms) and of its square (ms²), as integers in units of 2**-1074 (inf once a sum overflows).
-    - `fidelity_sum`, `fidelity_squares`: the same for the delivered fidelity (dimensionless).
-    - `waiting_time_ms_bins`: the waiting-time histogram as (bin, count) pairs, bins increasing
-      (`waiting_time_ms_histogram` gives their edges in ms).
+    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials. The
+    fields (the route's `path`, the `model`, the `seed`, `runs`, `delivered`, the exact sums of the waiting time
+    and the fidelity and of their squares in units of 2**-1074, the histogram's `waiting_time_ms_bins`) are the
+    native record's, described there; the figures derived from them are here.
     """
 
-    path: tuple[str, ...]
-    model: PhysicalModel
-    seed: int
-    runs: int
-    delivered: int
-    waiting_time_ms_sum: int | float
-    waiting_time_ms_squares: int | float
-    fidelity_sum: int | float
-    fidelity_squares: int | float
-    waiting_time_ms_bins: tuple[tuple[int, int], ...]
-    error_rate_z_sum: int | float
-    error_rate_z_squares: int | float
-    error_rate_x_sum: int | float
-    error_rate_x_squares: int | float
-    replicates: tuple[PhysicsStats, ...] = ()
+    __slots__ = ("_replicates",)
 
     FIGURES = (
         Figure("mean_waiting_time_ms", "mean waiting time", "ms", "waiting_time_ms_interval"),
@@ -441,6 +294,12 @@ class PhysicsStats(FigureRecord):
     def delivery_rate(self) -> float:
         """Share of the trials that delivered a pair (1.0 unless `max_waiting_time_ms` gives some up)."""
         return self.delivered / self.runs if self.runs else math.nan
+
+    @property
+    def replicates(self) -> tuple[PhysicsStats, ...]:
+        """The independent replicates pooled into this ensemble (`simulate(..., replicates=)`), or none. They are
+        kept here only: a copy or a pickle holds the pooled figures alone."""
+        return getattr(self, "_replicates", ())
 
     @property
     def error_rate_z(self) -> float:
@@ -547,7 +406,7 @@ class PhysicsStats(FigureRecord):
             "error_rate_x": self.error_rate_x,
             "delivered_pairs_per_second": self.delivered_pairs_per_second,
             **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
-            **{f"model_{name}": value for name, value in vars(self.model).items()},
+            **{f"model_{name}": getattr(self.model, name) for name in _MODEL_FIELDS},
         }
 
 
@@ -608,24 +467,22 @@ def _interval(mean: float, stderr: float) -> tuple[float, float]:
     return (mean - _Z95 * stderr, mean + _Z95 * stderr)
 
 
-def _stats(result: tuple[Any, ...], model: PhysicalModel, seed: int) -> PhysicsStats:
-    path, runs, delivered, waiting, waiting_squares, fidelity, fidelity_squares, bins, *errors = result
-    return PhysicsStats(
-        tuple(path),
-        model,
-        seed,
-        runs,
-        delivered,
-        waiting,
-        waiting_squares,
-        fidelity,
-        fidelity_squares,
-        tuple(sorted(bins.items())),
-        *errors,
-    )
+def _field_names(cls: type) -> tuple[str, ...]:
+    """The fields of a native record (or of the companion's class over one), in the order of its description."""
+    native = next(base for base in cls.__mro__ if base.__module__ == "vorn._native")
+    return tuple(name for name, value in vars(native).items() if isinstance(value, types.GetSetDescriptorType))
 
 
-def merge(pieces: Iterable[PhysicsStats]) -> PhysicsStats:
+_MODEL_FIELDS = _field_names(PhysicalModel)
+_STATS_FIELDS = _field_names(_native.PhysicsStats)
+
+
+def _stats(native: _native.PhysicsStats) -> PhysicsStats:
+    """The same record as the companion's class, with its derived figures."""
+    return PhysicsStats(**{name: getattr(native, name) for name in _STATS_FIELDS})
+
+
+def merge(pieces: Iterable[_native.PhysicsStats]) -> PhysicsStats:
     """One ensemble from ensembles of the same route and model (its seed is the first piece's). Pieces over
     consecutive seed ranges give exactly the ensemble of the whole range."""
     pieces = list(pieces)
@@ -650,10 +507,10 @@ def merge(pieces: Iterable[PhysicsStats]) -> PhysicsStats:
         sum(piece.fidelity_sum for piece in pieces),
         sum(piece.fidelity_squares for piece in pieces),
         tuple(sorted(bins.items())),
-        sum(piece.error_rate_z_sum for piece in pieces),
-        sum(piece.error_rate_z_squares for piece in pieces),
-        sum(piece.error_rate_x_sum for piece in pieces),
-        sum(piece.error_rate_x_squares for piece in pieces),
+        error_rate_z_sum=sum(piece.error_rate_z_sum for piece in pieces),
+        error_rate_z_squares=sum(piece.error_rate_z_squares for piece in pieces),
+        error_rate_x_sum=sum(piece.error_rate_x_sum for piece in pieces),
+        error_rate_x_squares=sum(piece.error_rate_x_squares for piece in pieces),
     )
 
 
@@ -728,7 +585,9 @@ def simulate(
 
 def pooled(replicates: Sequence[PhysicsStats], seed: int) -> PhysicsStats:
     """The pooled statistics of independent replicates, which they keep as `replicates`."""
-    return dataclasses.replace(merge(replicates), seed=seed, replicates=tuple(replicates))
+    stats: PhysicsStats = replaced(merge(replicates), seed=seed)
+    object.__setattr__(stats, "_replicates", tuple(replicates))
+    return stats
 
 
 def trials(
@@ -828,8 +687,7 @@ def optimize(
 
     def value_at(setting: float | int) -> float:
         if setting not in tried:
-            change: dict[str, Any] = {parameter: setting}
-            changed = dataclasses.replace(base, **change)
+            changed = replaced(base, **{parameter: setting})
             tried[setting] = simulate(
                 nodes, links, from_node, to, runs, changed, strategy, fixed_seed,
                 executor=executor, shards=shards, workers=workers,
