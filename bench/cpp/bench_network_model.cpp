@@ -96,9 +96,9 @@ int main(int argc, char** argv) {
     const Scenario scenario = random_geometric();
     std::size_t hops = 0;
     for (const Demand& demand : scenario.demands) hops += demand.links.size();
-    ChainParameters parameters;
-    parameters.base.swap_success_probability = 0.9;
-    parameters.base.cutoff_ms = 10.0;
+    PhysicalModel parameters;
+    parameters.swap_success_probability = 0.9;
+    parameters.cutoff_ms = 10.0;
     NetworkModel model(scenario.network, scenario.demands, parameters, Policy::Fifo);
     std::printf("%zu nodes, %zu links, %zu demands of %.1f hops on average, %g ms of network time\n", kNodes,
                 model.links(), scenario.demands.size(), static_cast<double>(hops) / kDemands, network_ms);

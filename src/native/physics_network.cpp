@@ -43,9 +43,7 @@ network(std::vector<NodeData> nodes, std::vector<LinkData> links, std::vector<De
                          static_cast<std::int64_t>(bound.value_or(0))});
     physics::NetworkSetup setup = physics::network_setup(network, definitions, pairs, memories, memories_per_link_end,
                                                          strategy_of(strategy), model, &signals);
-    physics::ChainParameters parameters;
-    parameters.base = model;
-    physics::NetworkModel simulated(setup.figures, setup.demands, parameters,
+    physics::NetworkModel simulated(setup.figures, setup.demands, model,
                                     policy == 1 ? physics::Policy::RoundRobin : physics::Policy::Fifo);
     InterruptionPoll poll(&signals, 1 << 10);
     std::vector<Run> outcomes;

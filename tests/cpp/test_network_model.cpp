@@ -48,10 +48,10 @@ Demand along(std::size_t chain, std::size_t links, double rate = 0.0, std::int64
     return demand;
 }
 
-ChainParameters parameters(double q, std::optional<double> cutoff_ms = std::nullopt) {
-    ChainParameters parameters;
-    parameters.base.swap_success_probability = q;
-    parameters.base.cutoff_ms = cutoff_ms;
+PhysicalModel parameters(double q, std::optional<double> cutoff_ms = std::nullopt) {
+    PhysicalModel parameters;
+    parameters.swap_success_probability = q;
+    parameters.cutoff_ms = cutoff_ms;
     return parameters;
 }
 
@@ -95,7 +95,7 @@ bool balanced(const NetworkFigures& network, const std::vector<Demand>& demands,
 TEST_CASE("one saturated demand on a chain is a renewal process of the chain model's trials") {
     const std::vector<double> p{0.5, 0.3, 0.6};
     for (std::optional<double> cutoff : {std::optional<double>(), std::optional<double>(6.0)}) {
-        const ChainParameters model = parameters(0.8, cutoff);
+        const PhysicalModel model = parameters(0.8, cutoff);
         ChainFigures chain{{}, std::vector<double>(p.size() + 1, 1e-3)};
         for (double pk : p) chain.links.push_back({pk, 20.0, 1.0, 0.97});
         ChainModel trials(chain, model);
@@ -120,7 +120,7 @@ TEST_CASE("one saturated demand on a chain is a renewal process of the chain mod
 TEST_CASE("demands whose routes share nothing each behave as alone") {
     const std::vector<double> p{0.4, 0.7};
     const NetworkFigures network = chains(2, p);
-    const ChainParameters model = parameters(0.9, 8.0);
+    const PhysicalModel model = parameters(0.9, 8.0);
     NetworkModel both(network, {along(0, 2), along(1, 2, 0.05, 0)}, model, Policy::RoundRobin);
     NetworkModel first(network, {along(0, 2)}, model, Policy::RoundRobin);
     NetworkModel second(network, {along(1, 2, 0.05, 0)}, model, Policy::RoundRobin);
@@ -133,7 +133,7 @@ TEST_CASE("demands whose routes share nothing each behave as alone") {
 TEST_CASE("two saturated demands on one link: round robin halves what one alone gets; no policy exceeds it") {
     const double p = 0.25;
     const NetworkFigures network = chains(1, {p});
-    const ChainParameters model = parameters(1.0);
+    const PhysicalModel model = parameters(1.0);
     const double alone = p / 1.0;  // pairs per 1 ms slot
     NetworkModel shared(network, {along(0, 1), along(0, 1)}, model, Policy::RoundRobin);
     Mean each, total;
@@ -192,7 +192,7 @@ TEST_CASE(
                                       {{4, 3, 0}, {5, 3}, 0.5, 0}};
     for (Policy policy : {Policy::Fifo, Policy::RoundRobin})
         for (std::optional<double> cutoff : {std::optional<double>(), std::optional<double>(3.0)}) {
-            ChainParameters model = parameters(0.7, cutoff);
+            PhysicalModel model = parameters(0.7, cutoff);
             model.distillation_rounds = cutoff ? 1 : 0;
             NetworkModel mixed(network, demands, model, policy);
             bool holds = true;

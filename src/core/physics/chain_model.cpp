@@ -9,36 +9,38 @@ namespace {
 
 constexpr double kNever = EarliestTimes::kNever;
 
-void require(bool holds, const char* what, const char* rule, double value) {
-    if (!holds) throw InvalidValue(std::string(what) + ": must be " + rule + ", got " + debug_number_text(value));
-}
-
 }  // namespace
 
-void check_parameters(const ChainParameters& parameters) {
-    check_model(parameters.base);
-    require(parameters.swap_gate_error >= 0.0 && parameters.swap_gate_error <= 1.0, "swap_gate_error", "within [0, 1]",
-            parameters.swap_gate_error);
-    require(parameters.measurement_error >= 0.0 && parameters.measurement_error <= 1.0, "measurement_error",
-            "within [0, 1]", parameters.measurement_error);
-    require(parameters.modes >= 1, "modes", "at least 1", static_cast<double>(parameters.modes));
-    require(parameters.distillation_rounds >= 0 && parameters.distillation_rounds <= kMaxDistillationRounds,
-            "distillation_rounds", "within [0, 16]", static_cast<double>(parameters.distillation_rounds));
+ChainFigures figures_of(const Chain& chain) {
+    ChainFigures figures{{}, chain.decay_per_ms};
+    for (const Hop& hop : chain.hops)
+        figures.links.push_back(
+            {hop.success_probability, hop.distance_km, hop.source_period_ms, (1.0 + 3.0 * hop.werner) / 4.0});
+    return figures;
 }
 
-LinkProtocol link_protocol(const ChainParameters& parameters) {
-    return {parameters.heralding,
-            parameters.memory_noise,
-            parameters.modes,
-            parameters.distillation_rounds,
-            parameters.distillation,
-            parameters.base.cutoff_ms.value_or(kNever),
-            parameters.base.signal_speed_km_ms};
+LinkProtocol link_protocol(const PhysicalModel& model) {
+    return {named(kHeraldings, model.heralding, "heralding"),
+            named(kMemoryNoises, model.memory_noise, "memory_noise"),
+            model.modes,
+            model.distillation_rounds,
+            named(kDistillations, model.distillation, "distillation"),
+            model.cutoff_ms.value_or(kNever),
+            model.signal_speed_km_ms};
+}
+
+RouteShape route_shape(const LinkGeneration& generation, std::span<const std::uint32_t> links,
+                       std::span<const double> distances_km, std::span<const double> decay_per_ms,
+                       const PhysicalModel& model, double limit_ms) {
+    return RouteShape(generation, links, distances_km, decay_per_ms, model.signal_speed_km_ms,
+                      model.swap_success_probability, swap_noise(model.swap_gate_error, model.measurement_error),
+                      model.cutoff_ms.value_or(kNever), limit_ms,
+                      named(kMemoryNoises, model.memory_noise, "memory_noise"));
 }
 
 namespace {
 
-LinkGeneration chain_generation(const ChainFigures& chain, const ChainParameters& parameters) {
+LinkGeneration chain_generation(const ChainFigures& chain, const PhysicalModel& parameters) {
     if (chain.links.empty() || chain.decay_per_ms.size() != chain.links.size() + 1)
         throw Panic("a chain model needs at least one link and a decay rate for each node");
     LinkGeneration generation(link_protocol(parameters));
@@ -50,25 +52,22 @@ LinkGeneration chain_generation(const ChainFigures& chain, const ChainParameters
     return generation;
 }
 
-RouteShape chain_shape(const ChainFigures& chain, const ChainParameters& parameters, const LinkGeneration& generation) {
+RouteShape chain_shape(const ChainFigures& chain, const PhysicalModel& model, const LinkGeneration& generation) {
     std::vector<std::uint32_t> links(chain.links.size());
     std::vector<double> distances;
     for (std::size_t k = 0; k < links.size(); ++k) {
         links[k] = static_cast<std::uint32_t>(k);
         distances.push_back(chain.links[k].distance_km);
     }
-    return RouteShape(generation, links, distances, chain.decay_per_ms, parameters.base.signal_speed_km_ms,
-                      parameters.base.swap_success_probability,
-                      swap_noise(parameters.swap_gate_error, parameters.measurement_error),
-                      parameters.base.cutoff_ms.value_or(kNever), parameters.base.max_waiting_time_ms.value_or(kNever),
-                      parameters.memory_noise);
+    return route_shape(generation, links, distances, chain.decay_per_ms, model,
+                       model.max_waiting_time_ms.value_or(kNever));
 }
 
 }  // namespace
 
-ChainModel::ChainModel(const ChainFigures& chain, const ChainParameters& parameters, Course course)
+ChainModel::ChainModel(const ChainFigures& chain, const PhysicalModel& parameters, Course course)
     : links_(chain.links.size()),
-      limit_ms_(parameters.base.max_waiting_time_ms.value_or(kNever)),
+      limit_ms_(parameters.max_waiting_time_ms.value_or(kNever)),
       generation_(chain_generation(chain, parameters)),
       shape_(chain_shape(chain, parameters, generation_)),
       run_(shape_) {

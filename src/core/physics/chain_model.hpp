@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "core/interruption_poll.hpp"
@@ -18,23 +19,6 @@
 #include "core/physics/route_run.hpp"
 
 namespace vorn::physics {
-
-// The model's parameters: today's, and the chain protocol's choices.
-struct ChainParameters {
-    PhysicalModel base;
-    Heralding heralding = Heralding::Midpoint;
-    MemoryNoise memory_noise = MemoryNoise::Dephasing;
-    double swap_gate_error = 0.0;    // two-qubit depolarising probability of a swap, in [0, 1]
-    double measurement_error = 0.0;  // flip probability of each outcome bit of a swap, in [0, 1]
-    std::int64_t modes = 1;          // independent attempts per time slot of a link
-    std::int64_t distillation_rounds = 0;
-    Distillation distillation = Distillation::Dejmps;
-};
-
-inline constexpr std::int64_t kMaxDistillationRounds = 16;  // 2^16 fresh pairs per distilled one at least
-
-// Throws InvalidValue "<parameter>: must be ..., got <value>" for a parameter out of its range.
-void check_parameters(const ChainParameters& parameters);
 
 struct ChainLink {
     double success_probability = 1.0;  // of one attempt in one mode, in (0, 1]
@@ -50,6 +34,9 @@ struct ChainFigures {
     std::vector<double> decay_per_ms;
 };
 
+// The figures of a route's chain (at least one hop).
+ChainFigures figures_of(const Chain& chain);
+
 struct ChainOutcome {
     bool delivered = false;
     double waiting_time_ms = 0.0;  // when both ends knew of the pair, or when the trial gave up
@@ -59,7 +46,12 @@ struct ChainOutcome {
 };
 
 // The links' choices of a model with these parameters.
-LinkProtocol link_protocol(const ChainParameters& parameters);
+LinkProtocol link_protocol(const PhysicalModel& model);
+
+// The shape of a route through `generation`'s links under the model; trials give up after `limit_ms`.
+RouteShape route_shape(const LinkGeneration& generation, std::span<const std::uint32_t> links,
+                       std::span<const double> distances_km, std::span<const double> decay_per_ms,
+                       const PhysicalModel& model, double limit_ms);
 
 class ChainModel {
 public:
@@ -68,9 +60,8 @@ public:
         Events,    // follow every event (for comparisons)
     };
 
-    // `parameters` must have passed check_parameters; the chain needs at least one link, its figures
-    // in range.
-    ChainModel(const ChainFigures& chain, const ChainParameters& parameters, Course course = Course::Shortest);
+    // `model` must have passed check_model; the chain needs at least one link, its figures in range.
+    ChainModel(const ChainFigures& chain, const PhysicalModel& model, Course course = Course::Shortest);
 
     std::size_t links() const { return links_; }
     double attempt_ms(std::size_t link) const { return generation_.attempt_ms(link); }

@@ -9,13 +9,9 @@
 
 #include "core/interruption_poll.hpp"
 #include "core/physics/bell_diagonal.hpp"
+#include "core/physics/model.hpp"
 
 namespace vorn::physics {
-
-enum class Heralding {
-    Midpoint,        // both nodes emit; a station halfway heralds to both after L/c
-    SenderReceiver,  // one node emits, the other absorbs after L/c and heralds back to the sender
-};
 
 // A qubit held `duration` at `rate` decays by this much in the exponent; nothing in no time, even
 // in a memory that keeps nothing.

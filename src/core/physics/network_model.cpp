@@ -10,7 +10,7 @@ namespace {
 
 constexpr double kNever = EarliestTimes::kNever;
 
-LinkGeneration network_generation(const NetworkFigures& network, const ChainParameters& parameters) {
+LinkGeneration network_generation(const NetworkFigures& network, const PhysicalModel& parameters) {
     const std::size_t nodes = network.decay_per_ms.size();
     if (network.memories.size() != nodes) throw Panic("a network model needs the memories of every node");
     LinkGeneration generation(link_protocol(parameters));
@@ -30,7 +30,7 @@ LinkGeneration network_generation(const NetworkFigures& network, const ChainPara
 }  // namespace
 
 NetworkModel::NetworkModel(const NetworkFigures& network, std::vector<Demand> demands,
-                           const ChainParameters& parameters, Policy policy)
+                           const PhysicalModel& parameters, Policy policy)
     : demands_(std::move(demands)),
       network_links_(network.links),
       memories_(network.memories),
@@ -54,10 +54,7 @@ NetworkModel::NetworkModel(const NetworkFigures& network, std::vector<Demand> de
             distances.push_back(link.distance_km);
         }
         for (std::uint32_t node : demand.nodes) decays.push_back(network.decay_per_ms.at(node));
-        shapes_.emplace_back(generation_, demand.links, distances, decays, parameters.base.signal_speed_km_ms,
-                             parameters.base.swap_success_probability,
-                             swap_noise(parameters.swap_gate_error, parameters.measurement_error),
-                             parameters.base.cutoff_ms.value_or(kNever), kNever, parameters.memory_noise);
+        shapes_.push_back(route_shape(generation_, demand.links, distances, decays, parameters, kNever));
     }
 }
 

@@ -85,10 +85,10 @@ struct NetworkOutcome {
 
 class NetworkModel {
 public:
-    // `parameters` must have passed check_parameters; every link needs slots of positive length; each
+    // `parameters` must have passed check_model; every link needs slots of positive length; each
     // demand's route at least one link, its links joining its nodes in turn. The model's limit on a
     // trial's waiting time plays no part.
-    NetworkModel(const NetworkFigures& network, std::vector<Demand> demands, const ChainParameters& parameters,
+    NetworkModel(const NetworkFigures& network, std::vector<Demand> demands, const PhysicalModel& parameters,
                  Policy policy);
 
     std::size_t links() const { return generation_.links(); }
