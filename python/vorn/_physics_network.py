@@ -200,9 +200,9 @@ class NetworkStats(FigureRecord):
 
 
 def _key_fraction(error_z: float, error_x: float) -> float:
-    from .physics import binary_entropy
+    from .physics import _key_fraction as unclipped
 
-    return max(0.0, 1.0 - binary_entropy(error_z) - binary_entropy(error_x))
+    return max(0.0, unclipped(error_z, error_x))
 
 
 def _demand_stats(demand: Demand, path: list[str], runs: list[Any], seconds: float, z: float) -> DemandStats:
