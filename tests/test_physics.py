@@ -6,7 +6,10 @@ decay; a Markov chain of two links with a cut-off, solved here; the repeaterless
 so each check passes or fails the same way on every run; the intervals are 4.5 standard errors wide.
 """
 
+import copy
 import math
+import pickle
+import statistics
 from concurrent.futures import ThreadPoolExecutor
 from fractions import Fraction
 
@@ -161,9 +164,8 @@ def test_route_figures_follow_the_formulas():
             physics.Hop("B", "C", 0.01 * 0.5 * 0.8, 0.5 * 0.01 * 0.4, max(50.0, 800 / 200), (4 * 0.85 - 1) / 3),
         ),
     )
-    assert physics.route(nodes, links[:1] + [vc.LinkDefinition("B", "C", 10.0, 0.9, 1000.0)], "A", "C").hops[1][
-        2
-    ] == pytest.approx(10 ** (-0.2))
+    fibre = physics.route(nodes, links[:1] + [vc.LinkDefinition("B", "C", 10.0, 0.9, 1000.0)], "A", "C").hops[1]
+    assert fibre.transmissivity == pytest.approx(10 ** (-0.2))
 
 
 def test_memory_lifetimes_and_rates_change_the_outcome():
@@ -224,6 +226,17 @@ def test_waiting_limit_gives_trials_up_and_charges_their_time():
     assert {w for w, f in zip(given_up.waiting_time_ms, given_up.fidelity) if math.isnan(f)} == {10.0}
 
 
+@pytest.mark.parametrize("limit", [None, 3.0])
+def test_key_rate_interval_is_at_least_as_wide_as_the_scatter_of_replicates(limit):
+    nodes, links = chain(2, t2=0.1, fidelity=0.98)
+    model = physics.PhysicalModel(efficiency=0.3, max_waiting_time_ms=limit)
+    replicates = [physics.simulate(nodes, links, "N0", "N2", 4000, model, seed=1 + 4000 * k) for k in range(24)]
+    rates = [stats.secret_key_rate_bps for stats in replicates]
+    low, high = replicates[0].secret_key_rate_bps_interval
+    assert low < rates[0] < high
+    assert 0.8 * statistics.stdev(rates) < (high - low) / (2 * 1.96) < 2.5 * statistics.stdev(rates)
+
+
 def test_no_route_delivers_nothing():
     nodes = [vc.NodeDefinition("A", 1.0), vc.NodeDefinition("B", 1.0)]
     stats = physics.simulate(nodes, [], "A", "B", 10, seed=1)
@@ -252,6 +265,26 @@ NODES, LINKS = chain(2, t2=1.0, fidelity=0.9)
 
 
 @pytest.mark.parametrize(
+    ("make", "field"),
+    [
+        (lambda: physics.PhysicalModel(efficiency=0.5, cutoff_ms=3, max_waiting_time_ms=None), "efficiency"),
+        (lambda: physics.route(NODES, LINKS, "N0", "N2", physics.PhysicalModel(efficiency=0.5)), "path"),
+        (lambda: physics.simulate(NODES, LINKS, "N0", "N2", 200, physics.PhysicalModel(cutoff_ms=2.0), seed=3), "runs"),
+    ],
+    ids=["model", "route", "stats"],
+)
+def test_model_records_are_values_that_travel(make, field):
+    record = make()
+    for back in (pickle.loads(pickle.dumps(record)), copy.copy(record), copy.deepcopy(record)):
+        assert type(back) is type(record) and back == record and hash(back) == hash(record)
+        assert repr(back) == repr(record)
+    with pytest.raises(AttributeError, match="not writable"):
+        setattr(record, field, getattr(record, field))
+    if isinstance(record, physics.PhysicsStats):
+        assert pickle.loads(pickle.dumps(record)).mean_fidelity == record.mean_fidelity
+
+
+@pytest.mark.parametrize(
     ("arguments", "message"),
     [
         ({"from_node": "X"}, "from_node: no node 'X' in the network"),
@@ -269,6 +302,7 @@ NODES, LINKS = chain(2, t2=1.0, fidelity=0.9)
          "nodes: memory_lifetime_t2 of node 'N1' must be non-negative, got NaN"),
         ({"nodes": [vc.NodeDefinition("N0", 1.0), vc.NodeDefinition("N2", 1.0)]},
          "nodes: no node 'N1', which a link on the route names"),
+        ({"nodes": [*NODES, vc.NodeDefinition("N1", 2.0)]}, "nodes: the id 'N1' is defined twice"),
     ],
 )  # fmt: skip
 def test_bad_requests_are_refused_with_the_argument_and_value(arguments, message):
@@ -297,7 +331,7 @@ def test_model_parameters_out_of_range_are_refused(parameters, message):
 
 
 def test_model_parameters_must_be_numbers():
-    with pytest.raises(TypeError, match=r"^efficiency: must be a number, got '0.5'$"):
+    with pytest.raises(TypeError, match=r"^argument 'efficiency': must be real number, not str$"):
         physics.PhysicalModel(efficiency="0.5")
     with pytest.raises(TypeError, match=r"^model: must be a PhysicalModel or None, got 3$"):
         physics.simulate(NODES, LINKS, "N0", "N2", 1, 3)

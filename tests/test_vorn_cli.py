@@ -4,7 +4,8 @@ import os
 import pytest
 import vorn_core as vc
 
-from vorn import cli, parallel
+from vorn import cli, parallel, physics
+from vorn.compare import compare
 
 
 def run(capsys, *argv):
@@ -72,9 +73,13 @@ def test_validate_hints_at_a_snapshot(tmp_path, capsys):
 def test_diff_exits_like_diff_and_shows_old_and_new_values(tmp_path, capsys):
     first, second = network_file(tmp_path, "a.vorn"), network_file(tmp_path, "b.vorn", extra_node=True)
     assert run(capsys, "diff", first, first) == (0, f"Diff between '{first}' and '{first}':\n", "")
+    fiber = vc.VornLinkType.Fiber  # members read from two files are two objects, the same member
+    qf = vc.load_vorn_file(first)
+    qf.links = [vc.VornLink("L1", "A", "B", 50.0, 0.95, 1000.0, fiber)]
+    qf.save(first)
     qf = vc.load_vorn_file(second)
     qf.nodes = [vc.VornNode("A", 1500.0, None, vc.VornNodeType.Repeater)] + qf.nodes[1:]
-    qf.links = [vc.VornLink("L1", "A", "B", 60.0, 0.95, 1000.0)] + qf.links[1:]
+    qf.links = [vc.VornLink("L1", "A", "B", 60.0, 0.95, 1000.0, fiber)] + qf.links[1:]
     qf.config = vc.VornConfig(max_attempts=20)
     qf.save(second)
     status, out, err = run(capsys, "diff", first, second)
@@ -124,6 +129,7 @@ def test_simulate_prints_reproducible_statistics_with_interval(tmp_path, capsys)
     "arguments, message",
     [
         (["A", "Q", "--runs", "5"], "net.vorn: to: no node 'Q' in the network"),
+        (["A", "A", "--runs", "5"], "net.vorn: to: the same node as from_node ('A')"),
         (["A", "B", "--runs", "-5"], "argument --runs: must lie in 0 .. 2**64 - 1: -5"),
         (["A", "B", "--runs", "5", "--workers", "0"], "argument --workers: must be at least 1"),
         (["A", "B", "--runs", "5", "--strategy", "fast"], "argument --strategy: invalid choice: 'fast'"),
@@ -141,8 +147,30 @@ def test_simulate_needs_a_target_when_the_file_sets_none(tmp_path, capsys):
     path = network_file(tmp_path, constraints=False)
     status, _, err = run(capsys, "simulate", path, "A", "B", "--runs", "5", "--bound", "20")
     assert status == 2 and f"--target is needed: {path} sets no fidelity_target in its constraints" in err
-    status, _, err = run(capsys, "simulate", str(tmp_path / "none.vorn"), "A", "B", "--runs", "5")
-    assert status == 1 and err.startswith(f"vorn simulate: Failed to load {tmp_path / 'none.vorn'}: IO error")
+    broken = tmp_path / "twice.vorn"
+    broken.write_text('{"version": "1.0", "metadata": {"name": "x"}, "nodes": [{"id": "A"}, {"id": "A"}], "links": []}')
+    status, _, err = run(capsys, "simulate", str(broken), "A", "B", "--runs", "5")
+    assert status == 1 and err.splitlines() == [
+        f"{broken}:1:77: DuplicateNodeId: Duplicate node ID: A [nodes[1].id]",
+        f"{broken}: GraphDisconnected: Graph is disconnected with 2 components",
+        f"vorn simulate: cannot simulate {broken}",
+    ]
+
+
+def test_physics_prints_the_figures_of_vorn_physics_for_the_same_seed(tmp_path, capsys):
+    path = network_file(tmp_path, extra_node=True)
+    argv = ["physics", path, "A", "C", "--runs", "2000", "--seed", "3", "--cutoff-ms", "40"]
+    loaded = cli.load_network(path)
+    model = physics.PhysicalModel(cutoff_ms=40.0)
+    stats = physics.simulate(loaded.nodes, loaded.links, "A", "C", 2000, model, seed=3)
+    status, out, err = run(capsys, *argv, "--json")
+    expected = {"file": path, "from": "A", "to": "C", **stats.to_dict()}
+    assert (status, err) == (0, "") and json.loads(out) == json.loads(json.dumps(cli._finite(expected)))
+    status, out, _ = run(capsys, *argv, "--replicates", "3")
+    assert status == 0 and out.splitlines()[2].startswith("  mean waiting time") and "bit/s  (95% interval " in out
+    assert "3 independent replicates of 2,000 trials" in out and "6,000 trials from seed 3" in out
+    status, _, err = run(capsys, *argv, "--efficiency", "2")
+    assert status == 2 and "efficiency: must be within (0, 1], got 2.0" in err
 
 
 def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):
@@ -163,7 +191,7 @@ def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):
         "fidelity",
     ]
     assert [line.split()[0] for line in lines[1:3]] == ["telecom_backbone", path]
-    assert lines[3].startswith("recommended: ") and lines[4].startswith("Recommended: ")
+    assert len(lines) == 4 and lines[3].startswith("Recommended: ")
     assert run(capsys, *arguments) == (0, out, "")
     arguments[arguments.index("--runs") + 1] = "0"
     status, _, err = run(capsys, *arguments)
@@ -172,3 +200,19 @@ def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):
     arguments[arguments.index("--runs") + 1] = "10"
     status, _, err = run(capsys, *arguments)
     assert status == 2 and "Unknown topology in endpoints: 'mesh'" in err
+
+
+def test_compare_on_the_physical_model_ranks_by_key_rate(tmp_path, capsys):
+    path = network_file(tmp_path, extra_node=True)
+    networks = ["compare", "--endpoint", "repeater_chain", "N0", "N3", "--endpoint", path, "A", "C"]
+    status, out, _ = run(capsys, *networks, "--runs", "500", "--seed", "3", "--physics", "--cutoff-ms", "40")
+    model = physics.PhysicalModel(cutoff_ms=40.0)
+    report = compare([("repeater_chain", "N0", "N3"), (path, "A", "C")], runs=500, seed=3, model=model)
+    assert status == 0 and out.splitlines()[-1] == report.summary and "bit/s" in out.splitlines()[2]
+    for extra, message in (
+        (["--physics", "--target", "0.9"], "--target and --bound are read by the engine's timeline only"),
+        (["--target", "0.9", "--bound", "20", "--cutoff-ms", "40"], "the physical model's parameters need --physics"),
+        ([], "--target and --bound are needed (or --physics for the physical model)"),
+    ):
+        status, _, err = run(capsys, *networks, "--runs", "5", *extra)
+        assert status == 2 and message in err

@@ -35,18 +35,24 @@ import math
 import operator
 import struct
 import time
+import types
 from collections.abc import Iterable
 from concurrent.futures import Executor
-from dataclasses import dataclass, fields
 from fractions import Fraction
-from typing import Any, NamedTuple
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 import vorn_core as vc
 
 from . import _jobs, _native
+from ._figures import Figure, FigureRecord
+
+if TYPE_CHECKING:
+    import pandas
 
 __all__ = [
     "PhysicalModel",
+    "Parameter",
+    "parameters",
     "Hop",
     "Route",
     "PhysicsStats",
@@ -66,84 +72,42 @@ QUANTILES = (0.05, 0.25, 0.5, 0.75, 0.95)
 _HISTOGRAM_SHIFT = 45  # a waiting-time bin holds the doubles whose bit patterns share all bits above this
 
 
-@dataclass(frozen=True)
-class PhysicalModel:
-    """The parameters of the model, each with its unit; every trial of an ensemble uses the same ones.
-
-    - `attenuation_db_km`: fibre loss in dB per km (default 0.2, telecom fibre at 1550 nm).
-    - `efficiency`: the chance that a photon that reaches the far end is heralded there (sources, coupling and
-      detectors together), in (0, 1] (default 1.0, the bare channel).
-    - `satellite_loss_db`: fixed loss of a satellite link in dB, before its visibility and weather factor
-      (default 30.0).
-    - `swap_success_probability`: chance that one entanglement swap succeeds, in (0, 1] (default 1.0).
-    - `cutoff_ms`: a memory that has held a qubit of an unfinished pair this long (ms) frees it, and the links
-      under that pair attempt again; None (default) keeps pairs as long as it takes.
-    - `signal_speed_km_ms`: speed of light in the fibre, km per ms (default 200.0); a herald needs
-      distance / speed.
-    - `max_waiting_time_ms`: a trial with no end-to-end pair after this long (ms) is given up and counts as not
-      delivered; None (default) waits as long as it takes.
-
-    Values out of range are refused with a ValueError naming the parameter and the value.
-    """
-
-    attenuation_db_km: float = 0.2
-    efficiency: float = 1.0
-    satellite_loss_db: float = 30.0
-    swap_success_probability: float = 1.0
-    cutoff_ms: float | None = None
-    signal_speed_km_ms: float = 200.0
-    max_waiting_time_ms: float | None = None
-
-    def __post_init__(self) -> None:
-        for field in fields(self):
-            value = getattr(self, field.name)
-            if value is None and field.default is None:
-                continue
-            if isinstance(value, bool) or not isinstance(value, (int, float)):
-                raise TypeError(f"{field.name}: must be a number, got {value!r}")
-            object.__setattr__(self, field.name, float(value))
-        _native.physics_check_model(self._plain())
-
-    def _plain(self) -> tuple[float, float, float, float, float | None, float, float | None]:
-        return (
-            self.attenuation_db_km,
-            self.efficiency,
-            self.satellite_loss_db,
-            self.swap_success_probability,
-            self.cutoff_ms,
-            self.signal_speed_km_ms,
-            self.max_waiting_time_ms,
-        )
+# The model's records are described once, in the native module: constructor, attributes (read only), pickling,
+# copying, equality and hashing come from there, with the meaning and unit of every field (`help(PhysicalModel)`).
+# Out-of-range parameters are refused with a ValueError naming the parameter and the value.
+PhysicalModel = _native.PhysicalModel
+Hop = _native.Hop
+Route = _native.Route
 
 
-class Hop(NamedTuple):
-    """One link of a route as the model sees it.
+class Parameter(NamedTuple):
+    """One parameter of `PhysicalModel`, as its description gives it."""
 
-    - `from_node`, `to`: the link's ends, in the route's direction.
-    - `transmissivity`: share of photons the channel alone lets through, in (0, 1] (fibre
-      10^(-attenuation_db_km * distance_km / 10); satellite 10^(-satellite_loss_db / 10) * visibility
-      * weather_factor).
-    - `success_probability`: chance that one attempt heralds a pair, efficiency * transmissivity.
-    - `attempt_ms`: length of one attempt in ms, max(1000 / generation_rate_hz, distance_km /
-      signal_speed_km_ms).
-    - `werner_parameter`: w of a fresh pair, (4 * base_fidelity - 1) / 3 (dimensionless, 1 is perfect).
-    """
-
-    from_node: str
-    to: str
-    transmissivity: float
-    success_probability: float
-    attempt_ms: float
-    werner_parameter: float
+    name: str
+    unit: str  # "" for plain numbers and fractions
+    meaning: str
+    default: Any  # None: the parameter is off unless set
 
 
-class Route(NamedTuple):
-    """The path that route finding picks (empty when there is none) and its hops."""
+def parameters() -> tuple[Parameter, ...]:
+    """The parameters of `PhysicalModel`, in the order of its description: what a sweep can vary beside the
+    network, and the options of ``vorn physics``."""
+    defaults = PhysicalModel()
+    return tuple(
+        Parameter(entry["name"], entry["unit"], entry["meaning"], getattr(defaults, entry["name"]))
+        for entry in _native.model_inputs()
+        if entry["record"] == "model"
+    )
 
-    path: tuple[str, ...]
-    hops: tuple[Hop, ...]
+
+def replaced(record: Any, **changes: Any) -> Any:
+    """A described record of vorn._native (or the companion's class over one) with some fields changed; the
+    constructor checks the new values."""
+    return type(record)(**{**{name: getattr(record, name) for name in _field_names(type(record))}, **changes})
 
 
+# Trials stays a Python record: its arrays are buffers over the native doubles (16 bytes a trial), which the
+# attributes of a described record would copy into new lists on every read.
 class Trials(NamedTuple):
     """Trial by trial: the waiting time in ms (when the end-to-end pair was there, or when the trial was given
     up) and the delivered fidelity (NaN where nothing was delivered)."""
@@ -152,6 +116,32 @@ class Trials(NamedTuple):
     seed: int
     waiting_time_ms: array.array[float]
     fidelity: array.array[float]
+
+    def __repr__(self) -> str:
+        route = " - ".join(self.path) if self.path else "no route"
+        return f"Trials({route}, {len(self.waiting_time_ms):,} trials from seed {self.seed})"
+
+    def to_dict(self) -> dict[str, Any]:
+        """The route, the seed and the trials' outcomes as lists."""
+        return {
+            "path": list(self.path),
+            "seed": self.seed,
+            "waiting_time_ms": self.waiting_time_ms.tolist(),
+            "fidelity": self.fidelity.tolist(),
+        }
+
+    def to_frame(self) -> pandas.DataFrame:
+        """One row per trial, in trial order: its seed, waiting time (ms) and fidelity (needs pandas)."""
+        from ._extras import require
+
+        frame: pandas.DataFrame = require("pandas", "all", "Trials.to_frame").DataFrame(
+            {
+                "seed": [(self.seed + index) % SEEDS for index in range(len(self.waiting_time_ms))],
+                "waiting_time_ms": self.waiting_time_ms,
+                "fidelity": self.fidelity,
+            }
+        )
+        return frame
 
 
 def _count(value: Any, name: str) -> int:
@@ -173,11 +163,23 @@ class _Request(NamedTuple):
     links: tuple[vc.LinkDefinition, ...]
     from_node: str
     to: str
-    model: tuple[float, float, float, float, float | None, float, float | None]
+    model: PhysicalModel
     strategy: int | None
 
     def arguments(self) -> tuple[Any, Any, str, str]:
         return (self.nodes, self.links, self.from_node, self.to)
+
+    def with_model(self, **changes: float | None) -> _Request:
+        """The request under the model with some parameters changed (checked by the model)."""
+        return self._replace(model=replaced(self.model, **changes))
+
+    def task(self, runs: int, seed: int) -> _jobs.Task:
+        """The ensemble of `runs` trials from `seed`, as the job runner takes it."""
+        return _jobs.Task(_shard, (self,), runs, seed)
+
+    def piece(self, result: _native.PhysicsStats, runs: int, seed: int) -> PhysicsStats:
+        """The statistics of what a shard of `task` returned."""
+        return _stats(result)
 
 
 def _request(
@@ -194,14 +196,7 @@ def _request(
         raise TypeError(f"model: must be a PhysicalModel or None, got {model!r}")
     if strategy is not None and not isinstance(strategy, vc.StrategyType):
         raise TypeError(f"strategy: must be a StrategyType or None, got {strategy!r}")
-    return _Request(
-        tuple(nodes),
-        tuple(links),
-        from_node,
-        to,
-        model._plain(),
-        None if strategy is None else strategy.to_u8(),
-    )
+    return _Request(tuple(nodes), tuple(links), from_node, to, model, None if strategy is None else strategy.to_u8())
 
 
 def route(
@@ -216,15 +211,11 @@ def route(
     model's figures for each of its links. Refuses unknown nodes, the same node at both ends, and figures the
     model cannot use (for example a fidelity outside [0, 1], or a link that never succeeds) with ValueError."""
     request = _request(nodes, links, from_node, to, model, strategy)
-    path, hops, _decay = _native.physics_route(*request.arguments(), request.model, request.strategy)
-    return Route(
-        tuple(path),
-        tuple(Hop(path[k], path[k + 1], *figures) for k, figures in enumerate(hops)),
-    )
+    return _native.physics_route(*request.arguments(), request.model, request.strategy)
 
 
-def _shard(request: _Request, runs: int, seed: int) -> tuple[Any, ...]:
-    return tuple(_native.physics_simulate(*request.arguments(), runs, request.model, request.strategy, seed))
+def _shard(request: _Request, runs: int, seed: int) -> _native.PhysicsStats:
+    return _native.physics_simulate(*request.arguments(), runs, request.model, request.strategy, seed)
 
 
 def _ratio(numerator: int | float, denominator: int) -> float:
@@ -248,33 +239,26 @@ def repeaterless_bound(transmissivity: float) -> float:
     return -math.log1p(-transmissivity) / math.log(2.0) if transmissivity < 1.0 else math.inf
 
 
-@dataclass(frozen=True)
-class PhysicsStats:
+class PhysicsStats(FigureRecord, _native.PhysicsStats):
     """The statistics of an ensemble, kept as exact sums so that ensembles merge bit for bit (`merge`).
 
     Waiting times are in ms of simulated time from the start of a trial until its end-to-end pair is there;
-    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials.
-
-    - `path`: the route's nodes (empty without a route); `model`: the parameters; `seed`: trial i used
-      seed + i.
-    - `runs`: trials run; `delivered`: trials that delivered an end-to-end pair.
-    - `waiting_time_ms_sum`, `waiting_time_ms_squares`: exact sums over the delivered trials of the waiting
-      time (ms) and of its square (ms²), as integers in units of 2**-1074 (inf once a sum overflows).
-    - `fidelity_sum`, `fidelity_squares`: the same for the delivered fidelity (dimensionless).
-    - `waiting_time_ms_bins`: the waiting-time histogram as (bin, count) pairs, bins increasing
-      (`waiting_time_ms_histogram` gives their edges in ms).
+    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials. The
+    fields (the route's `path`, the `model`, the `seed`, `runs`, `delivered`, the exact sums of the waiting time
+    and the fidelity and of their squares in units of 2**-1074, the histogram's `waiting_time_ms_bins`) are the
+    native record's, described there; the figures derived from them are here.
     """
 
-    path: tuple[str, ...]
-    model: PhysicalModel
-    seed: int
-    runs: int
-    delivered: int
-    waiting_time_ms_sum: int | float
-    waiting_time_ms_squares: int | float
-    fidelity_sum: int | float
-    fidelity_squares: int | float
-    waiting_time_ms_bins: tuple[tuple[int, int], ...]
+    __slots__ = ()
+
+    FIGURES = (
+        Figure("mean_waiting_time_ms", "mean waiting time", "ms", "waiting_time_ms_interval"),
+        Figure("mean_fidelity", "mean fidelity", "", "fidelity_interval", format=".4f"),
+        Figure("secret_key_rate_bps", "secret-key rate", "bit/s", "secret_key_rate_bps_interval"),
+        Figure("delivery_rate", "delivered share of trials", format=".4f", short=False),
+        Figure("qber", "QBER", format=".4f", short=False),
+        Figure("secret_fraction", "secret fraction", format=".4f", short=False),
+    )
 
     @property
     def mean_waiting_time_ms(self) -> float:
@@ -301,6 +285,34 @@ class PhysicsStats:
     def fidelity_interval(self) -> tuple[float, float]:
         """95 % normal interval of the mean fidelity."""
         return _interval(self.mean_fidelity, self.fidelity_stderr)
+
+    @property
+    def secret_key_rate_bps_interval(self) -> tuple[float, float]:
+        """95 % interval of the secret-key rate by the delta method from the delivered share, the mean fidelity
+        and the mean time of a trial, their standard errors added (the widest that any correlation between
+        waiting time and fidelity allows); its low end is never below 0."""
+        runs, delivered = self.runs, self.delivered
+        total, squares = self.waiting_time_ms_sum, self.waiting_time_ms_squares
+        if delivered < 2 or isinstance(total, float) or isinstance(squares, float):
+            return (math.nan, math.nan)
+        given_up = runs - delivered
+        limit = Fraction(self.model.max_waiting_time_ms or 0.0)
+        time_sum = Fraction(total, _UNIT) + given_up * limit  # ms over all trials, given-up ones at the limit
+        time_squares = Fraction(squares, _UNIT) + given_up * limit * limit
+        mean_time = float(time_sum / runs)
+        time_stderr = math.sqrt(float((runs * time_squares - time_sum * time_sum) / (runs * runs * (runs - 1))))
+        share = delivered / runs
+        share_stderr = math.sqrt(share * (1.0 - share) / runs)
+        fraction, qber = self.secret_fraction, self.qber
+        slope = 4.0 / 3.0 * math.log2((1.0 - qber) / qber) if fraction > 0.0 and qber > 0.0 else 0.0
+        rate = self.secret_key_rate_bps
+        stderr = (
+            1000.0 * fraction / mean_time * share_stderr
+            + 1000.0 * share * slope / mean_time * self.fidelity_stderr
+            + rate / mean_time * time_stderr
+        )
+        low, high = _interval(rate, stderr)
+        return (max(0.0, low), high)
 
     @property
     def delivery_rate(self) -> float:
@@ -362,22 +374,19 @@ class PhysicsStats:
         """(lower edge, upper edge, count) of every bin that holds a delivered trial, edges in ms."""
         return [(_bin_edge(bin), _bin_edge(bin + 1), count) for bin, count in self.waiting_time_ms_bins]
 
-    def to_dict(self) -> dict[str, Any]:
-        """The figures of the ensemble, with the model's parameters."""
+    def _subject(self) -> str:
+        route = " - ".join(self.path) if self.path else "no route"
+        return f"{route}, {self.runs:,} trials from seed {self.seed}"
+
+    def _fields(self) -> dict[str, Any]:
+        return {"path": list(self.path), "seed": self.seed, "runs": self.runs, "delivered": self.delivered}
+
+    def _details(self) -> dict[str, Any]:
         return {
-            "path": list(self.path),
-            "seed": self.seed,
-            "runs": self.runs,
-            "delivered": self.delivered,
-            "mean_waiting_time_ms": self.mean_waiting_time_ms,
             "waiting_time_ms_stderr": self.waiting_time_ms_stderr,
-            "mean_fidelity": self.mean_fidelity,
             "fidelity_stderr": self.fidelity_stderr,
-            "qber": self.qber,
-            "secret_fraction": self.secret_fraction,
-            "secret_key_rate_bps": self.secret_key_rate_bps,
             **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
-            **{f"model_{name}": value for name, value in vars(self.model).items()},
+            **{f"model_{name}": getattr(self.model, name) for name in _MODEL_FIELDS},
         }
 
     def _mean_fidelity_exact(self) -> Fraction:
@@ -405,23 +414,22 @@ def _interval(mean: float, stderr: float) -> tuple[float, float]:
     return (mean - _Z95 * stderr, mean + _Z95 * stderr)
 
 
-def _stats(result: tuple[Any, ...], model: PhysicalModel, seed: int) -> PhysicsStats:
-    path, runs, delivered, waiting, waiting_squares, fidelity, fidelity_squares, bins = result
-    return PhysicsStats(
-        tuple(path),
-        model,
-        seed,
-        runs,
-        delivered,
-        waiting,
-        waiting_squares,
-        fidelity,
-        fidelity_squares,
-        tuple(sorted(bins.items())),
-    )
+def _field_names(cls: type) -> tuple[str, ...]:
+    """The fields of a native record (or of the companion's class over one), in the order of its description."""
+    native = next(base for base in cls.__mro__ if base.__module__ == "vorn._native")
+    return tuple(name for name, value in vars(native).items() if isinstance(value, types.GetSetDescriptorType))
 
 
-def merge(pieces: Iterable[PhysicsStats]) -> PhysicsStats:
+_MODEL_FIELDS = _field_names(PhysicalModel)
+_STATS_FIELDS = _field_names(_native.PhysicsStats)
+
+
+def _stats(native: _native.PhysicsStats) -> PhysicsStats:
+    """The same record as the companion's class, with its derived figures."""
+    return PhysicsStats(**{name: getattr(native, name) for name in _STATS_FIELDS})
+
+
+def merge(pieces: Iterable[_native.PhysicsStats]) -> PhysicsStats:
     """One ensemble from ensembles of the same route and model (its seed is the first piece's). Pieces over
     consecutive seed ranges give exactly the ensemble of the whole range."""
     pieces = list(pieces)
@@ -469,11 +477,13 @@ def simulate(
     - `model`: the parameters (None: `PhysicalModel()`); `strategy`: route choice (None: HighestFidelity).
     - `seed`: trial i uses seed + i; None takes one from the clock (kept in the result's `seed`).
     - `executor`: any `concurrent.futures.Executor` (a process pool; for a dask.distributed cluster
-      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: four per worker); `workers`
-      without an executor runs them on a local process pool of that many processes (a script that does so
-      needs the usual ``if __name__ == "__main__":`` guard); with neither, `shards` pieces run here one after
-      another. The result is the same bit for bit however it is cut.
-    - `progress`: a progress bar over the shards (None: when tqdm is there and stderr is a terminal).
+      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: pieces of about half a second,
+      at least four per worker); `workers` without an executor runs them on a local process pool of that many
+      processes (a script that does so needs the usual ``if __name__ == "__main__":`` guard); with neither, the
+      trials run here (in `shards` pieces one after another, if given). The result is the same bit for bit
+      however it is cut.
+    - `progress`: a progress bar over the trials, with rate and time to go (None: when tqdm is there and the
+      output is a terminal or a notebook, once the run has lasted half a second; False: never).
 
     Without a route between the nodes no trial delivers (`path` is empty). Ctrl-C stops the run with
     KeyboardInterrupt.
@@ -481,29 +491,18 @@ def simulate(
     runs = _count(runs, "runs")
     base_seed = _seed(seed)
     request = _request(nodes, links, from_node, to, model, strategy)
-    plain_model = PhysicalModel(*request.model)
     if workers is not None and _count(workers, "workers") == 0:
         raise ValueError("workers: at least one worker is needed, got 0")
-    if executor is None and shards is None and workers is None:
-        return _stats(_shard(request, runs, base_seed), plain_model, base_seed)
-    # The route and its figures are checked here, so that a refusal is raised once and at once.
-    _native.physics_route(*request.arguments(), request.model, request.strategy)
     if shards is not None and _count(shards, "shards") == 0:
         raise ValueError("shards: at least one shard is needed, got 0")
+    if executor is not None or workers is not None or shards is not None:
+        # The route and its figures are checked here, so that a refusal is raised once and at once.
+        _native.physics_route(*request.arguments(), request.model, request.strategy)
 
     def run_on(pool: Executor | None) -> PhysicsStats:
-        count = shards
-        if count is None:
-            count = 4 * _jobs.executor_workers(pool) if pool is not None else 1
-        pieces = max(1, min(count, runs))
-        size, extra = divmod(runs, pieces)
-        jobs, start = [], 0
-        for index in range(pieces):
-            length = size + (index < extra)
-            jobs.append((request, length, (base_seed + start) % SEEDS))
-            start += length
-        results = _jobs.run_jobs(pool, _shard, jobs, "shards", progress)
-        return merge(_stats(result, plain_model, job[2]) for result, job in zip(results, jobs))
+        task = request.task(runs, base_seed)
+        pieces = next(_jobs.run_tasks([task], runs, request.piece, executor=pool, shards=shards, progress=progress))
+        return merge(pieces) if pieces else request.piece(_shard(request, 0, base_seed), 0, base_seed)
 
     if executor is None and workers is not None:
         with _jobs.process_pool(workers) as pool:
