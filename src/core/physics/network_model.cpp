@@ -29,8 +29,8 @@ LinkGeneration network_generation(const NetworkFigures& network, const PhysicalM
 
 }  // namespace
 
-NetworkModel::NetworkModel(const NetworkFigures& network, std::vector<Demand> demands,
-                           const PhysicalModel& parameters, Policy policy)
+NetworkModel::NetworkModel(const NetworkFigures& network, std::vector<Demand> demands, const PhysicalModel& parameters,
+                           Policy policy)
     : demands_(std::move(demands)),
       network_links_(network.links),
       memories_(network.memories),
