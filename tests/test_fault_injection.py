@@ -1,8 +1,9 @@
 """Faults found from the outside, kept as cases: a file system that runs out of room, a file size limit, figures no
 file can hold, Ctrl-C at random points of long loads, threads whose arguments run Python code, interrupts raised
 where a conversion asks Python for something; in the companion, terminals fed text from files, names that are no
-UTF-8, grids too large to list, executors that return what no ensemble can, ids that collide. Each case once lost
-data, reported a failure as success, went on after Ctrl-C or failed a caller for another's doing."""
+UTF-8, grids too large to list, long native calls that kept every other thread waiting, executors that return what
+no ensemble can, ids that collide. Each case once lost data, reported a failure as success, went on after Ctrl-C,
+failed a caller for another's doing or stalled the caller's other threads."""
 
 import collections
 import contextlib
@@ -15,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import tracemalloc
 from concurrent.futures import Future, ThreadPoolExecutor
 
@@ -23,7 +25,7 @@ import vorn_core as vc
 from conftest import child_python, ctrl_c_after, two_node_network
 from test_vorn_cli import network_file, run
 
-from vorn import parallel, physics
+from vorn import _native, parallel, physics
 from vorn.stats import merge
 from vorn.sweep import iter_sweep, sweep
 
@@ -449,6 +451,45 @@ def test_a_huge_grid_is_walked_lazily_announced_and_stopped_by_ctrl_c():
         tracemalloc.stop()
     with ctrl_c_after(0.3), pytest.raises(KeyboardInterrupt):
         sweep(*two_node_network(), "A", "B", 0.9, 20.0, 1, grid, seed=1)
+
+
+# Long native calls of the companion, each some tenths of a second with runs=2**22.
+LONG_CALLS = {
+    "ensemble": lambda runs, file: parallel.simulate(
+        *two_node_network(), "A", "B", 0.5, 1000.0, runs, seed=1, workers=1, shards=1
+    ),
+    "physical model": lambda runs, file: physics.simulate(*two_node_network(), "A", "B", runs, seed=1),
+    "file check": lambda runs, file: _native.check_vorn_file(file),
+}
+
+
+@pytest.mark.parametrize("call", LONG_CALLS.values(), ids=LONG_CALLS.keys())
+def test_other_threads_run_while_a_long_native_call_works(call, large_files):
+    ticks, stop = [], threading.Event()
+
+    def watchdog():
+        while not stop.wait(0.005):
+            ticks.append(time.monotonic())
+
+    thread = threading.Thread(target=watchdog)
+    thread.start()
+    try:
+        start = time.monotonic()
+        call(2**22, large_files[0])
+        end = time.monotonic()
+    finally:
+        stop.set()
+        thread.join()
+    during = [start, *(tick for tick in ticks if start < tick < end), end]
+    assert max(b - a for a, b in zip(during, during[1:])) < (end - start) / 2  # was all of it
+
+
+@pytest.mark.parametrize("call", LONG_CALLS.values(), ids=LONG_CALLS.keys())
+def test_ctrl_c_ends_a_long_native_call_that_lets_other_threads_run(call, large_files):
+    start = time.monotonic()
+    with ctrl_c_after(0.1), pytest.raises(KeyboardInterrupt):
+        call(2**60, large_files[0])
+    assert time.monotonic() - start < 0.1 + 0.25
 
 
 def test_node_names_that_become_the_same_id_are_refused():
