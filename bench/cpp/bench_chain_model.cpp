@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/ensemble/driver.hpp"
 #include "core/physics/chain_model.hpp"
 #include "core/physics/chain_trial.hpp"
 #include "process_clocks.hpp"
@@ -44,18 +45,40 @@ Chain old_chain(int links, double p) {
     return chain;
 }
 
+// Trials as the ensemble driver runs them: sixteen seeds' first blocks computed together.
+template <class Model, class Visit>
+struct Trials {
+    static constexpr SeedStream kDraws = kPhysicalModelDraws;
+    Model& model;
+    InterruptionPoll& poll;
+    Visit visit;
+    KeyedStream stream;
+    alignas(64) std::uint32_t blocks[chacha12::kLanes * chacha12::kBlockWords];
+
+    void run_batch(const chacha12::LaneStates& lanes, int count) {
+        chacha12::blocks(lanes, blocks, count);
+        for (int k = 0; k < count; ++k) {
+            stream.start(chacha12::key_of_lane(lanes, k), kDraws.stream, blocks + k * chacha12::kBlockWords);
+            visit(model.run(stream, poll));
+        }
+    }
+};
+
+template <class Model, class Visit>
+void run_trials(Model& model, InterruptionPoll& poll, std::uint64_t first_seed, std::uint64_t runs, Visit visit) {
+    Trials<Model, Visit> trials{model, poll, visit, {}, {}};
+    run_seed_range(trials, first_seed, runs);
+}
+
 // The best of five rounds of `runs` trials: other work on a shared machine only ever slows a round down.
 template <class Model>
 double trials_per_cpu_second(Model& model, std::uint64_t runs) {
     InterruptionPoll poll(nullptr, 1 << 20);
-    std::array<KeyedStream, KeyedStream::kBatch> streams;
     double best = 0.0, delivered = 0.0;
     for (int round = 0; round < 5; ++round) {
         const double start = cpu_seconds();
-        for (std::uint64_t first = 0; first < runs; first += streams.size()) {
-            KeyedStream::start_batch(1 + first + (static_cast<std::uint64_t>(round) << 40), streams);
-            for (KeyedStream& stream : streams) delivered += model.run(stream, poll).delivered;
-        }
+        run_trials(model, poll, 1 + (static_cast<std::uint64_t>(round) << 40), runs,
+                   [&](const auto& outcome) { delivered += outcome.delivered; });
         best = std::max(best, static_cast<double>(runs) / (cpu_seconds() - start));
     }
     if (delivered == 0.0) std::printf("(nothing delivered)\n");
@@ -74,14 +97,12 @@ int main(int argc, char** argv) {
         old_parameters.swap_success_probability = q;
         ChainTrials old_model(old_chain(links, p), old_parameters);
         InterruptionPoll poll(nullptr, 1 << 20);
-        std::array<KeyedStream, KeyedStream::kBatch> streams;
         double waiting = 0.0;
-        for (std::uint64_t first = 0; first < runs; first += streams.size()) {
-            KeyedStream::start_batch(1 + first, streams);
-            for (KeyedStream& stream : streams)
-                waiting +=
-                    argc == 7 ? old_model.run(stream, poll).waiting_time_ms : model.run(stream, poll).waiting_time_ms;
-        }
+        const auto add = [&](const auto& outcome) { waiting += outcome.waiting_time_ms; };
+        if (argc == 7)
+            run_trials(old_model, poll, 1, runs, add);
+        else
+            run_trials(model, poll, 1, runs, add);
         std::printf("%llu trials, mean waiting %.6g ms\n", static_cast<unsigned long long>(runs),
                     waiting / static_cast<double>(runs));
         return 0;

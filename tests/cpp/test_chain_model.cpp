@@ -4,11 +4,18 @@
 // intervals of 4.5 standard errors.
 #include "check.hpp"
 #include "core/physics/chain_model.hpp"
-#include "core/physics/keyed_stream.hpp"
+#include "core/random/keyed_stream.hpp"
+#include "core/random/seeds.hpp"
 
 using namespace vorn::physics;
+using vorn::KeyedStream;
 
 namespace {
+
+// The stream of the trial with this seed, as the physical model's ensembles draw it.
+KeyedStream stream_of(std::uint64_t seed) {
+    return KeyedStream(vorn::key_words(vorn::kPhysicalModelDraws.key, seed), vorn::kPhysicalModelDraws.stream);
+}
 
 // Uniforms handed in advance; running out ends the case.
 struct Scripted {
@@ -60,16 +67,13 @@ Ensemble simulate(const ChainFigures& figures, const ChainParameters& parameters
     ChainModel model(figures, parameters);
     auto poll = no_poll();
     Ensemble ensemble;
-    std::array<KeyedStream, KeyedStream::kBatch> streams;
-    for (std::uint64_t first = 0; first < runs; first += streams.size()) {
-        KeyedStream::start_batch(seed + first, streams);
-        for (KeyedStream& stream : streams) {
-            const ChainOutcome outcome = model.run(stream, poll);
-            ensemble.waiting.add(outcome.waiting_time_ms);
-            ensemble.fidelity.add(outcome.fidelity);
-            ensemble.error_z.add(outcome.error_rate_z);
-            ensemble.error_x.add(outcome.error_rate_x);
-        }
+    for (std::uint64_t i = 0; i < runs; ++i) {
+        KeyedStream stream = stream_of(seed + i);
+        const ChainOutcome outcome = model.run(stream, poll);
+        ensemble.waiting.add(outcome.waiting_time_ms);
+        ensemble.fidelity.add(outcome.fidelity);
+        ensemble.error_z.add(outcome.error_rate_z);
+        ensemble.error_x.add(outcome.error_rate_x);
     }
     return ensemble;
 }
@@ -369,11 +373,9 @@ TEST_CASE("skipping the events where no swap fails and no qubit expires changes 
         if (round % 5 == 0) model.base.max_waiting_time_ms = 5.0;
         ChainModel shortest(figures, model), events(figures, model, ChainModel::Course::Events);
         auto poll = no_poll();
-        std::array<KeyedStream, KeyedStream::kBatch> a, b;
-        KeyedStream::start_batch(static_cast<std::uint64_t>(round) << 8, a);
-        KeyedStream::start_batch(static_cast<std::uint64_t>(round) << 8, b);
-        for (int k = 0; k < KeyedStream::kBatch; ++k) {
-            const ChainOutcome x = shortest.run(a[k], poll), y = events.run(b[k], poll);
+        for (std::uint64_t k = 0; k < 16; ++k) {
+            KeyedStream a = stream_of((static_cast<std::uint64_t>(round) << 8) + k), b = a;
+            const ChainOutcome x = shortest.run(a, poll), y = events.run(b, poll);
             CHECK(x.delivered == y.delivered && check::same_double(x.waiting_time_ms, y.waiting_time_ms) &&
                   check::same_double(x.fidelity, y.fidelity) && check::same_double(x.error_rate_x, y.error_rate_x));
         }
