@@ -523,20 +523,35 @@ def doctored(index, value):
     return doctor
 
 
+def ensemble(executor):
+    return parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 40, seed=3, executor=executor, shards=2)
+
+
+def physical(executor):
+    return physics.simulate(*two_node_network(), "A", "B", 40, seed=3, executor=executor, shards=2)
+
+
 @pytest.mark.parametrize(
-    "doctor, reason",
+    "call, doctor, reason",
     [
-        (doctored(1, 2.0), "success rate 2.0 for"),  # a success rate of 2.0 used to come through
-        (doctored(6, lambda piece: piece[0] + 1), "successes"),
-        (doctored(0, 3), "it counts 3 trials"),
-        (doctored(8, math.inf), "the fidelity sum is inf"),
-        (doctored(5, {"A->B": -1}), "its utilisation is not a dict of non-negative counts"),
-        (lambda piece: tuple(piece[:8]), "it is not the 9-tuple of an ensemble"),
+        (ensemble, doctored(1, 2.0), "success rate 2.0 for"),  # a success rate of 2.0 used to come through
+        (ensemble, doctored(6, lambda piece: piece[0] + 1), "successes"),
+        (ensemble, doctored(0, 3), "it counts 3 trials"),
+        (ensemble, doctored(8, math.inf), "the fidelity sum is inf"),
+        (ensemble, doctored(5, {"A->B": -1}), "its utilisation is not a dict of non-negative counts"),
+        (ensemble, lambda piece: tuple(piece[:8]), "it is not the 9-tuple of an ensemble"),
+        # The physical model used to merge these into delivery rates above 1 and negative waiting times.
+        (physical, doctored(2, 29), "29 delivered out of 20 runs"),
+        (physical, doctored(3, -(2**1074)), "waiting-time sum -"),
+        (physical, doctored(5, lambda piece: 21 * 2**1074), "fidelity sum"),
+        (physical, doctored(1, 30), "it counts 30 trials"),
+        (physical, doctored(0, ["B", "A"]), "its route is ['B', 'A'], not ['A', 'B']"),
+        (physical, doctored(7, {}), "histogram does not hold the 20 delivered trials"),
     ],
 )
-def test_impossible_results_from_an_executor_are_refused(doctor, reason):
+def test_impossible_results_from_an_executor_are_refused(call, doctor, reason):
     with Faking(doctor) as executor, pytest.raises(RuntimeError) as raised:
-        parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 40, seed=3, executor=executor, shards=2)
+        call(executor)
     assert str(raised.value).startswith("impossible result for 20 trials from seed 3: ")
     assert reason in str(raised.value)
 

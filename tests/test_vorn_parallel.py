@@ -209,13 +209,6 @@ def test_work_too_small_to_send_runs_here_and_the_rest_in_shards(monkeypatch):
         assert executor.submitted > 1 and sent == one_call(*two_node_network(), 5000, 1, request=("A", "B", 0.9, 20.0))
 
 
-def test_independent_jobs_come_back_in_job_order_here_and_on_an_executor():
-    jobs = [(index, 10 - index) for index in range(5)]
-    assert _jobs.run_jobs(None, divmod, jobs, "jobs", progress=False) == [divmod(*job) for job in jobs]
-    with ThreadPoolExecutor(2) as executor:
-        assert _jobs.run_jobs(executor, divmod, jobs, "jobs", progress=False) == [divmod(*job) for job in jobs]
-
-
 def test_a_search_that_will_be_long_is_announced_before_it_starts():
     nodes = [vc.NodeDefinition(f"N{i}", 1.0) for i in range(40)]
     links = [vc.LinkDefinition(f"N{i}", f"N{j}", 10.0, 0.9, 100.0) for i in range(40) for j in range(i + 1, 40)]

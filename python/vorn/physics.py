@@ -31,6 +31,7 @@ for bit. Seeds s and s + 1 therefore share all trials but one: take replicates f
 from __future__ import annotations
 
 import array
+import functools
 import math
 import operator
 import struct
@@ -256,7 +257,7 @@ class PhysicsStats:
     means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials.
 
     - `path`: the route's nodes (empty without a route); `model`: the parameters; `seed`: trial i used
-      seed + i.
+      seed + i (None for independent ensembles pooled by `merge`).
     - `runs`: trials run; `delivered`: trials that delivered an end-to-end pair.
     - `waiting_time_ms_sum`, `waiting_time_ms_squares`: exact sums over the delivered trials of the waiting
       time (ms) and of its square (ms²), as integers in units of 2**-1074 (inf once a sum overflows).
@@ -267,7 +268,7 @@ class PhysicsStats:
 
     path: tuple[str, ...]
     model: PhysicalModel
-    seed: int
+    seed: int | None
     runs: int
     delivered: int
     waiting_time_ms_sum: int | float
@@ -405,32 +406,73 @@ def _interval(mean: float, stderr: float) -> tuple[float, float]:
     return (mean - _Z95 * stderr, mean + _Z95 * stderr)
 
 
-def _stats(result: tuple[Any, ...], model: PhysicalModel, seed: int) -> PhysicsStats:
-    path, runs, delivered, waiting, waiting_squares, fidelity, fidelity_squares, bins = result
-    return PhysicsStats(
-        tuple(path),
-        model,
-        seed,
-        runs,
-        delivered,
-        waiting,
-        waiting_squares,
-        fidelity,
-        fidelity_squares,
-        tuple(sorted(bins.items())),
-    )
+def _natural(value: object) -> bool:
+    return isinstance(value, int) and not isinstance(value, bool) and value >= 0
+
+
+def _check_counts(stats: PhysicsStats) -> None:
+    """A ValueError unless the counts and sums are those of some ensemble: sums over the delivered trials of
+    non-negative waiting times and of fidelities within [0, 1], a histogram of the delivered trials."""
+    runs, delivered = stats.runs, stats.delivered
+    if not _natural(runs) or not _natural(delivered) or delivered > runs:
+        raise ValueError(f"{delivered!r} delivered out of {runs!r} runs")
+    for total, what, most in (
+        (stats.waiting_time_ms_sum, "waiting-time sum", math.inf),
+        (stats.waiting_time_ms_squares, "waiting-time squares", math.inf),
+        (stats.fidelity_sum, "fidelity sum", _UNIT * delivered),
+        (stats.fidelity_squares, "fidelity squares", _UNIT * delivered),
+    ):
+        overflowed = total == math.inf and delivered > 0 and most == math.inf
+        if not overflowed and not (_natural(total) and total <= most):
+            raise ValueError(f"{what} {total!r} (in units of 2**-1074) for {delivered} delivered trials")
+    bins = stats.waiting_time_ms_bins
+    if not all(isinstance(pair, tuple) and len(pair) == 2 and all(map(_natural, pair)) and pair[1] for pair in bins):
+        raise ValueError("its waiting-time histogram is no list of (bin, count) pairs")
+    if sum(count for _, count in bins) != delivered or any(a[0] >= b[0] for a, b in zip(bins, bins[1:])):
+        raise ValueError(f"its waiting-time histogram does not hold the {delivered} delivered trials once each")
+
+
+def _checked(model: PhysicalModel, path: tuple[str, ...] | None, result: object, runs: int, seed: int) -> PhysicsStats:
+    """The statistics of what `_native.physics_simulate` returned for `runs` trials from `seed` on `path` (None:
+    any), checked: a result that no such ensemble can have (as from a faulty executor) is a ValueError."""
+    if not isinstance(result, tuple) or len(result) != 8:
+        raise ValueError("it is not the 8-tuple of an ensemble")
+    route, total, _, _, _, _, _, bins = result
+    if not isinstance(route, list) or not all(isinstance(node, str) for node in route):
+        raise ValueError(f"its route is {route!r}")
+    if path is not None and tuple(route) != path:
+        raise ValueError(f"its route is {route!r}, not {list(path)!r}")
+    if not _natural(total) or total != runs:
+        raise ValueError(f"it counts {total!r} trials")
+    if not isinstance(bins, dict) or not all(map(_natural, bins)):
+        raise ValueError("its waiting-time histogram is no dict of bins")
+    stats = PhysicsStats(tuple(route), model, seed, *result[1:7], tuple(sorted(bins.items())))
+    _check_counts(stats)
+    return stats
 
 
 def merge(pieces: Iterable[PhysicsStats]) -> PhysicsStats:
-    """One ensemble from ensembles of the same route and model (its seed is the first piece's). Pieces over
-    consecutive seed ranges give exactly the ensemble of the whole range."""
+    """One ensemble from ensembles of the same route and model. Pieces over consecutive seed ranges, in seed
+    order, give exactly the ensemble of the whole range and its seed is the first piece's; other pieces pool as
+    independent ensembles, with seed None. Pieces whose counts no ensemble can have are refused (ValueError)."""
     pieces = list(pieces)
     if not pieces:
         raise ValueError("pieces: nothing to merge")
     first = pieces[0]
-    for piece in pieces[1:]:
+    for index, piece in enumerate(pieces):
+        if not isinstance(piece, PhysicsStats):
+            raise TypeError(f"pieces[{index}]: must be PhysicsStats, got {type(piece).__name__}")
         if piece.path != first.path or piece.model != first.model:
             raise ValueError("pieces: ensembles of different routes or models do not merge")
+        try:
+            _check_counts(piece)
+        except ValueError as error:
+            raise ValueError(f"pieces[{index}]: no ensemble has {error}") from None
+    seed = first.seed
+    for before, after in zip(pieces, pieces[1:]):
+        if seed is None or before.seed is None or after.seed != (before.seed + before.runs) % SEEDS:
+            seed = None
+            break
     bins: dict[int, int] = {}
     for piece in pieces:
         for bin, count in piece.waiting_time_ms_bins:
@@ -438,7 +480,7 @@ def merge(pieces: Iterable[PhysicsStats]) -> PhysicsStats:
     return PhysicsStats(
         first.path,
         first.model,
-        first.seed,
+        seed,
         sum(piece.runs for piece in pieces),
         sum(piece.delivered for piece in pieces),
         sum(piece.waiting_time_ms_sum for piece in pieces),
@@ -473,7 +515,7 @@ def simulate(
       without an executor runs them on a local process pool of that many processes (a script that does so
       needs the usual ``if __name__ == "__main__":`` guard); with neither, `shards` pieces run here one after
       another. The result is the same bit for bit however it is cut.
-    - `progress`: a progress bar over the shards (None: when tqdm is there and stderr is a terminal).
+    - `progress`: a progress bar over the trials (None: when tqdm is there and stderr is a terminal).
 
     Without a route between the nodes no trial delivers (`path` is empty). Ctrl-C stops the run with
     KeyboardInterrupt.
@@ -484,26 +526,22 @@ def simulate(
     plain_model = PhysicalModel(*request.model)
     if workers is not None and _count(workers, "workers") == 0:
         raise ValueError("workers: at least one worker is needed, got 0")
-    if executor is None and shards is None and workers is None:
-        return _stats(_shard(request, runs, base_seed), plain_model, base_seed)
-    # The route and its figures are checked here, so that a refusal is raised once and at once.
-    _native.physics_route(*request.arguments(), request.model, request.strategy)
+    if runs == 0 or (executor is None and shards is None and workers is None):
+        return _checked(plain_model, None, _shard(request, runs, base_seed), runs, base_seed)
+    # The route and its figures are checked here, so that a refusal is raised once and at once; every shard
+    # must come back on this route.
+    path = tuple(_native.physics_route(*request.arguments(), request.model, request.strategy)[0])
     if shards is not None and _count(shards, "shards") == 0:
         raise ValueError("shards: at least one shard is needed, got 0")
+    check = functools.partial(_checked, plain_model, path)
 
     def run_on(pool: Executor | None) -> PhysicsStats:
         count = shards
         if count is None:
             count = 4 * _jobs.executor_workers(pool) if pool is not None else 1
-        pieces = max(1, min(count, runs))
-        size, extra = divmod(runs, pieces)
-        jobs, start = [], 0
-        for index in range(pieces):
-            length = size + (index < extra)
-            jobs.append((request, length, (base_seed + start) % SEEDS))
-            start += length
-        results = _jobs.run_jobs(pool, _shard, jobs, "shards", progress)
-        return merge(_stats(result, plain_model, job[2]) for result, job in zip(results, jobs))
+        task = _jobs.Task(_shard, (request,), runs, base_seed)
+        (pieces,) = _jobs.run_tasks([task], runs, check, executor=pool, shards=count, progress=progress)
+        return merge(pieces)
 
     if executor is None and workers is not None:
         with _jobs.process_pool(workers) as pool:
