@@ -34,7 +34,8 @@ except importlib.metadata.PackageNotFoundError:  # a build folder on PYTHONPATH
 version = release
 
 extensions = ["myst_nb", "sphinx.ext.autodoc"]
-myst_enable_extensions = ["colon_fence", "deflist"]
+myst_enable_extensions = ["colon_fence", "deflist", "substitution"]
+myst_substitutions = {"release": release}
 myst_heading_anchors = 3
 exclude_patterns = ["_build", "before-after", "**/.ipynb_checkpoints", "**/__pycache__"]
 html_theme = "furo"

@@ -545,7 +545,7 @@ def physical(executor):
         (physical, doctored(3, -(2**1074)), "waiting-time sum -"),
         (physical, doctored(5, lambda piece: 21 * 2**1074), "fidelity sum"),
         (physical, doctored(1, 30), "it counts 30 trials"),
-        (physical, doctored(0, ["B", "A"]), "its route is ['B', 'A'], not ['A', 'B']"),
+        (physical, doctored(0, ["B", "A"]), "its route is ['B', 'A'], not from 'A' to 'B'"),
         (physical, doctored(7, {}), "histogram does not hold the 20 delivered trials"),
     ],
 )

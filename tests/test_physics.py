@@ -289,6 +289,7 @@ NODES, LINKS = chain(2, t2=1.0, fidelity=0.9)
          "nodes: memory_lifetime_t2 of node 'N1' must be non-negative, got NaN"),
         ({"nodes": [vc.NodeDefinition("N0", 1.0), vc.NodeDefinition("N2", 1.0)]},
          "nodes: no node 'N1', which a link on the route names"),
+        ({"nodes": [*NODES, vc.NodeDefinition("N1", 2.0)]}, "nodes: the id 'N1' is defined twice"),
     ],
 )  # fmt: skip
 def test_bad_requests_are_refused_with_the_argument_and_value(arguments, message):

@@ -5,6 +5,7 @@ import signal
 import subprocess
 import sys
 import time
+import types
 import warnings
 from concurrent.futures import ThreadPoolExecutor
 
@@ -13,7 +14,7 @@ import vorn_core as vc
 from conftest import child_python, two_node_network
 
 import vorn._native as native
-from vorn import _jobs, parallel
+from vorn import _jobs, parallel, physics
 from vorn.stats import EnsembleStats, SeedOverlapWarning, merge, replicate_seeds
 
 
@@ -96,7 +97,7 @@ def test_replicates_run_disjoint_seed_ranges_and_report_their_spread():
     )
     assert spread.se == spread.sd / 2
     low, high = stats.interval()
-    assert f"(95% interval {low:.4f} to {high:.4f}; standard error between replicates {spread.se:.4f})" in repr(stats)
+    assert f"[{low:.4f} to {high:.4f}]" in repr(stats)
     with pytest.warns(SeedOverlapWarning, match="^replicates: seeds 1 and 2 share 399 of their 400 trials"):
         parallel.simulate(*chain(), *REQUEST, 400, seed=8, workers=1, replicates=[1, 2, 3])
 
@@ -174,11 +175,27 @@ def test_a_failing_shard_cancels_the_shards_not_yet_started():
     assert started[0] == 0 and len(started) <= 2
 
 
-def test_the_progress_bar_counts_trials_in_one_process_too(capsys):
+@pytest.mark.parametrize(
+    "run",
+    [
+        lambda: parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 3000, seed=1, workers=1, progress=True),
+        lambda: physics.simulate(*two_node_network(), "A", "B", 3000, seed=1, progress=True),
+    ],
+)
+def test_the_progress_bar_counts_trials_in_one_process_too(capsys, run):
     pytest.importorskip("tqdm")
-    parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 3000, seed=1, workers=1, progress=True)
+    run()
     err = capsys.readouterr().err
     assert "trials: 100%" in err and "3.00k/3.00k" in err
+
+
+def test_the_bar_shows_the_time_passing_while_a_shard_runs_elsewhere(monkeypatch):
+    ticks = []
+    monkeypatch.setattr(_jobs, "progress_bar", lambda *args: types.SimpleNamespace(update=ticks.append, close=list))
+    tasks = [_jobs.Task(lambda runs, seed: time.sleep(1.0), (), 1, 0)]
+    with ThreadPoolExecutor(1) as executor:
+        list(_jobs.run_tasks(tasks, 1, lambda piece, runs, seed: piece, executor=executor, shards=1, progress=True))
+    assert ticks[:3] == [0, 0, 0] and ticks[-1] == 1
 
 
 def test_calls_here_grow_to_a_fifth_of_a_second_each():

@@ -11,7 +11,7 @@ import matplotlib.pyplot as plt  # noqa: E402
 from matplotlib.colors import to_rgba  # noqa: E402
 from matplotlib.container import BarContainer  # noqa: E402
 
-from vorn import plot  # noqa: E402
+from vorn import physics, plot  # noqa: E402
 from vorn.sensitivity import sensitivity  # noqa: E402
 from vorn.stats import wilson_interval  # noqa: E402
 
@@ -127,3 +127,29 @@ def test_sweep_curve_with_its_band_per_group_and_labels_with_units():
     assert (ax.get_xlabel(), ax.get_ylabel()) == ("link length (km)", "success rate (band: interval)")
     ax = plot.plot_sweep(rows[:2], "distance_km", y="ci_low")
     assert len(ax.collections) == 0 and ax.get_ylabel() == "success rate, interval low end"
+
+
+def test_key_rate_marks_zero_rates_on_the_lower_edge_beside_error_bars_and_the_bound():
+    rows = [
+        {"distance_km": km, "secret_key_rate_bps": rate, "secret_key_rate_bps_ci_low": rate / 2,
+         "secret_key_rate_bps_ci_high": rate * 2}
+        for km, rate in ((30.0, 0.0), (10.0, 100.0), (20.0, 10.0))
+    ]  # fmt: skip
+    ax = plot.plot_key_rate(rows, bound=lambda km: 1000.0 / km)
+    lines = {line.get_gid(): line for line in ax.lines[::-1]}  # the first of each, before the caps
+    assert list(lines["key-rate"].get_xydata().tolist()) == [[10.0, 100.0], [20.0, 10.0]]
+    assert list(lines["no-key"].get_xdata()) == [30.0] and ax.get_yscale() == "log"
+    assert list(lines["bound"].get_ydata()) == [100.0, 50.0, pytest.approx(1000.0 / 30.0)]
+    (bars,) = [collection for collection in ax.collections if collection.get_segments()]
+    assert [tuple(segment[:, 1]) for segment in bars.get_segments()] == [(50.0, 200.0), (5.0, 20.0)]
+
+
+def test_waiting_time_distribution_holds_every_delivered_trial():
+    nodes = [vc.NodeDefinition(f"N{i}", 1.0) for i in range(3)]
+    links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", 50.0, 0.99, 1e4) for i in range(2)]
+    stats = physics.simulate(nodes, links, "N0", "N2", 5000, seed=1)
+    ax = plot.plot_waiting_time(stats)
+    (steps,) = ax.patches
+    heights, edges, _ = steps.get_data()
+    assert sum(h * math.log10(b / a) for h, a, b in zip(heights, edges, edges[1:])) == pytest.approx(1.0)
+    assert ax.get_xscale() == "log" and len([line for line in ax.lines if line.get_gid() == "quantile"]) == 2

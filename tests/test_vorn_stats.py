@@ -7,8 +7,9 @@ from fractions import Fraction
 
 import pytest
 import vorn_core as vc
-from conftest import result_class
+from conftest import result_class, two_node_network
 
+from vorn import physics
 from vorn.stats import (
     EnsembleStats,
     SeedOverlapWarning,
@@ -155,6 +156,26 @@ def test_results_become_dicts_and_data_frames():
     pandas = pytest.importorskip("pandas")
     frame = to_frame([stats, stats.to_monte_carlo_stats()])
     assert isinstance(frame, pandas.DataFrame) and list(frame["total_runs"]) == [4, 4]
+
+
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda: piece(4, 3, 10.0, 2.7, 1, {"A->B": 5}, seed=9),
+        lambda: physics.simulate(*two_node_network(), "A", "B", 1000, seed=1),
+    ],
+)
+def test_results_show_each_figure_once_with_its_unit_and_interval(make):
+    stats = make()
+    assert "\n" not in repr(stats) and len(repr(stats)) < 300  # no exact sums, no histogram
+    text, page, row = str(stats), stats._repr_html_(), stats.to_dict()
+    for figure, value, interval in stats.figures():
+        line = next(line for line in text.splitlines() if line.strip().startswith(figure.label))
+        assert (figure.unit in line) and ("interval" in line) == (interval is not None)
+        assert f"<td>{figure.label}</td>" in page and row[figure.key] == value
+        assert interval is None or (
+            interval[0] <= value <= interval[1] and all(end in row.values() for end in interval)
+        )
 
 
 def test_tables_show_as_text_and_html_with_their_values_escaped():

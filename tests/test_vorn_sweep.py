@@ -5,7 +5,7 @@ import pytest
 import vorn_core as vc
 from conftest import two_node_network
 
-from vorn import parallel
+from vorn import _models, parallel, physics
 from vorn.stats import Table, wilson_interval
 from vorn.sweep import COLUMNS, grid_size, parameter_keys, sweep
 
@@ -55,6 +55,7 @@ def test_rows_hold_the_point_the_statistics_and_the_interval():
         ("distance_km:N0->N1", [200.0, 2000.0], lambda links, value: setattr(links[0], "distance_km", value)),
     ],
 )
+@pytest.mark.filterwarnings("ignore::vorn._models.UnreadInputWarning")
 def test_a_key_changes_what_it_names(key, values, change):
     rows = sweep(*chain(), "N0", "N2", 0.8, 100.0, 300, {key: values}, seed=5)
     for row, value in zip(rows, values):
@@ -78,6 +79,42 @@ def test_grid_is_the_product_of_its_keys_and_reaches_request_and_configuration()
             *chain(), row["fidelity_target"], row["max_latency_ms"], 200, 2, vc.SimulationConfig(alpha_loss_db_km=0.1)
         )
         assert row["successes"] == expected.successes
+
+
+def test_the_physical_model_runs_each_point_with_its_network_and_parameters():
+    grid = {"memory_lifetime_t2:N1": [0.01, 1.0], "cutoff_ms": [2.0, 20.0]}
+    rows = sweep(*chain(), "N0", "N2", runs=500, grid=grid, seed=3, model=physics.PhysicalModel(efficiency=0.5))
+    assert len({row["mean_fidelity"] for row in rows}) == 4
+    for row in rows:
+        nodes, links = chain()
+        nodes[1].memory_lifetime_t2 = row["memory_lifetime_t2:N1"]
+        model = physics.PhysicalModel(efficiency=0.5, cutoff_ms=row["cutoff_ms"])
+        expected = physics.simulate(nodes, links, "N0", "N2", 500, model, seed=3).to_dict()
+        assert row == grid_point(row, grid) | expected | {"path": "N0 - N1 - N2"}
+
+
+def grid_point(row, grid):
+    return {key: row[key] for key in grid}
+
+
+@pytest.mark.parametrize(
+    "request_, key, model, names",
+    [
+        ((0.8, 100.0), "memory_lifetime_t2", None, ["memory_lifetime_t2 is not read by vorn_core's timeline"]),
+        (
+            (0.8, None),
+            "alpha_loss_db_km",
+            physics.PhysicalModel(),
+            ["fidelity_target is not read by the physical model", "alpha_loss_db_km is not read by the physical model"],
+        ),
+    ],
+)
+def test_a_sweep_over_what_the_model_does_not_read_warns_naming_both(request_, key, model, names):
+    with pytest.warns(_models.UnreadInputWarning) as caught:
+        rows = sweep(*chain(), "N0", "N2", *request_, 200, {key: [0.1, 1.0]}, seed=1, model=model)
+    assert [str(warning.message).split(":")[0] for warning in caught] == names
+    assert {warning.filename for warning in caught} == {__file__}
+    assert rows[0] | {key: None} == rows[1] | {key: None}
 
 
 def test_replicates_share_their_seeds_across_the_grid():

@@ -21,6 +21,8 @@ from typing import Any, NamedTuple, Protocol
 SHARDS_PER_WORKER = 4  # a few shards per worker even out uneven workers
 SECONDS_PER_CALL = 0.2  # a native call of about this long keeps the bar moving and Ctrl-C prompt
 SECONDS_PER_SHARD = 0.5  # the same on another process or machine, where a call costs more to send
+SECONDS_FIRST_SHARD = 0.1  # each worker's first shard: a bar moves soon after the workers have started
+SECONDS_PER_TICK = 0.25  # while shards run elsewhere, the bar shows the time passing at least this often
 FIRST_CALL = 256  # trials of the first call, before anything is known of their cost
 SMALLEST_SHARD = 1000
 BAR_DELAY = 0.5  # seconds before a bar appears: runs that end sooner show none
@@ -102,8 +104,15 @@ class Pacer:
         self.size = max(1, min(self.size * 8, int(self.rate * self.target)))
 
 
-def _split(runs: int, size: int) -> list[tuple[int, int]]:
-    return [(start, min(size, runs - start)) for start in range(0, runs, size)]
+def _split(runs: int, size: int, first: int = 0, first_size: int = 0) -> list[tuple[int, int]]:
+    """(offset, runs) of consecutive pieces of `runs` trials: `first` pieces of `first_size`, then of `size`."""
+    pieces: list[tuple[int, int]] = []
+    start = 0
+    while start < runs:
+        length = min(first_size if len(pieces) < first else size, runs - start)
+        pieces.append((start, length))
+        start += length
+    return pieces
 
 
 def shard_ranges(runs: int, shards: int) -> list[tuple[int, int]]:
@@ -124,7 +133,7 @@ def shard_ranges(runs: int, shards: int) -> list[tuple[int, int]]:
 Check = Callable[[Any, int, int], Any]
 
 
-def _checked(check: Check, result: Any, runs: int, seed: int) -> Any:
+def checked(check: Check, result: Any, runs: int, seed: int) -> Any:
     try:
         return check(result, runs, seed)
     except ValueError as error:
@@ -154,7 +163,7 @@ def _here(tasks: Iterable[Task], check: Check, shards: int | None, bar: Bar | No
             began = time.perf_counter()
             piece = _call(task, start, size)
             pacer.observe(size, time.perf_counter() - began)
-            results.append(_checked(check, piece, size, (task.seed + start) % 2**64))
+            results.append(checked(check, piece, size, (task.seed + start) % 2**64))
             if bar is not None:
                 bar.update(size)
             start += size
@@ -181,7 +190,7 @@ def _elsewhere(
             piece = _call(task, start, runs)
             pacer.observe(runs, elapsed := time.perf_counter() - began)
             spent += elapsed
-            slots[index].append(_checked(check, piece, runs, (task.seed + start) % 2**64))
+            slots[index].append(checked(check, piece, runs, (task.seed + start) % 2**64))
             if bar is not None:
                 bar.update(runs)
             start += runs
@@ -196,7 +205,7 @@ def _elsewhere(
             run_here(index, task, 0, math.inf)
             ranges = []
         else:
-            start = 0
+            start, small_shards, small_size = 0, 0, 0
             if size is None and task.runs:
                 # Calibrate on this process with the first trials, which are part of the task.
                 start = run_here(index, task, 0, SECONDS_PER_CALL / 4)
@@ -205,9 +214,12 @@ def _elsewhere(
                 by_time = int(rate * SECONDS_PER_SHARD) if rate else SMALLEST_SHARD
                 by_workers = math.ceil(total / (SHARDS_PER_WORKER * workers))
                 size = max(SMALLEST_SHARD, min(by_time, by_workers))
+                small_shards = workers
+                small_size = max(SMALLEST_SHARD, min(size, int(rate * SECONDS_FIRST_SHARD)))
             if here:
                 start = run_here(index, task, start, math.inf)
-            ranges = [(start + first, runs) for first, runs in _split(task.runs - start, size or SMALLEST_SHARD)]
+            pieces = _split(task.runs - start, size or SMALLEST_SHARD, small_shards, small_size)
+            ranges = [(start + first, runs) for first, runs in pieces]
         offset = len(slots[index])
         slots[index].extend([None] * len(ranges))
         outstanding[index] = len(ranges)
@@ -241,10 +253,12 @@ def _elsewhere(
                 if exhausted:
                     return
                 continue
-            done, _ = wait(pending, return_when=FIRST_COMPLETED)
+            done, _ = wait(pending, timeout=None if bar is None else SECONDS_PER_TICK, return_when=FIRST_COMPLETED)
+            if bar is not None:
+                bar.update(0)  # once the bar's delay has passed, it shows the time, rate and ETA so far
             for future in [future for future in pending if future in done]:  # in the order submitted
                 index, slot, runs, seed = pending.pop(future)
-                slots[index][slot] = _checked(check, future.result(), runs, seed)
+                slots[index][slot] = checked(check, future.result(), runs, seed)
                 outstanding[index] -= 1
                 if bar is not None:
                     bar.update(runs)

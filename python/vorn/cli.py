@@ -22,7 +22,7 @@ from typing import Any
 import vorn_core as vc
 
 from . import _native, _network
-from .files import format_hint, library_path, load_network
+from .files import LoadedNetwork, format_hint, library_path, load_network
 
 # lowest-latency for StrategyType.LowestLatency, and so on for every member
 STRATEGIES = {
@@ -126,6 +126,8 @@ def _value(value: object) -> str:
 def _changed(old: object, new: object) -> bool:
     if isinstance(old, vc.VornSatelliteExtension) and isinstance(new, vc.VornSatelliteExtension):
         return (old.visibility, old.weather_factor) != (new.visibility, new.weather_factor)
+    if isinstance(old, (vc.VornNodeType, vc.VornLinkType)) and type(new) is type(old):
+        return _value(old) != _value(new)  # members read from records are new objects, equal only by name
     return old != new  # floats exactly, so NaN always differs, as in the diff itself
 
 
@@ -235,13 +237,29 @@ def _seed_text(seed: int, given: int | None) -> str:
     return f"seed {seed}" if given is not None else f"seed {seed} (from the clock; pass --seed {seed} to repeat)"
 
 
+def _checked_file(path: str) -> None:
+    """Nothing when the .vorn file at `path` can be simulated; else its findings on stderr (FILE:LINE:COLUMN:
+    CODE: message) and a Failure."""
+    lines, failed = check_lines(path)
+    if failed:
+        for line in lines:
+            print(line, file=sys.stderr)
+        raise Failure(f"cannot simulate {shown(path)}")
+
+
+def _loaded(path: str) -> LoadedNetwork:
+    """The network of a .vorn file that can be simulated (see `_checked_file`)."""
+    _checked_file(path)
+    try:
+        return load_network(path)
+    except RuntimeError as error:  # changed on disk since it was checked
+        raise Failure(shown(str(error))) from None
+
+
 def command_simulate(args: argparse.Namespace) -> int:
     from . import parallel
 
-    try:
-        loaded = load_network(args.file)
-    except RuntimeError as error:
-        raise Failure(shown(str(error))) from None
+    loaded = _loaded(args.file)
     target: float | None = args.target if args.target is not None else loaded.fidelity_target
     bound: float | None = args.bound if args.bound is not None else loaded.max_latency_ms
     if target is None:
@@ -276,7 +294,7 @@ def command_simulate(args: argparse.Namespace) -> int:
 
 
 def command_compare(args: argparse.Namespace) -> int:
-    from .compare import compare
+    from .compare import compare, is_reference
 
     strategy = STRATEGIES[args.strategy] if args.strategy else None
     seed = args.seed
@@ -285,6 +303,9 @@ def command_compare(args: argparse.Namespace) -> int:
 
         seed = clock_seed()
     try:
+        for name, _, _ in args.endpoint:
+            if not is_reference(name):
+                _checked_file(name)
         report = compare(
             [tuple(entry) for entry in args.endpoint],
             args.target,
@@ -312,7 +333,6 @@ def command_compare(args: argparse.Namespace) -> int:
             f"{name:<{width}}  {row['success_rate']:>12.4f}  {interval:<16}  {row['mean_latency_ms']:>9.2f} ms"
             f"  {row['mean_fidelity']:>13.4f}"
         )
-    print(f"recommended: {shown(report.recommended_topology)}")
     print(shown(report.summary))
     if args.seed is None:
         print(f"(seed from the clock; pass --seed {seed} to repeat)")

@@ -90,21 +90,31 @@ class ComparisonReport:
         return f"{self.table._repr_html_()}<p>{self.summary}</p>"
 
 
-def resolve(
-    topology: str | os.PathLike[str],
-) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition], vc.SimulationConfig | None]:
-    """The nodes, links and configuration of a reference topology's name (None: ``VornEngine()``'s) or of a
-    .vorn file's path (a path that happens to be a reference name needs a directory part: "./telecom_backbone")."""
+def is_reference(topology: str | os.PathLike[str]) -> bool:
+    """Whether `resolve` takes `topology` as a reference topology's name rather than a .vorn file's path."""
+    return _reference(topology) is not None
+
+
+def _reference(topology: object) -> vc.NetworkTopologyPayload | None:
     if isinstance(topology, str) and is_utf8(topology):  # else only a path that is no UTF-8
         try:
-            reference = _native.reference_network(topology)
-            return reference.nodes, reference.links, None
+            return _native.reference_network(topology)
         except ValueError as error:
             if not (os.path.exists(topology) or topology.endswith(".vorn") or os.sep in topology):
                 raise ValueError(f"{error}, or the path of a .vorn file") from None
     elif not isinstance(topology, (str, os.PathLike)):
         raise TypeError(f"expected a topology name or a .vorn file's path, got {type(topology).__name__}")
+    return None
 
+
+def resolve(
+    topology: str | os.PathLike[str],
+) -> tuple[list[vc.NodeDefinition], list[vc.LinkDefinition], vc.SimulationConfig | None]:
+    """The nodes, links and configuration of a reference topology's name (None: ``VornEngine()``'s) or of a
+    .vorn file's path (a path that happens to be a reference name needs a directory part: "./telecom_backbone")."""
+    reference = _reference(topology)
+    if reference is not None:
+        return reference.nodes, reference.links, None
     loaded = load_network(topology)
     return loaded.nodes, loaded.links, loaded.config
 

@@ -31,7 +31,7 @@ for bit. Seeds s and s + 1 therefore share all trials but one: take replicates f
 from __future__ import annotations
 
 import array
-import functools
+import dataclasses
 import math
 import operator
 import struct
@@ -40,14 +40,20 @@ from collections.abc import Iterable
 from concurrent.futures import Executor
 from dataclasses import dataclass, fields
 from fractions import Fraction
-from typing import Any, NamedTuple
+from typing import TYPE_CHECKING, Any, NamedTuple
 
 import vorn_core as vc
 
 from . import _jobs, _native
+from ._figures import Figure, FigureRecord
+
+if TYPE_CHECKING:
+    import pandas
 
 __all__ = [
     "PhysicalModel",
+    "Parameter",
+    "parameters",
     "Hop",
     "Route",
     "PhysicsStats",
@@ -117,6 +123,30 @@ class PhysicalModel:
         )
 
 
+class Parameter(NamedTuple):
+    """One parameter of `PhysicalModel`, as its description gives it."""
+
+    name: str
+    unit: str  # "" for plain numbers and fractions
+    meaning: str
+    default: float | None  # None: the parameter is off unless set
+
+
+def parameters() -> tuple[Parameter, ...]:
+    """The parameters of `PhysicalModel`, in the order of its constructor: what a sweep can vary beside the
+    network, and the options of ``vorn physics``."""
+    units = {"_db_km": "dB/km", "_km_ms": "km/ms", "_db": "dB", "_ms": "ms"}
+    return tuple(
+        Parameter(
+            field.name,
+            next((unit for suffix, unit in units.items() if field.name.endswith(suffix)), ""),
+            field.name.replace("_", " "),
+            field.default,  # type: ignore[arg-type]
+        )
+        for field in fields(PhysicalModel)
+    )
+
+
 class Hop(NamedTuple):
     """One link of a route as the model sees it.
 
@@ -154,6 +184,32 @@ class Trials(NamedTuple):
     waiting_time_ms: array.array[float]
     fidelity: array.array[float]
 
+    def __repr__(self) -> str:
+        route = " - ".join(self.path) if self.path else "no route"
+        return f"Trials({route}, {len(self.waiting_time_ms):,} trials from seed {self.seed})"
+
+    def to_dict(self) -> dict[str, Any]:
+        """The route, the seed and the trials' outcomes as lists."""
+        return {
+            "path": list(self.path),
+            "seed": self.seed,
+            "waiting_time_ms": self.waiting_time_ms.tolist(),
+            "fidelity": self.fidelity.tolist(),
+        }
+
+    def to_frame(self) -> pandas.DataFrame:
+        """One row per trial, in trial order: its seed, waiting time (ms) and fidelity (needs pandas)."""
+        from ._extras import require
+
+        frame: pandas.DataFrame = require("pandas", "all", "Trials.to_frame").DataFrame(
+            {
+                "seed": [(self.seed + index) % SEEDS for index in range(len(self.waiting_time_ms))],
+                "waiting_time_ms": self.waiting_time_ms,
+                "fidelity": self.fidelity,
+            }
+        )
+        return frame
+
 
 def _count(value: Any, name: str) -> int:
     try:
@@ -179,6 +235,22 @@ class _Request(NamedTuple):
 
     def arguments(self) -> tuple[Any, Any, str, str]:
         return (self.nodes, self.links, self.from_node, self.to)
+
+    def physical_model(self) -> PhysicalModel:
+        return PhysicalModel(*self.model)
+
+    def with_model(self, **changes: float | None) -> _Request:
+        """The request under the model with some parameters changed (checked by the model)."""
+        return self._replace(model=dataclasses.replace(self.physical_model(), **changes)._plain())  # type: ignore[arg-type]
+
+    def task(self, runs: int, seed: int) -> _jobs.Task:
+        """The ensemble of `runs` trials from `seed`, as the job runner takes it."""
+        return _jobs.Task(_shard, (self,), runs, seed)
+
+    def piece(self, result: object, runs: int, seed: int) -> PhysicsStats:
+        """The statistics of what a shard of `task` returned for `runs` trials from `seed`; a result that no such
+        shard can have (as from a faulty executor) is a ValueError, which the job runner reports."""
+        return _shard_stats(self, result, runs, seed)
 
 
 def _request(
@@ -249,8 +321,8 @@ def repeaterless_bound(transmissivity: float) -> float:
     return -math.log1p(-transmissivity) / math.log(2.0) if transmissivity < 1.0 else math.inf
 
 
-@dataclass(frozen=True)
-class PhysicsStats:
+@dataclass(frozen=True, repr=False)
+class PhysicsStats(FigureRecord):
     """The statistics of an ensemble, kept as exact sums so that ensembles merge bit for bit (`merge`).
 
     Waiting times are in ms of simulated time from the start of a trial until its end-to-end pair is there;
@@ -276,6 +348,15 @@ class PhysicsStats:
     fidelity_sum: int | float
     fidelity_squares: int | float
     waiting_time_ms_bins: tuple[tuple[int, int], ...]
+
+    FIGURES = (
+        Figure("mean_waiting_time_ms", "mean waiting time", "ms", "waiting_time_ms_interval"),
+        Figure("mean_fidelity", "mean fidelity", "", "fidelity_interval", format=".4f"),
+        Figure("secret_key_rate_bps", "secret-key rate", "bit/s", "secret_key_rate_bps_interval"),
+        Figure("delivery_rate", "delivered share of trials", format=".4f", short=False),
+        Figure("qber", "QBER", format=".4f", short=False),
+        Figure("secret_fraction", "secret fraction", format=".4f", short=False),
+    )
 
     @property
     def mean_waiting_time_ms(self) -> float:
@@ -363,20 +444,17 @@ class PhysicsStats:
         """(lower edge, upper edge, count) of every bin that holds a delivered trial, edges in ms."""
         return [(_bin_edge(bin), _bin_edge(bin + 1), count) for bin, count in self.waiting_time_ms_bins]
 
-    def to_dict(self) -> dict[str, Any]:
-        """The figures of the ensemble, with the model's parameters."""
+    def _subject(self) -> str:
+        route = " - ".join(self.path) if self.path else "no route"
+        return f"{route}, {self.runs:,} trials from seed {self.seed}"
+
+    def _fields(self) -> dict[str, Any]:
+        return {"path": list(self.path), "seed": self.seed, "runs": self.runs, "delivered": self.delivered}
+
+    def _details(self) -> dict[str, Any]:
         return {
-            "path": list(self.path),
-            "seed": self.seed,
-            "runs": self.runs,
-            "delivered": self.delivered,
-            "mean_waiting_time_ms": self.mean_waiting_time_ms,
             "waiting_time_ms_stderr": self.waiting_time_ms_stderr,
-            "mean_fidelity": self.mean_fidelity,
             "fidelity_stderr": self.fidelity_stderr,
-            "qber": self.qber,
-            "secret_fraction": self.secret_fraction,
-            "secret_key_rate_bps": self.secret_key_rate_bps,
             **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
             **{f"model_{name}": value for name, value in vars(self.model).items()},
         }
@@ -432,21 +510,21 @@ def _check_counts(stats: PhysicsStats) -> None:
         raise ValueError(f"its waiting-time histogram does not hold the {delivered} delivered trials once each")
 
 
-def _checked(model: PhysicalModel, path: tuple[str, ...] | None, result: object, runs: int, seed: int) -> PhysicsStats:
-    """The statistics of what `_native.physics_simulate` returned for `runs` trials from `seed` on `path` (None:
-    any), checked: a result that no such ensemble can have (as from a faulty executor) is a ValueError."""
+def _shard_stats(request: _Request, result: object, runs: int, seed: int) -> PhysicsStats:
+    """The statistics of what `_shard` returned for `runs` trials of `request` from `seed`, checked: a result that
+    no such ensemble can have (as from a faulty executor) is a ValueError."""
     if not isinstance(result, tuple) or len(result) != 8:
         raise ValueError("it is not the 8-tuple of an ensemble")
     route, total, _, _, _, _, _, bins = result
     if not isinstance(route, list) or not all(isinstance(node, str) for node in route):
         raise ValueError(f"its route is {route!r}")
-    if path is not None and tuple(route) != path:
-        raise ValueError(f"its route is {route!r}, not {list(path)!r}")
+    if route and (route[0], route[-1]) != (request.from_node, request.to):
+        raise ValueError(f"its route is {route!r}, not from {request.from_node!r} to {request.to!r}")
     if not _natural(total) or total != runs:
         raise ValueError(f"it counts {total!r} trials")
     if not isinstance(bins, dict) or not all(map(_natural, bins)):
         raise ValueError("its waiting-time histogram is no dict of bins")
-    stats = PhysicsStats(tuple(route), model, seed, *result[1:7], tuple(sorted(bins.items())))
+    stats = PhysicsStats(tuple(route), request.physical_model(), seed, *result[1:7], tuple(sorted(bins.items())))
     _check_counts(stats)
     return stats
 
@@ -511,37 +589,32 @@ def simulate(
     - `model`: the parameters (None: `PhysicalModel()`); `strategy`: route choice (None: HighestFidelity).
     - `seed`: trial i uses seed + i; None takes one from the clock (kept in the result's `seed`).
     - `executor`: any `concurrent.futures.Executor` (a process pool; for a dask.distributed cluster
-      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: four per worker); `workers`
-      without an executor runs them on a local process pool of that many processes (a script that does so
-      needs the usual ``if __name__ == "__main__":`` guard); with neither, `shards` pieces run here one after
-      another. The result is the same bit for bit however it is cut.
-    - `progress`: a progress bar over the trials (None: when tqdm is there and stderr is a terminal).
+      ``client.get_executor()``) to run the ensemble in `shards` pieces (default: pieces of about half a second,
+      at least four per worker); `workers` without an executor runs them on a local process pool of that many
+      processes (a script that does so needs the usual ``if __name__ == "__main__":`` guard); with neither, the
+      trials run here (in `shards` pieces one after another, if given). The result is the same bit for bit
+      however it is cut.
+    - `progress`: a progress bar over the trials, with rate and time to go (None: when tqdm is there and the
+      output is a terminal or a notebook, once the run has lasted half a second; False: never).
 
     Without a route between the nodes no trial delivers (`path` is empty). Ctrl-C stops the run with
-    KeyboardInterrupt.
+    KeyboardInterrupt. A shard's result that no ensemble can have (a faulty executor) is a RuntimeError.
     """
     runs = _count(runs, "runs")
     base_seed = _seed(seed)
     request = _request(nodes, links, from_node, to, model, strategy)
-    plain_model = PhysicalModel(*request.model)
     if workers is not None and _count(workers, "workers") == 0:
         raise ValueError("workers: at least one worker is needed, got 0")
-    if runs == 0 or (executor is None and shards is None and workers is None):
-        return _checked(plain_model, None, _shard(request, runs, base_seed), runs, base_seed)
-    # The route and its figures are checked here, so that a refusal is raised once and at once; every shard
-    # must come back on this route.
-    path = tuple(_native.physics_route(*request.arguments(), request.model, request.strategy)[0])
     if shards is not None and _count(shards, "shards") == 0:
         raise ValueError("shards: at least one shard is needed, got 0")
-    check = functools.partial(_checked, plain_model, path)
+    if executor is not None or workers is not None or shards is not None:
+        # The route and its figures are checked here, so that a refusal is raised once and at once.
+        _native.physics_route(*request.arguments(), request.model, request.strategy)
 
     def run_on(pool: Executor | None) -> PhysicsStats:
-        count = shards
-        if count is None:
-            count = 4 * _jobs.executor_workers(pool) if pool is not None else 1
-        task = _jobs.Task(_shard, (request,), runs, base_seed)
-        (pieces,) = _jobs.run_tasks([task], runs, check, executor=pool, shards=count, progress=progress)
-        return merge(pieces)
+        task = request.task(runs, base_seed)
+        pieces = next(_jobs.run_tasks([task], runs, request.piece, executor=pool, shards=shards, progress=progress))
+        return merge(pieces) if pieces else request.piece(_shard(request, 0, base_seed), 0, base_seed)
 
     if executor is None and workers is not None:
         with _jobs.process_pool(workers) as pool:

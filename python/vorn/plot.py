@@ -4,7 +4,7 @@ and returns that Axes; axes are labelled with what they show and its unit."""
 from __future__ import annotations
 
 import math
-from collections.abc import Iterable, Mapping, Sequence
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import TYPE_CHECKING, Any, Protocol
 
 import vorn_core as vc
@@ -12,7 +12,7 @@ import vorn_core as vc
 from . import _network, inputs
 from ._extras import require
 from .nx import NetworkSource, definitions_of
-from .stats import wilson_interval, z_score
+from .stats import EnsembleStats, wilson_interval, z_score
 
 if TYPE_CHECKING:
     import pandas
@@ -20,7 +20,17 @@ if TYPE_CHECKING:
 
     from .sensitivity import SensitivityReport
 
-__all__ = ["plot_network", "plot_sensitivity", "plot_comparison", "plot_sweep", "link_utilisation", "layout"]
+__all__ = [
+    "plot_network",
+    "plot_sensitivity",
+    "plot_comparison",
+    "plot_sweep",
+    "plot_key_rate",
+    "plot_waiting_time",
+    "plot_fidelity_memory",
+    "link_utilisation",
+    "layout",
+]
 
 FEATURE = "vorn.plot"
 UTILISATION_COLOURS = "viridis"
@@ -32,6 +42,7 @@ UPPER_COLOUR = "tab:red"  # the parameter raised
 NOISE_COLOUR = "0.85"
 BAR_COLOUR = "tab:blue"
 RECOMMENDED_COLOUR = "tab:orange"
+BINS_PER_OCTAVE = 8  # of the waiting-time distributions drawn
 LABEL_OFFSET = 0.04  # of the drawing's span: link labels sit beside their line, not on it
 
 
@@ -360,6 +371,34 @@ def plot_comparison(report: ComparisonReport, ax: Axes | None = None, confidence
     return ax
 
 
+def _records(rows: pandas.DataFrame | Iterable[Mapping[str, Any]]) -> list[Mapping[str, Any]]:
+    return rows.to_dict("records") if hasattr(rows, "to_dict") else list(rows)
+
+
+def _groups(records: list[Mapping[str, Any]], x: str, by: str | None) -> dict[Any, list[Mapping[str, Any]]]:
+    """Rows by their value of `by` (one group without it), each sorted by `x`."""
+    groups: dict[Any, list[Mapping[str, Any]]] = {}
+    for record in records:
+        groups.setdefault(record[by] if by else None, []).append(record)
+    for group in groups.values():
+        group.sort(key=lambda record: record[x])
+    return groups
+
+
+def _group_label(by: str | None, value: Any) -> str | None:
+    if by is None:
+        return None
+    return f"{by} = {value:g}" if isinstance(value, float) else f"{by} = {value}"
+
+
+def _band(y: str, record: Mapping[str, Any]) -> tuple[float, float] | None:
+    """The interval of column `y` in a row: "ci_low"/"ci_high" for the success rate, else "<y>_ci_low"/"<y>_ci_high"."""
+    keys = ("ci_low", "ci_high") if y == "success_rate" else (f"{y}_ci_low", f"{y}_ci_high")
+    if all(key in record for key in keys):
+        return float(record[keys[0]]), float(record[keys[1]])
+    return None
+
+
 def plot_sweep(
     rows: pandas.DataFrame | Iterable[Mapping[str, Any]],
     x: str,
@@ -368,36 +407,174 @@ def plot_sweep(
     by: str | None = None,
 ) -> Axes:
     """A sweep (rows of `vorn.sweep.sweep`: a Table, DataFrame or list of dicts) as `y` against `x`, with
-    the success rate's interval band (columns "ci_low" and "ci_high") when `y` is "success_rate"; one curve
-    per value of the column `by`. Axes are labelled with what the columns hold and their units."""
+    the interval of `y` as a band where the rows have one (columns "ci_low" and "ci_high" for the success rate,
+    "<y>_ci_low" and "<y>_ci_high" for the physical model's figures); one curve per value of the column `by`.
+    Axes are labelled with what the columns hold and their units."""
     ax = _axes(ax)
-    records = rows.to_dict("records") if hasattr(rows, "to_dict") else list(rows)
-    groups: dict[Any, list[Mapping[str, Any]]] = {}
-    for record in records:
-        groups.setdefault(record[by] if by else None, []).append(record)
-    for value, group in groups.items():
-        group.sort(key=lambda record: record[x])
+    banded = False
+    for value, group in _groups(_records(rows), x, by).items():
         xs = [record[x] for record in group]
-        label = None if by is None else f"{by} = {value:g}" if isinstance(value, float) else f"{by} = {value}"
-        (line,) = ax.plot(xs, [record[y] for record in group], marker="o", label=label)
-        if y == "success_rate":
+        (line,) = ax.plot(xs, [record[y] for record in group], marker="o", label=_group_label(by, value))
+        bands = [_band(y, record) for record in group]
+        if all(band is not None for band in bands):
+            banded = True
             ax.fill_between(
                 xs,
-                [record["ci_low"] for record in group],
-                [record["ci_high"] for record in group],
+                [band[0] for band in bands if band is not None],
+                [band[1] for band in bands if band is not None],
                 color=line.get_color(),
                 alpha=0.25,
                 linewidth=0,
             )
     ax.set_xlabel(_label(x))
-    ax.set_ylabel(_label(y) + (" (band: interval)" if y == "success_rate" else ""))
+    ax.set_ylabel(_label(y) + (" (band: interval)" if banded else ""))
     if by is not None:
         ax.legend()
     return ax
 
 
+def plot_key_rate(
+    rows: pandas.DataFrame | Iterable[Mapping[str, Any]],
+    x: str = "distance_km",
+    ax: Axes | None = None,
+    by: str | None = None,
+    bound: Callable[[float], float] | None = None,
+    bound_label: str = "repeaterless bound",
+) -> Axes:
+    """Secret-key rate against `x` on a log scale, from rows of a sweep of the physical model
+    (``vorn.sweep.sweep(..., model=vorn.physics.PhysicalModel())``, or any rows with a "secret_key_rate_bps"
+    column), one curve per value of `by`, with error bars where the rows carry the rate's interval.
+
+    A point whose rate is zero (the pairs too noisy for any key) cannot sit on a log axis: it is drawn as an open
+    marker on the axis' lower edge and named "no key" in the legend, rather than left out. `bound` gives, for an
+    x value, the rate that no protocol without repeaters can beat (bit/s), drawn as a dashed line: for chains of
+    n links of the swept length L km at a source rate R Hz,
+    ``lambda L: physics.repeaterless_bound(10 ** (-0.2 * n * L / 10)) * R``."""
+    ax = _axes(ax)
+    key = "secret_key_rate_bps"
+    records = _records(rows)
+    zero_xs: list[float] = []
+    for value, group in _groups(records, x, by).items():
+        positive = [record for record in group if record[key] > 0.0]
+        zero_xs += [record[x] for record in group if not record[key] > 0.0]
+        bands = [_band(key, record) for record in positive]
+        xs, ys = [record[x] for record in positive], [record[key] for record in positive]
+        label = _group_label(by, value)
+        if positive and all(band is not None for band in bands):
+            below = [y - band[0] for y, band in zip(ys, bands) if band is not None]
+            above = [band[1] - y for y, band in zip(ys, bands) if band is not None]
+            ax.errorbar(xs, ys, yerr=[below, above], marker="o", capsize=3, label=label, gid="key-rate")
+        else:
+            ax.plot(xs, ys, marker="o", label=label, gid="key-rate")
+    ax.set_yscale("log")
+    if bound is not None:
+        xs = sorted({record[x] for record in records})
+        ax.plot(xs, [bound(value) for value in xs], color="black", linestyle="--", label=bound_label, gid="bound")
+    if zero_xs:
+        ax.plot(
+            zero_xs,
+            [0.02] * len(zero_xs),
+            linestyle="none",
+            marker="v",
+            markerfacecolor="none",
+            color="0.3",
+            transform=ax.get_xaxis_transform(),  # y in axes fraction: just above the lower edge
+            clip_on=False,
+            label="no key (rate 0)",
+            gid="no-key",
+        )
+    ax.set_xlabel(_label(x))
+    ax.set_ylabel(_label(key) + (", log scale"))
+    ax.grid(alpha=0.3, which="both")
+    ax.legend(fontsize=8)
+    return ax
+
+
+class WaitingTimes(Protocol):
+    """What `plot_waiting_time` reads: a ``vorn.physics.PhysicsStats``."""
+
+    def waiting_time_ms_histogram(self) -> list[tuple[float, float, int]]: ...
+    def waiting_time_ms_quantile(self, q: float) -> float: ...
+    @property
+    def mean_waiting_time_ms(self) -> float: ...
+    @property
+    def delivered(self) -> int: ...
+
+
+def plot_waiting_time(
+    stats: WaitingTimes | Sequence[WaitingTimes],
+    ax: Axes | None = None,
+    labels: Sequence[str] | None = None,
+    quantiles: Sequence[float] = (0.5, 0.95),
+) -> Axes:
+    """The distribution of the waiting time of the delivered trials of one or more ensembles of the physical model
+    (``PhysicsStats``), from their histograms: the share of trials per ms on a log time axis, with each mean
+    (solid) and the `quantiles` (dotted) marked."""
+    ax = _axes(ax)
+    ensembles = list(stats) if isinstance(stats, Sequence) else [stats]
+    for index, one in enumerate(ensembles):
+        label = labels[index] if labels is not None else None
+        bins = _coarse(one.waiting_time_ms_histogram())
+        if not bins or not one.delivered:
+            continue
+        edges = [bins[0][0]]
+        heights: list[float] = []
+        for low, high, count in bins:
+            if low > edges[-1]:  # an empty stretch between bins that hold trials
+                heights.append(0.0)
+                edges.append(low)
+            heights.append(count / one.delivered / math.log10(high / low))
+            edges.append(high)
+        steps = ax.stairs(heights, edges, label=label, gid="waiting-time")
+        colour = steps.get_edgecolor()
+        ax.axvline(one.mean_waiting_time_ms, color=colour, linewidth=1, gid="mean")
+        for q in quantiles:
+            ax.axvline(one.waiting_time_ms_quantile(q), color=colour, linewidth=1, linestyle=":", gid="quantile")
+    ax.set_xscale("log")
+    ax.set_xlabel("waiting time (ms of simulated time)")
+    ax.set_ylabel("share of delivered trials per decade")
+    marks = "solid: mean" + (f"; dotted: quantiles {', '.join(f'{q:g}' for q in quantiles)}" if quantiles else "")
+    ax.set_title(marks, fontsize=8)
+    if labels is not None:
+        ax.legend(fontsize=8)
+    return ax
+
+
+def _coarse(histogram: list[tuple[float, float, int]]) -> list[tuple[float, float, int]]:
+    """A waiting-time histogram in bins of 1/`BINS_PER_OCTAVE` of an octave, fine enough for the eye and coarse
+    enough not to show the noise of single counts (bins at 0 ms or without an upper edge are left out)."""
+    counts: dict[int, int] = {}
+    for low, high, count in histogram:
+        if low > 0.0 and math.isfinite(high):
+            group = math.floor(BINS_PER_OCTAVE * math.log2(low))
+            counts[group] = counts.get(group, 0) + count
+    return [(2 ** (k / BINS_PER_OCTAVE), 2 ** ((k + 1) / BINS_PER_OCTAVE), counts[k]) for k in sorted(counts)]
+
+
+def plot_fidelity_memory(
+    rows: pandas.DataFrame | Iterable[Mapping[str, Any]],
+    x: str = "memory_lifetime_t2",
+    ax: Axes | None = None,
+    by: str | None = None,
+) -> Axes:
+    """Mean delivered fidelity against the memories' coherence time T2 (s, log scale), from rows of a sweep of the
+    physical model over "memory_lifetime_t2" (or one node's, "memory_lifetime_t2:N1"), with its interval as a
+    band, one curve per value of `by`, and the fidelity 1/4 of a useless pair as a dotted line."""
+    ax = plot_sweep(rows, x, "mean_fidelity", ax, by)
+    ax.set_xscale("log")
+    ax.axhline(0.25, color="grey", linestyle=":", linewidth=1, gid="useless")
+    return ax
+
+
 def _label(column: str) -> str:
+    """What a column holds and its unit: an input by `vorn.inputs.label`, a result by its record's figures."""
     try:
         return inputs.label(column)
     except KeyError:
-        return column
+        pass
+    from .physics import PhysicsStats
+
+    for figure in (*PhysicsStats.FIGURES, *EnsembleStats.FIGURES):
+        if figure.key == column:
+            return f"{figure.label} ({figure.unit})" if figure.unit else figure.label
+    return column

@@ -28,6 +28,7 @@ from typing import TYPE_CHECKING, Any, NamedTuple, overload
 import vorn_core as vc
 
 from . import _native
+from ._figures import Figure, FigureRecord
 
 if TYPE_CHECKING:
     import pandas
@@ -110,7 +111,7 @@ def _exact(value: object, what: str) -> Fraction:
 
 
 @dataclass(frozen=True, eq=True, repr=False)
-class EnsembleStats:
+class EnsembleStats(FigureRecord):
     """Statistics of an ensemble of trials, kept as exact counts and sums so that pieces merge exactly.
 
     The fields of ``MonteCarloStats`` are here under the same names (`total_runs`,
@@ -129,6 +130,13 @@ class EnsembleStats:
     link_utilization_heatmap: dict[str, int] = field(default_factory=dict)  # attempts per hop "A->B"
     seed: int | None = None
     replicates: tuple[EnsembleStats, ...] = ()
+
+    FIGURES = (
+        Figure("empirical_success_rate", "success rate", "", "interval", ("ci_low", "ci_high"), ".4f"),
+        Figure("mean_latency_ms", "mean latency (simulated clock)", "ms"),
+        Figure("mean_fidelity", "mean fidelity of successful trials", "", format=".4f"),
+        Figure("aggregate_congestion_drops", "failed generation attempts", short=False),
+    )
 
     @property
     def empirical_success_rate(self) -> float:
@@ -158,21 +166,15 @@ class EnsembleStats:
         sd = statistics.stdev(rates)
         return Spread(len(rates), statistics.fmean(rates), sd, sd / math.sqrt(len(rates)))
 
-    def to_dict(self, confidence: float = 0.95) -> dict[str, Any]:
-        """The statistics as plain values, with the interval at `confidence` and, for replicates, their spread."""
-        low, high = self.interval(confidence)
-        row: dict[str, Any] = {
-            "seed": self.seed,
-            "total_runs": self.total_runs,
-            "successes": self.successes,
-            "empirical_success_rate": self.empirical_success_rate,
-            "ci_low": low,
-            "ci_high": high,
-            "mean_latency_ms": self.mean_latency_ms,
-            "mean_fidelity": self.mean_fidelity,
-            "aggregate_congestion_drops": self.aggregate_congestion_drops,
-            "link_utilization_heatmap": dict(self.link_utilization_heatmap),
-        }
+    def _subject(self) -> str:
+        replicates = f" in {len(self.replicates)} replicates" if self.replicates else ""
+        return f"{self.total_runs:,} runs from seed {self.seed}{replicates}"
+
+    def _fields(self) -> dict[str, Any]:
+        return {"seed": self.seed, "total_runs": self.total_runs, "successes": self.successes}
+
+    def _details(self) -> dict[str, Any]:
+        row: dict[str, Any] = {"link_utilization_heatmap": dict(self.link_utilization_heatmap)}
         if self.replicates:
             spread = self.spread()
             row.update(
@@ -192,23 +194,6 @@ class EnsembleStats:
             self.aggregate_congestion_drops,
             dict(self.link_utilization_heatmap),
         )
-
-    def __repr__(self) -> str:
-        low, high = self.interval()
-        replicates = f", {len(self.replicates)} replicates" if self.replicates else ""
-        spread = self.spread()
-        scatter = f"; standard error between replicates {spread.se:.4f}" if spread else ""
-        return (
-            f"EnsembleStats({self.total_runs:,} runs from seed {self.seed}{replicates}: "
-            f"success rate {self.empirical_success_rate:.4f} (95% interval {low:.4f} to {high:.4f}{scatter}), "
-            f"mean latency {self.mean_latency_ms:.4g} ms, mean fidelity {self.mean_fidelity:.4f})"
-        )
-
-    def _repr_html_(self) -> str:
-        row = self.to_dict()
-        heatmap = row.pop("link_utilization_heatmap")
-        row.update({f"attempts {hop}": attempts for hop, attempts in heatmap.items()})
-        return Table([{"statistic": key, "value": value} for key, value in row.items()])._repr_html_()
 
     @classmethod
     def from_piece(cls, piece: object, runs: int, seed: int) -> EnsembleStats:
@@ -372,15 +357,15 @@ def _record_fields(record: object) -> dict[str, Any]:
 
 
 def to_dict(item: object) -> dict[str, Any]:
-    """A result as a dict of plain values: companion statistics and tables' rows, and vorn_core's records
-    (``MonteCarloStats``, ``SimulationResult``, ``TopologyComparisonResult``, ...) by their fields."""
+    """A result as a dict of plain values: the companion's results and tables' rows, and the records of
+    vorn_core and of the physical model (``MonteCarloStats``, ``SimulationResult``, ``Hop``, ...) by their fields."""
     if isinstance(item, Mapping):
         return dict(item)
     to_dict_method = getattr(item, "to_dict", None)
     if callable(to_dict_method):
         result: dict[str, Any] = to_dict_method()
         return result
-    if type(item).__module__ == "vorn_core" and not isinstance(item, BaseException):
+    if type(item).__module__ in ("vorn_core", "vorn._native") and not isinstance(item, BaseException):
         fields = _record_fields(item)
         if fields:
             return fields

@@ -80,14 +80,21 @@ void check_figures(const SimulationConfig& config) {
     });
 }
 
-void check_definitions(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links) {
+void check_unique_ids(const std::vector<NodeDefinition>& nodes) {
     std::unordered_set<std::string_view> ids;
     ids.reserve(nodes.size());
-    for (const NodeDefinition& node : nodes) {
+    for (const NodeDefinition& node : nodes)
         if (!ids.insert(node.id).second) throw InvalidValue("nodes: the id '" + node.id + "' is defined twice");
-        check_figures(node);
-    }
+}
+
+void check_definitions(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links) {
+    check_unique_ids(nodes);
+    for (const NodeDefinition& node : nodes) check_figures(node);
     for (const LinkDefinition& link : links) check_figures(link);
+}
+
+void check_distinct_ends(std::string_view from_node, std::string_view to) {
+    if (from_node == to) throw InvalidValue("to: the same node as from_node ('" + std::string(to) + "')");
 }
 
 }  // namespace vorn

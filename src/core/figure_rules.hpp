@@ -115,8 +115,14 @@ void check_figures(const LinkDefinition& link);
 void check_figures(const EntanglementRequest& request);
 void check_figures(const SimulationConfig& config);
 
-// Every node's and link's figures, and node ids defined more than once ("nodes: the id 'A' is defined
-// twice"), which would otherwise replace one another.
+// Node ids defined more than once ("nodes: the id 'A' is defined twice"), which would otherwise replace
+// one another.
+void check_unique_ids(const std::vector<NodeDefinition>& nodes);
+
+// Every node's and link's figures, and node ids defined more than once (check_unique_ids).
 void check_definitions(const std::vector<NodeDefinition>& nodes, const std::vector<LinkDefinition>& links);
+
+// A request joins two different nodes: "to: the same node as from_node ('A')" otherwise.
+void check_distinct_ends(std::string_view from_node, std::string_view to);
 
 }  // namespace vorn

@@ -49,6 +49,7 @@ QuantumNetwork checked_network(std::vector<NodeData> nodes, std::vector<LinkData
 EntanglementRequest checked_request(const QuantumNetwork& network, RequestData request) {
     require_node(network, "from_node", request.value.from_node);
     require_node(network, "to", request.value.to);
+    check_distinct_ends(request.value.from_node, request.value.to);
     check_figures(request.value);
     return std::move(request.value);
 }

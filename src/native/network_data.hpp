@@ -44,7 +44,7 @@ std::optional<StrategyType> strategy_of(std::optional<std::uint64_t> value);
 void require_node(const QuantumNetwork& network, const char* argument, const std::string& id);
 
 // The network of definitions that pass check_definitions (core/figure_rules.hpp), and a request on it
-// whose figures pass and whose ends are nodes of it; a ValueError naming the first that does not.
+// whose figures pass and whose ends are two different nodes of it; a ValueError naming the first that does not.
 QuantumNetwork checked_network(std::vector<NodeData> nodes, std::vector<LinkData> links);
 EntanglementRequest checked_request(const QuantumNetwork& network, RequestData request);
 

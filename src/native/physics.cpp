@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "core/figure_rules.hpp"
 #include "core/physics/ensemble.hpp"
 #include "native/network_data.hpp"
 #include "python/toolkit/interruption.hpp"
@@ -33,7 +34,9 @@ Setup setup(std::vector<NodeData> nodes, std::vector<LinkData> links, const std:
             Interruption* interruption) {
     Setup built{model_of(model_tuple), {}};
     const std::vector<LinkDefinition> definitions = links_of(std::move(links));
-    const QuantumNetwork network = QuantumNetwork::from_definitions(nodes_of(std::move(nodes)), definitions);
+    std::vector<NodeDefinition> node_records = nodes_of(std::move(nodes));
+    check_unique_ids(node_records);
+    const QuantumNetwork network = QuantumNetwork::from_definitions(std::move(node_records), definitions);
     require_node(network, "from_node", from_node);
     require_node(network, "to", to);
     built.chain =

@@ -59,7 +59,7 @@ Chain chain_between(const QuantumNetwork& network, const std::vector<LinkDefinit
                     std::string_view to, std::optional<StrategyType> strategy, const PhysicalModel& model,
                     Interruption* interruption) {
     check_model(model);
-    if (from_node == to) throw InvalidValue("to: the same node as from_node ('" + std::string(to) + "')");
+    check_distinct_ends(from_node, to);
     const std::optional<RouteInfo> route =
         find_route(network, from_node, to, strategy.value_or(StrategyType::HighestFidelity), interruption);
     Chain chain;
