@@ -231,15 +231,14 @@ class TestAttributes:
         assert [
             c.__text_signature__
             for c in (
-                vc.LinkDefinition,
+                vc.TeleportationParameters,
                 vc.VornEngine.request_entanglement,
                 vc.StrategyType.to_u8,
                 vc.distributed_computation,
                 vc.CoordinationTopology.star,
             )
         ] == [
-            "(from_node, to, distance_km, base_fidelity, generation_rate_hz, "
-            "link_type=None, satellite_conditions=None)",
+            "(source_node, target_node, state_fidelity=None, classical_bandwidth_ms=None)",
             "($self, from_node, to, fidelity_target, max_latency_ms, strategy=None)",
             "($self)",
             "(engine, participants, coordination_topology, measurement_basis, classical_relay_latency_ms=None)",

@@ -503,16 +503,21 @@ class Faking(ThreadPoolExecutor):
 
     def submit(self, function, *args):
         future = Future()
-        future.set_result(self.doctor(list(function(*args))))
+        future.set_result(self.doctor(function(*args)))
         return future
 
 
 def doctored(index, value):
     def doctor(piece):
+        piece = list(piece)
         piece[index] = value(piece) if callable(value) else value
         return tuple(piece)
 
     return doctor
+
+
+def changed(**fields):
+    return lambda record: physics.replaced(record, **fields)
 
 
 def ensemble(executor):
@@ -532,13 +537,14 @@ def physical(executor):
         (ensemble, doctored(8, math.inf), "the fidelity sum is inf"),
         (ensemble, doctored(5, {"A->B": -1}), "its utilisation is not a dict of non-negative counts"),
         (ensemble, lambda piece: tuple(piece[:8]), "it is not the 9-tuple of an ensemble"),
-        # The physical model used to merge these into delivery rates above 1 and negative waiting times.
-        (physical, doctored(2, 29), "29 delivered out of 20 runs"),
-        (physical, doctored(3, -(2**1074)), "waiting-time sum -"),
-        (physical, doctored(5, lambda piece: 21 * 2**1074), "fidelity sum"),
-        (physical, doctored(1, 30), "it counts 30 trials"),
-        (physical, doctored(0, ["B", "A"]), "its route is ['B', 'A'], not from 'A' to 'B'"),
-        (physical, doctored(7, {}), "histogram does not hold the 20 delivered trials"),
+        # The physical model used to merge these into delivery rates above 1 and fidelities above 1.
+        (physical, changed(delivered=29), "29 delivered out of 20 runs"),
+        (physical, changed(fidelity_sum=21 * 2**1074), "fidelity sum"),
+        (physical, changed(runs=30), "it holds 30 trials from seed 3"),
+        (physical, changed(seed=4), "trials from seed 4"),
+        (physical, changed(path=("B", "A")), "its route ['B', 'A'] is not from 'A' to 'B'"),
+        (physical, changed(waiting_time_ms_bins=()), "histogram does not hold the 20 delivered trials"),
+        (physical, lambda record: (record,), "it is a tuple, not PhysicsStats"),
     ],
 )
 def test_impossible_results_from_an_executor_are_refused(call, doctor, reason):

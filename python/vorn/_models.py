@@ -10,7 +10,6 @@ changes a point, and how its ensembles run and merge.
 
 from __future__ import annotations
 
-import dataclasses
 import os
 import sys
 import warnings
@@ -198,7 +197,8 @@ class Physical:
                 yield request.piece(physics._shard(request, 0, seeds[index]), 0, seeds[index])
 
     def pooled(self, replicates: list[physics.PhysicsStats], seed: int) -> physics.PhysicsStats:
-        return dataclasses.replace(physics.merge(replicates), seed=seed)
+        pooled: physics.PhysicsStats = physics.replaced(physics.merge(replicates), seed=seed)
+        return pooled
 
 
 def of(model: physics.PhysicalModel | None) -> Model:

@@ -98,7 +98,8 @@ def is_reference(topology: str | os.PathLike[str]) -> bool:
 def _reference(topology: object) -> vc.NetworkTopologyPayload | None:
     if isinstance(topology, str) and is_utf8(topology):  # else only a path that is no UTF-8
         try:
-            return _native.reference_network(topology)
+            payload: vc.NetworkTopologyPayload = _native.reference_network(topology)
+            return payload
         except ValueError as error:
             if not (os.path.exists(topology) or topology.endswith(".vorn") or os.sep in topology):
                 raise ValueError(f"{error}, or the path of a .vorn file") from None

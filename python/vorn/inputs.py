@@ -17,13 +17,20 @@ the light's travel time: a request that succeeds in its first cycle reports 0 ms
 
 from __future__ import annotations
 
-from typing import NamedTuple
+from typing import Any, NamedTuple
 
 import vorn_core as vc
 
+from . import _native
 from .stats import Table
 
-__all__ = ["Input", "INPUTS", "reads", "unit", "label", "table"]
+__all__ = ["Input", "Reading", "INPUTS", "reads", "unit", "label", "table"]
+
+
+class Reading(NamedTuple):
+    computation: str  # "RouteFinding", "Timeline" or "PhysicalModel"
+    how: str  # what it does with the input
+    strategies: int  # route finding: bit s for each strategy of value s whose score reads it; 0 for all
 
 
 class Input(NamedTuple):
@@ -31,77 +38,35 @@ class Input(NamedTuple):
     record: str  # where it is set: node, link, config or request
     unit: str  # "" for a plain number or fraction
     meaning: str
-    read_by: str  # the computations that read it; "" when none does
+    read_by: str  # the computations of vorn_core that read it; "" when none does
+    readings: tuple[Reading, ...] = ()  # every computation that reads it, the physical model's included
 
 
-ROUTE = "route finding"
-INPUTS: dict[str, Input] = {
-    entry.name: entry
-    for entry in (
-        Input("memory_lifetime_t2", "node", "s", "coherence time T2 of the node's memory", ""),
-        Input(
-            "distance_km",
-            "link",
-            "km",
-            "length of the link",
-            f"{ROUTE} (LowestLatency: total length); the timeline (attempt success probability; the "
-            "propagation-delay test at admission)",
-        ),
-        Input(
-            "base_fidelity",
-            "link",
-            "",
-            "fidelity of a freshly generated pair",
-            f"{ROUTE} (HighestFidelity: product; HighestSuccess: sum of fidelity x rate); the timeline "
-            "(admission estimate, attempt success probability, swapping and purification)",
-        ),
-        Input(
-            "generation_rate_hz",
-            "link",
-            "Hz",
-            "attempted pair generation rate",
-            f"{ROUTE} under HighestSuccess only (sum of fidelity x rate); never the timeline",
-        ),
-        Input("link_type", "link", "", "fibre or satellite channel", ""),
-        Input(
-            "satellite_conditions",
-            "link",
-            "",
-            "visibility and weather factor of a satellite pass (dropped when the link enters the network)",
-            "",
-        ),
-        Input(
-            "alpha_loss_db_km",
-            "config",
-            "dB/km",
-            "fibre loss; the configuration keeps a tenth of it as baseline_purify_factor",
-            "the timeline (added to every swapped and purified fidelity)",
-        ),
-        Input(
-            "speed_of_light_in_fiber_km_ms",
-            "config",
-            "km/ms",
-            "signal speed in fibre",
-            "the propagation-delay test at admission (length / speed against the latency bound)",
-        ),
-        Input("total_time_cutoff_ms", "config", "ms", "cut-off of every request", "the timeline (ends the cycles)"),
-        Input("step_resolution_ms", "config", "ms", "time step carried with the configuration", ""),
-        Input(
-            "fidelity_target",
-            "request",
-            "",
-            "fidelity the request must reach",
-            f"{ROUTE} (fallback to LowestLatency); the timeline (admission, attempt probability, success)",
-        ),
-        Input(
-            "max_latency_ms",
-            "request",
-            "ms",
-            "latency bound on the simulated clock",
-            "the timeline (admission test, ends the cycles)",
-        ),
-    )
-}
+ENGINE = ("RouteFinding", "Timeline")  # vorn_core's two computations; the physical model is the companion's
+_NAMES = {"RouteFinding": "route finding", "Timeline": "the timeline", "PhysicalModel": "the physical model"}
+
+
+def _input(entry: Any, name: str | None = None, unit: str | None = None) -> Input:
+    readings = tuple(Reading(r["computation"], r["how"], r["strategies"]) for r in entry["readings"])
+    read_by = "; ".join(f"{_NAMES[r.computation]} ({r.how})" for r in readings if r.computation in ENGINE)
+    unit = entry["unit"] if unit is None else unit
+    return Input(name or entry["name"], entry["record"], unit, entry["meaning"], read_by, readings)
+
+
+def _inputs() -> dict[str, Input]:
+    """The table, from the annotations on the descriptions of the records that carry the inputs. The fibre loss
+    is given to SimulationConfig as alpha_loss_db_km (dB/km), of which the configuration keeps a tenth as its
+    baseline_purify_factor: the analyses name it by that argument."""
+    found: dict[str, Input] = {}
+    for entry in _native.model_inputs():
+        if entry["name"] == "baseline_purify_factor":
+            found["alpha_loss_db_km"] = _input(entry, "alpha_loss_db_km", "dB/km")
+        else:
+            found.setdefault(entry["name"], _input(entry))
+    return found
+
+
+INPUTS: dict[str, Input] = _inputs()
 
 RESULTS = {  # labels of the result columns that figures plot
     "success_rate": "success rate",
@@ -125,13 +90,18 @@ def _figure(key: str) -> tuple[str, str]:
 
 
 def reads(key: str, strategy: vc.StrategyType | int | None = None) -> bool:
-    """Whether the model reads this input (a name or a parameter key such as "distance_km:A->B") for a
+    """Whether vorn_core's model reads this input (a name or a parameter key such as "distance_km:A->B") for a
     request under `strategy` (None: the default, HighestFidelity)."""
     figure, _ = _figure(key)
-    if figure == "generation_rate_hz":
-        value = strategy.to_u8() if isinstance(strategy, vc.StrategyType) else strategy
-        return value == vc.StrategyType.HighestSuccess.to_u8()
-    return bool(INPUTS[figure].read_by)
+    value = strategy.to_u8() if isinstance(strategy, vc.StrategyType) else strategy
+    bit = 1 << (vc.StrategyType.HighestFidelity.to_u8() if value is None else int(value))
+
+    def read(reading: Reading) -> bool:
+        if reading.computation == "RouteFinding":
+            return reading.strategies == 0 or reading.strategies & bit != 0
+        return reading.computation == "Timeline"
+
+    return any(read(reading) for reading in INPUTS[figure].readings)
 
 
 def unit(key: str) -> str:
@@ -163,14 +133,16 @@ def label(key: str) -> str:
 
 
 def table() -> Table:
-    """Every input of the model with its record, unit, meaning and readers, as a table."""
+    """Every input of the model with its record, unit, meaning and readers (vorn_core's, then the physical
+    model's), as a table."""
     return Table(
         {
             "input": entry.name,
             "set on": entry.record,
             "unit": entry.unit,
             "meaning": entry.meaning,
-            "read by": entry.read_by or "nothing: no result depends on it",
+            "read by": entry.read_by or "nothing: no result of vorn_core depends on it",
+            "physical model": "; ".join(r.how for r in entry.readings if r.computation == "PhysicalModel"),
         }
         for entry in INPUTS.values()
     )

@@ -31,14 +31,13 @@ for bit. Seeds s and s + 1 therefore share all trials but one: take replicates f
 from __future__ import annotations
 
 import array
-import dataclasses
 import math
 import operator
 import struct
 import time
+import types
 from collections.abc import Iterable
 from concurrent.futures import Executor
-from dataclasses import dataclass, fields
 from fractions import Fraction
 from typing import TYPE_CHECKING, Any, NamedTuple
 
@@ -73,54 +72,12 @@ QUANTILES = (0.05, 0.25, 0.5, 0.75, 0.95)
 _HISTOGRAM_SHIFT = 45  # a waiting-time bin holds the doubles whose bit patterns share all bits above this
 
 
-@dataclass(frozen=True)
-class PhysicalModel:
-    """The parameters of the model, each with its unit; every trial of an ensemble uses the same ones.
-
-    - `attenuation_db_km`: fibre loss in dB per km (default 0.2, telecom fibre at 1550 nm).
-    - `efficiency`: the chance that a photon that reaches the far end is heralded there (sources, coupling and
-      detectors together), in (0, 1] (default 1.0, the bare channel).
-    - `satellite_loss_db`: fixed loss of a satellite link in dB, before its visibility and weather factor
-      (default 30.0).
-    - `swap_success_probability`: chance that one entanglement swap succeeds, in (0, 1] (default 1.0).
-    - `cutoff_ms`: a memory that has held a qubit of an unfinished pair this long (ms) frees it, and the links
-      under that pair attempt again; None (default) keeps pairs as long as it takes.
-    - `signal_speed_km_ms`: speed of light in the fibre, km per ms (default 200.0); a herald needs
-      distance / speed.
-    - `max_waiting_time_ms`: a trial with no end-to-end pair after this long (ms) is given up and counts as not
-      delivered; None (default) waits as long as it takes.
-
-    Values out of range are refused with a ValueError naming the parameter and the value.
-    """
-
-    attenuation_db_km: float = 0.2
-    efficiency: float = 1.0
-    satellite_loss_db: float = 30.0
-    swap_success_probability: float = 1.0
-    cutoff_ms: float | None = None
-    signal_speed_km_ms: float = 200.0
-    max_waiting_time_ms: float | None = None
-
-    def __post_init__(self) -> None:
-        for field in fields(self):
-            value = getattr(self, field.name)
-            if value is None and field.default is None:
-                continue
-            if isinstance(value, bool) or not isinstance(value, (int, float)):
-                raise TypeError(f"{field.name}: must be a number, got {value!r}")
-            object.__setattr__(self, field.name, float(value))
-        _native.physics_check_model(self._plain())
-
-    def _plain(self) -> tuple[float, float, float, float, float | None, float, float | None]:
-        return (
-            self.attenuation_db_km,
-            self.efficiency,
-            self.satellite_loss_db,
-            self.swap_success_probability,
-            self.cutoff_ms,
-            self.signal_speed_km_ms,
-            self.max_waiting_time_ms,
-        )
+# The model's records are described once, in the native module: constructor, attributes (read only), pickling,
+# copying, equality and hashing come from there, with the meaning and unit of every field (`help(PhysicalModel)`).
+# Out-of-range parameters are refused with a ValueError naming the parameter and the value.
+PhysicalModel = _native.PhysicalModel
+Hop = _native.Hop
+Route = _native.Route
 
 
 class Parameter(NamedTuple):
@@ -129,52 +86,28 @@ class Parameter(NamedTuple):
     name: str
     unit: str  # "" for plain numbers and fractions
     meaning: str
-    default: float | None  # None: the parameter is off unless set
+    default: Any  # None: the parameter is off unless set
 
 
 def parameters() -> tuple[Parameter, ...]:
-    """The parameters of `PhysicalModel`, in the order of its constructor: what a sweep can vary beside the
+    """The parameters of `PhysicalModel`, in the order of its description: what a sweep can vary beside the
     network, and the options of ``vorn physics``."""
-    units = {"_db_km": "dB/km", "_km_ms": "km/ms", "_db": "dB", "_ms": "ms"}
+    defaults = PhysicalModel()
     return tuple(
-        Parameter(
-            field.name,
-            next((unit for suffix, unit in units.items() if field.name.endswith(suffix)), ""),
-            field.name.replace("_", " "),
-            field.default,  # type: ignore[arg-type]
-        )
-        for field in fields(PhysicalModel)
+        Parameter(entry["name"], entry["unit"], entry["meaning"], getattr(defaults, entry["name"]))
+        for entry in _native.model_inputs()
+        if entry["record"] == "model"
     )
 
 
-class Hop(NamedTuple):
-    """One link of a route as the model sees it.
-
-    - `from_node`, `to`: the link's ends, in the route's direction.
-    - `transmissivity`: share of photons the channel alone lets through, in (0, 1] (fibre
-      10^(-attenuation_db_km * distance_km / 10); satellite 10^(-satellite_loss_db / 10) * visibility
-      * weather_factor).
-    - `success_probability`: chance that one attempt heralds a pair, efficiency * transmissivity.
-    - `attempt_ms`: length of one attempt in ms, max(1000 / generation_rate_hz, distance_km /
-      signal_speed_km_ms).
-    - `werner_parameter`: w of a fresh pair, (4 * base_fidelity - 1) / 3 (dimensionless, 1 is perfect).
-    """
-
-    from_node: str
-    to: str
-    transmissivity: float
-    success_probability: float
-    attempt_ms: float
-    werner_parameter: float
+def replaced(record: Any, **changes: Any) -> Any:
+    """A described record of vorn._native (or the companion's class over one) with some fields changed; the
+    constructor checks the new values."""
+    return type(record)(**{**{name: getattr(record, name) for name in _field_names(type(record))}, **changes})
 
 
-class Route(NamedTuple):
-    """The path that route finding picks (empty when there is none) and its hops."""
-
-    path: tuple[str, ...]
-    hops: tuple[Hop, ...]
-
-
+# Trials stays a Python record: its arrays are buffers over the native doubles (16 bytes a trial), which the
+# attributes of a described record would copy into new lists on every read.
 class Trials(NamedTuple):
     """Trial by trial: the waiting time in ms (when the end-to-end pair was there, or when the trial was given
     up) and the delivered fidelity (NaN where nothing was delivered)."""
@@ -230,18 +163,15 @@ class _Request(NamedTuple):
     links: tuple[vc.LinkDefinition, ...]
     from_node: str
     to: str
-    model: tuple[float, float, float, float, float | None, float, float | None]
+    model: PhysicalModel
     strategy: int | None
 
     def arguments(self) -> tuple[Any, Any, str, str]:
         return (self.nodes, self.links, self.from_node, self.to)
 
-    def physical_model(self) -> PhysicalModel:
-        return PhysicalModel(*self.model)
-
     def with_model(self, **changes: float | None) -> _Request:
         """The request under the model with some parameters changed (checked by the model)."""
-        return self._replace(model=dataclasses.replace(self.physical_model(), **changes)._plain())  # type: ignore[arg-type]
+        return self._replace(model=replaced(self.model, **changes))
 
     def task(self, runs: int, seed: int) -> _jobs.Task:
         """The ensemble of `runs` trials from `seed`, as the job runner takes it."""
@@ -250,7 +180,15 @@ class _Request(NamedTuple):
     def piece(self, result: object, runs: int, seed: int) -> PhysicsStats:
         """The statistics of what a shard of `task` returned for `runs` trials from `seed`; a result that no such
         shard can have (as from a faulty executor) is a ValueError, which the job runner reports."""
-        return _shard_stats(self, result, runs, seed)
+        if not isinstance(result, _native.PhysicsStats):
+            raise ValueError(f"it is a {type(result).__name__}, not PhysicsStats")
+        asked = (runs, seed, self.model)
+        if (result.runs, result.seed, result.model) != asked:
+            raise ValueError(f"it holds {result.runs} trials from seed {result.seed} under {result.model!r}")
+        if result.path and (result.path[0], result.path[-1]) != (self.from_node, self.to):
+            raise ValueError(f"its route {list(result.path)!r} is not from {self.from_node!r} to {self.to!r}")
+        _check_counts(result)
+        return _stats(result)
 
 
 def _request(
@@ -267,14 +205,7 @@ def _request(
         raise TypeError(f"model: must be a PhysicalModel or None, got {model!r}")
     if strategy is not None and not isinstance(strategy, vc.StrategyType):
         raise TypeError(f"strategy: must be a StrategyType or None, got {strategy!r}")
-    return _Request(
-        tuple(nodes),
-        tuple(links),
-        from_node,
-        to,
-        model._plain(),
-        None if strategy is None else strategy.to_u8(),
-    )
+    return _Request(tuple(nodes), tuple(links), from_node, to, model, None if strategy is None else strategy.to_u8())
 
 
 def route(
@@ -289,15 +220,11 @@ def route(
     model's figures for each of its links. Refuses unknown nodes, the same node at both ends, and figures the
     model cannot use (for example a fidelity outside [0, 1], or a link that never succeeds) with ValueError."""
     request = _request(nodes, links, from_node, to, model, strategy)
-    path, hops, _decay = _native.physics_route(*request.arguments(), request.model, request.strategy)
-    return Route(
-        tuple(path),
-        tuple(Hop(path[k], path[k + 1], *figures) for k, figures in enumerate(hops)),
-    )
+    return _native.physics_route(*request.arguments(), request.model, request.strategy)
 
 
-def _shard(request: _Request, runs: int, seed: int) -> tuple[Any, ...]:
-    return tuple(_native.physics_simulate(*request.arguments(), runs, request.model, request.strategy, seed))
+def _shard(request: _Request, runs: int, seed: int) -> _native.PhysicsStats:
+    return _native.physics_simulate(*request.arguments(), runs, request.model, request.strategy, seed)
 
 
 def _ratio(numerator: int | float, denominator: int) -> float:
@@ -321,33 +248,17 @@ def repeaterless_bound(transmissivity: float) -> float:
     return -math.log1p(-transmissivity) / math.log(2.0) if transmissivity < 1.0 else math.inf
 
 
-@dataclass(frozen=True, repr=False)
-class PhysicsStats(FigureRecord):
+class PhysicsStats(FigureRecord, _native.PhysicsStats):
     """The statistics of an ensemble, kept as exact sums so that ensembles merge bit for bit (`merge`).
 
     Waiting times are in ms of simulated time from the start of a trial until its end-to-end pair is there;
-    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials.
-
-    - `path`: the route's nodes (empty without a route); `model`: the parameters; `seed`: trial i used
-      seed + i (None for independent ensembles pooled by `merge`).
-    - `runs`: trials run; `delivered`: trials that delivered an end-to-end pair.
-    - `waiting_time_ms_sum`, `waiting_time_ms_squares`: exact sums over the delivered trials of the waiting
-      time (ms) and of its square (ms²), as integers in units of 2**-1074 (inf once a sum overflows).
-    - `fidelity_sum`, `fidelity_squares`: the same for the delivered fidelity (dimensionless).
-    - `waiting_time_ms_bins`: the waiting-time histogram as (bin, count) pairs, bins increasing
-      (`waiting_time_ms_histogram` gives their edges in ms).
+    means, intervals and quantiles of the waiting time and the fidelity are over the delivered trials. The
+    fields (the route's `path`, the `model`, the `seed`, `runs`, `delivered`, the exact sums of the waiting time
+    and the fidelity and of their squares in units of 2**-1074, the histogram's `waiting_time_ms_bins`) are the
+    native record's, described there; the figures derived from them are here.
     """
 
-    path: tuple[str, ...]
-    model: PhysicalModel
-    seed: int | None
-    runs: int
-    delivered: int
-    waiting_time_ms_sum: int | float
-    waiting_time_ms_squares: int | float
-    fidelity_sum: int | float
-    fidelity_squares: int | float
-    waiting_time_ms_bins: tuple[tuple[int, int], ...]
+    __slots__ = ()
 
     FIGURES = (
         Figure("mean_waiting_time_ms", "mean waiting time", "ms", "waiting_time_ms_interval"),
@@ -446,7 +357,8 @@ class PhysicsStats(FigureRecord):
 
     def _subject(self) -> str:
         route = " - ".join(self.path) if self.path else "no route"
-        return f"{route}, {self.runs:,} trials from seed {self.seed}"
+        seeds = "pooled" if self.seed is None else f"from seed {self.seed}"
+        return f"{route}, {self.runs:,} trials {seeds}"
 
     def _fields(self) -> dict[str, Any]:
         return {"path": list(self.path), "seed": self.seed, "runs": self.runs, "delivered": self.delivered}
@@ -456,7 +368,7 @@ class PhysicsStats(FigureRecord):
             "waiting_time_ms_stderr": self.waiting_time_ms_stderr,
             "fidelity_stderr": self.fidelity_stderr,
             **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
-            **{f"model_{name}": value for name, value in vars(self.model).items()},
+            **{f"model_{name}": getattr(self.model, name) for name in _MODEL_FIELDS},
         }
 
     def _mean_fidelity_exact(self) -> Fraction:
@@ -484,52 +396,43 @@ def _interval(mean: float, stderr: float) -> tuple[float, float]:
     return (mean - _Z95 * stderr, mean + _Z95 * stderr)
 
 
-def _natural(value: object) -> bool:
-    return isinstance(value, int) and not isinstance(value, bool) and value >= 0
+def _field_names(cls: type) -> tuple[str, ...]:
+    """The fields of a native record (or of the companion's class over one), in the order of its description."""
+    native = next(base for base in cls.__mro__ if base.__module__ == "vorn._native")
+    return tuple(name for name, value in vars(native).items() if isinstance(value, types.GetSetDescriptorType))
 
 
-def _check_counts(stats: PhysicsStats) -> None:
+_MODEL_FIELDS = _field_names(PhysicalModel)
+_STATS_FIELDS = _field_names(_native.PhysicsStats)
+
+
+def _stats(native: _native.PhysicsStats) -> PhysicsStats:
+    """The same record as the companion's class, with its derived figures."""
+    return PhysicsStats(**{name: getattr(native, name) for name in _STATS_FIELDS})
+
+
+def _check_counts(stats: _native.PhysicsStats) -> None:
     """A ValueError unless the counts and sums are those of some ensemble: sums over the delivered trials of
-    non-negative waiting times and of fidelities within [0, 1], a histogram of the delivered trials."""
-    runs, delivered = stats.runs, stats.delivered
-    if not _natural(runs) or not _natural(delivered) or delivered > runs:
-        raise ValueError(f"{delivered!r} delivered out of {runs!r} runs")
+    waiting times and of fidelities within [0, 1], a histogram that holds each delivered trial once."""
+    delivered = stats.delivered
+    if delivered > stats.runs:
+        raise ValueError(f"{delivered} delivered out of {stats.runs} runs")
     for total, what, most in (
-        (stats.waiting_time_ms_sum, "waiting-time sum", math.inf),
-        (stats.waiting_time_ms_squares, "waiting-time squares", math.inf),
+        (stats.waiting_time_ms_sum, "waiting-time sum", math.inf if delivered else 0),
+        (stats.waiting_time_ms_squares, "waiting-time squares", math.inf if delivered else 0),
         (stats.fidelity_sum, "fidelity sum", _UNIT * delivered),
         (stats.fidelity_squares, "fidelity squares", _UNIT * delivered),
     ):
-        overflowed = total == math.inf and delivered > 0 and most == math.inf
-        if not overflowed and not (_natural(total) and total <= most):
-            raise ValueError(f"{what} {total!r} (in units of 2**-1074) for {delivered} delivered trials")
+        if total > most:
+            raise ValueError(f"{what} {total / _UNIT!r} for {delivered} delivered trials")
     bins = stats.waiting_time_ms_bins
-    if not all(isinstance(pair, tuple) and len(pair) == 2 and all(map(_natural, pair)) and pair[1] for pair in bins):
-        raise ValueError("its waiting-time histogram is no list of (bin, count) pairs")
-    if sum(count for _, count in bins) != delivered or any(a[0] >= b[0] for a, b in zip(bins, bins[1:])):
+    if sum(count for _, count in bins) != delivered or any(
+        count == 0 or bin >= after for (bin, count), (after, _) in zip(bins, (*bins[1:], (math.inf, 0)))
+    ):
         raise ValueError(f"its waiting-time histogram does not hold the {delivered} delivered trials once each")
 
 
-def _shard_stats(request: _Request, result: object, runs: int, seed: int) -> PhysicsStats:
-    """The statistics of what `_shard` returned for `runs` trials of `request` from `seed`, checked: a result that
-    no such ensemble can have (as from a faulty executor) is a ValueError."""
-    if not isinstance(result, tuple) or len(result) != 8:
-        raise ValueError("it is not the 8-tuple of an ensemble")
-    route, total, _, _, _, _, _, bins = result
-    if not isinstance(route, list) or not all(isinstance(node, str) for node in route):
-        raise ValueError(f"its route is {route!r}")
-    if route and (route[0], route[-1]) != (request.from_node, request.to):
-        raise ValueError(f"its route is {route!r}, not from {request.from_node!r} to {request.to!r}")
-    if not _natural(total) or total != runs:
-        raise ValueError(f"it counts {total!r} trials")
-    if not isinstance(bins, dict) or not all(map(_natural, bins)):
-        raise ValueError("its waiting-time histogram is no dict of bins")
-    stats = PhysicsStats(tuple(route), request.physical_model(), seed, *result[1:7], tuple(sorted(bins.items())))
-    _check_counts(stats)
-    return stats
-
-
-def merge(pieces: Iterable[PhysicsStats]) -> PhysicsStats:
+def merge(pieces: Iterable[_native.PhysicsStats]) -> PhysicsStats:
     """One ensemble from ensembles of the same route and model. Pieces over consecutive seed ranges, in seed
     order, give exactly the ensemble of the whole range and its seed is the first piece's; other pieces pool as
     independent ensembles, with seed None. Pieces whose counts no ensemble can have are refused (ValueError)."""
@@ -538,7 +441,7 @@ def merge(pieces: Iterable[PhysicsStats]) -> PhysicsStats:
         raise ValueError("pieces: nothing to merge")
     first = pieces[0]
     for index, piece in enumerate(pieces):
-        if not isinstance(piece, PhysicsStats):
+        if not isinstance(piece, _native.PhysicsStats):
             raise TypeError(f"pieces[{index}]: must be PhysicsStats, got {type(piece).__name__}")
         if piece.path != first.path or piece.model != first.model:
             raise ValueError("pieces: ensembles of different routes or models do not merge")

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/request.hpp"
 #include "describe/record.hpp"
 
 namespace vorn {
@@ -55,11 +56,14 @@ constexpr auto description(const NodeDefinition*) {
     return record<NodeDefinition>(
         field<&NodeDefinition::id>("id",
                                    "Identifier of the node, unique in its network (a later node with the "
-                                   "same id replaces the earlier one)"),
+                                   "same id replaces the earlier one)")
+            .read_by(route_finding("the two end nodes must be nodes of the network; the nodes between them are "
+                                   "whatever the links name")),
         field<&NodeDefinition::memory_lifetime_t2>("memory_lifetime_t2",
                                                    "Coherence time T2 of the node's quantum "
                                                    "memory",
-                                                   "s"));
+                                                   "s")
+            .read_by(physical_model("a stored qubit's share of the Werner parameter decays as exp(-t / T2)")));
 }
 
 // The two ends and the three figures that every record of a link carries, wherever it is kept.
@@ -76,13 +80,33 @@ struct LinkFigures {
 constexpr auto description(const LinkFigures*) {
     using namespace describe;
     using L = LinkFigures;
-    return record<L>(field<&L::from>("from_node", "Identifier of one end node"),
-                     field<&L::to>("to", "Identifier of the other end node"),
-                     field<&L::distance_km>("distance_km", "Length of the channel", "km"),
-                     field<&L::base_fidelity>("base_fidelity",
-                                              "Fidelity of one freshly generated entangled pair, a "
-                                              "fraction in [0, 1]"),
-                     field<&L::generation_rate_hz>("generation_rate_hz", "Rate of attempted pair generation", "Hz"));
+    constexpr Reading joins = route_finding(
+        "a hop's figures come from its joining link, the first in the network's list that joins its two nodes in "
+        "either direction; a parallel link after it is never read");
+    return record<L>(
+        field<&L::from>("from_node", "Identifier of one end node").read_by(joins),
+        field<&L::to>("to", "Identifier of the other end node").read_by(joins),
+        field<&L::distance_km>("distance_km", "Length of the channel", "km")
+            .read_by(route_finding("the LowestLatency score, the total length (also the route HighestFidelity falls "
+                                   "back to below the target)",
+                                   strategy_bits(StrategyType::LowestLatency, StrategyType::HighestFidelity)),
+                     timeline("attempt success probability; the travel time at admission (length / signal speed)"),
+                     physical_model("fibre loss, and the herald's travel time in every attempt")),
+        field<&L::base_fidelity>("base_fidelity",
+                                 "Fidelity of one freshly generated entangled pair, a "
+                                 "fraction in [0, 1]")
+            .read_by(route_finding("the HighestFidelity score (the product) and the HighestSuccess score (the sum of "
+                                   "fidelity × rate)",
+                                   strategy_bits(StrategyType::HighestFidelity, StrategyType::HighestSuccess)),
+                     timeline("admission estimate; attempt success probability; the fidelity of every delivered "
+                              "pair, swapped and purified"),
+                     physical_model("the Werner parameter of a fresh pair, (4F - 1) / 3")),
+        field<&L::generation_rate_hz>("generation_rate_hz", "Rate of attempted pair generation", "Hz")
+            .read_by(route_finding("only the HighestSuccess score (the sum of fidelity × rate); a cycle of the "
+                                   "timeline lasts 2.5 ms whatever the rate",
+                                   strategy_bits(StrategyType::HighestSuccess)),
+                     physical_model("the length of an attempt, the source's period 1 / rate or the herald's "
+                                    "travel time if longer")));
 }
 
 inline const LinkFigures& figures_of(const LinkFigures& link) { return link; }
@@ -96,7 +120,8 @@ constexpr auto description(const InternalLink*) {
     using namespace describe;
     return record<InternalLink>(
         base<LinkFigures>(),
-        field<&InternalLink::link_type>("link_type", "Kind of channel (Fiber when omitted)", kOptional));
+        field<&InternalLink::link_type>("link_type", "Kind of channel (Fiber when omitted)", kOptional)
+            .read_by(physical_model("fibre loss over the distance, or the fixed loss of a satellite link")));
 }
 
 // A link as a caller defines it: the network drops the satellite conditions when it takes the link.
@@ -108,7 +133,10 @@ constexpr auto description(const LinkDefinition*) {
     using namespace describe;
     return record<LinkDefinition>(base<InternalLink>(),
                                   field<&LinkDefinition::satellite_conditions>(
-                                      "satellite_conditions", "Conditions of a satellite link's pass", kOptional));
+                                      "satellite_conditions", "Conditions of a satellite link's pass", kOptional)
+                                      .read_by(physical_model("a satellite link's transmissivity, times its "
+                                                              "visibility and weather factor; the network drops "
+                                                              "them, so the timeline never sees them")));
 }
 
 // Physical constants and the defaults of configurations, one home each (the companion reads them
@@ -144,11 +172,14 @@ constexpr auto description(const PhysicalConfig*) {
         field<&P::baseline_purify_factor>("baseline_purify_factor",
                                           "Fidelity that the timeline adds to what its purification map "
                                           "gives (a tenth of the fibre loss in dB/km)",
-                                          kAbsent),
+                                          kAbsent)
+            .read_by(timeline("added to the output of the purification map: admission estimate, swapping, "
+                              "purification")),
         field<&P::speed_of_light_in_fiber_km_ms>("speed_of_light_in_fiber_km_ms",
                                                  "Signal speed in the fibre; a hop's propagation delay is its "
                                                  "length divided by it",
-                                                 "km/ms", kAbsent));
+                                                 "km/ms", kAbsent)
+            .read_by(timeline("the travel time at admission only (length / speed against the latency bound)")));
 }
 
 struct SimulationConfig {
@@ -169,7 +200,8 @@ constexpr auto description(const SimulationConfig*) {
     using C = SimulationConfig;
     return record<C>(field<&C::physical>("physical", "Physical constants", kAbsent),
                      field<&C::total_time_cutoff_ms>("total_time_cutoff_ms",
-                                                     "Horizon of one request's simulated timeline", "ms", kAbsent),
+                                                     "Horizon of one request's simulated timeline", "ms", kAbsent)
+                         .read_by(timeline("ends the cycles; a request fails at once when it is not positive")),
                      field<&C::step_resolution_ms>("step_resolution_ms",
                                                    "Time step, recorded in the Monte Carlo context; the timeline does "
                                                    "not use it",

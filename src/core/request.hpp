@@ -27,6 +27,12 @@ constexpr auto description(const StrategyType*) {
                   "(vorn.parallel.LongSearchWarning) before a search it can tell will be long"});
 }
 
+// The strategies whose route scores read a field (describe::Reading::strategies): bit s for the strategy of value s.
+template <class... S>
+constexpr std::uint8_t strategy_bits(S... strategies) {
+    return static_cast<std::uint8_t>((0u | ... | (1u << static_cast<unsigned>(strategies))));
+}
+
 struct EntanglementRequest {
     std::string from_node;
     std::string to;
@@ -38,12 +44,20 @@ struct EntanglementRequest {
 constexpr auto description(const EntanglementRequest*) {
     using namespace describe;
     using R = EntanglementRequest;
+    constexpr Reading ends = route_finding("the two ends of the route");
     return record<R>(
-        field<&R::from_node>("from_node", "Identifier of the node where the pair starts"),
-        field<&R::to>("to", "Identifier of the node where the pair ends"),
-        field<&R::fidelity_target>("fidelity_target", "Fidelity the delivered pair must reach, a fraction in [0, 1]"),
-        field<&R::max_latency_ms>("max_latency_ms", "Bound on the simulated time the request may take", "ms"),
-        field<&R::strategy>("strategy", "How the route is chosen (HighestFidelity when omitted)", kOptional));
+        field<&R::from_node>("from_node", "Identifier of the node where the pair starts").read_by(ends),
+        field<&R::to>("to", "Identifier of the node where the pair ends").read_by(ends),
+        field<&R::fidelity_target>("fidelity_target", "Fidelity the delivered pair must reach, a fraction in [0, 1]")
+            .read_by(route_finding("below it, HighestFidelity falls back to the LowestLatency route",
+                                   strategy_bits(StrategyType::HighestFidelity)),
+                     timeline("admission estimate; a penalty on the attempt probability of links below it; the "
+                              "success test")),
+        field<&R::max_latency_ms>("max_latency_ms", "Bound on the simulated time the request may take", "ms")
+            .read_by(timeline("admission (a travel time above it, or a bound that is not positive, fails); ends "
+                              "the cycles")),
+        field<&R::strategy>("strategy", "How the route is chosen (HighestFidelity when omitted)", kOptional)
+            .read_by(route_finding("chooses the score (HighestFidelity when absent)")));
 }
 
 struct SimulationResult {

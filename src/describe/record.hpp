@@ -29,13 +29,47 @@ namespace vorn::describe {
 
 // How a constructor built from the description takes a field.
 enum class Parameter : std::uint8_t {
-    Required,  // a parameter without default
-    Optional,  // "=None": omitted or None keeps the record's default value
-    Absent,    // not a parameter: the field keeps its default until assigned
+    Required,     // a parameter without default
+    Optional,     // "=None": omitted or None keeps the record's default value
+    KeywordOnly,  // "*, name=None": optional, and by keyword only, after every positional parameter
+    Absent,       // not a parameter: the field keeps its default until assigned
 };
 inline constexpr Parameter kRequired = Parameter::Required;
 inline constexpr Parameter kOptional = Parameter::Optional;
+inline constexpr Parameter kKeywordOnly = Parameter::KeywordOnly;
 inline constexpr Parameter kAbsent = Parameter::Absent;
+
+// A field a caller may leave out: its record's default stands in. A field added to a record that files
+// or callers already use is keyword-only, so it takes no existing positional slot and no stored file
+// needs its key.
+constexpr bool may_be_omitted(Parameter parameter) { return parameter == kOptional || parameter == kKeywordOnly; }
+
+// The computations that read the inputs of a request. Each field says which of them read it and how
+// (`Field::read_by`), so that the table of what the model reads is written once, beside the fields.
+enum class Computation : std::uint8_t { RouteFinding, Timeline, PhysicalModel };
+
+// One computation's use of a field. For route finding, `strategies` holds bit s for each strategy of
+// value s whose score reads the field; 0 means every strategy.
+struct Reading {
+    Computation computation = Computation::Timeline;
+    std::string_view how;
+    std::uint8_t strategies = 0;
+};
+
+constexpr Reading route_finding(std::string_view how, std::uint8_t strategies = 0) {
+    return {Computation::RouteFinding, how, strategies};
+}
+constexpr Reading timeline(std::string_view how) { return {Computation::Timeline, how}; }
+constexpr Reading physical_model(std::string_view how) { return {Computation::PhysicalModel, how}; }
+
+// What reads a field; none for a field that no computation reads.
+struct Readings {
+    std::array<Reading, 3> items{};
+    std::size_t count = 0;
+
+    constexpr const Reading* begin() const { return items.data(); }
+    constexpr const Reading* end() const { return items.data() + count; }
+};
 
 template <class Pointer>
 struct MemberPointer;
@@ -48,8 +82,9 @@ struct MemberPointer<Type Owner::*> {
 // How a field's value appears outside C++ where its C++ type alone does not say it.
 struct Plain {};         // as its type says
 struct Mapping {};       // a list of (key, value) pairs that is a map from key to value
-struct RecordTuples {};  // a list of records, each as the plain tuple of its described fields
+struct RecordTuples {};  // a list of records, each as the plain tuple of its fields but the keyword-only ones
 struct EmptyText {};     // an optional text that reads "" when absent and is present once written
+struct AsTuple {};       // a list that reads as a tuple, in records kept as values that never change
 
 // One field: a data member of the record itself.
 template <auto Member, class Form = Plain>
@@ -62,9 +97,19 @@ struct Field {
     std::string_view meaning;  // one line, no full stop
     std::string_view unit;     // "km", "ms", "s", "Hz", "dB/km"; empty for none
     Parameter parameter = kRequired;
+    Readings readings{};
 
     static constexpr Type& get(Owner& record) noexcept { return record.*Member; }
     static constexpr const Type& get(const Owner& record) noexcept { return record.*Member; }
+
+    // The same field, read by the computations `read` (at most three).
+    template <class... R>
+    constexpr Field read_by(R... read) const {
+        static_assert(sizeof...(R) <= 3, "a field has at most three readers");
+        Field annotated = *this;
+        annotated.readings = {{read...}, sizeof...(R)};
+        return annotated;
+    }
 };
 
 template <auto Member, class Form = Plain>
@@ -88,6 +133,7 @@ struct Nested {
     std::string_view meaning;
     std::string_view unit;
     Parameter parameter = kRequired;
+    Readings readings{};
 
     static constexpr Type& get(Owner& record) noexcept { return Inner::get(record.*Outer); }
     static constexpr const Type& get(const Owner& record) noexcept { return Inner::get(record.*Outer); }
@@ -175,7 +221,7 @@ struct Spliced<Embed<Outer, N>> {
         return std::apply(
             [&](const auto&... inner) {
                 return std::tuple{Nested<Outer, std::decay_t<decltype(inner)>>{
-                    renamed(entry, inner.name), inner.meaning, inner.unit, inner.parameter}...};
+                    renamed(entry, inner.name), inner.meaning, inner.unit, inner.parameter, inner.readings}...};
             },
             description_of<Inner>().fields);
     }
@@ -249,6 +295,13 @@ constexpr std::string_view member_name(E value) {
     for (const auto& member : description_of<E>().members)
         if (member.value == value) return member.name;
     return {};
+}
+
+constexpr auto description(const Computation*) {
+    using C = Computation;
+    return enumeration<C>(Member<C>{C::RouteFinding, "RouteFinding", "route finding"},
+                          Member<C>{C::Timeline, "Timeline", "the timeline"},
+                          Member<C>{C::PhysicalModel, "PhysicalModel", "the physical model"});
 }
 
 }  // namespace vorn::describe

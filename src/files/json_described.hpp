@@ -8,12 +8,17 @@
 //     schema.table<VornLink>("a link", {.keys = {{"src", "from"}}});
 //     const JsonRecord& root = schema.table<VornFile>("the document");
 //
-// A field is required when its member is not optional, unless the format lists it as optional. A
-// record inside a record is read and written by the table this schema made for its type, which must
-// come first. Tables live as long as the schema.
+// "Optional" means the same as in the description: a field that a caller may leave out (an optional or
+// keyword-only parameter) is an optional key, and a file without it reads as the record's default; every
+// other field is a required key. A keyword-only field, one added after the format was fixed, is written only
+// where it departs from its default, so that records that do not use it are written as before. A format
+// whose keys were fixed otherwise says so for each such field, with its reason. A record inside a record
+// is read and written by the table this schema made for its type, which must come first. Tables live as
+// long as the schema.
 #pragma once
 
 #include <algorithm>
+#include <concepts>
 #include <deque>
 #include <initializer_list>
 #include <map>
@@ -37,7 +42,10 @@ enum class Spelling : bool { AsNamed, Lower };  // an enumerator is spelt as nam
 // Where one record's table departs from the plain rule.
 struct TableRules {
     std::vector<std::pair<std::string_view, std::string_view>> keys = {};  // field name -> key
-    std::vector<std::string_view> optional = {};                           // fields whose key may be missing
+    // Fields whose description lets a caller omit them but whose key the format requires, and the other
+    // way round: each is an exception that the format fixed before the rule, kept as it is.
+    std::vector<std::string_view> required = {};
+    std::vector<std::string_view> optional = {};
     std::vector<std::string_view> order = {};  // the fields in key order, when it differs from the description's
 };
 
@@ -72,9 +80,17 @@ private:
     JsonField row(const F& field, const TableRules& rules) {
         using A = json_detail::AccessOf<T, F>;
         std::string_view key = key_of(field.name, rules);
-        const bool optional =
-            A::kOptional || std::find(rules.optional.begin(), rules.optional.end(), field.name) != rules.optional.end();
+        bool optional = describe::may_be_omitted(field.parameter);
+        if (listed(rules.required, field.name)) {
+            if (!optional) throw Panic("a table lists as required a key that its description requires already");
+            optional = false;
+        } else if (listed(rules.optional, field.name)) {
+            if (optional) throw Panic("a table lists as optional a key that its description leaves optional already");
+            optional = true;
+        }
         JsonField f = A::field(key, optional ? Presence::Optional : Presence::Required);
+        if constexpr (!A::kOptional && std::equality_comparable<typename A::Stored>)
+            if (field.parameter == describe::kKeywordOnly) f.at_default = &A::at_default;
         if constexpr (A::kKind == JsonKind::Enumeration) f.spellings = spellings<typename A::Value>();
         if constexpr (A::kKind == JsonKind::Record || A::kKind == JsonKind::RecordList) {
             auto found = tables_.find(f.inner);
@@ -82,6 +98,10 @@ private:
             f.table = found->second;
         }
         return f;
+    }
+
+    static bool listed(const std::vector<std::string_view>& names, std::string_view name) {
+        return std::find(names.begin(), names.end(), name) != names.end();
     }
 
     std::string_view key_of(std::string_view name, const TableRules& rules) {

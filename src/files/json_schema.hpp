@@ -28,6 +28,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -128,6 +129,8 @@ struct JsonField {
     // it; Any: makes the member present and returns the JsonValue.
     void* (*open)(void* record) = nullptr;
     void (*write)(JsonEmitter& out, const JsonFormat& format, const JsonField& field, const void* record) = nullptr;
+    // A field written only where it departs from its default: whether the member holds the default.
+    bool (*at_default)(const void* record) = nullptr;
     // RecordList: the elements and the room of the list, and making room for `count` elements.
     std::size_t (*list_size)(const void* record) = nullptr;
     std::size_t (*list_capacity)(const void* record) = nullptr;
@@ -267,8 +270,18 @@ struct AccessOf {
             return &slot;
     }
 
+    // The member holds what a default record holds (floats compared by their bits, so -0.0 is written).
+    static bool at_default(const void* record) {
+        static const Record neutral{};
+        if constexpr (std::is_floating_point_v<Stored>)
+            return std::bit_cast<std::uint64_t>(stored(record)) == std::bit_cast<std::uint64_t>(Get::get(neutral));
+        else
+            return stored(record) == Get::get(neutral);
+    }
+
     // The key and the value; for an absent optional member, nothing or null as the format says.
     static void write(JsonEmitter& out, const JsonFormat& format, const JsonField& field, const void* record) {
+        if (field.at_default && field.at_default(record)) return;
         if constexpr (kOptional) {
             if (!stored(record)) {
                 if (format.absent == AbsentField::Omitted) return;

@@ -14,16 +14,18 @@ namespace {
 // Every key is written: an absent satelliteConditions as null.
 const JsonFormat& snapshot_format() {
     static JsonSchema schema(KeyStyle::Camel, Spelling::AsNamed);
-    static const JsonFormat format{[]() -> const JsonRecord& {
-                                       schema.table<TopologyMetadata>("metadata");
-                                       schema.table<NodeDefinition>("a node");
-                                       schema.table<SatelliteConditions>("satelliteConditions");
-                                       schema.table<LinkDefinition>("a link", {.optional = {"link_type"}});
-                                       schema.table<TopologyConfig>("config");
-                                       return schema.table<TopologySnapshot>(
-                                           "the document", {.order = {"metadata", "nodes", "links", "config"}});
-                                   }(),
-                                   AbsentField::Null};
+    static const JsonFormat format{
+        []() -> const JsonRecord& {
+            schema.table<TopologyMetadata>("metadata");
+            schema.table<NodeDefinition>("a node");
+            // The conditions default to 1 where a caller builds them, but a
+            // snapshot's conditions have always named both.
+            schema.table<SatelliteConditions>("satelliteConditions", {.required = {"visibility", "weather_factor"}});
+            schema.table<LinkDefinition>("a link");
+            schema.table<TopologyConfig>("config");
+            return schema.table<TopologySnapshot>("the document", {.order = {"metadata", "nodes", "links", "config"}});
+        }(),
+        AbsentField::Null};
     return format;
 }
 

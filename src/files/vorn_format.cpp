@@ -9,18 +9,23 @@ namespace {
 
 const JsonFormat& vorn_format() {
     static JsonSchema schema(KeyStyle::Snake, Spelling::Lower);
-    static const JsonFormat format{[]() -> const JsonRecord& {
-                                       schema.table<VornMetadata>("metadata");
-                                       schema.table<VornNode>("a node");
-                                       schema.table<VornSatelliteExtension>("satellite");
-                                       // "src" in Python, where "from" is a keyword.
-                                       schema.table<VornLink>("a link", {.keys = {{"src", "from"}}});
-                                       schema.table<VornConfig>("config");
-                                       schema.table<VornConstraints>("constraints");
-                                       schema.table<VornExtensions>("extensions");
-                                       return schema.table<VornFile>("the document");
-                                   }(),
-                                   AbsentField::Omitted};
+    static const JsonFormat format{
+        []() -> const JsonRecord& {
+            schema.table<VornMetadata>("metadata");
+            schema.table<VornNode>("a node");
+            // The conditions default to 1 where a caller builds them, but a
+            // file's satellite section has always named both.
+            schema.table<VornSatelliteExtension>("satellite", {.required = {"visibility", "weather_factor"}});
+            // "src" in Python, where "from" is a keyword. A link's id is the
+            // first argument of its constructor, and files have always
+            // been free to leave it out.
+            schema.table<VornLink>("a link", {.keys = {{"src", "from"}}, .optional = {"id"}});
+            schema.table<VornConfig>("config");
+            schema.table<VornConstraints>("constraints");
+            schema.table<VornExtensions>("extensions");
+            return schema.table<VornFile>("the document");
+        }(),
+        AbsentField::Omitted};
     return format;
 }
 

@@ -1,5 +1,7 @@
 #include "native/functions.hpp"
 
+#include "native/physics_records.hpp"
+
 namespace vorn::native {
 namespace {
 
@@ -13,15 +15,28 @@ py::Registration function(PyMethodDef (*describe)()) {
 
 const std::vector<py::Registration>& functions() {
     static const std::vector<py::Registration> list = {
-        function(simulate_function),           function(physics_check_model_function),
-        function(physics_route_function),      function(physics_simulate_function),
-        function(physics_trials_function),     function(check_vorn_file_function),
-        function(file_format_function),        function(engine_default_config_function),
-        function(reference_network_function),  function(load_network_function),
-        function(file_network_function),       function(vorn_file_function),
-        function(definition_figures_function), function(check_figure_function),
-        function(diff_vorn_files_function),    function(route_search_estimate_function),
+        py::register_class<physics::PhysicalModel>(),
+        py::register_class<physics::HopReport>(),
+        py::register_class<physics::RouteReport>(),
+        py::register_class<physics::EnsembleReport>(),
+        function(simulate_function),
+        function(physics_route_function),
+        function(physics_simulate_function),
+        function(physics_trials_function),
+        function(check_vorn_file_function),
+        function(file_format_function),
+        function(engine_default_config_function),
+        function(reference_network_function),
+        function(load_network_function),
+        function(file_network_function),
+        function(vorn_file_function),
+        function(definition_figures_function),
+        function(check_figure_function),
+        function(diff_vorn_files_function),
+        function(route_search_estimate_function),
         function(replicate_seeds_function),
+        function(model_inputs_function),
+        function(class_tables_function),
     };
     return list;
 }

@@ -1,4 +1,4 @@
-// The functions of vorn._native, in the order they are registered; each area adds its own.
+// The classes and functions of vorn._native, in the order they are registered; each area adds its own.
 #pragma once
 
 #include <vector>
@@ -18,7 +18,6 @@ PyMethodDef simulate_function();
 PyMethodDef replicate_seeds_function();
 
 // physics.cpp
-PyMethodDef physics_check_model_function();
 PyMethodDef physics_route_function();
 PyMethodDef physics_simulate_function();
 PyMethodDef physics_trials_function();
@@ -42,5 +41,9 @@ PyMethodDef check_figure_function();
 
 // file_diff.cpp: the diff of two .vorn files as structured data
 PyMethodDef diff_vorn_files_function();
+
+// model_inputs.cpp
+PyMethodDef model_inputs_function();
+PyMethodDef class_tables_function();
 
 }  // namespace vorn::native

@@ -8,8 +8,6 @@ namespace vorn::py {
 
 namespace {
 
-using Glossary = std::map<std::string, std::pair<std::string, std::string>>;
-
 // The first record to name a parameter gives its meaning.
 template <describe::Described T>
 void add_fields(Glossary& glossary) {

@@ -2,13 +2,10 @@
 // they are declared: the fields of the records whose values they pass, and the few others.
 #pragma once
 
-#include <map>
-#include <string>
-#include <utility>
+#include "python/toolkit/self_description.hpp"
 
 namespace vorn::py {
 
-// name -> (meaning, unit)
-const std::map<std::string, std::pair<std::string, std::string>>& parameter_glossary();
+const Glossary& parameter_glossary();
 
 }  // namespace vorn::py

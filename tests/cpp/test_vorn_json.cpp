@@ -1,8 +1,11 @@
 // What the .vorn reader and writer do that the Python module cannot show: the custom value of the extensions,
-// very deep nesting, and the positions behind findings. Messages and layout are tested from Python.
+// very deep nesting, the positions behind findings, and how a record's description makes a key optional.
+// Messages and layout are tested from Python.
 #include "check.hpp"
+#include "files/json_described.hpp"
 #include "files/json_emitter.hpp"
 #include "files/json_reader.hpp"
+#include "files/json_writer.hpp"
 #include "files/text_position.hpp"
 #include "files/vorn_format.hpp"
 
@@ -98,3 +101,48 @@ TEST_CASE("a record the tables cannot write is a broken invariant, not a failure
 }
 
 CHECK_MAIN()
+
+namespace {
+
+// A record as a format sees it: a required field, one a caller may omit, and one added later (keyword-only).
+struct Probe {
+    std::string id;
+    double weight = 2.0;
+    double added = 1.0;
+};
+
+constexpr auto description(const Probe*) {
+    using namespace vorn::describe;
+    return record<Probe>(field<&Probe::id>("id", "Its name"), field<&Probe::weight>("weight", "Its weight", kOptional),
+                         field<&Probe::added>("added", "A figure added later", kKeywordOnly));
+}
+
+}  // namespace
+
+TEST_CASE("a key is optional exactly where the description lets a caller omit the field") {
+    JsonSchema schema(KeyStyle::Camel, Spelling::AsNamed);
+    const JsonFormat format{schema.table<Probe>("a probe"), AbsentField::Null};
+    const Result<Probe> bare = read_json<Probe>(format, FileText::copy_of(R"({"id": "p"})"));
+    CHECK(bare.ok() && bare.value().weight == 2.0 && bare.value().added == 1.0);
+    const Result<Probe> missing = read_json<Probe>(format, FileText::copy_of(R"({"weight": 3.0})"));
+    CHECK(!missing.ok() && missing.error().code == "MissingKey");
+    // The field added later is written only where it departs from its default, -0.0 included.
+    CHECK_EQ(write_json(format, Probe{"p", 2.0, 1.0}).value(),
+             std::string("{\n  \"id\": \"p\",\n  \"weight\": 2.0\n}"));
+    CHECK_EQ(write_json(format, Probe{"p", 2.0, -0.0}).value(),
+             std::string("{\n  \"id\": \"p\",\n  \"weight\": 2.0,\n  \"added\": -0.0\n}"));
+    const Result<Probe> back =
+        read_json<Probe>(format, FileText::copy_of(write_json(format, Probe{"q", 5.0, 0.5}).value()));
+    CHECK(back.ok() && back.value().weight == 5.0 && back.value().added == 0.5);
+}
+
+TEST_CASE("an exception to the rule must depart from it") {
+    JsonSchema schema(KeyStyle::Snake, Spelling::Lower);
+    bool refused = false;
+    try {
+        schema.table<Probe>("a probe", {.required = {"id"}});
+    } catch (const vorn::Panic&) {
+        refused = true;
+    }
+    CHECK(refused);
+}

@@ -10,29 +10,80 @@
 #include "core/failure.hpp"
 #include "core/network.hpp"
 #include "core/request.hpp"
+#include "describe/record.hpp"
 
 namespace vorn::physics {
 
+// The parameters of the model; every trial of an ensemble uses the same ones. A new parameter is keyword-only
+// (so that no caller's positional arguments move), with the default that leaves results as they were.
 struct PhysicalModel {
-    double attenuation_db_km = kFibreLossDbKm;    // fibre loss, dB per km
-    double efficiency = 1.0;                      // sources, coupling and detectors together, in (0, 1]
-    double satellite_loss_db = 30.0;              // fixed loss of a satellite link, dB
-    double swap_success_probability = 1.0;        // of one entanglement swap, in (0, 1]
-    std::optional<double> cutoff_ms;              // a memory holding a qubit longer than this frees it
-    double signal_speed_km_ms = kFibreSpeedKmMs;  // light in fibre; sets how long a herald takes
-    std::optional<double> max_waiting_time_ms;    // a trial not delivered by then is given up
+    double attenuation_db_km = kFibreLossDbKm;
+    double efficiency = 1.0;
+    double satellite_loss_db = 30.0;
+    double swap_success_probability = 1.0;
+    std::optional<double> cutoff_ms;
+    double signal_speed_km_ms = kFibreSpeedKmMs;
+    std::optional<double> max_waiting_time_ms;
+
+    friend bool operator==(const PhysicalModel&, const PhysicalModel&) = default;
 };
+
+constexpr auto description(const PhysicalModel*) {
+    using namespace describe;
+    using M = PhysicalModel;
+    return record<M>(
+        field<&M::attenuation_db_km>("attenuation_db_km", "Fibre loss (0.2 is telecom fibre at 1550 nm)", "dB/km",
+                                     kOptional),
+        field<&M::efficiency>("efficiency",
+                              "Chance that a photon that reaches the far end is heralded there (sources, coupling "
+                              "and detectors together), in (0, 1]",
+                              kOptional),
+        field<&M::satellite_loss_db>("satellite_loss_db",
+                                     "Fixed loss of a satellite link, before its visibility and weather factor", "dB",
+                                     kOptional),
+        field<&M::swap_success_probability>("swap_success_probability",
+                                            "Chance that one entanglement swap succeeds, in (0, 1]", kOptional),
+        field<&M::cutoff_ms>("cutoff_ms",
+                             "A memory that has held a qubit of an unfinished pair this long frees it, and the links "
+                             "under that pair attempt again (None: pairs are kept as long as it takes)",
+                             "ms", kOptional),
+        field<&M::signal_speed_km_ms>(
+            "signal_speed_km_ms", "Speed of light in the fibre; a herald needs distance / speed", "km/ms", kOptional),
+        field<&M::max_waiting_time_ms>("max_waiting_time_ms",
+                                       "A trial with no end-to-end pair after this long is given up and counts as not "
+                                       "delivered (None: it waits as long as it takes)",
+                                       "ms", kOptional));
+}
 
 // Throws InvalidValue "<parameter>: must be ..., got <value>" for a parameter out of its range.
 void check_model(const PhysicalModel& model);
 
 // One link of the chain as the model sees it.
 struct Hop {
-    double transmissivity = 1.0;       // of the channel alone
-    double success_probability = 1.0;  // of one attempt: efficiency × transmissivity
-    double attempt_ms = 0.0;           // max(source period, herald travel time)
-    double werner = 1.0;               // Werner parameter of a fresh pair, (4F − 1) / 3
+    double transmissivity = 1.0;
+    double success_probability = 1.0;
+    double attempt_ms = 0.0;
+    double werner = 1.0;
+
+    friend bool operator==(const Hop&, const Hop&) = default;
 };
+
+constexpr auto description(const Hop*) {
+    using namespace describe;
+    return record<Hop>(
+        field<&Hop::transmissivity>("transmissivity",
+                                    "Share of photons that the channel alone lets through, in (0, 1]: fibre "
+                                    "10^(-attenuation_db_km × distance_km / 10), satellite 10^(-satellite_loss_db / "
+                                    "10) × visibility × weather_factor"),
+        field<&Hop::success_probability>("success_probability",
+                                         "Chance that one attempt heralds a pair, efficiency × transmissivity"),
+        field<&Hop::attempt_ms>("attempt_ms",
+                                "Length of one attempt, max(1000 / generation_rate_hz, distance_km / "
+                                "signal_speed_km_ms)",
+                                "ms"),
+        field<&Hop::werner>("werner_parameter",
+                            "Werner parameter w of a fresh pair, (4 × base_fidelity − 1) / 3 (1 is perfect)"));
+}
 
 struct Chain {
     std::vector<std::string> path;  // empty when there is no route

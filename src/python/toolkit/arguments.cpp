@@ -1,17 +1,27 @@
 #include "python/toolkit/arguments.hpp"
 
+#include <utility>
+
 namespace vorn::py {
 
 std::string Signature::text(bool method) const {
     std::string out = method ? "($self" : "(";
     bool first = !method;
+    bool star = false;
     for (const auto& parameter : parameters) {
         if (!first) out += ", ";
         first = false;
+        if (parameter.keyword_only && !std::exchange(star, true)) out += "*, ";
         out += parameter.name;
         if (!parameter.required) out += "=None";
     }
     return out + ")";
+}
+
+std::size_t Signature::positional() const {
+    std::size_t count = 0;
+    while (count < parameters.size() && !parameters[count].keyword_only) ++count;
+    return count;
 }
 
 std::vector<DescribedItem> parameter_items(const Signature& signature, const Params& names,
@@ -25,7 +35,8 @@ std::vector<DescribedItem> parameter_items(const Signature& signature, const Par
                            names[i].meaning ? names[i].meaning : "",
                            names[i].unit ? names[i].unit : "",
                            !parameter.required,
-                           {}};
+                           {},
+                           parameter.keyword_only};
         if (item.optional && !item.write_type.ends_with(" | None")) item.read_type = item.write_type += " | None";
         items.push_back(std::move(item));
     }
@@ -49,10 +60,10 @@ std::string quoted_list(const std::vector<const char*>& names) {
 }
 
 bool check_positional(const Signature& signature, std::size_t given) {
-    std::size_t total = signature.parameters.size();
+    std::size_t total = signature.positional();
     if (given <= total) return true;
     std::size_t required = 0;
-    for (const auto& parameter : signature.parameters) required += parameter.required;
+    for (std::size_t i = 0; i < total; ++i) required += signature.parameters[i].required;
     std::string takes =
         required == total ? std::to_string(total) : "from " + std::to_string(required) + " to " + std::to_string(total);
     return fail(signature.callable + " takes " + takes + " positional arguments but " + std::to_string(given) +

@@ -18,7 +18,8 @@ namespace vorn::py {
 struct Parameter {
     const char* name;
     bool required;
-    KeptRef key;  // the name as an interned str, compared with keyword names as Python strings
+    KeptRef key;                // the name as an interned str, compared with keyword names as Python strings
+    bool keyword_only = false;  // "*, name=None": after every positional parameter, never required
 };
 
 // A parameter as a table declares it: its name, and its meaning and unit where the module's glossary
@@ -33,11 +34,13 @@ struct Param {
 using Params = std::vector<Param>;
 
 struct Signature {
-    std::string callable;  // "Class.method()" or "function()", the prefix of every binding error
-    std::vector<Parameter> parameters;
+    std::string callable;               // "Class.method()" or "function()", the prefix of every binding error
+    std::vector<Parameter> parameters;  // the positional ones first, then the keyword-only ones
 
-    // "(a, b=None)", or "($self, a, b=None)" for a method.
+    // "(a, b=None, *, c=None)", or "($self, a, b=None)" for a method.
     std::string text(bool method) const;
+    // How many parameters a caller may give by position.
+    std::size_t positional() const;
 };
 
 // The parameters of a signature as the stubs describe them, with their annotations.

@@ -58,6 +58,60 @@ bool check_state_keys(PyObject* self, PyObject* state,
         false);
 }
 
+std::vector<DescribedItem::Reading> readings_of(const describe::Readings& readings) {
+    std::vector<DescribedItem::Reading> items;
+    for (const describe::Reading& reading : readings)
+        items.push_back(
+            {std::string(describe::member_name(reading.computation)), std::string(reading.how), reading.strategies});
+    return items;
+}
+
+std::string field_sentence(std::string_view meaning, std::string_view unit) {
+    std::string text(meaning);
+    if (!unit.empty()) text += ", in " + std::string(unit);
+    return text + ".";
+}
+
+namespace {
+
+// The fields' values as a tuple (their reads); nullptr with an error set.
+Ref fields_tuple(PyObject* self, const std::vector<std::pair<KeptRef, FieldAccess*>>& fields) noexcept {
+    Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(fields.size())));
+    if (!tuple) return {};
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        PyObject* value = fields[i].second->get(self);
+        if (!value) return {};
+        PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), value);  // steals
+    }
+    return tuple;
+}
+
+}  // namespace
+
+PyObject* fields_repr(PyObject* self, const std::vector<std::pair<KeptRef, FieldAccess*>>& fields) noexcept {
+    return guarded(
+        [&]() -> PyObject* {
+            Ref values = fields_tuple(self, fields);
+            if (!values) return nullptr;
+            std::string text = type_name(Py_TYPE(self)) + "(";
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                Ref shown = Ref::steal(PyObject_Repr(PyTuple_GetItem(values.get(), static_cast<Py_ssize_t>(i))));
+                std::string name, value;
+                if (!shown || !Convert<std::string>::from(fields[i].first.get(), name) ||
+                    !Convert<std::string>::from(shown.get(), value))
+                    return nullptr;
+                text += (i > 0 ? ", " : "") + name + "=" + value;
+            }
+            return Convert<std::string>::to(text + ")");
+        },
+        static_cast<PyObject*>(nullptr));
+}
+
+Py_hash_t fields_hash(PyObject* self, const std::vector<std::pair<KeptRef, FieldAccess*>>& fields) noexcept {
+    Ref values = fields_tuple(self, fields);
+    return values ? PyObject_Hash(values.get()) : -1;
+}
+
 PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) noexcept {
     PyErr_SetString(PyExc_TypeError, "No constructor defined");
     return nullptr;

@@ -20,10 +20,39 @@ namespace vorn::py {
 PyObject* field_getter(PyObject* self, void* closure) noexcept;
 int field_setter(PyObject* self, PyObject* value, void* closure) noexcept;
 
+// "Name(a=1.0, b='x')": the class's name and each field as its repr.
+PyObject* fields_repr(PyObject* self, const std::vector<std::pair<KeptRef, FieldAccess*>>& fields) noexcept;
+// The hash of the tuple of the fields' values, for records that never change.
+Py_hash_t fields_hash(PyObject* self, const std::vector<std::pair<KeptRef, FieldAccess*>>& fields) noexcept;
+
+template <class T>
+struct DescribedRepr {
+    static PyObject* call(PyObject* self) noexcept { return fields_repr(self, RecordFields<T>::list()); }
+};
+
+template <class T>
+struct DescribedHash {
+    static Py_hash_t call(PyObject* self) noexcept { return fields_hash(self, RecordFields<T>::list()); }
+};
+
+// Records are equal when every described field is.
+template <describe::Described T>
+bool described_equal(const T& a, const T& b) {
+    bool equal = true;
+    describe::for_each_field<T>([&](const auto& field) { equal = equal && field.get(a) == field.get(b); });
+    return equal;
+}
+
+// What reads a field, as the stubs and the companion's table of inputs give it.
+std::vector<DescribedItem::Reading> readings_of(const describe::Readings& readings);
+
+// "the meaning, in unit": a field's one-line text, as its attribute's docstring.
+std::string field_sentence(std::string_view meaning, std::string_view unit);
+
 template <class T>
 class ClassTable {
 public:
-    explicit ClassTable(const char* name) : name_(name), qualified_(std::string("vorn_core.") + name) {}
+    ClassTable(const char* module, const char* name) : name_(name), qualified_(std::string(module) + "." + name) {}
 
     // `Make` is T(*)(Args...); the Python parameters are `names`, optional where Args is std::optional.
     // With `signature` false the class reports no text signature.
@@ -41,22 +70,24 @@ public:
     }
 
     // The constructor that the description gives: the described fields that are parameters, in order.
+    // `Check` (void(const T&), throwing for a record it refuses) runs on every record built.
+    template <auto Check = nullptr>
     ClassTable& described_constructor(bool signature = true)
         requires describe::Described<T>
     {
-        using Call = DescribedConstructor<T>;
+        using Call = DescribedConstructor<T, Check>;
         Call::signature() = Call::make_signature(name_ + ".__new__()");
         if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n";
         new_ = &Call::call;
         reduce_ = &Call::reduce;
         info_.constructible = true;
         info_.text_signature = signature;
-        describe::for_each_field<T>([&](const auto& field) {
+        for_each_parameter<T>([&](const auto& field, std::size_t) {
             using F = std::decay_t<decltype(field)>;
-            if (field.parameter == describe::kAbsent) return;
             DescribedItem item = field_item<F>(field);
             item.read_type = item.write_type;
-            item.optional = field.parameter == describe::kOptional;
+            item.optional = describe::may_be_omitted(field.parameter);
+            item.keyword_only = field.parameter == describe::kKeywordOnly;
             if (item.optional) {
                 if (!item.write_type.ends_with(" | None")) item.read_type = item.write_type += " | None";
                 item.default_text = default_text<T, F>();
@@ -73,11 +104,50 @@ public:
         describe::for_each_field<T>([&](const auto& field) {
             using F = std::decay_t<decltype(field)>;
             accessors_.push_back(std::make_unique<DescribedField<T, F>>());
+            field_docs_.emplace_back(getset_.size(), keep(field_sentence(field.meaning, field.unit)));
             getset_.push_back(
                 {keep(std::string(field.name)), field_getter, field_setter, nullptr, accessors_.back().get()});
             info_.fields.push_back(field_item<F>(field));
         });
         return *this;
+    }
+
+    // A line that says what the class is, after its text signature; the described fields' attributes get
+    // their meanings as docstrings too.
+    ClassTable& summary(const char* text) {
+        summary_ = text;
+        info_.summary = text;
+        return *this;
+    }
+
+    // Attributes read only, and a hash from the fields' values when the class has equality: a record that
+    // is checked once, when it is built, and compared and kept as a value afterwards.
+    ClassTable& frozen() {
+        frozen_ = true;
+        info_.frozen = true;
+        return *this;
+    }
+
+    // Python classes may derive from this one (adding methods and properties, no state of their own).
+    ClassTable& subclassable() {
+        subclassable_ = true;
+        info_.subclassable = true;
+        return *this;
+    }
+
+    // "Name(field=value, ...)", every described field by its repr.
+    ClassTable& described_repr()
+        requires describe::Described<T>
+    {
+        repr_ = &DescribedRepr<T>::call;
+        return *this;
+    }
+
+    // == and != compare every described field.
+    ClassTable& described_equality()
+        requires describe::Described<T>
+    {
+        return equality<&described_equal<T>>();
     }
 
     // The docstring of an attribute described before (most have none).
@@ -167,6 +237,13 @@ public:
                                 "Set the fields of a state that __reduce__ gave."});
         }
         if (!record_fields()) return nullptr;
+        if (frozen_)
+            for (PyGetSetDef& entry : getset_) entry.set = nullptr;
+        if (summary_) {
+            doc_ += summary_;
+            for (const auto& [index, doc] : field_docs_)
+                if (!getset_[index].doc) getset_[index].doc = doc;
+        }
         getset_.push_back({});
         methods_.push_back({});
         std::vector<PyType_Slot> slots = {
@@ -178,12 +255,14 @@ public:
         };
         if (repr_) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(repr_)});
         if (compare_) slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(compare_)});
+        if (compare_ && frozen_) slots.push_back({Py_tp_hash, reinterpret_cast<void*>(&DescribedHash<T>::call)});
         if (traverse_) {
             slots.push_back({Py_tp_traverse, reinterpret_cast<void*>(traverse_)});
             slots.push_back({Py_tp_clear, reinterpret_cast<void*>(clear_)});
         }
         slots.push_back({0, nullptr});
-        unsigned int flags = Py_TPFLAGS_DEFAULT | (traverse_ ? Py_TPFLAGS_HAVE_GC : 0);
+        unsigned int flags =
+            Py_TPFLAGS_DEFAULT | (traverse_ ? Py_TPFLAGS_HAVE_GC : 0) | (subclassable_ ? Py_TPFLAGS_BASETYPE : 0);
         PyType_Spec spec{qualified_.c_str(), static_cast<int>(sizeof(Object<T>)), 0, flags, slots.data()};
         Ref type = Ref::steal(PyType_FromSpec(&spec));
         if (!type || !add_members(reinterpret_cast<PyTypeObject*>(type.get()))) return nullptr;
@@ -202,13 +281,15 @@ private:
     template <class F>
     static DescribedItem field_item(const F& field) {
         using S = ShapeOf<T, F>;
-        return {std::string(field.name),
-                S::read_text(),
-                S::write_text(),
-                std::string(field.meaning),
-                std::string(field.unit),
-                false,
-                {}};
+        DescribedItem item{std::string(field.name),
+                           S::read_text(),
+                           S::write_text(),
+                           std::string(field.meaning),
+                           std::string(field.unit),
+                           false,
+                           {}};
+        item.readings = readings_of(field.readings);
+        return item;
     }
 
     bool record_fields() noexcept {
@@ -237,6 +318,9 @@ private:
     std::string name_;
     std::string qualified_;
     std::string doc_;
+    const char* summary_ = nullptr;
+    bool frozen_ = false;
+    bool subclassable_ = false;
     newfunc new_ = nullptr;
     PyCFunction reduce_ = nullptr;
     bool opaque_ = false;
@@ -246,6 +330,7 @@ private:
     inquiry clear_ = nullptr;
     std::vector<std::unique_ptr<FieldAccess>> accessors_;
     std::vector<PyGetSetDef> getset_;
+    std::vector<std::pair<std::size_t, const char*>> field_docs_;  // index in getset_, the field's sentence
     std::vector<PyMethodDef> methods_;
     std::vector<std::pair<const char*, T>> members_;
     std::deque<std::string> texts_;
@@ -262,7 +347,7 @@ PyTypeObject* lazy_type(Describe describe) noexcept {
     if (!table) {
         table = guarded(
             [&] {
-                auto fresh = std::make_unique<ClassTable<T>>(Bound<T>::name);
+                auto fresh = std::make_unique<ClassTable<T>>(Bound<T>::module, Bound<T>::name);
                 describe(*fresh);
                 return fresh.release();
             },
@@ -279,12 +364,14 @@ PyTypeObject* lazy_type(Describe describe) noexcept {
     return type;
 }
 
-// Declares the class of a C++ type; its table is defined beside the other classes of its area.
-#define VORN_PYTHON_CLASS(Type, PythonName)             \
+// Declares the class of a C++ type in a module; its table is defined beside the other classes of its area.
+#define VORN_PYTHON_CLASS_IN(Module, Type, PythonName)  \
     template <>                                         \
     struct Bound<Type> {                                \
+        static constexpr const char* module = Module;   \
         static constexpr const char* name = PythonName; \
         static PyTypeObject* type() noexcept;           \
     }
+#define VORN_PYTHON_CLASS(Type, PythonName) VORN_PYTHON_CLASS_IN("vorn_core", Type, PythonName)
 
 }  // namespace vorn::py

@@ -2,6 +2,7 @@
 // fields that a constructor takes become its parameters, in the description's order.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <string>
@@ -45,31 +46,46 @@ struct Shaped<std::vector<std::pair<std::string, V>>, describe::Mapping> {
     static std::string write_text() { return TypeText<Entries<V>>::write(); }
 };
 
-// A described record as the plain tuple of its fields, in the description's order.
+// A described record as the plain tuple of its fields, in the description's order. The tuple is positional,
+// like a constructor's arguments: a keyword-only field takes no place in it (and keeps its default when a
+// record is built from a tuple), so the tuples callers hold keep their length when a record gains a field.
 template <describe::Described R>
 struct FieldTuple {
+    static constexpr auto fields = describe::description_of<R>().fields;
+    static constexpr std::size_t kTotal = std::tuple_size_v<std::decay_t<decltype(fields)>>;
+    // The indices of the fields in the tuple, and how many there are.
+    static constexpr auto kPlaces = [] {
+        std::array<std::size_t, kTotal + 1> places{};
+        std::size_t count = 0;
+        [&]<std::size_t... I>(std::index_sequence<I...>) {
+            ((std::get<I>(fields).parameter != describe::kKeywordOnly ? void(places[count++] = I) : void()), ...);
+        }(std::make_index_sequence<kTotal>{});
+        places[kTotal] = count;
+        return places;
+    }();
+    static constexpr std::size_t kCount = kPlaces[kTotal];
+
+    template <std::size_t K>
+    using FieldAt = std::decay_t<decltype(std::get<kPlaces[K]>(fields))>;
+
     static auto empty() {
-        return std::apply(
-            [](const auto&... field) { return std::tuple<typename std::decay_t<decltype(field)>::Type...>{}; },
-            describe::description_of<R>().fields);
+        return []<std::size_t... K>(std::index_sequence<K...>) {
+            return std::tuple<typename FieldAt<K>::Type...>{};
+        }(std::make_index_sequence<kCount>{});
     }
     using Tuple = decltype(empty());
 
     static Tuple of(const R& record) {
-        return std::apply([&](const auto&... field) { return Tuple{field.get(record)...}; },
-                          describe::description_of<R>().fields);
+        return [&]<std::size_t... K>(std::index_sequence<K...>) {
+            return Tuple{FieldAt<K>::get(record)...};
+        }(std::make_index_sequence<kCount>{});
     }
     static R from(Tuple&& tuple) {
         R record{};
-        assign(record, std::move(tuple), std::make_index_sequence<std::tuple_size_v<Tuple>>{});
+        [&]<std::size_t... K>(std::index_sequence<K...>) {
+            ((FieldAt<K>::get(record) = std::move(std::get<K>(tuple))), ...);
+        }(std::make_index_sequence<kCount>{});
         return record;
-    }
-
-private:
-    template <std::size_t... I>
-    static void assign(R& record, Tuple&& tuple, std::index_sequence<I...>) {
-        constexpr auto fields = describe::description_of<R>().fields;
-        ((std::get<I>(fields).get(record) = std::move(std::get<I>(tuple))), ...);
     }
 };
 
@@ -122,6 +138,21 @@ struct Shaped<std::optional<std::string>, describe::EmptyText> {
     static std::string write_text() { return "str"; }
 };
 
+template <class V>
+struct Shaped<std::vector<V>, describe::AsTuple> {
+    static PyObject* to(const std::vector<V>& value) noexcept {
+        Ref list = Ref::steal(Convert<std::vector<V>>::to(value));
+        return list ? PyList_AsTuple(list.get()) : nullptr;
+    }
+    static bool from(PyObject* object, std::vector<V>& out) noexcept {
+        return Convert<std::vector<V>>::from(object, out);
+    }
+    static PyObject* state(const std::vector<V>& value) noexcept { return to(value); }
+    static bool restore(PyObject* object, std::vector<V>& out) noexcept { return from(object, out); }
+    static std::string read_text() { return "tuple[" + TypeText<V>::read() + ", ...]"; }
+    static std::string write_text() { return TypeText<std::vector<V>>::write(); }
+};
+
 template <class T, class F>
 using ShapeOf = Shaped<typename F::Type, typename F::Shape>;
 
@@ -164,9 +195,24 @@ std::string default_text() {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
+// Calls `visit(field, slot)` for each described field of T that a constructor takes, in the order of its
+// parameters: the positional ones (required and optional) in the description's order, then the
+// keyword-only ones; `slot` counts them.
+template <describe::Described T, class Visit>
+void for_each_parameter(Visit&& visit) {
+    std::size_t slot = 0;
+    describe::for_each_field<T>([&](const auto& field) {
+        if (field.parameter != describe::kAbsent && field.parameter != describe::kKeywordOnly) visit(field, slot++);
+    });
+    describe::for_each_field<T>([&](const auto& field) {
+        if (field.parameter == describe::kKeywordOnly) visit(field, slot++);
+    });
+}
+
 // tp_new of a class whose constructor takes the described fields that are parameters: required ones
-// by position or keyword, optional ones "=None" (None or omitted keeps the field's default).
-template <describe::Described T>
+// by position or keyword, optional ones "=None" (None or omitted keeps the field's default), keyword-only
+// ones after "*". `Check`, when given, is void(const T&): it throws for a record it refuses.
+template <describe::Described T, auto Check = nullptr>
 struct DescribedConstructor {
     static Signature& signature() {
         static Signature instance;
@@ -175,13 +221,12 @@ struct DescribedConstructor {
 
     static Signature make_signature(const std::string& callable) {
         Signature result{callable, {}};
-        describe::for_each_field<T>([&](const auto& field) {
-            if (field.parameter == describe::kAbsent) return;
+        for_each_parameter<T>([&](const auto& field, std::size_t) {
             std::string name(field.name);
             Ref key = Ref::steal(PyUnicode_InternFromString(name.c_str()));
             if (!key) throw ErrorAlreadySet{};
-            result.parameters.push_back(
-                {keep_name(std::move(name)), field.parameter == describe::kRequired, KeptRef(std::move(key))});
+            result.parameters.push_back({keep_name(std::move(name)), field.parameter == describe::kRequired,
+                                         KeptRef(std::move(key)), field.parameter == describe::kKeywordOnly});
         });
         return result;
     }
@@ -193,20 +238,19 @@ struct DescribedConstructor {
                 std::vector<PyObject*> slots(sig.parameters.size() + 1, nullptr);
                 if (!bind_tuple(sig, args, kwargs, slots.data())) throw ErrorAlreadySet{};
                 T record{};
-                std::size_t slot = 0;
                 bool converted = true;
-                describe::for_each_field<T>([&](const auto& field) {
+                for_each_parameter<T>([&](const auto& field, std::size_t i) {
                     using F = std::decay_t<decltype(field)>;
-                    if (!converted || field.parameter == describe::kAbsent) return;
-                    const std::size_t i = slot++;
                     PyObject* argument = slots[i];
-                    if (!argument || (argument == Py_None && field.parameter == describe::kOptional)) return;
+                    if (!converted || !argument) return;
+                    if (argument == Py_None && describe::may_be_omitted(field.parameter)) return;
                     if (!ShapeOf<T, F>::from(argument, F::get(record))) {
                         prefix_argument_error(sig.parameters[i].name);
                         converted = false;
                     }
                 });
                 if (!converted) throw ErrorAlreadySet{};
+                if constexpr (!std::is_null_pointer_v<decltype(Check)>) Check(record);
                 PyObject* self = make_instance<T>(type, std::move(record));
                 if (!self) throw ErrorAlreadySet{};
                 return self;
@@ -215,15 +259,14 @@ struct DescribedConstructor {
     }
 
     // The positional arguments of __reduce__: the value-initialised value of each required
-    // parameter, up to the last one.
+    // parameter, up to the last one (keyword-only parameters are never required).
     static PyObject* reduce(PyObject* self, PyObject*) noexcept {
         return guarded(
             [&] {
                 std::vector<Ref> items;
                 std::size_t last_required = 0;
-                describe::for_each_field<T>([&](const auto& field) {
+                for_each_parameter<T>([&](const auto& field, std::size_t) {
                     using F = std::decay_t<decltype(field)>;
-                    if (field.parameter == describe::kAbsent) return;
                     if (field.parameter == describe::kRequired) {
                         typename F::Type neutral{};
                         items.push_back(Ref::steal(ShapeOf<T, F>::to(neutral)));

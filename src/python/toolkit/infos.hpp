@@ -15,8 +15,16 @@ struct DescribedItem {
     std::string write_type;  // what assigning accepts
     std::string meaning;     // empty: the module's glossary gives it
     std::string unit;
-    bool optional = false;     // a parameter "=None"
-    std::string default_text;  // the value an omitted optional parameter leaves (a repr), if known
+    bool optional = false;      // a parameter "=None"
+    std::string default_text;   // the value an omitted optional parameter leaves (a repr), if known
+    bool keyword_only = false;  // a parameter after "*"
+    // A field: the computations that read it (by member name) and what each does with it.
+    struct Reading {
+        std::string computation;
+        std::string how;
+        unsigned strategies = 0;  // route finding: bit s for each strategy of value s that reads it; 0: all
+    };
+    std::vector<Reading> readings;
 };
 
 struct FunctionInfo {
@@ -36,7 +44,10 @@ struct ClassInfo {
     std::vector<FunctionInfo> methods;
     std::vector<std::pair<std::string, std::string>> members;  // enumeration members: name, meaning
     bool enumeration = false;
-    bool equality = false;  // == and != compare values
+    bool equality = false;      // == and != compare values
+    bool frozen = false;        // attributes read only (hashable with equality)
+    bool subclassable = false;  // Python classes may derive from it
+    std::string summary;        // what the class is, in one line
 };
 
 std::vector<ClassInfo>& class_infos();

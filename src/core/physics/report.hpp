@@ -1,0 +1,103 @@
+// What the physical model reports: the route with the figures of its links, and the exact totals of an
+// ensemble, as records that leave the library (their descriptions give their Python classes).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/physics/ensemble.hpp"
+#include "core/physics/model.hpp"
+#include "describe/record.hpp"
+
+namespace vorn::physics {
+
+// One link of a route: its ends in the route's direction and the model's figures for it.
+struct HopReport {
+    std::string from_node;
+    std::string to;
+    Hop figures;
+
+    friend bool operator==(const HopReport&, const HopReport&) = default;
+};
+
+constexpr auto description(const HopReport*) {
+    using namespace describe;
+    using H = HopReport;
+    return record<H>(field<&H::from_node>("from_node", "Identifier of the link's first node in the route's direction"),
+                     field<&H::to>("to", "Identifier of the link's other node"), embed<&H::figures>());
+}
+
+struct RouteReport {
+    std::vector<std::string> path;
+    std::vector<HopReport> hops;
+
+    friend bool operator==(const RouteReport&, const RouteReport&) = default;
+};
+
+constexpr auto description(const RouteReport*) {
+    using namespace describe;
+    using R = RouteReport;
+    return record<R>(
+        field<&R::path, AsTuple>("path", "Node identifiers of the route that route finding picks (empty without one)"),
+        field<&R::hops, AsTuple>("hops", "The route's links, hop k joining path[k] and path[k + 1]"));
+}
+
+RouteReport report_of(const Chain& chain);
+
+// A sum of non-negative doubles, exactly: a whole number of units of 2^-1074 (the smallest subnormal double)
+// as little-endian 64-bit limbs, or infinite once an infinite term was added. Limbs above the highest that
+// is not zero change nothing.
+struct ExactUnits {
+    std::vector<std::uint64_t> limbs;
+    bool infinite = false;
+
+    friend bool operator==(const ExactUnits& a, const ExactUnits& b);
+};
+
+ExactUnits units_of(const ExactSum& sum);
+
+// An ensemble's totals, exact so that ensembles over consecutive seed ranges add up bit for bit.
+struct EnsembleReport {
+    std::vector<std::string> path;
+    PhysicalModel model;
+    std::optional<std::uint64_t> seed;
+    std::uint64_t runs = 0;
+    std::uint64_t delivered = 0;
+    ExactUnits waiting_time_ms_sum;
+    ExactUnits waiting_time_ms_squares;
+    ExactUnits fidelity_sum;
+    ExactUnits fidelity_squares;
+    std::vector<std::pair<std::uint32_t, std::uint64_t>> waiting_time_ms_bins;
+
+    friend bool operator==(const EnsembleReport&, const EnsembleReport&) = default;
+};
+
+constexpr auto description(const EnsembleReport*) {
+    using namespace describe;
+    using E = EnsembleReport;
+    return record<E>(
+        field<&E::path, AsTuple>("path", "Node identifiers of the route (empty without one)"),
+        field<&E::model>("model", "The parameters every trial used"),
+        field<&E::seed>("seed", "Seed of trial 0; trial i used seed + i (modulo 2**64); None for pooled ensembles"),
+        field<&E::runs>("runs", "Trials run"), field<&E::delivered>("delivered", "Trials that delivered a pair"),
+        field<&E::waiting_time_ms_sum>("waiting_time_ms_sum",
+                                       "Exact sum of the delivered trials' waiting times (ms), in units of "
+                                       "2**-1074 (inf once the sum overflows)"),
+        field<&E::waiting_time_ms_squares>("waiting_time_ms_squares",
+                                           "Exact sum of their squares (ms²), in units of 2**-1074 (inf once the sum "
+                                           "overflows)"),
+        field<&E::fidelity_sum>("fidelity_sum", "Exact sum of the delivered fidelities, in units of 2**-1074"),
+        field<&E::fidelity_squares>("fidelity_squares", "Exact sum of their squares, in units of 2**-1074"),
+        field<&E::waiting_time_ms_bins, AsTuple>("waiting_time_ms_bins",
+                                                 "The waiting-time histogram as (bin, count) pairs, bins increasing: "
+                                                 "bin k holds the delivered waiting times whose bit patterns lie in "
+                                                 "[k·2**45, (k + 1)·2**45)"));
+}
+
+EnsembleReport report_of(const Chain& chain, const PhysicalModel& model, std::uint64_t seed,
+                         const EnsembleTotals& totals);
+
+}  // namespace vorn::physics
