@@ -67,23 +67,12 @@ def having(record, **values):
 
 
 def network_figures(nodes, links):
-    return (
-        [(n.id, n.memory_lifetime_t2) for n in nodes],
-        [
-            (
-                l.from_node,
-                l.to,
-                l.distance_km,
-                l.base_fidelity,
-                l.generation_rate_hz,
-                repr(l.link_type),
-                None
-                if l.satellite_conditions is None
-                else (l.satellite_conditions.visibility, l.satellite_conditions.weather_factor),
-            )
-            for l in links
-        ],
-    )
+    def conditions(c):
+        return None if c is None else (c.visibility, c.weather_factor)
+
+    figures = "from_node to distance_km base_fidelity generation_rate_hz"
+    links = [fields(l, figures) + (repr(l.link_type), conditions(l.satellite_conditions)) for l in links]
+    return [(n.id, n.memory_lifetime_t2) for n in nodes], links
 
 
 class calling_back:

@@ -34,15 +34,8 @@ def one_link_engine(distance_km, fidelity=0.9, config=None):
 # below the attempt probability; otherwise it fails and every further cycle draws once more, so
 # the failed attempts count exactly the draws at or above that probability.
 ATTEMPT_PROBABILITY = {  # by link length in km, for a link whose fidelity meets the target
-    0.0: 0.98,
-    50.0: 0.95,
-    100.0: 0.8875,
-    200.0: 0.8,
-    300.0: 0.746875,
-    400.0: 0.712,
-    900.0: 0.6355,
-    1900.0: 0.593875,
-}
+    0.0: 0.98, 50.0: 0.95, 100.0: 0.8875, 200.0: 0.8, 300.0: 0.746875, 400.0: 0.712, 900.0: 0.6355, 1900.0: 0.593875,
+}  # fmt: skip
 DISTANCES = list(ATTEMPT_PROBABILITY)
 BOUND_MS = 25.0  # ten cycles
 CYCLES = 10
@@ -138,42 +131,31 @@ class TestStatistics:
             [vc.LinkDefinition("A", "B", 10.0, 0.9, 100.0, vc.LinkType.Satellite, vc.SatelliteConditions(0.5))],
         )
         context = engine.simulate("A", "B", 0.8, 20.0, 5, vc.StrategyType.HighestSuccess, seed=9)._context
-        assert fields(
-            context,
-            "nodes links from_node to_node fidelity_target max_latency_ms total_time_cutoff_ms "
-            "step_resolution_ms baseline_purify_factor seed",
-        ) == ([("B", 3.0), ("A", 1.0)], [("A", "B", 10.0, 0.9, 100.0)], "A", "B", 0.8, 20.0, 5000.0, 0.1, 0.12, 9)
+        names = "nodes links from_node to_node fidelity_target max_latency_ms total_time_cutoff_ms step_resolution_ms"
+        assert fields(context, names + " baseline_purify_factor seed") == (
+            [("B", 3.0), ("A", 1.0)], [("A", "B", 10.0, 0.9, 100.0)], "A", "B", 0.8, 20.0, 5000.0, 0.1, 0.12, 9
+        )  # fmt: skip
         assert repr(context.strategy) == "StrategyType.HighestSuccess"
         unseeded = engine.simulate("A", "B", 0.8, 20.0, 5)._context
         assert (unseeded.seed, unseeded.strategy) == (None, None)
 
 
 class TestBounds:
-    @pytest.mark.parametrize(
-        "bound, cycles",
-        [
-            (math.inf, 2**20),  # neither bound can be reached: the cycle cap ends the request
-            (3_000_000.0, 1_200_000),
-        ],
-    )  # a far but reachable bound is honoured past the cap
+    # With no reachable bound the cycle cap ends the request; a far but reachable bound is honoured past the cap.
+    @pytest.mark.parametrize("bound, cycles", [(math.inf, 2**20), (3_000_000.0, 1_200_000)])
     def test_far_bounds(self, bound, cycles):
         vector = next(v for v in SEEDED if uniforms(v)[0] >= ATTEMPT_PROBABILITY[1900.0])
         engine = one_link_engine(1900.0, config=vc.SimulationConfig(total_time_cutoff_ms=math.inf))
         stats = engine.simulate("A", "B", 0.9, bound, 1, seed=int(vector["seed"]))
-        assert fields(stats, "empirical_success_rate mean_latency_ms link_utilization_heatmap") == (
-            0.0,
-            2.5 * cycles,
-            {"A->B": cycles},
-        )
+        outcome = fields(stats, "empirical_success_rate mean_latency_ms link_utilization_heatmap")
+        assert outcome == (0.0, 2.5 * cycles, {"A->B": cycles})
 
     @pytest.mark.parametrize("bound", [math.nan, 0.0, -1.0])
     def test_degenerate_bounds_fail_without_cycles(self, bound):
         stats = one_link_engine(100.0).simulate("A", "B", 0.9, bound, 10, seed=1)
         assert (stats.empirical_success_rate, stats.link_utilization_heatmap) == (0.0, {})
 
-    @pytest.mark.parametrize(
-        "source, target, runs", [("A", "B", 0), ("A", "A", 1000)], ids=["no trials", "trials that succeed at once"]
-    )
+    @pytest.mark.parametrize("source, target, runs", [("A", "B", 0), ("A", "A", 1000)])  # or trials ending at once
     def test_far_bounds_cost_only_the_trials_that_reach_them(self, source, target, runs):
         # Stepping the clock towards 1e13 ms would take hours.
         engine = one_link_engine(0.0, config=vc.SimulationConfig(total_time_cutoff_ms=1e13))
@@ -193,13 +175,8 @@ class TestBounds:
             (1, 1.0, lambda engine: engine.simulate("K0", "K0", math.nan, 1e15, 1, seed=1)),
             (2, 1.0, lambda engine: engine.simulate("K0", "K1", 0.8, 100.0, 10**15, seed=1)),
             # A NaN rate switches the bounds off: HighestSuccess scores every path of the full mesh.
-            (
-                16,
-                math.nan,
-                lambda engine: engine.request_entanglement("K0", "K15", 0.5, 10.0, vc.StrategyType.HighestSuccess),
-            ),
+            (16, math.nan, lambda e: e.request_entanglement("K0", "K15", 0.5, 10.0, vc.StrategyType.HighestSuccess)),
         ],
-        ids=["request without hops", "simulate without hops", "long ensemble", "long route search"],
     )
     def test_ctrl_c_stops_a_long_call_and_releases_the_engine(self, n, rate, call):
         engine = vc.VornEngine(vc.SimulationConfig(total_time_cutoff_ms=1e15))

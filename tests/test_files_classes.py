@@ -36,46 +36,28 @@ def test_a_new_file_and_appending_without_checks():
 @pytest.mark.parametrize(
     "value, text",
     [
-        (
-            vc.VornNode("N1", 1000, 4294967295, NodeType.Ground),
-            "VornNode(id='N1', memory=Some(1000.0), capacity=Some(4294967295), type=Some(PyVornNodeType(Ground)))",
-        ),
-        (
-            vc.VornLink(
-                id='say "hi"\\\n\r\t\0\x01\x7fé€',
-                src="Ä",
-                to="B",
-                distance_km=10.0,
-                base_fidelity=0.9,
-                generation_rate_hz=1000.0,
-            ),
-            "VornLink(id=\"say \\\"hi\\\"\\\\\\n\\r\\t\\0\\u{1}\\u{7f}é€\", src='Ä', to='B', dist=10km, fid=0.90, "
-            "rate=1000Hz)",
-        ),
-        (
-            vc.VornConfig(0.2, 1, 1e-5, 20),
-            "VornConfig(alpha_loss=Some(0.2), beta_fidelity_decay=Some(1.0), gamma_swapping=Some(1e-5), "
-            "max_attempts=Some(20))",
-        ),
+        (vc.VornNode("N1", 1000, 4294967295, NodeType.Ground),
+         "VornNode(id='N1', memory=Some(1000.0), capacity=Some(4294967295), type=Some(PyVornNodeType(Ground)))"),
+        (vc.VornLink(id='say "hi"\\\n\r\t\0\x01\x7fé€', src="Ä", to="B", distance_km=10.0, base_fidelity=0.9,
+                     generation_rate_hz=1000.0),
+         "VornLink(id=\"say \\\"hi\\\"\\\\\\n\\r\\t\\0\\u{1}\\u{7f}é€\", src='Ä', to='B', dist=10km, fid=0.90, "
+         "rate=1000Hz)"),
+        (vc.VornConfig(0.2, 1, 1e-5, 20), "VornConfig(alpha_loss=Some(0.2), beta_fidelity_decay=Some(1.0), "
+         "gamma_swapping=Some(1e-5), max_attempts=Some(20))"),
         (vc.VornConstraints(None, 100), "VornConstraints(fidelity_target=None, max_latency_ms=Some(100.0))"),
-        (
-            vc.VornMetadata("it's", 'a "b"\\', "Ann\n", "2024-01-01"),
-            'VornMetadata(name=\'it\'s\', description=Some("a \\"b\\"\\\\"), author=Some("Ann\\n"))',
-        ),
+        (vc.VornMetadata("it's", 'a "b"\\', "Ann\n", "2024-01-01"),
+         'VornMetadata(name=\'it\'s\', description=Some("a \\"b\\"\\\\"), author=Some("Ann\\n"))'),
     ],
-)
+)  # fmt: skip
 def test_reprs(value, text):
     assert repr(value) == text
 
 
 @pytest.mark.parametrize(
     "args, kwargs, visibility, weather, rate",
-    [
-        ((), {}, 1.0, 1.0, 1000.0),
-        ((None, 0.25), {}, 1.0, 0.25, 250.0),
-        ((0.5,), {"weather_factor": 2}, 0.5, 2.0, 1000.0),
-    ],
-)
+    [((), {}, 1.0, 1.0, 1000.0), ((None, 0.25), {}, 1.0, 0.25, 250.0),
+     ((0.5,), {"weather_factor": 2}, 0.5, 2.0, 1000.0)],
+)  # fmt: skip
 def test_satellite_extension(args, kwargs, visibility, weather, rate):
     satellite = vc.VornSatelliteExtension(*args, **kwargs)
     assert (satellite.visibility, satellite.weather_factor) == (visibility, weather)
@@ -86,14 +68,9 @@ def test_satellite_extension(args, kwargs, visibility, weather, rate):
 
 @pytest.mark.parametrize(
     "a, b, equal",
-    [
-        ((0.9,), (0.9,), True),
-        ((None, 5.0), (None, 5.0), True),
-        ((0.9, None), (0.9, 10.0), False),
-        ((0.9,), (0.91,), False),
-        ((math.nan,), (math.nan,), False),
-    ],
-)
+    [((0.9,), (0.9,), True), ((None, 5.0), (None, 5.0), True), ((0.9, None), (0.9, 10.0), False),
+     ((0.9,), (0.91,), False), ((math.nan,), (math.nan,), False)],
+)  # fmt: skip
 def test_constraints_compare_both_fields(a, b, equal):
     first, second = vc.VornConstraints(*a), vc.VornConstraints(*b)
     assert (first == second) is equal
@@ -131,30 +108,3 @@ def test_extensions_hold_any_object_and_a_cycle_through_them_is_collected():
 def test_file_class_is_final():
     with pytest.raises(TypeError, match="^type 'vorn_core.VornFile' is not an acceptable base type$"):
         type("Sub", (vc.VornFile,), {})
-
-
-def test_signatures():
-    assert [
-        f.__text_signature__
-        for f in (
-            vc.VornFile,
-            vc.VornFile.add_node,
-            vc.VornFile.add_link,
-            vc.VornFile.save,
-            vc.diff,
-            vc.VornSatelliteExtension,
-            vc.save_vorn_file_wrapper,
-            vc.save,
-        )
-    ] == [
-        "(name)",
-        "($self, id, memory_lifetime_ms=None, memory_capacity=None, node_type=None)",
-        "($self, id, src, to, distance_km, base_fidelity, generation_rate_hz, link_type=None, satellite=None)",
-        "($self, filepath)",
-        "(file1, file2)",
-        None,
-        "(qf, filepath)",
-        "(qf, filepath)",
-    ]
-    for function in (vc.load_vorn_file, vc.load, vc.validate, vc.from_vorn_file):
-        assert function.__text_signature__ == "(filepath)"

@@ -57,58 +57,40 @@ U32_MESSAGE = (
 REJECTED = [
     ("", "The document is empty at line 1 column 1"),
     ("[]", "Invalid type for the document: expected an object, found an array at line 1 column 1"),
-    (
-        doc(TWO_NODES, '[{"src": "A", "to": "B", "distance_km": 1, "base_fidelity": 0.9, "generation_rate_hz": 1}]'),
-        'Missing required key "from" in a link at line 3 column 98',
-    ),
+    (doc(TWO_NODES, '[{"src": "A", "to": "B", "distance_km": 1, "base_fidelity": 0.9, "generation_rate_hz": 1}]'),
+      'Missing required key "from" in a link at line 3 column 98'),
     (doc(nodes='[{"id": "A", "id": "B"}]'), 'Duplicate key "id" in a node at line 2 column 23'),
-    (
-        doc(extra=', "config": {"alpha_loss": 1, "alpha_loss": null}'),
-        'Duplicate key "alpha_loss" in config at line 3 column 42',
-    ),
+    (doc(extra=', "config": {"alpha_loss": 1, "alpha_loss": null}'),
+      'Duplicate key "alpha_loss" in config at line 3 column 42'),
     (doc(nodes="{}"), 'Invalid type for "nodes": expected an array, found an object at line 2 column 10'),
-    (
-        doc(nodes='[{"id": "A"}, "B"]'),
-        'Invalid type for an element of "nodes": expected an object, found a string at line 2 column 24',
-    ),
+    (doc(nodes='[{"id": "A"}, "B"]'),
+      'Invalid type for an element of "nodes": expected an object, found a string at line 2 column 24'),
     (doc(nodes='[{"id": 7}]'), 'Invalid type for "id": expected a string, found a number at line 2 column 18'),
-    (
-        doc(nodes='[{"id": "A", "memory_lifetime_ms": true}]'),
-        'Invalid type for "memory_lifetime_ms": expected a number, found a boolean at line 2 column 45',
-    ),
-    (
-        doc(nodes='[{"id": "A", "memory_capacity": "4"}]'),
-        'Invalid type for "memory_capacity": expected an integer, found a string at line 2 column 42',
-    ),
+    (doc(nodes='[{"id": "A", "memory_lifetime_ms": true}]'),
+      'Invalid type for "memory_lifetime_ms": expected a number, found a boolean at line 2 column 45'),
+    (doc(nodes='[{"id": "A", "memory_capacity": "4"}]'),
+      'Invalid type for "memory_capacity": expected an integer, found a string at line 2 column 42'),
     (doc(extra=', "config": []'), 'Invalid type for "config": expected an object, found an array at line 3 column 24'),
-    (
-        doc(TWO_NODES, one_link(distance_km=None)),
-        'Null is not allowed for required key "distance_km" at line 3 column 51',
-    ),
+    (doc(TWO_NODES, one_link(distance_km=None)),
+      'Null is not allowed for required key "distance_km" at line 3 column 51'),
     (doc(nodes='[{"id": "A", "memory_capacity": 4.0}]'), U32_MESSAGE.format("4.0")),
     (doc(nodes='[{"id": "A", "memory_capacity": -1}]'), U32_MESSAGE.format("-1")),
     (doc(nodes='[{"id": "A", "memory_capacity": 4294967296}]'), U32_MESSAGE.format("4294967296")),
-    (
-        doc(nodes='[{"id": "A", "node_type": "Ground"}]'),
-        'Unknown node_type "Ground", expected one of "ground", "satellite", "repeater" at line 2 column 36',
-    ),
-    (
-        doc(TWO_NODES, one_link(link_type="fibre\n")),
-        'Unknown link_type "fibre\\u000A", expected one of "fiber", "satellite" at line 3 column 118',
-    ),
+    (doc(nodes='[{"id": "A", "node_type": "Ground"}]'),
+      'Unknown node_type "Ground", expected one of "ground", "satellite", "repeater" at line 2 column 36'),
+    (doc(TWO_NODES, one_link(link_type="fibre\n")),
+      'Unknown link_type "fibre\\u000A", expected one of "fiber", "satellite" at line 3 column 118'),
     (doc(nodes='[{"id": "\\udc00"}]'), "Invalid lone surrogate escape in string at line 2 column 18"),
     (doc(nodes='[{"\\udc00": 1}]'), "Invalid lone surrogate escape in string at line 2 column 12"),
     (doc() + "\n{}", "The document root must not be followed by other values at line 5 column 1"),
     (doc(nodes='[{"id": "A"},]'), "Invalid value at line 2 column 23"),
     (doc()[:-2], "Missing a comma or '}' after an object member at line 3 column 12"),
-    (
-        doc(TWO_NODES, one_link(distance_km=...)[:-2] + ', "distance_km": 1e400}]'),
-        "Number too big to be stored in double at line 3 column 100",
-    ),
+    (doc(TWO_NODES, one_link(distance_km=...)[:-2] + ', "distance_km": 1e400}]'),
+      "Number too big to be stored in double at line 3 column 100"),
     (doc(nodes='[{"id": "A"}\0]'), "Unexpected NUL character at line 2 column 22"),
     (doc() + "\0", "Unexpected NUL character at line 4 column 2"),
     ("\ufeff" + doc(), "Invalid value at line 1 column 1"),
-]
+]  # fmt: skip
 
 
 # The required keys of each record, and how messages name the record.
@@ -147,12 +129,7 @@ class TestReaderRejects:
     @pytest.mark.parametrize(
         "text, offset",
         [
-            (b"\xff", 0),
-            (b"\xc0\x80", 0),
-            (b"\xe0\x9f\xbf", 0),
-            (b"\xed\xa0\x80", 0),
-            (b"\xf0\x8f\xbf\xbf", 0),
-            (b"\xf4\x90\x80\x80", 0),
+            *[(bad, 0) for bad in b"\xff \xc0\x80 \xe0\x9f\xbf \xed\xa0\x80 \xf0\x8f\xbf\xbf \xf4\x90\x80\x80".split()],
             (b"ok\xe2\x82", 2),
             (b"\xc3\xa9\x80", 2),
             # the first and last characters of each length and around the surrogates

@@ -103,17 +103,8 @@ def documents(draw, valid):
         "links": links,
     }
     if draw(st.booleans()):
-        doc["config"] = draw(
-            record(
-                {},
-                {
-                    "alpha_loss": any_float,
-                    "beta_fidelity_decay": any_float,
-                    "gamma_swapping": any_float,
-                    "max_attempts": u32,
-                },
-            )
-        )
+        figures = ("alpha_loss", "beta_fidelity_decay", "gamma_swapping")
+        doc["config"] = draw(record({}, {**dict.fromkeys(figures, any_float), "max_attempts": u32}))
     if draw(st.booleans()):
         doc["constraints"] = draw(record({}, {"fidelity_target": any_float, "max_latency_ms": any_float}))
     if draw(st.booleans()):
@@ -132,38 +123,10 @@ def layouts(draw, doc):
 
 
 TOKENS = [
-    b"null",
-    b"true",
-    b"1e400",
-    b"-0",
-    b"4294967296",
-    b"4.0",
-    b"-1",
-    b'"\\ud800"',
-    b'"\\udc00"',
-    b",",
-    b":",
-    b"{",
-    b"}",
-    b"[",
-    b"]",
-    b'"',
-    b"\\",
-    b"\0",
-    b"\xef\xbb\xbf",
-    b"\xff",
-    b"\xed\xa0\x80",
-    b'"Ground"',
-    b'"1.0"',
-    b'"id"',
-    b"NaN",
-    b"\n",
-    b"\r\n",
-    b"1" * 40,
-    b"1e-400",
-    b'"fiber"',
-    b'"Satellite"',
-]
+    b"null", b"true", b"1e400", b"-0", b"4294967296", b"4.0", b"-1", b'"\\ud800"', b'"\\udc00"', b",", b":", b"{", b"}",
+    b"[", b"]", b'"', b"\\", b"\0", b"\xef\xbb\xbf", b"\xff", b"\xed\xa0\x80", b'"Ground"', b'"1.0"', b'"id"', b"NaN",
+    b"\n", b"\r\n", b"1" * 40, b"1e-400", b'"fiber"', b'"Satellite"',
+]  # fmt: skip
 
 
 @st.composite
@@ -322,20 +285,10 @@ def test_snapshots_load_or_leave_the_engine_alone(folder, data):
     event("loaded")
     doc = json.loads(data.decode("utf-8"), parse_constant=refuse)
     nodes = {node["id"]: float(node["memoryLifetimeT2"]) for node in doc["nodes"]}  # the first place, the last value
-    assert engine_network(engine) == (
-        list(nodes.items()),
-        [
-            (
-                l["fromNode"],
-                l["to"],
-                float(l["distanceKm"]),
-                float(l["baseFidelity"]),
-                float(l["generationRateHz"]),
-                "LinkType." + (l.get("linkType") or "Fiber"),
-            )
-            for l in doc["links"]
-        ],
-    )
+    figures = [(l["fromNode"], l["to"], *map(float, (l["distanceKm"], l["baseFidelity"], l["generationRateHz"])))
+               for l in doc["links"]]  # fmt: skip
+    kinds = ["LinkType." + (l.get("linkType") or "Fiber") for l in doc["links"]]
+    assert engine_network(engine) == (list(nodes.items()), [(*f, k) for f, k in zip(figures, kinds)])
 
 
 @FUZZ

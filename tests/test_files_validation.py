@@ -27,70 +27,35 @@ def write(folder, nodes, links):
     return str(folder / "t.vorn")
 
 
-@pytest.mark.parametrize(
-    "nodes, links, lines",
-    [
-        pytest.param(
-            nodes("A", "B", "A", "B", "A"),
-            [link("A", "B")],
-            [
-                "Duplicate node ID: A",
-                "Duplicate node ID: B",
-                "Duplicate node ID: A",
-                "Graph is disconnected with 4 components",
-            ],
-            id="every repeat reported, earlier entries apart",
-        ),
-        pytest.param(
-            nodes("A", "B"),
-            [link("A", "B", "L1", fidelity=1.0000001)],
-            ["Invalid fidelity 1.0000001 for link 'L1' (must be 0 < x <= 1)"],
-            id="fidelity above one",
-        ),
-        pytest.param(
-            nodes("Ä'", "B"),
-            [link("Ä'", "B", ""), link("Ä'", "Ä'", "it's €"), link("B", "B", "")],
-            ["Self-loop detected in link 'it's €'", "Self-loop detected in link ''"],
-            id="self-loops; names inserted as they are, an empty id is a name",
-        ),
-        pytest.param(
-            nodes("A", "B"),
-            [link("Y", "Z", "L1"), link("A", "Z")],
-            [
-                "Unknown node reference 'Y' in link 'L1'",
-                "Unknown node reference 'Z' in link 'L1'",
-                "Unknown node reference 'Z'",
-                "Graph is disconnected with 2 components",
-            ],
-            id="unknown ends, with and without id, add no edge",
-        ),
-        pytest.param(
-            nodes("A"),
-            [link("Z", "Z", "L9", distance=0, fidelity=0, rate=0)],
-            [
-                "Self-loop detected in link 'L9'",
-                "Unknown node reference 'Z' in link 'L9'",
-                "Unknown node reference 'Z' in link 'L9'",
-                "Invalid distance 0 km for link 'L9' (must be > 0)",
-                "Invalid fidelity 0 for link 'L9' (must be 0 < x <= 1)",
-                "Invalid generation rate 0 Hz for link 'L9' (must be > 0)",
-            ],
-            id="every link check runs, in order",
-        ),
-        pytest.param(
-            nodes("A", "B", "A", "C"),
-            [link("A", "B", "first", rate=-1), link("B", "Q", "second", fidelity=2)],
-            [
-                "Duplicate node ID: A",
-                "Invalid generation rate -1 Hz for link 'first' (must be > 0)",
-                "Unknown node reference 'Q' in link 'second'",
-                "Invalid fidelity 2 for link 'second' (must be 0 < x <= 1)",
-                "Graph is disconnected with 3 components",
-            ],
-            id="ids, then links in order, then connectivity",
-        ),
-    ],
-)
+# Nodes, links, and the lines of the report.
+REPORTS = [
+    # every repeat reported, earlier entries apart
+    (nodes("A", "B", "A", "B", "A"), [link("A", "B")], ["Duplicate node ID: A", "Duplicate node ID: B",
+     "Duplicate node ID: A", "Graph is disconnected with 4 components"]),
+    (nodes("A", "B"), [link("A", "B", "L1", fidelity=1.0000001)],
+     ["Invalid fidelity 1.0000001 for link 'L1' (must be 0 < x <= 1)"]),
+    # names inserted as they are; an empty id is a name
+    (nodes("Ä'", "B"), [link("Ä'", "B", ""), link("Ä'", "Ä'", "it's €"), link("B", "B", "")],
+     ["Self-loop detected in link 'it's €'", "Self-loop detected in link ''"]),
+    # unknown ends, with and without id, add no edge
+    (nodes("A", "B"), [link("Y", "Z", "L1"), link("A", "Z")],
+     ["Unknown node reference 'Y' in link 'L1'", "Unknown node reference 'Z' in link 'L1'",
+      "Unknown node reference 'Z'", "Graph is disconnected with 2 components"]),
+    # every link check runs, in order
+    (nodes("A"), [link("Z", "Z", "L9", distance=0, fidelity=0, rate=0)],
+     ["Self-loop detected in link 'L9'", "Unknown node reference 'Z' in link 'L9'",
+      "Unknown node reference 'Z' in link 'L9'", "Invalid distance 0 km for link 'L9' (must be > 0)",
+      "Invalid fidelity 0 for link 'L9' (must be 0 < x <= 1)",
+      "Invalid generation rate 0 Hz for link 'L9' (must be > 0)"]),
+    # ids, then links in order, then connectivity
+    (nodes("A", "B", "A", "C"), [link("A", "B", "first", rate=-1), link("B", "Q", "second", fidelity=2)],
+     ["Duplicate node ID: A", "Invalid generation rate -1 Hz for link 'first' (must be > 0)",
+      "Unknown node reference 'Q' in link 'second'", "Invalid fidelity 2 for link 'second' (must be 0 < x <= 1)",
+      "Graph is disconnected with 3 components"]),
+]  # fmt: skip
+
+
+@pytest.mark.parametrize("nodes, links, lines", REPORTS)
 def test_load_and_validate_report_every_finding(tmp_path, nodes, links, lines):
     path = write(tmp_path, nodes, links)
     expected = f"Failed to load {path}: Validation failed:\nValidation failed.\n\nErrors:\n" + "".join(
@@ -105,13 +70,10 @@ def test_load_and_validate_report_every_finding(tmp_path, nodes, links, lines):
 @pytest.mark.parametrize(
     "nodes, links",
     [
-        pytest.param([], [], id="empty"),
-        pytest.param(nodes("A"), [], id="one node"),
-        pytest.param(
-            nodes("A", "a", ""),
-            [link("A", "a", fidelity=1.0), link("", "a", distance=1e-300, fidelity=5e-324, rate=1e-300)],
-            id="ids are case-sensitive; bounds",
-        ),
+        ([], []),
+        (nodes("A"), []),
+        # ids are case-sensitive; the bounds themselves
+        (nodes("A", "a", ""), [link("A", "a", fidelity=1.0), link("", "a", None, 1e-300, 5e-324, 1e-300)]),
     ],
 )
 def test_valid_files_load_and_validate(tmp_path, monkeypatch, nodes, links):

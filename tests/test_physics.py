@@ -9,6 +9,7 @@ so each check passes or fails the same way on every run; the intervals are 4.5 s
 import copy
 import math
 import pickle
+import statistics
 from concurrent.futures import ThreadPoolExecutor
 from fractions import Fraction
 
@@ -242,6 +243,17 @@ def test_waiting_limit_gives_trials_up_and_charges_their_time():
     limited = physics.PhysicalModel(efficiency=0.1, max_waiting_time_ms=10.0)
     given_up = physics.trials(*chain(2), "N0", "N2", 200, limited)
     assert {w for w, f in zip(given_up.waiting_time_ms, given_up.fidelity) if math.isnan(f)} == {10.0}
+
+
+@pytest.mark.parametrize("limit", [None, 3.0])
+def test_key_rate_interval_is_at_least_as_wide_as_the_scatter_of_replicates(limit):
+    nodes, links = chain(2, t2=0.1, fidelity=0.98)
+    model = physics.PhysicalModel(efficiency=0.3, max_waiting_time_ms=limit)
+    replicates = [physics.simulate(nodes, links, "N0", "N2", 4000, model, seed=1 + 4000 * k) for k in range(24)]
+    rates = [stats.secret_key_rate_bps for stats in replicates]
+    low, high = replicates[0].secret_key_rate_bps_interval
+    assert low < rates[0] < high
+    assert 0.8 * statistics.stdev(rates) < (high - low) / (2 * 1.96) < 2.5 * statistics.stdev(rates)
 
 
 def test_no_route_delivers_nothing():

@@ -53,12 +53,8 @@ class TestKeyDistribution:
     def test_budget_running_out_part_way(self):
         # Each round purifies once: success after 0.85 ms, even when less budget than that is left.
         result = vc.qkd(engine_of(("A", "B", 0.85)), "A", "B", 0.9, 3.0, 100)
-        assert fields(result, "rounds_completed rounds_failed latency_ms efficiency_rate") == (
-            4,
-            1,
-            repeated_sum(0.85, 4),
-            result.secret_key_length_bits / 100,
-        )
+        completed = fields(result, "rounds_completed rounds_failed latency_ms efficiency_rate")
+        assert completed == (4, 1, repeated_sum(0.85, 4), result.secret_key_length_bits / 100)
 
     @pytest.mark.parametrize(
         "fidelity, to, rounds, budget, failed, latency",
@@ -86,14 +82,10 @@ class TestKeyDistribution:
             # The sum stops growing at 2^53, where adding 0.95 rounds back to the same value.
             assert result.qber == (1 - 2.0**53 / rounds) * 0.5 and result.secret_key_length_bits == 0
 
-    @pytest.mark.parametrize(
-        "engine, rounds", [(vc.VornEngine(), 100), (engine_of(("A", "B", 0.95)), 0)], ids=["no network", "no rounds"]
-    )
+    @pytest.mark.parametrize("engine, rounds", [(vc.VornEngine(), 100), (engine_of(("A", "B", 0.95)), 0)])
     def test_no_request(self, engine, rounds):
-        for result in (
-            vc.qkd(engine, "A", "B", 0.9, 100.0, rounds),
-            engine.run_qkd(vc.QKDParameters("A", "B", 0.9, 100.0, rounds)),
-        ):
+        params = vc.QKDParameters("A", "B", 0.9, 100.0, rounds)
+        for result in (vc.qkd(engine, "A", "B", 0.9, 100.0, rounds), engine.run_qkd(params)):
             assert qkd_fields(result) == (False, 0, 0.0, 1.0, 0.0, [], 0, 0)
 
     @pytest.mark.parametrize(
@@ -138,24 +130,13 @@ class TestTeleportation:
     )
     def test_outcomes(self, link, state, success, teleported):
         outcome = vc.teleportation(engine_of(("A", "B", link)), "A", "B", state)
-        assert fields(outcome, "success teleportation_fidelity latency_ms path classical_bits_transferred") == (
-            success,
-            teleported,
-            0.0,
-            ["A", "B"],
-            2,
-        )
+        expected = (success, teleported, 0.0, ["A", "B"], 2)
+        assert fields(outcome, "success teleportation_fidelity latency_ms path classical_bits_transferred") == expected
 
     def test_no_network(self):
         params = having(vc.TeleportationParameters("A", "B"), relay_nodes=["R"])
-        assert fields(vc.VornEngine().execute_teleportation(params), TELEPORTED) == (
-            False,
-            0.0,
-            0.0,
-            0.0,
-            ["A", "R"],
-            2,
-        )
+        outcome = vc.VornEngine().execute_teleportation(params)
+        assert fields(outcome, TELEPORTED) == (False, 0.0, 0.0, 0.0, ["A", "R"], 2)
 
 
 DISTRIBUTED = "success computation_fidelity party_results resource_links_used total_latency_ms coordination_overhead_ms"
@@ -168,18 +149,11 @@ class TestDistributedComputation:
             STAR_ENGINE, ["N1", "N2", "N3"], vc.CoordinationTopology.star("N1"), vc.MeasurementBasis()
         )
         locals_ = [(0.95 + 0.92) / 2 * 0.85, 0.95 * 0.85, 0.92 * 0.85]
-        assert [(p.node_id, p.successful_measurement, p.local_fidelity) for p in result.party_results] == [
-            ("N1", True, locals_[0]),
-            ("N2", True, locals_[1]),
-            ("N3", True, locals_[2]),
-        ]
+        parties = [(p.node_id, p.successful_measurement, p.local_fidelity) for p in result.party_results]
+        assert parties == [("N1", True, locals_[0]), ("N2", True, locals_[1]), ("N3", True, locals_[2])]
         assert result.computation_fidelity == locals_[0] * locals_[1] * locals_[2]
-        assert fields(result, "success resource_links_used total_latency_ms coordination_overhead_ms") == (
-            True,
-            ["N2->N1", "N3->N1"],
-            0.0,
-            10.0,
-        )
+        overall = fields(result, "success resource_links_used total_latency_ms coordination_overhead_ms")
+        assert overall == (True, ["N2->N1", "N3->N1"], 0.0, 10.0)
         assert repr(result) == "DistributedComputingResult(success=true, fidelity=0.5019, parties=3)"
         assert repr(result.party_results[0]) == "PartyOutcome(N1, success=true, fidelity=0.7948)"
 
@@ -226,22 +200,16 @@ class TestDistributedComputation:
         # X is no node: its link fails, so both of its ends fail; N3 has no link and counts as successful.
         topology = vc.CoordinationTopology.arbitrary([("N2", "N1"), ("X", "N1")])
         result = vc.distributed_computation(STAR_ENGINE, ["N1", "N3", "N2"], topology, vc.MeasurementBasis(None, 1.2))
-        assert [(p.successful_measurement, p.local_fidelity) for p in result.party_results] == [
-            (False, 0.95 / 2 * 1.2),
-            (True, 0.999),
-            (True, 0.999),
-        ]
+        parties = [(p.successful_measurement, p.local_fidelity) for p in result.party_results]
+        assert parties == [(False, 0.95 / 2 * 1.2), (True, 0.999), (True, 0.999)]
         # The product takes the uncapped values.
         assert (result.success, result.computation_fidelity) == (False, 0.95 / 2 * 1.2 * 1.2 * (0.95 * 1.2))
 
     def test_engine_method(self):
         result = STAR_ENGINE.run_distributed_computation(["N1", "N2", "N3"], "star", "cluster", 0.5, 1.0)
         # Centred on the first participant.
-        assert (
-            result.resource_links_used,
-            result.coordination_overhead_ms,
-            result.party_results[1].local_fidelity,
-        ) == (["N2->N1", "N3->N1"], 2.0, 0.95 * 0.5)
+        assert result.resource_links_used == ["N2->N1", "N3->N1"] and result.coordination_overhead_ms == 2.0
+        assert result.party_results[1].local_fidelity == 0.95 * 0.5
 
     @pytest.mark.parametrize(
         "topology, basis, message",
@@ -258,49 +226,34 @@ class TestDistributedComputation:
             assert str(raised.value) == message
 
     def test_no_network(self):
-        assert fields(vc.VornEngine().run_distributed_computation(["A", "B"], "mesh", "ghz"), DISTRIBUTED) == (
-            False,
-            0.0,
-            [],
-            [],
-            0.0,
-            0.0,
-        )
+        result = vc.VornEngine().run_distributed_computation(["A", "B"], "mesh", "ghz")
+        assert fields(result, DISTRIBUTED) == (False, 0.0, [], [], 0.0, 0.0)
 
 
 class TestRecords:
     def test_defaults(self):
-        assert fields(
-            vc.QKDParameters("A", "B", 0.9, 10.0),
-            "rounds error_rate_tolerance sifting_overhead_ratio privacy_amplification_factor",
-        ) == (100, 0.11, 0.5, 0.8)
-        assert fields(vc.TeleportationParameters("A", "B"), "relay_nodes state_fidelity classical_bandwidth_ms") == (
-            [],
-            0.95,
-            100.0,
-        )
+        qkd = vc.QKDParameters("A", "B", 0.9, 10.0)
+        teleportation = vc.TeleportationParameters("A", "B")
         d = vc.DistributedComputingParameters(["A"], vc.CoordinationTopology.ring())
-        assert (
-            repr(d.measurement_basis.basis_type),
-            d.measurement_basis.correlation_strength,
-            d.classical_relay_latency_ms,
-        ) == ("BasisType.GHZ", 0.85, 5.0)
+        qkd_defaults = fields(qkd, "rounds error_rate_tolerance sifting_overhead_ratio privacy_amplification_factor")
+        teleportation_defaults = fields(teleportation, "relay_nodes state_fidelity classical_bandwidth_ms")
+        assert qkd_defaults + teleportation_defaults == (100, 0.11, 0.5, 0.8, [], 0.95, 100.0)
+        basis = d.measurement_basis
+        distributed_defaults = (repr(basis.basis_type), basis.correlation_strength, d.classical_relay_latency_ms)
+        assert distributed_defaults == ("BasisType.GHZ", 0.85, 5.0)
 
     @pytest.mark.parametrize(
         "record, text",
         [
-            (vc.QKDResult(False, 0, 0.0, math.nan, 0.0, (), 0, 1), "QKDResult(success=false, key_bits=0, qber=NaN)"),
+            (vc.QKDResult(False, 0, 0.0, math.nan, 0.0, (), 0, 1),
+             "QKDResult(success=false, key_bits=0, qber=NaN)"),
             (vc.QKDStats(3, 2 / 3, 12.25, 0.1, 0.02), "QKDStats(runs=3, success=67, mean_key_len=12.2)"),
-            (
-                vc.TeleportationStats(4, 1.0, 0.9, 0.01234, 2.0),
-                "TeleportationStats(runs=4, fidelity=0.9000\u00b10.0123)",
-            ),
-            (
-                vc.DistributedComputingStats(2, 0.5, 0.25, 0.5),
-                "DistributedComputingStats(runs=2, success=50, fidelity=0.2500)",
-            ),
+            (vc.TeleportationStats(4, 1.0, 0.9, 0.01234, 2.0),
+             "TeleportationStats(runs=4, fidelity=0.9000\u00b10.0123)"),
+            (vc.DistributedComputingStats(2, 0.5, 0.25, 0.5),
+             "DistributedComputingStats(runs=2, success=50, fidelity=0.2500)"),
             (vc.PartyOutcome("N\u00e9", False, 1.0), "PartyOutcome(N\u00e9, success=false, fidelity=1.0000)"),
         ],
-    )
+    )  # fmt: skip
     def test_reprs(self, record, text):
         assert repr(record) == text

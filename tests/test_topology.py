@@ -12,15 +12,10 @@ F, S = "LinkType.Fiber", "LinkType.Satellite"
 REFERENCE_TOPOLOGIES = {
     "telecom_backbone": (
         [("A", 120.0), ("B", 150.0), ("C", 200.0), ("D", 200.0), ("E", 250.0), ("F", 180.0)],
-        [
-            ("A", "B", 5.0, 0.97, 2000.0, F, None),
-            ("B", "C", 80.0, 0.93, 1200.0, F, None),
-            ("C", "D", 600.0, 0.88, 600.0, F, None),
-            ("D", "E", 5500.0, 0.75, 150.0, F, None),
-            ("C", "F", 900.0, 0.91, 500.0, F, None),
-            ("F", "E", 4800.0, 0.8, 200.0, F, None),
-            ("B", "F", 1200.0, 0.85, 400.0, F, None),
-        ],
+        [("A", "B", 5.0, 0.97, 2000.0, F, None), ("B", "C", 80.0, 0.93, 1200.0, F, None),
+         ("C", "D", 600.0, 0.88, 600.0, F, None), ("D", "E", 5500.0, 0.75, 150.0, F, None),
+         ("C", "F", 900.0, 0.91, 500.0, F, None), ("F", "E", 4800.0, 0.8, 200.0, F, None),
+         ("B", "F", 1200.0, 0.85, 400.0, F, None)],
     ),
     "repeater_chain": (
         [(f"N{i}", 150.0) for i in range(4)],
@@ -28,14 +23,11 @@ REFERENCE_TOPOLOGIES = {
     ),
     "hybrid_satellite_fiber": (
         [("Toronto", 150.0), ("Montreal", 180.0), ("London", 220.0), ("SAT-1", 300.0)],
-        [
-            ("Toronto", "Montreal", 500.0, 0.9, 1000.0, F, None),
-            ("Montreal", "London", 5500.0, 0.75, 200.0, F, None),
-            ("Toronto", "SAT-1", 1000.0, 0.98, 50.0, S, (0.95, 0.98)),
-            ("SAT-1", "London", 6000.0, 0.97, 50.0, S, (0.85, 0.9)),
-        ],
+        [("Toronto", "Montreal", 500.0, 0.9, 1000.0, F, None), ("Montreal", "London", 5500.0, 0.75, 200.0, F, None),
+         ("Toronto", "SAT-1", 1000.0, 0.98, 50.0, S, (0.95, 0.98)),
+         ("SAT-1", "London", 6000.0, 0.97, 50.0, S, (0.85, 0.9))],
     ),
-}
+}  # fmt: skip
 
 
 class TestGenerateTopology:
@@ -65,13 +57,8 @@ class TestCompareTopologies:
             200,
             vc.StrategyType.HighestFidelity,
         )
-        assert fields(report, "source_node target_node fidelity_target max_latency_ms runs") == (
-            "A",
-            "C",
-            0.75,
-            5000.0,
-            200,
-        )
+        request = fields(report, "source_node target_node fidelity_target max_latency_ms runs")
+        assert request == ("A", "C", 0.75, 5000.0, 200)
         assert [r.topology_name for r in report.results] == ["telecom_backbone", "fiber_only", "hybrid"]
         assert set(report.results[0].link_utilization) == set(report.results[1].link_utilization) == {"A->B", "B->C"}
         assert report.summary.startswith("Evaluated 3 topologies. Recommended: " + report.recommended_topology)
@@ -79,22 +66,15 @@ class TestCompareTopologies:
     @pytest.mark.parametrize(
         "ends, target, runs, summary",
         [
-            # A target above 1 is out of reach on every route: each trial is refused before its first cycle.
-            (
-                (("repeater_chain", "N0", "N3"), ("hybrid", "Toronto", "London")),
-                1.5,
-                10,
-                "Best success rate: 0 (hybrid), Best latency: 0.00ms (repeater_chain).",
-            ),
-            (
-                (("hybrid", "Toronto", "London"), ("repeater_chain", "N0", "N3")),
-                0.8,
-                0,
-                "Best success rate: 0 (hybrid), Best latency: NaNms (hybrid).",
-            ),
+            # A target above 1 is out of reach on every route: each trial is refused before its first cycle; ties go
+            # to the later success and the earlier latency.
+            ((("repeater_chain", "N0", "N3"), ("hybrid", "Toronto", "London")), 1.5, 10,
+             "Best success rate: 0 (hybrid), Best latency: 0.00ms (repeater_chain)."),
+            # No runs rank the first result best.
+            ((("hybrid", "Toronto", "London"), ("repeater_chain", "N0", "N3")), 0.8, 0,
+             "Best success rate: 0 (hybrid), Best latency: NaNms (hybrid)."),
         ],
-        ids=["ties go to the later success and the earlier latency", "no runs rank the first result best"],
-    )
+    )  # fmt: skip
     def test_ties(self, ends, target, runs, summary):
         report = vc.compare_topologies(endpoints(*ends), target, 100.0, runs)
         assert report.recommended_topology == "hybrid"
@@ -102,13 +82,8 @@ class TestCompareTopologies:
 
     def test_no_endpoints(self):
         report = vc.compare_topologies([], 0.8, 100.0, 50)
-        assert fields(report, "source_node target_node results recommended_topology summary") == (
-            "",
-            "",
-            [],
-            "unknown",
-            "No topologies evaluated",
-        )
+        report = fields(report, "source_node target_node results recommended_topology summary")
+        assert report == ("", "", [], "unknown", "No topologies evaluated")
 
     def test_names_are_checked_before_any_endpoint(self):
         # The first endpoint's missing node would be reported first if its network were built.

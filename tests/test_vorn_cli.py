@@ -4,7 +4,8 @@ import os
 import pytest
 import vorn_core as vc
 
-from vorn import cli, parallel
+from vorn import cli, parallel, physics
+from vorn.compare import compare
 
 
 def run(capsys, *argv):
@@ -156,6 +157,22 @@ def test_simulate_needs_a_target_when_the_file_sets_none(tmp_path, capsys):
     ]
 
 
+def test_physics_prints_the_figures_of_vorn_physics_for_the_same_seed(tmp_path, capsys):
+    path = network_file(tmp_path, extra_node=True)
+    argv = ["physics", path, "A", "C", "--runs", "2000", "--seed", "3", "--cutoff-ms", "40"]
+    loaded = cli.load_network(path)
+    model = physics.PhysicalModel(cutoff_ms=40.0)
+    stats = physics.simulate(loaded.nodes, loaded.links, "A", "C", 2000, model, seed=3)
+    status, out, err = run(capsys, *argv, "--json")
+    expected = {"file": path, "from": "A", "to": "C", **stats.to_dict()}
+    assert (status, err) == (0, "") and json.loads(out) == json.loads(json.dumps(cli._finite(expected)))
+    status, out, _ = run(capsys, *argv, "--replicates", "3")
+    assert status == 0 and out.splitlines()[2].startswith("  mean waiting time") and "bit/s  (95% interval " in out
+    assert "3 independent replicates of 2,000 trials" in out and "6,000 trials from seed 3" in out
+    status, _, err = run(capsys, *argv, "--efficiency", "2")
+    assert status == 2 and "efficiency: must be within (0, 1], got 2.0" in err
+
+
 def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):
     path = network_file(tmp_path)
     arguments = ["compare", "--endpoint", "telecom_backbone", "A", "C", "--endpoint", path, "A", "B"]
@@ -183,3 +200,19 @@ def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):
     arguments[arguments.index("--runs") + 1] = "10"
     status, _, err = run(capsys, *arguments)
     assert status == 2 and "Unknown topology in endpoints: 'mesh'" in err
+
+
+def test_compare_on_the_physical_model_ranks_by_key_rate(tmp_path, capsys):
+    path = network_file(tmp_path, extra_node=True)
+    networks = ["compare", "--endpoint", "repeater_chain", "N0", "N3", "--endpoint", path, "A", "C"]
+    status, out, _ = run(capsys, *networks, "--runs", "500", "--seed", "3", "--physics", "--cutoff-ms", "40")
+    model = physics.PhysicalModel(cutoff_ms=40.0)
+    report = compare([("repeater_chain", "N0", "N3"), (path, "A", "C")], runs=500, seed=3, model=model)
+    assert status == 0 and out.splitlines()[-1] == report.summary and "bit/s" in out.splitlines()[2]
+    for extra, message in (
+        (["--physics", "--target", "0.9"], "--target and --bound are read by the engine's timeline only"),
+        (["--target", "0.9", "--bound", "20", "--cutoff-ms", "40"], "the physical model's parameters need --physics"),
+        ([], "--target and --bound are needed (or --physics for the physical model)"),
+    ):
+        status, _, err = run(capsys, *networks, "--runs", "5", *extra)
+        assert status == 2 and message in err

@@ -1,10 +1,11 @@
 import pytest
 import vorn_core as vc
 
-from vorn import parallel
+from vorn import parallel, physics, plot
+from vorn._models import UnreadInputWarning
 from vorn.compare import compare
 from vorn.files import to_vorn_file
-from vorn.stats import wilson_interval
+from vorn.stats import replicate_seeds, wilson_interval
 
 
 def saved_chain(tmp_path):
@@ -94,3 +95,20 @@ def test_overlapping_intervals_are_said_and_endpoints_objects_accepted():
     assert report.summary.endswith(
         f"Its interval overlaps that of fiber_only ({rate:.4f}): more runs are needed to tell them apart."
     )
+
+
+def test_physical_model_compares_by_key_rate_with_the_same_seeds(tmp_path):
+    path, nodes, links = saved_chain(tmp_path)
+    networks = [("repeater_chain", "N0", "N3"), (path, "N0", "N2")]
+    model = physics.PhysicalModel(cutoff_ms=100.0)
+    report = compare(networks, runs=300, seed=5, model=model, replicates=2)
+    chain = vc.generate_topology("repeater_chain")
+    pieces = [physics.simulate(nodes, links, "N0", "N2", 300, model, seed=s) for s in replicate_seeds(5, 2, 300)]
+    assert report.results[1].stats == physics.replaced(physics.merge(pieces), seed=5)
+    assert report.results[0].stats.path == physics.route(chain.nodes, chain.links, "N0", "N3", model).path
+    rates = [row["secret_key_rate_bps"] for row in report.table]
+    assert report.recommended == str(networks[rates.index(max(rates))][0]) and "secret-key rate" in report.summary
+    heights = [bar.get_height() for bar in plot.plot_comparison(report).patches]
+    assert heights == rates
+    with pytest.warns(UnreadInputWarning, match="fidelity_target is not read by the physical model"):
+        compare(networks[:1], 0.9, runs=10, seed=5, model=model)

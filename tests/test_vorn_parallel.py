@@ -54,17 +54,6 @@ def test_a_seed_gives_the_same_statistics_bit_for_bit_however_the_trials_are_spl
             assert (stats.mean_latency_ms, stats.mean_fidelity) == (whole.mean_latency_ms, whole.mean_fidelity)
 
 
-def test_generation_draws_are_those_of_the_engine():
-    engine = vc.VornEngine()
-    engine.define_network(*chain())
-    for seed in (1, 42):
-        # on the repeater chain the success count depends on the generation draws alone
-        expected = engine.simulate(*REQUEST, 3000, seed=seed)
-        stats = parallel.simulate(*chain(), *REQUEST, 3000, seed=seed, workers=1)
-        assert stats.successes / 3000 == expected.empirical_success_rate
-        assert stats.link_utilization_heatmap == expected.link_utilization_heatmap
-
-
 def test_configuration_and_strategy_reach_the_trials():
     config, strategy = vc.SimulationConfig(1000.0, 0.5, 0.3), vc.StrategyType.LowestLatency
     stats = parallel.simulate(*chain(), *REQUEST, 500, strategy, 3, config, workers=1)
@@ -196,14 +185,6 @@ def test_the_bar_shows_the_time_passing_while_a_shard_runs_elsewhere(monkeypatch
     with ThreadPoolExecutor(1) as executor:
         list(_jobs.run_tasks(tasks, 1, lambda piece, runs, seed: piece, executor=executor, shards=1, progress=True))
     assert ticks[:3] == [0, 0, 0] and ticks[-1] == 1
-
-
-def test_calls_here_grow_to_a_fifth_of_a_second_each():
-    pacer = _jobs.Pacer(0.2)
-    pacer.observe(256, 0.001)  # fast trials: grow, but at most eightfold at a time
-    assert pacer.size == 2048
-    pacer.observe(2048, 1.0)
-    assert pacer.size == int(2048 * 0.2)
 
 
 class Counting(ThreadPoolExecutor):

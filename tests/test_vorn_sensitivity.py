@@ -4,7 +4,8 @@ import statistics
 import pytest
 import vorn_core as vc
 
-from vorn import inputs, parallel
+from vorn import inputs, parallel, physics
+from vorn._models import UnreadInputWarning
 from vorn.sensitivity import parameters, sensitivity
 from vorn.stats import replicate_seeds
 from vorn.sweep import LINK_FIGURES
@@ -39,9 +40,9 @@ def test_both_directions_with_common_random_numbers_and_standard_errors():
     differences = [
         (ours.successes - theirs.successes) / 300 for ours, theirs in zip(raised.replicates, baseline.replicates)
     ]
-    assert (row["upper_value"], row["rate_upper"]) == (80.0 * 1.1, raised.empirical_success_rate)
-    assert row["effect_upper"] == (raised.successes - baseline.successes) / 1200
-    assert row["se_upper"] == statistics.stdev(differences) / 2
+    assert (row["upper_value"], row["figure_upper"]) == (80.0 * 1.1, raised.empirical_success_rate)
+    assert row["effect_upper"] == pytest.approx((raised.successes - baseline.successes) / 1200, abs=1e-15)
+    assert row["se_upper"] == pytest.approx(statistics.stdev(differences) / 2, abs=1e-15)
     assert row["effect_lower"] > 0 > row["effect_upper"]  # a longer link serves worse
     # the bypass is not on the route: its figures change no trial at all
     assert (rows["distance_km:A->D"]["effect_lower"], rows["distance_km:A->D"]["se_upper"]) == (0.0, 0.0)
@@ -103,5 +104,22 @@ def test_loud_errors(arguments, text):
 
 def test_report_shows_as_text_and_html():
     report = sensitivity(*network(), "A", "C", 0.85, 50.0, 20, seed=1, replicates=2)
-    assert repr(report).startswith(f"Sensitivity of the success rate {report.baseline.empirical_success_rate:.4f} ")
+    rate = report.baseline.empirical_success_rate
+    assert repr(report).startswith(f"Sensitivity of the success rate {rate:.4g} on vorn_core's timeline (")
     assert report._repr_html_().startswith("<p>Sensitivity of the success rate")
+
+
+def test_physical_model_ranks_its_own_parameters_and_warns_of_inputs_it_does_not_read():
+    nodes, links = network()
+    model = physics.PhysicalModel(cutoff_ms=20.0)
+    report = sensitivity(nodes, links, "A", "C", runs=400, seed=2, replicates=3, model=model)
+    rows = rows_by_parameter(report)
+    assert report.figure == "secret_key_rate_bps" and report.base_value == report.baseline.secret_key_rate_bps
+    assert rows["memory_lifetime_t2:B"]["read"] and not rows["alpha_loss_db_km"]["read"]
+    assert rows["base_fidelity:A->B"]["effect_lower"] < 0 < rows["attenuation_db_km"]["effect_lower"]
+    assert rows["efficiency"]["upper_value"] == 1.0 and rows["cutoff_ms"]["lower_value"] == 18.0
+    lowered = physics.PhysicalModel(cutoff_ms=18.0)
+    pieces = [physics.simulate(nodes, links, "A", "C", 400, lowered, seed=s) for s in replicate_seeds(2, 3, 400)]
+    assert rows["cutoff_ms"]["figure_lower"] == physics.merge(pieces).secret_key_rate_bps
+    with pytest.warns(UnreadInputWarning, match="alpha_loss_db_km is not read by the physical model"):
+        sensitivity(nodes, links, "A", "C", runs=20, seed=2, model=model, keys=["alpha_loss_db_km", "efficiency"])

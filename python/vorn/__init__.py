@@ -1,17 +1,24 @@
 """vorn: the companion of vorn_core for research work.
 
-- `vorn.parallel`: reproducible ensembles, here or split over processes and a dask.distributed cluster,
-  with independent replicates;
-- `vorn.stats`: exact statistics of ensembles, Wilson intervals, replicate seeds, tables and DataFrames;
+- `vorn.physics`: the physical model of repeater chains (lossy links, decaying memories, swaps) at ensemble
+  speed: waiting time (ms), fidelity and secret-key rate (bit/s), each with its 95 % interval;
 - `vorn.sweep`: one request over a grid of parameter values, as a table with intervals;
-- `vorn.sensitivity`: which parameters move the success rate, both ways, with standard errors;
+- `vorn.sensitivity`: which parameters move the key rate or the success rate, both ways, with standard errors;
 - `vorn.compare`: one request on reference topologies and .vorn files, with intervals;
-- `vorn.inputs`: what the model reads of its inputs, with their units;
+- `vorn.plot`: key rate against distance, waiting times, fidelity against memory time, sweeps, sensitivity,
+  comparisons and networks as matplotlib figures;
+- `vorn.cli`: the `vorn` command (physics, validate, diff, simulate, compare);
+- `vorn.parallel`: reproducible ensembles of the engine's timeline, here or split over processes and a
+  dask.distributed cluster, with independent replicates;
+- `vorn.stats`: exact statistics of ensembles, Wilson intervals, replicate seeds, tables and DataFrames;
+- `vorn.inputs`: what the engine's timeline reads of its inputs, with their units;
 - `vorn.files`: .vorn files from node and link definitions, and the networks of files;
-- `vorn.plot`: networks, sensitivity, comparisons and sweeps as matplotlib figures;
-- `vorn.nx`: networkx graphs of networks, both ways;
-- `vorn.cli`: the `vorn` command (validate, diff, simulate, compare);
-- `vorn.physics`: a physical model of repeater chains (lossy links, decaying memories, swaps) at ensemble speed.
+- `vorn.nx`: networkx graphs of networks, both ways.
+
+Sweeps, sensitivity analyses and comparisons run the physical model with ``model=vorn.physics.PhysicalModel()``
+and vorn_core's phenomenological timeline without it; an input that the chosen model does not read warns
+(`vorn._models.UnreadInputWarning`). Memory times are T2 in seconds everywhere here; only .vorn files hold
+milliseconds, converted where a file is read or written.
 
 Seeds: trial i of an ensemble with seed s is keyed by s + i, so seeds 1 and 2 share all trials but one;
 take independent replicates from `vorn.stats.replicate_seeds` (or pass ``replicates=`` to the functions

@@ -201,6 +201,28 @@ class Physical:
         return pooled
 
 
+def value(stats: Any, figure: str) -> float:
+    """A figure of an ensemble's statistics (the timeline's "success_rate" is its empirical success rate)."""
+    found: float = stats.empirical_success_rate if figure == "success_rate" else getattr(stats, figure)
+    return found
+
+
+def named(figure: str) -> tuple[str, str]:
+    """A figure of either model's statistics as a reader says it, and its unit ("" for none; the key itself and
+    no unit if unknown)."""
+    key = "empirical_success_rate" if figure == "success_rate" else figure
+    for declared in (*physics.PhysicsStats.FIGURES, *EnsembleStats.FIGURES):
+        if declared.key == key:
+            return declared.label, declared.unit
+    return figure, ""
+
+
+def label(figure: str) -> str:
+    """A figure as a reader says it, with its unit."""
+    name, unit = named(figure)
+    return f"{name} ({unit})" if unit else name
+
+
 def of(model: physics.PhysicalModel | None) -> Model:
     """The model an analysis runs: the timeline for None, else the physical model with these parameters."""
     if model is None:

@@ -1,4 +1,5 @@
-"""The `vorn` command: validate, diff, simulate and compare networks from the shell.
+"""The `vorn` command: the physical model of repeater chains, and validate, diff, simulate and compare networks,
+from the shell.
 
 Exit status: 0 on success; 1 when a file is invalid or an operation fails; 2 for a command line that
 cannot be used (with a usage message); 130 after Ctrl-C. `vorn diff` exits like diff(1): 0 when the files
@@ -12,9 +13,11 @@ line; paths may be any name the operating system accepts, UTF-8 or not.
 from __future__ import annotations
 
 import argparse
+import json
 import math
 import os
 import re
+import statistics
 import sys
 from collections.abc import Callable, Mapping, Sequence
 from typing import Any
@@ -294,9 +297,18 @@ def command_simulate(args: argparse.Namespace) -> int:
 
 
 def command_compare(args: argparse.Namespace) -> int:
+    from . import physics
     from .compare import compare, is_reference
 
     strategy = STRATEGIES[args.strategy] if args.strategy else None
+    model = _physical_model(args) if args.physics else None
+    if args.physics and (args.target is not None or args.bound is not None):
+        raise Usage("--target and --bound are read by the engine's timeline only, not with --physics")
+    if not args.physics:
+        if args.target is None or args.bound is None:
+            raise Usage("--target and --bound are needed (or --physics for the physical model)")
+        if any(getattr(args, parameter.name) is not _DEFAULT for parameter in physics.parameters()):
+            raise Usage("the physical model's parameters need --physics")
     seed = args.seed
     if seed is None:
         from .parallel import clock_seed
@@ -316,6 +328,7 @@ def command_compare(args: argparse.Namespace) -> int:
             replicates=args.replicates,
             confidence=args.confidence,
             workers=args.workers,
+            model=model,
         )
     except ValueError as error:
         raise Usage(shown(str(error))) from None
@@ -323,19 +336,120 @@ def command_compare(args: argparse.Namespace) -> int:
         raise Failure(shown(str(error))) from None
     names = [shown(row["topology"]) for row in report.table]
     width = max([len("topology")] + [len(name) for name in names])
-    print(
-        f"{'topology':<{width}}  success rate  {_percent(args.confidence) + ' interval':<16}  mean latency  "
-        "mean fidelity"
-    )
+    if args.physics:
+        print(f"{'topology':<{width}}  secret-key rate  95% interval (bit/s)  mean waiting time  mean fidelity")
+        for name, row in zip(names, report.table):
+            low, high = row["secret_key_rate_bps_ci_low"], row["secret_key_rate_bps_ci_high"]
+            interval = "-" if math.isnan(low) else f"{low:.4g} to {high:.4g}"
+            print(
+                f"{name:<{width}}  {row['secret_key_rate_bps']:>9.4g} bit/s  {interval:<20}  "
+                f"{row['mean_waiting_time_ms']:>14.4g} ms  {row['mean_fidelity']:>13.4f}"
+            )
+    else:
+        _print_timeline_comparison(names, width, report, args.confidence)
+    print(shown(report.summary))
+    if args.seed is None:
+        print(f"(seed from the clock; pass --seed {seed} to repeat)")
+    return EXIT_OK
+
+
+def _print_timeline_comparison(names: list[str], width: int, report: Any, confidence: float) -> None:
+    print(f"{'topology':<{width}}  success rate  {_percent(confidence) + ' interval':<16}  mean latency  mean fidelity")
     for name, row in zip(names, report.table):
         interval = "-" if math.isnan(row["ci_low"]) else f"{row['ci_low']:.4f} to {row['ci_high']:.4f}"
         print(
             f"{name:<{width}}  {row['success_rate']:>12.4f}  {interval:<16}  {row['mean_latency_ms']:>9.2f} ms"
             f"  {row['mean_fidelity']:>13.4f}"
         )
-    print(shown(report.summary))
-    if args.seed is None:
-        print(f"(seed from the clock; pass --seed {seed} to repeat)")
+
+
+# ---- physics ---------------------------------------------------------------------------------------
+
+
+def _finite(value: Any) -> Any:
+    """A value of a result as JSON has it: a number that is not finite becomes null."""
+    if isinstance(value, float) and not math.isfinite(value):
+        return None
+    if isinstance(value, dict):
+        return {key: _finite(item) for key, item in value.items()}
+    if isinstance(value, (list, tuple)):
+        return [_finite(item) for item in value]
+    return value
+
+
+def _model_value(parameter: Any) -> Callable[[str], Any]:
+    """How the text of an option becomes a value of one parameter of the physical model: of its default's type,
+    and "none" for a parameter that is off by default."""
+
+    def parse(text: str) -> Any:
+        if parameter.default is None:
+            return None if text.lower() == "none" else _number(text)
+        if isinstance(parameter.default, float):
+            return _number(text)
+        if isinstance(parameter.default, int):
+            try:
+                return int(text)
+            except ValueError:
+                raise argparse.ArgumentTypeError(f"not a whole number: {shown(text)!r}") from None
+        return text
+
+    return parse
+
+
+def _physical_model(args: argparse.Namespace) -> Any:
+    from . import physics
+
+    given = {parameter.name: getattr(args, parameter.name) for parameter in physics.parameters()}
+    try:
+        return physics.PhysicalModel(**{name: value for name, value in given.items() if value is not _DEFAULT})
+    except (TypeError, ValueError) as error:
+        raise Usage(shown(str(error))) from None
+
+
+_DEFAULT = object()  # a parameter of the physical model that the command line leaves as the model has it
+
+
+def command_physics(args: argparse.Namespace) -> int:
+    from . import parallel, physics
+
+    loaded = _loaded(args.file)
+    model = _physical_model(args)
+    strategy = STRATEGIES[args.strategy] if args.strategy else None
+    seed = parallel.clock_seed() if args.seed is None else args.seed
+    try:
+        starts = parallel.replicate_starts(seed, args.runs, args.replicates) or [seed]
+        replicates = [
+            physics.simulate(
+                loaded.nodes,
+                loaded.links,
+                args.from_node,
+                args.to,
+                args.runs,
+                model,
+                strategy,
+                start,
+                workers=args.workers,
+            )
+            for start in starts
+        ]
+    except ValueError as error:
+        raise Usage(f"{shown(args.file)}: {shown(str(error))}") from None
+    stats = physics.replaced(physics.merge(replicates), seed=seed)
+    if args.json:
+        document = {"file": args.file, "from": args.from_node, "to": args.to, **stats.to_dict()}
+        if args.replicates is not None:
+            document["replicates"] = [replicate.to_dict() for replicate in replicates]
+        print(json.dumps(_finite(document), indent=2, allow_nan=False))
+        return EXIT_OK
+    print(f"{shown(args.file)}: {shown(args.from_node)} -> {shown(args.to)}, {_seed_text(seed, args.seed)}")
+    for line in str(stats).splitlines():
+        print(shown(line))
+    if args.replicates is not None:
+        print(f"  {len(replicates)} independent replicates of {args.runs:,} trials; their figures scatter by (sd):")
+        for figure in (figure for figure in stats.FIGURES if figure.interval is not None):
+            values = [getattr(replicate, figure.key) for replicate in replicates]
+            unit = f" {figure.unit}" if figure.unit else ""
+            print(f"    {figure.label:<18} {statistics.stdev(values):.4g}{unit}")
     return EXIT_OK
 
 
@@ -383,17 +497,52 @@ def _replicates(text: str) -> int:
     return value
 
 
+def _physics_options(group: argparse._ArgumentGroup) -> None:
+    """One option per parameter of the physical model, as `vorn.physics.parameters` describes it."""
+    from . import physics
+
+    for parameter in physics.parameters():
+        unit = f"{parameter.unit}; " if parameter.unit else ""
+        value = parameter.default
+        default = "off" if value is None else f"{value:g}" if isinstance(value, (int, float)) else str(value)
+        group.add_argument(
+            "--" + parameter.name.replace("_", "-"),
+            dest=parameter.name,
+            type=_model_value(parameter),
+            default=_DEFAULT,
+            metavar="X",
+            help=f"{parameter.meaning} ({unit}default {default})".replace("%", "%%"),
+        )
+
+
 def build_parser() -> argparse.ArgumentParser:
     from . import __version__
 
     parser = argparse.ArgumentParser(
         prog="vorn",
-        description="Check, compare and simulate quantum network topologies (.vorn files).",
+        description="Waiting time, fidelity and key rate of repeater chains from the physical model (vorn physics); "
+        "checks, diffs, and the engine's timeline on quantum network topologies (.vorn files).",
         epilog="Exit status: 0 success, 1 invalid files or failures, 2 bad command line; "
         "vorn diff: 0 same, 1 different, 2 trouble.",
     )
     parser.add_argument("--version", action="version", version=f"vorn {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    physics = commands.add_parser(
+        "physics",
+        help="waiting time, fidelity and key rate from the physical model",
+        description="Run a seeded ensemble of the physical model of repeater chains (vorn.physics) on the route "
+        "between two nodes of a .vorn file and print the mean waiting time, the mean fidelity and the secret-key "
+        "rate, each with its 95 % interval and unit; the same numbers as vorn.physics.simulate for the same "
+        "seed. Memory lifetimes are read from the file in ms (T2); the model's parameters are options.",
+    )
+    physics.add_argument("file", metavar="FILE")
+    physics.add_argument("from_node", metavar="FROM")
+    physics.add_argument("to", metavar="TO")
+    physics.add_argument("--runs", type=_positive, required=True, metavar="N", help="number of trials")
+    physics.add_argument("--json", action="store_true", help="print the figures as one JSON object")
+    _physics_options(physics.add_argument_group("parameters of the physical model"))
+    physics.set_defaults(run=command_physics)
 
     validate = commands.add_parser(
         "validate",
@@ -418,9 +567,10 @@ def build_parser() -> argparse.ArgumentParser:
 
     simulate = commands.add_parser(
         "simulate",
-        help="run a Monte Carlo ensemble on a .vorn file",
-        description="Run a seeded Monte Carlo ensemble of one entanglement request on the network and "
-        "configuration of a .vorn file and print its statistics with the success rate's interval. "
+        help="the engine's timeline: success rate under a fidelity target and a latency bound",
+        description="Run a seeded Monte Carlo ensemble of one entanglement request on the engine's timeline "
+        "(phenomenological rules that read no memory lifetimes; vorn physics gives physical figures) with the "
+        "network and configuration of a .vorn file and print its statistics with the success rate's interval. "
         "Trial i of seed S is keyed by S + i: the same seed repeats every figure, and seeds S and S + 1 "
         "share all trials but one (use --replicates for independent ones).",
     )
@@ -440,7 +590,8 @@ def build_parser() -> argparse.ArgumentParser:
         "compare",
         help="compare networks",
         description="Simulate one request on several networks (reference topologies or .vorn files) with "
-        "the same seeds and recommend one.",
+        "the same seeds and recommend one: on the physical model by secret-key rate (--physics), or on the "
+        "engine's timeline by success rate under --target and --bound.",
     )
     compare.add_argument(
         "--endpoint",
@@ -452,19 +603,28 @@ def build_parser() -> argparse.ArgumentParser:
         "hybrid) or the path of a .vorn file, and the two nodes of the request there; repeat for each network",
     )
     compare.add_argument("--runs", type=_positive, required=True, metavar="N", help="trials per network")
-    compare.add_argument("--target", type=_number, required=True, metavar="F", help="fidelity target")
-    compare.add_argument("--bound", type=_number, required=True, metavar="MS", help="latency bound in ms")
+    compare.add_argument("--target", type=_number, metavar="F", help="fidelity target (the timeline's)")
+    compare.add_argument("--bound", type=_number, metavar="MS", help="latency bound in ms (the timeline's)")
+    compare.add_argument(
+        "--physics",
+        action="store_true",
+        help="compare on the physical model, by secret-key rate with its 95%% interval, instead of the engine's "
+        "timeline by success rate",
+    )
+    _physics_options(compare.add_argument_group("parameters of the physical model (with --physics)"))
     compare.set_defaults(run=command_compare)
 
-    for command in (simulate, compare):
+    for command in (simulate, compare, physics):
         command.add_argument("--seed", type=_count, metavar="S", help="seed of the first trial (default: the clock)")
         command.add_argument(
             "--replicates",
             type=_replicates,
             metavar="R",
-            help="independent replicates of N trials each, with the spread of their success rates",
+            help="independent replicates of N trials each, pooled, with the spread of their figures",
         )
         command.add_argument("--strategy", choices=sorted(STRATEGIES), help="route choice (default: highest-fidelity)")
+        if command is physics:
+            continue
         command.add_argument(
             "--confidence",
             type=_probability,
@@ -475,7 +635,10 @@ def build_parser() -> argparse.ArgumentParser:
         command.add_argument(
             "--workers", type=_positive, default=1, metavar="K", help="local processes sharing the trials (default 1)"
         )
-    for command in (validate, diff, simulate, compare):
+    physics.add_argument(
+        "--workers", type=_positive, default=None, metavar="K", help="local processes sharing the trials"
+    )
+    for command in (validate, diff, simulate, compare, physics):
         command.set_defaults(usage=command.error)  # a usage message and exit status 2
     return parser
 

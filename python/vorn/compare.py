@@ -1,8 +1,9 @@
 """One request on several networks, reproducibly, with intervals: which network serves it best?
 
     from vorn.compare import compare
-    report = compare([("telecom_backbone", "A", "E"), ("my_network.vorn", "Alice", "Bob")],
-                     fidelity_target=0.75, max_latency_ms=5000.0, runs=20_000, seed=1)
+    networks = [("repeater_chain", "N0", "N3"), ("my_network.vorn", "Alice", "Bob")]
+    report = compare(networks, runs=100_000, seed=1, model=vorn.physics.PhysicalModel())  # by secret-key rate
+    report = compare(networks, fidelity_target=0.75, max_latency_ms=5000.0, runs=20_000, seed=1)  # by success
     report.table, report.recommended
 
 Networks are named by the reference topologies that ``compare_topologies`` knows (telecom_backbone,
@@ -21,9 +22,9 @@ from typing import TYPE_CHECKING, Any
 
 import vorn_core as vc
 
-from . import _native, _network, parallel
+from . import _models, _native, _network, parallel, physics
 from .files import is_utf8, load_network
-from .stats import EnsembleStats, Table, pool
+from .stats import EnsembleStats, Table
 
 if TYPE_CHECKING:
     import pandas
@@ -46,35 +47,42 @@ COLUMNS = [
 
 @dataclass(frozen=True)
 class ComparedNetwork:
-    """One network of a comparison and its outcome (the shape `vorn.plot.plot_comparison` draws)."""
+    """One network of a comparison and its outcome (the shape `vorn.plot.plot_comparison` draws): the
+    timeline's `EnsembleStats` or the physical model's `PhysicsStats`."""
 
     topology_name: str
     from_node: str
     to: str
-    stats: EnsembleStats
+    stats: EnsembleStats | physics.PhysicsStats
 
     @property
     def success_rate(self) -> float:
+        """The share of trials that succeeded (on the physical model: that delivered a pair)."""
+        if isinstance(self.stats, physics.PhysicsStats):
+            return self.stats.delivery_rate
         return self.stats.empirical_success_rate
 
     @property
     def successes(self) -> int:
-        return self.stats.successes
+        return self.stats.delivered if isinstance(self.stats, physics.PhysicsStats) else self.stats.successes
 
 
 @dataclass(frozen=True)
 class ComparisonReport:
-    """The outcome of `compare`: each network's statistics, a table with intervals, the recommendation."""
+    """The outcome of `compare`: each network's statistics, a table with intervals, the recommendation by
+    `figure` (an attribute of the statistics: "success_rate" on the timeline, "secret_key_rate_bps" on the
+    physical model, which reads no target or bound: they are None)."""
 
     results: list[ComparedNetwork]
     table: Table
     recommended_topology: str
     summary: str
-    fidelity_target: float
-    max_latency_ms: float
+    fidelity_target: float | None
+    max_latency_ms: float | None
     runs: int
     seed: int
     confidence: float
+    figure: str = "success_rate"
 
     @property
     def recommended(self) -> str:
@@ -131,9 +139,9 @@ def _entry(entry: object, index: int) -> tuple[str, str, str]:
 
 def compare(
     networks: Iterable[tuple[str | os.PathLike[str], str, str] | vc.TopologyEndpoints],
-    fidelity_target: float,
-    max_latency_ms: float,
-    runs: int,
+    fidelity_target: float | None = None,
+    max_latency_ms: float | None = None,
+    runs: int | None = None,
     strategy: vc.StrategyType | None = None,
     seed: int | None = None,
     *,
@@ -142,88 +150,112 @@ def compare(
     executor: Executor | None = None,
     workers: int | None = None,
     progress: bool | None = None,
+    model: physics.PhysicalModel | None = None,
 ) -> ComparisonReport:
-    """Run one request (`fidelity_target`, `max_latency_ms` in ms, `strategy`) with `runs` trials from
-    `seed` on each network, given as (topology, from_node, to) with a reference topology name or a .vorn
-    file path (or as ``TopologyEndpoints``).
+    """Run one request with `runs` trials from `seed` on each network, given as (topology, from_node, to) with
+    a reference topology name or a .vorn file path (or as ``TopologyEndpoints``), on vorn_core's timeline
+    (`model` None: the request's `fidelity_target`, `max_latency_ms` in ms and `strategy`, compared by success
+    rate) or on the physical model (`model` a ``vorn.physics.PhysicalModel``, under `strategy`, compared by
+    secret-key rate in bit/s; it reads neither target nor bound, nor a file's configuration).
 
     Every network, name, node and figure is checked before anything runs (ValueError naming it);
     `runs` must be at least 1. Every network runs the same seeds (None: one from the clock, recorded
-    in the report). The recommendation is the network with the highest success rate (the first of equal
+    in the report). The recommendation is the network with the highest figure (the first of equal
     ones); the summary says when its interval overlaps the runner-up's, so the data cannot tell them apart.
-    `replicates`, `executor`, `workers` and `progress` as for `vorn.parallel.simulate`.
+    `replicates`, `executor`, `workers` and `progress` as for `vorn.parallel.simulate`. The table's rows: on
+    the timeline "topology", "from_node", "to", "runs", "successes", "success_rate", "ci_low", "ci_high" (Wilson
+    interval at `confidence`), "mean_latency_ms", "mean_fidelity" (and "replicate_sd" with replicates); on the
+    physical model "topology", "from_node", "to" and the figures of ``PhysicsStats.to_dict()`` (95 % intervals).
     """
+    if runs is None:
+        raise TypeError("compare: runs is needed")
     runs = _network.count(runs, "runs")
     if runs == 0:
         raise ValueError("argument 'runs': a comparison needs at least one run, got 0")
     entries = [_entry(entry, index) for index, entry in enumerate(networks)]
     if not entries:
         raise ValueError("argument 'networks': nothing to compare")
+    chosen_model = _models.of(model)
     setups = []
     for name, source, target in entries:
         nodes, links, config = resolve(name)
-        setups.append(_network.setup(nodes, links, config, source, target, fidelity_target, max_latency_ms, strategy))
+        config = config if model is None else None  # a file's configuration is the timeline's
+        setups.append(
+            chosen_model.point(nodes, links, source, target, fidelity_target, max_latency_ms, strategy, config)
+        )
     chosen = _network.seed_of(seed)
     base = parallel.clock_seed() if chosen is None else chosen
     seeds = parallel.replicate_starts(base, runs, replicates)
     starts = seeds or [base]
-    results = parallel.ensembles(
+    results = chosen_model.ensembles(
         [(checked, runs, start) for checked in setups for start in starts],
         len(entries) * len(starts) * runs,
         executor=executor,
         workers=workers,
-        shards=None,
         progress=progress,
         description="compare",
     )
     outcomes = []
     for name, source, target in entries:
         pieces = [next(results) for _ in starts]
-        stats = pool(pieces, base) if seeds is not None else pieces[0]
+        stats = chosen_model.pooled(pieces, base) if seeds is not None else pieces[0]
         outcomes.append(ComparedNetwork(name, source, target, stats))
 
-    rows: list[dict[str, Any]] = []
-    for outcome in outcomes:
-        low, high = outcome.stats.interval(confidence)
-        row = {
-            "topology": outcome.topology_name,
-            "from_node": outcome.from_node,
-            "to": outcome.to,
-            "runs": outcome.stats.total_runs,
-            "successes": outcome.successes,
-            "success_rate": outcome.success_rate,
-            "ci_low": low,
-            "ci_high": high,
-            "mean_latency_ms": outcome.stats.mean_latency_ms,
-            "mean_fidelity": outcome.stats.mean_fidelity,
-        }
-        spread = outcome.stats.spread()
-        if spread is not None:
-            row["replicate_sd"] = spread.sd
-        rows.append(row)
-    ranked = sorted(range(len(rows)), key=lambda index: -rows[index]["success_rate"])
+    figure = chosen_model.figure
+    rows = [_row(outcome, confidence) for outcome in outcomes]
+    low_key, high_key = ("ci_low", "ci_high") if model is None else (f"{figure}_ci_low", f"{figure}_ci_high")
+    ranked = sorted(range(len(rows)), key=lambda index: -rows[index][figure])
     best = rows[ranked[0]]
+    (label, unit), shown = _models.named(figure), ".4f" if model is None else ".4g"
+    unit = f" {unit}" if unit else ""
     summary = (
-        f"Recommended: {best['topology']} (success rate {best['success_rate']:.4f}, "
-        f"{confidence:.0%} interval {best['ci_low']:.4f} to {best['ci_high']:.4f}; "
-        f"{runs * len(starts):,} trials per network from seed {base})."
+        f"Recommended: {best['topology']} ({label} {best[figure]:{shown}}{unit}, "
+        f"{confidence if model is None else 0.95:.0%} interval {best[low_key]:{shown}} to {best[high_key]:{shown}}"
+        f"{unit}; "
+        f"{runs * len(starts):,} trials per network from seed {base} on {chosen_model.name})."
     )
     if len(ranked) > 1:
         second = rows[ranked[1]]
-        if second["ci_high"] >= best["ci_low"]:
+        if second[high_key] >= best[low_key]:
             summary += (
-                f" Its interval overlaps that of {second['topology']} ({second['success_rate']:.4f}): "
+                f" Its interval overlaps that of {second['topology']} ({second[figure]:{shown}}): "
                 "more runs are needed to tell them apart."
             )
-    columns = COLUMNS + (["replicate_sd"] if seeds is not None and len(seeds) > 1 else [])
+    columns = None
+    if model is None:
+        columns = COLUMNS + (["replicate_sd"] if seeds is not None and len(seeds) > 1 else [])
     return ComparisonReport(
         outcomes,
         Table(rows, columns),
         str(best["topology"]),
         summary,
-        float(fidelity_target),
-        float(max_latency_ms),
+        None if fidelity_target is None else float(fidelity_target),
+        None if max_latency_ms is None else float(max_latency_ms),
         runs * len(starts),
         base,
         confidence,
+        figure,
     )
+
+
+def _row(outcome: ComparedNetwork, confidence: float) -> dict[str, Any]:
+    place = {"topology": outcome.topology_name, "from_node": outcome.from_node, "to": outcome.to}
+    stats = outcome.stats
+    if isinstance(stats, physics.PhysicsStats):
+        row = place | stats.to_dict()
+        row["path"] = " - ".join(row["path"])
+        return row
+    low, high = stats.interval(confidence)
+    row = place | {
+        "runs": stats.total_runs,
+        "successes": stats.successes,
+        "success_rate": stats.empirical_success_rate,
+        "ci_low": low,
+        "ci_high": high,
+        "mean_latency_ms": stats.mean_latency_ms,
+        "mean_fidelity": stats.mean_fidelity,
+    }
+    spread = stats.spread()
+    if spread is not None:
+        row["replicate_sd"] = spread.sd
+    return row

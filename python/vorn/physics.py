@@ -296,6 +296,34 @@ class PhysicsStats(FigureRecord, _native.PhysicsStats):
         return _interval(self.mean_fidelity, self.fidelity_stderr)
 
     @property
+    def secret_key_rate_bps_interval(self) -> tuple[float, float]:
+        """95 % interval of the secret-key rate by the delta method from the delivered share, the mean fidelity
+        and the mean time of a trial, their standard errors added (the widest that any correlation between
+        waiting time and fidelity allows); its low end is never below 0."""
+        runs, delivered = self.runs, self.delivered
+        total, squares = self.waiting_time_ms_sum, self.waiting_time_ms_squares
+        if delivered < 2 or isinstance(total, float) or isinstance(squares, float):
+            return (math.nan, math.nan)
+        given_up = runs - delivered
+        limit = Fraction(self.model.max_waiting_time_ms or 0.0)
+        time_sum = Fraction(total, _UNIT) + given_up * limit  # ms over all trials, given-up ones at the limit
+        time_squares = Fraction(squares, _UNIT) + given_up * limit * limit
+        mean_time = float(time_sum / runs)
+        time_stderr = math.sqrt(float((runs * time_squares - time_sum * time_sum) / (runs * runs * (runs - 1))))
+        share = delivered / runs
+        share_stderr = math.sqrt(share * (1.0 - share) / runs)
+        fraction, qber = self.secret_fraction, self.qber
+        slope = 4.0 / 3.0 * math.log2((1.0 - qber) / qber) if fraction > 0.0 and qber > 0.0 else 0.0
+        rate = self.secret_key_rate_bps
+        stderr = (
+            1000.0 * fraction / mean_time * share_stderr
+            + 1000.0 * share * slope / mean_time * self.fidelity_stderr
+            + rate / mean_time * time_stderr
+        )
+        low, high = _interval(rate, stderr)
+        return (max(0.0, low), high)
+
+    @property
     def delivery_rate(self) -> float:
         """Share of the trials that delivered a pair (1.0 unless `max_waiting_time_ms` gives some up)."""
         return self.delivered / self.runs if self.runs else math.nan

@@ -5,14 +5,14 @@ from __future__ import annotations
 
 import math
 from collections.abc import Callable, Iterable, Mapping, Sequence
-from typing import TYPE_CHECKING, Any, Protocol
+from typing import TYPE_CHECKING, Any, Protocol, cast
 
 import vorn_core as vc
 
 from . import _network, inputs
 from ._extras import require
 from .nx import NetworkSource, definitions_of
-from .stats import EnsembleStats, wilson_interval, z_score
+from .stats import wilson_interval, z_score
 
 if TYPE_CHECKING:
     import pandas
@@ -272,7 +272,7 @@ def _label_directions(
 
 def plot_sensitivity(report: SensitivityReport, ax: Axes | None = None, top: int | None = None) -> Axes:
     """Two-sided tornado chart of a `vorn.sensitivity` report: for each parameter that the model reads and
-    that moved the success rate (the `top` largest, or all), the change of the success rate with the
+    that moved the report's figure (the `top` largest, or all), the change of the figure with the
     parameter lowered (left colour) and raised (right colour), each with its error bar at the report's
     confidence; the noise floor as a grey band around zero. Parameters without any effect and those the
     model does not read are named beneath the chart instead of drawn."""
@@ -311,8 +311,7 @@ def plot_sensitivity(report: SensitivityReport, ax: Axes | None = None, top: int
     ax.axvline(0.0, color="black", linewidth=0.8)
     ax.set_yticks(positions, [row["parameter"] for row in shown])
     ax.set_xlabel(
-        f"change of the success rate from {report.baseline.empirical_success_rate:.4f} "
-        f"(error bars: {report.confidence:.0%} intervals)"
+        f"change of the {report.label} from {report.base_value:.4g} (error bars: {report.confidence:.0%} intervals)"
     )
     ax.legend(loc="lower right", fontsize=8)
     notes = []
@@ -346,9 +345,29 @@ def _listed(keys: list[str]) -> str:
 def plot_comparison(report: ComparisonReport, ax: Axes | None = None, confidence: float = 0.95) -> Axes:
     """Success rate of each network of a comparison (a ``vorn.compare`` report or a TopologyComparisonReport)
     as bars with their Wilson intervals, the recommended one highlighted. Each result's exact success count
-    is used where it has one; a TopologyComparisonReport's rates are turned back into counts."""
+    is used where it has one; a TopologyComparisonReport's rates are turned back into counts. A comparison on
+    the physical model shows its figure (the secret-key rate) with its 95 % interval, a zero marked as such."""
     ax = _axes(ax)
     results = list(report.results)
+    names = [result.topology_name for result in results]
+    colours = [RECOMMENDED_COLOUR if name == report.recommended_topology else BAR_COLOUR for name in names]
+    figure = getattr(report, "figure", "success_rate")
+    if figure != "success_rate":  # the physical model's figure, with the interval its statistics give
+        rows = [cast(Any, result).stats.to_dict() for result in results]  # a vorn.compare report's
+        values = [row[figure] for row in rows]
+        lows = [row.get(f"{figure}_ci_low", math.nan) for row in rows]
+        highs = [row.get(f"{figure}_ci_high", math.nan) for row in rows]
+        errors = [
+            [0.0 if math.isnan(low) else value - low for value, low in zip(values, lows)],
+            [0.0 if math.isnan(high) else high - value for value, high in zip(values, highs)],
+        ]
+        ax.bar(range(len(results)), values, yerr=errors, capsize=4, color=colours)
+        for index, value in enumerate(values):
+            if value == 0.0:  # a bar of no height is said, not left for a gap
+                ax.annotate("0", (index, 0.0), ha="center", va="bottom", gid="zero")
+        ax.set_xticks(range(len(results)), names, rotation=15)
+        ax.set_ylabel(f"{_label(figure)} (95% interval, {report.runs:,} trials)")
+        return ax
     rates, below, above = [], [], []
     for result in results:
         rate = result.success_rate
@@ -362,8 +381,6 @@ def plot_comparison(report: ComparisonReport, ax: Axes | None = None, confidence
         rates.append(rate)
         below.append(rate - low)
         above.append(high - rate)
-    names = [result.topology_name for result in results]
-    colours = [RECOMMENDED_COLOUR if name == report.recommended_topology else BAR_COLOUR for name in names]
     ax.bar(range(len(results)), rates, yerr=[below, above], capsize=4, color=colours)
     ax.set_xticks(range(len(results)), names, rotation=15)
     ax.set_ylim(0.0, 1.0)
@@ -572,9 +589,6 @@ def _label(column: str) -> str:
         return inputs.label(column)
     except KeyError:
         pass
-    from .physics import PhysicsStats
+    from ._models import label
 
-    for figure in (*PhysicsStats.FIGURES, *EnsembleStats.FIGURES):
-        if figure.key == column:
-            return f"{figure.label} ({figure.unit})" if figure.unit else figure.label
-    return column
+    return label(column)

@@ -97,14 +97,18 @@ inline std::vector<Scenario> scenarios() {
     };
 }
 
+// Every kernel of the block function, with its name.
+inline constexpr std::pair<vorn::chacha12::Kernel, const char*> kKernels[] = {
+    {vorn::chacha12::Kernel::Scalar, "scalar"},
+    {vorn::chacha12::Kernel::Sse2, "sse2"},
+    {vorn::chacha12::Kernel::Avx2, "avx2"},
+    {vorn::chacha12::Kernel::Avx512, "avx512"}};
+
 // Runs `body` once with each kernel this CPU runs made the active one (chacha12::use_kernel), with the
 // kernel's name; the best kernel is active again afterwards.
 template <class Body>
 void with_each_kernel(Body body) {
-    using vorn::chacha12::Kernel;
-    const std::pair<Kernel, const char*> kernels[] = {
-        {Kernel::Scalar, "scalar"}, {Kernel::Sse2, "sse2"}, {Kernel::Avx2, "avx2"}, {Kernel::Avx512, "avx512"}};
-    for (auto [kernel, name] : kernels) {
+    for (auto [kernel, name] : kKernels) {
         if (!vorn::chacha12::kernel_available(kernel)) continue;
         vorn::chacha12::use_kernel(kernel);
         body(std::string(name));

@@ -107,15 +107,12 @@ TEST_CASE("a network's route graph follows its links, and copies build their own
 }
 
 TEST_CASE("key lengths saturate") {
+    // clang-format off
     const std::pair<double, std::uint64_t> rows[] = {
-        {0.0, 0},
-        {-0.5, 0},
-        {-kInf, 0},
-        {kNaN, 0},
-        {39.999999999999993, 39},
+        {0.0, 0}, {-0.5, 0}, {-kInf, 0}, {kNaN, 0}, {39.999999999999993, 39},
         {18446744073709549568.0, 18446744073709549568u},  // the largest double below 2^64
-        {18446744073709551616.0, UINT64_MAX},
-        {kInf, UINT64_MAX}};
+        {18446744073709551616.0, UINT64_MAX}, {kInf, UINT64_MAX}};
+    // clang-format on
     for (const auto& [value, count] : rows) CHECK_EQ(saturating_count(value), count);
 }
 

@@ -112,15 +112,10 @@ TEST_CASE("draws straddling a word pair read the next two words in order") {
     }
 }
 
-static const std::pair<chacha12::Kernel, const char*> kKernels[] = {{chacha12::Kernel::Scalar, "scalar"},
-                                                                    {chacha12::Kernel::Sse2, "sse2"},
-                                                                    {chacha12::Kernel::Avx2, "avx2"},
-                                                                    {chacha12::Kernel::Avx512, "avx512"}};
-
 TEST_CASE("every kernel this CPU runs gives the vectors' words and matches the scalar one for 1 to 16 blocks") {
     const auto document = load_vectors();
     std::mt19937_64 random(7);
-    for (auto [kernel, name] : kKernels) {
+    for (auto [kernel, name] : fixtures::kKernels) {
         if (!chacha12::kernel_available(kernel)) {
             std::printf("     (kernel %s not available here)\n", name);
             continue;
@@ -185,7 +180,7 @@ TEST_CASE("every kernel finds the same draws at or above their bounds") {
                     ((std::uint64_t{words[16 * lane + 2 * i + 1]} << 32 | words[16 * lane + 2 * i]) >=
                      (std::uint64_t{bounds.high[i][lane]} << 32 | bounds.low[i][lane]))
                     << lane);
-        for (auto [kernel, name] : kKernels) {
+        for (auto [kernel, name] : fixtures::kKernels) {
             if (!chacha12::kernel_available(kernel)) continue;
             chacha12::LaneMasks above;
             chacha12::draws_at_or_above_with(kernel, states, bounds, above);
@@ -224,14 +219,11 @@ TEST_CASE("closed_uniform_below splits the fractions exactly where the uniform v
         double p;
         std::uint64_t expected;
     } cases[] = {
-        {-1.0, 0},
-        {0.0, 0},
-        {kNaN, 0},
-        {0x1p-60, 1},
-        {0.5, std::uint64_t{1} << 51},
+        // clang-format off
+        {-1.0, 0}, {0.0, 0}, {kNaN, 0}, {0x1p-60, 1}, {0.5, std::uint64_t{1} << 51},
         {1.0, (std::uint64_t{1} << 52) - 1},  // the largest fraction scales up to exactly 1.0
-        {1.0000000000000002, std::uint64_t{1} << 52},
-        {kInf, std::uint64_t{1} << 52},
+        {1.0000000000000002, std::uint64_t{1} << 52}, {kInf, std::uint64_t{1} << 52},
+        // clang-format on
     };
     for (const auto& c : cases) CHECK_EQ(vorn::closed_uniform_below(c.p), c.expected);
 
