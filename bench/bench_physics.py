@@ -7,7 +7,12 @@ from callgrind. The peers (QNS and SeQUeNCe, PyPI "qns" and "sequence") run in t
 bench/peers/setup, on a 4-node chain of 3 x 100 km; without that environment (or with --no-peers) they are
 skipped.
 
-    python bench/bench_physics.py [--quick] [--no-callgrind] [--no-peers]
+Then the cost of failing swaps: a trial of the 4-link chain with swaps that succeed 9 times in 10 against one
+with certain swaps (goal: at most 1.5 times), and trials per CPU-second of a 32-link chain with such swaps
+(goal: 1 M). `--swap-cost` prints these alone; it runs on older versions of the package too, for before and
+after figures.
+
+    python bench/bench_physics.py [--quick] [--no-callgrind] [--no-peers] [--swap-cost]
 """
 
 import argparse
@@ -64,6 +69,21 @@ def rates(network, runs, repeats, model=None):
     return runs / statistics.median(walls), runs / statistics.median(cpus)
 
 
+def swap_cost(runs, repeats):
+    """A 4-link chain's trial at q = 0.9 against q = 1, and a 32-link chain's trials at q = 0.9."""
+    certain, failing = (physics.PhysicalModel(swap_success_probability=q) for q in (1.0, 0.9))
+    for p in (0.9, 0.1):
+        _, at_one = rates(chain(p), runs, repeats, certain)
+        _, at_nine = rates(chain(p), runs, repeats, failing)
+        print(
+            f"  4-link chain, p = {p:g}: q = 1 {at_one / 1e6:.2f} M, q = 0.9 {at_nine / 1e6:.2f} M trials per "
+            f"CPU-second; a trial at q = 0.9 costs {at_one / at_nine:.2f} times one at q = 1 (goal <= 1.5)"
+        )
+    for p in (0.9, 0.1):
+        _, long_chain = rates(chain(p, hops=32), runs // 20, repeats, failing)
+        print(f"  32-link chain, p = {p:g}, q = 0.9: {long_chain / 1e6:.3f} M trials per CPU-second (goal >= 1)")
+
+
 def attempts_per_trial(network):
     """Link attempts a trial accounts for without swap failures or cut-offs: each link attempts until it
     holds a pair, 1 / p times on average."""
@@ -106,8 +126,13 @@ def main():
     parser.add_argument("--quick", action="store_true", help="fewer trials and repeats")
     parser.add_argument("--no-callgrind", action="store_true")
     parser.add_argument("--no-peers", action="store_true")
+    parser.add_argument("--swap-cost", action="store_true", help="only the cost of failing swaps")
     options = parser.parse_args()
     runs, repeats = (500_000, 3) if options.quick else (4_000_000, 5)
+    if options.swap_cost:
+        print(f"physical model with failing swaps, median of {repeats} runs")
+        swap_cost(runs // 4, repeats)
+        return
 
     print(f"physical model, {runs:,} trials per run, median of {repeats} (target >= {TARGET:g} M trials/s, one core)")
     ours = {}
@@ -125,6 +150,7 @@ def main():
     model = physics.PhysicalModel(swap_success_probability=0.9, cutoff_ms=10.0)
     wall, cpu = rates(chain(0.1), runs // 4, repeats, model)
     print(f"  4-link chain, p = 0.1, swaps succeeding 9 times in 10, 10 ms cut-off: {cpu / 1e6:.2f} M per CPU-second")
+    swap_cost(runs // 4, repeats)
 
     if not options.no_callgrind and callgrind_present():
         per_trial = instructions_per_unit(INSTRUCTIONS_SCRIPT, "trials", 100_000, 300_000)

@@ -197,8 +197,7 @@ class Physical:
                 yield request.piece(physics._shard(request, 0, seeds[index]), 0, seeds[index])
 
     def pooled(self, replicates: list[physics.PhysicsStats], seed: int) -> physics.PhysicsStats:
-        pooled: physics.PhysicsStats = physics.replaced(physics.merge(replicates), seed=seed)
-        return pooled
+        return physics.pooled(replicates, seed)
 
 
 def value(stats: Any, figure: str) -> float:

@@ -67,16 +67,46 @@ class PhysicalModel:
         """Chance that one entanglement swap succeeds, in (0, 1]."""
     @property
     def cutoff_ms(self) -> float | None:
-        """A memory that has held a qubit of an unfinished pair this long frees it, and the links under that pair
-        attempt again (None: pairs are kept as long as it takes), in ms.
+        """A memory that has held a qubit of an unfinished pair this long since the pair arrived frees it, and the
+        links under that pair attempt again (None: pairs are kept as long as it takes), in ms.
         """
     @property
     def signal_speed_km_ms(self) -> float:
-        """Speed of light in the fibre; a herald needs distance / speed, in km/ms."""
+        """Speed of light in the fibre; heralds and swap outcomes need distance / speed, in km/ms."""
     @property
     def max_waiting_time_ms(self) -> float | None:
         """A trial with no end-to-end pair after this long is given up and counts as not delivered (None: it waits as
         long as it takes), in ms.
+        """
+    @property
+    def heralding(self) -> str:
+        """How a link heralds its pairs: 'midpoint' (both nodes emit, a station halfway heralds to both after distance
+        / speed) or 'sender_receiver' (one node emits, the other absorbs and heralds back: the sender learns after
+        twice that).
+        """
+    @property
+    def memory_noise(self) -> str:
+        """What a node's T2 does to a qubit stored for t: 'dephasing' (a Z error with probability (1 − e^(−t/T2)) / 2)
+        or 'depolarizing' (fully mixed with probability 1 − e^(−t/T2)).
+        """
+    @property
+    def swap_gate_error(self) -> float:
+        """Chance that a swap's two-qubit gate leaves both qubits fully mixed, in [0, 1]."""
+    @property
+    def measurement_error(self) -> float:
+        """Chance that each of a swap's two outcome bits is flipped, in [0, 1]."""
+    @property
+    def modes(self) -> int:
+        """Independent attempts of a link in one time slot, at least 1: a slot succeeds with 1 − (1 − p)^modes."""
+    @property
+    def distillation_rounds(self) -> int:
+        """Recurrence rounds on each link's pairs before the chain uses them, 0 to 16 (each consumes two pairs and
+        keeps one when it succeeds).
+        """
+    @property
+    def distillation(self) -> str:
+        """The recurrence protocol: 'dejmps' (on Bell-diagonal pairs) or 'bbpssw' (on pairs twirled into Werner
+        states).
         """
     def __new__(
         cls,
@@ -87,6 +117,14 @@ class PhysicalModel:
         cutoff_ms: float | None = None,
         signal_speed_km_ms: float | None = None,
         max_waiting_time_ms: float | None = None,
+        *,
+        heralding: str | None = None,
+        memory_noise: str | None = None,
+        swap_gate_error: float | None = None,
+        measurement_error: float | None = None,
+        modes: int | None = None,
+        distillation_rounds: int | None = None,
+        distillation: str | None = None,
     ) -> Self:
         """A new PhysicalModel.
 
@@ -97,12 +135,28 @@ class PhysicalModel:
             satellite_loss_db: Fixed loss of a satellite link, before its visibility and weather factor, in dB (30.0
                 when omitted).
             swap_success_probability: Chance that one entanglement swap succeeds, in (0, 1] (1.0 when omitted).
-            cutoff_ms: A memory that has held a qubit of an unfinished pair this long frees it, and the links under
-                that pair attempt again (None: pairs are kept as long as it takes), in ms.
-            signal_speed_km_ms: Speed of light in the fibre; a herald needs distance / speed, in km/ms (200.0 when
-                omitted).
+            cutoff_ms: A memory that has held a qubit of an unfinished pair this long since the pair arrived frees
+                it, and the links under that pair attempt again (None: pairs are kept as long as it takes), in ms.
+            signal_speed_km_ms: Speed of light in the fibre; heralds and swap outcomes need distance / speed, in
+                km/ms (200.0 when omitted).
             max_waiting_time_ms: A trial with no end-to-end pair after this long is given up and counts as not
                 delivered (None: it waits as long as it takes), in ms.
+            heralding: How a link heralds its pairs: 'midpoint' (both nodes emit, a station halfway heralds to both
+                after distance / speed) or 'sender_receiver' (one node emits, the other absorbs and heralds back:
+                the sender learns after twice that) ('midpoint' when omitted).
+            memory_noise: What a node's T2 does to a qubit stored for t: 'dephasing' (a Z error with probability (1
+                − e^(−t/T2)) / 2) or 'depolarizing' (fully mixed with probability 1 − e^(−t/T2)) ('dephasing' when
+                omitted).
+            swap_gate_error: Chance that a swap's two-qubit gate leaves both qubits fully mixed, in [0, 1] (0.0 when
+                omitted).
+            measurement_error: Chance that each of a swap's two outcome bits is flipped, in [0, 1] (0.0 when
+                omitted).
+            modes: Independent attempts of a link in one time slot, at least 1: a slot succeeds with 1 − (1 −
+                p)^modes (1 when omitted).
+            distillation_rounds: Recurrence rounds on each link's pairs before the chain uses them, 0 to 16 (each
+                consumes two pairs and keeps one when it succeeds) (0 when omitted).
+            distillation: The recurrence protocol: 'dejmps' (on Bell-diagonal pairs) or 'bbpssw' (on pairs twirled
+                into Werner states) ('dejmps' when omitted).
         """
     def __eq__(self, other: object, /) -> bool: ...
     def __ne__(self, other: object, /) -> bool: ...
@@ -124,13 +178,21 @@ class Hop:
         """
     @property
     def success_probability(self) -> float:
-        """Chance that one attempt heralds a pair, efficiency × transmissivity."""
+        """Chance that one attempt in one mode heralds a pair, efficiency × transmissivity."""
     @property
     def attempt_ms(self) -> float:
-        """Length of one attempt, max(1000 / generation_rate_hz, distance_km / signal_speed_km_ms), in ms."""
+        """One time slot: max(1000 / generation_rate_hz, the herald's time: distance_km / signal_speed_km_ms from a
+        station halfway, twice that back to a sender), in ms.
+        """
     @property
     def werner_parameter(self) -> float:
         """Werner parameter w of a fresh pair, (4 × base_fidelity − 1) / 3 (1 is perfect)."""
+    @property
+    def distance_km(self) -> float:
+        """Length of the link, in km."""
+    @property
+    def source_period_ms(self) -> float:
+        """The source's period, 1000 / generation_rate_hz, in ms."""
     def __new__(
         cls,
         from_node: str,
@@ -139,6 +201,8 @@ class Hop:
         success_probability: float,
         attempt_ms: float,
         werner_parameter: float,
+        distance_km: float,
+        source_period_ms: float,
     ) -> Self:
         """A new Hop.
 
@@ -148,10 +212,12 @@ class Hop:
             transmissivity: Share of photons that the channel alone lets through, in (0, 1]: fibre
                 10^(-attenuation_db_km × distance_km / 10), satellite 10^(-satellite_loss_db / 10) × visibility ×
                 weather_factor.
-            success_probability: Chance that one attempt heralds a pair, efficiency × transmissivity.
-            attempt_ms: Length of one attempt, max(1000 / generation_rate_hz, distance_km / signal_speed_km_ms), in
-                ms.
+            success_probability: Chance that one attempt in one mode heralds a pair, efficiency × transmissivity.
+            attempt_ms: One time slot: max(1000 / generation_rate_hz, the herald's time: distance_km /
+                signal_speed_km_ms from a station halfway, twice that back to a sender), in ms.
             werner_parameter: Werner parameter w of a fresh pair, (4 × base_fidelity − 1) / 3 (1 is perfect).
+            distance_km: Length of the link, in km.
+            source_period_ms: The source's period, 1000 / generation_rate_hz, in ms.
         """
     def __eq__(self, other: object, /) -> bool: ...
     def __ne__(self, other: object, /) -> bool: ...
@@ -212,6 +278,20 @@ class PhysicsStats:
         """The waiting-time histogram as (bin, count) pairs, bins increasing: bin k holds the delivered waiting times
         whose bit patterns lie in [k·2**45, (k + 1)·2**45).
         """
+    @property
+    def error_rate_z_sum(self) -> int | float:
+        """Exact sum of the delivered pairs' error rates e_Z (the share of bits that differ when both ends measure Z),
+        in units of 2**-1074.
+        """
+    @property
+    def error_rate_z_squares(self) -> int | float:
+        """Exact sum of their squares, in units of 2**-1074."""
+    @property
+    def error_rate_x_sum(self) -> int | float:
+        """Exact sum of the delivered pairs' error rates e_X (when both ends measure X), in units of 2**-1074."""
+    @property
+    def error_rate_x_squares(self) -> int | float:
+        """Exact sum of their squares, in units of 2**-1074."""
     def __new__(
         cls,
         path: Sequence[str],
@@ -224,6 +304,11 @@ class PhysicsStats:
         fidelity_sum: int | float,
         fidelity_squares: int | float,
         waiting_time_ms_bins: Sequence[tuple[int, int]],
+        *,
+        error_rate_z_sum: int | float | None = None,
+        error_rate_z_squares: int | float | None = None,
+        error_rate_x_sum: int | float | None = None,
+        error_rate_x_squares: int | float | None = None,
     ) -> Self:
         """A new PhysicsStats.
 
@@ -241,6 +326,12 @@ class PhysicsStats:
             fidelity_squares: Exact sum of their squares, in units of 2**-1074.
             waiting_time_ms_bins: The waiting-time histogram as (bin, count) pairs, bins increasing: bin k holds the
                 delivered waiting times whose bit patterns lie in [k·2**45, (k + 1)·2**45).
+            error_rate_z_sum: Exact sum of the delivered pairs' error rates e_Z (the share of bits that differ when
+                both ends measure Z), in units of 2**-1074 (0 when omitted).
+            error_rate_z_squares: Exact sum of their squares, in units of 2**-1074 (0 when omitted).
+            error_rate_x_sum: Exact sum of the delivered pairs' error rates e_X (when both ends measure X), in units
+                of 2**-1074 (0 when omitted).
+            error_rate_x_squares: Exact sum of their squares, in units of 2**-1074 (0 when omitted).
         """
     def __eq__(self, other: object, /) -> bool: ...
     def __ne__(self, other: object, /) -> bool: ...

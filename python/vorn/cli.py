@@ -434,7 +434,7 @@ def command_physics(args: argparse.Namespace) -> int:
         ]
     except ValueError as error:
         raise Usage(f"{shown(args.file)}: {shown(str(error))}") from None
-    stats = physics.replaced(physics.merge(replicates), seed=seed)
+    stats = physics.pooled(replicates, seed)
     if args.json:
         document = {"file": args.file, "from": args.from_node, "to": args.to, **stats.to_dict()}
         if args.replicates is not None:

@@ -33,17 +33,18 @@ from __future__ import annotations
 import array
 import math
 import operator
+import statistics
 import struct
 import time
 import types
-from collections.abc import Iterable
+from collections.abc import Iterable, Sequence
 from concurrent.futures import Executor
 from fractions import Fraction
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 import vorn_core as vc
 
-from . import _jobs, _native
+from . import _jobs, _native, parallel
 from ._figures import Figure, FigureRecord
 
 if TYPE_CHECKING:
@@ -61,6 +62,9 @@ __all__ = [
     "simulate",
     "trials",
     "merge",
+    "pooled",
+    "optimize",
+    "Optimum",
     "repeaterless_bound",
     "binary_entropy",
 ]
@@ -169,7 +173,7 @@ class _Request(NamedTuple):
     def arguments(self) -> tuple[Any, Any, str, str]:
         return (self.nodes, self.links, self.from_node, self.to)
 
-    def with_model(self, **changes: float | None) -> _Request:
+    def with_model(self, **changes: float | str | None) -> _Request:
         """The request under the model with some parameters changed (checked by the model)."""
         return self._replace(model=replaced(self.model, **changes))
 
@@ -258,7 +262,7 @@ class PhysicsStats(FigureRecord, _native.PhysicsStats):
     native record's, described there; the figures derived from them are here.
     """
 
-    __slots__ = ()
+    __slots__ = ("_replicates",)
 
     FIGURES = (
         Figure("mean_waiting_time_ms", "mean waiting time", "ms", "waiting_time_ms_interval"),
@@ -296,69 +300,82 @@ class PhysicsStats(FigureRecord, _native.PhysicsStats):
         return _interval(self.mean_fidelity, self.fidelity_stderr)
 
     @property
-    def secret_key_rate_bps_interval(self) -> tuple[float, float]:
-        """95 % interval of the secret-key rate by the delta method from the delivered share, the mean fidelity
-        and the mean time of a trial, their standard errors added (the widest that any correlation between
-        waiting time and fidelity allows); its low end is never below 0."""
-        runs, delivered = self.runs, self.delivered
-        total, squares = self.waiting_time_ms_sum, self.waiting_time_ms_squares
-        if delivered < 2 or isinstance(total, float) or isinstance(squares, float):
-            return (math.nan, math.nan)
-        given_up = runs - delivered
-        limit = Fraction(self.model.max_waiting_time_ms or 0.0)
-        time_sum = Fraction(total, _UNIT) + given_up * limit  # ms over all trials, given-up ones at the limit
-        time_squares = Fraction(squares, _UNIT) + given_up * limit * limit
-        mean_time = float(time_sum / runs)
-        time_stderr = math.sqrt(float((runs * time_squares - time_sum * time_sum) / (runs * runs * (runs - 1))))
-        share = delivered / runs
-        share_stderr = math.sqrt(share * (1.0 - share) / runs)
-        fraction, qber = self.secret_fraction, self.qber
-        slope = 4.0 / 3.0 * math.log2((1.0 - qber) / qber) if fraction > 0.0 and qber > 0.0 else 0.0
-        rate = self.secret_key_rate_bps
-        stderr = (
-            1000.0 * fraction / mean_time * share_stderr
-            + 1000.0 * share * slope / mean_time * self.fidelity_stderr
-            + rate / mean_time * time_stderr
-        )
-        low, high = _interval(rate, stderr)
-        return (max(0.0, low), high)
-
-    @property
     def delivery_rate(self) -> float:
         """Share of the trials that delivered a pair (1.0 unless `max_waiting_time_ms` gives some up)."""
         return self.delivered / self.runs if self.runs else math.nan
 
     @property
-    def mean_werner_parameter(self) -> float:
-        return float((4 * self._mean_fidelity_exact() - 1) / 3) if self.delivered else math.nan
+    def replicates(self) -> tuple[PhysicsStats, ...]:
+        """The independent replicates pooled into this ensemble (`simulate(..., replicates=)`), or none. They are
+        kept here only: a copy or a pickle holds the pooled figures alone."""
+        return getattr(self, "_replicates", ())
+
+    @property
+    def error_rate_z(self) -> float:
+        """Mean e_Z of the delivered pairs: the share of bits that differ when both ends measure Z (an X or Y
+        error), the error rate of the key basis."""
+        return _ratio(self.error_rate_z_sum, _UNIT * self.delivered)
+
+    @property
+    def error_rate_x(self) -> float:
+        """Mean e_X of the delivered pairs: the same when both ends measure X (a Z or Y error)."""
+        return _ratio(self.error_rate_x_sum, _UNIT * self.delivered)
 
     @property
     def qber(self) -> float:
-        """BB84 error rate of the delivered pairs: (1 - w) / 2 for their mean Werner parameter w."""
-        return float(2 * (1 - self._mean_fidelity_exact()) / 3) if self.delivered else math.nan
+        """The error rate of the key basis, `error_rate_z`."""
+        return self.error_rate_z
 
     @property
     def secret_fraction(self) -> float:
-        """Asymptotic BB84 secret fraction max(0, 1 - 2 h(qber)) (Shor and Preskill 2000)."""
-        return max(0.0, 1.0 - 2.0 * binary_entropy(self.qber)) if self.delivered else 0.0
+        """Asymptotic secret fraction max(0, 1 - h(e_Z) - h(e_X)) (Shor and Preskill 2000; Lo, Chau and
+        Ardehali 2005 for unequal rates in the two bases); 0 without delivered pairs."""
+        return max(0.0, _key_fraction(self.error_rate_z, self.error_rate_x)) if self.delivered else 0.0
+
+    @property
+    def delivered_pairs_per_second(self) -> float:
+        """Delivered pairs per second of simulated time: delivered over the time of all trials (a trial given
+        up counts `max_waiting_time_ms`)."""
+        return _delivery(self)[0]
+
+    @property
+    def delivered_pairs_per_second_interval(self) -> tuple[float, float]:
+        """95 % interval of `delivered_pairs_per_second` (the ratio of delivered pairs to time, by the delta
+        method; from the replicates' spread when there are at least two)."""
+        if len(self.replicates) > 1:
+            return _spread_interval([piece.delivered_pairs_per_second for piece in self.replicates])
+        rate, stderr = _delivery(self)
+        return (max(0.0, rate - _Z95 * stderr), rate + _Z95 * stderr)
 
     @property
     def secret_key_rate_bps(self) -> float:
-        """Secret bits per second of simulated time: delivered pairs times the secret fraction, over the time of
-        all trials (a trial given up counts `max_waiting_time_ms`)."""
+        """Secret bits per second of simulated time: `delivered_pairs_per_second` times `secret_fraction`."""
         fraction = self.secret_fraction
-        if fraction == 0.0:
-            return 0.0
-        total_ms = _ratio(self.waiting_time_ms_sum, _UNIT)
-        undelivered = self.runs - self.delivered
-        if undelivered:
-            limit = self.model.max_waiting_time_ms
-            total_ms = (
-                math.inf
-                if limit is None
-                else float(Fraction(self.waiting_time_ms_sum) / _UNIT + undelivered * Fraction(limit))
-            )
-        return self.delivered * fraction / (total_ms / 1000.0)
+        return self.delivered_pairs_per_second * fraction if fraction else 0.0
+
+    @property
+    def secret_key_rate_bps_interval(self) -> tuple[float, float]:
+        """95 % interval of `secret_key_rate_bps`: from the replicates' spread when there are at least two,
+        else by the delta method from the delivered count, the waiting times and the two error rates (whose
+        standard errors add as if fully correlated)."""
+        if len(self.replicates) > 1:
+            return _spread_interval([piece.secret_key_rate_bps for piece in self.replicates])
+        if not self.delivered:
+            return (0.0, 0.0)
+        rate, rate_stderr = _delivery(self)
+        fraction = _key_fraction(self.error_rate_z, self.error_rate_x)
+        bases = ((self.error_rate_z, self.error_rate_z_stderr), (self.error_rate_x, self.error_rate_x_stderr))
+        fraction_stderr = sum(_entropy_slope(error) * stderr for error, stderr in bases if stderr > 0.0)
+        spread = math.hypot(max(0.0, fraction) * rate_stderr, rate * fraction_stderr)
+        return (max(0.0, rate * fraction - _Z95 * spread), max(0.0, rate * fraction + _Z95 * spread))
+
+    @property
+    def error_rate_z_stderr(self) -> float:
+        return _stderr(self.error_rate_z_sum, self.error_rate_z_squares, self.delivered)
+
+    @property
+    def error_rate_x_stderr(self) -> float:
+        return _stderr(self.error_rate_x_sum, self.error_rate_x_squares, self.delivered)
 
     def waiting_time_ms_quantile(self, q: float) -> float:
         """The q-quantile of the delivered trials' waiting times, as the middle of its histogram bin (bins are
@@ -395,14 +412,50 @@ class PhysicsStats(FigureRecord, _native.PhysicsStats):
         return {
             "waiting_time_ms_stderr": self.waiting_time_ms_stderr,
             "fidelity_stderr": self.fidelity_stderr,
+            "error_rate_z": self.error_rate_z,
+            "error_rate_x": self.error_rate_x,
+            "delivered_pairs_per_second": self.delivered_pairs_per_second,
             **{f"waiting_time_ms_q{round(q * 100):02d}": value for q, value in self.waiting_time_ms_quantiles.items()},
             **{f"model_{name}": getattr(self.model, name) for name in _MODEL_FIELDS},
         }
 
-    def _mean_fidelity_exact(self) -> Fraction:
-        if isinstance(self.fidelity_sum, float):
-            raise AssertionError("fidelities are finite")
-        return Fraction(self.fidelity_sum, _UNIT * self.delivered)
+
+def _key_fraction(error_z: float, error_x: float) -> float:
+    """1 - h(e_Z) - h(e_X), not clipped at 0."""
+    return 1.0 - binary_entropy(error_z) - binary_entropy(error_x)
+
+
+def _entropy_slope(error: float) -> float:
+    """|h'(e)| = |log2((1 - e) / e)|, the key fraction's sensitivity to one basis's error rate."""
+    return abs(math.log2((1.0 - error) / error)) if 0.0 < error < 1.0 else math.inf
+
+
+def _delivery(stats: PhysicsStats) -> tuple[float, float]:
+    """Delivered pairs per second and its standard error. The rate is the ratio of the delivered count D to the
+    total time T of n trials; by the delta method its variance is n s^2 / T^2, with s^2 the sample variance of
+    d - (D / T) t over the trials (d = 1 when delivered, t its waiting time or the limit)."""
+    undelivered = stats.runs - stats.delivered
+    limit = stats.model.max_waiting_time_ms
+    if not stats.delivered or (undelivered and limit is None) or isinstance(stats.waiting_time_ms_sum, float):
+        return (0.0, math.nan)
+    given_up = Fraction(limit) if undelivered and limit is not None else Fraction(0)
+    total = Fraction(stats.waiting_time_ms_sum, _UNIT) + undelivered * given_up
+    if total == 0:
+        return (math.inf, math.nan)
+    rate = Fraction(stats.delivered) / total
+    if stats.runs < 2 or isinstance(stats.waiting_time_ms_squares, float):
+        return (float(rate * 1000), math.nan)
+    squares = Fraction(stats.waiting_time_ms_squares, _UNIT) + undelivered * given_up * given_up
+    residual = stats.delivered - 2 * rate * Fraction(stats.waiting_time_ms_sum, _UNIT) + rate * rate * squares
+    variance = stats.runs * residual / (stats.runs - 1) / (total * total)
+    return (float(rate * 1000), 1000 * math.sqrt(max(0.0, float(variance))))
+
+
+def _spread_interval(values: list[float]) -> tuple[float, float]:
+    """95 % normal interval of the mean of independent replicates' values."""
+    mean = math.fsum(values) / len(values)
+    stderr = statistics.stdev(values) / math.sqrt(len(values))
+    return (max(0.0, mean - _Z95 * stderr), mean + _Z95 * stderr)
 
 
 def _bin_edge(bin: int) -> float:
@@ -497,6 +550,10 @@ def merge(pieces: Iterable[_native.PhysicsStats]) -> PhysicsStats:
         sum(piece.fidelity_sum for piece in pieces),
         sum(piece.fidelity_squares for piece in pieces),
         tuple(sorted(bins.items())),
+        error_rate_z_sum=sum(piece.error_rate_z_sum for piece in pieces),
+        error_rate_z_squares=sum(piece.error_rate_z_squares for piece in pieces),
+        error_rate_x_sum=sum(piece.error_rate_x_sum for piece in pieces),
+        error_rate_x_squares=sum(piece.error_rate_x_squares for piece in pieces),
     )
 
 
@@ -514,11 +571,16 @@ def simulate(
     shards: int | None = None,
     workers: int | None = None,
     progress: bool | None = None,
+    replicates: int | Sequence[int] | None = None,
 ) -> PhysicsStats:
     """`runs` trials of the model on the route from `from_node` to `to` (see `route`), as exact statistics.
 
     - `model`: the parameters (None: `PhysicalModel()`); `strategy`: route choice (None: HighestFidelity).
     - `seed`: trial i uses seed + i; None takes one from the clock (kept in the result's `seed`).
+    - `replicates`: None for one ensemble; a count k for k independent replicates of `runs` trials each
+      (seeds from ``vorn.stats.replicate_seeds(seed, k, runs)``), or a sequence of seeds (a
+      SeedOverlapWarning when their trial ranges overlap). The result pools them exactly and keeps each in
+      ``stats.replicates``; the rates' intervals then come from their spread.
     - `executor`: any `concurrent.futures.Executor` (a process pool; for a dask.distributed cluster
       ``client.get_executor()``) to run the ensemble in `shards` pieces (default: pieces of about half a second,
       at least four per worker); `workers` without an executor runs them on a local process pool of that many
@@ -542,15 +604,33 @@ def simulate(
         # The route and its figures are checked here, so that a refusal is raised once and at once.
         _native.physics_route(*request.arguments(), request.model, request.strategy)
 
-    def run_on(pool: Executor | None) -> PhysicsStats:
-        task = request.task(runs, base_seed)
-        pieces = next(_jobs.run_tasks([task], runs, request.piece, executor=pool, shards=shards, progress=progress))
-        return merge(pieces) if pieces else request.piece(_shard(request, 0, base_seed), 0, base_seed)
+    seeds = parallel.replicate_starts(base_seed, runs, replicates)
+    starts = seeds or [base_seed]
+
+    def run_on(pool: Executor | None) -> list[PhysicsStats]:
+        tasks = [request.task(runs, start) for start in starts]
+        total = runs * len(starts)
+        results = _jobs.run_tasks(tasks, total, request.piece, executor=pool, shards=shards, progress=progress)
+        return [
+            merge(pieces) if pieces else request.piece(_shard(request, 0, start), 0, start)
+            for pieces, start in zip(results, starts)
+        ]
 
     if executor is None and workers is not None:
         with _jobs.process_pool(workers) as pool:
-            return run_on(pool)
-    return run_on(executor)
+            ensembles = run_on(pool)
+    else:
+        ensembles = run_on(executor)
+    if seeds is None:
+        return ensembles[0]
+    return pooled(ensembles, base_seed)
+
+
+def pooled(replicates: Sequence[PhysicsStats], seed: int) -> PhysicsStats:
+    """The pooled statistics of independent replicates, which they keep as `replicates`."""
+    stats: PhysicsStats = replaced(merge(replicates), seed=seed)
+    object.__setattr__(stats, "_replicates", tuple(replicates))
+    return stats
 
 
 def trials(
@@ -574,3 +654,120 @@ def trials(
     waiting_times.frombytes(waiting)
     fidelities.frombytes(fidelity)
     return Trials(tuple(path), base_seed, waiting_times, fidelities)
+
+
+class Optimum(NamedTuple):
+    """The best setting `optimize` found.
+
+    - `parameter`, `value`: the parameter searched and its best value.
+    - `objective`: what was maximised, ``"secret_key_rate_bps"`` or ``"delivered_pairs_per_second"``;
+      `estimate` its value there and `interval` its 95 % interval (the `PhysicsStats` interval of that name).
+    - `stats`: the ensemble at the best value.
+    - `evaluated`: (value, objective) of every setting run, in the order tried; all ran the same seeds.
+    """
+
+    parameter: str
+    value: float | int
+    objective: str
+    estimate: float
+    interval: tuple[float, float]
+    stats: PhysicsStats
+    evaluated: tuple[tuple[float | int, float], ...]
+
+
+_SEARCHED = {"cutoff_ms": float, "modes": int, "distillation_rounds": int}
+_OBJECTIVES = ("secret_key_rate_bps", "delivered_pairs_per_second")
+_GOLDEN = (math.sqrt(5.0) - 1.0) / 2.0
+
+
+def optimize(
+    nodes: Iterable[vc.NodeDefinition],
+    links: Iterable[vc.LinkDefinition],
+    from_node: str,
+    to: str,
+    runs: int,
+    model: PhysicalModel | None = None,
+    strategy: vc.StrategyType | None = None,
+    seed: int | None = None,
+    *,
+    parameter: str = "cutoff_ms",
+    bounds: tuple[float, float],
+    objective: str = "secret_key_rate_bps",
+    evaluations: int = 20,
+    executor: Executor | None = None,
+    shards: int | None = None,
+    workers: int | None = None,
+) -> Optimum:
+    """The value of one parameter of `model` within `bounds` (both included) that maximises `objective`.
+
+    - `parameter`: ``"cutoff_ms"`` (ms, searched over the interval), ``"modes"`` or ``"distillation_rounds"``
+      (whole numbers).
+    - `objective`: ``"secret_key_rate_bps"`` (the key rate) or ``"delivered_pairs_per_second"`` (the
+      delivery rate).
+    - Every setting runs `runs` trials from the same `seed` (common random numbers: two settings differ by the
+      parameter alone, not by their draws). The search assumes the objective rises, then falls: golden-section
+      over an interval (at most `evaluations` settings), a ternary search over whole numbers (ending with every
+      value of the last three).
+    - `executor`, `shards`, `workers` as for `simulate`.
+    """
+    if parameter not in _SEARCHED:
+        raise ValueError(f"parameter: must be one of {', '.join(map(repr, _SEARCHED))}, got {parameter!r}")
+    if objective not in _OBJECTIVES:
+        raise ValueError(f"objective: must be one of {', '.join(map(repr, _OBJECTIVES))}, got {objective!r}")
+    low, high = bounds
+    if _SEARCHED[parameter] is int:
+        low, high = _count(low, "bounds"), _count(high, "bounds")
+    else:
+        low, high = float(low), float(high)
+    if not low <= high:
+        raise ValueError(f"bounds: the lower bound must not exceed the upper, got {bounds!r}")
+    if _count(evaluations, "evaluations") < 3:
+        raise ValueError(f"evaluations: at least 3 are needed, got {evaluations}")
+    base = model if model is not None else PhysicalModel()
+    nodes, links = tuple(nodes), tuple(links)
+    fixed_seed = _seed(seed)
+    tried: dict[float | int, PhysicsStats] = {}
+
+    def value_at(setting: float | int) -> float:
+        if setting not in tried:
+            changed = replaced(base, **{parameter: setting})
+            tried[setting] = simulate(
+                nodes, links, from_node, to, runs, changed, strategy, fixed_seed,
+                executor=executor, shards=shards, workers=workers,
+            )  # fmt: skip
+        result = getattr(tried[setting], objective)
+        return -math.inf if math.isnan(result) else float(result)
+
+    if isinstance(low, int) and isinstance(high, int):
+        while high - low > 2:
+            third = (high - low) // 3
+            if value_at(low + third) < value_at(high - third):
+                low = low + third + 1
+            else:
+                high = high - third
+        for setting in range(low, high + 1):
+            value_at(setting)
+    else:
+        a, b = low, high
+        inner_low, inner_high = b - _GOLDEN * (b - a), a + _GOLDEN * (b - a)
+        value_at(a), value_at(b)
+        for _ in range(evaluations):  # each step adds one setting, unless the interval has shrunk to nothing
+            if len(tried) >= evaluations:
+                break
+            if value_at(inner_low) < value_at(inner_high):
+                a, inner_low = inner_low, inner_high
+                inner_high = a + _GOLDEN * (b - a)
+            else:
+                b, inner_high = inner_high, inner_low
+                inner_low = b - _GOLDEN * (b - a)
+    best = max(tried, key=value_at)
+    stats = tried[best]
+    return Optimum(
+        parameter,
+        best,
+        objective,
+        getattr(stats, objective),
+        getattr(stats, objective + "_interval"),
+        stats,
+        tuple((setting, getattr(result, objective)) for setting, result in tried.items()),
+    )

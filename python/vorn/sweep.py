@@ -133,7 +133,7 @@ def _checked(key: str, value: object, model: _models.Model) -> float:
         raise TypeError(f"argument 'grid[{key!r}]': expected a number, got {type(value).__name__}") from None
     try:
         if key in model.own_keys():
-            physics.PhysicalModel(**{key: number})
+            physics.PhysicalModel(**{key: number})  # type: ignore[arg-type]
         else:
             _native.check_figure(key.partition(":")[0], number)
     except ValueError as refused:

@@ -77,7 +77,7 @@ std::tuple<std::vector<std::string>, py::Ref, py::Ref> trials(std::vector<NodeDa
     auto [waiting_bytes, waiting] = doubles_bytes(runs, "runs");
     auto [fidelity_bytes, fidelity] = doubles_bytes(runs, "runs");
     std::uint64_t trial = 0;
-    const auto record = [&](const physics::TrialOutcome& outcome) {
+    const auto record = [&](const physics::ChainOutcome& outcome) {
         waiting[trial] = outcome.waiting_time_ms;
         fidelity[trial] = outcome.delivered ? outcome.fidelity : std::numeric_limits<double>::quiet_NaN();
         ++trial;

@@ -195,8 +195,7 @@ TEST_CASE("every kernel finds the same draws at or above their bounds") {
 }
 
 TEST_CASE("a long stream is the blocks of counters 0, 1, 2, ... of its key and nonce, in order") {
-    for (const chacha12::KeyWords& key : {chacha12::KeyWords{}, vorn::key_words(vorn::SeedKey::Pcg, 99),
-                                          vorn::key_words(vorn::SeedKey::SeedHalves, 99)}) {
+    for (const chacha12::KeyWords& key : {chacha12::KeyWords{}, vorn::key_words(vorn::SeedKey::Pcg, 99)}) {
         for (std::uint64_t stream : {std::uint64_t{0}, std::uint64_t{1}, (std::uint64_t{5} << 32) | 3}) {
             KeyedStream generator(key, stream);
             for (std::uint64_t block = 0; block < 20; ++block) {

@@ -9,40 +9,34 @@ namespace {
 
 constexpr double kNever = EarliestTimes::kNever;
 
-void require(bool holds, const char* what, const char* rule, double value) {
-    if (!holds) throw InvalidValue(std::string(what) + ": must be " + rule + ", got " + debug_number_text(value));
-}
-
 }  // namespace
 
-void check_parameters(const ChainParameters& parameters) {
-    check_model(parameters.base);
-    require(parameters.swap_gate_error >= 0.0 && parameters.swap_gate_error <= 1.0, "swap_gate_error", "within [0, 1]",
-            parameters.swap_gate_error);
-    require(parameters.measurement_error >= 0.0 && parameters.measurement_error <= 1.0, "measurement_error",
-            "within [0, 1]", parameters.measurement_error);
-    require(parameters.modes >= 1, "modes", "at least 1", static_cast<double>(parameters.modes));
-    require(parameters.distillation_rounds >= 0 && parameters.distillation_rounds <= kMaxDistillationRounds,
-            "distillation_rounds", "within [0, 16]", static_cast<double>(parameters.distillation_rounds));
+ChainFigures figures_of(const Chain& chain) {
+    ChainFigures figures{{}, chain.decay_per_ms};
+    for (const Hop& hop : chain.hops)
+        figures.links.push_back(
+            {hop.success_probability, hop.distance_km, hop.source_period_ms, (1.0 + 3.0 * hop.werner) / 4.0});
+    return figures;
 }
 
-ChainModel::ChainModel(const ChainFigures& chain, const ChainParameters& parameters, Course course)
+ChainModel::ChainModel(const ChainFigures& chain, const PhysicalModel& model, Course course)
     : links_(chain.links.size()),
-      swap_success_(parameters.base.swap_success_probability),
+      swap_success_(model.swap_success_probability),
       swaps_draw_(swap_success_ < 1.0),
-      cutoff_ms_(parameters.base.cutoff_ms.value_or(kNever)),
-      limit_ms_(parameters.base.max_waiting_time_ms.value_or(kNever)),
-      noise_(parameters.memory_noise),
-      rounds_(parameters.distillation_rounds),
-      protocol_(parameters.distillation),
+      cutoff_ms_(model.cutoff_ms.value_or(kNever)),
+      limit_ms_(model.max_waiting_time_ms.value_or(kNever)),
+      noise_(named(kMemoryNoises, model.memory_noise, "memory_noise")),
+      rounds_(model.distillation_rounds),
+      protocol_(named(kDistillations, model.distillation, "distillation")),
       follow_events_(course == Course::Events || swaps_draw_ || cutoff_ms_ != kNever),
       speculate_(course == Course::Shortest && swaps_draw_ && cutoff_ms_ == kNever &&
                  std::pow(swap_success_, static_cast<double>(links_ - 1)) >= 0.5),
       decay_per_ms_(chain.decay_per_ms) {
     if (links_ == 0 || decay_per_ms_.size() != links_ + 1)
         throw Panic("a chain model needs at least one link and a decay rate for each node");
-    const double speed = parameters.base.signal_speed_km_ms;
-    const Correlations noise = swap_noise(parameters.swap_gate_error, parameters.measurement_error);
+    const double speed = model.signal_speed_km_ms;
+    const Heralding heralding = named(kHeraldings, model.heralding, "heralding");
+    const Correlations noise = swap_noise(model.swap_gate_error, model.measurement_error);
     const double swaps = static_cast<double>(links_ - 1);
     swap_noise_ = {std::pow(noise.zz, swaps), std::pow(noise.xx, swaps), std::pow(noise.yy, swaps)};
     // Distances summed from each end, so that a chain and its mirror image see the same numbers.
@@ -59,19 +53,16 @@ ChainModel::ChainModel(const ChainFigures& chain, const ChainParameters& paramet
         // The pair arrives when the herald reaches the last node to learn of it, at the end of a slot;
         // each qubit has decayed since it was emitted (or absorbed). A source slower than the herald sets
         // the slot; its photon leaves the herald's time before the slot ends.
-        double emitted;
-        if (parameters.heralding == Heralding::SenderReceiver) {
-            // The sender's qubit waits for the photon's way there and the herald's way back, the
-            // receiver's for the way back alone: the node whose memory lasts longer sends.
-            emitted = decay_exponent(2.0 * flight, std::min(a, b)) + decay_exponent(flight, std::max(a, b));
-            attempt_ms_.push_back(std::max(link.source_period_ms, 2.0 * flight));
-        } else {
-            emitted = decay_exponent(flight, a) + decay_exponent(flight, b);
-            attempt_ms_.push_back(std::max(link.source_period_ms, flight));
-        }
+        // The sender's qubit waits for the photon's way there and the herald's way back, the receiver's
+        // for the way back alone: the node whose memory lasts longer sends.
+        const double emitted =
+            heralding == Heralding::SenderReceiver
+                ? decay_exponent(2.0 * flight, std::min(a, b)) + decay_exponent(flight, std::max(a, b))
+                : decay_exponent(flight, a) + decay_exponent(flight, b);
+        attempt_ms_.push_back(std::max(link.source_period_ms, herald_ms(flight, heralding)));
         fresh_.push_back(decayed(werner((4.0 * link.fidelity - 1.0) / 3.0), emitted, noise_));
         fresh_product_ = joined(fresh_product_, fresh_.back());
-        log_failure_.push_back(static_cast<double>(parameters.modes) * std::log1p(-link.success_probability));
+        log_failure_.push_back(static_cast<double>(model.modes) * std::log1p(-link.success_probability));
         all_fail_.push_back(std::exp(log_failure_.back()));
         round_ms_.push_back(flight);
         pair_decay_.push_back(a + b);

@@ -28,28 +28,6 @@
 
 namespace vorn::physics {
 
-enum class Heralding {
-    Midpoint,        // both nodes emit; a station halfway heralds to both after L/c
-    SenderReceiver,  // one node emits, the other absorbs after L/c and heralds back to the sender
-};
-
-// The model's parameters: today's, and the chain protocol's choices.
-struct ChainParameters {
-    PhysicalModel base;
-    Heralding heralding = Heralding::Midpoint;
-    MemoryNoise memory_noise = MemoryNoise::Dephasing;
-    double swap_gate_error = 0.0;    // two-qubit depolarising probability of a swap, in [0, 1]
-    double measurement_error = 0.0;  // flip probability of each outcome bit of a swap, in [0, 1]
-    std::int64_t modes = 1;          // independent attempts per time slot of a link
-    std::int64_t distillation_rounds = 0;
-    Distillation distillation = Distillation::Dejmps;
-};
-
-inline constexpr std::int64_t kMaxDistillationRounds = 16;  // 2^16 fresh pairs per distilled one at least
-
-// Throws InvalidValue "<parameter>: must be ..., got <value>" for a parameter out of its range.
-void check_parameters(const ChainParameters& parameters);
-
 struct ChainLink {
     double success_probability = 1.0;  // of one attempt in one mode, in (0, 1]
     double distance_km = 0.0;
@@ -63,6 +41,9 @@ struct ChainFigures {
     // memory, +inf for none.
     std::vector<double> decay_per_ms;
 };
+
+// The figures of a route's chain (at least one hop).
+ChainFigures figures_of(const Chain& chain);
 
 struct ChainOutcome {
     bool delivered = false;
@@ -83,9 +64,8 @@ public:
         Events,    // follow every event (for comparisons)
     };
 
-    // `parameters` must have passed check_parameters; the chain needs at least one link, its figures
-    // in range.
-    ChainModel(const ChainFigures& chain, const ChainParameters& parameters, Course course = Course::Shortest);
+    // `model` must have passed check_model; the chain needs at least one link, its figures in range.
+    ChainModel(const ChainFigures& chain, const PhysicalModel& model, Course course = Course::Shortest);
 
     std::size_t links() const { return links_; }
     double attempt_ms(std::size_t link) const { return attempt_ms_[link]; }

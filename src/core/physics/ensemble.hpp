@@ -10,7 +10,7 @@
 #include "core/ensemble/driver.hpp"
 #include "core/ensemble/exact_sum.hpp"
 #include "core/failure.hpp"
-#include "core/physics/chain_trial.hpp"
+#include "core/physics/chain_model.hpp"
 #include "core/physics/log_histogram.hpp"
 #include "core/physics/model.hpp"
 #include "core/random/keyed_stream.hpp"
@@ -25,6 +25,10 @@ struct EnsembleTotals {
     ExactSum waiting_time_ms_squared;
     ExactSum fidelity;
     ExactSum fidelity_squared;
+    ExactSum error_rate_z;  // an X or Y error
+    ExactSum error_rate_z_squared;
+    ExactSum error_rate_x;  // a Z or Y error
+    ExactSum error_rate_x_squared;
     LogHistogram waiting_time_ms_histogram;
 };
 
@@ -33,7 +37,7 @@ struct EnsembleTotals {
 std::unique_ptr<EnsembleTotals> run_ensemble(const Chain& chain, const PhysicalModel& model, std::uint64_t runs,
                                              std::uint64_t seed, Interruption* interruption = nullptr);
 
-// The trial model of the chain: one ChainTrials run per seed, its outcome given to `visit`.
+// The trial model of the chain: one ChainModel run per seed, its outcome given to `visit`.
 template <class Visit>
 class ChainTrialModel {
 public:
@@ -41,7 +45,7 @@ public:
 
     // The chain must have at least one hop.
     ChainTrialModel(const Chain& chain, const PhysicalModel& model, InterruptionPoll& poll, Visit& visit)
-        : trials_(chain, model), poll_(poll), visit_(visit) {}
+        : trials_(figures_of(chain), model), poll_(poll), visit_(visit) {}
 
     void run_batch(const chacha12::LaneStates& lanes, int count) {
         chacha12::blocks(lanes, blocks_, count);
@@ -52,7 +56,7 @@ public:
     }
 
 private:
-    ChainTrials trials_;
+    ChainModel trials_;
     InterruptionPoll& poll_;
     Visit& visit_;
     KeyedStream stream_;
@@ -68,7 +72,7 @@ void for_each_trial(const Chain& chain, const PhysicalModel& model, std::uint64_
                     Interruption* interruption, Visit&& visit) {
     InterruptionPoll poll(interruption, kEventsPerClockCheck);
     if (chain.hops.empty()) {
-        const TrialOutcome never{false, std::numeric_limits<double>::infinity(), 0.0};
+        const ChainOutcome never{false, std::numeric_limits<double>::infinity()};
         for (std::uint64_t i = 0; i < runs; ++i) {
             visit(never);
             poll.advance();

@@ -35,6 +35,17 @@ void check_model(const PhysicalModel& model) {
     require(model.signal_speed_km_ms > 0.0, "signal_speed_km_ms:", "positive", model.signal_speed_km_ms);
     if (model.max_waiting_time_ms)
         require(*model.max_waiting_time_ms >= 0.0, "max_waiting_time_ms:", "non-negative", *model.max_waiting_time_ms);
+    named(kHeraldings, model.heralding, "heralding");
+    named(kMemoryNoises, model.memory_noise, "memory_noise");
+    require(model.swap_gate_error >= 0.0 && model.swap_gate_error <= 1.0, "swap_gate_error:", "within [0, 1]",
+            model.swap_gate_error);
+    require(model.measurement_error >= 0.0 && model.measurement_error <= 1.0, "measurement_error:", "within [0, 1]",
+            model.measurement_error);
+    if (model.modes < 1) throw InvalidValue("modes: must be at least 1, got " + std::to_string(model.modes));
+    if (model.distillation_rounds < 0 || model.distillation_rounds > kMaxDistillationRounds)
+        throw InvalidValue("distillation_rounds: must be within [0, " + std::to_string(kMaxDistillationRounds) +
+                           "], got " + std::to_string(model.distillation_rounds));
+    named(kDistillations, model.distillation, "distillation");
 }
 
 Hop hop_of(const LinkDefinition& link, const PhysicalModel& model) {
@@ -50,7 +61,10 @@ Hop hop_of(const LinkDefinition& link, const PhysicalModel& model) {
     hop.success_probability = model.efficiency * hop.transmissivity;
     if (!(hop.success_probability > 0.0))
         throw InvalidValue("links: " + link_name(link) + " never succeeds (its success probability is 0)");
-    hop.attempt_ms = std::max(kMsPerSecond / link.generation_rate_hz, link.distance_km / model.signal_speed_km_ms);
+    hop.distance_km = link.distance_km;
+    hop.source_period_ms = kMsPerSecond / link.generation_rate_hz;
+    hop.attempt_ms = std::max(hop.source_period_ms, herald_ms(link.distance_km / model.signal_speed_km_ms,
+                                                              named(kHeraldings, model.heralding, "heralding")));
     hop.werner = (4.0 * link.base_fidelity - 1.0) / 3.0;
     return hop;
 }

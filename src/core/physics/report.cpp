@@ -43,7 +43,11 @@ EnsembleReport report_of(const Chain& chain, const PhysicalModel& model, std::ui
             units_of(totals.waiting_time_ms_squared),
             units_of(totals.fidelity),
             units_of(totals.fidelity_squared),
-            totals.waiting_time_ms_histogram.counts()};
+            totals.waiting_time_ms_histogram.counts(),
+            units_of(totals.error_rate_z),
+            units_of(totals.error_rate_z_squared),
+            units_of(totals.error_rate_x),
+            units_of(totals.error_rate_x_squared)};
 }
 
 }  // namespace vorn::physics

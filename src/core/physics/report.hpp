@@ -71,6 +71,10 @@ struct EnsembleReport {
     ExactUnits fidelity_sum;
     ExactUnits fidelity_squares;
     std::vector<std::pair<std::uint32_t, std::uint64_t>> waiting_time_ms_bins;
+    ExactUnits error_rate_z_sum;
+    ExactUnits error_rate_z_squares;
+    ExactUnits error_rate_x_sum;
+    ExactUnits error_rate_x_squares;
 
     friend bool operator==(const EnsembleReport&, const EnsembleReport&) = default;
 };
@@ -94,7 +98,19 @@ constexpr auto description(const EnsembleReport*) {
         field<&E::waiting_time_ms_bins, AsTuple>("waiting_time_ms_bins",
                                                  "The waiting-time histogram as (bin, count) pairs, bins increasing: "
                                                  "bin k holds the delivered waiting times whose bit patterns lie in "
-                                                 "[k·2**45, (k + 1)·2**45)"));
+                                                 "[k·2**45, (k + 1)·2**45)"),
+        field<&E::error_rate_z_sum>("error_rate_z_sum",
+                                    "Exact sum of the delivered pairs' error rates e_Z (the share of bits that differ "
+                                    "when both ends measure Z), in units of 2**-1074",
+                                    kKeywordOnly),
+        field<&E::error_rate_z_squares>("error_rate_z_squares", "Exact sum of their squares, in units of 2**-1074",
+                                        kKeywordOnly),
+        field<&E::error_rate_x_sum>("error_rate_x_sum",
+                                    "Exact sum of the delivered pairs' error rates e_X (when both ends measure X), in "
+                                    "units of 2**-1074",
+                                    kKeywordOnly),
+        field<&E::error_rate_x_squares>("error_rate_x_squares", "Exact sum of their squares, in units of 2**-1074",
+                                        kKeywordOnly));
 }
 
 EnsembleReport report_of(const Chain& chain, const PhysicalModel& model, std::uint64_t seed,

@@ -17,9 +17,6 @@ namespace {
 constexpr std::uint64_t kPcgMultiplier = 6364136223846793005ull;
 constexpr std::uint64_t kPcgIncrement = 11634580027462260723ull;
 
-// The six fixed words of the physical model's key: "vorn physics 1.0" and a version.
-constexpr std::uint32_t kSeedHalvesTail[6] = {0x6e726f76u, 0x79687020u, 0x73636973u, 0x302e3120u, 0x0u, 0x1u};
-
 // The PCG32 output function (XSH RR) of one state.
 inline std::uint32_t pcg_output(std::uint64_t state) {
     const auto xorshifted = static_cast<std::uint32_t>(((state >> 18) ^ state) >> 27);
@@ -132,14 +129,8 @@ std::uint64_t blake2b_8(std::uint64_t message, std::uint32_t message_bytes, std:
 
 }  // namespace
 
-chacha12::KeyWords key_words(SeedKey key, std::uint64_t seed) {
+chacha12::KeyWords key_words(SeedKey, std::uint64_t seed) {
     chacha12::KeyWords words;
-    if (key == SeedKey::SeedHalves) {
-        words[0] = static_cast<std::uint32_t>(seed);
-        words[1] = static_cast<std::uint32_t>(seed >> 32);
-        for (int w = 0; w < 6; ++w) words[2 + w] = kSeedHalvesTail[w];
-        return words;
-    }
     std::uint64_t state = seed;
     for (auto& word : words) {
         state = state * kPcgMultiplier + kPcgIncrement;
@@ -149,8 +140,7 @@ chacha12::KeyWords key_words(SeedKey key, std::uint64_t seed) {
 }
 
 template <SeedKey Key>
-SeedKeys<Key>::SeedKeys(std::uint64_t first_seed) : next_seed_(first_seed) {
-    if constexpr (Key != SeedKey::Pcg) return;
+SeedKeys<Key>::SeedKeys(std::uint64_t first_seed) {
     std::uint64_t power = 1;  // M^(j+1) after step j
     for (int j = 0; j < 8; ++j) {
         power *= kPcgMultiplier;
@@ -164,16 +154,6 @@ SeedKeys<Key>::SeedKeys(std::uint64_t first_seed) : next_seed_(first_seed) {
 
 template <SeedKey Key>
 void SeedKeys<Key>::fill(chacha12::LaneStates& states) {
-    if constexpr (Key == SeedKey::SeedHalves) {
-        for (int lane = 0; lane < chacha12::kLanes; ++lane) {
-            const std::uint64_t seed = next_seed_ + static_cast<std::uint64_t>(lane);
-            states[4][lane] = static_cast<std::uint32_t>(seed);
-            states[5][lane] = static_cast<std::uint32_t>(seed >> 32);
-            for (int w = 0; w < 6; ++w) states[6 + w][lane] = kSeedHalvesTail[w];
-        }
-        next_seed_ += chacha12::kLanes;
-        return;
-    }
 #if VORN_CHACHA_X86
     const chacha12::Kernel kernel = chacha12::active_kernel();
     if (kernel == chacha12::Kernel::Avx512) return fill_avx512(states_, increments_, states);
@@ -183,7 +163,6 @@ void SeedKeys<Key>::fill(chacha12::LaneStates& states) {
 }
 
 template class SeedKeys<SeedKey::Pcg>;
-template class SeedKeys<SeedKey::SeedHalves>;
 
 std::uint64_t replicate_base(std::uint64_t seed) {
     constexpr std::uint64_t kPersonal = 0x7065722d6e726f76ull;  // "vorn-rep", little-endian

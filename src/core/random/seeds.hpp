@@ -11,13 +11,9 @@ namespace vorn {
 // How a trial's seed becomes a ChaCha12 key. ChaCha12 is a pseudorandom function of its key and nonce,
 // so different keys, or different streams (nonces) of one key, give independent keystreams.
 enum class SeedKey {
-    // The engine's: eight PCG32 outputs of the states s·M + I, (s·M + I)·M + I, ... Every seeded
-    // result of vorn_core's simulate depends on it.
+    // Eight PCG32 outputs of the states s·M + I, (s·M + I)·M + I, ... Every seeded result of vorn_core's
+    // simulate depends on it.
     Pcg,
-    // The physical model's: the seed's two 32-bit halves, low first, then six fixed words ("vorn physics
-    // 1.0"). Its recorded sums depend on it; once the model may change them, it moves to the engine's
-    // key with a stream of its own (see kPhysicalModelDraws).
-    SeedHalves,
 };
 
 // The key of a seed and the stream of that key (the nonce) that a user of the keystream draws from.
@@ -30,8 +26,8 @@ struct SeedStream {
 inline constexpr SeedStream kGenerationDraws{SeedKey::Pcg, 0};
 // The loss draws of the companion's keyed ensembles: independent of the generation draws of the same seed.
 inline constexpr SeedStream kKeyedLossDraws{SeedKey::Pcg, 1};
-// The physical model's draws; moving it onto the engine's key is {SeedKey::Pcg, 2}.
-inline constexpr SeedStream kPhysicalModelDraws{SeedKey::SeedHalves, 0};
+// The physical model's draws.
+inline constexpr SeedStream kPhysicalModelDraws{SeedKey::Pcg, 2};
 
 chacha12::KeyWords key_words(SeedKey key, std::uint64_t seed);
 
@@ -47,7 +43,6 @@ public:
     void fill(chacha12::LaneStates& states);
 
 private:
-    std::uint64_t next_seed_;
     alignas(64) std::uint64_t states_[8][chacha12::kLanes];
     std::uint64_t increments_[8];
 };

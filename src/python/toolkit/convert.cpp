@@ -52,6 +52,15 @@ bool Convert<std::uint64_t>::from(PyObject* object, std::uint64_t& out) noexcept
     return true;
 }
 
+bool Convert<std::int64_t>::from(PyObject* object, std::int64_t& out) noexcept {
+    Ref index = Ref::steal(PyNumber_Index(object));
+    if (!index) return false;
+    long long value = PyLong_AsLongLong(index.get());
+    if (value == -1 && PyErr_Occurred()) return false;
+    out = value;
+    return true;
+}
+
 // One text for every value out of range, however far out.
 bool Convert<std::uint32_t>::from(PyObject* object, std::uint32_t& out) noexcept {
     Ref index = Ref::steal(PyNumber_Index(object));

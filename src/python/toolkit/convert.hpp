@@ -43,6 +43,12 @@ struct Convert<std::uint64_t> {
 };
 
 template <>
+struct Convert<std::int64_t> {
+    static bool from(PyObject* object, std::int64_t& out) noexcept;
+    static PyObject* to(std::int64_t value) noexcept { return PyLong_FromLongLong(value); }
+};
+
+template <>
 struct Convert<std::uint32_t> {
     static bool from(PyObject* object, std::uint32_t& out) noexcept;
     static PyObject* to(std::uint32_t value) noexcept { return PyLong_FromUnsignedLong(value); }

@@ -26,6 +26,7 @@ struct TypeText;
 VORN_TYPE_TEXT(std::string, "str");
 VORN_TYPE_TEXT(double, "float");
 VORN_TYPE_TEXT(std::uint64_t, "int");
+VORN_TYPE_TEXT(std::int64_t, "int");
 VORN_TYPE_TEXT(std::uint32_t, "int");
 VORN_TYPE_TEXT(bool, "bool");
 VORN_TYPE_TEXT(Ref, "Any");
