@@ -1,8 +1,9 @@
 """Faults found from the outside, kept as cases: a file system that runs out of room, a file size limit, figures no
 file can hold, Ctrl-C at random points of long loads, threads whose arguments run Python code, interrupts raised
 where a conversion asks Python for something; in the companion, terminals fed text from files, names that are no
-UTF-8, grids too large to list, executors that return what no ensemble can, ids that collide. Each case once lost
-data, reported a failure as success, went on after Ctrl-C or failed a caller for another's doing."""
+UTF-8, grids too large to list, long native calls that kept every other thread waiting, executors that return what
+no ensemble can, ids that collide. Each case once lost data, reported a failure as success, went on after Ctrl-C,
+failed a caller for another's doing or stalled the caller's other threads."""
 
 import collections
 import contextlib
@@ -15,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import tracemalloc
 from concurrent.futures import Future, ThreadPoolExecutor
 
@@ -23,7 +25,7 @@ import vorn_core as vc
 from conftest import child_python, ctrl_c_after, two_node_network
 from test_vorn_cli import network_file, run
 
-from vorn import parallel, physics
+from vorn import _native, parallel, physics
 from vorn.stats import merge
 from vorn.sweep import iter_sweep, sweep
 
@@ -451,6 +453,37 @@ def test_a_huge_grid_is_walked_lazily_announced_and_stopped_by_ctrl_c():
         sweep(*two_node_network(), "A", "B", 0.9, 20.0, 1, grid, seed=1)
 
 
+# Long native calls of the companion (the file check takes some tenths of a second whatever `runs`).
+LONG_CALLS = {
+    "ensemble": lambda runs, file: parallel.simulate(*two_node_network(), "A", "B", 0.5, 1e3, runs, seed=1, workers=1),
+    "physical model": lambda runs, file: physics.simulate(*two_node_network(), "A", "B", runs, seed=1),
+    "file check": lambda runs, file: _native.check_vorn_file(file),
+}
+
+
+@pytest.mark.parametrize("call", LONG_CALLS.values(), ids=LONG_CALLS.keys())
+def test_other_threads_run_while_a_long_native_call_works_until_ctrl_c(call, large_files):
+    ticks, stop = [], threading.Event()
+
+    def watchdog():
+        while not stop.wait(0.005):
+            ticks.append(time.monotonic())
+
+    thread = threading.Thread(target=watchdog)
+    thread.start()
+    start = time.monotonic()
+    try:
+        with ctrl_c_after(0.1), pytest.raises(KeyboardInterrupt):
+            call(2**60, large_files[0])
+    finally:
+        end = time.monotonic()
+        stop.set()
+        thread.join()
+    assert end - start < 0.1 + 0.25
+    during = [start, *(tick for tick in ticks if start < tick < end), end]
+    assert max(b - a for a, b in zip(during, during[1:])) < (end - start) / 2  # was all of it
+
+
 def test_node_names_that_become_the_same_id_are_refused():
     nx = pytest.importorskip("networkx")
     from vorn.nx import from_networkx
@@ -470,32 +503,53 @@ class Faking(ThreadPoolExecutor):
 
     def submit(self, function, *args):
         future = Future()
-        future.set_result(self.doctor(list(function(*args))))
+        future.set_result(self.doctor(function(*args)))
         return future
 
 
 def doctored(index, value):
     def doctor(piece):
+        piece = list(piece)
         piece[index] = value(piece) if callable(value) else value
         return tuple(piece)
 
     return doctor
 
 
+def changed(**fields):
+    return lambda record: physics.replaced(record, **fields)
+
+
+def ensemble(executor):
+    return parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 40, seed=3, executor=executor, shards=2)
+
+
+def physical(executor):
+    return physics.simulate(*two_node_network(), "A", "B", 40, seed=3, executor=executor, shards=2)
+
+
 @pytest.mark.parametrize(
-    "doctor, reason",
+    "call, doctor, reason",
     [
-        (doctored(1, 2.0), "success rate 2.0 for"),  # a success rate of 2.0 used to come through
-        (doctored(6, lambda piece: piece[0] + 1), "successes"),
-        (doctored(0, 3), "it counts 3 trials"),
-        (doctored(8, math.inf), "the fidelity sum is inf"),
-        (doctored(5, {"A->B": -1}), "its utilisation is not a dict of non-negative counts"),
-        (lambda piece: tuple(piece[:8]), "it is not the 9-tuple of an ensemble"),
+        (ensemble, doctored(1, 2.0), "success rate 2.0 for"),  # a success rate of 2.0 used to come through
+        (ensemble, doctored(6, lambda piece: piece[0] + 1), "successes"),
+        (ensemble, doctored(0, 3), "it counts 3 trials"),
+        (ensemble, doctored(8, math.inf), "the fidelity sum is inf"),
+        (ensemble, doctored(5, {"A->B": -1}), "its utilisation is not a dict of non-negative counts"),
+        (ensemble, lambda piece: tuple(piece[:8]), "it is not the 9-tuple of an ensemble"),
+        # The physical model used to merge these into delivery rates above 1 and fidelities above 1.
+        (physical, changed(delivered=29), "29 delivered out of 20 runs"),
+        (physical, changed(fidelity_sum=21 * 2**1074), "fidelity sum"),
+        (physical, changed(runs=30), "it holds 30 trials from seed 3"),
+        (physical, changed(seed=4), "trials from seed 4"),
+        (physical, changed(path=("B", "A")), "its route ['B', 'A'] is not from 'A' to 'B'"),
+        (physical, changed(waiting_time_ms_bins=()), "histogram does not hold the 20 delivered trials"),
+        (physical, lambda record: (record,), "it is a tuple, not PhysicsStats"),
     ],
 )
-def test_impossible_results_from_an_executor_are_refused(doctor, reason):
+def test_impossible_results_from_an_executor_are_refused(call, doctor, reason):
     with Faking(doctor) as executor, pytest.raises(RuntimeError) as raised:
-        parallel.simulate(*two_node_network(), "A", "B", 0.9, 20.0, 40, seed=3, executor=executor, shards=2)
+        call(executor)
     assert str(raised.value).startswith("impossible result for 20 trials from seed 3: ")
     assert reason in str(raised.value)
 

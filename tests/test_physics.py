@@ -257,6 +257,25 @@ def test_shards_merge_into_the_whole_run_bit_for_bit(shards):
     assert split.to_dict() == whole.to_dict()
 
 
+@pytest.mark.parametrize(
+    "forged, reason",
+    [
+        ({"delivered": 2500}, "2500 delivered out of 500 runs"),  # used to merge to a delivery rate of 5.0
+        ({"fidelity_sum": 501 * 2**1074}, "fidelity sum 501.0 for 500 delivered"),
+        ({"waiting_time_ms_bins": ()}, "histogram does not hold the 500 delivered trials"),
+    ],
+)
+def test_merge_keeps_the_seed_of_one_seed_range_only_and_refuses_impossible_pieces(forged, reason):
+    nodes, links = chain(2, t2=0.05, fidelity=0.95, distance_km=30.0)
+    first, second = (physics.simulate(nodes, links, "N0", "N2", 500, seed=seed) for seed in (1, 501))
+    assert physics.merge([first, second]) == physics.simulate(nodes, links, "N0", "N2", 1000, seed=1)
+    twice = physics.merge([first, first])  # used to claim seed 1, as if it were 1000 trials from there
+    assert (twice.seed, twice.runs) == (None, 1000)
+    with pytest.raises(ValueError) as raised:
+        physics.merge([second, physics.replaced(first, **forged)])
+    assert str(raised.value).startswith("pieces[1]: no ensemble has ") and reason in str(raised.value)
+
+
 REFERENCES = json.loads((pathlib.Path(__file__).parent / "data" / "physics_references.json").read_text())
 
 

@@ -128,7 +128,16 @@ def shard_ranges(runs: int, shards: int) -> list[tuple[int, int]]:
     return ranges
 
 
-Check = Callable[[Any, int, int], Any]  # (result, runs, seed) -> the checked result
+# (result, runs, seed) -> the result as the caller keeps it; a ValueError says why no run of those trials could
+# have given it (a faulty executor, a forged result).
+Check = Callable[[Any, int, int], Any]
+
+
+def checked(check: Check, result: Any, runs: int, seed: int) -> Any:
+    try:
+        return check(result, runs, seed)
+    except ValueError as error:
+        raise RuntimeError(f"impossible result for {runs} trials from seed {seed}: {error}") from None
 
 
 def _call(task: Task, start: int, runs: int) -> Any:
@@ -154,7 +163,7 @@ def _here(tasks: Iterable[Task], check: Check, shards: int | None, bar: Bar | No
             began = time.perf_counter()
             piece = _call(task, start, size)
             pacer.observe(size, time.perf_counter() - began)
-            results.append(check(piece, size, (task.seed + start) % 2**64))
+            results.append(checked(check, piece, size, (task.seed + start) % 2**64))
             if bar is not None:
                 bar.update(size)
             start += size
@@ -181,7 +190,7 @@ def _elsewhere(
             piece = _call(task, start, runs)
             pacer.observe(runs, elapsed := time.perf_counter() - began)
             spent += elapsed
-            slots[index].append(check(piece, runs, (task.seed + start) % 2**64))
+            slots[index].append(checked(check, piece, runs, (task.seed + start) % 2**64))
             if bar is not None:
                 bar.update(runs)
             start += runs
@@ -249,7 +258,7 @@ def _elsewhere(
                 bar.update(0)  # once the bar's delay has passed, it shows the time, rate and ETA so far
             for future in [future for future in pending if future in done]:  # in the order submitted
                 index, slot, runs, seed = pending.pop(future)
-                slots[index][slot] = check(future.result(), runs, seed)
+                slots[index][slot] = checked(check, future.result(), runs, seed)
                 outstanding[index] -= 1
                 if bar is not None:
                     bar.update(runs)
@@ -275,8 +284,10 @@ def run_tasks(
     executor they run on this process in calls of about 0.2 s (or in `shards` pieces each); with one,
     in `shards` pieces per task, or else in pieces of about 0.5 s each, measured on the first trials
     here, and at least four per worker (work that takes less than that runs here, and a pool that is
-    given none starts no process). `total` trials (for the bar) is what all tasks add up to. On any
-    exception, Ctrl-C included, the shards not yet started are cancelled.
+    given none starts no process). `total` trials (for the bar) is what all tasks add up to. Every
+    shard's result passes through `check` with the trials and the first seed it was asked for; one that
+    no such shard can give is a RuntimeError. On any exception, Ctrl-C included, the shards not yet
+    started are cancelled.
     """
     bar = progress_bar(total, description, progress, unit)
     try:

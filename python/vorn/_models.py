@@ -192,7 +192,7 @@ class Physical:
         for index, pieces in enumerate(results):
             request = requests[index]
             if pieces:
-                yield physics.merge(request.piece(*one) for one in pieces)
+                yield physics.merge(_jobs.checked(request.piece, *one) for one in pieces)
             else:
                 yield request.piece(physics._shard(request, 0, seeds[index]), 0, seeds[index])
 

@@ -254,8 +254,8 @@ class PhysicsStats:
     def model(self) -> PhysicalModel:
         """The parameters every trial used."""
     @property
-    def seed(self) -> int:
-        """Seed of trial 0; trial i used seed + i (modulo 2**64)."""
+    def seed(self) -> int | None:
+        """Seed of trial 0; trial i used seed + i (modulo 2**64); None for pooled ensembles."""
     @property
     def runs(self) -> int:
         """Trials run."""
@@ -297,7 +297,7 @@ class PhysicsStats:
         cls,
         path: Sequence[str],
         model: PhysicalModel,
-        seed: int,
+        seed: int | None,
         runs: int,
         delivered: int,
         waiting_time_ms_sum: int | float,
@@ -316,7 +316,7 @@ class PhysicsStats:
         Args:
             path: Node identifiers of the route (empty without one).
             model: The parameters every trial used.
-            seed: Seed of trial 0; trial i used seed + i (modulo 2**64).
+            seed: Seed of trial 0; trial i used seed + i (modulo 2**64); None for pooled ensembles.
             runs: Trials run.
             delivered: Trials that delivered a pair.
             waiting_time_ms_sum: Exact sum of the delivered trials' waiting times (ms), in units of 2**-1074 (inf

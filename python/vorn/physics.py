@@ -187,8 +187,17 @@ class _Request(NamedTuple):
         """The ensemble of `runs` trials from `seed`, as the job runner takes it."""
         return _jobs.Task(_shard, (self,), runs, seed)
 
-    def piece(self, result: _native.PhysicsStats, runs: int, seed: int) -> PhysicsStats:
-        """The statistics of what a shard of `task` returned."""
+    def piece(self, result: object, runs: int, seed: int) -> PhysicsStats:
+        """The statistics of what a shard of `task` returned for `runs` trials from `seed`; a result that no such
+        shard can have (as from a faulty executor) is a ValueError, which the job runner reports."""
+        if not isinstance(result, _native.PhysicsStats):
+            raise ValueError(f"it is a {type(result).__name__}, not PhysicsStats")
+        asked = (runs, seed, self.model)
+        if (result.runs, result.seed, result.model) != asked:
+            raise ValueError(f"it holds {result.runs} trials from seed {result.seed} under {result.model!r}")
+        if result.path and (result.path[0], result.path[-1]) != (self.from_node, self.to):
+            raise ValueError(f"its route {list(result.path)!r} is not from {self.from_node!r} to {self.to!r}")
+        _check_counts(result)
         return _stats(result)
 
 
@@ -399,7 +408,8 @@ class PhysicsStats(FigureRecord, _native.PhysicsStats):
 
     def _subject(self) -> str:
         route = " - ".join(self.path) if self.path else "no route"
-        return f"{route}, {self.runs:,} trials from seed {self.seed}"
+        seeds = "pooled" if self.seed is None else f"from seed {self.seed}"
+        return f"{route}, {self.runs:,} trials {seeds}"
 
     def _fields(self) -> dict[str, Any]:
         return {"path": list(self.path), "seed": self.seed, "runs": self.runs, "delivered": self.delivered}
@@ -488,16 +498,49 @@ def _stats(native: _native.PhysicsStats) -> PhysicsStats:
     return PhysicsStats(**{name: getattr(native, name) for name in _STATS_FIELDS})
 
 
+def _check_counts(stats: _native.PhysicsStats) -> None:
+    """A ValueError unless the counts and sums are those of some ensemble: sums over the delivered trials of
+    waiting times and of fidelities within [0, 1], a histogram that holds each delivered trial once."""
+    delivered = stats.delivered
+    if delivered > stats.runs:
+        raise ValueError(f"{delivered} delivered out of {stats.runs} runs")
+    for total, what, most in (
+        (stats.waiting_time_ms_sum, "waiting-time sum", math.inf if delivered else 0),
+        (stats.waiting_time_ms_squares, "waiting-time squares", math.inf if delivered else 0),
+        (stats.fidelity_sum, "fidelity sum", _UNIT * delivered),
+        (stats.fidelity_squares, "fidelity squares", _UNIT * delivered),
+    ):
+        if total > most:
+            raise ValueError(f"{what} {total / _UNIT!r} for {delivered} delivered trials")
+    bins = stats.waiting_time_ms_bins
+    if sum(count for _, count in bins) != delivered or any(
+        count == 0 or bin >= after for (bin, count), (after, _) in zip(bins, (*bins[1:], (math.inf, 0)))
+    ):
+        raise ValueError(f"its waiting-time histogram does not hold the {delivered} delivered trials once each")
+
+
 def merge(pieces: Iterable[_native.PhysicsStats]) -> PhysicsStats:
-    """One ensemble from ensembles of the same route and model (its seed is the first piece's). Pieces over
-    consecutive seed ranges give exactly the ensemble of the whole range."""
+    """One ensemble from ensembles of the same route and model. Pieces over consecutive seed ranges, in seed
+    order, give exactly the ensemble of the whole range and its seed is the first piece's; other pieces pool as
+    independent ensembles, with seed None. Pieces whose counts no ensemble can have are refused (ValueError)."""
     pieces = list(pieces)
     if not pieces:
         raise ValueError("pieces: nothing to merge")
     first = pieces[0]
-    for piece in pieces[1:]:
+    for index, piece in enumerate(pieces):
+        if not isinstance(piece, _native.PhysicsStats):
+            raise TypeError(f"pieces[{index}]: must be PhysicsStats, got {type(piece).__name__}")
         if piece.path != first.path or piece.model != first.model:
             raise ValueError("pieces: ensembles of different routes or models do not merge")
+        try:
+            _check_counts(piece)
+        except ValueError as error:
+            raise ValueError(f"pieces[{index}]: no ensemble has {error}") from None
+    seed = first.seed
+    for before, after in zip(pieces, pieces[1:]):
+        if seed is None or before.seed is None or after.seed != (before.seed + before.runs) % SEEDS:
+            seed = None
+            break
     bins: dict[int, int] = {}
     for piece in pieces:
         for bin, count in piece.waiting_time_ms_bins:
@@ -505,7 +548,7 @@ def merge(pieces: Iterable[_native.PhysicsStats]) -> PhysicsStats:
     return PhysicsStats(
         first.path,
         first.model,
-        first.seed,
+        seed,
         sum(piece.runs for piece in pieces),
         sum(piece.delivered for piece in pieces),
         sum(piece.waiting_time_ms_sum for piece in pieces),
@@ -554,7 +597,7 @@ def simulate(
       output is a terminal or a notebook, once the run has lasted half a second; False: never).
 
     Without a route between the nodes no trial delivers (`path` is empty). Ctrl-C stops the run with
-    KeyboardInterrupt.
+    KeyboardInterrupt. A shard's result that no ensemble can have (a faulty executor) is a RuntimeError.
     """
     runs = _count(runs, "runs")
     base_seed = _seed(seed)

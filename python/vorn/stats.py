@@ -198,34 +198,31 @@ class EnsembleStats(FigureRecord):
     @classmethod
     def from_piece(cls, piece: object, runs: int, seed: int) -> EnsembleStats:
         """The statistics of what `vorn._native.simulate` returned for `runs` trials from `seed`, checked:
-        a result that no ensemble of those trials can have (as from a faulty executor) is a RuntimeError."""
-        try:
-            if not isinstance(piece, tuple) or len(piece) != 9:
-                raise ValueError("it is not the 9-tuple of an ensemble")
-            total, rate, _, _, drops, heatmap, won, latency_sum, fidelity_sum = piece
-            for value, what in ((total, "total_runs"), (drops, "the congestion drops"), (won, "successes")):
-                if isinstance(value, bool) or not isinstance(value, int) or value < 0:
-                    raise ValueError(f"{what} is {value!r}")
-            if total != runs:
-                raise ValueError(f"it counts {total} trials")
-            if won > runs:
-                raise ValueError(f"{won} successes")
-            expected_rate = won / runs if runs else math.nan
-            if not (rate == expected_rate or (math.isnan(rate) and math.isnan(expected_rate))):
-                raise ValueError(f"success rate {rate!r} for {won} successes")
-            latency = _exact(latency_sum, "the latency sum")
-            fidelity = _exact(fidelity_sum, "the fidelity sum")
-            if latency < 0:
-                raise ValueError(f"latency sum {float(latency)!r}")
-            if not 0 <= fidelity <= won:
-                raise ValueError(f"fidelity sum {float(fidelity)!r} for {won} successes")
-            if not isinstance(heatmap, dict) or not all(
-                isinstance(key, str) and isinstance(value, int) and not isinstance(value, bool) and value >= 0
-                for key, value in heatmap.items()
-            ):
-                raise ValueError("its utilisation is not a dict of non-negative counts")
-        except ValueError as error:
-            raise RuntimeError(f"impossible result for {runs} trials from seed {seed}: {error}") from None
+        a result that no ensemble of those trials can have (as from a faulty executor) is a ValueError."""
+        if not isinstance(piece, tuple) or len(piece) != 9:
+            raise ValueError("it is not the 9-tuple of an ensemble")
+        total, rate, _, _, drops, heatmap, won, latency_sum, fidelity_sum = piece
+        for value, what in ((total, "total_runs"), (drops, "the congestion drops"), (won, "successes")):
+            if isinstance(value, bool) or not isinstance(value, int) or value < 0:
+                raise ValueError(f"{what} is {value!r}")
+        if total != runs:
+            raise ValueError(f"it counts {total} trials")
+        if won > runs:
+            raise ValueError(f"{won} successes")
+        expected_rate = won / runs if runs else math.nan
+        if not (rate == expected_rate or (math.isnan(rate) and math.isnan(expected_rate))):
+            raise ValueError(f"success rate {rate!r} for {won} successes")
+        latency = _exact(latency_sum, "the latency sum")
+        fidelity = _exact(fidelity_sum, "the fidelity sum")
+        if latency < 0:
+            raise ValueError(f"latency sum {float(latency)!r}")
+        if not 0 <= fidelity <= won:
+            raise ValueError(f"fidelity sum {float(fidelity)!r} for {won} successes")
+        if not isinstance(heatmap, dict) or not all(
+            isinstance(key, str) and isinstance(value, int) and not isinstance(value, bool) and value >= 0
+            for key, value in heatmap.items()
+        ):
+            raise ValueError("its utilisation is not a dict of non-negative counts")
         return cls(runs, won, latency, fidelity, drops, dict(heatmap), seed)
 
 

@@ -82,8 +82,8 @@ constexpr const char* kReplicateSeedsDoc =
 }  // namespace
 
 PyMethodDef simulate_function() {
-    return py::module_function<&simulate>("simulate", {"nodes", "links", "config", "request", "runs", "seed"},
-                                          kSimulateDoc);
+    return py::module_function<&simulate, py::Lock::released>(
+        "simulate", {"nodes", "links", "config", "request", "runs", "seed"}, kSimulateDoc);
 }
 
 PyMethodDef replicate_seeds_function() {

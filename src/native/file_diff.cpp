@@ -57,10 +57,14 @@ files::VornFile loaded(const std::string& path) {
     return std::move(file).value();
 }
 
-Ref diff_vorn_files(std::string file1, std::string file2) {
+files::VornDiff diff_of(const std::string& file1, const std::string& file2) {
     const files::VornFile first = loaded(file1);
     const files::VornFile second = loaded(file2);
-    const files::VornDiff diff = files::diff_vorn_files(file1, file2, first, second);
+    return files::diff_vorn_files(file1, file2, first, second);
+}
+
+Ref diff_vorn_files(std::string file1, std::string file2) {
+    const files::VornDiff diff = py::without_lock(diff_of, file1, file2);
     return DictBuilder()
         .set("version", pair_of(diff.version))
         .set("metadata", metadata_changes(diff.metadata))

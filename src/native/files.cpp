@@ -58,7 +58,7 @@ std::optional<std::size_t> position(std::size_t value) {
 
 py::Ref check_vorn_file(FileName path) {
     py::SignalCheck signals;
-    const std::vector<files::FileFinding> findings = files::check_vorn_file(path.bytes, &signals);
+    const std::vector<files::FileFinding> findings = py::without_lock(files::check_vorn_file, path.bytes, &signals);
     std::vector<py::Ref> entries;
     entries.reserve(findings.size());
     for (const files::FileFinding& finding : findings) {
@@ -110,7 +110,7 @@ PyMethodDef check_vorn_file_function() {
 }
 
 PyMethodDef file_format_function() {
-    return py::module_function<&file_format>(
+    return py::module_function<&file_format, py::Lock::released>(
         "file_format", {"path"},
         "Which format a JSON file looks like: \"vorn\" (a .vorn topology file), \"snapshot\" (an engine\n"
         "snapshot written by save_topology) or None (unreadable, not JSON, or neither).\n\n"

@@ -122,7 +122,7 @@ PyMethodDef reference_network_function() {
 }
 
 PyMethodDef load_network_function() {
-    return py::module_function<&load_network>(
+    return py::module_function<&load_network, py::Lock::released>(
         "load_network", {"path"},
         "(nodes, links, config, constraints) that an engine takes from the .vorn file at path: lists of\n"
         "NodeDefinition and LinkDefinition, the SimulationConfig of from_vorn_file, and the file's\n"

@@ -73,27 +73,29 @@ std::tuple<std::vector<std::string>, py::Ref, py::Ref> trials(std::vector<NodeDa
         throw py::ValueFailure("argument 'runs': the outcomes of " + std::to_string(runs) +
                                " trials are more than memory can address");
     py::SignalCheck signals;
-    Setup built = setup(std::move(nodes), std::move(links), from_node, to, model, strategy, &signals);
+    Setup built = py::without_lock(setup, std::move(nodes), std::move(links), from_node, to, model, strategy, &signals);
     auto [waiting_bytes, waiting] = doubles_bytes(runs, "runs");
     auto [fidelity_bytes, fidelity] = doubles_bytes(runs, "runs");
     std::uint64_t trial = 0;
-    physics::for_each_trial(built.chain, built.model, runs, seed, &signals, [&](const physics::ChainOutcome& outcome) {
+    const auto record = [&](const physics::ChainOutcome& outcome) {
         waiting[trial] = outcome.waiting_time_ms;
         fidelity[trial] = outcome.delivered ? outcome.fidelity : std::numeric_limits<double>::quiet_NaN();
         ++trial;
-    });
+    };
+    py::without_lock([&] { physics::for_each_trial(built.chain, built.model, runs, seed, &signals, record); });
     return {std::move(built.chain.path), std::move(waiting_bytes), std::move(fidelity_bytes)};
 }
 
 }  // namespace
 
 PyMethodDef physics_route_function() {
-    return py::module_function<&route>("physics_route", {"nodes", "links", "from_node", "to", "model", "strategy"});
+    return py::module_function<&route, py::Lock::released>("physics_route",
+                                                           {"nodes", "links", "from_node", "to", "model", "strategy"});
 }
 
 PyMethodDef physics_simulate_function() {
-    return py::module_function<&simulate>("physics_simulate",
-                                          {"nodes", "links", "from_node", "to", "runs", "model", "strategy", "seed"});
+    return py::module_function<&simulate, py::Lock::released>(
+        "physics_simulate", {"nodes", "links", "from_node", "to", "runs", "model", "strategy", "seed"});
 }
 
 PyMethodDef physics_trials_function() {

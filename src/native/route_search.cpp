@@ -35,8 +35,8 @@ constexpr const char* kEstimateDoc =
 }  // namespace
 
 PyMethodDef route_search_estimate_function() {
-    return py::module_function<&route_search_estimate>("route_search_estimate", {"nodes", "links", "config", "request"},
-                                                       kEstimateDoc);
+    return py::module_function<&route_search_estimate, py::Lock::released>(
+        "route_search_estimate", {"nodes", "links", "config", "request"}, kEstimateDoc);
 }
 
 }  // namespace vorn::native

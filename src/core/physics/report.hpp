@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,7 +63,7 @@ ExactUnits units_of(const ExactSum& sum);
 struct EnsembleReport {
     std::vector<std::string> path;
     PhysicalModel model;
-    std::uint64_t seed = 0;
+    std::optional<std::uint64_t> seed;
     std::uint64_t runs = 0;
     std::uint64_t delivered = 0;
     ExactUnits waiting_time_ms_sum;
@@ -84,7 +85,7 @@ constexpr auto description(const EnsembleReport*) {
     return record<E>(
         field<&E::path, AsTuple>("path", "Node identifiers of the route (empty without one)"),
         field<&E::model>("model", "The parameters every trial used"),
-        field<&E::seed>("seed", "Seed of trial 0; trial i used seed + i (modulo 2**64)"),
+        field<&E::seed>("seed", "Seed of trial 0; trial i used seed + i (modulo 2**64); None for pooled ensembles"),
         field<&E::runs>("runs", "Trials run"), field<&E::delivered>("delivered", "Trials that delivered a pair"),
         field<&E::waiting_time_ms_sum>("waiting_time_ms_sum",
                                        "Exact sum of the delivered trials' waiting times (ms), in units of "

@@ -10,6 +10,7 @@
 
 #include "python/toolkit/arguments.hpp"
 #include "python/toolkit/fields.hpp"
+#include "python/toolkit/interruption.hpp"
 
 namespace vorn::py {
 
@@ -88,8 +89,12 @@ struct Method {
     }
 };
 
+// Whether a module function's own work, between the conversions of its arguments and of its result,
+// runs with the interpreter lock held or without it (see without_lock). vorn_core's always hold it.
+enum class Lock { held, released };
+
 // A module function (Owner void) or a static method of class Owner (METH_FASTCALL | METH_KEYWORDS).
-template <auto Fn, class Owner = void>
+template <auto Fn, class Owner = void, Lock lock = Lock::held>
 struct Function {
     using Params = typename FunctionTraits<decltype(Fn)>::Params;
     static std::string return_text() { return py::return_text<typename FunctionTraits<decltype(Fn)>::Result>(); }
@@ -104,7 +109,14 @@ struct Function {
                 bind_and_convert<Params>(signature(), values, [&](PyObject** slots) {
                     return bind_fastcall(signature(), args, nargs, kwnames, slots);
                 });
-                return result_of([&]() -> decltype(auto) { return Params::invoke(Fn, values); });
+                if constexpr (lock == Lock::released) {
+                    auto unlocked = [](auto&&... arguments) -> decltype(auto) {
+                        return without_lock(Fn, std::forward<decltype(arguments)>(arguments)...);
+                    };
+                    return result_of([&]() -> decltype(auto) { return Params::invoke(unlocked, values); });
+                } else {
+                    return result_of([&]() -> decltype(auto) { return Params::invoke(Fn, values); });
+                }
             },
             static_cast<PyObject*>(nullptr));
     }
@@ -117,9 +129,9 @@ PyCFunction fastcall_entry() {
 inline constexpr int fastcall_flags = METH_FASTCALL | METH_KEYWORDS;
 
 // The method table entry of a module function; its docstring carries the text signature.
-template <auto Fn>
+template <auto Fn, Lock lock = Lock::held>
 PyMethodDef module_function(const char* name, Params names, const char* doc = nullptr) {
-    using Call = Function<Fn>;
+    using Call = Function<Fn, void, lock>;
     Call::signature() = Call::Params::signature(std::string(name) + "()", names);
     static const std::string text = name + Call::signature().text(false) + "\n--\n\n" + (doc ? doc : "");
     function_infos().push_back({name, parameter_items(Call::signature(), names, Call::Params::type_texts()),
