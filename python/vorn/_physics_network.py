@@ -246,6 +246,10 @@ def _runs(arguments: tuple[Any, ...], model: Any, strategy: int | None, policy: 
 
 
 def _outcomes(result: Any, runs: int, seed: int) -> Any:
+    """A shard's runs, refused unless it holds as many as were asked (a forged or mixed-up result)."""
+    if not isinstance(result, (list, tuple)) or len(result) != runs:
+        count = len(result) if isinstance(result, (list, tuple)) else type(result).__name__
+        raise ValueError(f"{count} runs came back")
     return result
 
 
@@ -277,6 +281,7 @@ def network(
     seed: int | None = None,
     workers: int | None = None,
     executor: Executor | None = None,
+    shards: int | None = None,
     progress: bool | None = None,
 ) -> NetworkStats:
     """`replicates` runs of the network for `duration_ms` of network time each, serving `demands` at once.
@@ -287,7 +292,9 @@ def network(
       has `memories_per_link_end` for each link at it.
     - `seed`: run i uses seed + i; None takes one from the clock.
     - `executor` (any `concurrent.futures.Executor`, a dask.distributed cluster's ``client.get_executor()``) or
-      `workers` (a local process pool of that many) runs the replicates in shards; `progress`: a bar over the
+      `workers` (a local process pool of that many) runs the replicates in shards (`shards` of them, or as many
+      as keep a bar moving); every shard that comes back is checked against the runs it was asked for;
+      `progress`: a bar over the
       runs (None: when tqdm is there and the output is a terminal or a notebook). The result is the same bit
       for bit however the runs are cut.
 
@@ -334,7 +341,9 @@ def network(
 
     def pieces(pool: Executor | None) -> list[Any]:
         found = next(
-            _jobs.run_tasks([task], runs, _outcomes, executor=pool, progress=progress, description="runs", unit="run")
+            _jobs.run_tasks(
+                [task], runs, _outcomes, executor=pool, shards=shards, progress=progress, description="runs", unit="run"
+            )
         )
         return [outcome for piece in found for outcome in piece]
 
