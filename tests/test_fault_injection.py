@@ -528,6 +528,11 @@ def physical(executor):
     return physics.simulate(*two_node_network(), "A", "B", 40, seed=3, executor=executor, shards=2)
 
 
+def networked(executor):
+    demand = physics.Demand("A", "B")
+    return physics.network(*two_node_network(), [demand], 5.0, replicates=40, seed=3, executor=executor, shards=2)
+
+
 @pytest.mark.parametrize(
     "call, doctor, reason",
     [
@@ -545,6 +550,7 @@ def physical(executor):
         (physical, changed(path=("B", "A")), "its route ['B', 'A'] is not from 'A' to 'B'"),
         (physical, changed(waiting_time_ms_bins=()), "histogram does not hold the 20 delivered trials"),
         (physical, lambda record: (record,), "it is a tuple, not PhysicsStats"),
+        (networked, lambda runs: runs + runs[:1], "runs came back"),
     ],
 )
 def test_impossible_results_from_an_executor_are_refused(call, doctor, reason):

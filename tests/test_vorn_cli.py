@@ -173,6 +173,24 @@ def test_physics_prints_the_figures_of_vorn_physics_for_the_same_seed(tmp_path, 
     assert status == 2 and "efficiency: must be within (0, 1], got 2.0" in err
 
 
+def test_network_serves_demands_with_the_files_memories(tmp_path, capsys):
+    qf = vc.VornFile("net")
+    for node, capacity in (("A", 1), ("B", 4), ("C", None)):
+        qf.add_node(node, 1000.0, capacity)
+    qf.add_link("L1", "A", "B", 20.0, 0.95, 1000.0)
+    qf.add_link("L2", "B", "C", 20.0, 0.95, 1000.0)
+    path = str(tmp_path / "net.vorn")
+    qf.save(path)
+    argv = ["network", path, "--demand", "A:C", "--demand", "B:C@30", "--duration-ms", "200", "--seed", "5"]
+    status, out, err = run(capsys, *argv, "--runs", "3", "--json")
+    document = json.loads(out)
+    assert (status, err) == (0, "") and [node["memories"] for node in document["nodes"]] == [1, 4, 1]
+    assert document["generated"] == sum(document[fate] for fate in ("used", "discarded", "lost", "held")) > 0
+    assert [demand["to"] for demand in document["demands"]] == ["C", "C"] and document["replicates"] == 3
+    status, _, err = run(capsys, "network", path, "--demand", "A-C", "--duration-ms", "10")
+    assert status == 2 and "expected FROM:TO or FROM:TO@RATE, got 'A-C'" in err
+
+
 def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):
     path = network_file(tmp_path)
     arguments = ["compare", "--endpoint", "telecom_backbone", "A", "C", "--endpoint", path, "A", "B"]

@@ -77,6 +77,17 @@ def test_the_same_network_gets_the_same_layout_whatever_the_order():
     assert all(0.0 <= value <= 1.0 for point in plot.layout(nodes, links).values() for value in point)
 
 
+def test_network_model_draws_each_route_over_the_links_pairs():
+    nodes, links = network()
+    demands = [physics.Demand("A", "C"), physics.Demand("A", "B", arrival_rate_hz=20.0)]
+    stats = physics.network(nodes, links, demands, 100.0, replicates=2, seed=1)
+    ax = plot.plot_network_model(stats, nodes, links)
+    routes = [line for line in ax.lines if line.get_gid() == "route"]
+    assert [len(line.get_xdata()) for line in routes] == [3, 2]
+    assert [text.get_text() for text in ax.get_legend().get_texts()][0].startswith("A to C: ")
+    assert ax.figure.axes[1].get_ylabel() == "pairs generated"
+
+
 def test_sensitivity_tornado_is_two_sided_with_error_bars_and_the_noise_floor():
     nodes = [vc.NodeDefinition(f"N{i}", 1.0) for i in range(3)]
     links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", 80.0, 0.93, 800.0) for i in range(2)]

@@ -81,14 +81,22 @@ def test_grid_is_the_product_of_its_keys_and_reaches_request_and_configuration()
         assert row["successes"] == expected.successes
 
 
-def test_the_physical_model_runs_each_point_with_its_network_and_parameters():
-    grid = {"memory_lifetime_t2:N1": [0.01, 1.0], "cutoff_ms": [2.0, 20.0]}
+@pytest.mark.parametrize(
+    "grid",
+    [
+        {"memory_lifetime_t2:N1": [0.01, 1.0], "cutoff_ms": [2.0, 20.0]},
+        {"modes": [1, 3], "heralding": ["midpoint", "sender_receiver"]},
+    ],
+)
+def test_the_physical_model_runs_each_point_with_its_network_and_parameters(grid):
     rows = sweep(*chain(), "N0", "N2", runs=500, grid=grid, seed=3, model=physics.PhysicalModel(efficiency=0.5))
-    assert len({row["mean_fidelity"] for row in rows}) == 4
+    assert len({(row["mean_waiting_time_ms"], row["mean_fidelity"]) for row in rows}) == 4
     for row in rows:
         nodes, links = chain()
-        nodes[1].memory_lifetime_t2 = row["memory_lifetime_t2:N1"]
-        model = physics.PhysicalModel(efficiency=0.5, cutoff_ms=row["cutoff_ms"])
+        if "memory_lifetime_t2:N1" in grid:
+            nodes[1].memory_lifetime_t2 = row["memory_lifetime_t2:N1"]
+        own = {key: row[key] for key in grid if ":" not in key}
+        model = physics.PhysicalModel(efficiency=0.5, **own)
         expected = physics.simulate(nodes, links, "N0", "N2", 500, model, seed=3).to_dict()
         assert row == grid_point(row, grid) | expected | {"path": "N0 - N1 - N2"}
 

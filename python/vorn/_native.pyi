@@ -18,6 +18,7 @@ __all__ = [
     "physics_route",
     "physics_simulate",
     "physics_trials",
+    "physics_network",
     "check_vorn_file",
     "file_format",
     "engine_default_config",
@@ -386,6 +387,30 @@ def physics_trials(
     strategy: int | None,
     seed: int,
 ) -> tuple[list[str], Any, Any]: ...
+def physics_network(
+    nodes: Sequence[Any],
+    links: Sequence[Any],
+    demands: Sequence[tuple[str, str, float | None, int | None]],
+    memories: Sequence[int | None],
+    memories_per_link_end: int,
+    duration_ms: float,
+    runs: int,
+    model: PhysicalModel,
+    strategy: int | None,
+    policy: int,
+    seed: int,
+) -> tuple[
+    list[list[str]],
+    list[tuple[str, str]],
+    list[int],
+    list[
+        tuple[
+            list[tuple[int, list[float], float, float, float]],
+            list[tuple[float, int, int, int, int, int]],
+            list[tuple[float, int]],
+        ]
+    ],
+]: ...
 def check_vorn_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> Any:
     """Check a .vorn file as load_vorn_file would, and return what it would refuse as a list of findings,
     then the figures that no physical reading allows (a negative memory lifetime, a visibility above 1,

@@ -453,6 +453,61 @@ def command_physics(args: argparse.Namespace) -> int:
     return EXIT_OK
 
 
+def _demand(text: str) -> Any:
+    """A demand as FROM:TO (saturated) or FROM:TO@RATE (requests per second, a Poisson process)."""
+    from . import physics
+
+    ends, _, rate = text.partition("@")
+    from_node, colon, to = ends.partition(":")
+    if not colon or not from_node or not to:
+        raise argparse.ArgumentTypeError(f"expected FROM:TO or FROM:TO@RATE, got {text!r}")
+    try:
+        return physics.Demand(from_node, to, float(rate) if rate else None)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error)) from None
+
+
+def command_network(args: argparse.Namespace) -> int:
+    from . import parallel, physics
+    from .files import load_vorn_file
+
+    loaded = _loaded(args.file)
+    capacity = {node.id: node.memory_capacity for node in load_vorn_file(args.file).nodes if node.memory_capacity}
+    model = _physical_model(args)
+    seed = parallel.clock_seed() if args.seed is None else args.seed
+    try:
+        stats = physics.network(
+            loaded.nodes,
+            loaded.links,
+            args.demand,
+            args.duration_ms,
+            model,
+            strategy=STRATEGIES[args.strategy] if args.strategy else None,
+            policy=args.policy,
+            replicates=args.runs,
+            memory_capacity=capacity,
+            seed=seed,
+            workers=args.workers,
+        )
+    except ValueError as error:
+        raise Usage(f"{shown(args.file)}: {shown(str(error))}") from None
+    if args.json:
+        document = {
+            "file": args.file,
+            **stats.to_dict(),
+            "demands": [demand.to_dict() for demand in stats.demands],
+            "links": [link.to_dict() for link in stats.links],
+            "nodes": [node.to_dict() for node in stats.nodes],
+        }
+        print(json.dumps(_finite(document), indent=2, allow_nan=False))
+        return EXIT_OK
+    print(f"{shown(args.file)}: {_seed_text(seed, args.seed)}")
+    for record in (stats, *stats.demands, *stats.links, *stats.nodes):
+        for line in str(record).splitlines():
+            print(shown(line))
+    return EXIT_OK
+
+
 # ---- the command line ------------------------------------------------------------------------------
 
 
@@ -543,6 +598,37 @@ def build_parser() -> argparse.ArgumentParser:
     physics.add_argument("--json", action="store_true", help="print the figures as one JSON object")
     _physics_options(physics.add_argument_group("parameters of the physical model"))
     physics.set_defaults(run=command_physics)
+
+    from ._physics_network import POLICIES
+
+    network = commands.add_parser(
+        "network",
+        help="many demands at once on a .vorn file's network, on the physical model",
+        description="Serve several demands at once on the network of a .vorn file (vorn.physics.network): their "
+        "routes share links and memories (the file's memory_capacity, else one per link end). Prints each demand's "
+        "throughput, waiting time, fidelity and key rate with their 95 %% intervals over the runs, each link's use "
+        "and each node's memories.",
+    )
+    network.add_argument("file", metavar="FILE")
+    network.add_argument(
+        "--demand",
+        type=_demand,
+        action="append",
+        required=True,
+        metavar="FROM:TO[@RATE]",
+        help="a demand, saturated or with requests at RATE per second; repeat for more",
+    )
+    network.add_argument("--duration-ms", type=_number, required=True, metavar="MS", help="network time of each run")
+    network.add_argument("--runs", type=_positive, default=10, metavar="R", help="independent runs (default 10)")
+    network.add_argument("--policy", choices=sorted(POLICIES), default="fifo", help="who gets a link's pair")
+    network.add_argument("--seed", type=_count, metavar="S", help="seed of the first run (default: the clock)")
+    network.add_argument("--strategy", choices=sorted(STRATEGIES), help="route choice (default: highest-fidelity)")
+    network.add_argument(
+        "--workers", type=_positive, default=None, metavar="K", help="local processes sharing the runs"
+    )
+    network.add_argument("--json", action="store_true", help="print the figures as one JSON object")
+    _physics_options(network.add_argument_group("parameters of the physical model"))
+    network.set_defaults(run=command_network)
 
     validate = commands.add_parser(
         "validate",
@@ -638,7 +724,7 @@ def build_parser() -> argparse.ArgumentParser:
     physics.add_argument(
         "--workers", type=_positive, default=None, metavar="K", help="local processes sharing the trials"
     )
-    for command in (validate, diff, simulate, compare, physics):
+    for command in (validate, diff, simulate, compare, physics, network):
         command.set_defaults(usage=command.error)  # a usage message and exit status 2
     return parser
 

@@ -67,6 +67,12 @@ __all__ = [
     "Optimum",
     "repeaterless_bound",
     "binary_entropy",
+    "Demand",
+    "DemandStats",
+    "LinkStats",
+    "NodeStats",
+    "NetworkStats",
+    "network",
 ]
 
 SEEDS = 2**64
@@ -771,3 +777,7 @@ def optimize(
         stats,
         tuple((setting, getattr(result, objective)) for setting, result in tried.items()),
     )
+
+
+# The model on a whole network, which reads this module's parameters and statistics.
+from ._physics_network import Demand, DemandStats, LinkStats, NetworkStats, NodeStats, network  # noqa: E402

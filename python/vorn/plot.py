@@ -18,10 +18,12 @@ if TYPE_CHECKING:
     import pandas
     from matplotlib.axes import Axes
 
+    from ._physics_network import NetworkStats
     from .sensitivity import SensitivityReport
 
 __all__ = [
     "plot_network",
+    "plot_network_model",
     "plot_sensitivity",
     "plot_comparison",
     "plot_sweep",
@@ -134,6 +136,7 @@ def plot_network(
     utilisation: Mapping[str, int] | Any | None = None,
     ax: Axes | None = None,
     positions: Mapping[str, tuple[float, float]] | None = None,
+    utilisation_label: str = "generation attempts",
 ) -> Axes:
     """Draw a network (definitions, a NetworkTopologyPayload or a VornFile) to scale in both directions.
 
@@ -141,7 +144,8 @@ def plot_network(
     ``stats.link_utilization_heatmap``, or statistics that have one) each link is coloured on a colour
     scale of its generation attempts and labelled with their count; without it, links are grey (satellite
     links purple) and labelled with their length. Labels sit beside their line; parallel links are drawn
-    side by side. `positions` maps node ids to coordinates (default: `layout`, the same for the same network).
+    side by side. `positions` maps node ids to coordinates (default: `layout`, the same for the same network);
+    `utilisation_label` names what the colour scale counts.
     """
     require("networkx", "plot", FEATURE)
     plt = _pyplot()
@@ -238,7 +242,7 @@ def plot_network(
         ax.figure.colorbar(
             ScalarMappable(norm=norm, cmap=cmap),
             ax=ax,
-            label="generation attempts",
+            label=utilisation_label,
             format=StrMethodFormatter("{x:,.0f}"),
         )
     ax.set_aspect("equal")
@@ -246,6 +250,37 @@ def plot_network(
     margin = 0.12 * span
     ax.set_xlim(min(xs, default=0.0) - margin, max(xs, default=1.0) + margin)
     ax.set_ylim(min(ys, default=0.0) - margin, max(ys, default=1.0) + margin)
+    return ax
+
+
+def plot_network_model(
+    stats: NetworkStats,
+    nodes: NetworkSource,
+    links: Iterable[vc.LinkDefinition] | None = None,
+    ax: Axes | None = None,
+    positions: Mapping[str, tuple[float, float]] | None = None,
+) -> Axes:
+    """The network of a `vorn.physics.network` run: each link coloured and labelled by the pairs it generated,
+    each demand's route drawn over it in a colour of its own, with its throughput in the legend."""
+    plt = _pyplot()
+    node_list, link_list = definitions_of(nodes, links)
+    pos = dict(positions) if positions is not None else layout(node_list, link_list)
+    heatmap = {f"{link.from_node}->{link.to}": link.generated for link in stats.links}
+    ax = plot_network(node_list, link_list, heatmap, ax, pos, utilisation_label="pairs generated")
+    colours = plt.get_cmap("tab10")
+    for k, demand in enumerate(stats.demands):
+        xs, ys = zip(*(pos[node] for node in demand.path))
+        ax.plot(
+            xs,
+            ys,
+            color=colours(k % 10),
+            linewidth=1.2,
+            alpha=0.8,
+            zorder=2,
+            gid="route",
+            label=f"{demand.from_node} to {demand.to}: {demand.throughput_hz:.3g} pairs/s",
+        )
+    ax.legend(loc="best", fontsize=8)
     return ax
 
 

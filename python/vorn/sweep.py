@@ -37,6 +37,7 @@ from __future__ import annotations
 import itertools
 import logging
 import math
+import operator
 import warnings
 from collections.abc import Iterable, Iterator, Mapping, Sequence
 from concurrent.futures import Executor
@@ -126,14 +127,25 @@ def _axes(grid: object, known: list[str], model: _models.Model) -> list[tuple[st
     return axes
 
 
-def _checked(key: str, value: object, model: _models.Model) -> float:
+def _checked(key: str, value: object, model: _models.Model) -> Any:
+    """A grid value as its parameter takes it: a whole number or a name for a parameter of the physical model
+    that is one (modes, distillation rounds, the heralding scheme), else a float."""
+    default = getattr(physics.PhysicalModel(), key, None) if key in model.own_keys() else None
     try:
-        number = float(value)  # type: ignore[arg-type]
+        if isinstance(default, str):
+            if not isinstance(value, str):
+                raise TypeError
+            number: Any = value
+        elif isinstance(default, int) and not isinstance(default, bool):
+            number = operator.index(value)  # type: ignore[arg-type]
+        else:
+            number = float(value)  # type: ignore[arg-type]
     except (TypeError, ValueError):
-        raise TypeError(f"argument 'grid[{key!r}]': expected a number, got {type(value).__name__}") from None
+        kind = "a name" if isinstance(default, str) else "a whole number" if isinstance(default, int) else "a number"
+        raise TypeError(f"argument 'grid[{key!r}]': expected {kind}, got {type(value).__name__}") from None
     try:
         if key in model.own_keys():
-            physics.PhysicalModel(**{key: number})  # type: ignore[arg-type]
+            physics.PhysicalModel(**{key: number})
         else:
             _native.check_figure(key.partition(":")[0], number)
     except ValueError as refused:

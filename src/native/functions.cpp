@@ -23,6 +23,7 @@ const std::vector<py::Registration>& functions() {
         function(physics_route_function),
         function(physics_simulate_function),
         function(physics_trials_function),
+        function(physics_network_function),
         function(check_vorn_file_function),
         function(file_format_function),
         function(engine_default_config_function),

@@ -22,6 +22,9 @@ PyMethodDef physics_route_function();
 PyMethodDef physics_simulate_function();
 PyMethodDef physics_trials_function();
 
+// physics_network.cpp
+PyMethodDef physics_network_function();
+
 // route_search.cpp
 PyMethodDef route_search_estimate_function();
 

@@ -21,8 +21,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 
 #include "core/random/chacha12_block.hpp"
+#include "core/random/keyed_stream.hpp"
 #include "core/random/seeds.hpp"
 
 namespace vorn {
@@ -37,6 +39,35 @@ void run_seed_range(TrialModel& model, std::uint64_t first_seed, std::uint64_t r
         keys.fill(lanes);
         model.run_batch(lanes, count);
     }
+}
+
+// The trial model of a function of one trial's stream: `run(stream)` for each seed of the range, in
+// order, on stream Draws.stream of the seed's key.
+template <SeedStream Draws, class Run>
+class StreamTrials {
+public:
+    static constexpr SeedStream kDraws = Draws;
+
+    explicit StreamTrials(Run& run) : run_(run) {}
+
+    void run_batch(const chacha12::LaneStates& lanes, int count) {
+        chacha12::blocks(lanes, blocks_, count);
+        for (int k = 0; k < count; ++k) {
+            stream_.start(chacha12::key_of_lane(lanes, k), Draws.stream, blocks_ + k * chacha12::kBlockWords);
+            run_(stream_);
+        }
+    }
+
+private:
+    Run& run_;
+    KeyedStream stream_;
+    alignas(64) std::uint32_t blocks_[chacha12::kLanes * chacha12::kBlockWords];
+};
+
+template <SeedStream Draws, class Run>
+void for_each_seed_stream(std::uint64_t first_seed, std::uint64_t runs, Run&& run) {
+    StreamTrials<Draws, std::remove_reference_t<Run>> trials(run);
+    run_seed_range(trials, first_seed, runs);
 }
 
 }  // namespace vorn

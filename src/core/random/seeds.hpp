@@ -28,6 +28,8 @@ inline constexpr SeedStream kGenerationDraws{SeedKey::Pcg, 0};
 inline constexpr SeedStream kKeyedLossDraws{SeedKey::Pcg, 1};
 // The physical model's draws.
 inline constexpr SeedStream kPhysicalModelDraws{SeedKey::Pcg, 2};
+// The network model's draws, one run of a network per seed.
+inline constexpr SeedStream kNetworkModelDraws{SeedKey::Pcg, 3};
 
 chacha12::KeyWords key_words(SeedKey key, std::uint64_t seed);
 
