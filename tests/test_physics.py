@@ -281,11 +281,11 @@ REFERENCES = json.loads((pathlib.Path(__file__).parent / "data" / "physics_refer
 
 @pytest.mark.parametrize("entry", REFERENCES["ensembles"], ids=lambda entry: f"{entry['network']} {entry['model']}")
 def test_seeded_ensembles_keep_their_recorded_sums(entry):
-    spec = REFERENCES["networks"][entry["network"]]
-    nodes = [vc.NodeDefinition(*node) for node in spec["nodes"]]
+    network = REFERENCES["networks"][entry["network"]]
+    nodes = [vc.NodeDefinition(*node) for node in network["nodes"]]
     links = [
         vc.LinkDefinition(*link[:5], getattr(vc.LinkType, link[5]), link[6] and vc.SatelliteConditions(*link[6]))
-        for link in spec["links"]
+        for link in network["links"]
     ]
     model = physics.PhysicalModel(**entry["model"])
     stats = physics.simulate(nodes, links, *entry["ends"], REFERENCES["runs"], model, seed=REFERENCES["seed"])

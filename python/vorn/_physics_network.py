@@ -300,7 +300,7 @@ def network(
 
     Ctrl-C stops the run with KeyboardInterrupt.
     """
-    from .physics import PhysicalModel, _count, _seed
+    from .physics import _count, _seed, _settings
 
     nodes, links, wanted = tuple(nodes), tuple(links), tuple(demands)
     for demand in wanted:
@@ -312,12 +312,7 @@ def network(
         raise ValueError(f"duration_ms: must be positive and finite, got {duration_ms!r}")
     if policy not in POLICIES:
         raise ValueError(f"policy: must be one of {', '.join(map(repr, POLICIES))}, got {policy!r}")
-    if model is None:
-        model = PhysicalModel()
-    elif not isinstance(model, PhysicalModel):
-        raise TypeError(f"model: must be a PhysicalModel or None, got {model!r}")
-    if strategy is not None and not isinstance(strategy, vc.StrategyType):
-        raise TypeError(f"strategy: must be a StrategyType or None, got {strategy!r}")
+    model, code = _settings(model, strategy)
     runs = _count(replicates, "replicates")
     if runs == 0:
         raise ValueError("replicates: at least one run is needed, got 0")
@@ -334,7 +329,7 @@ def network(
         per_end,
         float(duration_ms),
     )
-    settings = (model, None if strategy is None else strategy.to_u8(), POLICIES[policy])
+    settings = (model, code, POLICIES[policy])
     # Refusals come at once and once: a call of no runs checks the network, the demands and the model.
     paths, ends, memories, _ = _native.physics_network(*arguments, 0, *settings, base_seed)
     task = _jobs.Task(_runs, (arguments, *settings), runs, base_seed)

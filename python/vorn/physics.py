@@ -209,13 +209,19 @@ def _request(
     model: PhysicalModel | None,
     strategy: vc.StrategyType | None,
 ) -> _Request:
+    model, code = _settings(model, strategy)
+    return _Request(tuple(nodes), tuple(links), from_node, to, model, code)
+
+
+def _settings(model: PhysicalModel | None, strategy: vc.StrategyType | None) -> tuple[PhysicalModel, int | None]:
+    """The model (None: the defaults) and the strategy's code (None: the engine's default), checked."""
     if model is None:
         model = PhysicalModel()
     elif not isinstance(model, PhysicalModel):
         raise TypeError(f"model: must be a PhysicalModel or None, got {model!r}")
     if strategy is not None and not isinstance(strategy, vc.StrategyType):
         raise TypeError(f"strategy: must be a StrategyType or None, got {strategy!r}")
-    return _Request(tuple(nodes), tuple(links), from_node, to, model, None if strategy is None else strategy.to_u8())
+    return model, None if strategy is None else strategy.to_u8()
 
 
 def route(
