@@ -391,6 +391,7 @@ def physics_network(
     nodes: Sequence[Any],
     links: Sequence[Any],
     demands: Sequence[tuple[str, str, float | None, int | None]],
+    paths: int,
     memories: Sequence[int | None],
     memories_per_link_end: int,
     duration_ms: float,
@@ -400,12 +401,12 @@ def physics_network(
     policy: int,
     seed: int,
 ) -> tuple[
-    list[list[str]],
+    list[list[list[str]]],
     list[tuple[str, str]],
     list[int],
     list[
         tuple[
-            list[tuple[int, list[float], float, float, float]],
+            list[tuple[int, list[float], float, float, float, list[int]]],
             list[tuple[float, int, int, int, int, int]],
             list[tuple[float, int]],
         ]

@@ -1,6 +1,7 @@
 """The physical model on a whole network: many demands at once, their routes sharing links and memories.
 
-Each demand wants end-to-end pairs between two nodes along the engine's route for the strategy: always (saturated,
+Each demand wants end-to-end pairs between two nodes along the engine's route for the strategy (or spread over its
+``paths`` best routes, the engine's first): always (saturated,
 ``arrival_rate_hz=None``, which measures capacity) or for requests arriving as a Poisson process (which measures
 waiting under load), at most ``max_outstanding`` requests in progress at once. Every node has a number of memory
 qubits (``memory_capacity`` where given, else ``memories_per_link_end`` for each link at it) shared by every route
@@ -75,6 +76,8 @@ class DemandStats(FigureRecord):
     mean_fidelity: float
     secret_key_rate_bps: float
     secret_key_rate_bps_interval: tuple[float, float]
+    paths: tuple[tuple[str, ...], ...] = ()  # its routes, `path` first
+    delivered_by_path: tuple[int, ...] = ()  # pairs delivered along each
 
     FIGURES = (
         Figure("delivered", "pairs delivered"),
@@ -89,6 +92,11 @@ class DemandStats(FigureRecord):
 
     def _fields(self) -> dict[str, Any]:
         return {"from_node": self.from_node, "to": self.to, "hops": len(self.path) - 1}
+
+    def _details(self) -> dict[str, Any]:
+        if len(self.paths) < 2:
+            return {}
+        return {"paths": ["-".join(path) for path in self.paths], "delivered_by_path": list(self.delivered_by_path)}
 
 
 @dataclass(frozen=True, repr=False)
@@ -205,7 +213,7 @@ def _key_fraction(error_z: float, error_x: float) -> float:
     return max(0.0, unclipped(error_z, error_x))
 
 
-def _demand_stats(demand: Demand, path: list[str], runs: list[Any], seconds: float, z: float) -> DemandStats:
+def _demand_stats(demand: Demand, paths: list[list[str]], runs: list[Any], seconds: float, z: float) -> DemandStats:
     from .physics import QUANTILES
 
     waiting = sorted(time for run in runs for time in run[1])
@@ -223,7 +231,7 @@ def _demand_stats(demand: Demand, path: list[str], runs: list[Any], seconds: flo
     return DemandStats(
         demand.from_node,
         demand.to,
-        tuple(path),
+        tuple(paths[0]),
         sum(run[0] for run in runs),
         delivered,
         throughput,
@@ -234,14 +242,16 @@ def _demand_stats(demand: Demand, path: list[str], runs: list[Any], seconds: flo
         math.fsum(run[2] for run in runs) / delivered if delivered else math.nan,
         throughput * fraction,
         (throughput_interval[0] * fraction, throughput_interval[1] * fraction),
+        tuple(tuple(path) for path in paths),
+        tuple(sum(run[5][k] for run in runs) for k in range(len(paths))),
     )
 
 
 def _runs(arguments: tuple[Any, ...], model: Any, strategy: int | None, policy: int, runs: int, seed: int) -> Any:
     """The outcomes of `runs` runs from `seed`, as the job runner takes a shard."""
-    nodes, links, demands, memories, per_end, duration_ms = arguments
+    nodes, links, demands, paths, memories, per_end, duration_ms = arguments
     return _native.physics_network(
-        nodes, links, demands, memories, per_end, duration_ms, runs, model, strategy, policy, seed
+        nodes, links, demands, paths, memories, per_end, duration_ms, runs, model, strategy, policy, seed
     )[3]
 
 
@@ -275,6 +285,7 @@ def network(
     *,
     strategy: vc.StrategyType | None = None,
     policy: str = "fifo",
+    paths: int = 1,
     replicates: int = 10,
     memory_capacity: Mapping[str, int] | None = None,
     memories_per_link_end: int = 1,
@@ -288,6 +299,11 @@ def network(
 
     - `model`: the physical model's parameters (None: `PhysicalModel()`); `strategy`: route choice (None:
       HighestFidelity); `policy`: ``"fifo"`` or ``"round_robin"``.
+    - `paths`: the routes each demand spreads its requests over, at most: the engine's route for the strategy,
+      then the other loop-free routes by expected rate (fewer where fewer exist). Each new request takes the
+      route of the highest expected rate divided by 1 + the requests in progress on it, the better route on a
+      tie; a saturated demand without `max_outstanding` keeps at least one request per route. TypeError when
+      not an integer, ValueError when below 1.
     - `memory_capacity`: memory qubits of the nodes named (a .vorn file's ``memory_capacity``); every other node
       has `memories_per_link_end` for each link at it.
     - `seed`: run i uses seed + i; None takes one from the clock.
@@ -325,13 +341,14 @@ def network(
         nodes,
         links,
         [(d.from_node, d.to, d.arrival_rate_hz, d.max_outstanding) for d in wanted],
+        _count(paths, "paths"),
         [None if capacity.get(node.id) is None else _count(capacity[node.id], "memory_capacity") for node in nodes],
         per_end,
         float(duration_ms),
     )
     settings = (model, code, POLICIES[policy])
     # Refusals come at once and once: a call of no runs checks the network, the demands and the model.
-    paths, ends, memories, _ = _native.physics_network(*arguments, 0, *settings, base_seed)
+    routes, ends, memories, _ = _native.physics_network(*arguments, 0, *settings, base_seed)
     task = _jobs.Task(_runs, (arguments, *settings), runs, base_seed)
 
     def pieces(pool: Executor | None) -> list[Any]:
@@ -357,7 +374,7 @@ def network(
         base_seed,
         policy,
         tuple(
-            _demand_stats(demand, paths[k], [outcome[0][k] for outcome in outcomes], seconds, z)
+            _demand_stats(demand, routes[k], [outcome[0][k] for outcome in outcomes], seconds, z)
             for k, demand in enumerate(wanted)
         ),
         tuple(_link_stats(a, b, [outcome[1][k] for outcome in outcomes], total_ms) for k, (a, b) in enumerate(ends)),
