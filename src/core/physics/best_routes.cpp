@@ -26,7 +26,8 @@ public:
 
     double cost(const Path& path) const {
         double total = 0.0;
-        for (std::size_t k = 0; k + 1 < path.size(); ++k) total += arc_costs_[arc_between(graph_, path[k], path[k + 1])];
+        for (std::size_t k = 0; k + 1 < path.size(); ++k)
+            total += arc_costs_[arc_between(graph_, path[k], path[k + 1])];
         return total;
     }
 
@@ -87,7 +88,8 @@ std::uint32_t arc_between(const RouteGraph& graph, std::uint32_t a, std::uint32_
 double expected_rate(std::span<const double> slot_successes, double swap_success) {
     double rate = 1.0;
     for (double success : slot_successes) rate *= success;
-    return slot_successes.empty() ? rate : rate * std::pow(swap_success, static_cast<double>(slot_successes.size() - 1));
+    return slot_successes.empty() ? rate
+                                  : rate * std::pow(swap_success, static_cast<double>(slot_successes.size() - 1));
 }
 
 double hop_cost(double slot_success, double swap_success) { return -std::log(slot_success * swap_success); }

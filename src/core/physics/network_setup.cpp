@@ -4,7 +4,7 @@
 
 #include "core/figure_rules.hpp"
 #include "core/physics/best_routes.hpp"
-#include "core/physics/chain_model.hpp"
+#include "core/physics/link_generation.hpp"
 #include "core/routing.hpp"
 
 namespace vorn::physics {
@@ -67,9 +67,8 @@ NetworkSetup network_setup(const QuantumNetwork& network, const std::vector<Link
     };
     std::optional<RouteGraph> graph;  // for routes beyond the engine's
     const auto cost = [&](std::uint32_t definition) {
-        const double failure =
-            log_slot_failure(hop_of(links[definition], model).success_probability, static_cast<double>(model.modes));
-        return hop_cost(-std::expm1(failure), model.swap_success_probability);
+        const double success = hop_of(links[definition], model).success_probability;
+        return hop_cost(slot_success_of(success, static_cast<double>(model.modes)), model.swap_success_probability);
     };
     for (std::size_t d = 0; d < demands.size(); ++d) {
         const DemandPair& pair = demands[d];
