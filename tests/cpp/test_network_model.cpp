@@ -252,7 +252,8 @@ TEST_CASE("a demand's routes: the engine's, then every other loop-free route by 
     for (auto [k, from, to] : {std::tuple(0, "S", "A"), {1, "A", "T"}, {2, "S", "B"}, {3, "B", "T"}, {4, "A", "B"}})
         links[k].from = from, links[k].to = to;
     const std::vector<double> costs{1.0, 1.0, 2.0, 2.5, 0.5};
-    const vorn::RouteGraph graph = vorn::build_route_graph(vorn::QuantumNetwork::from_definitions({}, links));
+    const auto linked = vorn::QuantumNetwork::from_definitions({}, links);
+    const vorn::RouteGraph graph = vorn::build_route_graph(linked);
     const auto named = [&](const std::vector<std::vector<std::uint32_t>>& routes) {
         std::vector<std::string> names;
         for (const auto& route : routes) {
