@@ -10,8 +10,7 @@ from __future__ import annotations
 import dataclasses
 import math
 import operator
-from collections.abc import Iterable, Mapping
-from concurrent.futures import Executor
+from collections.abc import Iterable
 from dataclasses import dataclass
 from typing import Any
 
@@ -125,23 +124,16 @@ def network_load(
     *,
     rates_hz: Iterable[float] | None = None,
     counts: Iterable[int] | None = None,
-    strategy: vc.StrategyType | None = None,
-    policy: str = "fifo",
-    replicates: int = 10,
-    memory_capacity: Mapping[str, int] | None = None,
-    memories_per_link_end: int = 1,
     seed: int | None = None,
-    workers: int | None = None,
-    executor: Executor | None = None,
-    progress: bool | None = None,
+    **options: Any,
 ) -> tuple[LoadPoint, ...]:
     """`vorn.physics.network` at each load, one `LoadPoint` per load in the order given: with `rates_hz`, every
     demand's requests arrive at each rate in turn (their `max_outstanding` kept); with `counts`, the first n of
-    `demands` run, as given, for each n.
+    `demands` run, as given, for each n. `options` are `network`'s other keyword arguments (strategy, policy,
+    replicates, memory_capacity, memories_per_link_end, workers, executor, shards, progress).
 
     Every point runs on `seed` (None: one from the clock, the same for all), so point k is
-    ``network(nodes, links, <its demands>, duration_ms, model, ..., seed=seed)`` bit for bit. The other
-    arguments are `network`'s.
+    ``network(nodes, links, <its demands>, duration_ms, model, seed=seed, **options)`` bit for bit.
     """
     from .physics import _seed
 
@@ -153,25 +145,6 @@ def network_load(
     base_seed = _seed(seed)
     nodes, links = tuple(nodes), tuple(links)
     return tuple(
-        LoadPoint(
-            rate,
-            len(chosen),
-            network(
-                nodes,
-                links,
-                chosen,
-                duration_ms,
-                model,
-                strategy=strategy,
-                policy=policy,
-                replicates=replicates,
-                memory_capacity=memory_capacity,
-                memories_per_link_end=memories_per_link_end,
-                seed=base_seed,
-                workers=workers,
-                executor=executor,
-                progress=progress,
-            ),
-        )
+        LoadPoint(rate, len(chosen), network(nodes, links, chosen, duration_ms, model, seed=base_seed, **options))
         for rate, chosen in points
     )
