@@ -188,10 +188,15 @@ def test_network_serves_demands_with_the_files_memories(tmp_path, capsys):
     assert (status, err) == (0, "") and [node["memories"] for node in document["nodes"]] == [1, 4, 2]
     assert document["generated"] == sum(document[fate] for fate in ("used", "discarded", "lost", "held")) > 0
     assert [demand["to"] for demand in document["demands"]] == ["C", "C"] and document["replicates"] == 3
-    status, out, _ = run(capsys, *argv, "--runs", "2", "--paths", "2")
-    assert status == 0 and "along A-B-C: " in out and "along A-C: " in out
+    status, out, err = run(capsys, *argv, "--runs", "3", "--sweep-rates", "10,40", "--json")
+    points = json.loads(out)["points"]
+    assert (status, err) == (0, "") and [(p["arrival_rate_hz"], p["demands"]) for p in points] == [(10, 2), (40, 2)]
     status, _, err = run(capsys, "network", path, "--demand", "A-C", "--duration-ms", "10")
     assert status == 2 and "expected FROM:TO or FROM:TO@RATE, got 'A-C'" in err
+    status, _, err = run(capsys, *argv, "--sweep-rates", "10,-1")
+    assert status == 2 and "arrival_rate_hz: must be positive" in err
+    status, out, _ = run(capsys, *argv, "--runs", "2", "--paths", "2")
+    assert status == 0 and "along A-B-C: " in out and "along A-C: " in out
     assert "argument --paths: must be at least 1" in run(capsys, *argv, "--paths", "0")[2]
 
 
