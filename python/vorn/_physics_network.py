@@ -169,6 +169,7 @@ def network(
 ) -> NetworkStats:
     """`replicates` runs of the network for `duration_ms` of network time each, serving `demands` at once.
 
+    - `demands`: `Demand` records (or any objects with their attributes), in the order the result reports them.
     - `model`: the physical model's parameters (None: `PhysicalModel()`); `strategy`: route choice (None:
       HighestFidelity); `policy`: ``"fifo"`` or ``"round_robin"``.
     - `memory_capacity`: memory qubits of the nodes named (a .vorn file's ``memory_capacity``); every other node
