@@ -59,8 +59,8 @@ DemandReport demand_report(const NetworkRuns& runs, std::size_t k, double second
         report.waiting_time_ms_quantiles.emplace_back(level, delivered ? waiting[std::min(delivered - 1, rank)] : kNan);
     }
     if (delivered)
-        fraction = std::max(0.0, 1.0 - binary_entropy(exact_total(errors_z) / count) -
-                                     binary_entropy(exact_total(errors_x) / count));
+        fraction = std::max(
+            0.0, 1.0 - binary_entropy(exact_total(errors_z) / count) - binary_entropy(exact_total(errors_x) / count));
     report.mean_fidelity = delivered ? exact_total(fidelities) / count : kNan;
     report.secret_key_rate_bps = throughput.mean * fraction;
     report.secret_key_rate_bps_interval = {throughput.interval.first * fraction, throughput.interval.second * fraction};
@@ -138,9 +138,9 @@ NetworkReport network_report(const NetworkRuns& runs, std::string policy) {
     }
     report.throughput_hz = exact_total(rates);
     const double sum_of_squares = exact_total(squares);
-    report.fairness = sum_of_squares > 0.0 ? std::pow(report.throughput_hz, 2.0) /
-                                                 (static_cast<double>(rates.size()) * sum_of_squares)
-                                           : kNan;
+    report.fairness = sum_of_squares > 0.0
+                          ? std::pow(report.throughput_hz, 2.0) / (static_cast<double>(rates.size()) * sum_of_squares)
+                          : kNan;
     return report;
 }
 

@@ -143,8 +143,8 @@ constexpr auto description(const DemandReport*) {
                                         "ms"),
         field<&D::waiting_time_ms_interval>("waiting_time_ms_interval",
                                             "95 % normal interval of the runs' mean waiting times", "ms"),
-        field<&D::waiting_time_ms_quantiles, Mapping>("waiting_time_ms_quantiles",
-                                                      "Quantiles of the delivered pairs' waiting times, by level", "ms"),
+        field<&D::waiting_time_ms_quantiles, Mapping>(
+            "waiting_time_ms_quantiles", "Quantiles of the delivered pairs' waiting times, by level", "ms"),
         field<&D::mean_fidelity>("mean_fidelity", "Mean fidelity of the delivered pairs (NaN without any)"),
         field<&D::secret_key_rate_bps>("secret_key_rate_bps",
                                        "Throughput times the secret fraction max(0, 1 - h(e_Z) - h(e_X)) of the "
@@ -222,7 +222,8 @@ constexpr auto description(const NetworkReport*) {
     using N = NetworkReport;
     return record<N>(
         field<&N::duration_ms>("duration_ms", "Network time of each run", "ms"),
-        field<&N::replicates>("replicates", "Runs"), field<&N::seed>("seed", "Seed of the first run; run i used seed + i"),
+        field<&N::replicates>("replicates", "Runs"),
+        field<&N::seed>("seed", "Seed of the first run; run i used seed + i"),
         field<&N::policy>("policy", "Who gets a link's pair: 'fifo' or 'round_robin'"),
         field<&N::demands, AsTuple>("demands", "Per demand, in the order asked"),
         field<&N::links, AsTuple>("links", "Per link that some route takes"),
