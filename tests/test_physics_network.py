@@ -38,6 +38,29 @@ def test_results_from_records_balance_and_share(policy):
     assert again.to_dict() == stats.to_dict() and "total throughput" in repr(stats)
 
 
+def test_a_demand_spreads_over_its_best_routes():
+    """A ring of four: two disjoint routes of two equal links from A to C. One request at a time per route makes
+    each route a renewal process of its own, so two routes deliver twice what one does."""
+    nodes = [vc.NodeDefinition(id, 1.0) for id in "ABCD"]
+    links = [vc.LinkDefinition(a, b, 20.0, 0.97, 1000.0) for a, b in ("AB", "BC", "CD", "DA")]
+    model = physics.PhysicalModel(swap_success_probability=0.8)
+
+    def served(max_outstanding, **paths):
+        demand = physics.Demand("A", "C", max_outstanding=max_outstanding)
+        stats = physics.network(nodes, links, [demand], 1000.0, model, replicates=8, seed=5, **paths)
+        assert stats.generated == stats.used + stats.discarded + stats.lost + stats.held and stats.lost > 0
+        found = stats.demands[0]
+        assert sum(found.delivered_by_path) == found.delivered and stats.used == 2 * found.delivered
+        return found
+
+    one, two = served(1), served(2, paths=2)
+    assert served(1, paths=1) == one and one.paths == (one.path,) == (("A", "B", "C"),)
+    assert two.paths == (("A", "B", "C"), ("A", "D", "C")) and served(2, paths=9) == two
+    low, high = two.throughput_hz_interval
+    assert low <= 2 * one.throughput_hz_interval[1] and 2 * one.throughput_hz_interval[0] <= high
+    assert min(served(None, paths=2).delivered_by_path) > 0
+
+
 @pytest.mark.parametrize(
     ("change", "error", "message"),
     [
@@ -46,6 +69,9 @@ def test_results_from_records_balance_and_share(policy):
         ({"duration_ms": math.inf}, ValueError, "duration_ms"),
         ({"policy": "lifo"}, ValueError, "policy"),
         ({"model": 1}, TypeError, "model"),
+        ({"paths": 0}, ValueError, "paths: must be at least 1, got 0"),
+        ({"paths": -1}, ValueError, "paths: must be a non-negative integer"),
+        ({"paths": 1.5}, TypeError, "paths: must be an integer, got 1.5"),
     ],
 )
 def test_refusals(change, error, message):
@@ -59,6 +85,7 @@ def test_refusals(change, error, message):
             arguments["duration_ms"],
             arguments["model"],
             policy=change.get("policy", "fifo"),
+            paths=change.get("paths", 1),
         )
     with pytest.raises(ValueError, match="arrival_rate_hz"):
         physics.Demand("A", "B", arrival_rate_hz=0.0)

@@ -179,12 +179,13 @@ def test_network_serves_demands_with_the_files_memories(tmp_path, capsys):
         qf.add_node(node, 1000.0, capacity)
     qf.add_link("L1", "A", "B", 20.0, 0.95, 1000.0)
     qf.add_link("L2", "B", "C", 20.0, 0.95, 1000.0)
+    qf.add_link("L3", "C", "A", 30.0, 0.9, 1000.0)
     path = str(tmp_path / "net.vorn")
     qf.save(path)
     argv = ["network", path, "--demand", "A:C", "--demand", "B:C@30", "--duration-ms", "200", "--seed", "5"]
     status, out, err = run(capsys, *argv, "--runs", "3", "--json")
     document = json.loads(out)
-    assert (status, err) == (0, "") and [node["memories"] for node in document["nodes"]] == [1, 4, 1]
+    assert (status, err) == (0, "") and [node["memories"] for node in document["nodes"]] == [1, 4, 2]
     assert document["generated"] == sum(document[fate] for fate in ("used", "discarded", "lost", "held")) > 0
     assert [demand["to"] for demand in document["demands"]] == ["C", "C"] and document["replicates"] == 3
     status, out, err = run(capsys, *argv, "--runs", "3", "--sweep-rates", "10,40", "--json")
@@ -194,6 +195,9 @@ def test_network_serves_demands_with_the_files_memories(tmp_path, capsys):
     assert status == 2 and "expected FROM:TO or FROM:TO@RATE, got 'A-C'" in err
     status, _, err = run(capsys, *argv, "--sweep-rates", "10,-1")
     assert status == 2 and "arrival_rate_hz: must be positive" in err
+    status, out, _ = run(capsys, *argv, "--runs", "2", "--paths", "2")
+    assert status == 0 and "along A-B-C: " in out and "along A-C: " in out
+    assert "argument --paths: must be at least 1" in run(capsys, *argv, "--paths", "0")[2]
 
 
 def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):

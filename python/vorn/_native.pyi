@@ -404,8 +404,17 @@ class DemandRun:
     @property
     def error_rate_x(self) -> float:
         """Sum of the delivered pairs' error rates e_X."""
+    @property
+    def delivered_by_route(self) -> tuple[int, ...]:
+        """Pairs delivered along each of its routes."""
     def __new__(
-        cls, requested: int, waiting_ms: Sequence[float], fidelity: float, error_rate_z: float, error_rate_x: float
+        cls,
+        requested: int,
+        waiting_ms: Sequence[float],
+        fidelity: float,
+        error_rate_z: float,
+        error_rate_x: float,
+        delivered_by_route: Sequence[int],
     ) -> Self:
         """A new DemandRun.
 
@@ -415,6 +424,7 @@ class DemandRun:
             fidelity: Sum of the delivered pairs' fidelities.
             error_rate_z: Sum of the delivered pairs' error rates e_Z.
             error_rate_x: Sum of the delivered pairs' error rates e_X.
+            delivered_by_route: Pairs delivered along each of its routes.
         """
 
 @final
@@ -504,8 +514,8 @@ class NetworkRuns:
     def memories(self) -> tuple[int, ...]:
         """Memory qubits of each node."""
     @property
-    def paths(self) -> tuple[list[str], ...]:
-        """Each demand's route, by its nodes' identifiers."""
+    def paths(self) -> tuple[tuple[tuple[str, ...], ...], ...]:
+        """Each demand's routes by their nodes' identifiers, its first route first."""
     @property
     def links(self) -> tuple[tuple[str, str], ...]:
         """Ends of each link that some route takes."""
@@ -522,7 +532,7 @@ class NetworkRuns:
         cls,
         nodes: Sequence[str],
         memories: Sequence[int],
-        paths: Sequence[Sequence[str]],
+        paths: Sequence[Sequence[Sequence[str]]],
         links: Sequence[tuple[str, str]],
         duration_ms: float,
         seed: int,
@@ -533,7 +543,7 @@ class NetworkRuns:
         Args:
             nodes: Identifiers of the network's nodes, in order.
             memories: Memory qubits of each node.
-            paths: Each demand's route, by its nodes' identifiers.
+            paths: Each demand's routes by their nodes' identifiers, its first route first.
             links: Ends of each link that some route takes.
             duration_ms: Network time of each run, in ms.
             seed: Seed of the first run; run i used seed + i.
@@ -584,6 +594,12 @@ class DemandStats:
     @property
     def secret_key_rate_bps_interval(self) -> tuple[float, float]:
         """The throughput's interval times the secret fraction, in bit/s."""
+    @property
+    def paths(self) -> tuple[tuple[str, ...], ...]:
+        """Every route its requests spread over, `path` first."""
+    @property
+    def delivered_by_path(self) -> tuple[int, ...]:
+        """Pairs delivered along each of those routes."""
     def __new__(
         cls,
         from_node: str,
@@ -599,6 +615,8 @@ class DemandStats:
         mean_fidelity: float,
         secret_key_rate_bps: float,
         secret_key_rate_bps_interval: tuple[float, float],
+        paths: Sequence[Sequence[str]],
+        delivered_by_path: Sequence[int],
     ) -> Self:
         """A new DemandStats.
 
@@ -618,6 +636,8 @@ class DemandStats:
             secret_key_rate_bps: Throughput times the secret fraction max(0, 1 - h(e_Z) - h(e_X)) of the delivered
                 pairs' mean error rates, in bit/s.
             secret_key_rate_bps_interval: The throughput's interval times the secret fraction, in bit/s.
+            paths: Every route its requests spread over, `path` first.
+            delivered_by_path: Pairs delivered along each of those routes.
         """
     def __eq__(self, other: object, /) -> bool: ...
     def __ne__(self, other: object, /) -> bool: ...
@@ -845,6 +865,7 @@ def physics_network(
     nodes: Sequence[Any],
     links: Sequence[Any],
     demands: Sequence[Any],
+    paths: int,
     memories: Sequence[int | None],
     memories_per_link_end: int,
     duration_ms: float,

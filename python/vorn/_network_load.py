@@ -131,7 +131,7 @@ def network_load(
     """`vorn.physics.network` at each load, one `LoadPoint` per load in the order given: with `rates_hz`, every
     demand's requests arrive at each rate in turn (their `max_outstanding` kept); with `counts`, the first n of
     `demands` run, as given, for each n. `options` are `network`'s other keyword arguments (strategy, policy,
-    replicates, memory_capacity, memories_per_link_end, workers, executor, shards, progress).
+    paths, replicates, memory_capacity, memories_per_link_end, workers, executor, shards, progress).
 
     Every point runs on `seed` (None: one from the clock, the same for all), so point k is
     ``network(nodes, links, <its demands>, duration_ms, model, seed=seed, **options)`` bit for bit.

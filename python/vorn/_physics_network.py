@@ -1,6 +1,7 @@
 """The physical model on a whole network: many demands at once, their routes sharing links and memories.
 
-Each demand wants end-to-end pairs between two nodes along the engine's route for the strategy: always (saturated,
+Each demand wants end-to-end pairs between two nodes along the engine's route for the strategy (or spread over its
+``paths`` best routes, the engine's first): always (saturated,
 ``arrival_rate_hz=None``, which measures capacity) or for requests arriving as a Poisson process (which measures
 waiting under load), at most ``max_outstanding`` requests in progress at once. Every node has a number of memory
 qubits (``memory_capacity`` where given, else ``memories_per_link_end`` for each link at it) shared by every route
@@ -51,6 +52,11 @@ class DemandStats(FigureRecord, _native.DemandStats):
 
     def _fields(self) -> dict[str, Any]:
         return {"from_node": self.from_node, "to": self.to, "hops": len(self.path) - 1}
+
+    def _details(self) -> dict[str, Any]:
+        if len(self.paths) < 2:
+            return {}
+        return {"paths": ["-".join(path) for path in self.paths], "delivered_by_path": list(self.delivered_by_path)}
 
 
 class LinkStats(FigureRecord, _native.LinkStats):
@@ -133,9 +139,9 @@ def _companion(cls: Any, native: Any) -> Any:
 
 def _runs(arguments: tuple[Any, ...], model: Any, strategy: int | None, policy: int, runs: int, seed: int) -> Any:
     """The tallies of `runs` runs from `seed`, as the job runner takes a shard."""
-    nodes, links, demands, memories, per_end, duration_ms = arguments
+    nodes, links, demands, paths, memories, per_end, duration_ms = arguments
     return _native.physics_network(
-        nodes, links, demands, memories, per_end, duration_ms, runs, model, strategy, policy, seed
+        nodes, links, demands, paths, memories, per_end, duration_ms, runs, model, strategy, policy, seed
     )
 
 
@@ -158,6 +164,7 @@ def network(
     *,
     strategy: vc.StrategyType | None = None,
     policy: str = "fifo",
+    paths: int = 1,
     replicates: int = 10,
     memory_capacity: Mapping[str, int] | None = None,
     memories_per_link_end: int = 1,
@@ -172,6 +179,11 @@ def network(
     - `demands`: `Demand` records (or any objects with their attributes), in the order the result reports them.
     - `model`: the physical model's parameters (None: `PhysicalModel()`); `strategy`: route choice (None:
       HighestFidelity); `policy`: ``"fifo"`` or ``"round_robin"``.
+    - `paths`: the routes each demand spreads its requests over, at most: the engine's route for the strategy,
+      then the other loop-free routes by expected rate (fewer where fewer exist). Each new request takes the
+      route of the highest expected rate divided by 1 + the requests in progress on it, the better route on a
+      tie; a saturated demand without `max_outstanding` keeps at least one request per route. TypeError when
+      not an integer, ValueError when below 1.
     - `memory_capacity`: memory qubits of the nodes named (a .vorn file's ``memory_capacity``); every other node
       has `memories_per_link_end` for each link at it.
     - `seed`: run i uses seed + i; None takes one from the clock.
@@ -206,6 +218,7 @@ def network(
         nodes,
         links,
         wanted,
+        _count(paths, "paths"),
         [None if capacity.get(node.id) is None else _count(capacity[node.id], "memory_capacity") for node in nodes],
         per_end,
         float(duration_ms),

@@ -479,6 +479,7 @@ def command_network(args: argparse.Namespace) -> int:
     options = {
         "strategy": STRATEGIES[args.strategy] if args.strategy else None,
         "policy": args.policy,
+        "paths": args.paths,
         "replicates": args.runs,
         "memory_capacity": capacity,
         "seed": seed,
@@ -513,7 +514,11 @@ def command_network(args: argparse.Namespace) -> int:
         return EXIT_OK
     print(f"{shown(args.file)}: {_seed_text(seed, args.seed)}")
     for record in (stats, *stats.demands, *stats.links, *stats.nodes):
-        for line in str(record).splitlines():
+        lines = str(record).splitlines()
+        if isinstance(record, physics.DemandStats) and len(record.paths) > 1:
+            counts = zip(record.paths, record.delivered_by_path)
+            lines += [f"  along {'-'.join(path)}: {count} pairs" for path, count in counts]
+        for line in lines:
             print(shown(line))
     return EXIT_OK
 
@@ -637,6 +642,13 @@ def build_parser() -> argparse.ArgumentParser:
     network.add_argument("--policy", choices=sorted(POLICIES), default="fifo", help="who gets a link's pair")
     network.add_argument("--seed", type=_count, metavar="S", help="seed of the first run (default: the clock)")
     network.add_argument("--strategy", choices=sorted(STRATEGIES), help="route choice (default: highest-fidelity)")
+    network.add_argument(
+        "--paths",
+        type=_positive,
+        default=1,
+        metavar="K",
+        help="spread each demand over its K best routes by expected rate, the strategy's first (default 1)",
+    )
     network.add_argument(
         "--workers", type=_positive, default=None, metavar="K", help="local processes sharing the runs"
     )

@@ -16,7 +16,7 @@ namespace vorn::native {
 namespace {
 
 physics::NetworkRuns network(std::vector<NodeData> nodes, std::vector<LinkData> links,
-                             std::vector<py::Loose<physics::NetworkDemand>> demands,
+                             std::vector<py::Loose<physics::NetworkDemand>> demands, std::uint64_t paths,
                              std::vector<std::optional<std::uint64_t>> memories, std::uint64_t memories_per_link_end,
                              double duration_ms, std::uint64_t count, physics::PhysicalModel model,
                              std::optional<std::uint64_t> strategy, std::uint32_t policy, std::uint64_t seed) {
@@ -28,8 +28,8 @@ physics::NetworkRuns network(std::vector<NodeData> nodes, std::vector<LinkData> 
     if (memories.size() != network.nodes().size()) throw py::ValueFailure("memories: one entry per node is needed");
     std::vector<physics::DemandPair> pairs;
     for (const py::Loose<physics::NetworkDemand>& demand : demands) pairs.push_back(physics::pair_of(demand.value));
-    physics::NetworkSetup setup = physics::network_setup(network, definitions, pairs, memories, memories_per_link_end,
-                                                         strategy_of(strategy), model, &signals);
+    physics::NetworkSetup setup = physics::network_setup(network, definitions, pairs, paths, memories,
+                                                         memories_per_link_end, strategy_of(strategy), model, &signals);
     physics::NetworkModel simulated(setup.figures, setup.demands, model,
                                     policy == 1 ? physics::Policy::RoundRobin : physics::Policy::Fifo);
     InterruptionPoll poll(&signals, 1 << 10);
@@ -55,8 +55,8 @@ PyMethodDef physics_network_stats_function() {
 
 PyMethodDef physics_network_function() {
     return py::module_function<&network>(
-        "physics_network", {"nodes", "links", "demands", "memories", "memories_per_link_end", "duration_ms", "runs",
-                            "model", "strategy", "policy", "seed"});
+        "physics_network", {"nodes", "links", "demands", "paths", "memories", "memories_per_link_end", "duration_ms",
+                            "runs", "model", "strategy", "policy", "seed"});
 }
 
 }  // namespace vorn::native

@@ -2,6 +2,7 @@
 // two demands on one link, single-server queues, and the account of every pair. Statistical checks use
 // fixed seeds and intervals of 4.5 standard errors over independent runs.
 #include "check.hpp"
+#include "core/physics/best_routes.hpp"
 #include "core/physics/network_model.hpp"
 #include "core/physics/network_setup.hpp"
 
@@ -223,7 +224,7 @@ TEST_CASE("a network's figures: the links routes take, memories per link end unl
     PhysicalModel model;
     model.efficiency = 0.5;
     const auto setup = [&](std::vector<DemandPair> demands, std::uint64_t per_end = 2) {
-        return network_setup(network, links, demands, {std::nullopt, 5, std::nullopt, std::nullopt}, per_end,
+        return network_setup(network, links, demands, 1, {std::nullopt, 5, std::nullopt, std::nullopt}, per_end,
                              vorn::StrategyType::LowestLatency, model, nullptr);
     };
     const NetworkSetup built = setup({{"A", "C", 0.0, 1}, {"B", "C", 0.1, 0}});
@@ -232,7 +233,7 @@ TEST_CASE("a network's figures: the links routes take, memories per link end unl
           built.demands[1].links[0] == built.demands[0].links[1] && built.figures.links.size() == 2);
     const NetworkLink& first = built.figures.links[built.demands[0].links[0]];
     CHECK(std::abs(first.success_probability - 0.5 * std::pow(10.0, -0.2)) < 1e-15 && first.source_period_ms == 1e-3);
-    CHECK(std::abs(built.figures.decay_per_ms[2] - 1.0 / 500.0) < 1e-18 && built.paths[1][0] == "B");
+    CHECK(std::abs(built.figures.decay_per_ms[2] - 1.0 / 500.0) < 1e-18 && built.paths[1][0][0] == "B");
     for (const auto& [from, to, per_end] : std::vector<std::tuple<const char*, const char*, std::uint64_t>>{
              {"A", "D", 1}, {"A", "A", 1}, {"A", "E", 1}, {"A", "C", kMaxMemories + 1}}) {
         bool refused = false;
@@ -243,6 +244,48 @@ TEST_CASE("a network's figures: the links routes take, memories per link end unl
         }
         CHECK_FOR(std::string(to) + " " + std::to_string(per_end), refused);
     }
+}
+
+TEST_CASE("a demand's routes: the engine's, then every other loop-free route by cost, however many are asked") {
+    // S-A 1, A-T 1, S-B 2, B-T 2.5, A-B 0.5: S-A-T 2, S-B-A-T 3.5, S-A-B-T 4, S-B-T 4.5.
+    std::vector<vorn::LinkDefinition> links(5);
+    for (auto [k, from, to] : {std::tuple(0, "S", "A"), {1, "A", "T"}, {2, "S", "B"}, {3, "B", "T"}, {4, "A", "B"}})
+        links[k].from = from, links[k].to = to;
+    const std::vector<double> costs{1.0, 1.0, 2.0, 2.5, 0.5};
+    const auto linked = vorn::QuantumNetwork::from_definitions({}, links);
+    const vorn::RouteGraph graph = vorn::build_route_graph(linked);
+    const auto named = [&](const std::vector<std::vector<std::uint32_t>>& routes) {
+        std::vector<std::string> names;
+        for (const auto& route : routes) {
+            names.emplace_back();
+            for (std::uint32_t node : route) names.back() += graph.names[node];
+        }
+        return names;
+    };
+    const auto cost = [&](std::uint32_t link) { return costs[link]; };
+    const std::uint32_t s = *graph.number_of("S"), t = *graph.number_of("T");
+    CHECK(named(best_routes(graph, s, t, 9, cost, nullptr)) ==
+          (std::vector<std::string>{"SAT", "SBAT", "SABT", "SBT"}));
+    CHECK(named(best_routes(graph, t, s, 2, cost, nullptr)) == (std::vector<std::string>{"TAS", "TABS"}));
+    CHECK(best_routes(graph, s, s, 3, cost, nullptr).empty());
+
+    // In the network model: two short links of high fidelity (A-B-C) and a long one of less (C-A) that makes
+    // pairs faster. The engine's route for the highest fidelity comes first, the faster one after it, and a
+    // third route there is not.
+    std::vector<vorn::NodeDefinition> nodes{{"A", 1.0}, {"B", 1.0}, {"C", 1.0}};
+    for (auto [k, from, to, km, fidelity] :
+         {std::tuple(0, "A", "B", 30.0, 0.97), {1, "B", "C", 30.0, 0.97}, {2, "C", "A", 40.0, 0.9}}) {
+        links[k].from = from, links[k].to = to, links[k].distance_km = km;
+        links[k].base_fidelity = fidelity, links[k].generation_rate_hz = 1e6;
+    }
+    links.resize(3);
+    const auto network = vorn::QuantumNetwork::from_definitions(nodes, links);
+    const NetworkSetup built = network_setup(network, links, {{"A", "C", 0.0, 0}}, 3, {3, std::nullopt, std::nullopt},
+                                             1, std::nullopt, PhysicalModel{}, nullptr);
+    CHECK(built.paths[0] == (std::vector<std::vector<std::string>>{{"A", "B", "C"}, {"A", "C"}}));
+    CHECK(built.demands[0].more_routes.size() == 1 &&
+          built.demands[0].more_routes[0].nodes == (std::vector<std::uint32_t>{0, 2}));
+    CHECK(built.figures.links.size() == 3);
 }
 
 CHECK_MAIN()

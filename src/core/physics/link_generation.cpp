@@ -18,7 +18,7 @@ std::size_t LinkGeneration::add(double success_probability, double distance_km, 
                                : decay_exponent(flight, decay_a) + decay_exponent(flight, decay_b);
     attempt_ms_.push_back(std::max(source_period_ms, herald_ms(flight, heralding_)));
     fresh_.push_back(decayed(werner((4.0 * fidelity - 1.0) / 3.0), emitted, noise_));
-    log_failure_.push_back(modes_ * std::log1p(-success_probability));
+    log_failure_.push_back(log_slot_failure(success_probability, modes_));
     all_fail_.push_back(std::exp(log_failure_.back()));
     round_ms_.push_back(flight);
     pair_decay_.push_back(decay_a + decay_b);

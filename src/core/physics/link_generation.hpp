@@ -17,6 +17,16 @@ namespace vorn::physics {
 // in a memory that keeps nothing.
 inline double decay_exponent(double duration, double rate) { return duration > 0.0 ? duration * rate : 0.0; }
 
+// ln of the chance that a slot of `modes` attempts, each succeeding with `success_probability`, fails in
+// every mode.
+inline double log_slot_failure(double success_probability, double modes) {
+    return modes * std::log1p(-success_probability);
+}
+// The chance that such a slot succeeds in some mode.
+inline double slot_success_of(double success_probability, double modes) {
+    return 1.0 - std::exp(log_slot_failure(success_probability, modes));
+}
+
 // The choices that every link of a model shares.
 struct LinkProtocol {
     Heralding heralding = Heralding::Midpoint;

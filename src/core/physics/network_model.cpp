@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "core/number_text.hpp"
+#include "core/physics/best_routes.hpp"
 
 namespace vorn::physics {
 namespace {
@@ -41,25 +42,35 @@ NetworkModel::NetworkModel(const NetworkFigures& network, std::vector<Demand> de
         links_at_[network_links_[id].a].push_back(id);
         links_at_[network_links_[id].b].push_back(id);
     }
-    shapes_.reserve(demands_.size());
     for (const Demand& demand : demands_) {
-        if (demand.links.empty() || demand.nodes.size() != demand.links.size() + 1)
+        first_route_.push_back(static_cast<std::uint32_t>(routes_.size()));
+        routes_.push_back({demand.nodes, demand.links});
+        routes_.insert(routes_.end(), demand.more_routes.begin(), demand.more_routes.end());
+    }
+    first_route_.push_back(static_cast<std::uint32_t>(routes_.size()));
+    shapes_.reserve(routes_.size());
+    for (const Route& route : routes_) {
+        if (route.links.empty() || route.nodes.size() != route.links.size() + 1)
             throw Panic("a demand's route needs at least one link and a node at each end of each");
-        std::vector<double> distances, decays;
-        for (std::size_t k = 0; k < demand.links.size(); ++k) {
-            const NetworkLink& link = network_links_.at(demand.links[k]);
-            const std::uint32_t from = demand.nodes[k], to = demand.nodes[k + 1];
+        std::vector<double> distances, decays, successes;
+        for (std::size_t k = 0; k < route.links.size(); ++k) {
+            const NetworkLink& link = network_links_.at(route.links[k]);
+            const std::uint32_t from = route.nodes[k], to = route.nodes[k + 1];
             if (!((link.a == from && link.b == to) || (link.a == to && link.b == from)))
                 throw Panic("a demand's route must follow its links");
             distances.push_back(link.distance_km);
+            successes.push_back(generation_.slot_success(route.links[k]));
         }
-        for (std::uint32_t node : demand.nodes) decays.push_back(network.decay_per_ms.at(node));
-        shapes_.push_back(route_shape(generation_, demand.links, distances, decays, parameters, kNever));
+        for (std::uint32_t node : route.nodes) decays.push_back(network.decay_per_ms.at(node));
+        shapes_.push_back(route_shape(generation_, route.links, distances, decays, parameters, kNever));
+        route_rates_.push_back(expected_rate(successes, parameters.swap_success_probability));
     }
 }
 
 void NetworkModel::reset() {
     outcome_.demands.assign(demands_.size(), {});
+    for (std::size_t demand = 0; demand < demands_.size(); ++demand)
+        outcome_.demands[demand].delivered_by_route.assign(first_route_[demand + 1] - first_route_[demand], 0);
     outcome_.links.assign(network_links_.size(), {});
     outcome_.nodes.assign(memories_.size(), {});
     events_ = {};
@@ -73,6 +84,7 @@ void NetworkModel::reset() {
     node_states_.assign(memories_.size(), {});
     for (std::size_t node = 0; node < memories_.size(); ++node) node_states_[node].free = memories_[node];
     demand_states_.assign(demands_.size(), {});
+    route_outstanding_.assign(routes_.size(), 0);
     arrived_.clear();
     to_start_.clear();
 }
@@ -93,7 +105,7 @@ void NetworkModel::release(std::uint32_t id, std::size_t position, bool at_start
     char& kept = at_start ? request.memory_at_start[position] : request.memory_at_end[position];
     if (!kept) return;
     kept = 0;
-    occupy(demands_[request.demand].nodes[position + (at_start ? 0 : 1)], -1, now);
+    occupy(routes_[request.route].nodes[position + (at_start ? 0 : 1)], -1, now);
 }
 
 void NetworkModel::lost(std::uint32_t id, std::size_t position, Loss cause) {
@@ -101,7 +113,7 @@ void NetworkModel::lost(std::uint32_t id, std::size_t position, Loss cause) {
     if (request.parts[position] != Part::Holding) throw Panic("a route lost a pair it did not hold");
     request.parts[position] = Part::Lost;
     request.restart_ms[position] = kNever;
-    LinkTally& tally = outcome_.links[demands_[request.demand].links[position]];
+    LinkTally& tally = outcome_.links[routes_[request.route].links[position]];
     ++(cause == Loss::Swap ? tally.lost : tally.discarded);
 }
 
@@ -117,25 +129,37 @@ void NetworkModel::restart(std::uint32_t id, std::size_t position, double time) 
 void NetworkModel::want(std::uint32_t id, std::size_t position) {
     Request& request = requests_[id];
     request.parts[position] = Part::Wanting;
-    const std::uint32_t link = demands_[request.demand].links[position];
+    const std::uint32_t link = routes_[request.route].links[position];
     link_states_[link].wanting.push_back({id, static_cast<std::uint32_t>(position)});
     to_start_.push_back(link);
 }
 
+std::uint32_t NetworkModel::route_for(std::uint32_t demand) const {
+    std::uint32_t best = first_route_[demand];
+    const auto weight = [&](std::uint32_t route) {
+        return route_rates_[route] / static_cast<double>(1 + route_outstanding_[route]);
+    };
+    for (std::uint32_t route = best + 1; route < first_route_[demand + 1]; ++route)
+        if (weight(route) > weight(best)) best = route;
+    return best;
+}
+
 void NetworkModel::start_request(std::uint32_t demand, double requested_ms) {
+    const std::uint32_t route = route_for(demand);
     std::uint32_t id;
     if (idle_requests_.empty()) {
         id = static_cast<std::uint32_t>(requests_.size());
-        requests_.emplace_back(shapes_[demand]);
+        requests_.emplace_back(shapes_[route]);
     } else {
         id = idle_requests_.back();
         idle_requests_.pop_back();
     }
     Request& request = requests_[id];
-    const std::size_t links = demands_[demand].links.size();
-    if (&request.run.shape() != &shapes_[demand]) request.run.reshape(shapes_[demand]);
+    const std::size_t links = routes_[route].links.size();
+    if (&request.run.shape() != &shapes_[route]) request.run.reshape(shapes_[route]);
     request.run.reset();
     request.demand = demand;
+    request.route = route;
     request.active = true;
     request.settling = false;
     request.requested_ms = requested_ms;
@@ -148,14 +172,16 @@ void NetworkModel::start_request(std::uint32_t demand, double requested_ms) {
     for (std::size_t position = 0; position < links; ++position) want(id, position);
     DemandState& state = demand_states_[demand];
     ++state.outstanding;
+    ++route_outstanding_[route];
     state.newest = id;
 }
 
 // A saturated demand without a bound starts its next request as soon as a link has served its newest:
-// as many as the memories of its route can hold.
+// as many as the memories of its routes can hold.
 std::int64_t NetworkModel::unbounded_outstanding(std::uint32_t demand) const {
     std::int64_t memories = 0;
-    for (std::uint32_t node : demands_[demand].nodes) memories += memories_[node];
+    for (std::uint32_t route = first_route_[demand]; route < first_route_[demand + 1]; ++route)
+        for (std::uint32_t node : routes_[route].nodes) memories += memories_[node];
     return memories;
 }
 
@@ -170,7 +196,9 @@ void NetworkModel::admit(std::uint32_t demand, double now) {
         }
         return;
     }
-    const std::int64_t bound = wanted.max_outstanding > 0 ? wanted.max_outstanding : 1;
+    // Without a bound, at least a request per route.
+    const std::int64_t bound =
+        wanted.max_outstanding > 0 ? wanted.max_outstanding : first_route_[demand + 1] - first_route_[demand];
     while (state.outstanding < bound) {
         ++outcome_.demands[demand].requested;
         start_request(demand, now);
@@ -179,15 +207,16 @@ void NetworkModel::admit(std::uint32_t demand, double now) {
 
 void NetworkModel::deliver(std::uint32_t id, double now) {
     Request& request = requests_[id];
-    const Demand& demand = demands_[request.demand];
-    for (std::size_t position = 0; position < demand.links.size(); ++position) {
+    const Route& route = routes_[request.route];
+    for (std::size_t position = 0; position < route.links.size(); ++position) {
         if (request.parts[position] != Part::Holding) throw Panic("a delivered route lacked a pair");
-        ++outcome_.links[demand.links[position]].used;
+        ++outcome_.links[route.links[position]].used;
         release(id, position, true, now);
         release(id, position, false, now);
     }
     DemandTally& tally = outcome_.demands[request.demand];
     tally.waiting_ms.push_back(now - request.requested_ms);
+    ++tally.delivered_by_route[request.route - first_route_[request.demand]];
     const Correlations& pair = request.settled.pair;
     tally.fidelity += std::max(0.0, fidelity(pair));
     tally.error_rate_z += error_rate_z(pair);
@@ -196,6 +225,7 @@ void NetworkModel::deliver(std::uint32_t id, double now) {
     ++request.stamp;
     idle_requests_.push_back(id);
     --demand_states_[request.demand].outstanding;
+    --route_outstanding_[request.route];
     admit(request.demand, now);
 }
 
@@ -256,8 +286,7 @@ void NetworkModel::finish(double duration_ms) {
     for (const Request& request : requests_) {
         if (!request.active) continue;
         for (std::size_t position = 0; position < request.parts.size(); ++position)
-            if (request.parts[position] == Part::Holding)
-                ++outcome_.links[demands_[request.demand].links[position]].held;
+            if (request.parts[position] == Part::Holding) ++outcome_.links[routes_[request.route].links[position]].held;
     }
     to_start_.clear();
 }

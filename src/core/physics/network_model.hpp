@@ -42,11 +42,19 @@ struct NetworkFigures {
     std::vector<NetworkLink> links;
 };
 
+struct Route {
+    std::vector<std::uint32_t> nodes;  // from its first node to its last
+    std::vector<std::uint32_t> links;  // link k joins nodes[k] and nodes[k + 1]
+};
+
+// A demand's requests spread over its routes: each new request takes the route of the highest expected
+// rate (best_routes.hpp) divided by 1 + the requests in progress on it, the earlier route on a tie.
 struct Demand {
     std::vector<std::uint32_t> nodes;  // its route, from its first node to its last
     std::vector<std::uint32_t> links;  // the route's link k joins nodes[k] and nodes[k + 1]
     double arrival_rate_per_ms = 0.0;  // of its requests, a Poisson process; 0: a pair is always wanted
     std::int64_t max_outstanding = 0;  // requests in progress at once; 0: no bound
+    std::vector<Route> more_routes;    // after the first
 };
 
 enum class Policy {
@@ -60,6 +68,7 @@ struct DemandTally {
     double fidelity = 0.0;           // sums over the delivered pairs
     double error_rate_z = 0.0;
     double error_rate_x = 0.0;
+    std::vector<std::uint64_t> delivered_by_route;  // pairs, per route of the demand
 };
 
 struct LinkTally {
@@ -123,6 +132,7 @@ private:
     struct Request {
         explicit Request(const RouteShape& shape) : run(shape) {}
         std::uint32_t demand = 0;
+        std::uint32_t route = 0;  // in routes_
         std::uint32_t stamp = 0;
         bool active = false;
         bool settling = false;  // complete, delivered when both ends know
@@ -183,6 +193,7 @@ private:
     void lost(std::uint32_t request, std::size_t position, Loss cause);
     void restart(std::uint32_t request, std::size_t position, double time);
     void want(std::uint32_t request, std::size_t position);
+    std::uint32_t route_for(std::uint32_t demand) const;
     void start_request(std::uint32_t demand, double requested_ms);
     void admit(std::uint32_t demand, double now);
     void deliver(std::uint32_t request, double now);
@@ -198,12 +209,15 @@ private:
     void start_links(double now, Stream& stream, InterruptionPoll& poll);
 
     std::vector<Demand> demands_;
+    std::vector<Route> routes_;               // every demand's routes, demand by demand, each's best first
+    std::vector<std::uint32_t> first_route_;  // per demand, and one past the last route
+    std::vector<double> route_rates_;         // each route's expected rate
     std::vector<NetworkLink> network_links_;
     std::vector<std::int64_t> memories_;
     std::vector<std::vector<std::uint32_t>> links_at_;  // per node
     Policy policy_;
     LinkGeneration generation_;
-    std::vector<RouteShape> shapes_;  // per demand; requests' runs point at them
+    std::vector<RouteShape> shapes_;  // per route; requests' runs point at them
 
     // Working state of a run.
     NetworkOutcome outcome_;
@@ -214,6 +228,7 @@ private:
     std::vector<LinkState> link_states_;
     std::vector<NodeState> node_states_;
     std::vector<DemandState> demand_states_;
+    std::vector<std::int64_t> route_outstanding_;  // requests in progress, per route
     std::vector<Arrived> arrived_;
     std::vector<std::uint32_t> to_start_;  // links that may be able to attempt now
 };

@@ -29,13 +29,17 @@ double binary_entropy(double p) {
 
 DemandReport demand_report(const NetworkRuns& runs, std::size_t k, double seconds) {
     DemandReport report;
-    report.path = runs.paths[k];
+    report.paths = runs.paths[k];
+    report.path = report.paths.front();
+    report.delivered_by_path.assign(report.paths.size(), 0);
     report.from_node = report.path.front();
     report.to = report.path.back();
     std::vector<double> waiting, throughputs, run_means, fidelities, errors_z, errors_x;
     for (const NetworkOutcome& run : runs.runs) {
         const DemandTally& tally = run.demands[k];
         report.requested += tally.requested;
+        for (std::size_t route = 0; route < report.paths.size(); ++route)
+            report.delivered_by_path[route] += tally.delivered_by_route[route];
         waiting.insert(waiting.end(), tally.waiting_ms.begin(), tally.waiting_ms.end());
         throughputs.push_back(static_cast<double>(tally.waiting_ms.size()) / seconds);
         if (!tally.waiting_ms.empty())
@@ -83,15 +87,24 @@ DemandPair pair_of(const NetworkDemand& demand) {
 }
 
 NetworkReport network_report(const NetworkRuns& runs, std::string policy) {
-    for (const NetworkOutcome& run : runs.runs)
+    for (const NetworkOutcome& run : runs.runs) {
         if (run.demands.size() != runs.paths.size() || run.links.size() != runs.links.size() ||
             run.nodes.size() != runs.nodes.size())
             throw InvalidValue("runs: a run holds " + std::to_string(run.demands.size()) + " demands, " +
                                std::to_string(run.links.size()) + " links and " + std::to_string(run.nodes.size()) +
                                " nodes, not " + std::to_string(runs.paths.size()) + ", " +
                                std::to_string(runs.links.size()) + " and " + std::to_string(runs.nodes.size()));
-    if (runs.memories.size() != runs.nodes.size() ||
-        std::any_of(runs.paths.begin(), runs.paths.end(), [](const auto& path) { return path.size() < 2; }))
+        for (std::size_t k = 0; k < runs.paths.size(); ++k)
+            if (run.demands[k].delivered_by_route.size() != runs.paths[k].size())
+                throw InvalidValue("runs: demand " + std::to_string(k) + " has " +
+                                   std::to_string(runs.paths[k].size()) + " routes, but a run counts pairs along " +
+                                   std::to_string(run.demands[k].delivered_by_route.size()));
+    }
+    const auto unrouted = [](const auto& routes) {
+        return routes.empty() ||
+               std::any_of(routes.begin(), routes.end(), [](const auto& route) { return route.size() < 2; });
+    };
+    if (runs.memories.size() != runs.nodes.size() || std::any_of(runs.paths.begin(), runs.paths.end(), unrouted))
         throw InvalidValue("runs: the memories of every node and a route of every demand are needed");
     NetworkReport report;
     report.duration_ms = runs.duration_ms;

@@ -53,7 +53,8 @@ constexpr auto description(const DemandTally*) {
         field<&D::waiting_ms, AsTuple>("waiting_ms", "Waiting time of each delivered pair from its request", "ms"),
         field<&D::fidelity>("fidelity", "Sum of the delivered pairs' fidelities"),
         field<&D::error_rate_z>("error_rate_z", "Sum of the delivered pairs' error rates e_Z"),
-        field<&D::error_rate_x>("error_rate_x", "Sum of the delivered pairs' error rates e_X"));
+        field<&D::error_rate_x>("error_rate_x", "Sum of the delivered pairs' error rates e_X"),
+        field<&D::delivered_by_route, AsTuple>("delivered_by_route", "Pairs delivered along each of its routes"));
 }
 
 constexpr auto description(const LinkTally*) {
@@ -87,7 +88,7 @@ constexpr auto description(const NetworkOutcome*) {
 struct NetworkRuns {
     std::vector<std::string> nodes;
     std::vector<std::uint64_t> memories;
-    std::vector<std::vector<std::string>> paths;
+    std::vector<std::vector<std::vector<std::string>>> paths;  // per demand, its routes
     std::vector<std::pair<std::string, std::string>> links;
     double duration_ms = 0.0;
     std::uint64_t seed = 0;
@@ -99,7 +100,9 @@ constexpr auto description(const NetworkRuns*) {
     using R = NetworkRuns;
     return record<R>(field<&R::nodes, AsTuple>("nodes", "Identifiers of the network's nodes, in order"),
                      field<&R::memories, AsTuple>("memories", "Memory qubits of each node"),
-                     field<&R::paths, AsTuple>("paths", "Each demand's route, by its nodes' identifiers"),
+                     field<&R::paths, AsTuple>("paths",
+                                               "Each demand's routes by their nodes' identifiers, its first "
+                                               "route first"),
                      field<&R::links, AsTuple>("links", "Ends of each link that some route takes"),
                      field<&R::duration_ms>("duration_ms", "Network time of each run", "ms"),
                      field<&R::seed>("seed", "Seed of the first run; run i used seed + i"),
@@ -120,6 +123,8 @@ struct DemandReport {
     double mean_fidelity = 0.0;
     double secret_key_rate_bps = 0.0;
     std::pair<double, double> secret_key_rate_bps_interval;
+    std::vector<std::vector<std::string>> paths;
+    std::vector<std::uint64_t> delivered_by_path;
 
     friend bool operator==(const DemandReport&, const DemandReport&) = default;
 };
@@ -151,7 +156,9 @@ constexpr auto description(const DemandReport*) {
                                        "delivered pairs' mean error rates",
                                        "bit/s"),
         field<&D::secret_key_rate_bps_interval>("secret_key_rate_bps_interval",
-                                                "The throughput's interval times the secret fraction", "bit/s"));
+                                                "The throughput's interval times the secret fraction", "bit/s"),
+        field<&D::paths, AsTuple>("paths", "Every route its requests spread over, `path` first"),
+        field<&D::delivered_by_path, AsTuple>("delivered_by_path", "Pairs delivered along each of those routes"));
 }
 
 struct LinkReport {

@@ -193,6 +193,29 @@ struct Shaped<std::vector<V>, describe::AsTuple> {
     static std::string write_text() { return TypeText<std::vector<V>>::write(); }
 };
 
+// Nested sequences are tuples all the way down, so a record holding them stays hashable and compares
+// equal to the tuples a caller writes.
+template <class W>
+struct Shaped<std::vector<std::vector<W>>, describe::AsTuple> {
+    using Inner = Shaped<std::vector<W>, describe::AsTuple>;
+    static PyObject* to(const std::vector<std::vector<W>>& value) noexcept {
+        Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(value.size())));
+        for (std::size_t i = 0; tuple && i < value.size(); ++i) {
+            PyObject* item = Inner::to(value[i]);
+            if (!item) return nullptr;
+            PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), item);  // steals
+        }
+        return tuple.release();
+    }
+    static bool from(PyObject* object, std::vector<std::vector<W>>& out) noexcept {
+        return Convert<std::vector<std::vector<W>>>::from(object, out);
+    }
+    static PyObject* state(const std::vector<std::vector<W>>& value) noexcept { return to(value); }
+    static bool restore(PyObject* object, std::vector<std::vector<W>>& out) noexcept { return from(object, out); }
+    static std::string read_text() { return "tuple[" + Inner::read_text() + ", ...]"; }
+    static std::string write_text() { return TypeText<std::vector<std::vector<W>>>::write(); }
+};
+
 template <class T, class F>
 using ShapeOf = Shaped<typename F::Type, typename F::Shape>;
 
