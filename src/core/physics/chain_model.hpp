@@ -127,7 +127,6 @@ private:
     EarliestTimes arrivals_;             // of the pair each link attempts for
     std::vector<double> delta_ms_;       // from restart to arrival of the pair it attempts for
     std::vector<Correlations> pending_;  // the state of that pair (with distillation)
-    std::vector<std::uint32_t> swapping_;
     std::vector<double> drawn_;
 };
 
@@ -169,16 +168,12 @@ void ChainModel::draw_without_failures(Stream& stream, InterruptionPoll& poll) {
     poll.advance(links_);
 }
 
-// The swaps' outcomes drawn in the order in which the events draw them (by time, then by node), up to
-// the first failure.
+// Whether every swap succeeds, its outcome drawn up to the first failure. The events draw the same
+// uniforms, one per swap (by time, then by node): which swap takes which does not matter while all of
+// them succeed.
 template <class Stream>
 bool ChainModel::swaps_succeed(Stream& stream) {
-    swapping_.clear();
-    for (std::size_t node = 1; node < links_; ++node) swapping_.push_back(static_cast<std::uint32_t>(node));
-    std::sort(swapping_.begin(), swapping_.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return run_.swap_ms(a) < run_.swap_ms(b) || (run_.swap_ms(a) == run_.swap_ms(b) && a < b);
-    });
-    for (std::size_t k = 0; k < swapping_.size(); ++k)
+    for (std::size_t node = 1; node < links_; ++node)
         if (!(stream.next_open_closed() <= shape_.swap_success)) return false;
     return true;
 }
