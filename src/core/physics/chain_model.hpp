@@ -148,11 +148,10 @@ ChainOutcome ChainModel::run(Stream& stream, InterruptionPoll& poll) {
         draw_without_failures(stream, poll);
         return settled(run_.known_ms());
     }
-    if (speculate_) {
-        Recorded<Stream> recorded{stream, drawn_};
-        draw_without_failures(recorded, poll);
-        if (swaps_succeed(recorded)) return settled(run_.known_ms());
-    }
+    if (!speculate_) return run_events(stream, poll);
+    Recorded<Stream> recorded{stream, drawn_};
+    draw_without_failures(recorded, poll);
+    if (swaps_succeed(recorded)) return settled(run_.known_ms());
     Replayed<Stream> replayed{stream, drawn_};
     return run_events(replayed, poll);
 }
