@@ -104,10 +104,12 @@ private:
     void draw_without_failures(Stream& stream, InterruptionPoll& poll);
     template <class Stream>
     bool swaps_succeed(Stream& stream);
+    // `first_pairs_drawn`: the first pass drew every link's first pair already (from the stream's draws
+    // up to the first swap's outcome), so the events take them as they are.
     template <class Stream>
-    ChainOutcome run_events(Stream& stream, InterruptionPoll& poll);
+    ChainOutcome run_events(Stream& stream, InterruptionPoll& poll, bool first_pairs_drawn = false);
     template <class Stream>
-    void start(Stream& stream, InterruptionPoll& poll);
+    void start(Stream& stream, InterruptionPoll& poll, bool first_pairs_drawn);
     ChainOutcome settled(RouteRun::Known known) const;
 
     std::size_t links_;
@@ -131,12 +133,17 @@ private:
 };
 
 template <class Stream>
-void ChainModel::start(Stream& stream, InterruptionPoll& poll) {
-    run_.reset();
+void ChainModel::start(Stream& stream, InterruptionPoll& poll, bool first_pairs_drawn) {
     for (std::size_t link = 0; link < links_; ++link) {
-        delta_ms_[link] = generation_.draw_pair(link, stream, poll, pending_[link]);
+        if (first_pairs_drawn) {
+            delta_ms_[link] = run_.ready_ms(link);
+            pending_[link] = run_.pair(link);
+        } else {
+            delta_ms_[link] = generation_.draw_pair(link, stream, poll, pending_[link]);
+        }
         arrivals_.set_only(link, delta_ms_[link]);
     }
+    run_.reset();
     arrivals_.refresh(0, links_ - 1);
 }
 
@@ -151,9 +158,9 @@ ChainOutcome ChainModel::run(Stream& stream, InterruptionPoll& poll) {
     if (!speculate_) return run_events(stream, poll);
     Recorded<Stream> recorded{stream, drawn_};
     draw_without_failures(recorded, poll);
+    Replayed<Stream> replayed{stream, drawn_, drawn_.size()};
     if (swaps_succeed(recorded)) return settled(run_.known_ms());
-    Replayed<Stream> replayed{stream, drawn_};
-    return run_events(replayed, poll);
+    return run_events(replayed, poll, true);
 }
 
 // Every link's first pair and the swaps they lead to, as they are when no swap fails and no qubit
@@ -178,8 +185,8 @@ bool ChainModel::swaps_succeed(Stream& stream) {
 }
 
 template <class Stream>
-ChainOutcome ChainModel::run_events(Stream& stream, InterruptionPoll& poll) {
-    start(stream, poll);
+ChainOutcome ChainModel::run_events(Stream& stream, InterruptionPoll& poll, bool first_pairs_drawn) {
+    start(stream, poll, first_pairs_drawn);
     Supply<Stream> supply{*this, stream, poll};
     for (;;) {
         poll.advance();
