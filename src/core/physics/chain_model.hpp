@@ -71,7 +71,7 @@ public:
     ChainOutcome run(Stream& stream, InterruptionPoll& poll);
 
 private:
-    // A stream whose uniforms are kept, and one that gives the kept ones again before its own.
+    // A stream whose uniforms are kept, and one that gives the kept ones again (from `next` on) before its own.
     template <class Stream>
     struct Recorded {
         Stream& stream;
