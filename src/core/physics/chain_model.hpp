@@ -71,7 +71,7 @@ public:
     ChainOutcome run(Stream& stream, InterruptionPoll& poll);
 
 private:
-    // A stream whose uniforms are kept, and one that gives the kept ones again before its own.
+    // A stream whose uniforms are kept, and one that gives the kept ones again (from `next` on) before its own.
     template <class Stream>
     struct Recorded {
         Stream& stream;
@@ -104,10 +104,12 @@ private:
     void draw_without_failures(Stream& stream, InterruptionPoll& poll);
     template <class Stream>
     bool swaps_succeed(Stream& stream);
+    // `first_pairs_drawn`: the first pass drew every link's first pair already (from the stream's draws
+    // up to the first swap's outcome), so the events take them as they are.
     template <class Stream>
-    ChainOutcome run_events(Stream& stream, InterruptionPoll& poll);
+    ChainOutcome run_events(Stream& stream, InterruptionPoll& poll, bool first_pairs_drawn = false);
     template <class Stream>
-    void start(Stream& stream, InterruptionPoll& poll);
+    void start(Stream& stream, InterruptionPoll& poll, bool first_pairs_drawn);
     ChainOutcome settled(RouteRun::Known known) const;
 
     std::size_t links_;
@@ -127,17 +129,21 @@ private:
     EarliestTimes arrivals_;             // of the pair each link attempts for
     std::vector<double> delta_ms_;       // from restart to arrival of the pair it attempts for
     std::vector<Correlations> pending_;  // the state of that pair (with distillation)
-    std::vector<std::uint32_t> swapping_;
     std::vector<double> drawn_;
 };
 
 template <class Stream>
-void ChainModel::start(Stream& stream, InterruptionPoll& poll) {
-    run_.reset();
+void ChainModel::start(Stream& stream, InterruptionPoll& poll, bool first_pairs_drawn) {
     for (std::size_t link = 0; link < links_; ++link) {
-        delta_ms_[link] = generation_.draw_pair(link, stream, poll, pending_[link]);
+        if (first_pairs_drawn) {
+            delta_ms_[link] = run_.ready_ms(link);
+            pending_[link] = run_.pair(link);
+        } else {
+            delta_ms_[link] = generation_.draw_pair(link, stream, poll, pending_[link]);
+        }
         arrivals_.set_only(link, delta_ms_[link]);
     }
+    run_.reset();
     arrivals_.refresh(0, links_ - 1);
 }
 
@@ -149,13 +155,12 @@ ChainOutcome ChainModel::run(Stream& stream, InterruptionPoll& poll) {
         draw_without_failures(stream, poll);
         return settled(run_.known_ms());
     }
-    if (speculate_) {
-        Recorded<Stream> recorded{stream, drawn_};
-        draw_without_failures(recorded, poll);
-        if (swaps_succeed(recorded)) return settled(run_.known_ms());
-    }
-    Replayed<Stream> replayed{stream, drawn_};
-    return run_events(replayed, poll);
+    if (!speculate_) return run_events(stream, poll);
+    Recorded<Stream> recorded{stream, drawn_};
+    draw_without_failures(recorded, poll);
+    Replayed<Stream> replayed{stream, drawn_, drawn_.size()};
+    if (swaps_succeed(recorded)) return settled(run_.known_ms());
+    return run_events(replayed, poll, true);
 }
 
 // Every link's first pair and the swaps they lead to, as they are when no swap fails and no qubit
@@ -169,23 +174,19 @@ void ChainModel::draw_without_failures(Stream& stream, InterruptionPoll& poll) {
     poll.advance(links_);
 }
 
-// The swaps' outcomes drawn in the order in which the events draw them (by time, then by node), up to
-// the first failure.
+// Whether every swap succeeds, its outcome drawn up to the first failure. The events draw the same
+// uniforms, one per swap (by time, then by node): which swap takes which does not matter while all of
+// them succeed.
 template <class Stream>
 bool ChainModel::swaps_succeed(Stream& stream) {
-    swapping_.clear();
-    for (std::size_t node = 1; node < links_; ++node) swapping_.push_back(static_cast<std::uint32_t>(node));
-    std::sort(swapping_.begin(), swapping_.end(), [&](std::uint32_t a, std::uint32_t b) {
-        return run_.swap_ms(a) < run_.swap_ms(b) || (run_.swap_ms(a) == run_.swap_ms(b) && a < b);
-    });
-    for (std::size_t k = 0; k < swapping_.size(); ++k)
+    for (std::size_t node = 1; node < links_; ++node)
         if (!(stream.next_open_closed() <= shape_.swap_success)) return false;
     return true;
 }
 
 template <class Stream>
-ChainOutcome ChainModel::run_events(Stream& stream, InterruptionPoll& poll) {
-    start(stream, poll);
+ChainOutcome ChainModel::run_events(Stream& stream, InterruptionPoll& poll, bool first_pairs_drawn) {
+    start(stream, poll, first_pairs_drawn);
     Supply<Stream> supply{*this, stream, poll};
     for (;;) {
         poll.advance();

@@ -81,9 +81,15 @@ public:
     // How long after it starts attempting a link holds its next pair; with distillation, the pair's
     // state goes to `pair` (without, the pair is fresh(link)).
     template <class Stream>
-    double draw_pair(std::size_t link, Stream& stream, InterruptionPoll& poll, Correlations& pair);
+    double draw_pair(std::size_t link, Stream& stream, InterruptionPoll& poll, Correlations& pair) {
+        if (rounds_ == 0) return draw_attempts(link, stream) * attempt_ms_[link];
+        return draw_distilled(link, stream, poll, pair);
+    }
 
 private:
+    template <class Stream>
+    double draw_distilled(std::size_t link, Stream& stream, InterruptionPoll& poll, Correlations& pair);
+
     struct Waiting {  // a pair of a link waiting for its distillation partner
         double since;
         Correlations pair;
@@ -111,8 +117,7 @@ private:
 // later, or are both lost. A link attempts again once its last round's outcome is known, so each end
 // holds at most one pair per level below the top and one more.
 template <class Stream>
-double LinkGeneration::draw_pair(std::size_t link, Stream& stream, InterruptionPoll& poll, Correlations& kept) {
-    if (rounds_ == 0) return draw_attempts(link, stream) * attempt_ms_[link];
+double LinkGeneration::draw_distilled(std::size_t link, Stream& stream, InterruptionPoll& poll, Correlations& kept) {
     std::uint32_t occupied = 0;  // bit l: a pair waits at level l
     double clock = 0.0;
     for (;;) {

@@ -81,6 +81,7 @@ bool kernel_available(Kernel kernel) {
 
 void blocks_with(Kernel kernel, const LaneStates& states, std::uint32_t* out, int count) {
 #if VORN_CHACHA_X86
+    if (count == 1 && kernel != Kernel::Scalar) return one_block_sse2(states, out);
     switch (kernel) {
         case Kernel::Avx512:
             // Eight lanes or fewer cost the same in half the width.

@@ -14,6 +14,8 @@ namespace vorn::chacha12 {
 
 #if VORN_CHACHA_X86
 void four_blocks_sse2(const LaneStates& states, std::uint32_t* out, int first);
+// Lane 0 alone.
+void one_block_sse2(const LaneStates& states, std::uint32_t* out);
 // Only call when the CPU reports AVX2.
 void eight_blocks_avx2(const LaneStates& states, std::uint32_t* out, int first);
 // Only call when the CPU reports AVX-512F; writes lanes 0 .. count-1 of the sixteen it computes.
