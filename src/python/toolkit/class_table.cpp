@@ -168,27 +168,21 @@ void UntypedTable::set_attribute_doc(const char* name, const char* doc) {
         if (std::string_view(entry.name) == name) entry.doc = doc;
 }
 
-DescribedItem UntypedTable::field_item(std::string_view name, std::string read_type, std::string write_type,
-                                       std::string_view meaning, std::string_view unit,
-                                       const describe::Readings& readings) {
-    DescribedItem item{std::string(name),
-                       std::move(read_type),
-                       std::move(write_type),
-                       std::string(meaning),
-                       std::string(unit),
-                       false,
-                       {}};
+DescribedItem UntypedTable::field_item(std::string_view name, Text read_type, Text write_type, std::string_view meaning,
+                                       std::string_view unit, const describe::Readings& readings) {
+    DescribedItem item{
+        std::string(name), read_type(), write_type(), std::string(meaning), std::string(unit), false, {}};
     item.readings = readings_of(readings);
     return item;
 }
 
-DescribedItem UntypedTable::parameter_item(DescribedItem item, describe::Parameter role, std::string default_text) {
+DescribedItem UntypedTable::parameter_item(DescribedItem item, describe::Parameter role, Text default_text) {
     item.read_type = item.write_type;
     item.optional = describe::may_be_omitted(role);
     item.keyword_only = role == describe::kKeywordOnly;
     if (item.optional) {
         if (!item.write_type.ends_with(" | None")) item.read_type = item.write_type += " | None";
-        item.default_text = std::move(default_text);
+        item.default_text = default_text();
     }
     return item;
 }

@@ -87,11 +87,12 @@ protected:
     PyTypeObject* build_type(const TypeEntries& entries) noexcept;
 
     // A constructor parameter or a field, from its description and its types as the stubs give them.
-    static DescribedItem field_item(std::string_view name, std::string read_type, std::string write_type,
-                                    std::string_view meaning, std::string_view unit,
-                                    const describe::Readings& readings);
-    // A described constructor's parameter from its field's item.
-    static DescribedItem parameter_item(DescribedItem item, describe::Parameter role, std::string default_text);
+    // The texts come as functions, so that each class instantiates calls rather than the making of strings.
+    using Text = std::string (*)();
+    static DescribedItem field_item(std::string_view name, Text read_type, Text write_type, std::string_view meaning,
+                                    std::string_view unit, const describe::Readings& readings);
+    // A described constructor's parameter from its field's item, with the default an omitted one leaves.
+    static DescribedItem parameter_item(DescribedItem item, describe::Parameter role, Text default_text);
 
     std::string name_;
     PyCFunction reduce_ = nullptr;
@@ -148,9 +149,7 @@ public:
         set_constructor(&Call::call, &Call::reduce, Call::signature(), signature);
         for_each_parameter<T>([&](const auto& field, std::size_t) {
             using F = std::decay_t<decltype(field)>;
-            info_.constructor.push_back(
-                parameter_item(item_of<F>(field), field.parameter,
-                               describe::may_be_omitted(field.parameter) ? default_text<T, F>() : std::string()));
+            info_.constructor.push_back(parameter_item(item_of<F>(field), field.parameter, &default_text<T, F>));
         });
         return *this;
     }
@@ -294,7 +293,7 @@ private:
     template <class F>
     static DescribedItem item_of(const F& field) {
         using S = ShapeOf<T, F>;
-        return field_item(field.name, S::read_text(), S::write_text(), field.meaning, field.unit, field.readings);
+        return field_item(field.name, &S::read_text, &S::write_text, field.meaning, field.unit, field.readings);
     }
 };
 
