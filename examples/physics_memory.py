@@ -2,8 +2,12 @@
 
 Points are ensembles of the physical model with their 95 % intervals (fibre of 0.2 dB/km, so p = 0.1 per
 attempt; 10 kHz sources, so an attempt lasts 0.25 ms, the herald's travel time; fresh pairs of fidelity
-0.98). The line is the exact mean for two links, w0^2 p (1 + (1 - p) L) / ((2 - p)(1 - (1 - p) L)) with
-L = exp(-2 tau / T2), turned into a fidelity (1 + 3w) / 4. Writes examples/out/physics_memory.png.
+0.98; memories dephase, the model's default). The line is the exact mean for two links. Dephasing leaves <ZZ> = w0^2
+and multiplies <XX> = -<YY> by D = exp(-2 tau / T2) for every attempt's time that both qubits of a pair are held:
+one for each link's herald, |N1 - N2| for the first pair waiting for the second, and one for the swap's outcome
+to reach both ends, so F = (1 + w0^2 + 2 w0^2 D^3 E[D^|N1 - N2|]) / 4 with
+E[D^|N1 - N2|] = p (1 + (1 - p) D) / ((2 - p)(1 - (1 - p) D)). The dotted line is the two links' fully dephased limit
+(1 + w0^2) / 4. Writes examples/out/physics_memory.png.
 
     python examples/physics_memory.py [--runs N] [--output FILE]
 """
@@ -35,8 +39,8 @@ def two_links_exact(t2_s):
     tau_ms = LINK_KM / 200.0
     w0 = (4 * FIDELITY - 1) / 3
     decay = math.exp(-2 * tau_ms / (1000 * t2_s))
-    werner = w0**2 * p * (1 + (1 - p) * decay) / ((2 - p) * (1 - (1 - p) * decay))
-    return (1 + 3 * werner) / 4
+    kept = p * (1 + (1 - p) * decay) / ((2 - p) * (1 - (1 - p) * decay))
+    return (1 + w0**2 + 2 * w0**2 * decay**3 * kept) / 4
 
 
 def main():
@@ -54,7 +58,8 @@ def main():
         means = [s.mean_fidelity for s in stats]
         errors = [1.959964 * s.fidelity_stderr for s in stats]
         ax.errorbar(t2s, means, yerr=errors, fmt="o", color=colour, capsize=3, label=f"{links} links, simulated")
-    ax.axhline(0.25, color="grey", linestyle=":", linewidth=1)
+    w0 = (4 * FIDELITY - 1) / 3
+    ax.axhline((1 + w0**2) / 4, color="grey", linestyle=":", linewidth=1, label="2 links, fully dephased")
     ax.set_xscale("log")
     ax.set_xlabel("memory coherence time T2 (s)")
     ax.set_ylabel("mean delivered fidelity (95 % interval)")

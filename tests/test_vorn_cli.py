@@ -187,8 +187,13 @@ def test_network_serves_demands_with_the_files_memories(tmp_path, capsys):
     assert (status, err) == (0, "") and [node["memories"] for node in document["nodes"]] == [1, 4, 1]
     assert document["generated"] == sum(document[fate] for fate in ("used", "discarded", "lost", "held")) > 0
     assert [demand["to"] for demand in document["demands"]] == ["C", "C"] and document["replicates"] == 3
+    status, out, err = run(capsys, *argv, "--runs", "3", "--sweep-rates", "10,40", "--json")
+    points = json.loads(out)["points"]
+    assert (status, err) == (0, "") and [(p["arrival_rate_hz"], p["demands"]) for p in points] == [(10, 2), (40, 2)]
     status, _, err = run(capsys, "network", path, "--demand", "A-C", "--duration-ms", "10")
     assert status == 2 and "expected FROM:TO or FROM:TO@RATE, got 'A-C'" in err
+    status, _, err = run(capsys, *argv, "--sweep-rates", "10,-1")
+    assert status == 2 and "arrival_rate_hz: must be positive" in err
 
 
 def test_compare_repeats_with_a_seed_and_takes_files(tmp_path, capsys):

@@ -88,6 +88,26 @@ def test_network_model_draws_each_route_over_the_links_pairs():
     assert ax.figure.axes[1].get_ylabel() == "pairs generated"
 
 
+@pytest.mark.parametrize(
+    ("load", "x_label"), [({"rates_hz": [20.0, 40.0]}, "arrival rate"), ({"counts": [1, 2]}, "demands")]
+)
+def test_network_load_draws_throughput_and_waiting_time_with_bands(load, x_label):
+    nodes, links = network()
+    demands = [physics.Demand("A", "B", arrival_rate_hz=20.0), physics.Demand("B", "A", arrival_rate_hz=20.0)]
+    points = physics.network_load(nodes, links, demands, 200.0, replicates=3, seed=1, **load)
+    ax = plot.plot_network_load(points)
+    waiting = ax.figure.axes[1]
+    assert [list(axes.lines[0].get_ydata()) for axes in (ax, waiting)] == [
+        [point.throughput_hz for point in points],
+        [point.mean_waiting_time_ms for point in points],
+    ]
+    assert len(ax.collections) == len(waiting.collections) == 1 and ax.get_xlabel().startswith(x_label)
+    assert (ax.get_ylabel(), waiting.get_ylabel()) == (
+        "total throughput (pairs/s, band: interval)",
+        "mean waiting time (ms, band: interval)",
+    )
+
+
 def test_sensitivity_tornado_is_two_sided_with_error_bars_and_the_noise_floor():
     nodes = [vc.NodeDefinition(f"N{i}", 1.0) for i in range(3)]
     links = [vc.LinkDefinition(f"N{i}", f"N{i + 1}", 80.0, 0.93, 800.0) for i in range(2)]

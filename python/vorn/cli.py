@@ -475,22 +475,32 @@ def command_network(args: argparse.Namespace) -> int:
     capacity = {node.id: node.memory_capacity for node in load_vorn_file(args.file).nodes if node.memory_capacity}
     model = _physical_model(args)
     seed = parallel.clock_seed() if args.seed is None else args.seed
+    arguments = (loaded.nodes, loaded.links, args.demand, args.duration_ms, model)
+    options = {
+        "strategy": STRATEGIES[args.strategy] if args.strategy else None,
+        "policy": args.policy,
+        "replicates": args.runs,
+        "memory_capacity": capacity,
+        "seed": seed,
+        "workers": args.workers,
+    }
     try:
-        stats = physics.network(
-            loaded.nodes,
-            loaded.links,
-            args.demand,
-            args.duration_ms,
-            model,
-            strategy=STRATEGIES[args.strategy] if args.strategy else None,
-            policy=args.policy,
-            replicates=args.runs,
-            memory_capacity=capacity,
-            seed=seed,
-            workers=args.workers,
-        )
+        if args.sweep_rates:
+            points = physics.network_load(*arguments, rates_hz=args.sweep_rates, **options)
+        else:
+            stats = physics.network(*arguments, **options)
     except ValueError as error:
         raise Usage(f"{shown(args.file)}: {shown(str(error))}") from None
+    if args.sweep_rates:
+        if args.json:
+            document = {"file": args.file, "seed": seed, "points": [point.to_dict() for point in points]}
+            print(json.dumps(_finite(document), indent=2, allow_nan=False))
+            return EXIT_OK
+        print(f"{shown(args.file)}: {_seed_text(seed, args.seed)}")
+        for point in points:
+            for line in str(point).splitlines():
+                print(shown(line))
+        return EXIT_OK
     if args.json:
         document = {
             "file": args.file,
@@ -543,6 +553,10 @@ def _number(text: str) -> float:
         return float(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"not a number: {shown(text)!r}") from None
+
+
+def _rates(text: str) -> list[float]:
+    return [_number(part) for part in text.split(",")]
 
 
 def _replicates(text: str) -> int:
@@ -625,6 +639,13 @@ def build_parser() -> argparse.ArgumentParser:
     network.add_argument("--strategy", choices=sorted(STRATEGIES), help="route choice (default: highest-fidelity)")
     network.add_argument(
         "--workers", type=_positive, default=None, metavar="K", help="local processes sharing the runs"
+    )
+    network.add_argument(
+        "--sweep-rates",
+        type=_rates,
+        metavar="RATE[,RATE...]",
+        help="run at each of these rates (per second) given to every demand instead, and print the total throughput "
+        "and the mean waiting time at each (vorn.physics.network_load)",
     )
     network.add_argument("--json", action="store_true", help="print the figures as one JSON object")
     _physics_options(network.add_argument_group("parameters of the physical model"))

@@ -73,6 +73,8 @@ __all__ = [
     "NodeStats",
     "NetworkStats",
     "network",
+    "LoadPoint",
+    "network_load",
 ]
 
 SEEDS = 2**64
@@ -786,4 +788,5 @@ def optimize(
 
 
 # The model on a whole network, which reads this module's parameters and statistics.
+from ._network_load import LoadPoint, network_load  # noqa: E402
 from ._physics_network import Demand, DemandStats, LinkStats, NetworkStats, NodeStats, network  # noqa: E402

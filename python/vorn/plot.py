@@ -18,12 +18,14 @@ if TYPE_CHECKING:
     import pandas
     from matplotlib.axes import Axes
 
+    from ._network_load import LoadPoint
     from ._physics_network import NetworkStats
     from .sensitivity import SensitivityReport
 
 __all__ = [
     "plot_network",
     "plot_network_model",
+    "plot_network_load",
     "plot_sensitivity",
     "plot_comparison",
     "plot_sweep",
@@ -44,6 +46,7 @@ UPPER_COLOUR = "tab:red"  # the parameter raised
 NOISE_COLOUR = "0.85"
 BAR_COLOUR = "tab:blue"
 RECOMMENDED_COLOUR = "tab:orange"
+WAITING_COLOUR = "tab:orange"  # beside the throughput's default blue
 BINS_PER_OCTAVE = 8  # of the waiting-time distributions drawn
 LABEL_OFFSET = 0.04  # of the drawing's span: link labels sit beside their line, not on it
 
@@ -281,6 +284,25 @@ def plot_network_model(
             label=f"{demand.from_node} to {demand.to}: {demand.throughput_hz:.3g} pairs/s",
         )
     ax.legend(loc="best", fontsize=8)
+    return ax
+
+
+def plot_network_load(points: Sequence[LoadPoint], ax: Axes | None = None) -> Axes:
+    """A sweep of `vorn.physics.network_load`: the total throughput (left axis) and the mean waiting time (right
+    axis, dashed) against the arrival rate, or against the number of demands for a sweep over counts, each with
+    its interval as a band. Returns the throughput's Axes; the waiting time's is its twin."""
+    from ._network_load import LoadPoint
+
+    rows = [point.to_dict() for point in points]
+    x = "demands" if any(point.arrival_rate_hz is None for point in points) else "arrival_rate_hz"
+    ax = plot_sweep(rows, x, "throughput_hz", ax)
+    waiting = ax.twinx()
+    waiting.set_prop_cycle(color=[WAITING_COLOUR], linestyle=["--"])
+    plot_sweep(rows, x, "mean_waiting_time_ms", waiting)
+    for axes, key in ((ax, "throughput_hz"), (waiting, "mean_waiting_time_ms")):
+        figure = next(figure for figure in LoadPoint.FIGURES if figure.key == key)
+        axes.set_ylabel(f"{figure.label} ({figure.unit}, band: interval)")
+    ax.set_xlabel("arrival rate of each demand (Hz)" if x == "arrival_rate_hz" else "demands")
     return ax
 
 
