@@ -550,7 +550,8 @@ def networked(executor):
         (physical, changed(path=("B", "A")), "its route ['B', 'A'] is not from 'A' to 'B'"),
         (physical, changed(waiting_time_ms_bins=()), "histogram does not hold the 20 delivered trials"),
         (physical, lambda record: (record,), "it is a tuple, not PhysicsStats"),
-        (networked, lambda runs: runs + runs[:1], "runs came back"),
+        (networked, lambda runs: physics.replaced(runs, runs=runs.runs + runs.runs[:1]), "21 runs from seed 3"),
+        (networked, changed(seed=4), "20 runs from seed 4"),
     ],
 )
 def test_impossible_results_from_an_executor_are_refused(call, doctor, reason):

@@ -1,8 +1,6 @@
 """Sweeps of the network model over load: each point is the `network` call of its load, waiting grows with load,
 and bad loads are refused before anything runs."""
 
-import dataclasses
-
 import pytest
 import vorn_core as vc
 
@@ -22,7 +20,7 @@ DEMANDS = [physics.Demand("A", "C", arrival_rate_hz=120.0), physics.Demand("B", 
 @pytest.mark.parametrize(
     ("load", "point_demands"),
     [
-        ({"rates_hz": [20, 120.0]}, [[dataclasses.replace(d, arrival_rate_hz=20.0) for d in DEMANDS], DEMANDS]),
+        ({"rates_hz": [20, 120.0]}, [[physics.replaced(d, arrival_rate_hz=20.0) for d in DEMANDS], DEMANDS]),
         ({"counts": [1, 2]}, [DEMANDS[:1], DEMANDS]),
     ],
 )

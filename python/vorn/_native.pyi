@@ -14,11 +14,22 @@ __all__ = [
     "Hop",
     "Route",
     "PhysicsStats",
+    "Demand",
+    "DemandRun",
+    "LinkRun",
+    "NodeRun",
+    "NetworkRun",
+    "NetworkRuns",
+    "DemandStats",
+    "LinkStats",
+    "NodeStats",
+    "NetworkStats",
     "simulate",
     "physics_route",
     "physics_simulate",
     "physics_trials",
     "physics_network",
+    "physics_network_stats",
     "check_vorn_file",
     "file_format",
     "engine_default_config",
@@ -46,6 +57,8 @@ STEP_MS: float
 FILE_MS_PER_ATTEMPT: float
 FILE_SECTION_PURIFY_FACTOR: float
 FILE_NODE_LIFETIME_S: float
+NORMAL_QUANTILE_95: float
+WAITING_TIME_QUANTILES: tuple[float, ...]
 
 @final
 class PhysicalModel:
@@ -338,6 +351,447 @@ class PhysicsStats:
     def __ne__(self, other: object, /) -> bool: ...
     def __hash__(self) -> int: ...
 
+@final
+class Demand:
+    """Pairs wanted between two nodes: always (arrival_rate_hz None) or per request of a Poisson process of that rate,
+    at most max_outstanding requests in progress at once (None: no bound).
+    """
+    @property
+    def from_node(self) -> str:
+        """Identifier of the node at one end of the pairs."""
+    @property
+    def to(self) -> str:
+        """Identifier of the node at the other end."""
+    @property
+    def arrival_rate_hz(self) -> float | None:
+        """Rate of the requests, a Poisson process, each wanting one pair; None: a pair is always wanted (saturated),
+        in Hz.
+        """
+    @property
+    def max_outstanding(self) -> int | None:
+        """Requests in progress at once, at most; None: no bound."""
+    def __new__(
+        cls, from_node: str, to: str, arrival_rate_hz: float | None = None, max_outstanding: int | None = None
+    ) -> Self:
+        """A new Demand.
+
+        Args:
+            from_node: Identifier of the node at one end of the pairs.
+            to: Identifier of the node at the other end.
+            arrival_rate_hz: Rate of the requests, a Poisson process, each wanting one pair; None: a pair is always
+                wanted (saturated), in Hz.
+            max_outstanding: Requests in progress at once, at most; None: no bound.
+        """
+    def __eq__(self, other: object, /) -> bool: ...
+    def __ne__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+
+@final
+class DemandRun:
+    """One demand in one run of the network model."""
+    @property
+    def requested(self) -> int:
+        """Requests that arrived (saturated: that started)."""
+    @property
+    def waiting_ms(self) -> tuple[float, ...]:
+        """Waiting time of each delivered pair from its request, in ms."""
+    @property
+    def fidelity(self) -> float:
+        """Sum of the delivered pairs' fidelities."""
+    @property
+    def error_rate_z(self) -> float:
+        """Sum of the delivered pairs' error rates e_Z."""
+    @property
+    def error_rate_x(self) -> float:
+        """Sum of the delivered pairs' error rates e_X."""
+    def __new__(
+        cls, requested: int, waiting_ms: Sequence[float], fidelity: float, error_rate_z: float, error_rate_x: float
+    ) -> Self:
+        """A new DemandRun.
+
+        Args:
+            requested: Requests that arrived (saturated: that started).
+            waiting_ms: Waiting time of each delivered pair from its request, in ms.
+            fidelity: Sum of the delivered pairs' fidelities.
+            error_rate_z: Sum of the delivered pairs' error rates e_Z.
+            error_rate_x: Sum of the delivered pairs' error rates e_X.
+        """
+
+@final
+class LinkRun:
+    """One link in one run of the network model."""
+    @property
+    def attempting_ms(self) -> float:
+        """Time the link attempted, in ms."""
+    @property
+    def generated(self) -> int:
+        """Pairs generated."""
+    @property
+    def used(self) -> int:
+        """Pairs used in delivered pairs."""
+    @property
+    def discarded(self) -> int:
+        """Pairs discarded by the cut-off."""
+    @property
+    def lost(self) -> int:
+        """Pairs lost in failed swaps."""
+    @property
+    def held(self) -> int:
+        """Pairs held by requests in progress at the end."""
+    def __new__(cls, attempting_ms: float, generated: int, used: int, discarded: int, lost: int, held: int) -> Self:
+        """A new LinkRun.
+
+        Args:
+            attempting_ms: Time the link attempted, in ms.
+            generated: Pairs generated.
+            used: Pairs used in delivered pairs.
+            discarded: Pairs discarded by the cut-off.
+            lost: Pairs lost in failed swaps.
+            held: Pairs held by requests in progress at the end.
+        """
+
+@final
+class NodeRun:
+    """One node in one run of the network model."""
+    @property
+    def occupied_ms(self) -> float:
+        """Integral over time of the memories in use, in ms."""
+    @property
+    def most_occupied(self) -> int:
+        """Memories in use at once, at most."""
+    def __new__(cls, occupied_ms: float, most_occupied: int) -> Self:
+        """A new NodeRun.
+
+        Args:
+            occupied_ms: Integral over time of the memories in use, in ms.
+            most_occupied: Memories in use at once, at most.
+        """
+
+@final
+class NetworkRun:
+    """The tallies of one run of the network model."""
+    @property
+    def duration_ms(self) -> float:
+        """Network time of the run, in ms."""
+    @property
+    def demands(self) -> tuple[DemandRun, ...]:
+        """Per demand, in the order asked."""
+    @property
+    def links(self) -> tuple[LinkRun, ...]:
+        """Per link that some route takes."""
+    @property
+    def nodes(self) -> tuple[NodeRun, ...]:
+        """Per node of the network, in order."""
+    def __new__(
+        cls, duration_ms: float, demands: Sequence[DemandRun], links: Sequence[LinkRun], nodes: Sequence[NodeRun]
+    ) -> Self:
+        """A new NetworkRun.
+
+        Args:
+            duration_ms: Network time of the run, in ms.
+            demands: Per demand, in the order asked.
+            links: Per link that some route takes.
+            nodes: Per node of the network, in order.
+        """
+
+@final
+class NetworkRuns:
+    """Runs of the network model and where their tallies belong; runs over consecutive seeds join into one."""
+    @property
+    def nodes(self) -> tuple[str, ...]:
+        """Identifiers of the network's nodes, in order."""
+    @property
+    def memories(self) -> tuple[int, ...]:
+        """Memory qubits of each node."""
+    @property
+    def paths(self) -> tuple[list[str], ...]:
+        """Each demand's route, by its nodes' identifiers."""
+    @property
+    def links(self) -> tuple[tuple[str, str], ...]:
+        """Ends of each link that some route takes."""
+    @property
+    def duration_ms(self) -> float:
+        """Network time of each run, in ms."""
+    @property
+    def seed(self) -> int:
+        """Seed of the first run; run i used seed + i."""
+    @property
+    def runs(self) -> tuple[NetworkRun, ...]:
+        """The tallies of each run, in seed order."""
+    def __new__(
+        cls,
+        nodes: Sequence[str],
+        memories: Sequence[int],
+        paths: Sequence[Sequence[str]],
+        links: Sequence[tuple[str, str]],
+        duration_ms: float,
+        seed: int,
+        runs: Sequence[NetworkRun],
+    ) -> Self:
+        """A new NetworkRuns.
+
+        Args:
+            nodes: Identifiers of the network's nodes, in order.
+            memories: Memory qubits of each node.
+            paths: Each demand's route, by its nodes' identifiers.
+            links: Ends of each link that some route takes.
+            duration_ms: Network time of each run, in ms.
+            seed: Seed of the first run; run i used seed + i.
+            runs: The tallies of each run, in seed order.
+        """
+
+@disjoint_base
+class DemandStats:
+    """What one demand got over the runs of the network model."""
+    @property
+    def from_node(self) -> str:
+        """Identifier of the demand's first node."""
+    @property
+    def to(self) -> str:
+        """Identifier of its other node."""
+    @property
+    def path(self) -> tuple[str, ...]:
+        """Its route, by its nodes' identifiers."""
+    @property
+    def requested(self) -> int:
+        """Requests over all runs (saturated: that started)."""
+    @property
+    def delivered(self) -> int:
+        """Pairs delivered over all runs."""
+    @property
+    def throughput_hz(self) -> float:
+        """Pairs delivered per second of network time, mean over the runs, in Hz."""
+    @property
+    def throughput_hz_interval(self) -> tuple[float, float]:
+        """95 % normal interval of the throughput over the runs, in Hz."""
+    @property
+    def mean_waiting_time_ms(self) -> float:
+        """Mean waiting time of the delivered pairs from request to delivery (NaN without any), in ms."""
+    @property
+    def waiting_time_ms_interval(self) -> tuple[float, float]:
+        """95 % normal interval of the runs' mean waiting times, in ms."""
+    @property
+    def waiting_time_ms_quantiles(self) -> dict[float, float]:
+        """Quantiles of the delivered pairs' waiting times, by level, in ms."""
+    @property
+    def mean_fidelity(self) -> float:
+        """Mean fidelity of the delivered pairs (NaN without any)."""
+    @property
+    def secret_key_rate_bps(self) -> float:
+        """Throughput times the secret fraction max(0, 1 - h(e_Z) - h(e_X)) of the delivered pairs' mean error rates,
+        in bit/s.
+        """
+    @property
+    def secret_key_rate_bps_interval(self) -> tuple[float, float]:
+        """The throughput's interval times the secret fraction, in bit/s."""
+    def __new__(
+        cls,
+        from_node: str,
+        to: str,
+        path: Sequence[str],
+        requested: int,
+        delivered: int,
+        throughput_hz: float,
+        throughput_hz_interval: tuple[float, float],
+        mean_waiting_time_ms: float,
+        waiting_time_ms_interval: tuple[float, float],
+        waiting_time_ms_quantiles: dict[float, float],
+        mean_fidelity: float,
+        secret_key_rate_bps: float,
+        secret_key_rate_bps_interval: tuple[float, float],
+    ) -> Self:
+        """A new DemandStats.
+
+        Args:
+            from_node: Identifier of the demand's first node.
+            to: Identifier of its other node.
+            path: Its route, by its nodes' identifiers.
+            requested: Requests over all runs (saturated: that started).
+            delivered: Pairs delivered over all runs.
+            throughput_hz: Pairs delivered per second of network time, mean over the runs, in Hz.
+            throughput_hz_interval: 95 % normal interval of the throughput over the runs, in Hz.
+            mean_waiting_time_ms: Mean waiting time of the delivered pairs from request to delivery (NaN without
+                any), in ms.
+            waiting_time_ms_interval: 95 % normal interval of the runs' mean waiting times, in ms.
+            waiting_time_ms_quantiles: Quantiles of the delivered pairs' waiting times, by level, in ms.
+            mean_fidelity: Mean fidelity of the delivered pairs (NaN without any).
+            secret_key_rate_bps: Throughput times the secret fraction max(0, 1 - h(e_Z) - h(e_X)) of the delivered
+                pairs' mean error rates, in bit/s.
+            secret_key_rate_bps_interval: The throughput's interval times the secret fraction, in bit/s.
+        """
+    def __eq__(self, other: object, /) -> bool: ...
+    def __ne__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+
+@disjoint_base
+class LinkStats:
+    """One link's use over the runs: time attempting and its pairs by fate."""
+    @property
+    def from_node(self) -> str:
+        """Identifier of the link's first node."""
+    @property
+    def to(self) -> str:
+        """Identifier of its other node."""
+    @property
+    def attempting_fraction(self) -> float:
+        """Share of the network time it attempted."""
+    @property
+    def generated(self) -> int:
+        """Pairs it generated over all runs."""
+    @property
+    def used(self) -> int:
+        """Of those, pairs used in delivered pairs."""
+    @property
+    def discarded(self) -> int:
+        """Pairs discarded by the cut-off."""
+    @property
+    def lost(self) -> int:
+        """Pairs lost in failed swaps."""
+    @property
+    def held(self) -> int:
+        """Pairs held by requests in progress at the end of a run."""
+    def __new__(
+        cls,
+        from_node: str,
+        to: str,
+        attempting_fraction: float,
+        generated: int,
+        used: int,
+        discarded: int,
+        lost: int,
+        held: int,
+    ) -> Self:
+        """A new LinkStats.
+
+        Args:
+            from_node: Identifier of the link's first node.
+            to: Identifier of its other node.
+            attempting_fraction: Share of the network time it attempted.
+            generated: Pairs it generated over all runs.
+            used: Of those, pairs used in delivered pairs.
+            discarded: Pairs discarded by the cut-off.
+            lost: Pairs lost in failed swaps.
+            held: Pairs held by requests in progress at the end of a run.
+        """
+    def __eq__(self, other: object, /) -> bool: ...
+    def __ne__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+
+@disjoint_base
+class NodeStats:
+    """One node's memories over the runs: in use on average and at most."""
+    @property
+    def node(self) -> str:
+        """Identifier of the node."""
+    @property
+    def memories(self) -> int:
+        """Its memory qubits, shared by every route through it."""
+    @property
+    def mean_occupied(self) -> float:
+        """Memories in use, mean over the network time."""
+    @property
+    def most_occupied(self) -> int:
+        """Memories in use at once, at most over all runs."""
+    def __new__(cls, node: str, memories: int, mean_occupied: float, most_occupied: int) -> Self:
+        """A new NodeStats.
+
+        Args:
+            node: Identifier of the node.
+            memories: Its memory qubits, shared by every route through it.
+            mean_occupied: Memories in use, mean over the network time.
+            most_occupied: Memories in use at once, at most over all runs.
+        """
+    def __eq__(self, other: object, /) -> bool: ...
+    def __ne__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+
+@disjoint_base
+class NetworkStats:
+    """The network model's results over its runs: per demand, per link on some route and per node, the fairness of the
+    throughputs, and the account of every pair the links made, which balances exactly: generated = used + discarded
+    + lost + held.
+    """
+    @property
+    def duration_ms(self) -> float:
+        """Network time of each run, in ms."""
+    @property
+    def replicates(self) -> int:
+        """Runs."""
+    @property
+    def seed(self) -> int:
+        """Seed of the first run; run i used seed + i."""
+    @property
+    def policy(self) -> str:
+        """Who gets a link's pair: 'fifo' or 'round_robin'."""
+    @property
+    def demands(self) -> tuple[DemandStats, ...]:
+        """Per demand, in the order asked."""
+    @property
+    def links(self) -> tuple[LinkStats, ...]:
+        """Per link that some route takes."""
+    @property
+    def nodes(self) -> tuple[NodeStats, ...]:
+        """Per node of the network, in order."""
+    @property
+    def throughput_hz(self) -> float:
+        """Total throughput of the demands, in Hz."""
+    @property
+    def fairness(self) -> float:
+        """Jain's index of the throughputs, (Σx)² / (n Σx²): 1 when all are equal (NaN when all are 0)."""
+    @property
+    def generated(self) -> int:
+        """Pairs the links generated, all of them used, discarded, lost or held."""
+    @property
+    def used(self) -> int:
+        """Pairs used in delivered pairs."""
+    @property
+    def discarded(self) -> int:
+        """Pairs discarded by the cut-off."""
+    @property
+    def lost(self) -> int:
+        """Pairs lost in failed swaps."""
+    @property
+    def held(self) -> int:
+        """Pairs held by requests in progress at the end of a run."""
+    def __new__(
+        cls,
+        duration_ms: float,
+        replicates: int,
+        seed: int,
+        policy: str,
+        demands: Sequence[DemandStats],
+        links: Sequence[LinkStats],
+        nodes: Sequence[NodeStats],
+        throughput_hz: float,
+        fairness: float,
+        generated: int,
+        used: int,
+        discarded: int,
+        lost: int,
+        held: int,
+    ) -> Self:
+        """A new NetworkStats.
+
+        Args:
+            duration_ms: Network time of each run, in ms.
+            replicates: Runs.
+            seed: Seed of the first run; run i used seed + i.
+            policy: Who gets a link's pair: 'fifo' or 'round_robin'.
+            demands: Per demand, in the order asked.
+            links: Per link that some route takes.
+            nodes: Per node of the network, in order.
+            throughput_hz: Total throughput of the demands, in Hz.
+            fairness: Jain's index of the throughputs, (Σx)² / (n Σx²): 1 when all are equal (NaN when all are 0).
+            generated: Pairs the links generated, all of them used, discarded, lost or held.
+            used: Pairs used in delivered pairs.
+            discarded: Pairs discarded by the cut-off.
+            lost: Pairs lost in failed swaps.
+            held: Pairs held by requests in progress at the end of a run.
+        """
+    def __eq__(self, other: object, /) -> bool: ...
+    def __ne__(self, other: object, /) -> bool: ...
+    def __hash__(self) -> int: ...
+
 def simulate(
     nodes: Sequence[Any], links: Sequence[Any], config: Any | None, request: Any, runs: int, seed: int
 ) -> tuple[int, float, float, float, int, dict[str, int], int, list[float], list[float]]:
@@ -390,7 +844,7 @@ def physics_trials(
 def physics_network(
     nodes: Sequence[Any],
     links: Sequence[Any],
-    demands: Sequence[tuple[str, str, float | None, int | None]],
+    demands: Sequence[Any],
     memories: Sequence[int | None],
     memories_per_link_end: int,
     duration_ms: float,
@@ -399,18 +853,8 @@ def physics_network(
     strategy: int | None,
     policy: int,
     seed: int,
-) -> tuple[
-    list[list[str]],
-    list[tuple[str, str]],
-    list[int],
-    list[
-        tuple[
-            list[tuple[int, list[float], float, float, float]],
-            list[tuple[float, int, int, int, int, int]],
-            list[tuple[float, int]],
-        ]
-    ],
-]: ...
+) -> NetworkRuns: ...
+def physics_network_stats(runs: NetworkRuns, policy: str) -> NetworkStats: ...
 def check_vorn_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> Any:
     """Check a .vorn file as load_vorn_file would, and return what it would refuse as a list of findings,
     then the figures that no physical reading allows (a negative memory lifetime, a visibility above 1,

@@ -7,7 +7,6 @@ neighbouring points differ by their load rather than by their draws.
 
 from __future__ import annotations
 
-import dataclasses
 import math
 import operator
 from collections.abc import Iterable
@@ -92,6 +91,8 @@ def _loads(
     demands: tuple[Demand, ...], rates_hz: Iterable[float] | None, counts: Iterable[int] | None
 ) -> list[tuple[float | None, tuple[Demand, ...]]]:
     """Each point's rate (None for counts) and demands, every one checked before anything runs."""
+    from .physics import replaced
+
     if (rates_hz is None) == (counts is None):
         raise TypeError("network_load: give either rates_hz or counts")
     points: list[tuple[float | None, tuple[Demand, ...]]] = []
@@ -99,7 +100,7 @@ def _loads(
         for rate in rates_hz:
             if rate is None:
                 raise TypeError("rates_hz: each must be a rate in Hz, got None")
-            chosen = tuple(dataclasses.replace(demand, arrival_rate_hz=rate) for demand in demands)  # checks rate
+            chosen = tuple(replaced(demand, arrival_rate_hz=rate) for demand in demands)  # checks rate
             points.append((float(rate), chosen))
     else:
         for count in counts or ():

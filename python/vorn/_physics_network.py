@@ -13,10 +13,8 @@ chain model. Each replicate is one run of ``duration_ms`` on seed + i, the same 
 from __future__ import annotations
 
 import math
-import statistics
-from collections.abc import Iterable, Mapping, Sequence
+from collections.abc import Iterable, Mapping
 from concurrent.futures import Executor
-from dataclasses import dataclass
 from typing import Any
 
 import vorn_core as vc
@@ -26,55 +24,19 @@ from ._figures import Figure, FigureRecord
 
 POLICIES = {"fifo": 0, "round_robin": 1}
 
-
-@dataclass(frozen=True)
-class Demand:
-    """Pairs wanted between `from_node` and `to`: always (`arrival_rate_hz` None) or per request of a Poisson
-    process of that rate (Hz), at most `max_outstanding` requests in progress at once (None: no bound)."""
-
-    from_node: str
-    to: str
-    arrival_rate_hz: float | None = None
-    max_outstanding: int | None = None
-
-    def __post_init__(self) -> None:
-        rate = self.arrival_rate_hz
-        if rate is not None and (
-            isinstance(rate, bool) or not isinstance(rate, (int, float)) or not 0 < rate < math.inf
-        ):
-            raise ValueError(f"arrival_rate_hz: must be positive and finite, or None, got {rate!r}")
-        bound = self.max_outstanding
-        if bound is not None and (isinstance(bound, bool) or not isinstance(bound, int) or bound < 1):
-            raise ValueError(f"max_outstanding: must be an integer of at least 1, or None, got {bound!r}")
+# A demand is described once, in the native module (constructor, checks, pickling, equality); the native
+# entry point takes any object with its attributes.
+Demand = _native.Demand
 
 
-def _mean_interval(values: Sequence[float], z: float) -> tuple[float, tuple[float, float]]:
-    if not values:
-        return math.nan, (math.nan, math.nan)
-    mean = math.fsum(values) / len(values)
-    spread = z * statistics.stdev(values) / math.sqrt(len(values)) if len(values) > 1 else math.nan
-    return mean, (mean - spread, mean + spread)
-
-
-@dataclass(frozen=True, repr=False)
-class DemandStats(FigureRecord):
+# The results are described there too, with every field's meaning and unit, and computed there from the runs'
+# tallies; these classes add their tables (repr, HTML, to_dict, to_frame).
+class DemandStats(FigureRecord, _native.DemandStats):
     """What one demand got over the replicates: pairs per second of network time with its interval over the
     replicates, waiting time from request to delivery (ms), mean fidelity, and the key rate the pairs' error
     rates allow (bits per second)."""
 
-    from_node: str
-    to: str
-    path: tuple[str, ...]
-    requested: int
-    delivered: int
-    throughput_hz: float
-    throughput_hz_interval: tuple[float, float]
-    mean_waiting_time_ms: float
-    waiting_time_ms_interval: tuple[float, float]
-    waiting_time_ms_quantiles: dict[float, float]
-    mean_fidelity: float
-    secret_key_rate_bps: float
-    secret_key_rate_bps_interval: tuple[float, float]
+    __slots__ = ()
 
     FIGURES = (
         Figure("delivered", "pairs delivered"),
@@ -91,18 +53,10 @@ class DemandStats(FigureRecord):
         return {"from_node": self.from_node, "to": self.to, "hops": len(self.path) - 1}
 
 
-@dataclass(frozen=True, repr=False)
-class LinkStats(FigureRecord):
+class LinkStats(FigureRecord, _native.LinkStats):
     """One link's use over the replicates: the fraction of time it attempted, and its pairs by fate."""
 
-    from_node: str
-    to: str
-    attempting_fraction: float
-    generated: int
-    used: int
-    discarded: int
-    lost: int
-    held: int
+    __slots__ = ()
 
     FIGURES = (
         Figure("attempting_fraction", "time attempting", format=".3f"),
@@ -120,14 +74,10 @@ class LinkStats(FigureRecord):
         return {"from_node": self.from_node, "to": self.to}
 
 
-@dataclass(frozen=True, repr=False)
-class NodeStats(FigureRecord):
+class NodeStats(FigureRecord, _native.NodeStats):
     """One node's memories: how many were in use on average and at most."""
 
-    node: str
-    memories: int
-    mean_occupied: float
-    most_occupied: int
+    __slots__ = ()
 
     FIGURES = (Figure("mean_occupied", "memories in use on average"), Figure("most_occupied", "at most"))
 
@@ -138,19 +88,12 @@ class NodeStats(FigureRecord):
         return {"node": self.node, "memories": self.memories}
 
 
-@dataclass(frozen=True, repr=False)
-class NetworkStats(FigureRecord):
+class NetworkStats(FigureRecord, _native.NetworkStats):
     """The network model's results: per demand, per link on some route and per node; the fairness of the
     throughputs (Jain's index, 1 when all are equal); and the account of every pair the links made, which
     balances exactly: generated = used + discarded + lost + held."""
 
-    duration_ms: float
-    replicates: int
-    seed: int
-    policy: str
-    demands: tuple[DemandStats, ...]
-    links: tuple[LinkStats, ...]
-    nodes: tuple[NodeStats, ...]
+    __slots__ = ()
 
     FIGURES = (
         Figure("throughput_hz", "total throughput", "pairs/s"),
@@ -163,34 +106,16 @@ class NetworkStats(FigureRecord):
     )
 
     @property
-    def throughput_hz(self) -> float:
-        return math.fsum(demand.throughput_hz for demand in self.demands)
+    def demands(self) -> tuple[DemandStats, ...]:
+        return tuple(_companion(DemandStats, demand) for demand in super().demands)
 
     @property
-    def fairness(self) -> float:
-        rates = [demand.throughput_hz for demand in self.demands]
-        squares = math.fsum(rate * rate for rate in rates)
-        return math.fsum(rates) ** 2 / (len(rates) * squares) if squares > 0 else math.nan
+    def links(self) -> tuple[LinkStats, ...]:
+        return tuple(_companion(LinkStats, link) for link in super().links)
 
     @property
-    def generated(self) -> int:
-        return sum(link.generated for link in self.links)
-
-    @property
-    def used(self) -> int:
-        return sum(link.used for link in self.links)
-
-    @property
-    def discarded(self) -> int:
-        return sum(link.discarded for link in self.links)
-
-    @property
-    def lost(self) -> int:
-        return sum(link.lost for link in self.links)
-
-    @property
-    def held(self) -> int:
-        return sum(link.held for link in self.links)
+    def nodes(self) -> tuple[NodeStats, ...]:
+        return tuple(_companion(NodeStats, node) for node in super().nodes)
 
     def _subject(self) -> str:
         return f"{len(self.demands)} demands, {self.replicates} runs of {self.duration_ms:g} ms, {self.policy}"
@@ -199,71 +124,29 @@ class NetworkStats(FigureRecord):
         return {"duration_ms": self.duration_ms, "replicates": self.replicates, "seed": self.seed}
 
 
-def _key_fraction(error_z: float, error_x: float) -> float:
-    from .physics import _key_fraction as unclipped
+def _companion(cls: Any, native: Any) -> Any:
+    """The native record as the companion's class over it."""
+    from .physics import _field_names
 
-    return max(0.0, unclipped(error_z, error_x))
-
-
-def _demand_stats(demand: Demand, path: list[str], runs: list[Any], seconds: float, z: float) -> DemandStats:
-    from .physics import QUANTILES
-
-    waiting = sorted(time for run in runs for time in run[1])
-    delivered = len(waiting)
-    throughput, throughput_interval = _mean_interval([len(run[1]) / seconds for run in runs], z)
-    mean_waiting = math.fsum(waiting) / delivered if delivered else math.nan
-    _, waiting_interval = _mean_interval([math.fsum(run[1]) / len(run[1]) for run in runs if run[1]], z)
-    if delivered:
-        fraction = _key_fraction(
-            math.fsum(run[3] for run in runs) / delivered, math.fsum(run[4] for run in runs) / delivered
-        )
-        quantiles = {q: waiting[min(delivered - 1, int(q * delivered))] for q in QUANTILES}
-    else:
-        fraction, quantiles = 0.0, {q: math.nan for q in QUANTILES}
-    return DemandStats(
-        demand.from_node,
-        demand.to,
-        tuple(path),
-        sum(run[0] for run in runs),
-        delivered,
-        throughput,
-        throughput_interval,
-        mean_waiting,
-        waiting_interval,
-        quantiles,
-        math.fsum(run[2] for run in runs) / delivered if delivered else math.nan,
-        throughput * fraction,
-        (throughput_interval[0] * fraction, throughput_interval[1] * fraction),
-    )
+    return cls(**{name: getattr(native, name) for name in _field_names(cls)})
 
 
 def _runs(arguments: tuple[Any, ...], model: Any, strategy: int | None, policy: int, runs: int, seed: int) -> Any:
-    """The outcomes of `runs` runs from `seed`, as the job runner takes a shard."""
+    """The tallies of `runs` runs from `seed`, as the job runner takes a shard."""
     nodes, links, demands, memories, per_end, duration_ms = arguments
     return _native.physics_network(
         nodes, links, demands, memories, per_end, duration_ms, runs, model, strategy, policy, seed
-    )[3]
+    )
 
 
 def _outcomes(result: Any, runs: int, seed: int) -> Any:
-    """A shard's runs, refused unless it holds as many as were asked (a forged or mixed-up result)."""
-    if not isinstance(result, (list, tuple)) or len(result) != runs:
-        count = len(result) if isinstance(result, (list, tuple)) else type(result).__name__
-        raise ValueError(f"{count} runs came back")
-    return result
-
-
-def _link_stats(a: str, b: str, runs: list[tuple[float, int, int, int, int, int]], total_ms: float) -> LinkStats:
-    return LinkStats(
-        a,
-        b,
-        math.fsum(run[0] for run in runs) / total_ms,
-        sum(run[1] for run in runs),
-        sum(run[2] for run in runs),
-        sum(run[3] for run in runs),
-        sum(run[4] for run in runs),
-        sum(run[5] for run in runs),
-    )
+    """A shard's runs, refused unless it holds as many as were asked from that seed (a forged or mixed-up
+    result)."""
+    if not isinstance(result, _native.NetworkRuns):
+        raise ValueError(f"it is a {type(result).__name__}, not NetworkRuns")
+    if (len(result.runs), result.seed) != (runs, seed):
+        raise ValueError(f"{len(result.runs)} runs from seed {result.seed} came back")
+    return result.runs
 
 
 def network(
@@ -286,6 +169,7 @@ def network(
 ) -> NetworkStats:
     """`replicates` runs of the network for `duration_ms` of network time each, serving `demands` at once.
 
+    - `demands`: `Demand` records (or any objects with their attributes), in the order the result reports them.
     - `model`: the physical model's parameters (None: `PhysicalModel()`); `strategy`: route choice (None:
       HighestFidelity); `policy`: ``"fifo"`` or ``"round_robin"``.
     - `memory_capacity`: memory qubits of the nodes named (a .vorn file's ``memory_capacity``); every other node
@@ -303,9 +187,6 @@ def network(
     from .physics import _count, _seed, _settings
 
     nodes, links, wanted = tuple(nodes), tuple(links), tuple(demands)
-    for demand in wanted:
-        if not isinstance(demand, Demand):
-            raise TypeError(f"demands: each must be a Demand, got {demand!r}")
     if not wanted:
         raise ValueError("demands: at least one demand is needed")
     if not (isinstance(duration_ms, (int, float)) and 0 < duration_ms < math.inf):
@@ -324,14 +205,14 @@ def network(
     arguments = (
         nodes,
         links,
-        [(d.from_node, d.to, d.arrival_rate_hz, d.max_outstanding) for d in wanted],
+        wanted,
         [None if capacity.get(node.id) is None else _count(capacity[node.id], "memory_capacity") for node in nodes],
         per_end,
         float(duration_ms),
     )
     settings = (model, code, POLICIES[policy])
     # Refusals come at once and once: a call of no runs checks the network, the demands and the model.
-    paths, ends, memories, _ = _native.physics_network(*arguments, 0, *settings, base_seed)
+    layout = _native.physics_network(*arguments, 0, *settings, base_seed)
     task = _jobs.Task(_runs, (arguments, *settings), runs, base_seed)
 
     def pieces(pool: Executor | None) -> list[Any]:
@@ -347,27 +228,8 @@ def network(
             outcomes = pieces(pool)
     else:
         outcomes = pieces(executor)
-    from .physics import _Z95 as z
+    from .physics import replaced
 
-    seconds = duration_ms / 1000.0
-    total_ms = duration_ms * runs
-    return NetworkStats(
-        float(duration_ms),
-        runs,
-        base_seed,
-        policy,
-        tuple(
-            _demand_stats(demand, paths[k], [outcome[0][k] for outcome in outcomes], seconds, z)
-            for k, demand in enumerate(wanted)
-        ),
-        tuple(_link_stats(a, b, [outcome[1][k] for outcome in outcomes], total_ms) for k, (a, b) in enumerate(ends)),
-        tuple(
-            NodeStats(
-                node.id,
-                memories[k],
-                math.fsum(outcome[2][k][0] for outcome in outcomes) / total_ms,
-                max(outcome[2][k][1] for outcome in outcomes),
-            )
-            for k, node in enumerate(nodes)
-        ),
-    )
+    joined = replaced(layout, runs=outcomes)
+    stats: NetworkStats = _companion(NetworkStats, _native.physics_network_stats(joined, policy))
+    return stats

@@ -79,8 +79,8 @@ __all__ = [
 
 SEEDS = 2**64
 _UNIT = 2**1074  # native sums count units of 2**-1074, the smallest subnormal double
-_Z95 = 1.959963984540054  # two-sided 95 % quantile of the standard normal distribution
-QUANTILES = (0.05, 0.25, 0.5, 0.75, 0.95)
+_Z95 = _native.NORMAL_QUANTILE_95  # two-sided 95 % quantile of the standard normal distribution
+QUANTILES = _native.WAITING_TIME_QUANTILES
 _HISTOGRAM_SHIFT = 45  # a waiting-time bin holds the doubles whose bit patterns share all bits above this
 
 

@@ -1,4 +1,7 @@
+#include <iterator>
+
 #include "core/network.hpp"
+#include "core/physics/report.hpp"
 #include "files/vorn_bridge.hpp"
 #include "native/functions.hpp"
 
@@ -17,12 +20,20 @@ bool add_constants(PyObject* module) noexcept {
         {"FILE_MS_PER_ATTEMPT", files::kMsPerAttempt},
         {"FILE_SECTION_PURIFY_FACTOR", files::kSectionPurifyFactor},
         {"FILE_NODE_LIFETIME_S", files::kNodeLifetimeS},
+        {"NORMAL_QUANTILE_95", physics::kNormalQuantile95},
     };
     for (const auto& [name, value] : kConstants) {
         py::Ref number = py::Ref::steal(PyFloat_FromDouble(value));
         if (!number || PyModule_AddObjectRef(module, name, number.get()) < 0) return false;
     }
-    return true;
+    py::Ref levels = py::Ref::steal(PyTuple_New(std::size(physics::kWaitingTimeQuantiles)));
+    if (!levels) return false;
+    for (std::size_t k = 0; k < std::size(physics::kWaitingTimeQuantiles); ++k) {
+        PyObject* level = PyFloat_FromDouble(physics::kWaitingTimeQuantiles[k]);
+        if (!level) return false;
+        PyTuple_SetItem(levels.get(), static_cast<Py_ssize_t>(k), level);
+    }
+    return PyModule_AddObjectRef(module, "WAITING_TIME_QUANTILES", levels.get()) == 0;
 }
 
 }  // namespace vorn::native

@@ -9,7 +9,8 @@ namespace vorn::native {
 
 const std::vector<py::Registration>& functions();
 
-// The physical constants and configuration defaults of core/network.hpp and files/vorn_bridge.hpp, as
+// The physical constants and configuration defaults of core/network.hpp and files/vorn_bridge.hpp, and the
+// level and quantiles the results report (core/physics/report.hpp), as
 // module attributes (FIBRE_SPEED_KM_MS, ...); false with the Python error set on failure.
 bool add_constants(PyObject* module) noexcept;
 
@@ -24,6 +25,7 @@ PyMethodDef physics_trials_function();
 
 // physics_network.cpp
 PyMethodDef physics_network_function();
+PyMethodDef physics_network_stats_function();
 
 // route_search.cpp
 PyMethodDef route_search_estimate_function();

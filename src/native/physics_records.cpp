@@ -91,4 +91,83 @@ PyTypeObject* Bound<physics::EnsembleReport>::type() noexcept {
     });
 }
 
+PyTypeObject* Bound<physics::NetworkDemand>::type() noexcept {
+    return lazy_type<physics::NetworkDemand>([](auto& table) {
+        table.template described_constructor<&physics::check_demand>()
+            .described_fields()
+            .described_equality()
+            .described_repr()
+            .frozen()
+            .summary(
+                "Pairs wanted between two nodes: always (arrival_rate_hz None) or per request of a Poisson process "
+                "of that rate, at most max_outstanding requests in progress at once (None: no bound).");
+    });
+}
+
+namespace {
+
+// The tallies of one run, as they travel from the processes that ran it.
+template <class T>
+PyTypeObject* run_type(const char* summary) noexcept {
+    return lazy_type<T>([&](auto& table) {
+        table.described_constructor().described_fields().described_repr().frozen().summary(summary);
+    });
+}
+
+// The network model's results, which vorn.physics extends with their tables.
+template <class T>
+PyTypeObject* result_type(const char* summary) noexcept {
+    return lazy_type<T>([&](auto& table) {
+        table.described_constructor()
+            .described_fields()
+            .described_equality()
+            .described_repr()
+            .frozen()
+            .subclassable()
+            .summary(summary);
+    });
+}
+
+}  // namespace
+
+PyTypeObject* Bound<physics::DemandTally>::type() noexcept {
+    return run_type<physics::DemandTally>("One demand in one run of the network model.");
+}
+
+PyTypeObject* Bound<physics::LinkTally>::type() noexcept {
+    return run_type<physics::LinkTally>("One link in one run of the network model.");
+}
+
+PyTypeObject* Bound<physics::NodeTally>::type() noexcept {
+    return run_type<physics::NodeTally>("One node in one run of the network model.");
+}
+
+PyTypeObject* Bound<physics::NetworkOutcome>::type() noexcept {
+    return run_type<physics::NetworkOutcome>("The tallies of one run of the network model.");
+}
+
+PyTypeObject* Bound<physics::NetworkRuns>::type() noexcept {
+    return run_type<physics::NetworkRuns>(
+        "Runs of the network model and where their tallies belong; runs over consecutive seeds join into one.");
+}
+
+PyTypeObject* Bound<physics::DemandReport>::type() noexcept {
+    return result_type<physics::DemandReport>("What one demand got over the runs of the network model.");
+}
+
+PyTypeObject* Bound<physics::LinkReport>::type() noexcept {
+    return result_type<physics::LinkReport>("One link's use over the runs: time attempting and its pairs by fate.");
+}
+
+PyTypeObject* Bound<physics::NodeReport>::type() noexcept {
+    return result_type<physics::NodeReport>("One node's memories over the runs: in use on average and at most.");
+}
+
+PyTypeObject* Bound<physics::NetworkReport>::type() noexcept {
+    return result_type<physics::NetworkReport>(
+        "The network model's results over its runs: per demand, per link on some route and per node, the "
+        "fairness of the throughputs, and the account of every pair the links made, which balances exactly: "
+        "generated = used + discarded + lost + held.");
+}
+
 }  // namespace vorn::py

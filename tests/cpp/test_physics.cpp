@@ -1,6 +1,7 @@
 // The physical model's ensembles: the waiting-time histogram, and shards that add up exactly.
 #include "check.hpp"
 #include "core/physics/ensemble.hpp"
+#include "core/physics/report.hpp"
 
 using namespace vorn::physics;
 using vorn::LinkDefinition;
@@ -12,6 +13,21 @@ TEST_CASE("histogram bins are the top bits of the doubles: 128 per binade") {
     const std::uint32_t one = 0x3FF << 7;
     using Bins = std::vector<std::pair<std::uint32_t, std::uint64_t>>;
     CHECK(histogram.counts() == (Bins{{0, 1}, {one, 2}, {one + 1, 1}, {one + 128, 2}}));
+}
+
+TEST_CASE("an interval rounds once from the exact spread about the exact mean, as Python's statistics does") {
+    // (values, mean, interval) from math.fsum and statistics.stdev: equal values whose mean rounds have no
+    // spread, and a spread far below the values' size is not lost.
+    const std::vector<std::tuple<std::vector<double>, double, double, double>> cases{
+        {{1.0, 2.0, 3.0, 4.0}, 2.5, 1.23484868811834, 3.76515131188166},
+        {{0.1, 0.1, 0.1}, 0.10000000000000002, 0.10000000000000002, 0.10000000000000002},
+        {{1e16, 1e16 + 2, 1e16 + 4, 1e16 + 2}, 1.0000000000000002e+16, 1e+16, 1.0000000000000004e+16},
+        {{0.1, 0.2, 0.30000000000000004, 1e-300}, 0.15000000000000002, 0.02348486881183401, 0.27651513118816606}};
+    for (const auto& [values, mean, low, high] : cases) {
+        const MeanInterval found = mean_interval(values);
+        CHECK(found.mean == mean && found.interval == std::pair(low, high));
+    }
+    CHECK(std::isnan(mean_interval({}).mean) && std::isnan(mean_interval({2.0}).interval.first));
 }
 
 static std::vector<ChainOutcome> trials_of(const Chain& chain, const PhysicalModel& model, std::uint64_t runs,

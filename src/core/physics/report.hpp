@@ -116,4 +116,19 @@ constexpr auto description(const EnsembleReport*) {
 EnsembleReport report_of(const Chain& chain, const PhysicalModel& model, std::uint64_t seed,
                          const EnsembleTotals& totals);
 
+// The level of the intervals the results give: the two-sided 95 % quantile of the standard normal
+// distribution, and the quantiles of waiting times they report.
+inline constexpr double kNormalQuantile95 = 1.959963984540054;
+inline constexpr double kWaitingTimeQuantiles[] = {0.05, 0.25, 0.5, 0.75, 0.95};
+
+struct MeanInterval {
+    double mean = 0.0;
+    std::pair<double, double> interval;
+};
+
+// The mean of independent values (rounded once from their exact sum) and its 95 % normal interval,
+// mean ± z s / sqrt(n) with s the sample standard deviation; NaN without values, an interval of NaN
+// with one.
+MeanInterval mean_interval(const std::vector<double>& values);
+
 }  // namespace vorn::physics

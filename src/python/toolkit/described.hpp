@@ -47,6 +47,46 @@ struct Shaped<std::vector<std::pair<std::string, V>>, describe::Mapping> {
     static std::string write_text() { return TypeText<Entries<V>>::write(); }
 };
 
+// A map keyed by numbers (levels of quantiles, ...), as a dict in the order of its pairs.
+template <class V>
+struct Shaped<std::vector<std::pair<double, V>>, describe::Mapping> {
+    using Items = std::vector<std::pair<double, V>>;
+    static PyObject* to(const Items& value) noexcept {
+        Ref dict = Ref::steal(PyDict_New());
+        if (!dict) return nullptr;
+        for (const auto& [key, item] : value) {
+            Ref py_key = Ref::steal(Convert<double>::to(key));
+            Ref py_item = Ref::steal(Convert<V>::to(item));
+            if (!py_key || !py_item || !set_dict_item(dict.get(), py_key.get(), py_item.get())) return nullptr;
+        }
+        return dict.release();
+    }
+    static bool from(PyObject* object, Items& out) noexcept {
+        if (!open_dict(object)) return false;
+        return guarded(
+            [&] {
+                Items items;
+                Py_ssize_t position = 0;
+                PyObject *key = nullptr, *value = nullptr;
+                while (PyDict_Next(object, &position, &key, &value)) {
+                    std::pair<double, V> entry;
+                    Ref key_ref = Ref::borrow(key), value_ref = Ref::borrow(value);
+                    if (!Convert<double>::from(key_ref.get(), entry.first) ||
+                        !Convert<V>::from(value_ref.get(), entry.second))
+                        return false;
+                    items.push_back(std::move(entry));
+                }
+                out = std::move(items);
+                return true;
+            },
+            false);
+    }
+    static PyObject* state(const Items& value) noexcept { return to(value); }
+    static bool restore(PyObject* object, Items& out) noexcept { return from(object, out); }
+    static std::string read_text() { return "dict[float, " + TypeText<V>::read() + "]"; }
+    static std::string write_text() { return "dict[float, " + TypeText<V>::write() + "]"; }
+};
+
 // A described record as the plain tuple of its fields, in the description's order. The tuple is positional,
 // like a constructor's arguments: a keyword-only field takes no place in it (and keeps its default when a
 // record is built from a tuple), so the tuples callers hold keep their length when a record gains a field.
