@@ -254,9 +254,16 @@ constexpr auto record(E... entries) {
 
 // Calls `visit(field)` for each field of T's description, in order. An embedded field renamed to
 // the empty name is not a field of the outer record.
+namespace detail {
+// The one copy of a description, in read-only data: a visitor takes its fields by reference, so a copy
+// local to each visit would be built field by field at run time.
+template <Described T>
+inline constexpr auto description_kept = description_of<T>();
+}  // namespace detail
+
 template <Described T, class Visit>
 constexpr void for_each_field(Visit&& visit) {
-    constexpr auto description = description_of<T>();
+    constexpr const auto& description = detail::description_kept<T>;
     [&]<std::size_t... I>(std::index_sequence<I...>) {
         (
             [&] {

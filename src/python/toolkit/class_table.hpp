@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -49,10 +50,82 @@ std::vector<DescribedItem::Reading> readings_of(const describe::Readings& readin
 // "the meaning, in unit": a field's one-line text, as its attribute's docstring.
 std::string field_sentence(std::string_view meaning, std::string_view unit);
 
-template <class T>
-class ClassTable {
+// The part of a class table that does not depend on its C++ type: the texts, slots and description it
+// gathers, and the heap type it builds from them. It is compiled once, in class_table.cpp; each class's
+// table adds only the entry points of its type.
+class UntypedTable {
 public:
-    ClassTable(const char* module, const char* name) : name_(name), qualified_(std::string(module) + "." + name) {}
+    UntypedTable(const UntypedTable&) = delete;
+    UntypedTable& operator=(const UntypedTable&) = delete;
+
+protected:
+    UntypedTable(const char* module, const char* name);
+    ~UntypedTable();
+
+    // The entry points of a type that depend on its C++ type.
+    struct TypeEntries {
+        Py_ssize_t basic_size = 0;
+        destructor dealloc = nullptr;
+        PyCFunction set_state = nullptr;    // records pickled as their fields
+        PyCFunction enum_reduce = nullptr;  // enumerations
+        hashfunc hash = nullptr;
+        std::vector<std::pair<KeptRef, FieldAccess*>>* fields = nullptr;
+        PyObject* (*member)(PyTypeObject*, long long value) = nullptr;  // an enumeration's member
+    };
+
+    void set_constructor(newfunc make, PyCFunction reduce, const Signature& signature, bool text_signature);
+    void add_field(std::unique_ptr<FieldAccess> access, std::string_view name, std::string_view meaning,
+                   std::string_view unit, DescribedItem item);
+    void add_method(const char* name, PyCFunction entry, bool is_static, const Signature& signature,
+                    const Params& names, const std::vector<std::string>& types, std::string returns, const char* doc);
+    void add_member(std::string_view name, long long value, std::string_view meaning);
+    void set_summary(const char* text);
+    void set_frozen();
+    void set_subclassable();
+    void set_attribute_doc(const char* name, const char* doc);
+    // Builds the type; nullptr with the Python error set on failure.
+    PyTypeObject* build_type(const TypeEntries& entries) noexcept;
+
+    // A constructor parameter or a field, from its description and its types as the stubs give them.
+    // The texts come as functions, so that each class instantiates calls rather than the making of strings.
+    using Text = std::string (*)();
+    static DescribedItem field_item(std::string_view name, Text read_type, Text write_type, std::string_view meaning,
+                                    std::string_view unit, const describe::Readings& readings);
+    // A described constructor's parameter from its field's item, with the default an omitted one leaves.
+    static DescribedItem parameter_item(DescribedItem item, describe::Parameter role, Text default_text);
+
+    std::string name_;
+    PyCFunction reduce_ = nullptr;
+    bool opaque_ = false;
+    reprfunc repr_ = nullptr;
+    richcmpfunc compare_ = nullptr;
+    traverseproc traverse_ = nullptr;
+    inquiry clear_ = nullptr;
+    ClassInfo info_;
+
+private:
+    bool record_fields(std::vector<std::pair<KeptRef, FieldAccess*>>& fields) noexcept;
+    bool add_members(PyTypeObject* type, PyObject* (*member)(PyTypeObject*, long long)) noexcept;
+    const char* keep(std::string text);
+
+    std::string qualified_;
+    std::string doc_;
+    const char* summary_ = nullptr;
+    bool frozen_ = false;
+    bool subclassable_ = false;
+    newfunc new_ = nullptr;
+    std::vector<std::unique_ptr<FieldAccess>> accessors_;
+    std::vector<PyGetSetDef> getset_;
+    std::vector<std::pair<std::size_t, const char*>> field_docs_;  // index in getset_, the field's sentence
+    std::vector<PyMethodDef> methods_;
+    std::vector<std::pair<const char*, long long>> members_;
+    std::deque<std::string> texts_;
+};
+
+template <class T>
+class ClassTable : public UntypedTable {
+public:
+    ClassTable(const char* module, const char* name) : UntypedTable(module, name) {}
 
     // `Make` is T(*)(Args...); the Python parameters are `names`, optional where Args is std::optional.
     // With `signature` false the class reports no text signature.
@@ -60,11 +133,7 @@ public:
     ClassTable& constructor(Params names, bool signature = true) {
         using Call = Constructor<T, Make>;
         Call::signature() = Call::Params::signature(name_ + ".__new__()", names);
-        if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n";
-        new_ = &Call::call;
-        reduce_ = &Reduce<T, Make>::call;
-        info_.constructible = true;
-        info_.text_signature = signature;
+        set_constructor(&Call::call, &Reduce<T, Make>::call, Call::signature(), signature);
         info_.constructor = parameter_items(Call::signature(), names, Call::Params::type_texts());
         return *this;
     }
@@ -77,22 +146,10 @@ public:
     {
         using Call = DescribedConstructor<T, Check>;
         Call::signature() = Call::make_signature(name_ + ".__new__()");
-        if (signature) doc_ = name_ + Call::signature().text(false) + "\n--\n\n";
-        new_ = &Call::call;
-        reduce_ = &Call::reduce;
-        info_.constructible = true;
-        info_.text_signature = signature;
+        set_constructor(&Call::call, &Call::reduce, Call::signature(), signature);
         for_each_parameter<T>([&](const auto& field, std::size_t) {
             using F = std::decay_t<decltype(field)>;
-            DescribedItem item = field_item<F>(field);
-            item.read_type = item.write_type;
-            item.optional = describe::may_be_omitted(field.parameter);
-            item.keyword_only = field.parameter == describe::kKeywordOnly;
-            if (item.optional) {
-                if (!item.write_type.ends_with(" | None")) item.read_type = item.write_type += " | None";
-                item.default_text = default_text<T, F>();
-            }
-            info_.constructor.push_back(std::move(item));
+            info_.constructor.push_back(parameter_item(item_of<F>(field), field.parameter, &default_text<T, F>));
         });
         return *this;
     }
@@ -103,11 +160,8 @@ public:
     {
         describe::for_each_field<T>([&](const auto& field) {
             using F = std::decay_t<decltype(field)>;
-            accessors_.push_back(std::make_unique<DescribedField<T, F>>());
-            field_docs_.emplace_back(getset_.size(), keep(field_sentence(field.meaning, field.unit)));
-            getset_.push_back(
-                {keep(std::string(field.name)), field_getter, field_setter, nullptr, accessors_.back().get()});
-            info_.fields.push_back(field_item<F>(field));
+            add_field(std::make_unique<DescribedField<T, F>>(), field.name, field.meaning, field.unit,
+                      item_of<F>(field));
         });
         return *this;
     }
@@ -115,23 +169,20 @@ public:
     // A line that says what the class is, after its text signature; the described fields' attributes get
     // their meanings as docstrings too.
     ClassTable& summary(const char* text) {
-        summary_ = text;
-        info_.summary = text;
+        set_summary(text);
         return *this;
     }
 
     // Attributes read only, and a hash from the fields' values when the class has equality: a record that
     // is checked once, when it is built, and compared and kept as a value afterwards.
     ClassTable& frozen() {
-        frozen_ = true;
-        info_.frozen = true;
+        set_frozen();
         return *this;
     }
 
     // Python classes may derive from this one (adding methods and properties, no state of their own).
     ClassTable& subclassable() {
-        subclassable_ = true;
-        info_.subclassable = true;
+        set_subclassable();
         return *this;
     }
 
@@ -152,8 +203,7 @@ public:
 
     // The docstring of an attribute described before (most have none).
     ClassTable& attribute_doc(const char* name, const char* doc) {
-        for (PyGetSetDef& entry : getset_)
-            if (std::string_view(entry.name) == name) entry.doc = doc;
+        set_attribute_doc(name, doc);
         return *this;
     }
 
@@ -162,10 +212,9 @@ public:
         requires std::is_enum_v<T> && describe::Described<T>
     {
         for (const auto& member : describe::description_of<T>().members) {
-            const char* name = keep(std::string(member.name));
-            members_.emplace_back(name, member.value);
-            EnumMembers<T>::list().push_back({member.value, name, name_ + "." + name});
-            info_.members.emplace_back(name, std::string(member.meaning));
+            add_member(member.name, static_cast<long long>(member.value), member.meaning);
+            EnumMembers<T>::list().push_back(
+                {member.value, std::string(member.name), name_ + "." + std::string(member.name)});
         }
         info_.enumeration = true;
         repr_ = &EnumRepr<T>::call;
@@ -185,10 +234,8 @@ public:
     ClassTable& method(const char* name, Params names, const char* doc = nullptr) {
         using Call = Method<T, Fn>;
         Call::signature() = Call::Params::signature(name_ + "." + name + "()", names);
-        std::string text = name + Call::signature().text(true) + "\n--\n\n" + (doc ? doc : "");
-        methods_.push_back({name, fastcall_entry<Call>(), fastcall_flags, keep(std::move(text))});
-        info_.methods.push_back({name, parameter_items(Call::signature(), names, Call::Params::type_texts()),
-                                 Call::return_text(), doc ? doc : "", false});
+        add_method(name, fastcall_entry<Call>(), false, Call::signature(), names, Call::Params::type_texts(),
+                   Call::return_text(), doc);
         return *this;
     }
 
@@ -197,10 +244,8 @@ public:
     ClassTable& static_method(const char* name, Params names, const char* doc = nullptr) {
         using Call = Function<Fn, T>;
         Call::signature() = Call::Params::signature(name_ + "." + name + "()", names);
-        std::string text = name + Call::signature().text(false) + "\n--\n\n" + (doc ? doc : "");
-        methods_.push_back({name, fastcall_entry<Call>(), fastcall_flags | METH_STATIC, keep(std::move(text))});
-        info_.methods.push_back({name, parameter_items(Call::signature(), names, Call::Params::type_texts()),
-                                 Call::return_text(), doc ? doc : "", true});
+        add_method(name, fastcall_entry<Call>(), true, Call::signature(), names, Call::Params::type_texts(),
+                   Call::return_text(), doc);
         return *this;
     }
 
@@ -228,113 +273,28 @@ public:
 
     // Builds the type; nullptr with the Python error set on failure.
     PyTypeObject* build() noexcept {
+        TypeEntries entries;
+        entries.basic_size = static_cast<Py_ssize_t>(sizeof(Object<T>));
+        entries.dealloc = &Dealloc<T>::call;
+        entries.fields = &RecordFields<T>::list();
         if constexpr (std::is_enum_v<T>) {
-            methods_.push_back({"__reduce__", reinterpret_cast<PyCFunction>(&EnumReduce<T>::call), METH_NOARGS,
-                                "Pickle and copy as the class attribute of this member's name."});
-        } else if (reduce_ && !opaque_) {
-            methods_.push_back({"__reduce__", reduce_, METH_NOARGS, "Pickle and copy as the record's fields."});
-            methods_.push_back({"__setstate__", reinterpret_cast<PyCFunction>(&SetState<T>::call), METH_O,
-                                "Set the fields of a state that __reduce__ gave."});
+            entries.enum_reduce = reinterpret_cast<PyCFunction>(&EnumReduce<T>::call);
+            entries.member = [](PyTypeObject* type, long long value) {
+                return make_instance<T>(type, static_cast<T>(value));
+            };
+        } else {
+            entries.set_state = reinterpret_cast<PyCFunction>(&SetState<T>::call);
         }
-        if (!record_fields()) return nullptr;
-        if (frozen_)
-            for (PyGetSetDef& entry : getset_) entry.set = nullptr;
-        if (summary_) {
-            doc_ += summary_;
-            for (const auto& [index, doc] : field_docs_)
-                if (!getset_[index].doc) getset_[index].doc = doc;
-        }
-        getset_.push_back({});
-        methods_.push_back({});
-        std::vector<PyType_Slot> slots = {
-            {Py_tp_new, reinterpret_cast<void*>(new_ ? new_ : refuse_construction)},
-            {Py_tp_dealloc, reinterpret_cast<void*>(&Dealloc<T>::call)},
-            {Py_tp_getset, getset_.data()},
-            {Py_tp_methods, methods_.data()},
-            {Py_tp_doc, const_cast<char*>(doc_.c_str())},
-        };
-        if (repr_) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(repr_)});
-        if (compare_) slots.push_back({Py_tp_richcompare, reinterpret_cast<void*>(compare_)});
-        if (compare_ && frozen_) slots.push_back({Py_tp_hash, reinterpret_cast<void*>(&DescribedHash<T>::call)});
-        if (traverse_) {
-            slots.push_back({Py_tp_traverse, reinterpret_cast<void*>(traverse_)});
-            slots.push_back({Py_tp_clear, reinterpret_cast<void*>(clear_)});
-        }
-        slots.push_back({0, nullptr});
-        unsigned int flags =
-            Py_TPFLAGS_DEFAULT | (traverse_ ? Py_TPFLAGS_HAVE_GC : 0) | (subclassable_ ? Py_TPFLAGS_BASETYPE : 0);
-        PyType_Spec spec{qualified_.c_str(), static_cast<int>(sizeof(Object<T>)), 0, flags, slots.data()};
-        Ref type = Ref::steal(PyType_FromSpec(&spec));
-        if (!type || !add_members(reinterpret_cast<PyTypeObject*>(type.get()))) return nullptr;
-        info_.name = name_;
-        if (!guarded(
-                [&] {
-                    class_infos().push_back(info_);
-                    return true;
-                },
-                false))
-            return nullptr;
-        return reinterpret_cast<PyTypeObject*>(type.release());
+        if (compare_) entries.hash = &DescribedHash<T>::call;
+        return build_type(entries);
     }
 
 private:
     template <class F>
-    static DescribedItem field_item(const F& field) {
+    static DescribedItem item_of(const F& field) {
         using S = ShapeOf<T, F>;
-        DescribedItem item{std::string(field.name),
-                           S::read_text(),
-                           S::write_text(),
-                           std::string(field.meaning),
-                           std::string(field.unit),
-                           false,
-                           {}};
-        item.readings = readings_of(field.readings);
-        return item;
+        return field_item(field.name, &S::read_text, &S::write_text, field.meaning, field.unit, field.readings);
     }
-
-    bool record_fields() noexcept {
-        auto& fields = RecordFields<T>::list();
-        fields.clear();
-        for (const PyGetSetDef& entry : getset_) {
-            Ref name = Ref::steal(PyUnicode_InternFromString(entry.name));
-            if (!name) return false;
-            fields.emplace_back(KeptRef(std::move(name)), static_cast<FieldAccess*>(entry.closure));
-        }
-        return true;
-    }
-    bool add_members(PyTypeObject* type) noexcept {
-        for (auto& [name, value] : members_) {
-            Ref member = Ref::steal(make_instance(type, value));
-            if (!member || PyObject_SetAttrString(reinterpret_cast<PyObject*>(type), name, member.get()) < 0)
-                return false;
-        }
-        return true;
-    }
-    const char* keep(std::string text) {
-        texts_.push_back(std::move(text));
-        return texts_.back().c_str();
-    }
-
-    std::string name_;
-    std::string qualified_;
-    std::string doc_;
-    const char* summary_ = nullptr;
-    bool frozen_ = false;
-    bool subclassable_ = false;
-    newfunc new_ = nullptr;
-    PyCFunction reduce_ = nullptr;
-    bool opaque_ = false;
-    reprfunc repr_ = nullptr;
-    richcmpfunc compare_ = nullptr;
-    traverseproc traverse_ = nullptr;
-    inquiry clear_ = nullptr;
-    std::vector<std::unique_ptr<FieldAccess>> accessors_;
-    std::vector<PyGetSetDef> getset_;
-    std::vector<std::pair<std::size_t, const char*>> field_docs_;  // index in getset_, the field's sentence
-    std::vector<PyMethodDef> methods_;
-    std::vector<std::pair<const char*, T>> members_;
-    std::deque<std::string> texts_;
-    ClassInfo info_;
 };
 
 // The one type object of T, described into its table on first use and kept for the process.

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -239,23 +240,14 @@ private:
     static void write(T& record, V&& converted) { F::get(record) = std::move(converted); }
 };
 
+// The repr of a value (owned, nullptr with an error set), or empty where it has none; clears the error.
+std::string repr_text(PyObject* value);
+
 // The default value of field F in a value-initialised record, as Python shows it (repr).
 template <class T, class F>
 std::string default_text() {
     T record{};
-    Ref value = Ref::steal(ShapeOf<T, F>::to(F::get(record)));
-    if (!value) {
-        PyErr_Clear();
-        return {};
-    }
-    Ref text = Ref::steal(PyObject_Repr(value.get()));
-    Py_ssize_t size = 0;
-    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
-    if (!utf8) {
-        PyErr_Clear();
-        return {};
-    }
-    return std::string(utf8, static_cast<std::size_t>(size));
+    return repr_text(ShapeOf<T, F>::to(F::get(record)));
 }
 
 // Calls `visit(field, slot)` for each described field of T that a constructor takes, in the order of its
@@ -272,6 +264,9 @@ void for_each_parameter(Visit&& visit) {
     });
 }
 
+// Adds the parameter of a described field to a constructor's signature; throws with the error set.
+void add_described_parameter(Signature& signature, std::string_view name, describe::Parameter role);
+
 // tp_new of a class whose constructor takes the described fields that are parameters: required ones
 // by position or keyword, optional ones "=None" (None or omitted keeps the field's default), keyword-only
 // ones after "*". `Check`, when given, is void(const T&): it throws for a record it refuses.
@@ -284,13 +279,8 @@ struct DescribedConstructor {
 
     static Signature make_signature(const std::string& callable) {
         Signature result{callable, {}};
-        for_each_parameter<T>([&](const auto& field, std::size_t) {
-            std::string name(field.name);
-            Ref key = Ref::steal(PyUnicode_InternFromString(name.c_str()));
-            if (!key) throw ErrorAlreadySet{};
-            result.parameters.push_back({keep_name(std::move(name)), field.parameter == describe::kRequired,
-                                         KeptRef(std::move(key)), field.parameter == describe::kKeywordOnly});
-        });
+        for_each_parameter<T>(
+            [&](const auto& field, std::size_t) { add_described_parameter(result, field.name, field.parameter); });
         return result;
     }
 
@@ -352,13 +342,6 @@ struct DescribedConstructor {
                 return reduced;
             },
             static_cast<PyObject*>(nullptr));
-    }
-
-private:
-    static const char* keep_name(std::string name) {
-        static std::vector<std::unique_ptr<std::string>> names;
-        names.push_back(std::make_unique<std::string>(std::move(name)));
-        return names.back()->c_str();
     }
 };
 
