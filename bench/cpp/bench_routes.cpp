@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "core/ensemble.hpp"
+#include "core/network.hpp"
 #include "core/routing.hpp"
 #include "core/strategies.hpp"
 #include "process_clocks.hpp"

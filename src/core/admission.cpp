@@ -1,6 +1,7 @@
 #include "core/admission.hpp"
 
 #include "core/link_physics.hpp"
+#include "core/network.hpp"
 #include "core/routing.hpp"
 #include "core/strategies.hpp"
 

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "core/failure.hpp"
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "core/request.hpp"
 
 namespace vorn {
+
+class QuantumNetwork;
 
 // The configuration values a timeline runs with.
 struct TimelineSettings {

@@ -9,10 +9,12 @@
 #include "core/ensemble/exact_sum.hpp"
 #include "core/failure.hpp"
 #include "core/heatmap.hpp"
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "core/request.hpp"
 
 namespace vorn {
+
+class QuantumNetwork;
 
 struct MonteCarloContext {
     std::optional<std::uint64_t> seed;

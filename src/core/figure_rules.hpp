@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "core/request.hpp"
 #include "describe/record.hpp"
 

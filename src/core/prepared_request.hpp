@@ -14,11 +14,13 @@
 #include "core/failure.hpp"
 #include "core/interruption_poll.hpp"
 #include "core/loss_generator.hpp"
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "core/random/keyed_stream.hpp"
 #include "core/request.hpp"
 
 namespace vorn {
+
+class QuantumNetwork;
 
 class PreparedRequest {
 public:

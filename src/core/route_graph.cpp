@@ -1,5 +1,7 @@
 #include "core/route_graph.hpp"
 
+#include "core/network.hpp"
+
 namespace vorn {
 namespace {
 

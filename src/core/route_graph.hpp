@@ -9,9 +9,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 
 namespace vorn {
+
+class QuantumNetwork;
 
 struct RouteGraph {
     struct Arc {

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/interruption_poll.hpp"
+#include "core/network.hpp"
 #include "core/repeated_sum.hpp"
 #include "core/strategies.hpp"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/failure.hpp"
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "core/request.hpp"
 #include "core/route_graph.hpp"
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/heatmap.hpp"
+#include "core/network.hpp"
 
 namespace vorn {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "core/failure.hpp"
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "core/request.hpp"
 
 namespace vorn {

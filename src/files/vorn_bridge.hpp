@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "files/vorn_file.hpp"
 
 namespace vorn::files {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "describe/record.hpp"
 #include "files/json_value.hpp"
 

@@ -1,6 +1,6 @@
 #include <iterator>
 
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "core/physics/report.hpp"
 #include "files/vorn_bridge.hpp"
 #include "native/functions.hpp"

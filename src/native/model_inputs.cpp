@@ -3,7 +3,7 @@
 // descriptions of the records.
 #include <type_traits>
 
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "core/physics/model.hpp"
 #include "core/request.hpp"
 #include "native/functions.hpp"

@@ -7,6 +7,7 @@
 #include "check.hpp"
 #include "core/cycles.hpp"
 #include "core/ensemble.hpp"
+#include "core/network.hpp"
 #include "fixtures.hpp"
 #include "timeline.hpp"
 

@@ -2,6 +2,7 @@
 // two demands on one link, single-server queues, and the account of every pair. Statistical checks use
 // fixed seeds and intervals of 4.5 standard errors over independent runs.
 #include "check.hpp"
+#include "core/network.hpp"
 #include "core/physics/best_routes.hpp"
 #include "core/physics/network_model.hpp"
 #include "core/physics/network_setup.hpp"

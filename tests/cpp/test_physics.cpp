@@ -1,5 +1,6 @@
 // The physical model's ensembles: the waiting-time histogram, and shards that add up exactly.
 #include "check.hpp"
+#include "core/network.hpp"
 #include "core/physics/ensemble.hpp"
 #include "core/physics/report.hpp"
 

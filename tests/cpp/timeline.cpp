@@ -3,6 +3,7 @@
 #include <span>
 
 #include "core/cycles.hpp"
+#include "core/network.hpp"
 
 namespace vorn {
 namespace {

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "core/figure_rules.hpp"
+#include "core/network.hpp"
 #include "core/number_text.hpp"
 #include "core/routing.hpp"
 

@@ -9,10 +9,14 @@
 #include <vector>
 
 #include "core/failure.hpp"
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "core/physics/bell_diagonal.hpp"
 #include "core/request.hpp"
 #include "describe/record.hpp"
+
+namespace vorn {
+class QuantumNetwork;
+}
 
 namespace vorn::physics {
 

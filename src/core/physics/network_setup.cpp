@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "core/figure_rules.hpp"
+#include "core/network.hpp"
 #include "core/physics/best_routes.hpp"
 #include "core/physics/link_generation.hpp"
 #include "core/routing.hpp"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 #include "core/physics/model.hpp"
 #include "core/physics/network_model.hpp"
 #include "core/request.hpp"

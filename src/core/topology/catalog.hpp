@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/network.hpp"
+#include "core/network_records.hpp"
 
 namespace vorn {
 
