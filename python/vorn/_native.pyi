@@ -28,6 +28,8 @@ __all__ = [
     "physics_route",
     "physics_simulate",
     "physics_trials",
+    "binary_entropy",
+    "secret_fraction",
     "physics_network",
     "physics_network_stats",
     "check_vorn_file",
@@ -861,6 +863,8 @@ def physics_trials(
     strategy: int | None,
     seed: int,
 ) -> tuple[list[str], Any, Any]: ...
+def binary_entropy(p: float) -> float: ...
+def secret_fraction(error_rate_z: float, error_rate_x: float) -> float: ...
 def physics_network(
     nodes: Sequence[Any],
     links: Sequence[Any],

@@ -253,9 +253,7 @@ def _ratio(numerator: int | float, denominator: int) -> float:
 
 def binary_entropy(p: float) -> float:
     """h(p) = -p log2 p - (1 - p) log2(1 - p), with h(0) = h(1) = 0."""
-    if p <= 0.0 or p >= 1.0:
-        return 0.0
-    return -p * math.log2(p) - (1.0 - p) * math.log2(1.0 - p)
+    return float(_native.binary_entropy(p))
 
 
 def repeaterless_bound(transmissivity: float) -> float:
@@ -436,7 +434,7 @@ class PhysicsStats(FigureRecord, _native.PhysicsStats):
 
 def _key_fraction(error_z: float, error_x: float) -> float:
     """1 - h(e_Z) - h(e_X), not clipped at 0."""
-    return 1.0 - binary_entropy(error_z) - binary_entropy(error_x)
+    return float(_native.secret_fraction(error_z, error_x))
 
 
 def _entropy_slope(error: float) -> float:

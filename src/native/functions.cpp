@@ -33,6 +33,8 @@ const std::vector<py::Registration>& functions() {
         function(physics_route_function),
         function(physics_simulate_function),
         function(physics_trials_function),
+        function(binary_entropy_function),
+        function(secret_fraction_function),
         function(physics_network_function),
         function(physics_network_stats_function),
         function(check_vorn_file_function),

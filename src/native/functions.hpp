@@ -22,6 +22,8 @@ PyMethodDef replicate_seeds_function();
 PyMethodDef physics_route_function();
 PyMethodDef physics_simulate_function();
 PyMethodDef physics_trials_function();
+PyMethodDef binary_entropy_function();
+PyMethodDef secret_fraction_function();
 
 // physics_network.cpp
 PyMethodDef physics_network_function();

@@ -5,6 +5,7 @@
 
 #include "core/figure_rules.hpp"
 #include "core/physics/ensemble.hpp"
+#include "core/physics/report.hpp"
 #include "native/network_data.hpp"
 #include "native/physics_records.hpp"
 #include "python/toolkit/interruption.hpp"
@@ -96,6 +97,12 @@ PyMethodDef physics_route_function() {
 PyMethodDef physics_simulate_function() {
     return py::module_function<&simulate, py::Lock::released>(
         "physics_simulate", {"nodes", "links", "from_node", "to", "runs", "model", "strategy", "seed"});
+}
+
+PyMethodDef binary_entropy_function() { return py::module_function<&physics::binary_entropy>("binary_entropy", {"p"}); }
+
+PyMethodDef secret_fraction_function() {
+    return py::module_function<&physics::secret_fraction>("secret_fraction", {"error_rate_z", "error_rate_x"});
 }
 
 PyMethodDef physics_trials_function() {

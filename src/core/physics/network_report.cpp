@@ -22,11 +22,6 @@ double exact_total(const Terms& terms) {
     return sum.total();
 }
 
-double binary_entropy(double p) {
-    if (p <= 0.0 || p >= 1.0) return 0.0;
-    return -p * std::log2(p) - (1.0 - p) * std::log2(1.0 - p);
-}
-
 DemandReport demand_report(const NetworkRuns& runs, std::size_t k, double seconds) {
     DemandReport report;
     report.paths = runs.paths[k];
@@ -63,8 +58,7 @@ DemandReport demand_report(const NetworkRuns& runs, std::size_t k, double second
         report.waiting_time_ms_quantiles.emplace_back(level, delivered ? waiting[std::min(delivered - 1, rank)] : kNan);
     }
     if (delivered)
-        fraction = std::max(
-            0.0, 1.0 - binary_entropy(exact_total(errors_z) / count) - binary_entropy(exact_total(errors_x) / count));
+        fraction = std::max(0.0, secret_fraction(exact_total(errors_z) / count, exact_total(errors_x) / count));
     report.mean_fidelity = delivered ? exact_total(fidelities) / count : kNan;
     report.secret_key_rate_bps = throughput.mean * fraction;
     report.secret_key_rate_bps_interval = {throughput.interval.first * fraction, throughput.interval.second * fraction};

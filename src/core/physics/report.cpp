@@ -52,6 +52,15 @@ EnsembleReport report_of(const Chain& chain, const PhysicalModel& model, std::ui
             units_of(totals.error_rate_x_squared)};
 }
 
+double binary_entropy(double p) {
+    if (p <= 0.0 || p >= 1.0) return 0.0;
+    return -p * std::log2(p) - (1.0 - p) * std::log2(1.0 - p);
+}
+
+double secret_fraction(double error_rate_z, double error_rate_x) {
+    return 1.0 - binary_entropy(error_rate_z) - binary_entropy(error_rate_x);
+}
+
 MeanInterval mean_interval(const std::vector<double>& values) {
     constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
     if (values.empty()) return {kNan, {kNan, kNan}};

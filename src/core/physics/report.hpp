@@ -131,4 +131,10 @@ struct MeanInterval {
 // with one.
 MeanInterval mean_interval(const std::vector<double>& values);
 
+// h(p) = -p log2 p - (1 - p) log2(1 - p), with h(0) = h(1) = 0.
+double binary_entropy(double p);
+
+// The BB84 secret fraction of pairs with these error rates, 1 - h(e_Z) - h(e_X), not clipped at 0.
+double secret_fraction(double error_rate_z, double error_rate_x);
+
 }  // namespace vorn::physics
