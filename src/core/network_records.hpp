@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/physical_constants.hpp"
 #include "core/request.hpp"
 #include "describe/record.hpp"
 
@@ -137,11 +138,8 @@ constexpr auto description(const LinkDefinition*) {
                                                               "them, so the timeline never sees them")));
 }
 
-// Physical constants and the defaults of configurations, one home each (the companion reads them
-// through vorn._native).
-inline constexpr double kFibreSpeedKmMs = 200.0;  // a signal in fibre, classical ones too, km/ms
-inline constexpr double kFibreLossDbKm = 0.2;     // telecom fibre at 1550 nm, dB/km
-inline constexpr double kMsPerSecond = 1000.0;    // node definitions keep T2 in s, files and models in ms
+// The defaults of configurations, one home each (the companion reads them through vorn._native); the
+// physical constants are in core/physical_constants.hpp.
 // Configurations and files give a fibre loss in dB/km; the purify factor is a tenth of it.
 inline constexpr double kLossPerPurifyFactor = 10.0;
 inline constexpr double kRecordPurifyFactor = 0.022;  // of a PhysicalConfig built without a loss

@@ -13,6 +13,7 @@
 
 #include "core/interruption_poll.hpp"
 #include "core/number_text.hpp"
+#include "files/vorn_file.hpp"
 
 namespace vorn::files {
 namespace {

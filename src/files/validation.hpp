@@ -3,15 +3,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/failure.hpp"
-#include "files/vorn_file.hpp"
 
 namespace vorn::files {
+
+struct VornFile;
 
 enum class ValidationErrorKind : std::uint8_t {
     DuplicateNodeId,

@@ -3,6 +3,7 @@
 // from Python.
 #include "check.hpp"
 #include "files/validation.hpp"
+#include "files/vorn_file.hpp"
 
 using namespace vorn::files;
 

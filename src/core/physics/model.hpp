@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "core/failure.hpp"
-#include "core/network_records.hpp"
+#include "core/physical_constants.hpp"
 #include "core/physics/bell_diagonal.hpp"
-#include "core/request.hpp"
+#include "core/strategy_type.hpp"
 #include "describe/record.hpp"
 
 namespace vorn {
 class QuantumNetwork;
-}
+struct LinkDefinition;
+}  // namespace vorn
 
 namespace vorn::physics {
 

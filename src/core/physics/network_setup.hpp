@@ -6,10 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "core/network_records.hpp"
 #include "core/physics/model.hpp"
 #include "core/physics/network_model.hpp"
-#include "core/request.hpp"
+#include "core/strategy_type.hpp"
 
 namespace vorn::physics {
 
