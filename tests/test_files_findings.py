@@ -82,6 +82,24 @@ def test_figures_that_no_simulation_takes_are_errors_where_validation_has_none(t
     assert {(f["kind"], f["severity"]) for f in found} == {("validation", "error")}
 
 
+def test_a_negative_memory_capacity_is_an_impossible_figure_beside_the_other_findings(tmp_path):
+    nodes = '[{"id": "A", "memory_capacity": -3}, {"id": "A"}, {"id": "B", "memory_capacity": -12}]'
+    text = '{"version": "1.0", "metadata": {"name": "x"}, "links": [],\n "nodes": ' + nodes + "}"
+    found = native.check_vorn_file(write(tmp_path, text))
+    assert [(f["code"], f["path"], f["line"], f["column"], f["message"]) for f in found] == [
+        ("DuplicateNodeId", "nodes[1].id", 2, 55, "Duplicate node ID: A"),
+        ("GraphDisconnected", None, None, None, "Graph is disconnected with 3 components"),
+        ("ImpossibleFigure", "nodes[0].memory_capacity", 2, 43,
+         "memory_capacity of node 'A' must be non-negative, got -3.0"),
+        ("ImpossibleFigure", "nodes[2].memory_capacity", 2, 92,
+         "memory_capacity of node 'B' must be non-negative, got -12.0"),
+    ]  # fmt: skip
+    # A value that is no whole number stays the reader's finding, with the text as written.
+    found = native.check_vorn_file(write(tmp_path, text.replace("-3", "-2.5")))
+    assert [(f["code"], f["line"], f["column"]) for f in found] == [("InvalidU32", 2, 43)]
+    assert found[0]["message"].endswith("found -2.5")
+
+
 PARSE = "JSON parse error: "
 U32 = 'Invalid value for "max_attempts": expected an integer from 0 to 4294967295 without fraction or exponent, found '
 # A file, and its one finding: kind, code, message, line, column and path.

@@ -882,8 +882,8 @@ def physics_network(
 def physics_network_stats(runs: NetworkRuns, policy: str) -> NetworkStats: ...
 def check_vorn_file(path: str | bytes | os.PathLike[str] | os.PathLike[bytes]) -> Any:
     """Check a .vorn file as load_vorn_file would, and return what it would refuse as a list of findings,
-    then the figures that no physical reading allows (a negative memory lifetime, a visibility above 1,
-    ...: code "ImpossibleFigure"), which simulations refuse.
+    then the figures that no physical reading allows (a negative memory lifetime or capacity, a visibility
+    above 1, ...: code "ImpossibleFigure"), which simulations refuse.
 
     An empty list means the file loads and can be simulated. Each finding is a dict with the keys "kind" ("io",
     "json",

@@ -25,6 +25,7 @@ struct Entry {
 constexpr std::array kRules{
     Entry{"memory_lifetime_t2", &kNonNegative},  // s
     Entry{"memory_lifetime_ms", &kNonNegative},  // the same, as a .vorn file keeps it
+    Entry{"memory_capacity", &kNonNegative},     // slots of a .vorn node: a count the reader refuses below 0
     Entry{"distance_km", &kFiniteNonNegative},
     Entry{"base_fidelity", &kWithinUnit},
     Entry{"generation_rate_hz", &kFinitePositive},

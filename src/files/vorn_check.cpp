@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <optional>
 #include <unordered_set>
 
 #include "core/figure_rules.hpp"
@@ -46,11 +48,42 @@ struct Entry {
     std::string of_what;
 };
 
+// A negative memory capacity of a node: the reader refuses it as no count, which would hide every other
+// finding of the file, so the check blanks its sign (no offset moves) and reads the file again.
+struct NegativeCount {
+    std::size_t node = 0;
+    std::size_t offset = npos;
+    double value = 0.0;
+};
+
+// The negative capacity that `error` refuses, blanked in `text`; nothing when the error is another.
+std::optional<NegativeCount> blank_negative_capacity(const FileError& error, FileText& text,
+                                                     const JsonPositions& positions, Interruption* interruption) {
+    constexpr std::string_view kStart = "nodes[", kEnd = "].memory_capacity";
+    const std::string_view path = error.path;
+    if (error.code != "InvalidU32" || !path.starts_with(kStart) || !path.ends_with(kEnd)) return std::nullopt;
+    std::size_t node = 0;
+    const std::string_view digits = path.substr(kStart.size(), path.size() - kStart.size() - kEnd.size());
+    if (std::from_chars(digits.data(), digits.data() + digits.size(), node).ptr != digits.data() + digits.size())
+        return std::nullopt;
+    const std::size_t offset =
+        json_member_offset(text.view(), positions.element("nodes", node), "memory_capacity", interruption);
+    if (offset == npos || text.view()[offset] != '-') return std::nullopt;
+    const std::string_view number = text.view().substr(offset, text.view().find_first_of(",} \t\r\n", offset) - offset);
+    // Only a whole number: the reader's text of "-2.5" stays the finding.
+    if (number.size() < 2 || number.find_first_not_of("0123456789", 1) != std::string_view::npos) return std::nullopt;
+    double value = 0.0;
+    std::from_chars(number.data(), number.data() + number.size(), value);
+    text.data()[offset] = ' ';
+    return NegativeCount{node, offset, value};
+}
+
 // Figures that the loader's validation lets pass but that no physical reading of the file allows (a
 // negative memory lifetime, a visibility above 1): an error at each value where validation has none.
 void add_impossible_figures(const VornFile& file, std::string_view text, const JsonPositions& positions,
-                            const std::vector<ValidationError>& validated, std::vector<FileFinding>& findings,
-                            std::vector<std::size_t>& offsets, Interruption* interruption) {
+                            const std::vector<ValidationError>& validated, const std::vector<NegativeCount>& counts,
+                            std::vector<FileFinding>& findings, std::vector<std::size_t>& offsets,
+                            Interruption* interruption) {
     std::unordered_set<std::string> taken;
     for (const ValidationError& error : validated) taken.insert(error.location());
     InterruptionPoll poll(interruption, 1024);
@@ -74,11 +107,20 @@ void add_impossible_figures(const VornFile& file, std::string_view text, const J
             offsets.push_back(offset);
         });
     };
-    for (std::size_t i = 0; i < file.nodes.size(); ++i)
+    auto count = counts.begin();
+    for (std::size_t i = 0; i < file.nodes.size(); ++i) {
         check(file.nodes[i], [&] {
             return Entry{"nodes[" + std::to_string(i) + "]", positions.element("nodes", i),
                          " of node '" + file.nodes[i].id + "'"};
         });
+        for (; count != counts.end() && count->node == i; ++count) {
+            findings.push_back({"validation", "ImpossibleFigure",
+                                broken_rule_text("memory_capacity of node '" + file.nodes[i].id + "'",
+                                                 *figure_rule("memory_capacity"), count->value),
+                                0, 0, "nodes[" + std::to_string(i) + "].memory_capacity"});
+            offsets.push_back(count->offset);
+        }
+    }
     for (std::size_t k = 0; k < file.links.size(); ++k) {
         const VornLink& link = file.links[k];
         check(link, [&] {
@@ -102,7 +144,15 @@ std::vector<FileFinding> check_vorn_file(const std::string& path, Interruption* 
     const std::string_view text = read.value();
     JsonPositions positions;
     Result<VornFile> parsed = read_vorn_json(read.value(), interruption, &positions);
-    if (!parsed) return {finding_of("json", parsed.error(), npos, text, interruption)};
+    std::vector<NegativeCount> counts;
+    while (!parsed) {
+        const std::optional<NegativeCount> count =
+            blank_negative_capacity(parsed.error(), read.value(), positions, interruption);
+        if (!count) return {finding_of("json", parsed.error(), npos, text, interruption)};
+        counts.push_back(*count);
+        positions = JsonPositions();
+        parsed = read_vorn_json(read.value(), interruption, &positions);
+    }
     const VornFile& file = parsed.value();
     if (file.version != "1.0") {
         FileError error = FileError::unsupported_version(file.version);
@@ -122,7 +172,7 @@ std::vector<FileFinding> check_vorn_file(const std::string& path, Interruption* 
         findings.push_back({"validation", error.code(), error.message(), 0, 0, error.location()});
         offsets.push_back(offset);
     }
-    add_impossible_figures(file, text, positions, result.errors, findings, offsets, interruption);
+    add_impossible_figures(file, text, positions, result.errors, counts, findings, offsets, interruption);
     for (const ValidationWarning& warning : result.warnings)
         findings.push_back({"validation", "Warning", warning.message, 0, 0, warning.path.value_or(""), "warning"});
 

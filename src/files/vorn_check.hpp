@@ -26,7 +26,8 @@ struct FileFinding {
 
 // The steps of loading (read, parse, version, validation), stopping where the loader stops, and then
 // the figures that no physical reading allows (code "ImpossibleFigure": a negative memory lifetime, a
-// visibility above 1, ... by the rules of core/figure_rules.hpp), which the loader lets pass; an empty
+// visibility above 1, ... by the rules of core/figure_rules.hpp), which the loader lets pass, and the
+// negative memory capacities, which the loader refuses as no count before it validates; an empty
 // list means the file loads and can be simulated. Validation findings come in the loader's order, each
 // placed at the value concerned (the entry itself for a self-loop; a disconnected graph has no place). A
 // stop asked for by `interruption` throws Interrupted.

@@ -94,8 +94,8 @@ PyMethodDef check_vorn_file_function() {
     return py::module_function<&check_vorn_file>(
         "check_vorn_file", {"path"},
         "Check a .vorn file as load_vorn_file would, and return what it would refuse as a list of findings,\n"
-        "then the figures that no physical reading allows (a negative memory lifetime, a visibility above 1,\n"
-        "...: code \"ImpossibleFigure\"), which simulations refuse.\n\n"
+        "then the figures that no physical reading allows (a negative memory lifetime or capacity, a visibility\n"
+        "above 1, ...: code \"ImpossibleFigure\"), which simulations refuse.\n\n"
         "An empty list means the file loads and can be simulated. Each finding is a dict with the keys \"kind\" "
         "(\"io\", \"json\",\n"
         "\"version\" or \"validation\"), \"code\" (for programs: the system's error name such as \"ENOENT\", the\n"
